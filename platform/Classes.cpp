@@ -1,0 +1,240 @@
+#include "platform/Classes.h"
+
+#include "platform/SysUtils.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int TStringList::Add(const std::string& text)
+{
+    items_.push_back(text);
+    return Count() - 1;
+}
+
+void TStringList::Insert(int index, const std::string& text)
+{
+    if (index < 0 || index > Count()) throw std::out_of_range(Format("List index out of bounds (%d)", index));
+    items_.insert(items_.begin() + index, text);
+}
+
+void TStringList::Delete(int index)
+{
+    if (index < 0 || index >= Count()) throw std::out_of_range(Format("List index out of bounds (%d)", index));
+    items_.erase(items_.begin() + index);
+}
+
+int TStringList::IndexOf(const std::string& text) const
+{
+    for (int i = 0; i < Count(); ++i)
+        if (SameText(items_[size_t(i)], text)) return i;
+    return -1;
+}
+
+std::string TStringList::Text() const
+{
+    std::string out;
+    for (const auto& line : items_) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+void TStringList::SetText(const std::string& text)
+{
+    items_.clear();
+    size_t start = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            items_.push_back(text.substr(start, i - start));
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < text.size()) items_.push_back(text.substr(start));
+}
+
+int64_t TStream::Size()
+{
+    int64_t here = Seek(0, TSeekOrigin::soCurrent);
+    int64_t end = Seek(0, TSeekOrigin::soEnd);
+    Seek(here, TSeekOrigin::soBeginning);
+    return end;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count)
+{
+    if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count)
+{
+    if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count)
+{
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    const int64_t kChunk = 64 * 1024;
+    std::vector<char> buffer(size_t(std::min(count, kChunk)) + 1);
+    int64_t copied = 0;
+    while (copied < count) {
+        int64_t n = std::min(count - copied, kChunk);
+        source.ReadBuffer(buffer.data(), n);
+        WriteBuffer(buffer.data(), n);
+        copied += n;
+    }
+    return copied;
+}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count)
+{
+    if (count <= 0 || position_ >= size_) return 0;
+    int64_t n = std::min(count, size_ - position_);
+    std::memcpy(buffer, data_.data() + position_, size_t(n));
+    position_ += n;
+    return n;
+}
+
+void TMemoryStream::Reserve(int64_t capacity)
+{
+    if (capacity <= int64_t(data_.size())) return;
+    int64_t grown = std::max<int64_t>(capacity, int64_t(data_.size()) + int64_t(data_.size()) / 2);
+    data_.resize(size_t(std::max<int64_t>(grown, 256)));
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count)
+{
+    if (count <= 0) return 0;
+    int64_t end = position_ + count;
+    Reserve(end);
+    std::memcpy(data_.data() + position_, buffer, size_t(count));
+    position_ = end;
+    size_ = std::max(size_, end);
+    return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
+{
+    switch (origin) {
+    case TSeekOrigin::soBeginning: position_ = offset; break;
+    case TSeekOrigin::soCurrent: position_ += offset; break;
+    case TSeekOrigin::soEnd: position_ = size_ + offset; break;
+    }
+    if (position_ < 0) position_ = 0;
+    return position_;
+}
+
+void TMemoryStream::SetSize(int64_t newSize)
+{
+    if (newSize < 0) newSize = 0;
+    if (newSize > int64_t(data_.size())) {
+        // Exact size: pre-sizing for a known length should not over-allocate.
+        data_.resize(size_t(newSize));
+    }
+    if (newSize > size_) std::memset(data_.data() + size_, 0, size_t(newSize - size_));
+    size_ = newSize;
+    position_ = std::min(position_, size_);
+}
+
+void TMemoryStream::Clear()
+{
+    data_.clear();
+    data_.shrink_to_fit();
+    size_ = 0;
+    position_ = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& path)
+{
+    TFileStream file(path, fmOpenRead);
+    int64_t n = file.Size();
+    SetSize(n);
+    position_ = 0;
+    file.ReadBuffer(data_.data(), n);
+}
+
+void TMemoryStream::SaveToFile(const std::string& path)
+{
+    TFileStream file(path, fmCreate);
+    file.WriteBuffer(data_.data(), size_);
+}
+
+TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path)
+{
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case fmOpenRead: flags |= O_RDONLY; break;
+    case fmOpenWrite: flags |= O_WRONLY; break;
+    case fmOpenReadWrite: flags |= O_RDWR; break;
+    case fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    fd_ = ::open(path.c_str(), flags, 0644);
+    if (fd_ < 0) {
+        std::string reason = std::strerror(errno);
+        if (mode == fmCreate) throw EFCreateError("ファイル " + path + " を作成できません。" + reason);
+        throw EFOpenError("ファイル " + path + " を開けません。" + reason);
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EFOpenError("ファイル " + path + " を開けません。" + std::strerror(EISDIR));
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count)
+{
+    int64_t total = 0;
+    char* out = static_cast<char*>(buffer);
+    while (total < count) {
+        ssize_t n = ::read(fd_, out + total, size_t(count - total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw EReadError(path_ + ": " + std::strerror(errno));
+        if (n == 0) break;
+        total += n;
+    }
+    return total;
+}
+
+int64_t TFileStream::Write(const void* buffer, int64_t count)
+{
+    int64_t total = 0;
+    const char* in = static_cast<const char*>(buffer);
+    while (total < count) {
+        ssize_t n = ::write(fd_, in + total, size_t(count - total));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += n;
+    }
+    return total;
+}
+
+int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin)
+{
+    int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+    off_t result = ::lseek(fd_, off_t(offset), whence);
+    return result < 0 ? -1 : int64_t(result);
+}
+
+void TFileStream::SetSize(int64_t newSize)
+{
+    if (::ftruncate(fd_, off_t(newSize)) != 0) throw EWriteError(path_ + ": " + std::strerror(errno));
+    if (Position() > newSize) SetPosition(newSize);
+}
