@@ -1,0 +1,80 @@
+#include "app/DocumentHistory.h"
+
+#include "platform/SysUtils.h"
+#include "settings/IniFile.h"
+
+namespace {
+
+const char kSection[] = "rfcs";
+const char kSentinel[] = "INVAL";
+
+// A missing key reads as the sentinel, so both end the run.
+void ReadRun(const TIniFile& ini, const char* keyFormat, TStringList& into)
+{
+    into.Clear();
+    for (int k = 1;; ++k) {
+        std::string value = ini.ReadString(kSection, Format(keyFormat, k), kSentinel);
+        if (value == kSentinel) break;
+        into.Add(value);
+    }
+}
+
+} // namespace
+
+TDocumentHistory::TLoadResult TDocumentHistory::Load(const TIniFile& ini)
+{
+    TLoadResult result;
+    ReadRun(ini, "N%2.2d", entries_);
+    if (entries_.Count() > 0) result.FirstEntry = entries_[0];
+    ReadRun(ini, "U%2.2d", urls_);
+    if (entries_.Count() != urls_.Count()) {
+        result.Damaged = true;
+        entries_.Clear();
+        urls_.Clear();
+    }
+    return result;
+}
+
+void TDocumentHistory::Save(TIniFile& ini) const
+{
+    ini.EraseSection(kSection);
+    for (int i = 0; i < entries_.Count(); ++i) ini.WriteString(kSection, Format("N%2.2d", i + 1), entries_[i]);
+    for (int i = 0; i < urls_.Count(); ++i) ini.WriteString(kSection, Format("U%2.2d", i + 1), urls_[i]);
+}
+
+int TDocumentHistory::LookUp(const std::string& text) const
+{
+    return entries_.IndexOf(text);
+}
+
+std::string TDocumentHistory::AddFetched(const std::string& typed, const std::string& title,
+                                         const std::string& url, const std::function<int()>& histCount)
+{
+    std::string entry = typed + " : " + title;
+    entries_.Insert(0, entry);
+    urls_.Insert(0, url);
+    int limit = histCount();
+    if (limit < 0) limit = 0;
+    // Only the entry just beyond the limit goes: a longer history (from the
+    // file, opened files, or a lowered limit) keeps its length.
+    if (entries_.Count() > limit) {
+        entries_.Delete(limit);
+        urls_.Delete(limit);
+    }
+    return entry;
+}
+
+void TDocumentHistory::MoveToTop(int index, const std::string& typed)
+{
+    std::string url = urls_[index];
+    entries_.Delete(index);
+    urls_.Delete(index);
+    entries_.Insert(0, typed);
+    urls_.Insert(0, url);
+}
+
+void TDocumentHistory::AddOpenedFile(int number, const std::string& title, const std::string& path)
+{
+    entries_.Insert(0, Format("%4.4d * %s", number, title));
+    urls_.Insert(0, "file:///" + path);
+}

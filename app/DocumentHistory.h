@@ -1,0 +1,58 @@
+// The document history: the number box's display entries and the URL each
+// was loaded from, as two parallel lists of equal length, index 0 the newest.
+// Plain data with the operations the commands need; the main window mirrors
+// Entries() into its number box after every change. GUI thread only.
+#pragma once
+
+#include "platform/Classes.h"
+
+#include <functional>
+#include <string>
+
+class TIniFile;
+
+class TDocumentHistory {
+public:
+    // What loading found; the window shows FirstEntry in the number box
+    // even when the history was discarded as damaged.
+    struct TLoadResult {
+        std::string FirstEntry;
+        bool Damaged = false;
+    };
+
+    const TStringList& Entries() const { return entries_; }
+    const TStringList& Urls() const { return urls_; }
+    int Count() const { return entries_.Count(); }
+
+    // Reads section "rfcs": keys N01, N02, ... up to the first key that is
+    // missing or holds exactly "INVAL", then U01, U02, ... the same way.
+    // Lists of different lengths are discarded (Damaged).
+    TLoadResult Load(const TIniFile& ini);
+    // Erases section "rfcs", then writes all N keys, then all U keys.
+    void Save(TIniFile& ini) const;
+
+    // Index of the first entry equal to text ignoring letter case, or -1.
+    int LookUp(const std::string& text) const;
+
+    // A document fetched for a text that is not an entry yet: the entry
+    // "<typed> : <title>" and its URL go to the top; then, if the history
+    // holds more than histCount() entries, the entry at index N alone is
+    // removed. histCount is read after the insertion and may throw, leaving
+    // the new entry in place. A negative count behaves as 0.
+    // Returns the new entry.
+    std::string AddFetched(const std::string& typed, const std::string& title, const std::string& url,
+                           const std::function<int()>& histCount);
+
+    // The document of entry index was loaded again for typed text (equal to
+    // that entry up to case): the entry moves to the top spelt as typed,
+    // keeping its URL.
+    void MoveToTop(int index, const std::string& typed);
+
+    // An opened local file: "%4.4d * %s" of number and title, URL
+    // "file:///" + path. No look-up and no cap.
+    void AddOpenedFile(int number, const std::string& title, const std::string& path);
+
+private:
+    TStringList entries_;
+    TStringList urls_;
+};

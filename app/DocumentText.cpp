@@ -1,0 +1,116 @@
+#include "app/DocumentText.h"
+
+#include "print/PrintLayout.h"
+
+#include <climits>
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at i, or 0 when the byte at i
+// does not start one (overlong forms, surrogates and values past U+10FFFF
+// are not valid).
+size_t Utf8SequenceLength(std::string_view s, size_t i, char32_t& cp)
+{
+    auto b = [&](size_t k) { return (unsigned char)s[k]; };
+    unsigned char c = b(i);
+    size_t n;
+    char32_t min;
+    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; min = 0x80; }
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; min = 0x800; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; min = 0x10000; }
+    else return 0;
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
+
+} // namespace
+
+QString DecodeDocumentBytes(std::string_view bytes)
+{
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    QString out;
+    out.reserve(qsizetype(bytes.size()));
+    size_t i = 0;
+    while (i < bytes.size()) {
+        // Runs of ASCII are the common case in RFC texts.
+        size_t run = i;
+        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80) ++run;
+        if (run > i) {
+            out.append(QLatin1StringView(bytes.data() + i, qsizetype(run - i)));
+            i = run;
+            continue;
+        }
+        char32_t cp = 0;
+        size_t n = Utf8SequenceLength(bytes, i, cp);
+        if (n == 0) {
+            out.append(QChar(char16_t((unsigned char)bytes[i])));
+            ++i;
+        } else {
+            char32_t one[1] = {cp};
+            out.append(QString::fromUcs4(one, 1));
+            i += n;
+        }
+    }
+    return out;
+}
+
+QString FileTextToPaneText(std::string_view bytes)
+{
+    std::string normalized;
+    normalized.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        char c = bytes[i];
+        if (c == '\r') {
+            normalized += '\n';
+            if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+        } else {
+            normalized += c;
+        }
+    }
+    return DecodeDocumentBytes(normalized);
+}
+
+std::string ExtractTitle(const TLineSource& lines)
+{
+    const int count = lines.Count();
+    int i = 0;
+    while (i < count && lines.Line(i).empty()) ++i;
+    while (i < count && !lines.Line(i).empty()) ++i;
+    while (i < count && lines.Line(i).empty()) ++i;
+    if (i >= count) return {};
+    std::string title = lines.Line(i);
+    size_t first = 0;
+    while (first < title.size() && IsBlankOrTab(title[first])) ++first;
+    size_t last = title.size();
+    while (last > first && IsBlankOrTab(title[last - 1])) --last;
+    return title.substr(first, last - first);
+}
+
+int ExtractNumber(const TLineSource& lines)
+{
+    static const std::string kMarker = "Request for Comments:";
+    const int count = lines.Count();
+    for (int i = 0; i < count; ++i) {
+        std::string line = lines.Line(i);
+        if (line.compare(0, kMarker.size(), kMarker) != 0 || line.size() < kMarker.size()) continue;
+        size_t p = kMarker.size();
+        while (p < line.size() && line[p] == ' ') ++p;
+        long long number = 0;
+        bool any = false;
+        while (p < line.size() && line[p] >= '0' && line[p] <= '9') {
+            number = number * 10 + (line[p] - '0');
+            if (number > INT_MAX) return 0;
+            any = true;
+            ++p;
+        }
+        return any ? int(number) : 0;
+    }
+    return 0;
+}

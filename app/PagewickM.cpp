@@ -1,0 +1,358 @@
+#include "app/PagewickM.h"
+
+#include "app/DocumentText.h"
+#include "app/TextPane.h"
+#include "platform/Classes.h"
+#include "platform/Dialogs.h"
+#include "print/PrintQt.h"
+#include "settings/IniFile.h"
+#include "settings/PagewickDlg.h"
+#include "version/verInfo.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace {
+
+const QString kCaption = QStringLiteral("Scrivlet Util");
+const QString kUnreadableFile = QStringLiteral("ファイルが読めませんでした");
+const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
+const QString kWarningCaption = QStringLiteral("警告");
+
+// A font name keeps at most 31 characters, as the settings have always stored it.
+const int kMaxFontName = 31;
+
+int PointSizeOf(const QFont& font)
+{
+    if (font.pointSize() > 0) return font.pointSize();
+    // A pixel-sized font: points at the usual 96 pixels per inch.
+    return (font.pixelSize() * 72 + 48) / 96;
+}
+
+} // namespace
+
+QFont UiFont(int pixelSize)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP"),
+                      QStringLiteral("Noto Sans JP"), QStringLiteral("IPAPGothic")});
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+QFont DocumentFont(const QString& name, int pointSize)
+{
+    QFont font;
+    // The stored name comes first so it is what the font reports and saves.
+    font.setFamilies({name, QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono"),
+                      QStringLiteral("Noto Sans Mono CJK JP")});
+    font.setStyleHint(QFont::TypeWriter);
+    if (pointSize > 0) font.setPointSize(pointSize);
+    return font;
+}
+
+TFormServices TFormServices::Desktop()
+{
+    TFormServices services;
+    services.MessageBoxes = std::make_shared<TQtMessageBoxes>();
+    services.Dialogs = std::make_shared<TQtCommonDialogs>();
+    services.Screen = std::make_shared<TQtScreen>();
+    return services;
+}
+
+TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), services_(std::move(services))
+{
+    setWindowTitle(kCaption);
+    setFont(UiFont(12));
+    setMinimumSize(450, 250);
+    setGeometry(131, 197, 651, 513);
+
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    client->installEventFilter(this);
+
+    Label1 = new QLabel(QStringLiteral("#"), client);
+    Label1->setFont(UiFont(16));
+    Label1->move(8, 8);
+
+    RFCNumber = new QComboBox(client);
+    RFCNumber->setEditable(true);
+    RFCNumber->setInsertPolicy(QComboBox::NoInsert);
+    RFCNumber->setMaxVisibleItems(15);
+    RFCNumber->setGeometry(16, 8, 329, 20);
+    RFCNumber->setEditText(QStringLiteral("2223"));
+    RFCNumber->lineEdit()->installEventFilter(this);
+
+    PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
+    PrintBtn->setGeometry(352, 8, 33, 25);
+    connect(PrintBtn, &QPushButton::clicked, this, [this] { Guarded([this] { mPrintClick(); }); });
+
+    Memo1 = new TTextPane(client);
+    Memo1->move(8, 40);
+    QFont paneFont;
+    paneFont.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
+                          QStringLiteral("DejaVu Sans Mono")});
+    paneFont.setStyleHint(QFont::TypeWriter);
+    paneFont.setPixelSize(13);
+    Memo1->setFont(paneFont);
+
+    setTabOrder(Memo1, RFCNumber);
+    setTabOrder(RFCNumber, PrintBtn);
+
+    StatusBar1 = statusBar();
+    StatusBar1->setSizeGripEnabled(false);
+    statusLabel_ = new QLabel(StatusBar1);
+    StatusBar1->addWidget(statusLabel_, 1);
+
+    FontDlg.Font = DocumentFont(QStringLiteral("Courier New"), 0);
+    FontDlg.Font.setPixelSize(12);
+
+    version = std::make_unique<TversionInfo>(true);
+
+    BuildMenu();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildMenu()
+{
+    auto add = [this](QMenu* menu, const QString& caption, const QKeySequence& keys, void (TForm1::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        return action;
+    };
+    N1 = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    mOpen = add(N1, QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::mOpenClick);
+    mOpenFromWeb = add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M),
+                       &TForm1::mOpenFromWebClick);
+    N2 = N1->addSeparator();
+    mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
+    N3 = N1->addSeparator();
+    mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
+    O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
+    mHttpConf = add(O2, QStringLiteral("httpの設定"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O),
+                    &TForm1::mHttpConfClick);
+    mFontConf = add(O2, QStringLiteral("フォントの指定"), QKeySequence(Qt::CTRL | Qt::Key_F), &TForm1::mFontConfClick);
+}
+
+void TForm1::FormCreate()
+{
+    FirstActivate = true;
+    PrintBtn->setEnabled(false);
+}
+
+bool TForm1::Guarded(const std::function<void()>& body)
+{
+    try {
+        body();
+        return true;
+    } catch (const std::exception& e) {
+        services_.MessageBoxes->ShowError(this, ErrorReportText(QString::fromUtf8(e.what())));
+        return false;
+    }
+}
+
+void TForm1::ShowMessage(const QString& text)
+{
+    services_.MessageBoxes->ShowMessage(this, text);
+}
+
+QString TForm1::StatusText() const
+{
+    return statusLabel_->text();
+}
+
+void TForm1::SetStatusText(const QString& text)
+{
+    statusLabel_->setText(text);
+}
+
+bool TForm1::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate || e->type() == QEvent::Show) {
+        bool handled = QMainWindow::event(e);
+        if (FirstActivate) Guarded([this] { FormActivate(); });
+        return handled;
+    }
+    return QMainWindow::event(e);
+}
+
+void TForm1::FormActivate()
+{
+    if (!FirstActivate) return;
+    FirstActivate = false;
+    LoadState();
+    Memo1->setFont(FontDlg.Font);
+    SetStatusText(QString::fromStdString(version->GetVersionText()));
+}
+
+void TForm1::LoadState()
+{
+    TIniFile ini(services_.IniPath);
+    QString name = QString::fromStdString(ini.ReadString("font", "Name", "Courier New"));
+    if (!name.isEmpty()) FontDlg.Font = DocumentFont(name.left(kMaxFontName), PointSizeOf(FontDlg.Font));
+    int size = ini.ReadInteger("font", "size", 10);
+    if (size > 0) FontDlg.Font.setPointSize(size);
+
+    TDocumentHistory::TLoadResult loaded = history_.Load(ini);
+    SyncNumberBox();
+    RFCNumber->setEditText(QString::fromStdString(loaded.FirstEntry));
+    if (loaded.Damaged) ShowMessage(kDamagedHistory);
+
+    resize(ini.ReadInteger("window", "width", 640), height());
+    resize(width(), ini.ReadInteger("window", "height", 512));
+    // The window's own size after the minimum applied; C++ division
+    // truncates toward zero, so a window wider than the screen is centred
+    // the same way on both sides.
+    QSize screen = services_.Screen->Size();
+    int left = (screen.width() - width()) / 2;
+    int top = (screen.height() - height()) / 2;
+    move(left, top);
+}
+
+void TForm1::SaveState()
+{
+    TIniFile ini(services_.IniPath);
+    ini.WriteString("font", "Name", FontDlg.Font.family().toStdString());
+    ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
+    if (OptionDlg) OptionDlg->SaveConf(ini);
+    history_.Save(ini);
+    ini.WriteInteger("window", "width", width());
+    ini.WriteInteger("window", "height", height());
+    ini.UpdateFile();
+}
+
+void TForm1::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == centralWidget() && e->type() == QEvent::Resize) {
+        FormResize();
+    } else if (watched == RFCNumber->lineEdit() && e->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            Guarded([this] { RFCnumberKeyPress(QChar(13)); });
+        // The number box still receives the key.
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void TForm1::FormResize()
+{
+    // The client area here excludes the status bar, which the layout keeps
+    // along the bottom edge: the pane keeps its left margin on three sides.
+    QWidget* client = centralWidget();
+    const int left = Memo1->x();
+    const int top = Memo1->y();
+    Memo1->resize(client->width() - 2 * left, client->height() - top - left);
+}
+
+void TForm1::closeEvent(QCloseEvent* e)
+{
+    if (quitting_ || Guarded([this] { SaveState(); }))
+        e->accept();
+    else
+        e->ignore();
+}
+
+void TForm1::mQuitClick()
+{
+    SaveState();
+    quitting_ = true;
+    // exit(), not quit(): quitting would close the windows and save twice.
+    QApplication::exit(0);
+}
+
+void TForm1::mHttpConfClick()
+{
+    if (!OptionDlg) return;
+    OptionDlg->KeepValues();
+    if (OptionDlg->exec() != QDialog::Accepted) OptionDlg->RestoreValues();
+}
+
+void TForm1::mFontConfClick()
+{
+    std::optional<QFont> chosen = services_.Dialogs->ChooseFont(this, FontDlg.Font);
+    if (!chosen) return;
+    FontDlg.Font = *chosen;
+    Memo1->setFont(FontDlg.Font);
+    Memo1->update();
+}
+
+void TForm1::RFCnumberKeyPress(QChar key)
+{
+    if (key == QChar(13)) mOpenFromWebClick();
+}
+
+void TForm1::mOpenFromWebClick()
+{
+    // Fetching over the network arrives with the HTTP client.
+}
+
+void TForm1::mOpenClick()
+{
+    std::optional<QString> path = services_.Dialogs->OpenFile(this, OpenDlg.Filter, OpenDlg.DefaultExt);
+    if (!path) return;
+    OpenDlg.FileName = *path;
+    Memo1->clear();
+    // Not guarded here: a file that cannot be read ends the command with the
+    // general error report, leaving the pane empty and the history as it was.
+    TMemoryStream bytes;
+    bytes.LoadFromFile(path->toStdString());
+    Memo1->LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+    int number = ExtractNumber(Memo1->Lines());
+    std::string title = ExtractTitle(Memo1->Lines());
+    history_.AddOpenedFile(number, title, path->toStdString());
+    SyncNumberBox();
+}
+
+bool TForm1::LoadLocalFile(const std::string& url)
+{
+    // The first eight characters ("file:///") are dropped whatever they
+    // are. The rest is the whole path: paths here may be far longer than 255
+    // characters, and cutting them would open a different file.
+    std::string path = url.size() > 8 ? url.substr(8) : std::string();
+    TMemoryStream bytes;
+    try {
+        bytes.LoadFromFile(path);
+    } catch (const std::exception&) {
+        ShowMessage(kUnreadableFile);
+        return false;
+    }
+    Memo1->LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+    return true;
+}
+
+void TForm1::mPrintClick()
+{
+    if (Memo1->LineCount() == 0) return;
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!services_.Dialogs->Print(this, *printer_)) return;
+    PrintPaneLines(*printer_, FontDlg.Font, Memo1->Lines(), [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
+    });
+}
+
+void TForm1::SyncNumberBox()
+{
+    const QString text = RFCNumber->currentText();
+    const QSignalBlocker block(RFCNumber);
+    RFCNumber->clear();
+    for (const std::string& entry : history_.Entries()) RFCNumber->addItem(QString::fromStdString(entry));
+    RFCNumber->setCurrentIndex(-1);
+    RFCNumber->setEditText(text);
+}

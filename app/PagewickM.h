@@ -1,0 +1,130 @@
+// TForm1: the main window. Owns the number box, the print button, the text
+// pane, the status bar, the menu, the document history and the version
+// component; references the options dialog (created after it, alive until
+// the end). Handlers are thin: they read widgets, call plain code and write
+// results back. Every handler body runs inside Guarded(), so a failure no
+// command catches reaches the general error report and the program goes on.
+// GUI thread only.
+#pragma once
+
+#include "app/DocumentHistory.h"
+
+#include <QFont>
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QPushButton;
+class QStatusBar;
+class TCommonDialogs;
+class TMessageBoxes;
+class TOptionDlg;
+class TScreen;
+class TTextPane;
+class TversionInfo;
+
+// The desktop services the window talks to; tests replace them with scripted ones.
+struct TFormServices {
+    std::shared_ptr<TMessageBoxes> MessageBoxes;
+    std::shared_ptr<TCommonDialogs> Dialogs;
+    std::shared_ptr<TScreen> Screen;
+    std::string IniPath = "Scrivlet.ini";
+    static TFormServices Desktop();
+};
+
+// The font dialog's font is the single authority for the document font.
+struct TFontDlg {
+    QFont Font;
+};
+
+struct TOpenDlg {
+    QString Filter = QStringLiteral("テキストファイル|*.txt|すべてのファイル|*.*");
+    QString DefaultExt = QStringLiteral(".txt");
+    QString FileName;
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(TFormServices services, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    void SetOptionDlg(TOptionDlg* dialog) { OptionDlg = dialog; }
+
+    // Controls and components, named as the window definition names them.
+    QLabel* Label1;
+    TTextPane* Memo1;
+    QStatusBar* StatusBar1;
+    QMenu* N1;
+    QAction* mOpen;
+    QAction* mOpenFromWeb;
+    QAction* N2;
+    QAction* mPrint;
+    QAction* N3;
+    QAction* mQuit;
+    QMenu* O2;
+    QAction* mHttpConf;
+    QAction* mFontConf;
+    TFontDlg FontDlg;
+    TOpenDlg OpenDlg;
+    QComboBox* RFCNumber;
+    QPushButton* PrintBtn;
+    std::unique_ptr<TversionInfo> version;
+    TOptionDlg* OptionDlg = nullptr;
+
+    QString StatusText() const;
+    void SetStatusText(const QString& text);
+    const TDocumentHistory& History() const { return history_; }
+    const TStringList& UrlList() const { return history_.Urls(); }
+
+    // Handlers.
+    void FormActivate();
+    void FormResize();
+    void mOpenClick();
+    void mOpenFromWebClick();
+    void mPrintClick();
+    void mQuitClick();
+    void mHttpConfClick();
+    void mFontConfClick();
+    void RFCnumberKeyPress(QChar key);
+
+    // Loads the file named by a "file:///" URL into the pane; on any failure
+    // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
+    bool LoadLocalFile(const std::string& url);
+
+    // Runs one handler body; a failure goes to the general error report.
+    // Returns false when the body failed.
+    bool Guarded(const std::function<void()>& body);
+
+protected:
+    bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void FormCreate();
+    void BuildMenu();
+    void LoadState();
+    void SaveState();
+    void SyncNumberBox();
+    void ShowMessage(const QString& text);
+
+    TFormServices services_;
+    TDocumentHistory history_;
+    QLabel* statusLabel_ = nullptr;
+    std::unique_ptr<QPrinter> printer_;
+    bool FirstActivate = true;
+    bool quitting_ = false;
+};
+
+// The fonts the window definition names are Windows fonts; these stand in
+// for them where missing while keeping the names the program stores.
+QFont UiFont(int pixelSize);
+QFont DocumentFont(const QString& name, int pointSize);

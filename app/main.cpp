@@ -1,0 +1,6 @@
+#include "app/Pagewick.h"
+
+int main(int argc, char** argv)
+{
+    return RunScrivlet(argc, argv);
+}

@@ -1,0 +1,39 @@
+# Shared by scripts/run and scripts/test: install what is missing, then build.
+# Sourced, not run.
+
+SCRIVLET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Packages needed to build and run Scrivlet.
+SCRIVLET_RUN_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev libxkbcommon-dev
+  fonts-noto-cjk fonts-dejavu-core fonts-liberation
+)
+# Further packages the test suite needs.
+SCRIVLET_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  poppler-utils xvfb xauth
+)
+
+scrivlet_install() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# scrivlet_build <build dir> <build type> [extra cmake args...]
+scrivlet_build() {
+  local dir=$1 type=$2
+  shift 2
+  cmake -S "$SCRIVLET_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+  cmake --build "$dir" -j "$(nproc)"
+}
