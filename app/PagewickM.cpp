@@ -40,6 +40,11 @@ int PointSizeOf(const QFont& font)
 
 } // namespace
 
+QPoint CentredPosition(QSize screen, QSize window)
+{
+    return QPoint((screen.width() - window.width()) / 2, (screen.height() - window.height()) / 2);
+}
+
 QFont UiFont(int pixelSize)
 {
     QFont font;
@@ -66,6 +71,8 @@ TFormServices TFormServices::Desktop()
     services.MessageBoxes = std::make_shared<TQtMessageBoxes>();
     services.Dialogs = std::make_shared<TQtCommonDialogs>();
     services.Screen = std::make_shared<TQtScreen>();
+    // exit(), not quit(): quitting would close the windows and save twice.
+    services.EndEventLoop = [] { QApplication::exit(0); };
     return services;
 }
 
@@ -78,7 +85,6 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
 
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    client->installEventFilter(this);
 
     Label1 = new QLabel(QStringLiteral("#"), client);
     Label1->setFont(UiFont(16));
@@ -90,7 +96,6 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     RFCNumber->setMaxVisibleItems(15);
     RFCNumber->setGeometry(16, 8, 329, 20);
     RFCNumber->setEditText(QStringLiteral("2223"));
-    RFCNumber->lineEdit()->installEventFilter(this);
 
     PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
     PrintBtn->setGeometry(352, 8, 33, 25);
@@ -120,6 +125,10 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
 
     BuildMenu();
     FormCreate();
+    // Watched only now that every control exists.
+    client->installEventFilter(this);
+    RFCNumber->lineEdit()->installEventFilter(this);
+    FormResize();
 }
 
 TForm1::~TForm1() = default;
@@ -202,8 +211,8 @@ void TForm1::LoadState()
     TIniFile ini(services_.IniPath);
     QString name = QString::fromStdString(ini.ReadString("font", "Name", "Courier New"));
     if (!name.isEmpty()) FontDlg.Font = DocumentFont(name.left(kMaxFontName), PointSizeOf(FontDlg.Font));
-    int size = ini.ReadInteger("font", "size", 10);
-    if (size > 0) FontDlg.Font.setPointSize(size);
+    int points = ini.ReadInteger("font", "size", 10);
+    if (points > 0) FontDlg.Font.setPointSize(points);
 
     TDocumentHistory::TLoadResult loaded = history_.Load(ini);
     SyncNumberBox();
@@ -212,13 +221,8 @@ void TForm1::LoadState()
 
     resize(ini.ReadInteger("window", "width", 640), height());
     resize(width(), ini.ReadInteger("window", "height", 512));
-    // The window's own size after the minimum applied; C++ division
-    // truncates toward zero, so a window wider than the screen is centred
-    // the same way on both sides.
-    QSize screen = services_.Screen->Size();
-    int left = (screen.width() - width()) / 2;
-    int top = (screen.height() - height()) / 2;
-    move(left, top);
+    // The size the window actually took, after its minimum applied.
+    move(CentredPosition(services_.Screen->Size(), size()));
 }
 
 void TForm1::SaveState()
@@ -273,8 +277,7 @@ void TForm1::mQuitClick()
 {
     SaveState();
     quitting_ = true;
-    // exit(), not quit(): quitting would close the windows and save twice.
-    QApplication::exit(0);
+    if (services_.EndEventLoop) services_.EndEventLoop();
 }
 
 void TForm1::mHttpConfClick()

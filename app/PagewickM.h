@@ -10,6 +10,8 @@
 #include "app/DocumentHistory.h"
 
 #include <QFont>
+#include <QPoint>
+#include <QSize>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -35,6 +37,8 @@ struct TFormServices {
     std::shared_ptr<TCommonDialogs> Dialogs;
     std::shared_ptr<TScreen> Screen;
     std::string IniPath = "Scrivlet.ini";
+    // Ends the event loop without closing the windows.
+    std::function<void()> EndEventLoop;
     static TFormServices Desktop();
 };
 
@@ -123,6 +127,11 @@ private:
     bool FirstActivate = true;
     bool quitting_ = false;
 };
+
+// Where a window of the given size is centred on a screen of the given
+// size; the division truncates toward zero, so a window wider than the
+// screen overhangs both edges alike (1024 and 1100 give -38).
+QPoint CentredPosition(QSize screen, QSize window);
 
 // The fonts the window definition names are Windows fonts; these stand in
 // for them where missing while keeping the names the program stores.
