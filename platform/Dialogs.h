@@ -1,0 +1,69 @@
+// The windows' link to the desktop: message boxes, common dialogs and the
+// screen. Each is a small interface so tests can script the user's answers;
+// the Qt implementations below are what the program uses.
+// GUI thread only.
+#pragma once
+
+#include <QFont>
+#include <QSize>
+#include <QString>
+#include <optional>
+
+class QPrinter;
+class QWidget;
+
+// Every box carries the application title as its caption unless a caption is given.
+class TMessageBoxes {
+public:
+    virtual ~TMessageBoxes() = default;
+    // The program's own message: text, one OK button, no icon.
+    virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
+    // The general error report: error icon and the failure's message.
+    virtual void ShowError(QWidget* parent, const QString& text) = 0;
+    // Yes/No question with its own caption; true for Yes.
+    virtual bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) = 0;
+};
+
+// The common dialogs; each gives nothing (or false) when the user cancels.
+class TCommonDialogs {
+public:
+    virtual ~TCommonDialogs() = default;
+    // filter in the "description|pattern|description|pattern" form; the
+    // default extension (".txt") is added to a typed name that has none.
+    virtual std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) = 0;
+    virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) = 0;
+    // Lets the user pick a printer (or a PDF file) and configures printer.
+    virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
+};
+
+class TScreen {
+public:
+    virtual ~TScreen() = default;
+    virtual QSize Size() = 0; // the primary screen in pixels
+};
+
+class TQtMessageBoxes : public TMessageBoxes {
+public:
+    void ShowMessage(QWidget* parent, const QString& text) override;
+    void ShowError(QWidget* parent, const QString& text) override;
+    bool AskYesNo(QWidget* parent, const QString& text, const QString& caption) override;
+};
+
+class TQtCommonDialogs : public TCommonDialogs {
+public:
+    std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) override;
+    std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) override;
+    bool Print(QWidget* parent, QPrinter& printer) override;
+};
+
+class TQtScreen : public TScreen {
+public:
+    QSize Size() override;
+};
+
+// "テキストファイル|*.txt|すべてのファイル|*.*" -> "テキストファイル (*.txt);;すべてのファイル (*.*)"
+QString FilterToQt(const QString& filter);
+
+// The general error report's text: a period is appended when the message's
+// last character sorts after "."; an empty message stays empty.
+QString ErrorReportText(const QString& message);
