@@ -36,7 +36,16 @@ QString TTextPane::LineAt(int index) const
     EnsureIndex();
     if (index < 0 || index >= int(index_.size())) return {};
     const TDisplayLine& line = index_[size_t(index)];
-    return document()->findBlockByNumber(line.Block).text().mid(line.Start, line.Length);
+    if (line.Block != cachedBlock_) {
+        QTextBlock block = cachedBlockHandle_.isValid() && cachedBlock_ + 1 == line.Block
+                               ? cachedBlockHandle_.next()
+                               : document()->findBlockByNumber(line.Block);
+        cachedBlock_ = line.Block;
+        cachedBlockHandle_ = block;
+        cachedText_ = block.text();
+    }
+    if (line.Start == 0 && line.Length == cachedText_.size()) return cachedText_;
+    return cachedText_.mid(line.Start, line.Length);
 }
 
 void TTextPane::EnsureIndex() const
@@ -46,6 +55,8 @@ void TTextPane::EnsureIndex() const
     if (indexValid_ && width == indexedWidth_ && fontKey == indexedFont_) return;
 
     index_.clear();
+    cachedBlock_ = -1;
+    cachedBlockHandle_ = QTextBlock();
     // A line of printable ASCII whose width, summed from per-character
     // advances, stays clearly below the wrap width cannot wrap; only the
     // other blocks need the real layout. The slack covers the document

@@ -12,6 +12,7 @@
 #include "print/PrintLayout.h"
 
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <vector>
 
 class TTextPane : public QPlainTextEdit {
@@ -31,7 +32,7 @@ public:
 
 private:
     struct TDisplayLine {
-        int Block;
+        int Block; // block number
         int Start;
         int Length;
     };
@@ -54,4 +55,9 @@ private:
     mutable bool indexValid_ = false;
     mutable int indexedWidth_ = -1;
     mutable QString indexedFont_;
+    // The block last read, so reading the lines in order finds each block
+    // without a search from the top.
+    mutable int cachedBlock_ = -1;
+    mutable QString cachedText_;
+    mutable QTextBlock cachedBlockHandle_;
 };

@@ -1,0 +1,109 @@
+// Opening a document into the text pane and reading every displayed line,
+// at the pane size of the default 640 by 512 window, for a 500 KB and a
+// 10 MB file. The documents are generated: RFC-shaped lines of up to 72
+// characters with a form feed every 58 lines, and every 40th line too long
+// for the pane so the wrapping path is measured as well.
+#include "app/DocumentText.h"
+#include "app/TextPane.h"
+#include "platform/Classes.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string MakeDocument(size_t bytes)
+{
+    std::string text;
+    text.reserve(bytes + 200);
+    const std::string words = "the quick brown fox jumps over the lazy dog while the network works ";
+    for (int line = 0; text.size() < bytes; ++line) {
+        if (line % 58 == 57) {
+            text += "\f\n";
+            continue;
+        }
+        if (line % 40 == 39) {
+            text += words + words + words + "\n";
+            continue;
+        }
+        text += "   " + words.substr(size_t(line) % 7, 60 + size_t(line) % 9) + "\n";
+    }
+    return text;
+}
+
+std::string WriteTemp(const std::string& bytes)
+{
+    char path[] = "/tmp/scrivlet-bench-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) std::abort();
+    if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
+    close(fd);
+    return path;
+}
+
+TTextPane& Pane()
+{
+    static TTextPane* pane = [] {
+        auto* p = new TTextPane;
+        p->resize(624, 406);
+        p->show();
+        QApplication::processEvents();
+        return p;
+    }();
+    return *pane;
+}
+
+// Reading the file, turning its bytes into the pane's text, and one paint.
+void OpenAndShow(benchmark::State& state)
+{
+    const std::string path = WriteTemp(MakeDocument(size_t(state.range(0))));
+    TTextPane& pane = Pane();
+    for (auto _ : state) {
+        TMemoryStream bytes;
+        bytes.LoadFromFile(path);
+        pane.LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+        pane.repaint();
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+    unlink(path.c_str());
+}
+
+// Counting and reading every displayed line of a freshly loaded text, as
+// printing and the title extraction do.
+void ReadAllLines(benchmark::State& state)
+{
+    const QString text = FileTextToPaneText(MakeDocument(size_t(state.range(0))));
+    TTextPane& pane = Pane();
+    long long lines = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pane.LoadText(text);
+        state.ResumeTiming();
+        const TLineSource& source = pane.Lines();
+        const int count = source.Count();
+        size_t total = 0;
+        for (int i = 0; i < count; ++i) total += source.Line(i).size();
+        benchmark::DoNotOptimize(total);
+        lines = count;
+    }
+    state.counters["lines"] = double(lines);
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+} // namespace
+
+BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
