@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Raised when the settings file cannot be written; the message is
+// "<file name> に書き込めません".
+class EIniFileException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// TIniFile: access to one INI settings file ("[section]" lines followed by
+// "key=value" lines).
+//
+// The file is read once, when the object is created, into an in-memory copy of
+// its lines; every read and write works on that copy. Writes reach the disk
+// when the copy is flushed:
+//  - UpdateFile() flushes and reports a refusal as EIniFileException. The
+//    normal way to release an accessor that was written to is to call it.
+//  - The destructor flushes pending writes too and swallows a failure. It only
+//    matters when an exception unwinds past the accessor: whatever was written
+//    before the failure then still reaches the file, and keys not written yet
+//    keep the values they had in the file.
+// A flush writes a temporary file beside the target, syncs it and renames it
+// over the target, so a crash or kill at any instant leaves either the old file
+// or the new one, whole. An accessor that only reads never touches the file.
+//
+// Section and key names compare case-insensitively (ASCII). Lines this class
+// does not address (comments, unknown sections and keys, blank lines) and the
+// order of all lines survive a rewrite. The text is kept as bytes (settings
+// are UTF-8); CR LF, CR and LF all end a line when reading, LF when writing.
+//
+// A value is returned without the blanks around it, and a value enclosed in a
+// pair of double or single quotes loses that pair, so a hand-written
+// "key = value" reads as "value". Values are written as they stand; only a
+// value that would not survive that reading (blanks at either end, or enclosed
+// in quotes) is written inside double quotes. A line break inside a value
+// would split the file's line, so each CR and LF of a written value becomes a
+// blank. Section and key names are the program's own and must not contain
+// '=', ']' or line breaks.
+//
+// Not thread-safe; one accessor per file at a time.
+class TIniFile {
+public:
+    // Longest value text a read returns, in characters (code points).
+    static constexpr std::size_t kMaxValueLength = 2047;
+
+    // Reads fileName if it exists. A missing file is an empty file; a file that
+    // exists but cannot be read is treated as empty too, and is then never
+    // overwritten (a flush raises EIniFileException instead).
+    explicit TIniFile(const std::string& fileName);
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
+
+    const std::string& FileName() const { return fileName_; }
+
+    // The value of section/key, or defaultValue when the section or key is
+    // missing. A key present with an empty value gives the empty text. At most
+    // kMaxValueLength characters come back.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    // Replaces the value of an existing key (the first one, keeping its
+    // spelling), else appends the key to the section, else appends the section.
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+    // The value converted as an integer (decimal, or hexadecimal with "$",
+    // "0x" or "0X"); a missing value or one that is no integer gives
+    // defaultValue. Example: "0x1F90" reads as 8080.
+    int32_t ReadInteger(const std::string& section, const std::string& key, int32_t defaultValue) const;
+    // Writes the decimal text of value.
+    void WriteInteger(const std::string& section, const std::string& key, int32_t value);
+
+    // Read as an integer (same rules, default 1 or 0); any non-zero value is true.
+    bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
+    // Writes "1" or "0".
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+
+    // Removes every occurrence of the section: its header line and all lines
+    // up to the next section header. A missing section is no error.
+    void EraseSection(const std::string& section);
+
+    bool SectionExists(const std::string& section) const;
+    bool ValueExists(const std::string& section, const std::string& key) const;
+
+    // Writes pending changes to the file; raises EIniFileException when the
+    // platform refuses. Does nothing when nothing was written.
+    void UpdateFile();
+
+private:
+    struct Range {
+        std::size_t header;  // index of the "[section]" line
+        std::size_t end;     // one past the section's last line
+    };
+    std::vector<Range> FindSections(const std::string& section) const;
+    // Index of the first line holding key in section, or lines_.size().
+    std::size_t FindKey(const std::string& section, const std::string& key) const;
+    void Flush();
+
+    std::string fileName_;
+    std::vector<std::string> lines_;
+    bool hasBom_ = false;
+    bool unreadable_ = false;
+    bool dirty_ = false;
+};
