@@ -53,8 +53,14 @@ QString DecodeDocumentBytes(std::string_view bytes)
             out.append(QChar(char16_t((unsigned char)bytes[i])));
             ++i;
         } else {
-            char32_t one[1] = {cp};
-            out.append(QString::fromUcs4(one, 1));
+            // Appended by hand: the library's UTF-32 decoder would drop a
+            // U+FEFF that is text rather than a leading mark.
+            if (QChar::requiresSurrogates(cp)) {
+                out.append(QChar(QChar::highSurrogate(cp)));
+                out.append(QChar(QChar::lowSurrogate(cp)));
+            } else {
+                out.append(QChar(char16_t(cp)));
+            }
             i += n;
         }
     }

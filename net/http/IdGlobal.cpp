@@ -1,0 +1,463 @@
+#include "net/http/IdGlobal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/SysUtils.h"
+
+namespace {
+
+const std::thread::id kMainThreadId = std::this_thread::get_id();
+
+constexpr int64_t kMsPerDay = 86400000;
+// Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
+constexpr int64_t kUnixEpochSerial = 25569;
+
+const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool IsBlank(char c)
+{
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string TrimLeft(const std::string& s)
+{
+    size_t i = 0;
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    return s.substr(i);
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b])) ++b;
+    while (e > b && IsBlank(s[e - 1])) --e;
+    return s.substr(b, e - b);
+}
+
+int LookUpName(const std::string& text, const char* const* names, int count)
+{
+    const std::string upper = UpperCase(text);
+    for (int i = 0; i < count; ++i) {
+        if (upper == UpperCase(names[i])) return i + 1;
+    }
+    return 0;
+}
+
+// Raised inside the date reader for an impossible date or time; the reader
+// turns it into the value 0.
+class EInvalidDateTime : public std::runtime_error {
+public:
+    EInvalidDateTime() : std::runtime_error("invalid date or time") {}
+};
+
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2));
+}
+
+TDateTime EncodeDate(int year, int month, int day)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
+        throw EInvalidDateTime();
+    }
+    return static_cast<TDateTime>(DaysFromCivil(year, month, day) + kUnixEpochSerial);
+}
+
+TDateTime EncodeTime(int hours, int minutes, int seconds)
+{
+    if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59) {
+        throw EInvalidDateTime();
+    }
+    return static_cast<TDateTime>((hours * 3600 + minutes * 60 + seconds) * 1000) / kMsPerDay;
+}
+
+struct TDateParts {
+    int year, month, day, dayOfWeek; // dayOfWeek 0 = Sunday
+    int hours, minutes, seconds;
+};
+
+// Splits a date-time to the millisecond. Before day 0 the date counts
+// towards zero and the fraction is still the time of day (-1.25 is
+// 1899-12-29 06:00).
+TDateParts DecodeDateTime(TDateTime t)
+{
+    // Years 1 to 9999, with room for the time of day.
+    if (!(t > -693594.0 && t < 2958466.0)) throw std::out_of_range("date-time out of range");
+    double whole = std::trunc(t);
+    int64_t ms = std::llround(std::fabs(t - whole) * kMsPerDay);
+    if (ms >= kMsPerDay) {
+        ms -= kMsPerDay;
+        whole += t < 0 ? -1 : 1;
+    }
+    const auto serial = static_cast<int64_t>(whole);
+    TDateParts p{};
+    CivilFromDays(serial - kUnixEpochSerial, p.year, p.month, p.day);
+    // Day 0 was a Saturday.
+    p.dayOfWeek = static_cast<int>(((serial + 6) % 7 + 7) % 7);
+    const int64_t secs = ms / 1000;
+    p.hours = static_cast<int>(secs / 3600);
+    p.minutes = static_cast<int>(secs / 60 % 60);
+    p.seconds = static_cast<int>(secs % 60);
+    return p;
+}
+
+// Hours and minutes of a day fraction's magnitude, rounded to the minute.
+void SplitOffset(TDateTime offset, int& hours, int& minutes)
+{
+    const auto total = static_cast<int64_t>(std::llround(std::fabs(offset) * 1440));
+    hours = static_cast<int>(total / 60);
+    minutes = static_cast<int>(total % 60);
+}
+
+} // namespace
+
+// ---- text -----------------------------------------------------------------
+
+// Network text here is UTF-8 or plain bytes, so there is no lead-byte set to
+// honour: UTF-8 never uses a byte below 128 inside a multi-byte character,
+// and a search for whole characters cannot match in the middle of one.
+// An empty sub is never found; CutToken relies on that to consume its input.
+int FindSubText(const std::string& sub, const std::string& text)
+{
+    if (sub.empty()) return 0;
+    const size_t p = text.find(sub);
+    return p == std::string::npos ? 0 : static_cast<int>(p) + 1;
+}
+
+std::string CutToken(std::string& input, const std::string& delimiter, bool remove, bool caseSensitive)
+{
+    const bool nulDelimiter = delimiter.size() == 1 && delimiter[0] == '\0';
+    int p;
+    if (nulDelimiter) {
+        const size_t at = input.find('\0');
+        p = at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+    } else if (caseSensitive) {
+        p = FindSubText(delimiter, input);
+    } else {
+        p = FindSubText(UpperCase(delimiter), UpperCase(input));
+    }
+
+    if (p == 0) {
+        std::string result = input;
+        if (remove) input.clear();
+        return result;
+    }
+    std::string result = input.substr(0, p - 1);
+    if (remove) input.erase(0, p - 1 + delimiter.size());
+    return result;
+}
+
+int LastPosBefore(const std::string& sub, const std::string& text, int start)
+{
+    const int subLength = static_cast<int>(sub.size());
+    const int textLength = static_cast<int>(text.size());
+    if (start == -1) start = textLength;
+    if (start >= textLength - subLength + 1) start = textLength - subLength + 1;
+    for (int i = start; i >= 1; --i) {
+        if (SameText(text.substr(i - 1, subLength), sub)) return i;
+    }
+    return 0;
+}
+
+namespace {
+
+template <typename List>
+int IndexInRange(const std::string& text, const List& list, bool caseSensitive)
+{
+    int index = 0;
+    for (const std::string& item : list) {
+        if (caseSensitive ? item == text : SameText(item, text)) return index;
+        ++index;
+    }
+    return -1;
+}
+
+} // namespace
+
+int IndexInList(const std::string& text, const std::vector<std::string>& list, bool caseSensitive)
+{
+    return IndexInRange(text, list, caseSensitive);
+}
+
+int IndexInList(const std::string& text, const TStringList& list, bool caseSensitive)
+{
+    return IndexInRange(text, list, caseSensitive);
+}
+
+std::string ResolvePath(const std::string& basePath, const std::string& path, char delimiter)
+{
+    if (!path.empty() && path[0] == delimiter) return path;
+    const bool keepTrailing = path.empty() || path.back() == delimiter;
+
+    std::string work = basePath;
+    if (!work.empty() && work.back() != delimiter) work += delimiter;
+    work += path;
+
+    std::string result;
+    for (size_t i = 0; i < work.size(); ++i) {
+        const char c = work[i];
+        if (c == delimiter) {
+            if (i == 0) {
+                result.assign(1, delimiter);
+            } else if (result.empty() || result.back() != delimiter) {
+                result += delimiter;
+            }
+        } else if (c == '.') {
+            const bool parentStep = !result.empty() && result.back() == delimiter && i + 1 < work.size() &&
+                                    work[i + 1] == '.';
+            if (parentStep) {
+                result.pop_back();
+                while (!result.empty() && result.back() != delimiter) result.pop_back();
+                ++i;
+            } else {
+                result += c;
+            }
+        } else {
+            result += c;
+        }
+    }
+
+    if (result.size() != 1 && !result.empty() && result.back() == delimiter && !keepTrailing) result.pop_back();
+    return result;
+}
+
+// See FindSubText: a backslash byte is always a backslash in UTF-8.
+void ForwardSlashes(std::string& text)
+{
+    std::replace(text.begin(), text.end(), '\\', '/');
+}
+
+bool LooksLikeIPv4(const std::string& text)
+{
+    std::string rest = Trim(text);
+    for (int i = 0; i < 4; ++i) {
+        const int32_t part = StrToIntDef(CutToken(rest, "."), -1);
+        if (part < 0 || part > 255) return false;
+    }
+    return true;
+}
+
+bool LooksLikeHostName(const std::string& text)
+{
+    if (FindSubText(".", text) > 0 && text[0] == '.') return false;
+    return !LooksLikeIPv4(text);
+}
+
+std::string DomainPart(const std::string& host)
+{
+    const int p = FindSubText(".", host);
+    return p == 0 ? host : host.substr(p - 1);
+}
+
+int64_t FindInMemory(const std::string& sub, const void* memory, int64_t size)
+{
+    if (sub.empty() || size < static_cast<int64_t>(sub.size())) return 0;
+    const char* begin = static_cast<const char*>(memory);
+    const char* end = begin + size;
+    const char* at = std::search(begin, end, sub.begin(), sub.end());
+    return at == end ? 0 : (at - begin) + 1;
+}
+
+// ---- process helpers --------------------------------------------------------
+
+int MinOf(int a, int b)
+{
+    return a < b ? a : b;
+}
+
+void SleepMs(uint32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool InMainThread()
+{
+    return std::this_thread::get_id() == kMainThreadId;
+}
+
+const std::string& TempDirectory()
+{
+    static const std::string directory = [] {
+        std::error_code error;
+        std::string dir = std::filesystem::temp_directory_path(error).string();
+        if (error || dir.empty()) dir = "/tmp";
+        if (dir.back() != '/') dir += '/';
+        return dir;
+    }();
+    return directory;
+}
+
+// ---- dates ------------------------------------------------------------------
+
+int DayNumber(const std::string& text)
+{
+    return LookUpName(text, kDayNames, 7);
+}
+
+int MonthNumber(const std::string& text)
+{
+    return LookUpName(text, kMonthNames, 12);
+}
+
+TDateTime ParseInternetDate(std::string& text)
+{
+    text = Trim(text);
+    if (text.empty()) return 0;
+
+    try {
+        std::string& v = text;
+        if (DayNumber(v.substr(0, 3)) != 0) {
+            CutToken(v, " ");
+            v = TrimLeft(v);
+        }
+
+        // RFC 850 dates separate day, month and year with dashes.
+        const int dash = FindSubText("-", v);
+        const std::string delimiter = dash > 1 && dash < FindSubText(" ", v) ? "-" : " ";
+
+        auto readDay = [&] {
+            const int32_t day = StrToIntDef(CutToken(v, delimiter), 1);
+            v = TrimLeft(v);
+            return day;
+        };
+        auto readMonth = [&] {
+            const int month = MonthNumber(CutToken(v, delimiter));
+            v = TrimLeft(v);
+            return month;
+        };
+        int32_t day;
+        int month;
+        if (MonthNumber(CutToken(v, delimiter, false)) != 0) {
+            month = readMonth();
+            day = readDay();
+        } else {
+            day = readDay();
+            month = readMonth();
+        }
+
+        // The year is a 16-bit quantity: two-digit years pivot at 80.
+        std::string token = CutToken(v, " ");
+        auto year = static_cast<uint16_t>(StrToIntDef(token, 1900));
+        if (year == 1900) {
+            // asctime puts the time before the year.
+            year = static_cast<uint16_t>(StrToIntDef(v, 1900));
+            v = token;
+        }
+        if (year < 80) {
+            year = static_cast<uint16_t>(year + 2000);
+        } else if (year < 100) {
+            year = static_cast<uint16_t>(year + 1900);
+        }
+
+        TDateTime result = EncodeDate(year, month, day);
+
+        if (FindSubText(":", v) > 0) {
+            std::string clock = CutToken(v, " ");
+            const int32_t hours = StrToIntDef(CutToken(clock, ":"), 0);
+            const int32_t minutes = StrToIntDef(CutToken(clock, ":"), 0);
+            const int32_t seconds = StrToIntDef(CutToken(clock, " "), 0);
+            result += EncodeTime(hours, minutes, seconds);
+        }
+        v = TrimLeft(v);
+        return result;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+TDateTime ZoneOffsetToTime(const std::string& text)
+{
+    const std::string zone = Trim(text).substr(0, 5);
+    if (zone.empty() || (zone[0] != '+' && zone[0] != '-')) return 0;
+    try {
+        const int32_t hours = StrToInt(zone.substr(1, 2));
+        const int32_t minutes = StrToInt(zone.size() > 3 ? zone.substr(3, 2) : std::string());
+        const TDateTime value = EncodeTime(hours, minutes, 0);
+        return zone[0] == '-' ? -value : value;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+TDateTime InternetDateToLocal(const std::string& text)
+{
+    std::string rest = text;
+    const TDateTime date = ParseInternetDate(rest);
+    // Named zones ("GMT", "UT", "EST") are shorter than "+hhmm" and count as UTC.
+    const TDateTime zone = rest.size() >= 5 ? ZoneOffsetToTime(rest) : 0;
+    return date - zone + LocalUtcOffset();
+}
+
+TDateTime LocalUtcOffsetAt(std::time_t when)
+{
+    // Pick up a TZ that changed since the last call.
+    tzset();
+    std::tm local{};
+    if (localtime_r(&when, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
+
+    // bias: UTC minus local, in whole minutes.
+    const long bias = -local.tm_gmtoff / 60;
+    const long magnitude = bias < 0 ? -bias : bias;
+    if (magnitude >= 24 * 60) throw EIdFailedToRetreiveTimeZoneInfo();
+    const TDateTime offset = static_cast<TDateTime>(magnitude) / 1440;
+    return bias > 0 ? -offset : offset;
+}
+
+TDateTime LocalUtcOffset()
+{
+    return LocalUtcOffsetAt(std::time(nullptr));
+}
+
+std::string TimeToZoneOffset(TDateTime offset, bool allowGMT)
+{
+    if (offset == 0 && allowGMT) return "GMT";
+    int hours, minutes;
+    SplitOffset(offset, hours, minutes);
+    return Format("%s%2.2d%2.2d", offset >= 0 ? "+" : "-", hours, minutes);
+}
+
+std::string LocalToInternetDate(TDateTime t, bool allowGMT)
+{
+    const TDateParts p = DecodeDateTime(t);
+    return Format("%s, %d %s %d %s %s", kDayNames[p.dayOfWeek], p.day, kMonthNames[p.month - 1], p.year,
+                  Format("%2.2d:%2.2d:%2.2d", p.hours, p.minutes, p.seconds),
+                  TimeToZoneOffset(LocalUtcOffset(), allowGMT));
+}

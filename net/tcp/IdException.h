@@ -1,0 +1,341 @@
+#pragma once
+
+// The exception tree of the network layers. Every failure of the TCP
+// transport and the HTTP client is an EIdException; units further up add
+// their own classes below it next to the code that raises them (URL and
+// time-zone errors live in net/http).
+//
+// Each class with a fixed text has a default constructor giving that text
+// and a constructor taking another message. Classes whose text carries a
+// value build it themselves with Format. Values that a caller may want to
+// inspect (reply code, socket error code, error body, the stub-error
+// fields) are exposed read-only.
+//
+// Header-only on purpose: every network unit includes it and no unit owns
+// its definitions.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "platform/SysUtils.h"
+
+class EIdException : public std::runtime_error {
+public:
+    explicit EIdException(const std::string& message) : std::runtime_error(message) {}
+    std::string Message() const { return what(); }
+};
+
+// Failures that a caller usually treats as an ordinary end, not an error.
+class EIdSilentException : public EIdException {
+public:
+    explicit EIdSilentException(const std::string& message) : EIdException(message) {}
+};
+
+class EIdConnClosedGracefully : public EIdSilentException {
+public:
+    EIdConnClosedGracefully() : EIdSilentException("Connection Closed Gracefully.") {}
+    explicit EIdConnClosedGracefully(const std::string& message) : EIdSilentException(message) {}
+};
+
+// ---- connection errors ----------------------------------------------------
+
+class EIdTCPConnectionError : public EIdException {
+public:
+    explicit EIdTCPConnectionError(const std::string& message) : EIdException(message) {}
+};
+
+class EIdNotConnected : public EIdTCPConnectionError {
+public:
+    EIdNotConnected() : EIdTCPConnectionError("Not Connected") {}
+    explicit EIdNotConnected(const std::string& message) : EIdTCPConnectionError(message) {}
+};
+
+class EIdNotEnoughDataInBuffer : public EIdTCPConnectionError {
+public:
+    EIdNotEnoughDataInBuffer() : EIdTCPConnectionError("Not enough data in buffer.") {}
+    explicit EIdNotEnoughDataInBuffer(const std::string& message) : EIdTCPConnectionError(message) {}
+};
+
+class EIdNoDataToRead : public EIdTCPConnectionError {
+public:
+    EIdNoDataToRead() : EIdTCPConnectionError("No data to read.") {}
+    explicit EIdNoDataToRead(const std::string& message) : EIdTCPConnectionError(message) {}
+};
+
+// Takes the missing file's name, not a message: File "<name>" not found.
+class EIdFileNotFound : public EIdTCPConnectionError {
+public:
+    explicit EIdFileNotFound(const std::string& fileName)
+        : EIdTCPConnectionError(Format("File \"%s\" not found", fileName)) {}
+};
+
+class EIdIOHandlerPropInvalid : public EIdTCPConnectionError {
+public:
+    EIdIOHandlerPropInvalid() : EIdTCPConnectionError("IOHandler value is not valid") {}
+    explicit EIdIOHandlerPropInvalid(const std::string& message) : EIdTCPConnectionError(message) {}
+};
+
+class EIdReadTimeout : public EIdException {
+public:
+    EIdReadTimeout() : EIdException("Read Timeout") {}
+    explicit EIdReadTimeout(const std::string& message) : EIdException(message) {}
+};
+
+class EIdReadLnMaxLineLengthExceeded : public EIdException {
+public:
+    EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
+    explicit EIdReadLnMaxLineLengthExceeded(const std::string& message) : EIdException(message) {}
+};
+
+class EIdAlreadyConnected : public EIdException {
+public:
+    EIdAlreadyConnected() : EIdException("Already connected.") {}
+    explicit EIdAlreadyConnected(const std::string& message) : EIdException(message) {}
+};
+
+class EIdClosedSocket : public EIdException {
+public:
+    EIdClosedSocket() : EIdException("Disconnected.") {}
+    explicit EIdClosedSocket(const std::string& message) : EIdException(message) {}
+};
+
+class EIdConnectTimeout : public EIdException {
+public:
+    EIdConnectTimeout() : EIdException("Connect timed out.") {}
+    explicit EIdConnectTimeout(const std::string& message) : EIdException(message) {}
+};
+
+// Carries the message of the connect that failed on the worker thread.
+class EIdConnectException : public EIdException {
+public:
+    explicit EIdConnectException(const std::string& message) : EIdException(message) {}
+};
+
+// ---- protocol replies -----------------------------------------------------
+
+// A line-protocol reply outside the allowed codes: the message is the reply
+// text, ReplyErrorCode the numeric reply code.
+class EIdProtocolReplyError : public EIdException {
+public:
+    EIdProtocolReplyError(int32_t replyCode, const std::string& message)
+        : EIdException(message), replyErrorCode_(replyCode) {}
+    int32_t ReplyErrorCode() const { return replyErrorCode_; }
+
+private:
+    int32_t replyErrorCode_;
+};
+
+// An HTTP error status: the message is the status line (HTTP/1.1 404 Not
+// Found), ReplyErrorCode the status code, ErrorBody the response body as text.
+class EIdHTTPProtocolException : public EIdProtocolReplyError {
+public:
+    EIdHTTPProtocolException(int32_t replyCode, const std::string& message, std::string errorBody)
+        : EIdProtocolReplyError(replyCode, message), errorBody_(std::move(errorBody)) {}
+    const std::string& ErrorBody() const { return errorBody_; }
+
+private:
+    std::string errorBody_;
+};
+
+// ---- socket stack ---------------------------------------------------------
+
+// A failing socket call. ErrorCode is the Winsock-numbered code callers test
+// (10061 refused, 11001 host not found, ...).
+class EIdSocketError : public EIdException {
+public:
+    // Builds "Socket Error # <code>\r\n<baseText>"; an empty base text (a code
+    // without a text of its own) leaves the message ending in CR LF.
+    EIdSocketError(int32_t errorCode, const std::string& baseText)
+        : EIdException(Format("Socket Error # %d\r\n%s", errorCode, baseText)), errorCode_(errorCode) {}
+
+    // For a message that is already complete (the stack's error text).
+    static EIdSocketError WithMessage(int32_t errorCode, const std::string& message) {
+        return EIdSocketError(errorCode, message, CompleteMessage{});
+    }
+
+    int32_t ErrorCode() const { return errorCode_; }
+
+private:
+    struct CompleteMessage {};
+    EIdSocketError(int32_t errorCode, const std::string& message, CompleteMessage)
+        : EIdException(message), errorCode_(errorCode) {}
+
+    int32_t errorCode_;
+};
+
+// The socket library could not be loaded or a function of it not be called.
+// The message is "<title>: <system text>", or the title alone for code 0.
+class EIdWS2StubError : public EIdException {
+public:
+    EIdWS2StubError(int32_t systemErrorCode, std::string systemErrorText, std::string errorTitle)
+        : EIdException(systemErrorCode != 0 ? errorTitle + ": " + systemErrorText : errorTitle),
+          systemErrorCode_(systemErrorCode),
+          systemErrorText_(std::move(systemErrorText)),
+          errorTitle_(std::move(errorTitle)) {}
+
+    int32_t SystemErrorCode() const { return systemErrorCode_; }
+    const std::string& SystemErrorText() const { return systemErrorText_; }
+    const std::string& ErrorTitle() const { return errorTitle_; }
+
+private:
+    int32_t systemErrorCode_;
+    std::string systemErrorText_;
+    std::string errorTitle_;
+};
+
+class EIdStackError : public EIdException {
+public:
+    explicit EIdStackError(const std::string& message) : EIdException(message) {}
+};
+
+class EIdStackInitializationFailed : public EIdStackError {
+public:
+    EIdStackInitializationFailed() : EIdStackError("Winsock Initialization Error.") {}
+    explicit EIdStackInitializationFailed(const std::string& message) : EIdStackError(message) {}
+};
+
+class EIdStackSetSizeExceeded : public EIdStackError {
+public:
+    EIdStackSetSizeExceeded() : EIdStackError("Set Size Exceeded.") {}
+    explicit EIdStackSetSizeExceeded(const std::string& message) : EIdStackError(message) {}
+};
+
+class EIdInvalidSocket : public EIdException {
+public:
+    EIdInvalidSocket() : EIdException("Cannot allocate socket.") {}
+    explicit EIdInvalidSocket(const std::string& message) : EIdException(message) {}
+};
+
+// Takes the service name, not a message: "<name> is not a valid service."
+class EIdInvalidServiceName : public EIdException {
+public:
+    explicit EIdInvalidServiceName(const std::string& serviceName)
+        : EIdException(Format("%s is not a valid service.", serviceName)) {}
+};
+
+class EIdSocketHandleError : public EIdException {
+public:
+    explicit EIdSocketHandleError(const std::string& message) : EIdException(message) {}
+};
+
+class EIdCouldNotBindSocket : public EIdSocketHandleError {
+public:
+    EIdCouldNotBindSocket() : EIdSocketHandleError("Could not bind socket. Address and port are already in use.") {}
+    explicit EIdCouldNotBindSocket(const std::string& message) : EIdSocketHandleError(message) {}
+};
+
+class EIdInvalidPortRange : public EIdSocketHandleError {
+public:
+    EIdInvalidPortRange(int32_t portMin, int32_t portMax)
+        : EIdSocketHandleError(Format("Invalid Port Range (%d - %d)", portMin, portMax)) {}
+    explicit EIdInvalidPortRange(const std::string& message) : EIdSocketHandleError(message) {}
+};
+
+class EIdCanNotBindPortInRange : public EIdSocketHandleError {
+public:
+    EIdCanNotBindPortInRange(int32_t portMin, int32_t portMax)
+        : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", portMin, portMax)) {}
+    explicit EIdCanNotBindPortInRange(const std::string& message) : EIdSocketHandleError(message) {}
+};
+
+// ---- SOCKS negotiation ----------------------------------------------------
+
+class EIdSocksError : public EIdException {
+public:
+    explicit EIdSocksError(const std::string& message) : EIdException(message) {}
+};
+
+// SOCKS 4 reply codes 91, 92, 93 and anything unknown.
+class EIdSocksRequestFailed : public EIdSocksError {
+public:
+    EIdSocksRequestFailed() : EIdSocksError("Request rejected or failed.") {}
+    explicit EIdSocksRequestFailed(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksRequestServerFailed : public EIdSocksError {
+public:
+    EIdSocksRequestServerFailed() : EIdSocksError("Request rejected because SOCKS server cannot connect.") {}
+    explicit EIdSocksRequestServerFailed(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksRequestIdentFailed : public EIdSocksError {
+public:
+    EIdSocksRequestIdentFailed()
+        : EIdSocksError("Request rejected because the client program and identd report different user-ids.") {}
+    explicit EIdSocksRequestIdentFailed(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksUnknownError : public EIdSocksError {
+public:
+    EIdSocksUnknownError() : EIdSocksError("Unknown socks error.") {}
+    explicit EIdSocksUnknownError(const std::string& message) : EIdSocksError(message) {}
+};
+
+// SOCKS 5 method selection, authentication and reply codes 1 to 8.
+class EIdSocksServerRespondError : public EIdSocksError {
+public:
+    EIdSocksServerRespondError() : EIdSocksError("Socks server did not respond.") {}
+    explicit EIdSocksServerRespondError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksAuthMethodError : public EIdSocksError {
+public:
+    EIdSocksAuthMethodError() : EIdSocksError("Invalid socks authentication method.") {}
+    explicit EIdSocksAuthMethodError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksAuthError : public EIdSocksError {
+public:
+    EIdSocksAuthError() : EIdSocksError("Authentication error to socks server.") {}
+    explicit EIdSocksAuthError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerGeneralError : public EIdSocksError {
+public:
+    EIdSocksServerGeneralError() : EIdSocksError("General SOCKS server failure.") {}
+    explicit EIdSocksServerGeneralError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerPermissionError : public EIdSocksError {
+public:
+    EIdSocksServerPermissionError() : EIdSocksError("Connection not allowed by ruleset.") {}
+    explicit EIdSocksServerPermissionError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerNetUnreachableError : public EIdSocksError {
+public:
+    EIdSocksServerNetUnreachableError() : EIdSocksError("Network unreachable.") {}
+    explicit EIdSocksServerNetUnreachableError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerHostUnreachableError : public EIdSocksError {
+public:
+    EIdSocksServerHostUnreachableError() : EIdSocksError("Host unreachable.") {}
+    explicit EIdSocksServerHostUnreachableError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerConnectionRefusedError : public EIdSocksError {
+public:
+    EIdSocksServerConnectionRefusedError() : EIdSocksError("Connection refused.") {}
+    explicit EIdSocksServerConnectionRefusedError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerTTLExpiredError : public EIdSocksError {
+public:
+    EIdSocksServerTTLExpiredError() : EIdSocksError("TTL expired.") {}
+    explicit EIdSocksServerTTLExpiredError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerCommandError : public EIdSocksError {
+public:
+    EIdSocksServerCommandError() : EIdSocksError("Command not supported.") {}
+    explicit EIdSocksServerCommandError(const std::string& message) : EIdSocksError(message) {}
+};
+
+class EIdSocksServerAddressError : public EIdSocksError {
+public:
+    EIdSocksServerAddressError() : EIdSocksError("Address type not supported.") {}
+    explicit EIdSocksServerAddressError(const std::string& message) : EIdSocksError(message) {}
+};

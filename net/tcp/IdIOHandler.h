@@ -1,0 +1,39 @@
+#pragma once
+
+// The transport interface of the buffered connection.
+//
+// A connection reads and writes only through these operations, so a transport that wraps the plain socket
+// (for example one that encrypts) can stand in for it without changes to the connection. The defaults of the
+// optional operations do nothing; a transport implements the four abstract ones.
+//
+// Time-outs are milliseconds; -2 waits without limit. Results follow the socket convention: a byte count,
+// 0 when the peer closed, -1 on failure with the error code left with the socket stack (GlobalStack).
+//
+// A destructor cannot dispatch to a derived class, so every transport that holds a resource releases it by
+// calling its own CloseTransport from its own destructor.
+
+#include <cstdint>
+#include <string>
+
+#include "net/tcp/IdComponent.h"
+
+class TIdIOHandler : public TIdComponent {
+public:
+    explicit TIdIOHandler(TIdBaseComponent* owner = nullptr);
+    ~TIdIOHandler() override;
+
+    // Completes a connection accepted by a server (unused by clients).
+    virtual void FinishAccept() {}
+    // Closes the transport; safe to call when it is not open.
+    virtual void CloseTransport() {}
+    virtual void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP,
+                                  int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
+                                  int32_t timeout);
+    virtual bool IsOpen() = 0;
+    // Readies the transport for the next connect.
+    virtual void PrepareTransport() {}
+    // True when bytes (or the peer's close) can be received within timeoutMs.
+    virtual bool WaitReadable(int32_t timeoutMs) = 0;
+    virtual int32_t ReceiveSome(void* buffer, int32_t length) = 0;
+    virtual int32_t SendSome(const void* buffer, int32_t length) = 0;
+};

@@ -1,0 +1,74 @@
+#pragma once
+
+// Settings of an optional SOCKS proxy hop for the socket transport.
+//
+// The socket transport connects to Host:Port of these settings instead of the
+// target when Version is a SOCKS version, then calls Negotiate with the
+// target. With svNoSocks (the default) Negotiate does nothing. The exchange
+// for the SOCKS versions is not part of this transport yet: Negotiate raises
+// EIdSocksError for them rather than let a connection to the proxy pass as a
+// connection to the target.
+//
+// Transport is only referenced: the I/O handler that takes these settings
+// sets it to itself.
+
+#include <cstdint>
+#include <string>
+
+#include "net/tcp/IdComponent.h"
+#include "net/tcp/IdException.h"
+
+class TIdIOHandler;
+
+enum TSocksVersion { svNoSocks, svSocks4, svSocks4A, svSocks5 };
+enum TSocksAuthentication { saNoAuthentication, saUsernamePassword };
+
+class TIdSocksInfo : public TIdComponent {
+public:
+    explicit TIdSocksInfo(TIdBaseComponent* owner = nullptr) : TIdComponent(owner) {}
+
+    // Copies the six settings (not Transport).
+    void Assign(const TIdSocksInfo& source)
+    {
+        authentication_ = source.authentication_;
+        host_ = source.host_;
+        password_ = source.password_;
+        port_ = source.port_;
+        username_ = source.username_;
+        version_ = source.version_;
+    }
+
+    // Runs the proxy exchange for the final target host:port.
+    void Negotiate(const std::string& host, int32_t port)
+    {
+        (void)host;
+        (void)port;
+        if (version_ != svNoSocks) {
+            throw EIdSocksError("SOCKS negotiation is not available.");
+        }
+    }
+
+    TSocksAuthentication Authentication() const { return authentication_; }
+    void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
+    const std::string& Host() const { return host_; }
+    void SetHost(const std::string& value) { host_ = value; }
+    const std::string& Password() const { return password_; }
+    void SetPassword(const std::string& value) { password_ = value; }
+    int32_t Port() const { return port_; }
+    void SetPort(int32_t value) { port_ = value; }
+    const std::string& Username() const { return username_; }
+    void SetUsername(const std::string& value) { username_ = value; }
+    TSocksVersion Version() const { return version_; }
+    void SetVersion(TSocksVersion value) { version_ = value; }
+    TIdIOHandler* Transport() const { return transport_; }
+    void SetTransport(TIdIOHandler* value) { transport_ = value; }
+
+private:
+    TSocksAuthentication authentication_ = saNoAuthentication;
+    std::string host_;
+    std::string password_;
+    int32_t port_ = 1080;
+    std::string username_;
+    TSocksVersion version_ = svNoSocks;
+    TIdIOHandler* transport_ = nullptr;
+};

@@ -1,0 +1,650 @@
+#include "net/tcp/IdStackPosix.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "net/tcp/IdException.h"
+#include "platform/SysUtils.h"
+
+std::atomic<bool> StackStarted{false};
+
+namespace {
+
+// The code of the calling thread's last failing call, like the per-thread
+// error of the socket library the layers were first written against.
+thread_local int32_t tlsLastError = 0;
+
+void SetLastError(int32_t code)
+{
+    tlsLastError = code;
+}
+
+void SetLastErrorFromErrno()
+{
+    SetLastError(StackErrorFromErrno(errno));
+}
+
+int32_t StackErrorFromGai(int gaiError)
+{
+    switch (gaiError) {
+    case EAI_NONAME:
+        return Id_WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+        return Id_WSATRY_AGAIN;
+    case EAI_FAIL:
+        return Id_WSANO_RECOVERY;
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+        return Id_WSANO_DATA;
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+        return Id_WSANO_DATA;
+#endif
+    case EAI_MEMORY:
+        return Id_WSAENOBUFS;
+    case EAI_SYSTEM:
+        return StackErrorFromErrno(errno);
+    default:
+        return Id_WSAEINVAL;
+    }
+}
+
+constexpr std::size_t kHostNameBufferSize = 250;
+
+// Builds the 16-byte IPv4 socket address; an empty ip is the any-address.
+sockaddr_in MakeAddress(TIdStack& stack, int family, int32_t port, const std::string& ip)
+{
+    sockaddr_in address{};
+    address.sin_family = static_cast<sa_family_t>(family);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (ip.empty()) {
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else {
+        TIdIPv4Bytes bytes = stack.ParseIPv4(ip);
+        std::memcpy(&address.sin_addr.s_addr, bytes.data(), 4);
+    }
+    return address;
+}
+
+void ReadAddress(TIdStack& stack, const sockaddr_in& address, int& family, int32_t& port, std::string& ip)
+{
+    TIdIPv4Bytes bytes{};
+    std::memcpy(bytes.data(), &address.sin_addr.s_addr, 4);
+    family = address.sin_family;
+    port = ntohs(address.sin_port);
+    ip = stack.FormatIPv4(bytes);
+}
+
+// Looks a name up and hands every IPv4 address to visit. Returns the stack
+// error code of a failed lookup, 0 on success.
+template <typename Visit>
+int32_t LookupIPv4(TIdStack& stack, const std::string& hostName, Visit visit)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int rc = getaddrinfo(hostName.c_str(), nullptr, &hints, &result);
+    if (rc != 0) {
+        return StackErrorFromGai(rc);
+    }
+    for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+            int family = 0;
+            int32_t port = 0;
+            std::string ip;
+            ReadAddress(stack, *reinterpret_cast<const sockaddr_in*>(entry->ai_addr), family, port, ip);
+            visit(ip);
+        }
+    }
+    freeaddrinfo(result);
+    return 0;
+}
+
+// Restores the blocking flag of a socket whatever way a connect ends.
+class TBlockingModeGuard {
+public:
+    explicit TBlockingModeGuard(int fd) : fd_(fd), flags_(fcntl(fd, F_GETFL)) {}
+    ~TBlockingModeGuard()
+    {
+        if (flags_ != -1) {
+            fcntl(fd_, F_SETFL, flags_);
+        }
+    }
+    bool SetNonBlocking() { return flags_ != -1 && fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK) != -1; }
+
+private:
+    int fd_;
+    int flags_;
+};
+
+// Sends a whole file on a socket with the kernel's file send; the file's size
+// when every byte went out, else 0.
+int64_t SendFileOnSocket(TIdStackSocketHandle socket, const std::string& fileName)
+{
+    int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd == -1) {
+        return 0;
+    }
+    struct stat info {};
+    int64_t result = 0;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        off_t offset = 0;
+        bool failed = false;
+        while (offset < info.st_size && !failed) {
+            ssize_t sent = sendfile(socket, fd, &offset, static_cast<std::size_t>(info.st_size - offset));
+            if (sent == -1) {
+                failed = errno != EINTR;
+            } else if (sent == 0) {
+                failed = true;  // the file shrank under us
+            }
+        }
+        if (!failed) {
+            result = info.st_size;
+        } else {
+            SetLastErrorFromErrno();
+        }
+    }
+    close(fd);
+    return result;
+}
+
+}  // namespace
+
+TIdServeFile ServeFileHook = &SendFileOnSocket;
+
+int32_t StackErrorFromErrno(int errnoValue)
+{
+    switch (errnoValue) {
+    case EINTR: return Id_WSAEINTR;
+    case EBADF: return Id_WSAEBADF;
+    case EACCES: return Id_WSAEACCES;
+    case EPERM: return Id_WSAEACCES;
+    case EFAULT: return Id_WSAEFAULT;
+    case EINVAL: return Id_WSAEINVAL;
+    case EMFILE: return Id_WSAEMFILE;
+    case ENFILE: return Id_WSAEMFILE;
+#if EAGAIN != EWOULDBLOCK
+    case EAGAIN: return Id_WSAEWOULDBLOCK;
+#endif
+    case EWOULDBLOCK: return Id_WSAEWOULDBLOCK;
+    case EINPROGRESS: return Id_WSAEINPROGRESS;
+    case EALREADY: return Id_WSAEALREADY;
+    case ENOTSOCK: return Id_WSAENOTSOCK;
+    case EDESTADDRREQ: return Id_WSAEDESTADDRREQ;
+    case EMSGSIZE: return Id_WSAEMSGSIZE;
+    case EPROTOTYPE: return Id_WSAEPROTOTYPE;
+    case ENOPROTOOPT: return Id_WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return Id_WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT: return Id_WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP: return Id_WSAEOPNOTSUPP;
+    case EPFNOSUPPORT: return Id_WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT: return Id_WSAEAFNOSUPPORT;
+    case EADDRINUSE: return Id_WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return Id_WSAEADDRNOTAVAIL;
+    case ENETDOWN: return Id_WSAENETDOWN;
+    case ENETUNREACH: return Id_WSAENETUNREACH;
+    case ENETRESET: return Id_WSAENETRESET;
+    case ECONNABORTED: return Id_WSAECONNABORTED;
+    case ECONNRESET: return Id_WSAECONNRESET;
+    case ENOBUFS: return Id_WSAENOBUFS;
+    case ENOMEM: return Id_WSAENOBUFS;
+    case EISCONN: return Id_WSAEISCONN;
+    case ENOTCONN: return Id_WSAENOTCONN;
+    // A send after either side shut the stream down.
+    case ESHUTDOWN: return Id_WSAESHUTDOWN;
+    case EPIPE: return Id_WSAESHUTDOWN;
+    case ETOOMANYREFS: return Id_WSAETOOMANYREFS;
+    case ETIMEDOUT: return Id_WSAETIMEDOUT;
+    case ECONNREFUSED: return Id_WSAECONNREFUSED;
+    case ELOOP: return Id_WSAELOOP;
+    case ENAMETOOLONG: return Id_WSAENAMETOOLONG;
+    case EHOSTDOWN: return Id_WSAEHOSTDOWN;
+    case EHOSTUNREACH: return Id_WSAEHOSTUNREACH;
+    case ENOTEMPTY: return Id_WSAENOTEMPTY;
+    default: return errnoValue;
+    }
+}
+
+TIdStackPosix::TIdStackPosix()
+{
+    bool expected = false;
+    if (StackStarted.compare_exchange_strong(expected, true)) {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            signal(SIGPIPE, SIG_IGN);
+        }
+    }
+}
+
+void TIdStackPosix::RefreshLocalAddresses()
+{
+    TStringList& list = LocalAddressList();
+    list.Clear();
+    std::string hostName = LocalHostName();
+    int32_t code = LookupIPv4(*this, hostName, [&list](const std::string& ip) {
+        if (list.IndexOf(ip) < 0) {
+            list.Add(ip);
+        }
+    });
+    if (code != 0) {
+        SetLastError(code);
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+}
+
+TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle socket, std::string& ip, int32_t& port)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    int fd;
+    do {
+        fd = accept4(socket, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    } while (fd == -1 && errno == EINTR);
+    if (fd == -1) {
+        SetLastErrorFromErrno();
+        return Id_INVALID_SOCKET;
+    }
+    int family = 0;
+    ReadAddress(*this, address, family, port, ip);
+    return fd;
+}
+
+int TIdStackPosix::SockBind(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
+{
+    sockaddr_in address = MakeAddress(*this, family, port, ip);
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TIdStackPosix::SockClose(TIdStackSocketHandle socket)
+{
+    if (close(socket) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
+{
+    sockaddr_in address = MakeAddress(*this, family, port, ip);
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port,
+                                          const std::string& ip, int wakeHandle)
+{
+    sockaddr_in address = MakeAddress(*this, family, port, ip);
+    TBlockingModeGuard mode(socket);
+    if (!mode.SetNonBlocking()) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        return 0;
+    }
+    if (errno != EINPROGRESS) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    pollfd fds[2] = {{socket, POLLOUT, 0}, {wakeHandle, POLLIN, 0}};
+    int ready;
+    do {
+        ready = poll(fds, 2, -1);
+    } while (ready == -1 && errno == EINTR);
+    if (ready == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    if (fds[0].revents == 0) {
+        SetLastError(Id_WSAEINTR);
+        return Id_SOCKET_ERROR;
+    }
+    int error = 0;
+    socklen_t length = sizeof(error);
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    if (error != 0) {
+        SetLastError(StackErrorFromErrno(error));
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+std::string TIdStackPosix::HostByName(const std::string& hostName)
+{
+    std::string first;
+    int32_t code = LookupIPv4(*this, hostName, [&first](const std::string& ip) {
+        if (first.empty()) {
+            first = ip;
+        }
+    });
+    if (code == 0 && first.empty()) {
+        code = Id_WSANO_DATA;
+    }
+    if (code != 0) {
+        SetLastError(code);
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    return first;
+}
+
+std::string TIdStackPosix::LocalHostName()
+{
+    char buffer[kHostNameBufferSize] = {};
+    if (gethostname(buffer, sizeof(buffer) - 1) == -1) {
+        SetLastErrorFromErrno();
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    return buffer;
+}
+
+std::string TIdStackPosix::HostByAddr(const std::string& ip)
+{
+    sockaddr_in address = MakeAddress(*this, AF_INET, 0, ip);
+    char host[NI_MAXHOST] = {};
+    int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof(address), host, sizeof(host), nullptr,
+                         0, NI_NAMEREQD);
+    if (rc != 0) {
+        SetLastError(StackErrorFromGai(rc));
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    return host;
+}
+
+int32_t TIdStackPosix::ServiceByName(const std::string& serviceName)
+{
+    servent entry{};
+    servent* found = nullptr;
+    char buffer[4096];
+    if (getservbyname_r(serviceName.c_str(), nullptr, &entry, buffer, sizeof(buffer), &found) == 0 &&
+        found != nullptr) {
+        return ntohs(static_cast<uint16_t>(found->s_port));
+    }
+    int32_t port = 0;
+    if (!TryStrToInt(serviceName, port)) {
+        throw EIdInvalidServiceName(serviceName);
+    }
+    return port;
+}
+
+TStringList TIdStackPosix::ServiceByPort(int32_t port)
+{
+    TStringList names;
+    servent entry{};
+    servent* found = nullptr;
+    char buffer[4096];
+    if (getservbyport_r(htons(static_cast<uint16_t>(port)), nullptr, &entry, buffer, sizeof(buffer), &found) == 0 &&
+        found != nullptr) {
+        names.Add(found->s_name);
+        for (char** alias = found->s_aliases; alias != nullptr && *alias != nullptr; ++alias) {
+            names.Add(*alias);
+        }
+    }
+    return names;
+}
+
+uint16_t TIdStackPosix::HostToNet16(uint16_t value)
+{
+    return htons(value);
+}
+
+int TIdStackPosix::SockListen(TIdStackSocketHandle socket, int backlog)
+{
+    if (listen(socket, backlog) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+uint16_t TIdStackPosix::NetToHost16(uint16_t value)
+{
+    return ntohs(value);
+}
+
+uint32_t TIdStackPosix::HostToNet32(uint32_t value)
+{
+    return htonl(value);
+}
+
+uint32_t TIdStackPosix::NetToHost32(uint32_t value)
+{
+    return ntohl(value);
+}
+
+int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags)
+{
+    ssize_t received;
+    do {
+        received = recv(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags);
+    } while (received == -1 && errno == EINTR);
+    if (received == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return static_cast<int>(received);
+}
+
+int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags,
+                                std::string& ip, int32_t& port)
+{
+    sockaddr_in address{};
+    socklen_t addressLength = sizeof(address);
+    ssize_t received;
+    do {
+        received = recvfrom(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags,
+                            reinterpret_cast<sockaddr*>(&address), &addressLength);
+    } while (received == -1 && errno == EINTR);
+    if (received == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    int family = 0;
+    ReadAddress(*this, address, family, port, ip);
+    return static_cast<int>(received);
+}
+
+int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
+                              int32_t timeoutMs)
+{
+    // The readiness classes of select on this system: end of stream and
+    // errors count as readable, errors as writable, urgent data as an
+    // exceptional condition.
+    struct TWatch {
+        TIdSocketList* list;
+        short events;
+        short readyMask;
+    };
+    const TWatch watches[3] = {
+        {readList, POLLIN, POLLIN | POLLHUP | POLLERR},
+        {writeList, POLLOUT, POLLOUT | POLLERR},
+        {errorList, POLLPRI, POLLPRI},
+    };
+    pollfd fds[3 * kIdSelectSetSize];
+    nfds_t count = 0;
+    for (const TWatch& watch : watches) {
+        if (watch.list == nullptr) {
+            continue;
+        }
+        if (watch.list->size() > kIdSelectSetSize) {
+            throw EIdStackSetSizeExceeded();
+        }
+        for (TIdStackSocketHandle handle : *watch.list) {
+            fds[count++] = pollfd{handle, watch.events, 0};
+        }
+    }
+
+    // -2 waits without limit; other negative values poll once.
+    using Clock = std::chrono::steady_clock;
+    const bool unlimited = timeoutMs == -2;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int ready;
+    for (;;) {
+        int wait = -1;
+        if (!unlimited) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left < 0 ? 0 : static_cast<int>(left);
+        }
+        ready = poll(fds, count, wait);
+        if (ready != -1 || errno != EINTR) {
+            break;
+        }
+    }
+    if (ready == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    for (nfds_t i = 0; i < count; ++i) {
+        if (fds[i].revents & POLLNVAL) {
+            SetLastError(Id_WSAENOTSOCK);
+            return Id_SOCKET_ERROR;
+        }
+    }
+
+    int total = 0;
+    nfds_t index = 0;
+    for (const TWatch& watch : watches) {
+        if (watch.list == nullptr) {
+            continue;
+        }
+        // Compacted in place: a wait allocates nothing.
+        TIdSocketList& list = *watch.list;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < list.size(); ++i, ++index) {
+            if (fds[index].revents & watch.readyMask) {
+                list[kept++] = fds[index].fd;
+            }
+        }
+        list.resize(kept);
+        total += static_cast<int>(kept);
+    }
+    return total;
+}
+
+int TIdStackPosix::SockSend(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags)
+{
+    ssize_t sent;
+    do {
+        sent = send(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags | MSG_NOSIGNAL);
+    } while (sent == -1 && errno == EINTR);
+    if (sent == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return static_cast<int>(sent);
+}
+
+int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags,
+                              const std::string& ip, int32_t port)
+{
+    sockaddr_in address = MakeAddress(*this, AF_INET, port, ip);
+    ssize_t sent;
+    do {
+        sent = sendto(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags | MSG_NOSIGNAL,
+                      reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    } while (sent == -1 && errno == EINTR);
+    if (sent == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return static_cast<int>(sent);
+}
+
+int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int option, const void* value, int length)
+{
+    if (setsockopt(socket, level, option, value, static_cast<socklen_t>(length)) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+TIdStackSocketHandle TIdStackPosix::SockCreate(int family, int type, int protocol)
+{
+    int fd = socket(family, type | SOCK_CLOEXEC, protocol);
+    if (fd == -1) {
+        SetLastErrorFromErrno();
+        return Id_INVALID_SOCKET;
+    }
+    return fd;
+}
+
+int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how)
+{
+    if (shutdown(socket, how) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+std::string TIdStackPosix::SocketErrorText(int32_t code)
+{
+    if (code == Id_WSAHOST_NOT_FOUND) {
+        return Format("Socket Error # %d\r\n%s", code, std::string("Host not found."));
+    }
+    return TIdStack::SocketErrorText(code);
+}
+
+int32_t TIdStackPosix::LastSocketError()
+{
+    return tlsLastError;
+}
+
+void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle socket, int& family, int32_t& port, std::string& ip)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
+        SetLastErrorFromErrno();
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    ReadAddress(*this, address, family, port, ip);
+}
+
+void TIdStackPosix::LocalAddressOf(TIdStackSocketHandle socket, int& family, int32_t& port, std::string& ip)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
+        SetLastErrorFromErrno();
+        CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    ReadAddress(*this, address, family, port, ip);
+}
+
+int TIdStackPosix::SockGetOption(TIdStackSocketHandle socket, int level, int option, void* value, int& length)
+{
+    socklen_t size = static_cast<socklen_t>(length);
+    if (getsockopt(socket, level, option, value, &size) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    length = static_cast<int>(size);
+    return 0;
+}

@@ -1,0 +1,71 @@
+#include "net/tcp/IdTCPClient.h"
+
+#include "net/tcp/IdException.h"
+#include "net/tcp/IdIOHandlerSocket.h"
+#include "net/tcp/IdIntercept.h"
+
+TIdTCPClient::TIdTCPClient(TIdBaseComponent* owner) : TIdTCPConnection(owner) {}
+
+TIdTCPClient::~TIdTCPClient() = default;
+
+void TIdTCPClient::SetHost(const std::string& value)
+{
+    host_ = value;
+}
+
+void TIdTCPClient::SetPort(int32_t value)
+{
+    port_ = value;
+}
+
+void TIdTCPClient::DoOnConnected()
+{
+    if (OnConnected) {
+        OnConnected(this);
+    }
+}
+
+void TIdTCPClient::OpenConnection(int32_t timeoutMs)
+{
+    if (IOHandler() == nullptr) {
+        auto* handler = new TIdIOHandlerSocket(this);
+        SetIOHandler(handler);
+        // Status reports of the transport reach the client's handler, with
+        // the transport as their sender.
+        handler->OnStatus = OnStatus;
+        SetOwnsIOHandler(true);
+    } else if (IOHandler()->IsOpen()) {
+        throw EIdAlreadyConnected();
+    }
+
+    try {
+        TIdIOHandler* handler = IOHandler();
+        handler->PrepareTransport();
+        ResetReadState();
+        handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_, timeoutMs);
+        if (Intercept() != nullptr) {
+            Intercept()->AttachConnection(this);
+        }
+        ReportStatus(hsConnected, host_);
+        DoOnConnected();
+    } catch (const std::exception&) {
+        // A failed connect leaves the client disconnected with its socket
+        // closed; the handler stays assigned for the next attempt.
+        DropSocket();
+        throw;
+    }
+}
+
+std::string TIdTCPClient::ConnectAndReadAll()
+{
+    OpenConnection(-1);
+    std::string result;
+    try {
+        result = ReadAll();
+    } catch (const std::exception&) {
+        CloseConnection();
+        throw;
+    }
+    CloseConnection();
+    return result;
+}

@@ -1,0 +1,341 @@
+// Opening client connections over loopback: the plain and the timed connect,
+// their failures, the status reports and the socket transport's settings.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/tcp/IdAntiFreezeBase.h"
+#include "net/tcp/IdException.h"
+#include "net/tcp/IdIOHandlerSocket.h"
+#include "net/tcp/IdTCPClient.h"
+#include "stack_helpers.h"
+#include "support/ScriptedServer.h"
+
+namespace {
+
+using stacktest::TRawSocket;
+using testsupport::TConnectionScript;
+using testsupport::TScriptedServer;
+using Clock = std::chrono::steady_clock;
+
+// The status reports a client (and its transport) gave, as "<status>:<text>".
+struct TStatusLog {
+    std::vector<std::string> lines;
+    TIdStatusEvent Handler()
+    {
+        return [this](TIdComponent*, TIdStatus status, const std::string& text) {
+            lines.push_back(std::to_string(status) + ":" + text);
+        };
+    }
+};
+
+TEST(TIdTCPClient, PlainConnectToARefusingPortRaisesTheSocketError)
+{
+    TRawSocket refusing;  // bound, not listening
+    for (int32_t timeout : {0, -1}) {
+        SCOPED_TRACE(timeout);
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(refusing.Port());
+        try {
+            client.OpenConnection(timeout);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), 10061);
+            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+        }
+        EXPECT_FALSE(client.IsConnected());
+        // The handler made for the attempt stays assigned, closed.
+        ASSERT_NE(client.IOHandler(), nullptr);
+        EXPECT_FALSE(client.IOHandler()->IsOpen());
+        EXPECT_TRUE(client.OwnsIOHandler());
+    }
+}
+
+TEST(TIdTCPClient, TimedConnectToARefusingPortCarriesTheMessage)
+{
+    TRawSocket refusing;
+    for (int32_t timeout : {1000, -2}) {
+        SCOPED_TRACE(timeout);
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(refusing.Port());
+        try {
+            client.OpenConnection(timeout);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdConnectException& e) {
+            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+        }
+        EXPECT_FALSE(client.IsConnected());
+    }
+}
+
+TEST(TIdTCPClient, TimedConnectToAPeerThatNeverAnswersTimesOut)
+{
+    TRawSocket silent;
+    ASSERT_TRUE(silent.FillBacklog()) << "the accept queue did not fill";
+    struct Case {
+        int32_t timeout;
+        int minMs;
+    };
+    // 100 is below one step, 400 takes several.
+    for (const Case& c : {Case{100, 90}, Case{400, 380}}) {
+        SCOPED_TRACE(c.timeout);
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(silent.Port());
+        auto start = Clock::now();
+        try {
+            client.OpenConnection(c.timeout);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdConnectTimeout& e) {
+            EXPECT_STREQ(e.what(), "Connect timed out.");
+        }
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LT(elapsed, c.timeout + 2000);
+        EXPECT_FALSE(client.IsConnected());
+        EXPECT_FALSE(client.IOHandler()->IsOpen());
+    }
+}
+
+class TCountingAntiFreeze : public TIdAntiFreezeBase {
+public:
+    int steps = 0;
+    void ProcessStep() override { ++steps; }
+};
+
+TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
+{
+    TCountingAntiFreeze hook;
+    hook.SetIdleTimeOut(20);
+
+    // Even the plain connect (time-out 0) runs on the worker, so its failure
+    // arrives as a connect exception.
+    TRawSocket refusing;
+    TIdTCPClient refused;
+    refused.SetHost("127.0.0.1");
+    refused.SetPort(refusing.Port());
+    EXPECT_THROW(refused.OpenConnection(0), EIdConnectException);
+
+    // A wait of 200 ms in steps of 20 ms yields at every step.
+    TRawSocket silent;
+    ASSERT_TRUE(silent.FillBacklog());
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(silent.Port());
+    hook.steps = 0;
+    EXPECT_THROW(client.OpenConnection(200), EIdConnectTimeout);
+    EXPECT_EQ(hook.steps, 9);
+}
+
+TEST(TIdTCPClient, UnresolvableNameRaisesHostNotFound)
+{
+    for (int32_t timeout : {0, 500}) {
+        SCOPED_TRACE(timeout);
+        TIdTCPClient client;
+        client.SetHost("scrivlet-no-such-host.invalid");
+        client.SetPort(80);
+        try {
+            client.OpenConnection(timeout);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdSocketError& e) {
+            EXPECT_EQ(e.ErrorCode(), 11001);
+            EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+        }
+    }
+}
+
+TEST(TIdTCPClient, StatusReportsFollowTheConnectAndTheClose)
+{
+    struct Case {
+        const char* host;
+        int32_t timeout;
+        std::vector<std::string> opening;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", 0, {"1:Connecting to 127.0.0.1.", "2:Connected."}},
+        {"localhost", -1, {"0:Resolving hostname localhost.", "1:Connecting to 127.0.0.1.", "2:Connected."}},
+        {"LocalHost", 2000, {"0:Resolving hostname LocalHost.", "1:Connecting to 127.0.0.1.", "2:Connected."}},
+        // Three parts are not a dotted quad: the resolver reads the short form.
+        {"127.1", -2, {"0:Resolving hostname 127.1.", "1:Connecting to 127.0.0.1.", "2:Connected."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        TScriptedServer server({TConnectionScript().ReadToEnd()});
+        TIdTCPClient client;
+        TStatusLog log;
+        int connectedEvents = 0;
+        client.OnStatus = log.Handler();
+        client.OnConnected = [&](TIdBaseComponent* sender) {
+            EXPECT_EQ(sender, &client);
+            ++connectedEvents;
+        };
+        client.SetHost(c.host);
+        client.SetPort(server.Port());
+        client.OpenConnection(c.timeout);
+        EXPECT_TRUE(client.IsConnected());
+        EXPECT_EQ(connectedEvents, 1);
+        EXPECT_EQ(log.lines, c.opening);
+
+        log.lines.clear();
+        client.CloseConnection();
+        EXPECT_EQ(log.lines, (std::vector<std::string>{"3:Disconnecting.", "4:Disconnected."}));
+        EXPECT_EQ(client.IOHandler(), nullptr);
+        EXPECT_TRUE(server.WaitDone());
+    }
+}
+
+TEST(TIdTCPClient, ConnectOnAnOpenConnectionIsRefusedAndKeepsIt)
+{
+    TScriptedServer server({TConnectionScript().ReadUntil("after").Send("ok")});
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.OpenConnection();
+    try {
+        client.OpenConnection();
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdAlreadyConnected& e) {
+        EXPECT_STREQ(e.what(), "Already connected.");
+    }
+    EXPECT_TRUE(client.IsConnected());
+    client.WriteText("after");
+    EXPECT_EQ(client.ReadAll(), "ok");
+    EXPECT_TRUE(server.WaitDone());
+    EXPECT_EQ(server.ConnectionsServed(), 1u);
+}
+
+TEST(TIdTCPClient, ConnectAndReadAllReadsToTheCloseAndCloses)
+{
+    TScriptedServer server({TConnectionScript().Send("first part, ", 4, 5).Send("last part")});
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    EXPECT_EQ(client.ConnectAndReadAll(), "first part, last part");
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TIdTCPClient, ClientReconnectsAfterAClose)
+{
+    TScriptedServer server({TConnectionScript().Send("one"), TConnectionScript().Send("two")});
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    EXPECT_EQ(client.ConnectAndReadAll(), "one");
+    EXPECT_EQ(client.ConnectAndReadAll(), "two");
+}
+
+TEST(TIdTCPClient, BoundPortRangeChoosesTheLocalPort)
+{
+    TScriptedServer server({TConnectionScript().ReadToEnd()});
+    const int port = stacktest::FreePortPair();
+    ASSERT_NE(port, 0);
+    TRawSocket holder(port + 1);  // the top of the range is busy
+    ASSERT_TRUE(holder.Bound());
+
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(server.Port());
+    client.SetBoundIP("127.0.0.1");
+    client.SetBoundPortLow(port);
+    client.SetBoundPortHigh(port + 1);
+    client.OpenConnection();
+    auto* socket = dynamic_cast<TIdIOHandlerSocket*>(client.IOHandler());
+    ASSERT_NE(socket, nullptr);
+    EXPECT_EQ(socket->SocketHandle()->Port(), port);
+    EXPECT_EQ(socket->SocketHandle()->RemotePort(), server.Port());
+    client.CloseConnection();
+}
+
+TEST(TIdIOHandlerSocket, NagleSettingDecidesTheNoDelayOption)
+{
+    for (bool useNagle : {true, false}) {
+        SCOPED_TRACE(useNagle);
+        TScriptedServer server({TConnectionScript().ReadToEnd()});
+        TIdTCPClient client;
+        TIdIOHandlerSocket handler;
+        handler.SetUseNagle(useNagle);
+        client.SetIOHandler(&handler);
+        client.SetHost("127.0.0.1");
+        client.SetPort(server.Port());
+        client.OpenConnection();
+        int noDelay = -1;
+        socklen_t length = sizeof(noDelay);
+        ASSERT_EQ(getsockopt(handler.SocketHandle()->Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+        EXPECT_EQ(noDelay != 0, !useNagle);
+        client.CloseConnection();
+        // An assigned handler is not the client's to free.
+        EXPECT_EQ(client.IOHandler(), &handler);
+    }
+}
+
+TEST(TIdIOHandlerSocket, TransferWithoutASocketRaisesDisconnected)
+{
+    TIdIOHandlerSocket handler;
+    char buffer[4];
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        try {
+            handler.ReceiveSome(buffer, sizeof(buffer));
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdClosedSocket& e) {
+            EXPECT_STREQ(e.what(), "Disconnected.");
+        }
+        EXPECT_THROW(handler.SendSome("x", 1), EIdClosedSocket);
+        EXPECT_FALSE(handler.IsOpen());
+        handler.PrepareTransport();  // a handle, but no socket yet
+    }
+}
+
+TEST(TIdIOHandlerSocket, SocksSettingsAreOwnedCopiedOrReferenced)
+{
+    TIdIOHandlerSocket handler;
+    TIdSocksInfo* own = handler.SocksInfo();
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own->Version(), svNoSocks);
+    EXPECT_EQ(own->Transport(), &handler);
+    EXPECT_EQ(handler.SocksInfo(), own);
+
+    // Ownerless settings are copied into the handler's own instance.
+    TIdSocksInfo loose;
+    loose.SetHost("proxy.test");
+    loose.SetPort(1081);
+    loose.SetVersion(svSocks5);
+    handler.SetSocksInfo(&loose);
+    EXPECT_EQ(handler.SocksInfo(), own);
+    EXPECT_EQ(own->Host(), "proxy.test");
+    EXPECT_EQ(own->Port(), 1081);
+    EXPECT_EQ(own->Version(), svSocks5);
+
+    // Settings with an owner are referenced until they go.
+    TIdComponent owner;
+    auto* shared = new TIdSocksInfo(&owner);
+    handler.SetSocksInfo(shared);
+    EXPECT_EQ(handler.SocksInfo(), shared);
+    EXPECT_EQ(shared->Transport(), &handler);
+    delete shared;
+    TIdSocksInfo* fresh = handler.SocksInfo();
+    EXPECT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Version(), svNoSocks);
+
+    // Copying after a reference fills a fresh own instance.
+    auto* another = new TIdSocksInfo(&owner);
+    handler.SetSocksInfo(another);
+    handler.SetSocksInfo(&loose);
+    EXPECT_NE(handler.SocksInfo(), another);
+    EXPECT_EQ(handler.SocksInfo()->Host(), "proxy.test");
+    EXPECT_EQ(another->Host(), "");
+    handler.SetSocksInfo(nullptr);
+    EXPECT_EQ(handler.SocksInfo()->Host(), "");
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include "print/PrintLayout.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+constexpr char kFormFeed = '\f';
+
+const char* const kProblemHeader = "次のような問題がありますが印刷を行いますか？\r\n";
+const char* const kNarrowSpacing = "・行間がとても狭く文字が欠けるかもしれません。";
+
+// The two width texts have fixed formats written here, never user text, so
+// the compiler checks each format against its arguments.
+std::string OneOverflowText(int page, int line)
+{
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "・%dページ%d行目の右端が溢れそうです", page, line);
+    return buffer;
+}
+
+std::string SeveralOverflowsText(int page, int line, int count)
+{
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "・%dページ%d行目など%d個所で右端が溢れそうです", page, line,
+                  count);
+    return buffer;
+}
+
+}  // namespace
+
+TStringLines::TStringLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+
+TStringLines TStringLines::FromText(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    std::string::size_type pos = 0;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        if (c != '\r' && c != '\n') {
+            ++pos;
+            continue;
+        }
+        lines.emplace_back(text, start, pos - start);
+        pos += (c == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
+        start = pos;
+    }
+    if (start < text.size())
+        lines.emplace_back(text, start, std::string::npos);
+    return TStringLines(std::move(lines));
+}
+
+int TStringLines::Count() const
+{
+    return static_cast<int>(lines_.size());
+}
+
+std::string TStringLines::Line(int index) const
+{
+    if (index < 0 || index >= Count())
+        return {};
+    return lines_[static_cast<std::size_t>(index)];
+}
+
+bool IsPageBreakLine(const std::string& line)
+{
+    return !line.empty() && line[0] == kFormFeed;
+}
+
+int LinePitch(int pageHeight)
+{
+    // C++ integer division truncates toward zero, as the layout requires even
+    // for a page smaller than its margins.
+    return (pageHeight - kVerticalMargins) / kSlotsPerPage;
+}
+
+int SlotTop(int slot, int pitch)
+{
+    return kTopMargin + slot * pitch;
+}
+
+TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas)
+{
+    const int limit = canvas.PageWidth() - kHorizontalMargins;
+    TOverflowReport report;
+    int page = 1;
+    int pageStart = 0;
+    const int count = lines.Count();
+    for (int i = 0; i < count; ++i) {
+        const std::string line = lines.Line(i);
+        if (IsPageBreakLine(line)) {
+            ++page;
+            pageStart = i;
+            continue;
+        }
+        if (canvas.TextWidth(line) < limit)
+            continue;
+        if (++report.count == 1) {
+            report.firstPage = page;
+            report.firstLine = i - pageStart;
+        }
+    }
+    return report;
+}
+
+std::string AddProblem(const std::string& problemText, const std::string& line)
+{
+    if (problemText.empty())
+        return kProblemHeader + line;
+    return problemText + "\r\n" + line;
+}
+
+std::string ProblemText(int lineGap, const TOverflowReport& overflows)
+{
+    std::string text;
+    if (lineGap < 0)
+        text = AddProblem(text, kNarrowSpacing);
+    if (overflows.count == 1)
+        text = AddProblem(text, OneOverflowText(overflows.firstPage, overflows.firstLine));
+    else if (overflows.count >= 2)
+        text = AddProblem(text, SeveralOverflowsText(overflows.firstPage, overflows.firstLine,
+                                                     overflows.count));
+    return text;
+}
+
+void PrintingPass(const TLineSource& lines, TPrinterCanvas& canvas, int pitch)
+{
+    canvas.BeginDoc();
+    int pageStart = 0;
+    const int count = lines.Count();
+    for (int j = 0; j < count; ++j) {
+        const std::string line = lines.Line(j);
+        if (IsPageBreakLine(line)) {
+            canvas.NewPage();
+            pageStart = j;
+        } else if (!line.empty()) {
+            canvas.TextOut(kLeftMargin, SlotTop(j - pageStart, pitch), line);
+        }
+    }
+    canvas.EndDoc();
+}
+
+bool PrintLines(const TLineSource& lines, TPrinterCanvas& canvas, const TAskYesNo& ask)
+{
+    const int textHeight = canvas.TextHeight(kHeightSample);
+    const int pitch = LinePitch(canvas.PageHeight());
+    const int lineGap = pitch - textHeight;
+
+    const std::string problems = ProblemText(lineGap, CountOverflows(lines, canvas));
+    if (!problems.empty() && !ask(problems, kWarningCaption))
+        return false;
+
+    // The step between slots is text height + gap, which is the pitch itself.
+    PrintingPass(lines, canvas, textHeight + lineGap);
+    return true;
+}

@@ -1,0 +1,143 @@
+#include "print/PrintQt.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPageSize>
+#include <QPoint>
+#include <QPrinter>
+#include <QScreen>
+#include <QString>
+
+namespace {
+
+QString ToQString(const std::string& utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// Names what the job was going to: the PDF file when printing to one,
+// otherwise the printer, which a default printer may leave unnamed.
+std::string TargetName(const QPrinter& printer)
+{
+    if (!printer.outputFileName().isEmpty())
+        return printer.outputFileName().toStdString();
+    if (!printer.printerName().isEmpty())
+        return printer.printerName().toStdString();
+    return "既定のプリンタ";
+}
+
+// The printer keeps a font's point size. A font sized in pixels instead would
+// come out that many printer pixels tall, a few points at most on a fine
+// printer, so it is given the point size it has on the screen.
+QFont InPoints(const QFont& font)
+{
+    if (font.pointSizeF() > 0 || font.pixelSize() <= 0)
+        return font;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const qreal screenDpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
+    QFont inPoints(font);
+    inPoints.setPointSizeF(font.pixelSize() * 72.0 / screenDpi);
+    return inPoints;
+}
+
+}  // namespace
+
+TQtPrinterCanvas::TQtPrinterCanvas(QPrinter& printer) : printer_(printer) {}
+
+TQtPrinterCanvas::~TQtPrinterCanvas()
+{
+    // Only reached active when a failure cut the job short; ending the painter
+    // releases the device without reporting anything more.
+    if (painter_.isActive())
+        painter_.end();
+}
+
+void TQtPrinterCanvas::SetFont(const QFont& font)
+{
+    font_ = InPoints(font);
+    // Metrics against the printer device scale the point size to its
+    // resolution, so they are in the same pixels the painter will draw in.
+    ascent_ = QFontMetrics(font_, &printer_).ascent();
+    if (painter_.isActive())
+        painter_.setFont(font_);
+}
+
+int TQtPrinterCanvas::PageWidth() const
+{
+    return printer_.width();
+}
+
+int TQtPrinterCanvas::PageHeight() const
+{
+    return printer_.height();
+}
+
+int TQtPrinterCanvas::TextWidth(const std::string& text) const
+{
+    return QFontMetrics(font_, &printer_).horizontalAdvance(ToQString(text));
+}
+
+int TQtPrinterCanvas::TextHeight(const std::string& text) const
+{
+    // The cell of one line: ascent plus descent, whatever glyphs the text has.
+    return QFontMetrics(font_, &printer_).size(Qt::TextSingleLine, ToQString(text)).height();
+}
+
+void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
+{
+    painter_.drawText(QPoint(x, y + ascent_), ToQString(text));
+}
+
+void TQtPrinterCanvas::BeginDoc()
+{
+    printer_.setDocName(QString());
+    if (!painter_.begin(&printer_))
+        Fail("印刷を開始できません");
+    painter_.setFont(font_);
+    ascent_ = painter_.fontMetrics().ascent();
+    CheckPrinterState("印刷を開始できません");
+}
+
+void TQtPrinterCanvas::NewPage()
+{
+    if (!printer_.newPage())
+        Fail("改ページできません");
+    CheckPrinterState("改ページできません");
+}
+
+void TQtPrinterCanvas::EndDoc()
+{
+    if (!painter_.end())
+        Fail("印刷を完了できません");
+    CheckPrinterState("印刷を完了できません");
+}
+
+void TQtPrinterCanvas::Fail(const char* what) const
+{
+    throw EPrinterError(std::string(what) + ": " + TargetName(printer_));
+}
+
+void TQtPrinterCanvas::CheckPrinterState(const char* what) const
+{
+    if (printer_.printerState() == QPrinter::Error)
+        Fail(what);
+}
+
+bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lines,
+                    const TAskYesNo& ask)
+{
+    TQtPrinterCanvas canvas(printer);
+    canvas.SetFont(font);
+    return PrintLines(lines, canvas, ask);
+}
+
+bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines,
+                     const TAskYesNo& ask, int resolution)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(ToQString(pdfPath));
+    printer.setResolution(resolution);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    return PrintPaneLines(printer, font, lines, ask);
+}
