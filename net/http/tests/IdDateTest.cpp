@@ -133,6 +133,7 @@ TEST(ZoneOffsetToTime, ReadsSignedHoursAndMinutes)
         {"GMT", 0},
         {"", 0},
         {"+09", 0},
+        {"+090", 9 * kHour},
         {"+2400", 0},
         {"+0960", 0},
         {"+ab00", 0},
@@ -195,6 +196,8 @@ TEST(InternetDateToLocal, ShiftsFromTheDateZoneToTheLocalZone)
         {"UTC", "Sun, 06 Nov 1994 08:49:37 +0900", kSample - 9 * kHour},
         {"UTC", "Sun, 06 Nov 1994 08:49:37 -0500", kSample + 5 * kHour},
         {"UTC", "Sun, 06 Nov 1994 08:49:37 EST", kSample},
+        // A zone shorter than five characters is not read at all.
+        {"UTC", "Sun, 06 Nov 1994 08:49:37 +090", kSample},
         {"Asia/Tokyo", "Sun, 06 Nov 1994 08:49:37 GMT", kSample + 9 * kHour},
         {"Asia/Tokyo", "Sun, 06 Nov 1994 17:49:37 +0900", kSample + 9 * kHour},
         // Unreadable text still gets the local shift.
@@ -241,6 +244,8 @@ TEST(LocalToInternetDate, WritesLocalTimeWithTheLocalZone)
         {"UTC", 37141 + 10 * kHour, false, "Fri, 7 Sep 2001 10:00:00 +0000"},
         // A value a hair below the next second still shows that second.
         {"UTC", 36526 + 1.0 / 86400 - 1e-10, false, "Sat, 1 Jan 2000 00:00:01 +0000"},
+        // ... and a hair below midnight shows the next day.
+        {"UTC", 36526 - 1e-10, false, "Sat, 1 Jan 2000 00:00:00 +0000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

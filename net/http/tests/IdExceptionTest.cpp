@@ -137,12 +137,12 @@ TEST(EIdSocketError, FormatsCodeAndTextOnTwoLines)
 
 TEST(EIdWS2StubError, JoinsTitleAndSystemTextUnlessTheCodeIsZero)
 {
-    const EIdWS2StubError failed(10093, "Either the application has not called WSAStartup.",
+    const EIdWS2StubError failed(10093, "Socket library not started.",
                                  "Error on call Winsock2 library function socket");
     EXPECT_STREQ(failed.what(),
-                 "Error on call Winsock2 library function socket: Either the application has not called WSAStartup.");
+                 "Error on call Winsock2 library function socket: Socket library not started.");
     EXPECT_EQ(failed.SystemErrorCode(), 10093);
-    EXPECT_EQ(failed.SystemErrorText(), "Either the application has not called WSAStartup.");
+    EXPECT_EQ(failed.SystemErrorText(), "Socket library not started.");
     EXPECT_EQ(failed.ErrorTitle(), "Error on call Winsock2 library function socket");
 
     const EIdWS2StubError noCode(0, "ignored", "Error on loading Winsock2 library (WS2_32.DLL)");
