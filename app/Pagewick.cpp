@@ -5,9 +5,19 @@
 
 #include <QApplication>
 
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& failure) {
+        if (OnUncaughtFailure) OnUncaughtFailure(failure);
+        return false;
+    }
+}
+
 int RunScrivlet(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    TApplication application(argc, argv);
     // The title is the caption of every message box.
     QApplication::setApplicationName(QStringLiteral("Scrivlet"));
 
@@ -17,6 +27,7 @@ int RunScrivlet(int argc, char** argv)
     // window; it reads its settings on creation and lives hidden until the end.
     TOptionDlg optionDlg(services.IniPath, &form);
     form.SetOptionDlg(&optionDlg);
+    application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
 
     form.show();
     return application.exec();

@@ -167,9 +167,14 @@ bool TForm1::Guarded(const std::function<void()>& body)
         body();
         return true;
     } catch (const std::exception& e) {
-        services_.MessageBoxes->ShowError(this, ErrorReportText(QString::fromUtf8(e.what())));
+        ReportFailure(e);
         return false;
     }
+}
+
+void TForm1::ReportFailure(const std::exception& failure)
+{
+    services_.MessageBoxes->ShowError(this, ErrorReportText(QString::fromUtf8(failure.what())));
 }
 
 void TForm1::ShowMessage(const QString& text)

@@ -105,6 +105,8 @@ public:
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.
     bool Guarded(const std::function<void()>& body);
+    // The general error report: the failure's message in an error box.
+    void ReportFailure(const std::exception& failure);
 
 protected:
     bool event(QEvent* e) override;
