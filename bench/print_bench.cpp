@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -81,14 +82,28 @@ bool PrintFileToPdf(const std::string& textPath, const std::string& pdfPath)
                            [](const std::string&, const std::string&) { return true; });
 }
 
+double ChildrenCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// Runs a tool per iteration. Besides the wall time it reports the CPU time the
+// tool's processes used (child_cpu_ms), which other load on the machine
+// disturbs less than the wall time.
 void RunCommand(benchmark::State& state, const std::string& command)
 {
+    const double before = ChildrenCpuMs();
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError(("failed: " + command).c_str());
-            break;
+            return;
         }
     }
+    state.counters["child_cpu_ms"] =
+        (ChildrenCpuMs() - before) / static_cast<double>(state.iterations());
 }
 
 std::string g_self;     // this executable, for the child mode

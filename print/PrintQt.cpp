@@ -42,7 +42,10 @@ QFont InPoints(const QFont& font)
 
 }  // namespace
 
-TQtPrinterCanvas::TQtPrinterCanvas(QPrinter& printer) : printer_(printer) {}
+TQtPrinterCanvas::TQtPrinterCanvas(QPrinter& printer)
+    : printer_(printer), metrics_(font_, &printer)
+{
+}
 
 TQtPrinterCanvas::~TQtPrinterCanvas()
 {
@@ -57,7 +60,8 @@ void TQtPrinterCanvas::SetFont(const QFont& font)
     font_ = InPoints(font);
     // Metrics against the printer device scale the point size to its
     // resolution, so they are in the same pixels the painter will draw in.
-    ascent_ = QFontMetrics(font_, &printer_).ascent();
+    metrics_ = QFontMetrics(font_, &printer_);
+    ascent_ = metrics_.ascent();
     if (painter_.isActive())
         painter_.setFont(font_);
 }
@@ -74,13 +78,13 @@ int TQtPrinterCanvas::PageHeight() const
 
 int TQtPrinterCanvas::TextWidth(const std::string& text) const
 {
-    return QFontMetrics(font_, &printer_).horizontalAdvance(ToQString(text));
+    return metrics_.horizontalAdvance(ToQString(text));
 }
 
 int TQtPrinterCanvas::TextHeight(const std::string& text) const
 {
     // The cell of one line: ascent plus descent, whatever glyphs the text has.
-    return QFontMetrics(font_, &printer_).size(Qt::TextSingleLine, ToQString(text)).height();
+    return metrics_.size(Qt::TextSingleLine, ToQString(text)).height();
 }
 
 void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)

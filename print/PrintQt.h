@@ -6,6 +6,7 @@
 #include "print/PrintLayout.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 
 #include <stdexcept>
@@ -56,6 +57,9 @@ private:
 
     QPrinter& printer_;
     QFont font_;
+    // Of font_ on the printer; kept because building metrics for a device
+    // looks the font up again each time, and every line is measured.
+    QFontMetrics metrics_;
     QPainter painter_;
     int ascent_ = 0;  // device pixels from the cell's top to the baseline
 };

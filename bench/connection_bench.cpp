@@ -1,0 +1,192 @@
+// Throughput of the buffered connection over loopback.
+//
+// One scripted server, started once, answers every connection with an HTTP response of a 100 MB body. In the
+// same run three clients download it:
+//   - ReadToStream of the connection (through the client's own connect and socket transport), into a memory
+//     stream, and into /dev/null;
+//   - a plain POSIX recv loop straight into a preallocated buffer (the floor of what any reader can do);
+//   - curl, writing to /dev/null (a separate process per download, as it is used).
+// A second server sends a million short lines for the line reader, at two sizes to show that the time per
+// line does not grow with the amount already read.
+//
+//   connection_bench [benchmark flags]
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "net/tcp/IdTCPClient.h"
+#include "net/tcp/tests/support/ScriptedServer.h"
+#include "platform/Classes.h"
+
+extern char** environ;
+
+namespace {
+
+using testsupport::TConnectionScript;
+using testsupport::TScriptedServer;
+
+constexpr int64_t kBodySize = 100 * 1000 * 1000;
+const std::string kRequest = "GET /body HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+std::string BodyHead() {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBodySize) +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+TScriptedServer& BodyServer() {
+    static TScriptedServer server(
+        {TConnectionScript().ReadHttpRequest().Send(BodyHead()).SendRepeated(std::string(1 << 20, 'b'), kBodySize)},
+        true);
+    return server;
+}
+
+int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        throw std::runtime_error("connect failed");
+    }
+    return fd;
+}
+
+void BM_ReadToStream(benchmark::State& state) {
+    TScriptedServer& server = BodyServer();
+    TMemoryStream body;
+    for (auto _ : state) {
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(server.Port());
+        client.SetRecvBufferSize(static_cast<int32_t>(state.range(0)));
+        client.OpenConnection();
+        client.WriteText(kRequest);
+        while (!client.ReadLine().empty()) {
+        }
+        body.SetPosition(0);
+        client.ReadToStream(body, kBodySize);
+        if (body.Size() != kBodySize) state.SkipWithError("short body");
+        client.CloseConnection();
+    }
+    state.SetBytesProcessed(state.iterations() * kBodySize);
+}
+
+// The same download written to /dev/null, the target curl writes to. A character device cannot be pre-sized,
+// so the body is read until the server closes, which it does right after the last byte.
+void BM_ReadToStreamToDevNull(benchmark::State& state) {
+    TScriptedServer& server = BodyServer();
+    TFileStream devNull("/dev/null", fmOpenWrite);
+    for (auto _ : state) {
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(server.Port());
+        client.SetRecvBufferSize(static_cast<int32_t>(state.range(0)));
+        client.OpenConnection();
+        client.WriteText(kRequest);
+        while (!client.ReadLine().empty()) {
+        }
+        int64_t received = 0;
+        client.OnWork = [&received](TIdComponent*, TWorkMode, int64_t count) { received = count; };
+        client.ReadToStream(devNull, -1, true);
+        if (received != kBodySize) state.SkipWithError("short body");
+        client.CloseConnection();
+    }
+    state.SetBytesProcessed(state.iterations() * kBodySize);
+}
+
+void BM_PlainRecvLoop(benchmark::State& state) {
+    TScriptedServer& server = BodyServer();
+    const std::string head = BodyHead();
+    std::vector<char> body(static_cast<size_t>(kBodySize) + head.size());
+    for (auto _ : state) {
+        const int fd = ConnectLoopback(server.Port());
+        ::send(fd, kRequest.data(), kRequest.size(), 0);
+        const size_t receiveSize = static_cast<size_t>(state.range(0));
+        size_t got = 0;
+        const size_t total = body.size();
+        while (got < total) {
+            const ssize_t n = ::recv(fd, body.data() + got, std::min(receiveSize, total - got), 0);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        if (got != total) state.SkipWithError("short body");
+        ::close(fd);
+    }
+    state.SetBytesProcessed(state.iterations() * kBodySize);
+}
+
+void BM_Curl(benchmark::State& state) {
+    TScriptedServer& server = BodyServer();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
+    std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto _ : state) {
+        pid_t pid = 0;
+        if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) {
+            state.SkipWithError("curl not found");
+            break;
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("curl failed");
+    }
+    state.SetBytesProcessed(state.iterations() * kBodySize);
+}
+
+// Short lines of 14 bytes with CR LF, the shape of a header block or a listing.
+std::string LineBlock() {
+    std::string block;
+    for (int i = 0; i < 1000; ++i) {
+        char line[32];
+        std::snprintf(line, sizeof(line), "line %06d ok\r\n", i);
+        block += line;
+    }
+    return block;
+}
+
+void BM_ReadLineShortLines(benchmark::State& state) {
+    const int64_t lines = state.range(0);
+    const std::string block = LineBlock();
+    const int64_t bytes = lines / 1000 * static_cast<int64_t>(block.size());
+    TScriptedServer server({TConnectionScript().SendRepeated(block, static_cast<uint64_t>(bytes)).Close()}, true);
+    for (auto _ : state) {
+        TIdTCPClient client;
+        client.SetHost("127.0.0.1");
+        client.SetPort(server.Port());
+        client.OpenConnection();
+        for (int64_t i = 0; i < lines; ++i) {
+            benchmark::DoNotOptimize(client.ReadLine());
+        }
+        client.CloseConnection();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    state.SetItemsProcessed(state.iterations() * lines);
+}
+
+// The argument is the size of one receive: the connection's default RecvBufferSize, and the 100 KiB curl asks
+// for per receive.
+BENCHMARK(BM_ReadToStream)->Arg(32768)->Arg(102400)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_ReadToStreamToDevNull)->Arg(32768)->Arg(102400)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_PlainRecvLoop)->Arg(32768)->Arg(102400)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_Curl)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+BENCHMARK(BM_ReadLineShortLines)->Arg(250000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
