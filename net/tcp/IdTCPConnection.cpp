@@ -158,7 +158,7 @@ void TIdTCPConnection::DetectDisconnect(bool raiseIfClosed, bool ignoreQueue) {
         ended = !ioHandler_->IsOpen();
     }
     // Bytes still queued remain readable after the peer closed, unless the caller needs more than them.
-    if (ended && raiseIfClosed && (ignoreQueue || inputQueue_.Size() == 0)) throw EIdConnClosedGracefully();
+    if (ended && raiseIfClosed && (ignoreQueue || QueuedBytes() == 0)) throw EIdConnClosedGracefully();
 }
 
 void TIdTCPConnection::ProbeDisconnect(bool raiseIfClosed) {
@@ -199,9 +199,12 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, b
         if (raiseIfClosed) throw EIdNotConnected();
         return 0;
     }
+    // Without a limit and without a yield hook to run while waiting, the wait would only precede a receive
+    // that blocks anyway; skipping it halves the system calls of a bulk transfer.
+    const bool waitFirst = timeout != -2 || TIdAntiFreezeBase::ShouldYield();
     int32_t n = 0;
     do {
-        if (!ioHandler_->WaitReadable(timeout)) {
+        if (waitFirst && !ioHandler_->WaitReadable(timeout)) {
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
@@ -216,38 +219,50 @@ int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfClosed) {
         if (raiseIfClosed) throw EIdNotConnected();
         return 0;
     }
-    // Without an intercept the bytes can land in the queue directly; an intercept needs them as a stream of
-    // their own first, since it may rewrite them.
-    TIdSimpleBuffer& target = intercept_ ? receiveChunk_ : inputQueue_;
-    if (intercept_) receiveChunk_.SetSize(0);
-    char* tail = target.ReserveTail(recvBufferSize_);
-    int32_t n = ioHandler_->ReceiveSome(tail, recvBufferSize_);
+    // Where the bytes land: the piece a stream read is filling, else the queue's tail. An intercept needs
+    // them as a stream of their own first, since it may rewrite them.
+    char* tail;
+    int32_t length = recvBufferSize_;
+    if (direct_.target) {
+        tail = direct_.target + direct_.held;
+        length = static_cast<int32_t>(std::min<int64_t>(length, direct_.wanted - direct_.held));
+    } else if (intercept_) {
+        receiveChunk_.SetSize(0);
+        tail = receiveChunk_.ReserveTail(length);
+    } else {
+        tail = inputQueue_.ReserveTail(length);
+    }
+    int32_t n = ioHandler_->ReceiveSome(tail, length);
     peerClosed_ = (n == 0);
     if (n == -1) {
         if (GlobalStack->CheckSocketResult(n, kReceiveClosedCodes)) {
             const int32_t code = GlobalStack->LastErrorCode();
             DropSocket();
-            if (inputQueue_.Size() == 0) GlobalStack->RaiseSocketFailure(code);
+            if (QueuedBytes() == 0) GlobalStack->RaiseSocketFailure(code);
         }
         return 0;
     }
     if (n <= 0) return 0;
-    target.CommitTail(n);
-    if (intercept_) {
+    if (direct_.target) {
+        direct_.held += n;
+    } else if (intercept_) {
+        receiveChunk_.CommitTail(n);
         receiveChunk_.SetPosition(0);
         intercept_->FilterReceived(receiveChunk_);
         n = static_cast<int32_t>(receiveChunk_.Size());
         tail = receiveChunk_.Memory();
+    } else {
+        inputQueue_.CommitTail(n);
     }
     if (asciiFilter_) {
         for (int32_t i = 0; i < n; ++i) tail[i] = static_cast<char>(tail[i] & 0x7F);
     }
-    if (intercept_) inputQueue_.Append(receiveChunk_.Memory(), n);
+    if (intercept_ && !direct_.target) inputQueue_.Append(receiveChunk_.Memory(), n);
     return n;
 }
 
 void TIdTCPConnection::WaitForQueued(int64_t n) {
-    while (inputQueue_.Size() < n) {
+    while (QueuedBytes() < n) {
         FillInputBuffer(true, -1, true);
         DetectDisconnect(true, true);
     }
@@ -337,8 +352,17 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
     }
     // The bytes go from the queue to the stream in RecvBufferSize pieces; a piece is written only once it is
     // complete, so a failed read leaves its bytes queued rather than half in the stream.
+    TMemoryStream* memory = dynamic_cast<TMemoryStream*>(&stream);
     while (remaining > 0 && IsConnected()) {
         int64_t n = std::min<int64_t>(remaining, recvBufferSize_);
+        const int64_t position = stream.Position();
+        if (memory && !intercept_ && inputQueue_.Size() == 0 && memory->Size() >= position + n) {
+            ReceivePieceInPlace(memory->Memory() + position, n);
+            stream.Seek(n, TSeekOrigin::soCurrent);
+            WorkProgress(wmRead, n);
+            remaining -= n;
+            continue;
+        }
         try {
             WaitForQueued(n);
         } catch (const EIdConnClosedGracefully&) {
@@ -349,6 +373,22 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
         inputQueue_.Discard(n);
         remaining -= n;
     }
+}
+
+void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n) {
+    // A pre-sized memory stream already has room for the piece, so the receives can land there and skip the
+    // copy through the queue. Until the piece is complete its bytes count as queued; if the read fails they
+    // move into the queue, exactly where the ordinary path would have left them.
+    struct TPiece {
+        TIdTCPConnection& c;
+        ~TPiece() {
+            if (c.direct_.held > 0) c.inputQueue_.Append(c.direct_.target, c.direct_.held);
+            c.direct_ = {};
+        }
+    } piece{*this};
+    direct_ = {target, n, 0};
+    WaitForQueued(n);
+    direct_.held = 0;
 }
 
 std::string TIdTCPConnection::ReadAvailable() {
@@ -526,10 +566,14 @@ int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool al
     if (!std::filesystem::is_regular_file(fileName, error)) throw EIdFileNotFound(fileName);
     // The kernel's file send bypasses the pending-write buffer, so it would overtake bytes still buffered;
     // while buffering is on the file goes through the buffer like any other write.
-    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !pendingWrites_ && socket_->SocketHandle()) {
-        return ServeFileHook(socket_->SocketHandle()->Handle(), fileName);
-    }
     TFileStream file(fileName, fmOpenRead);
+    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !pendingWrites_ && socket_->SocketHandle()) {
+        const int64_t sent = ServeFileHook(socket_->SocketHandle()->Handle(), fileName);
+        // The hook answers 0 when the send failed; for a file with content that is a failure, not success,
+        // and the socket call left its error code behind.
+        if (sent == 0 && file.Size() > 0) GlobalStack->CheckSocketResult(Id_SOCKET_ERROR);
+        return sent;
+    }
     WriteFromStream(file, true, false, 0);
     return file.Size();
 }

@@ -158,6 +158,9 @@ private:
     int32_t ReceiveIntoQueue(bool raiseIfClosed);
     // Waits until the queue holds at least n bytes (the waiting half of ReadBytes).
     void WaitForQueued(int64_t n);
+    // Receives exactly n bytes into target, with the failure behaviour of WaitForQueued.
+    void ReceivePieceInPlace(char* target, int64_t n);
+    int64_t QueuedBytes() { return inputQueue_.Size() + direct_.held; }
     std::string SplitOrRaise(int32_t maximum);
     void SendNow(const char* data, int64_t n);
     void CheckSendResult(int32_t sent);
@@ -177,6 +180,12 @@ private:
     TIdSimpleBuffer receiveChunk_;
     std::unique_ptr<TIdSimpleBuffer> pendingWrites_;
     int32_t flushThreshold_ = -1;
+    // The stream piece that receives land in while ReceivePieceInPlace runs; held bytes count as queued.
+    struct TDirectPiece {
+        char* target = nullptr;
+        int64_t wanted = 0;
+        int64_t held = 0;
+    } direct_;
     bool peerClosed_ = false;
     bool lineWasSplit_ = false;
     bool lineTimedOut_ = false;

@@ -225,7 +225,7 @@ std::string Words(const std::string& line)
 
 TEST_F(PrintToPdf, RealDocumentKeepsItsPagesAndEveryLineInItsSlot)
 {
-    std::ifstream file("/work/shared/rfcs/rfc1945.txt", std::ios::binary);
+    std::ifstream file(SCRIVLET_RFC_DIR "/rfc1945.txt", std::ios::binary);
     if (!file)
         GTEST_SKIP() << "sample document not present";
     std::ostringstream text;
