@@ -289,7 +289,7 @@ std::string TIdTCPConnection::SplitOrRaise(int32_t maximum) {
 
 std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t timeout, int32_t maximum) {
     if (maximum == -1) maximum = maxLineLength_;
-    const std::string& term = terminator.empty() ? std::string("\n") : terminator;
+    const std::string term = terminator.empty() ? std::string("\n") : terminator;
     lineWasSplit_ = false;
     lineTimedOut_ = false;
     // Bytes before `searched` can no longer start the terminator, so each byte is looked at once. For a

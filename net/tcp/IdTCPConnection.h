@@ -101,7 +101,8 @@ public:
     // Reads a reply and raises EIdProtocolReplyError when its code is not allowed; returns the code.
     virtual int32_t ExpectReply(const std::vector<int32_t>& allowed);
     [[noreturn]] virtual void RaiseReplyError();
-    // Raises the exception that make builds from the last reply's code and text.
+    // Lets raise throw its own exception for the last reply's code and text; EIdProtocolReplyError when it
+    // does not throw.
     using TReplyErrorFactory = std::function<void(int32_t code, const std::string& text)>;
     [[noreturn]] virtual void RaiseReplyError(const TReplyErrorFactory& raise);
     // One wait and receive into the queue. Returns the bytes added, 0 when the connection ended, -1 on a
