@@ -1,5 +1,6 @@
 #include "app/DocumentHistory.h"
 
+#include "platform/tests/support/TempDir.h"
 #include "settings/IniFile.h"
 
 #include <cstdlib>
@@ -13,24 +14,8 @@ namespace {
 
 class HistoryTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/scrivlet-hist-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        path_ = dir_ + "/Scrivlet.ini";
-    }
-    void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-
-    void WriteFile(const std::string& text)
-    {
-        std::ofstream(path_, std::ios::binary) << text;
-    }
-    std::string ReadFile()
-    {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    void WriteFile(const std::string& text) { WriteTextFile(path_, text); }
+    std::string ReadFile() { return ReadTextFile(path_); }
     // A history with entries e0..e(n-1) and URLs u0..u(n-1), index 0 first.
     TDocumentHistory Filled(int n)
     {
@@ -46,7 +31,8 @@ protected:
     }
     static std::string Two(int k) { return k < 10 ? "0" + std::to_string(k) : std::to_string(k); }
 
-    std::string dir_, path_;
+    TTempDir dir_;
+    std::string path_ = dir_.File("Scrivlet.ini");
 };
 
 } // namespace

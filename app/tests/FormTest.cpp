@@ -1,7 +1,7 @@
 #include "app/PagewickM.h"
 
 #include "app/TextPane.h"
-#include "app/tests/FakeServices.h"
+#include "app/tests/WindowFixture.h"
 #include "platform/Classes.h"
 #include "settings/PagewickDlg.h"
 
@@ -24,67 +24,10 @@
 
 namespace {
 
-// One window with its options dialog in a fresh working folder.
-class FormTest : public ::testing::Test {
+class FormTest : public TWindowTest {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/scrivlet-form-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ini_ = dir_ + "/Scrivlet.ini";
-    }
-    void TearDown() override
-    {
-        dialog_.reset();
-        form_.reset();
-        std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
-
-    // Creates the window and the dialog as the program start does, and shows
-    // the window, which runs the first activation.
-    TForm1& Start()
-    {
-        TFormServices services;
-        services.MessageBoxes = boxes_;
-        services.Dialogs = dialogs_;
-        services.Screen = screen_;
-        services.IniPath = ini_;
-        services.EndEventLoop = [this] { ++eventLoopEnds_; };
-        form_ = std::make_unique<TForm1>(services);
-        dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
-        form_->SetOptionDlg(dialog_.get());
-        form_->show();
-        QApplication::processEvents();
-        return *form_;
-    }
-
-    void WriteIni(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
-    std::string ReadIni()
-    {
-        std::ifstream in(ini_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::string WriteDoc(const std::string& name, const std::string& bytes)
-    {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-    std::vector<std::string> PaneLines()
-    {
-        std::vector<std::string> lines;
-        for (int i = 0; i < form_->Memo1->LineCount(); ++i) lines.push_back(form_->Memo1->LineAt(i).toStdString());
-        return lines;
-    }
-
-    std::string dir_, ini_;
-    std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
-    std::shared_ptr<TFakeDialogs> dialogs_ = std::make_shared<TFakeDialogs>();
-    std::shared_ptr<TFakeScreen> screen_ = std::make_shared<TFakeScreen>();
-    std::unique_ptr<TForm1> form_;
-    std::unique_ptr<TOptionDlg> dialog_;
-    int eventLoopEnds_ = 0;
+    void WriteIni(const std::string& text) { WriteTextFile(ini_, text); }
+    std::string ReadIni() { return ReadTextFile(ini_); }
 };
 
 } // namespace
@@ -159,8 +102,7 @@ TEST_F(FormTest, StoredSizesKeepTheMinimumAndTheCentringUsesTheSizeTaken)
         EXPECT_EQ(form.width(), w);
         EXPECT_EQ(form.height(), h);
         EXPECT_EQ(form.pos(), QPoint((1024 - w) / 2, (768 - h) / 2));
-        dialog_.reset();
-        form_.reset();
+        Stop();
     }
 }
 
@@ -194,8 +136,7 @@ TEST_F(FormTest, ClosingSavesEverySectionOnce)
         EXPECT_NE(text.find(expected), std::string::npos);
     }
     // Quitting saves and does not save again when the window then closes.
-    dialog_.reset();
-    form_.reset();
+    Stop();
     TForm1& again = Start();
     again.mQuit->trigger();
     EXPECT_EQ(eventLoopEnds_, 1);

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "settings/tests/support/TempDir.h"
+#include "platform/tests/support/TempDir.h"
 
 namespace {
 

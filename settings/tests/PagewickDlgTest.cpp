@@ -13,7 +13,7 @@
 
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
-#include "settings/tests/support/TempDir.h"
+#include "platform/tests/support/TempDir.h"
 
 namespace {
 

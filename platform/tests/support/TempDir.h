@@ -12,7 +12,7 @@
 class TTempDir {
 public:
     TTempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "scrivlet-settings-XXXXXX").string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "scrivlet-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
