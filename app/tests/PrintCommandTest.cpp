@@ -87,3 +87,17 @@ TEST_F(PrintCommandTest, PrinterFailureReachesTheErrorReport)
     form_->mPrint->trigger();
     EXPECT_EQ(PdfPageCount(pdf_), 1);
 }
+
+TEST_F(PrintCommandTest, RealDocumentPrintsOnePageForEachOfItsPages)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc1928.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    dialogs_->OpenAnswer = QString::fromStdString(path);
+    form_->mOpen->trigger();
+    // Nine form feeds, the last one alone on the last line: ten pages, the
+    // last of them empty.
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_TRUE(boxes_->Shown.empty());
+    EXPECT_EQ(PdfPageCount(pdf_), 10);
+}
