@@ -103,10 +103,8 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
 
     Memo1 = new TTextPane(client);
     Memo1->move(8, 40);
-    QFont paneFont;
-    paneFont.setFamilies({QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"),
-                          QStringLiteral("DejaVu Sans Mono")});
-    paneFont.setStyleHint(QFont::TypeWriter);
+    // The pane's own font until the first activation gives it the font dialog's.
+    QFont paneFont = DocumentFont(QStringLiteral("Courier New"), 0);
     paneFont.setPixelSize(13);
     Memo1->setFont(paneFont);
 
@@ -240,11 +238,6 @@ void TForm1::SaveState()
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
     ini.UpdateFile();
-}
-
-void TForm1::resizeEvent(QResizeEvent* e)
-{
-    QMainWindow::resizeEvent(e);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)

@@ -110,7 +110,6 @@ public:
 
 protected:
     bool event(QEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
