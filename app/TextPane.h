@@ -30,10 +30,13 @@ public:
     // The pane's lines as UTF-8, for title extraction and printing.
     const TLineSource& Lines() const { return lines_; }
 
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
 private:
     struct TDisplayLine {
-        int Block; // block number
-        int Start;
+        int Start; // position in text_
         int Length;
     };
 
@@ -48,16 +51,13 @@ private:
     };
 
     void EnsureIndex() const;
-    void IndexBlock(const class QTextBlock& block, qreal fitWidth, const qreal* asciiWidths) const;
+    void IndexBlock(const QTextBlock& block, int start, qreal fitWidth, const qreal* asciiWidths) const;
 
     TPaneLines lines_{*this};
     mutable std::vector<TDisplayLine> index_;
     mutable bool indexValid_ = false;
-    mutable int indexedWidth_ = -1;
-    mutable QString indexedFont_;
-    // The block last read, so reading the lines in order finds each block
-    // without a search from the top.
-    mutable int cachedBlock_ = -1;
-    mutable QString cachedText_;
-    mutable QTextBlock cachedBlockHandle_;
+    // The document's text as one string, blocks separated by U+2029, taken
+    // when the index is built: lines are read from it by position, without
+    // walking the document's structure for each line.
+    mutable QString text_;
 };
