@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "net/tcp/IdTCPClient.h"
-#include "net/tcp/tests/support/ScriptedServer.h"
+#include "tests/net/tcp/support/ScriptedServer.h"
 #include "platform/Classes.h"
 
 extern char** environ;

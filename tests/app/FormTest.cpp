@@ -1,0 +1,247 @@
+#include "app/PagewickM.h"
+
+#include "app/TextPane.h"
+#include "tests/app/WindowFixture.h"
+#include "platform/Classes.h"
+#include "settings/PagewickDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+class FormTest : public TWindowTest {
+protected:
+    void WriteIni(const std::string& text) { WriteTextFile(ini_, text); }
+    std::string ReadIni() { return ReadTextFile(ini_); }
+};
+
+} // namespace
+
+TEST_F(FormTest, FirstStartWithoutSettingsUsesDefaultsAndCentres)
+{
+    TForm1& form = Start();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Scrivlet Util"));
+    EXPECT_EQ(form.width(), 640);
+    EXPECT_EQ(form.height(), 512);
+    EXPECT_EQ(form.x(), (1024 - 640) / 2);
+    EXPECT_EQ(form.y(), (768 - 512) / 2);
+    EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("Courier New"));
+    EXPECT_EQ(form.Memo1->font().pointSize(), 10);
+    EXPECT_EQ(form.RFCNumber->currentText(), QString());
+    EXPECT_EQ(form.RFCNumber->count(), 0);
+    EXPECT_EQ(form.StatusText(), QStringLiteral("1.1.0.15"));
+    EXPECT_FALSE(form.PrintBtn->isEnabled());
+    EXPECT_TRUE(boxes_->Shown.empty());
+    // Later activations reload nothing and keep the status bar.
+    form.SetStatusText("kept");
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&form, &activate);
+    EXPECT_EQ(form.StatusText(), QStringLiteral("kept"));
+}
+
+TEST_F(FormTest, MenuCaptionsAndShortcuts)
+{
+    TForm1& form = Start();
+    struct Item {
+        QAction* action;
+        const char* caption;
+        QKeySequence keys;
+    } items[] = {
+        {form.mOpen, "開く(&O)", QKeySequence("Ctrl+O")},
+        {form.mOpenFromWeb, "webから取得(&W)", QKeySequence("Ctrl+M")},
+        {form.mPrint, "印刷(&P)", QKeySequence("Ctrl+P")},
+        {form.mQuit, "終了(&X)", QKeySequence()},
+        {form.mHttpConf, "httpの設定", QKeySequence("Ctrl+Alt+O")},
+        {form.mFontConf, "フォントの指定", QKeySequence("Ctrl+F")},
+    };
+    for (const auto& item : items) {
+        SCOPED_TRACE(item.caption);
+        EXPECT_EQ(item.action->text(), QString::fromUtf8(item.caption));
+        EXPECT_EQ(item.action->shortcut(), item.keys);
+        EXPECT_TRUE(item.action->isEnabled());
+    }
+    EXPECT_EQ(form.N1->title(), QStringLiteral("ファイル(&F)"));
+    EXPECT_EQ(form.O2->title(), QStringLiteral("オプション(&O)"));
+    EXPECT_TRUE(form.N2->isSeparator());
+    EXPECT_TRUE(form.N3->isSeparator());
+    EXPECT_EQ(form.PrintBtn->text(), QStringLiteral("印刷"));
+}
+
+TEST(CentredPosition, TruncatesTowardZero)
+{
+    EXPECT_EQ(CentredPosition(QSize(1024, 768), QSize(640, 512)), QPoint(192, 128));
+    EXPECT_EQ(CentredPosition(QSize(1024, 768), QSize(1100, 513)), QPoint(-38, 127));
+    EXPECT_EQ(CentredPosition(QSize(1024, 768), QSize(1099, 1000)), QPoint(-37, -116));
+}
+
+TEST_F(FormTest, StoredSizesKeepTheMinimumAndTheCentringUsesTheSizeTaken)
+{
+    struct Case {
+        int width, height;
+    } cases[] = {{300, 200}, {700, 400}, {451, 251}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        WriteIni("[window]\nwidth=" + std::to_string(c.width) + "\nheight=" + std::to_string(c.height) + "\n");
+        TForm1& form = Start();
+        const int w = std::max(c.width, 450), h = std::max(c.height, 250);
+        EXPECT_EQ(form.width(), w);
+        EXPECT_EQ(form.height(), h);
+        EXPECT_EQ(form.pos(), QPoint((1024 - w) / 2, (768 - h) / 2));
+        Stop();
+    }
+}
+
+TEST_F(FormTest, PaneKeepsItsMarginsAtTheSmallestSize)
+{
+    TForm1& form = Start();
+    form.resize(100, 100);
+    QApplication::processEvents();
+    EXPECT_EQ(form.width(), 450);
+    EXPECT_EQ(form.height(), 250);
+    QWidget* client = form.centralWidget();
+    QRect pane = form.Memo1->geometry();
+    EXPECT_EQ(pane.left(), 8);
+    EXPECT_EQ(pane.top(), 40);
+    EXPECT_EQ(client->width() - (pane.left() + pane.width()), 8);
+    EXPECT_EQ(client->height() - (pane.top() + pane.height()), 8);
+    EXPECT_GT(pane.height(), 0);
+}
+
+TEST_F(FormTest, ClosingSavesEverySectionOnce)
+{
+    WriteIni("[extra]\nkeep=1\n[rfcs]\nN01=0822 * T\nU01=file:////x\n");
+    TForm1& form = Start();
+    form.resize(700, 400);
+    EXPECT_TRUE(form.close());
+    std::string text = ReadIni();
+    for (const char* expected : {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0",
+                                 "ProxyPort=8080", "URLbase=http://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
+                                 "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
+        SCOPED_TRACE(expected);
+        EXPECT_NE(text.find(expected), std::string::npos);
+    }
+    // Quitting saves and does not save again when the window then closes.
+    Stop();
+    TForm1& again = Start();
+    again.mQuit->trigger();
+    EXPECT_EQ(eventLoopEnds_, 1);
+    ASSERT_EQ(std::remove(ini_.c_str()), 0);
+    again.close();
+    EXPECT_FALSE(std::ifstream(ini_).good());
+}
+
+TEST_F(FormTest, AFailedSaveKeepsTheWindowOpenAndWhatWasWritten)
+{
+    WriteIni("[font]\nName=Old\nsize=9\n[conf]\nURLbase=old%s\nHistCount=5\nUseProxy=1\nProxyServer=p\n"
+             "ProxyPort=1\n[rfcs]\nN01=a\nU01=b\n[window]\nwidth=600\nheight=300\n");
+    TForm1& form = Start();
+    form.FontDlg.Font = DocumentFont("Noto Mono", 14);
+    dialog_->UrlBase->setText("new%s");
+    dialog_->HistCount->setText("ten");
+    dialog_->UseProxy->setChecked(false);
+    form.resize(800, 500);
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "error");
+    EXPECT_EQ(boxes_->Shown[0].Text, QStringLiteral("'ten' は整数ではありません."));
+    std::string text = ReadIni();
+    for (const char* expected : {"Name=Noto Mono", "size=14", "URLbase=new%s", "HistCount=5", "UseProxy=1",
+                                 "N01=a", "width=600", "height=300"}) {
+        SCOPED_TRACE(expected);
+        EXPECT_NE(text.find(expected), std::string::npos);
+    }
+    // Correcting the option lets the window close.
+    dialog_->HistCount->setText("12");
+    EXPECT_TRUE(form.close());
+    EXPECT_NE(ReadIni().find("HistCount=12"), std::string::npos);
+}
+
+TEST_F(FormTest, DamagedHistoryIsDiscardedWithOneMessage)
+{
+    WriteIni("[rfcs]\nN01=a\nN02=b\nN03=c\nU01=x\nU02=y\n");
+    TForm1& form = Start();
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "message");
+    EXPECT_EQ(boxes_->Shown[0].Text, QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。"));
+    EXPECT_EQ(form.RFCNumber->count(), 0);
+    EXPECT_EQ(form.RFCNumber->currentText(), QStringLiteral("a"));
+    EXPECT_EQ(form.UrlList().Count(), 0);
+}
+
+TEST_F(FormTest, FontDialogCancelChangesNothingAndConfirmIsStored)
+{
+    TForm1& form = Start();
+    QFont before = form.Memo1->font();
+    form.mFontConf->trigger();
+    EXPECT_EQ(dialogs_->FontCalls, 1);
+    EXPECT_EQ(dialogs_->FontOffered.family(), QStringLiteral("Courier New"));
+    EXPECT_EQ(form.Memo1->font(), before);
+
+    QFont chosen("DejaVu Sans Mono", 16);
+    dialogs_->FontAnswer = chosen;
+    form.mFontConf->trigger();
+    EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("DejaVu Sans Mono"));
+    EXPECT_EQ(form.Memo1->font().pointSize(), 16);
+    EXPECT_EQ(ReadIni().find("DejaVu"), std::string::npos); // only at exit
+    form.close();
+    EXPECT_NE(ReadIni().find("Name=DejaVu Sans Mono"), std::string::npos);
+    EXPECT_NE(ReadIni().find("size=16"), std::string::npos);
+}
+
+TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
+{
+    TForm1& form = Start();
+    QTimer::singleShot(0, [this] {
+        dialog_->UrlBase->setText("x%s");
+        dialog_->HistCount->setText("7");
+        dialog_->UseProxy->click();
+        dialog_->ServerName->setText("proxy");
+        QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+    });
+    form.mHttpConf->trigger();
+    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("http://www.rfc-editor.org/rfc/rfc%s.txt"));
+    EXPECT_EQ(dialog_->HistCount->text(), QStringLiteral("7"));
+    EXPECT_FALSE(dialog_->UseProxy->isChecked());
+    EXPECT_FALSE(dialog_->ServerName->isEnabled());
+    EXPECT_EQ(dialog_->ServerName->text(), QString());
+
+    QTimer::singleShot(0, [this] {
+        dialog_->UrlBase->setText("y%s");
+        dialog_->OKBtn->click();
+    });
+    form.mHttpConf->trigger();
+    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("y%s"));
+}
+
+TEST_F(FormTest, FailuresOfHandlersReachTheErrorReportWithTheirPeriod)
+{
+    TForm1& form = Start();
+    EXPECT_FALSE(form.Guarded([] { throw std::runtime_error("Socket Error # 11001\r\nHost not found."); }));
+    EXPECT_FALSE(form.Guarded([] { throw std::runtime_error("ends with a blank "); }));
+    EXPECT_FALSE(form.Guarded([] { throw std::runtime_error(""); }));
+    EXPECT_FALSE(form.Guarded([] { throw std::runtime_error("ends in a period."); }));
+    EXPECT_FALSE(form.Guarded([] { throw std::runtime_error("abc"); }));
+    ASSERT_EQ(boxes_->Shown.size(), 5u);
+    EXPECT_EQ(boxes_->Shown[0].Text, QStringLiteral("Socket Error # 11001\r\nHost not found."));
+    EXPECT_EQ(boxes_->Shown[1].Text, QStringLiteral("ends with a blank "));
+    EXPECT_EQ(boxes_->Shown[2].Text, QString());
+    EXPECT_EQ(boxes_->Shown[3].Text, QStringLiteral("ends in a period."));
+    EXPECT_EQ(boxes_->Shown[4].Text, QStringLiteral("abc."));
+    for (const auto& box : boxes_->Shown) EXPECT_EQ(box.Kind, "error");
+}

@@ -1,0 +1,103 @@
+// The print command as the user reaches it: menu item and button, the print
+// dialog, the fit warning and a real PDF printed through the printer canvas.
+#include "app/PagewickM.h"
+
+#include "app/TextPane.h"
+#include "tests/app/WindowFixture.h"
+#include "tests/print/PdfProbe.h"
+#include "settings/PagewickDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPushButton>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+class PrintCommandTest : public TWindowTest {
+protected:
+    void SetUp() override { Start(); }
+    std::string pdf_ = dir_.File("out.pdf");
+};
+
+} // namespace
+
+TEST_F(PrintCommandTest, EmptyPaneOrCancelledDialogPrintsNothing)
+{
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_EQ(dialogs_->PrintCalls, 0);
+    OpenDocument("one line\n");
+    dialogs_->PrintTo.clear();
+    form_->mPrint->trigger();
+    EXPECT_EQ(dialogs_->PrintCalls, 1);
+    EXPECT_FALSE(std::ifstream(pdf_).good());
+    EXPECT_TRUE(boxes_->Shown.empty());
+    // The button follows successful fetches only; the menu item is always there.
+    EXPECT_FALSE(form_->PrintBtn->isEnabled());
+    EXPECT_TRUE(form_->mPrint->isEnabled());
+}
+
+TEST_F(PrintCommandTest, EachFormFeedPageBecomesOnePdfPage)
+{
+    OpenDocument("Header\n\n   Title\n\nbody\n\f\npage two\n\f\npage three\n");
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_TRUE(boxes_->Shown.empty()); // Courier at 10 points fits
+    EXPECT_EQ(PdfPageCount(pdf_), 3);
+    std::vector<TPdfPage> pages = PdfWords(pdf_);
+    ASSERT_EQ(pages.size(), 3u);
+    ASSERT_FALSE(pages[1].empty());
+    ASSERT_FALSE(pages[2].empty());
+    EXPECT_EQ(pages[1].back().text, "two");
+    EXPECT_EQ(pages[2].back().text, "three");
+}
+
+TEST_F(PrintCommandTest, TooLargeAFontAsksFirstAndNoStops)
+{
+    OpenDocument("short\n" + std::string(70, 'w') + "\n");
+    form_->FontDlg.Font = DocumentFont("Courier New", 40);
+    dialogs_->PrintTo = pdf_;
+    boxes_->Answers = {false};
+    form_->mPrint->trigger();
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "question");
+    EXPECT_EQ(boxes_->Shown[0].Caption, QStringLiteral("警告"));
+    EXPECT_TRUE(boxes_->Shown[0].Text.startsWith(QStringLiteral("次のような問題がありますが印刷を行いますか？\r\n")));
+    EXPECT_NE(boxes_->Shown[0].Text.indexOf(QStringLiteral("・行間がとても狭く文字が欠けるかもしれません。")), -1);
+    EXPECT_FALSE(std::ifstream(pdf_).good());
+
+    boxes_->Answers = {true};
+    form_->mPrint->trigger();
+    EXPECT_EQ(PdfPageCount(pdf_), 1);
+}
+
+TEST_F(PrintCommandTest, PrinterFailureReachesTheErrorReport)
+{
+    OpenDocument("text\n");
+    dialogs_->PrintTo = dir_.File("no-such-folder/out.pdf");
+    form_->mPrint->trigger();
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "error");
+    EXPECT_FALSE(boxes_->Shown[0].Text.isEmpty());
+    // The program carries on: the next print works.
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_EQ(PdfPageCount(pdf_), 1);
+}
+
+TEST_F(PrintCommandTest, RealDocumentPrintsOnePageForEachOfItsPages)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc1928.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    dialogs_->OpenAnswer = QString::fromStdString(path);
+    form_->mOpen->trigger();
+    // Nine form feeds, the last one alone on the last line: ten pages, the
+    // last of them empty.
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_TRUE(boxes_->Shown.empty());
+    EXPECT_EQ(PdfPageCount(pdf_), 10);
+}

@@ -1,0 +1,130 @@
+// Scripted stand-ins for the desktop services, which record what the window
+// showed and answer as the test says, and the fixture the window tests share.
+#pragma once
+
+#include "app/PagewickM.h"
+#include "platform/Dialogs.h"
+#include "tests/support/TempDir.h"
+#include "settings/PagewickDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QPrinter>
+#include <deque>
+#include <gtest/gtest.h>
+#include <memory>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TShownBox {
+    std::string Kind; // "message", "error" or "question"
+    QString Caption;
+    QString Text;
+};
+
+class TFakeMessageBoxes : public TMessageBoxes {
+public:
+    void ShowMessage(QWidget*, const QString& text) override { Shown.push_back({"message", "Scrivlet", text}); }
+    void ShowError(QWidget*, const QString& text) override { Shown.push_back({"error", "Scrivlet", text}); }
+    bool AskYesNo(QWidget*, const QString& text, const QString& caption) override
+    {
+        Shown.push_back({"question", caption, text});
+        bool answer = Answers.empty() ? false : Answers.front();
+        if (!Answers.empty()) Answers.pop_front();
+        return answer;
+    }
+    std::vector<TShownBox> Shown;
+    std::deque<bool> Answers;
+};
+
+class TFakeDialogs : public TCommonDialogs {
+public:
+    std::optional<QString> OpenFile(QWidget*, const QString& filter, const QString& defaultExt) override
+    {
+        OpenCalls++;
+        LastFilter = filter;
+        LastDefaultExt = defaultExt;
+        return OpenAnswer;
+    }
+    std::optional<QFont> ChooseFont(QWidget*, const QFont& current) override
+    {
+        FontCalls++;
+        FontOffered = current;
+        return FontAnswer;
+    }
+    bool Print(QWidget*, QPrinter& printer) override
+    {
+        PrintCalls++;
+        if (PrintTo.empty()) return false;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(PrintTo));
+        return true;
+    }
+    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0;
+    QString LastFilter, LastDefaultExt;
+    std::optional<QString> OpenAnswer;
+    std::optional<QFont> FontAnswer;
+    QFont FontOffered;
+    std::string PrintTo; // empty: the user cancels the print dialog
+};
+
+class TFakeScreen : public TScreen {
+public:
+    QSize Size() override { return ScreenSize; }
+    QSize ScreenSize{1024, 768};
+};
+
+// One main window with its options dialog, as the program start makes them,
+// in a fresh working folder of its own with scripted desktop services.
+class TWindowTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        dialog_.reset();
+        form_.reset();
+    }
+
+    // Creates the window and the dialog and shows the window, which runs the
+    // first activation.
+    TForm1& Start()
+    {
+        TFormServices services;
+        services.MessageBoxes = boxes_;
+        services.Dialogs = dialogs_;
+        services.Screen = screen_;
+        services.IniPath = ini_;
+        services.EndEventLoop = [this] { ++eventLoopEnds_; };
+        form_ = std::make_unique<TForm1>(services);
+        dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
+        form_->SetOptionDlg(dialog_.get());
+        form_->show();
+        QApplication::processEvents();
+        return *form_;
+    }
+    void Stop()
+    {
+        dialog_.reset();
+        form_.reset();
+    }
+
+    // Writes a document into the working folder and opens it through the
+    // open command.
+    std::string OpenDocument(const std::string& bytes, const std::string& name = "doc.txt")
+    {
+        std::string path = dir_.File(name);
+        WriteTextFile(path, bytes);
+        dialogs_->OpenAnswer = QString::fromStdString(path);
+        form_->mOpen->trigger();
+        return path;
+    }
+
+    TTempDir dir_;
+    std::string ini_ = dir_.File("Scrivlet.ini");
+    std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
+    std::shared_ptr<TFakeDialogs> dialogs_ = std::make_shared<TFakeDialogs>();
+    std::shared_ptr<TFakeScreen> screen_ = std::make_shared<TFakeScreen>();
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<TOptionDlg> dialog_;
+    int eventLoopEnds_ = 0;
+};

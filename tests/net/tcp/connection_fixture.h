@@ -1,0 +1,100 @@
+#pragma once
+
+// Drives a TIdTCPConnection over a real loopback socket without the client's connect path: the test connects a
+// plain socket to a scripted server and hands it to the connection through a small I/O handler that counts
+// its calls and can cap the size of each receive.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "net/tcp/IdIOHandler.h"
+#include "net/tcp/IdStack.h"
+#include "net/tcp/IdTCPConnection.h"
+#include "tests/net/tcp/support/ScriptedServer.h"
+
+namespace connection_test {
+
+using testsupport::TConnectionScript;
+using testsupport::TScriptedServer;
+
+inline int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        ::close(fd);
+        throw std::runtime_error("connect failed");
+    }
+    return fd;
+}
+
+// A transport over one connected socket. Errors go through the stack's calls so that the connection finds
+// the error code where it looks for it.
+class TLoopbackIOHandler : public TIdIOHandler {
+public:
+    explicit TLoopbackIOHandler(int fd) : fd_(fd) {}
+    ~TLoopbackIOHandler() override { TLoopbackIOHandler::CloseTransport(); }
+
+    void CloseTransport() override {
+        ++closeCalls;
+        if (fd_ < 0) return;
+        ::shutdown(fd_, SHUT_WR);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    bool IsOpen() override { return fd_ >= 0; }
+    bool WaitReadable(int32_t timeoutMs) override {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, timeoutMs == -2 ? -1 : timeoutMs) == 1;
+    }
+    int32_t ReceiveSome(void* buffer, int32_t length) override {
+        ++receiveCalls;
+        if (receiveCap > 0 && length > receiveCap) length = receiveCap;
+        return GlobalStack->SockRecv(fd_, buffer, length, 0);
+    }
+    int32_t SendSome(const void* buffer, int32_t length) override {
+        sendSizes.push_back(length);
+        return GlobalStack->SockSend(fd_, buffer, length, 0);
+    }
+    int Fd() const { return fd_; }
+
+    int receiveCap = 0;  // 0: as much as asked for
+    int receiveCalls = 0;
+    int closeCalls = 0;
+    std::vector<int32_t> sendSizes;
+
+private:
+    int fd_;
+};
+
+// A scripted server with one connection already open to it.
+struct TLoopbackConnection {
+    explicit TLoopbackConnection(std::vector<TConnectionScript> scripts)
+        : server(std::move(scripts)), connection(std::make_unique<TIdTCPConnection>()) {
+        handler = new TLoopbackIOHandler(ConnectLoopback(server.Port()));
+        connection->SetIOHandler(handler);
+        connection->SetOwnsIOHandler(true);
+    }
+    explicit TLoopbackConnection(TConnectionScript script)
+        : TLoopbackConnection(std::vector<TConnectionScript>{std::move(script)}) {}
+
+    // The connection goes first so that the server sees the client's close before it is stopped.
+    ~TLoopbackConnection() { connection.reset(); }
+
+    TScriptedServer server;
+    std::unique_ptr<TIdTCPConnection> connection;
+    TLoopbackIOHandler* handler = nullptr;  // owned by the connection
+};
+
+}  // namespace connection_test

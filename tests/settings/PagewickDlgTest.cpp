@@ -1,0 +1,303 @@
+#include "settings/PagewickDlg.h"
+
+#include <functional>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "platform/SysUtils.h"
+#include "settings/IniFile.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const QString kDefaultUrl = QStringLiteral("http://www.rfc-editor.org/rfc/rfc%s.txt");
+
+class OptionDlgTest : public ::testing::Test {
+protected:
+    TTempDir dir_;
+    const std::string path_ = dir_.File("Scrivlet.ini");
+};
+
+// Does what the main window's options command does: keep, show modally, and
+// restore on anything but OK. whileShown runs inside the modal loop.
+int RunOptionsCommand(TOptionDlg& dlg, const std::function<void()>& whileShown) {
+    dlg.KeepValues();
+    QTimer::singleShot(0, &dlg, whileShown);
+    const int result = dlg.exec();
+    if (result != QDialog::Accepted) dlg.RestoreValues();
+    return result;
+}
+
+QWidget* FocusOf(TOptionDlg& dlg) {
+    return dlg.focusWidget() ? dlg.focusWidget() : &dlg;
+}
+
+TEST_F(OptionDlgTest, WithoutSettingsFileShowsTheDefaults) {
+    TOptionDlg dlg(path_);
+    EXPECT_EQ(dlg.UrlBase->text(), kDefaultUrl);
+    EXPECT_EQ(dlg.HistCount->text(), "20");
+    EXPECT_FALSE(dlg.UseProxy->isChecked());
+    EXPECT_EQ(dlg.ServerName->text(), "");
+    EXPECT_FALSE(dlg.ServerName->isEnabled());
+    EXPECT_EQ(dlg.PortNumber->text(), "8080");
+    EXPECT_FALSE(dlg.PortNumber->isEnabled());
+    EXPECT_EQ(dlg.GetHistCount(), 20);
+}
+
+TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls) {
+    const struct {
+        const char* name;
+        std::string file;
+        QString url, hist, server, port;
+        bool useProxy;
+    } cases[] = {
+        {"all keys", "[conf]\nURLbase=http://h/%s\nHistCount=5\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n",
+         "http://h/%s", "5", "px", "3128", true},
+        {"history count not a number", "[conf]\nHistCount=abc\n", kDefaultUrl, "20", "", "8080", false},
+        {"use proxy 2 is checked", "[conf]\nUseProxy=2\n", kDefaultUrl, "20", "", "8080", true},
+        {"use proxy not a number", "[conf]\nUseProxy=yes\n", kDefaultUrl, "20", "", "8080", false},
+        {"hexadecimal port", "[conf]\nProxyPort=0x1F90\n", kDefaultUrl, "20", "", "8080", false},
+        {"hexadecimal count", "[conf]\nHistCount=$1F\n", kDefaultUrl, "31", "", "8080", false},
+        {"count out of range", "[conf]\nHistCount=4294967296\n", kDefaultUrl, "20", "", "8080", false},
+        {"port with letters", "[conf]\nProxyPort=80a\n", kDefaultUrl, "20", "", "8080", false},
+        {"empty url is kept", "[conf]\nURLbase=\n", "", "20", "", "8080", false},
+        {"other spelling", "[CONF]\nurlbase=x\nhistcount=7\n", "x", "7", "", "8080", false},
+        {"other sections only", "[font]\nName=Mono\n[window]\nwidth=1\n", kDefaultUrl, "20", "", "8080", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTextFile(path_, c.file);
+        TOptionDlg dlg(path_);
+        EXPECT_EQ(dlg.UrlBase->text(), c.url);
+        EXPECT_EQ(dlg.HistCount->text(), c.hist);
+        EXPECT_EQ(dlg.UseProxy->isChecked(), c.useProxy);
+        EXPECT_EQ(dlg.ServerName->text(), c.server);
+        EXPECT_EQ(dlg.PortNumber->text(), c.port);
+        EXPECT_EQ(dlg.ServerName->isEnabled(), c.useProxy);
+        EXPECT_EQ(dlg.PortNumber->isEnabled(), c.useProxy);
+    }
+}
+
+TEST_F(OptionDlgTest, CheckBoxEnablesBothProxyFieldsAndKeepsTheirText) {
+    TOptionDlg dlg(path_);
+    dlg.ServerName->setText("proxy.local");
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    for (bool expected : {true, false, true}) {
+        SCOPED_TRACE(expected ? "checked" : "unchecked");
+        QTest::mouseClick(dlg.UseProxy, Qt::LeftButton);
+        EXPECT_EQ(dlg.UseProxy->isChecked(), expected);
+        EXPECT_EQ(dlg.ServerName->isEnabled(), expected);
+        EXPECT_EQ(dlg.PortNumber->isEnabled(), expected);
+        EXPECT_EQ(dlg.ServerName->text(), "proxy.local");
+        EXPECT_EQ(dlg.PortNumber->text(), "8080");
+    }
+    // A change made from code updates the fields just as a click does.
+    dlg.UseProxy->setChecked(false);
+    EXPECT_FALSE(dlg.ServerName->isEnabled());
+    EXPECT_FALSE(dlg.PortNumber->isEnabled());
+}
+
+TEST_F(OptionDlgTest, CancelRestoresAllButTheHistoryCountAndOkKeepsEverything) {
+    struct Case {
+        const char* name;
+        std::function<void(TOptionDlg&)> close;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"Escape", [](TOptionDlg& d) { QTest::keyClick(FocusOf(d), Qt::Key_Escape); }, false},
+        {"Cancel button", [](TOptionDlg& d) { QTest::mouseClick(d.CancelBtn, Qt::LeftButton); }, false},
+        {"close box", [](TOptionDlg& d) { d.close(); }, false},
+        {"OK button", [](TOptionDlg& d) { QTest::mouseClick(d.OKBtn, Qt::LeftButton); }, true},
+        {"Enter in an edit field", [](TOptionDlg& d) {
+             d.UrlBase->setFocus();
+             QTest::keyClick(d.UrlBase, Qt::Key_Return);
+         }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTextFile(path_, "[conf]\nURLbase=old/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n");
+        TOptionDlg dlg(path_);
+        const int result = RunOptionsCommand(dlg, [&] {
+            dlg.UrlBase->setText("new/%s");
+            dlg.HistCount->setText("7");
+            dlg.UseProxy->setChecked(true);
+            dlg.ServerName->setText("newhost");
+            dlg.PortNumber->setText("3128");
+            c.close(dlg);
+        });
+        EXPECT_EQ(result, c.accepted ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_EQ(dlg.UrlBase->text(), c.accepted ? "new/%s" : "old/%s");
+        EXPECT_EQ(dlg.UseProxy->isChecked(), c.accepted);
+        EXPECT_EQ(dlg.ServerName->text(), c.accepted ? "newhost" : "oldhost");
+        EXPECT_EQ(dlg.PortNumber->text(), c.accepted ? "3128" : "8080");
+        EXPECT_EQ(dlg.ServerName->isEnabled(), c.accepted);
+        EXPECT_EQ(dlg.PortNumber->isEnabled(), c.accepted);
+        EXPECT_EQ(dlg.HistCount->text(), "7");
+        // The dialog never writes the file itself.
+        EXPECT_EQ(ReadTextFile(path_),
+                  "[conf]\nURLbase=old/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n");
+    }
+}
+
+TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises) {
+    const struct {
+        const char* text;
+        int expected;  // used when message is null
+        const char* message;
+    } cases[] = {
+        {"12", 12, nullptr},
+        {" +12", 12, nullptr},
+        {"-3", -3, nullptr},
+        {"$1F", 31, nullptr},
+        {"0X1f", 31, nullptr},
+        {"0", 0, nullptr},
+        {"", 0, "'' は整数ではありません"},
+        {"ten", 0, "'ten' は整数ではありません"},
+        {"12 ", 0, "'12 ' は整数ではありません"},
+        {"2147483648", 0, "'2147483648' は整数ではありません"},
+    };
+    TOptionDlg dlg(path_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        dlg.HistCount->setText(QString::fromUtf8(c.text));
+        if (c.message == nullptr) {
+            EXPECT_EQ(dlg.GetHistCount(), c.expected);
+            continue;
+        }
+        try {
+            dlg.GetHistCount();
+            ADD_FAILURE() << "no exception";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+}
+
+TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys) {
+    const struct {
+        const char* name;
+        QString url, hist, server, port;
+        bool useProxy;
+        std::string expected;
+    } cases[] = {
+        {"plain", "u/%s", "12", "px", "3128", true,
+         "[conf]\nURLbase=u/%s\nHistCount=12\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n"},
+        {"count stored as its decimal value, port as typed", "u", "0x10", "", " 80a", false,
+         "[conf]\nURLbase=u\nHistCount=16\nUseProxy=0\nProxyServer=\nProxyPort=\" 80a\"\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path_);
+        TOptionDlg dlg(path_);
+        dlg.UrlBase->setText(c.url);
+        dlg.HistCount->setText(c.hist);
+        dlg.UseProxy->setChecked(c.useProxy);
+        dlg.ServerName->setText(c.server);
+        dlg.PortNumber->setText(c.port);
+        TIniFile ini(path_);
+        dlg.SaveConf(ini);
+        ini.UpdateFile();
+        EXPECT_EQ(ReadTextFile(path_), c.expected);
+        // And what was stored loads back.
+        TOptionDlg again(path_);
+        EXPECT_EQ(again.UrlBase->text(), c.url);
+        EXPECT_EQ(again.UseProxy->isChecked(), c.useProxy);
+        EXPECT_EQ(again.ServerName->text(), c.server);
+    }
+}
+
+TEST_F(OptionDlgTest, SaveStoppedByABadHistoryCountKeepsTheLaterKeys) {
+    const std::string before =
+        "[font]\nName=Old\nsize=10\n"
+        "[conf]\nURLbase=old/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n"
+        "[rfcs]\nN01=2223 : T\nU01=http://h/2223\n"
+        "[window]\nwidth=640\nheight=512\n";
+    WriteTextFile(path_, before);
+    TOptionDlg dlg(path_);
+    dlg.UrlBase->setText("new/%s");
+    dlg.HistCount->setText("ten");
+    dlg.UseProxy->setChecked(true);
+    dlg.ServerName->setText("newhost");
+    dlg.PortNumber->setText("3128");
+
+    // The order of the window's state save: font, options, history, window.
+    std::string message;
+    try {
+        TIniFile ini(path_);
+        ini.WriteString("font", "Name", "New");
+        ini.WriteInteger("font", "size", 12);
+        dlg.SaveConf(ini);
+        ini.EraseSection("rfcs");
+        ini.WriteInteger("window", "width", 800);
+        ini.UpdateFile();
+    } catch (const EConvertError& e) {
+        message = e.what();
+    }
+    EXPECT_EQ(message, "'ten' は整数ではありません");
+    EXPECT_EQ(ReadTextFile(path_),
+              "[font]\nName=New\nsize=12\n"
+              "[conf]\nURLbase=new/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n"
+              "[rfcs]\nN01=2223 : T\nU01=http://h/2223\n"
+              "[window]\nwidth=640\nheight=512\n");
+}
+
+TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder) {
+    const struct {
+        const char* name;
+        bool useProxy;
+        std::vector<const char*> order;
+    } cases[] = {
+        {"proxy on", true, {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "ServerName", "PortNumber", "HistCount", "OKBtn"}},
+        {"proxy off skips the disabled fields", false, {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "HistCount", "OKBtn"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TOptionDlg dlg(path_);
+        const std::pair<QWidget*, const char*> names[] = {
+            {dlg.OKBtn, "OKBtn"},           {dlg.CancelBtn, "CancelBtn"},   {dlg.UrlBase, "UrlBase"},
+            {dlg.UseProxy, "UseProxy"},     {dlg.ServerName, "ServerName"}, {dlg.PortNumber, "PortNumber"},
+            {dlg.HistCount, "HistCount"},
+        };
+        auto nameOf = [&](QWidget* w) -> std::string {
+            for (const auto& [widget, name] : names)
+                if (widget == w) return name;
+            return w ? w->metaObject()->className() : "(none)";
+        };
+        dlg.UseProxy->setChecked(c.useProxy);
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        std::vector<std::string> seen{nameOf(QApplication::focusWidget())};
+        for (std::size_t i = 1; i < c.order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            seen.push_back(nameOf(QApplication::focusWidget()));
+        }
+        EXPECT_EQ(seen, std::vector<std::string>(c.order.begin(), c.order.end()));
+        dlg.hide();
+    }
+}
+
+TEST_F(OptionDlgTest, FixedSizeAndCentredOnTheScreen) {
+    QWidget owner;
+    owner.setGeometry(0, 0, 200, 150);
+    owner.show();
+    TOptionDlg dlg(path_, &owner);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_EQ(dlg.size(), QSize(313, 214));
+    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+    // Centred on the screen, not over the owner window in its corner.
+    const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((dlg.frameGeometry().center() - screenCentre).manhattanLength(), 2);
+}
+
+}  // namespace
