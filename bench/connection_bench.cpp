@@ -86,18 +86,23 @@ int ConnectLoopback(int port) {
     return fd;
 }
 
+// Connects, asks for the body and reads the header block, leaving the body queued or on the wire.
+void StartDownload(TIdTCPClient& client, int port, int64_t recvBufferSize) {
+    client.SetHost("127.0.0.1");
+    client.SetPort(port);
+    client.SetRecvBufferSize(static_cast<int32_t>(recvBufferSize));
+    client.OpenConnection();
+    client.WriteText(kRequest);
+    while (!client.ReadLine().empty()) {
+    }
+}
+
 void BM_ReadToStream(benchmark::State& state) {
     TScriptedServer& server = BodyServer();
     TMemoryStream body;
     for (auto _ : state) {
         TIdTCPClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.SetRecvBufferSize(static_cast<int32_t>(state.range(0)));
-        client.OpenConnection();
-        client.WriteText(kRequest);
-        while (!client.ReadLine().empty()) {
-        }
+        StartDownload(client, server.Port(), state.range(0));
         body.SetPosition(0);
         client.ReadToStream(body, kBodySize);
         if (body.Size() != kBodySize) state.SkipWithError("short body");
@@ -113,13 +118,7 @@ void BM_ReadToStreamToDevNull(benchmark::State& state) {
     TFileStream devNull("/dev/null", fmOpenWrite);
     for (auto _ : state) {
         TIdTCPClient client;
-        client.SetHost("127.0.0.1");
-        client.SetPort(server.Port());
-        client.SetRecvBufferSize(static_cast<int32_t>(state.range(0)));
-        client.OpenConnection();
-        client.WriteText(kRequest);
-        while (!client.ReadLine().empty()) {
-        }
+        StartDownload(client, server.Port(), state.range(0));
         int64_t received = 0;
         client.OnWork = [&received](TIdComponent*, TWorkMode, int64_t count) { received = count; };
         client.ReadToStream(devNull, -1, true);

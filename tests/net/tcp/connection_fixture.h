@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "net/tcp/IdIOHandler.h"
+#include "platform/Classes.h"
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPConnection.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
@@ -24,6 +25,14 @@ namespace connection_test {
 
 using testsupport::TConnectionScript;
 using testsupport::TScriptedServer;
+
+// The whole content of a stream, read from its start.
+inline std::string StreamText(TStream& s) {
+    std::string text(static_cast<size_t>(s.Size()), '\0');
+    s.SetPosition(0);
+    s.ReadBuffer(text.data(), s.Size());
+    return text;
+}
 
 inline int ConnectLoopback(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -10,13 +10,6 @@
 namespace connection_test {
 namespace {
 
-std::string StreamText(TStream& s) {
-    std::string text(static_cast<size_t>(s.Size()), '\0');
-    s.SetPosition(0);
-    s.ReadBuffer(text.data(), s.Size());
-    return text;
-}
-
 void ReplaceStream(TStream& s, const std::string& text) {
     s.SetSize(0);
     s.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));

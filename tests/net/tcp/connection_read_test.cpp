@@ -11,13 +11,6 @@
 namespace connection_test {
 namespace {
 
-std::string StreamText(TStream& s) {
-    std::string text(static_cast<size_t>(s.Size()), '\0');
-    s.SetPosition(0);
-    s.ReadBuffer(text.data(), s.Size());
-    return text;
-}
-
 struct TStreamCase {
     const char* name;
     TConnectionScript script;
