@@ -20,10 +20,14 @@ void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, int32_t timeoutM
     const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     char* next = static_cast<char*>(buffer);
     for (int32_t remaining = length; remaining > 0;) {
+        // The wait also lets an anti-freeze run while the peer takes its time.
+        int32_t wait = -2;
         if (timeoutMs != -2) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
-            if (left <= 0 || !WaitReadable(static_cast<int32_t>(left))) throw EIdReadTimeout();
+            if (left <= 0) throw EIdReadTimeout();
+            wait = static_cast<int32_t>(left);
         }
+        if (!WaitReadable(wait)) throw EIdReadTimeout();
         const int32_t n = ReceiveSome(next, remaining);
         if (n == 0) throw EIdConnClosedGracefully();
         GlobalStack->CheckSocketResult(n);

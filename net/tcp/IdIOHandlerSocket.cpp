@@ -166,6 +166,7 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     if (!socketHandle_) {
         PrepareTransport();
     }
+    const auto started = std::chrono::steady_clock::now();
     TIdSocksInfo* socks = SocksInfo();
     const bool viaSocks = socks->Version() != svNoSocks;
     const std::string targetHost = viaSocks ? socks->Host() : host;
@@ -196,7 +197,15 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     } else {
         GlobalStack->CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
     }
-    socks->Negotiate(host, port);
+    // A limit the caller gave covers the proxy exchange too: a proxy that accepts and then stalls must not
+    // stretch the connect beyond it.
+    int32_t negotiationMs = -2;
+    if (timeoutMs > 0) {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  started).count();
+        negotiationMs = static_cast<int32_t>(std::max<int64_t>(timeoutMs - spent, 0));
+    }
+    socks->Negotiate(host, port, negotiationMs);
 }
 
 void TIdIOHandlerSocket::ConnectWait(int32_t timeoutMs)
