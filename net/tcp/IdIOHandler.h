@@ -53,4 +53,12 @@ public:
     // open connection starts TLS there; set off before connecting, TLS starts with the connect.
     virtual bool PassThrough() const { return true; }
     virtual void SetPassThrough(bool value) { (void)value; }
+
+    // Exchanges that run below a connection's input queue (proxy and TLS handshakes) build on these two,
+    // through the virtual operations above. They raise instead of returning results: EIdSocketError (from the
+    // stack's check) for a failure, EIdConnClosedGracefully for a peer that closed first.
+    // Receives exactly length bytes; with timeoutMs other than -2 all of them within that many milliseconds
+    // in all, else EIdReadTimeout.
+    void ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs = -2);
+    void SendAll(const void* buffer, int32_t length);
 };
