@@ -5,20 +5,13 @@
 #include <cmath>
 
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
 constexpr int64_t kMsPerDay = 86400000;
 // Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
 constexpr double kUnixEpochSerial = 25569;
-
-std::string TrimBlanks(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return s.substr(b, e - b);
-}
 
 // The value of the first "NAME=value" entry whose name matches (letter case
 // ignored); found tells an absent attribute from an empty value.
@@ -138,18 +131,20 @@ void TIdNetscapeCookie::ParseCookie(const std::string& text)
     if (text == SourceText) return;
     SourceText = text;
 
+    // Every piece before a ";" counts, even when blank; the last only when
+    // something is left of it. A text without ";" is taken whole, untrimmed.
     TStringList entries;
-    std::string rest = text;
-    if (rest.find(';') == std::string::npos) {
-        entries.Add(rest);
+    const std::string_view whole(text);
+    if (whole.find(';') == std::string_view::npos) {
+        entries.Add(text);
     } else {
-        size_t semi;
-        while ((semi = rest.find(';')) != std::string::npos) {
-            entries.Add(TrimBlanks(rest.substr(0, semi)));
-            rest.erase(0, semi + 1);
+        size_t start = 0, semi;
+        while ((semi = whole.find(';', start)) != std::string_view::npos) {
+            entries.Add(std::string(TrimBlanks(whole.substr(start, semi - start))));
+            start = semi + 1;
         }
-        rest = TrimBlanks(rest);
-        if (!rest.empty()) entries.Add(rest);
+        const std::string_view last = TrimBlanks(whole.substr(start));
+        if (!last.empty()) entries.Add(std::string(last));
     }
 
     const std::string& first = entries[0];
