@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
@@ -19,7 +20,7 @@ std::string AttributeValue(const TStringList& attributes, const std::string& nam
 {
     for (const std::string& entry : attributes) {
         const size_t eq = entry.find('=');
-        if (eq != std::string::npos && SameText(entry.substr(0, eq), name)) {
+        if (eq == name.size() && SameText(entry.substr(0, eq), name)) {
             if (found) *found = true;
             return entry.substr(eq + 1);
         }
@@ -80,12 +81,18 @@ std::string LocalDateText(TDateTime local, TDateTime localUtcOffset)
 
 // ---- clock ------------------------------------------------------------------
 
+// The zone comes from the C library's current zone state without asking it
+// to re-read the zone (LocalUtcOffset does that): Now runs for every stored
+// cookie text and every request.
 TDateTime TIdSystemCookieClock::Now() const
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
-    return static_cast<TDateTime>(ms) / kMsPerDay + kUnixEpochSerial + LocalUtcOffset();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
+    return static_cast<TDateTime>(ms + int64_t{local.tm_gmtoff} * 1000) / kMsPerDay + kUnixEpochSerial;
 }
 
 TDateTime TIdSystemCookieClock::LocalUtcOffset() const
@@ -191,6 +198,19 @@ void TIdNetscapeCookie::SetExpiresText(const std::string& text)
     expiresReadable_ = !text.empty() && ReadExpiry(text, expiresUtc_);
 }
 
+bool TIdNetscapeCookie::ExpiryUtc(TDateTime& utc) const
+{
+    utc = expiresUtc_;
+    return expiresReadable_;
+}
+
+void TIdNetscapeCookie::CopyExpiry(const TIdNetscapeCookie& other)
+{
+    expiresText_ = other.expiresText_;
+    expiresUtc_ = other.expiresUtc_;
+    expiresReadable_ = other.expiresReadable_;
+}
+
 bool TIdNetscapeCookie::ExpiredAt(TDateTime localNow, TDateTime localUtcOffset) const
 {
     return expiresReadable_ && localNow > expiresUtc_ + localUtcOffset;
@@ -220,7 +240,7 @@ void TIdCookieRFC2109::Assign(const TIdNetscapeCookie& source)
     Kind = other->Kind;
     // The rebuilt text of a cookie that keeps the RFC 2109 form carries
     // neither its "expires" nor a max-age: take the expiry itself.
-    SetExpiresText(other->ExpiresText());
+    CopyExpiry(*other);
     MaxAge = other->MaxAge;
 }
 
@@ -254,8 +274,9 @@ std::string TIdCookieRFC2109::BuildCookieText() const
 
 void TIdCookieRFC2109::PutExpires(const std::string& text)
 {
+    SetExpiresText(text);
     TDateTime utc;
-    if (!text.empty() && ReadExpiry(text, utc)) {
+    if (ExpiryUtc(utc)) {
         const TIdCookieClock& clock = Clock();
         const TDateTime local = utc + clock.LocalUtcOffset();
         // Rounded to the millisecond first so that float noise cannot turn
@@ -263,7 +284,6 @@ void TIdCookieRFC2109::PutExpires(const std::string& text)
         const auto ms = std::llround((local - clock.Now()) * kMsPerDay);
         MaxAge = ms / 1000;
     }
-    SetExpiresText(text);
 }
 
 // ---- TIdCookieRFC2965 ---------------------------------------------------------
