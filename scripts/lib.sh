@@ -13,6 +13,7 @@ SCRIVLET_RUN_PACKAGES=(
 SCRIVLET_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils xvfb xauth
+  nginx-light tinyproxy dante-server microsocks openssl curl
 )
 
 scrivlet_install() {
