@@ -41,7 +41,7 @@ bool HasFlag(const TStringList& attributes, const std::string& flag)
 }
 
 // Appends "; name=value", or nothing for an empty value.
-void AddProperty(std::string& text, const char* name, const std::string& value)
+void AddProperty(std::string& text, const std::string& name, const std::string& value)
 {
     if (value.empty()) return;
     if (!text.empty()) text += "; ";
@@ -177,7 +177,7 @@ void TIdNetscapeCookie::ParseAttributes(const TStringList& attributes)
 std::string TIdNetscapeCookie::BuildCookieText() const
 {
     std::string text;
-    if (!CookieValue.empty()) AddProperty(text, CookieName.c_str(), CookieValue);
+    if (!CookieValue.empty()) AddProperty(text, CookieName, CookieValue);
     AddProperty(text, "path", CookiePath);
     if (Kind == ckNetscape) AddProperty(text, "expires", ExpiresText());
     AddProperty(text, "domain", CookieDomain);
