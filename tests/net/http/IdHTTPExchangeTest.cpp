@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "net/http/IdCookieManager.h"
 #include "net/http/IdHTTP.h"
 #include "tests/net/http/HttpTestSupport.h"
 #include "tests/support/RealPeers.h"
@@ -158,6 +159,20 @@ TEST(TIdHTTP, CredentialsDoNotFollowARedirectToAnotherServer) {
     EXPECT_NE(first.Received(0).find("Authorization: Basic dXNlcjpzZWNyZXQ=\r\n"), std::string::npos);
     EXPECT_EQ(other.Received(0).find("Authorization"), std::string::npos) << other.Received(0);
     EXPECT_EQ(http.Request().Username(), "");
+}
+
+TEST(TIdHTTP, CookieManagerOwnership) {
+    TScriptedServer server({TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 204 No Content\r\n\r\n")});
+    TIdHTTP http;
+    TMemoryStream body;
+    http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body);
+    ASSERT_NE(http.CookieManager(), nullptr);
+    EXPECT_TRUE(http.OwnsCookieManager());
+    auto* assigned = new TIdCookieManager();
+    http.SetCookieManager(assigned);  // frees the manager the client made
+    EXPECT_FALSE(http.OwnsCookieManager());
+    delete assigned;
+    EXPECT_EQ(http.CookieManager(), nullptr);
 }
 
 TEST(TIdHTTP, RefusesBeforeConnecting) {
