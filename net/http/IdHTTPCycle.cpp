@@ -270,6 +270,8 @@ void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPRespon
 }
 
 void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
+    // Until the tunnel stands, the connection carries the proxy's answers: a failure leaves it unusable.
+    exchange_->responseComplete_ = false;
     TIdHTTPProtocol tunnel(*this);
     TIdHTTPRequest& connect = tunnel.Request();
     TIdHTTPResponse& answer = tunnel.Response();
