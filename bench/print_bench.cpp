@@ -10,6 +10,7 @@
 //   print_bench --print-pdf <text file> <pdf file>   (the child mode)
 
 #include "print/PrintQt.h"
+#include "tests/support/TempDir.h"
 
 #include <QGuiApplication>
 
@@ -26,7 +27,7 @@
 
 namespace {
 
-const char* const kSampleRfc = "/work/shared/rfcs/rfc2616.txt";
+const char* const kSampleRfc = SCRIVLET_RFC_DIR "/rfc2616.txt";
 const int kGeneratedPages = 200;
 
 struct TDocument {
@@ -148,10 +149,8 @@ int main(int argc, char** argv)
     }
     QGuiApplication app(argc, argv);
 
-    char dirTemplate[] = "/tmp/print_bench.XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr)
-        return 2;
-    g_workDir = dirTemplate;
+    const TTempDir workDir;
+    g_workDir = workDir.Path();
     g_self = "/proc/self/exe";
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -179,8 +178,5 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    std::error_code ignored;
-    std::filesystem::remove_all(g_workDir, ignored);
     return 0;
 }

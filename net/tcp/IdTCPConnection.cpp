@@ -559,7 +559,9 @@ int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool al
     // The kernel's file send bypasses the pending-write buffer, so it would overtake bytes still buffered;
     // while buffering is on the file goes through the buffer like any other write.
     TFileStream file(fileName, fmOpenRead);
-    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !pendingWrites_ && socket_->SocketHandle()) {
+    // The kernel's file send writes to the socket directly, past any encryption of the transport.
+    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !socket_->IsTLS() && !pendingWrites_ &&
+        socket_->SocketHandle()) {
         const int64_t sent = ServeFileHook(socket_->SocketHandle()->Handle(), fileName);
         // The hook answers 0 when the send failed; for a file with content that is a failure, not success,
         // and the socket call left its error code behind.
