@@ -1,6 +1,7 @@
 #include "app/PagewickM.h"
 
 #include "app/DocumentText.h"
+#include "app/PaneText.h"
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
@@ -21,6 +22,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -315,9 +318,14 @@ void TForm1::mOpenClick()
     Memo1->clear();
     // Not guarded here: a file that cannot be read ends the command with the
     // general error report, leaving the pane empty and the history as it was.
-    TMemoryStream bytes;
-    bytes.LoadFromFile(path->toStdString());
-    Memo1->LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+    const std::string fileName = path->toStdString();
+    std::string bytes;
+    errno = 0;
+    if (!ReadDocumentFile(fileName, bytes)) {
+        // The system's reason where it gave one; a FIFO, a device or an oversized file has none.
+        throw EFOpenError("ファイル " + fileName + " を開けません。" + (errno != 0 ? std::strerror(errno) : ""));
+    }
+    Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
     history_.AddOpenedFile(number, title, path->toStdString());
@@ -329,15 +337,12 @@ bool TForm1::LoadLocalFile(const std::string& url)
     // The first eight characters ("file:///") are dropped whatever they
     // are. The rest is the whole path: paths here may be far longer than 255
     // characters, and cutting them would open a different file.
-    std::string path = url.size() > 8 ? url.substr(8) : std::string();
-    TMemoryStream bytes;
-    try {
-        bytes.LoadFromFile(path);
-    } catch (const std::exception&) {
+    std::string bytes;
+    if (!ReadDocumentFile(LocalFilePath(url), bytes)) {
         ShowMessage(kUnreadableFile);
         return false;
     }
-    Memo1->LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+    Memo1->LoadText(FileTextToPaneText(bytes));
     return true;
 }
 

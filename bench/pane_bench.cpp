@@ -3,7 +3,7 @@
 // 10 MB file. The documents are generated: RFC-shaped lines of up to 72
 // characters with a form feed every 58 lines, and every 40th line too long
 // for the pane so the wrapping path is measured as well.
-#include "app/DocumentText.h"
+#include "app/PaneText.h"
 #include "app/TextPane.h"
 #include "platform/FileUtil.h"
 #include "tests/support/TempDir.h"
