@@ -75,7 +75,12 @@ std::string ProtocolExplanation(int reason, bool clientCertificateAsked)
 
 }  // namespace
 
-TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner) {}
+TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner)
+{
+    // TLS sends small records back to back (the client's last handshake flight, then the request; the close
+    // alert); with Nagle's algorithm each waits for the peer's delayed acknowledgement, some 40 ms.
+    SetUseNagle(false);
+}
 
 TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket()
 {

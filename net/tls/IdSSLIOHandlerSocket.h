@@ -16,6 +16,8 @@
 // Closing sends close_notify when a handshake completed. A peer that closes without close_notify ends the
 // connection like a plain close (receive gives 0), so bodies are judged as over plain sockets.
 //
+// Nagle's algorithm is off by default (UseNagle false): TLS writes small records back to back.
+//
 // Owns its TLS context and session; used by one thread at a time. Time-outs are milliseconds, -2 without
 // limit.
 
