@@ -15,6 +15,7 @@
 #include "net/tcp/IdIntercept.h"
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStack.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -22,15 +23,6 @@ namespace {
 const std::initializer_list<int32_t> kReceiveClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED};
 // While sending, a reset peer counts as gone as well.
 const std::initializer_list<int32_t> kSendClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED, Id_WSAECONNRESET};
-
-// Trimming of network text: spaces and every control character.
-std::string TrimBlanks(const std::string& s) {
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && static_cast<unsigned char>(s[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(s[last - 1]) <= 32) --last;
-    return s.substr(first, last - first);
-}
 
 // Offset of terminator in data[from, size), or -1.
 int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::string& terminator) {
@@ -326,7 +318,7 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t ti
 
 std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries) {
     for (int32_t i = 0; i < tries; ++i) {
-        std::string line = TrimBlanks(ReadLine());
+        std::string line(TrimBlanks(ReadLine()));
         if (!line.empty()) return line;
     }
     return std::string();
