@@ -95,6 +95,11 @@ void TIdSSLIOHandlerSocket::SetPassThrough(bool value)
     passThrough_ = value;
     if (!value && session_ == nullptr && IsOpen()) {
         StartTLS();
+    } else if (value && session_ != nullptr) {
+        // Plain bytes cannot follow TLS on one connection: the party at the far end of the session (the
+        // server at the end of a proxy's tunnel, say) is not the one they are meant for. The connection
+        // ends; the next one starts plain.
+        CloseTransport();
     }
 }
 

@@ -41,7 +41,8 @@ public:
     bool IsTLS() const override { return true; }
     bool PassThrough() const override { return passThrough_; }
     // Off on an open connection without TLS runs the handshake now (EIdSSLProtocolReplyError on failure).
-    // On while TLS runs takes effect at the next connect: a TLS session cannot fall back to plain bytes.
+    // On while TLS runs closes the connection (close_notify first): a TLS session cannot fall back to plain
+    // bytes, so they need a connection of their own.
     void SetPassThrough(bool value) override;
 
     void CloseTransport() override;
