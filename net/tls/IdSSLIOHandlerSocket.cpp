@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStack.h"
@@ -22,6 +23,12 @@ int64_t NowMs()
 
 std::string LibraryReason()
 {
+    // A failed system call (a file not found, say) is the first entry, with the system's error number as its
+    // reason; the entries after it only say that a system call failed.
+    const unsigned long first = ERR_peek_error();
+    if (first != 0 && ERR_GET_LIB(first) == ERR_LIB_SYS) {
+        return std::strerror(ERR_GET_REASON(first));
+    }
     const unsigned long code = ERR_peek_last_error();
     const char* text = code != 0 ? ERR_reason_error_string(code) : nullptr;
     return text != nullptr ? text : "";
@@ -324,8 +331,8 @@ void TIdSSLIOHandlerSocket::PrepareContext()
                                           caPath_.empty() ? nullptr : caPath_.c_str()) != 1) {
             const std::string reason = LibraryReason();
             SSL_CTX_free(context);
-            throw EIdSSLProtocolReplyError(
-                Format("TLS could not be set up: the extra trusted certificates could not be loaded (%s)", reason));
+            throw EIdSSLProtocolReplyError(Format("TLS could not be set up: the trusted certificates of %s could not "
+                                                  "be loaded (%s)", caFile_.empty() ? caPath_ : caFile_, reason));
         }
     }
     SSL_CTX_set_verify(context, verifyPeer_ ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
@@ -343,8 +350,14 @@ void TIdSSLIOHandlerSocket::StartTLS()
         return m;
     }();
 
-    PrepareContext();
     FreeSession();
+    try {
+        PrepareContext();
+    } catch (const EIdSSLProtocolReplyError&) {
+        // No TLS without a context: the connection is of no use.
+        TIdIOHandlerSocket::CloseTransport();
+        throw;
+    }
     clientCertificateAsked_ = false;
     receivedEnd_ = false;
     session_ = SSL_new(context_);

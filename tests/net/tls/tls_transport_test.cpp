@@ -254,37 +254,41 @@ TEST_F(TlsTransport, RefusalsCloseTheConnectionAndSayWhy) {
     // one goes silent.
     TScriptedServer closing({TConnectionScript().ReadCount(5).Close()});
     TScriptedServer silent({TConnectionScript().ReadCount(5).Pause(5000)});
+    const std::string authority = certificates_->CAFile();
     struct TRow {
         const char* what;
         int port;
-        bool trustTestAuthority;
+        std::string caFile;
         std::string message;
     };
     const TRow rows[] = {
-        {"self-signed", selfSigned_->Port(), true,
+        {"self-signed", selfSigned_->Port(), authority,
          "TLS handshake with localhost failed: the server's certificate was refused: it is self-signed and not "
          "among the trusted certificates (self-signed certificate)"},
-        {"issued by an unknown authority", good_->Port(), false,
+        {"issued by an unknown authority", good_->Port(), "",
          "TLS handshake with localhost failed: the server's certificate was refused: it was issued by an "
          "authority that is not trusted here (unable to get local issuer certificate)"},
-        {"for another name", otherName_->Port(), true,
+        {"for another name", otherName_->Port(), authority,
          "TLS handshake with localhost failed: the server's certificate was refused: it was issued for another "
          "name than localhost (hostname mismatch)"},
-        {"expired", expired_->Port(), true,
+        {"expired", expired_->Port(), authority,
          "TLS handshake with localhost failed: the server's certificate was refused: it has expired (certificate "
          "has expired)"},
-        {"plain http", plain_->Port(), true,
+        {"plain http", plain_->Port(), authority,
          "TLS handshake with localhost failed: the server does not speak TLS on this port; it may be a plain "
          "http server (wrong version number)"},
-        {"closed during the handshake", closing.Port(), true,
+        {"closed during the handshake", closing.Port(), authority,
          "TLS handshake with localhost failed: the server closed the connection during the handshake"},
-        {"silent during the handshake", silent.Port(), true,
+        {"silent during the handshake", silent.Port(), authority,
          "TLS handshake with localhost failed: the server did not complete the handshake within 500 ms"},
+        {"an extra authority file that is not there", good_->Port(), certificates_->Dir() + "/missing.pem",
+         "TLS could not be set up: the trusted certificates of " + certificates_->Dir() +
+             "/missing.pem could not be loaded (No such file or directory)"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.what);
         TIdSSLIOHandlerSocket handler;
-        if (row.trustTestAuthority) handler.SetCAFile(certificates_->CAFile());
+        handler.SetCAFile(row.caFile);
         TIdTCPClient client;
         Aim(client, handler, "localhost", row.port);
         try {
