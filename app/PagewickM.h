@@ -150,6 +150,14 @@ private:
 // screen overhangs both edges alike (1024 and 1100 give -38).
 QPoint CentredPosition(QSize screen, QSize window);
 
+// Where the window goes at start: the stored size, at least the minimum and
+// at most the available area (the minimum wins where the area is smaller),
+// centred on the screen, then moved into the available area. An empty area
+// (no screen) counts as the designed 640 by 512 at the origin. Example:
+// stored 16777215 x 512 on a 1024 x 768 screen whose available area is
+// (0, 24) 1024 x 720 gives 1024 x 512 at (0, 128).
+QRect PlaceOnScreen(QSize stored, QSize minimum, QSize screen, QRect available);
+
 // The fonts the window definition names are Windows fonts; these stand in
 // for them where missing while keeping the names the program stores.
 QFont UiFont(int pixelSize);
