@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
 #include "net/http/IdHTTP.h"
+#include "net/tls/IdSSLIOHandlerSocket.h"
 #include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
@@ -384,7 +385,10 @@ void TForm1::RFCnumberKeyPress(QChar key)
 
 void TForm1::CreateHttpClient()
 {
+    IdSSLIOHandlerSocket1 = std::make_unique<TIdSSLIOHandlerSocket>();
     IdHTTP1 = std::make_unique<TIdHTTP>();
+    // The document publisher serves https only; the handler passes http bytes through untouched.
+    IdHTTP1->SetIOHandler(IdSSLIOHandlerSocket1.get());
     TIdHTTPRequest& request = IdHTTP1->Request();
     request.SetAccept("text/html, */*");
     request.SetContentType("text/html");

@@ -19,6 +19,7 @@
 
 class QAction;
 class TIdHTTP;
+class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
@@ -82,6 +83,9 @@ public:
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
     std::unique_ptr<TversionInfo> version;
+    // The TLS transport of the client, for https documents (and plain bytes for http);
+    // declared first so it outlives the client that references it.
+    std::unique_ptr<TIdSSLIOHandlerSocket> IdSSLIOHandlerSocket1;
     // The HTTP client of every fetch; lives as long as the window.
     std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;

@@ -167,7 +167,7 @@ TEST_F(FormTest, ClosingSavesEverySectionOnce)
     EXPECT_TRUE(form.close());
     std::string text = ReadIni();
     for (const char* expected : {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0",
-                                 "ProxyPort=8080", "URLbase=http://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
+                                 "ProxyPort=8080", "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
                                  "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
         SCOPED_TRACE(expected);
         EXPECT_NE(text.find(expected), std::string::npos);
@@ -275,7 +275,7 @@ TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
         QTest::keyClick(dialog_.get(), Qt::Key_Escape);
     });
     form.mHttpConf->trigger();
-    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("http://www.rfc-editor.org/rfc/rfc%s.txt"));
+    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("https://www.rfc-editor.org/rfc/rfc%s.txt"));
     EXPECT_EQ(dialog_->HistCount->text(), QStringLiteral("7"));
     EXPECT_FALSE(dialog_->UseProxy->isChecked());
     EXPECT_FALSE(dialog_->ServerName->isEnabled());
