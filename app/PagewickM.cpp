@@ -281,8 +281,8 @@ void TForm1::FormActivate()
 void TForm1::LoadState()
 {
     TIniFile ini(services_.IniPath);
-    QString name = QString::fromStdString(ini.ReadString("font", "Name", "Courier New"));
-    if (!name.isEmpty()) FontDlg.Font = DocumentFont(name.left(kMaxFontName), PointSizeOf(FontDlg.Font));
+    QString name = SettingToText(ini.ReadString("font", "Name", "Courier New"));
+    if (!name.isEmpty()) FontDlg.Font = DocumentFont(LeftWhole(name, kMaxFontName), PointSizeOf(FontDlg.Font));
     int points = ini.ReadInteger("font", "size", 10);
     if (points > 0) FontDlg.Font.setPointSize(points);
 
@@ -302,7 +302,7 @@ void TForm1::LoadState()
 void TForm1::SaveState()
 {
     TIniFile ini(services_.IniPath);
-    ini.WriteString("font", "Name", FontDlg.Font.family().toStdString());
+    ini.WriteString("font", "Name", TextToSetting(FontDlg.Font.family()));
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
     history_.Save(ini);

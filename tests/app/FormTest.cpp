@@ -315,3 +315,21 @@ TEST_F(FormTest, GeneralErrorReportShowsTheWholeMessage)
     EXPECT_EQ(boxes_->Shown[0].Kind, "error");
     EXPECT_EQ(boxes_->Shown[0].Text, QString::fromUtf8("'1\0' は整数ではありません.", 36));
 }
+
+// A stored name longer than 31 units is cut whole: a character outside the
+// basic plane at the cut goes entirely, and bytes that are no UTF-8 survive.
+TEST_F(FormTest, StoredFontNameCutAtACharacterBoundaryAndKeptByteForByte)
+{
+    const std::string thirty(30, 'a');
+    struct Row {
+        std::string stored, family;
+    } rows[] = {{thirty + "\xF0\x9F\x98\x80", thirty}, {"Mono\x82\xA0", "Mono\x82\xA0"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored);
+        WriteIni("[font]\nName=" + row.stored + "\n");
+        TForm1& form = Start();
+        form.close();
+        EXPECT_NE(ReadIni().find("Name=" + row.family + "\n"), std::string::npos);
+        Stop();
+    }
+}
