@@ -1,32 +1,11 @@
 #include "app/DocumentText.h"
 
+#include "platform/TextUtil.h"
 #include "print/PrintLayout.h"
 
 #include <climits>
 
 namespace {
-
-// Length of the valid UTF-8 sequence starting at i, or 0 when the byte at i
-// does not start one (overlong forms, surrogates and values past U+10FFFF
-// are not valid).
-size_t Utf8SequenceLength(std::string_view s, size_t i, char32_t& cp)
-{
-    auto b = [&](size_t k) { return (unsigned char)s[k]; };
-    unsigned char c = b(i);
-    size_t n;
-    char32_t min;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
 
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 

@@ -4,6 +4,7 @@
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
+#include "platform/SysUtils.h"
 #include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
@@ -172,7 +173,9 @@ bool TForm1::Guarded(const std::function<void()>& body)
 
 void TForm1::ReportFailure(const std::exception& failure)
 {
-    services_.MessageBoxes->ShowError(this, ErrorReportText(QString::fromUtf8(failure.what())));
+    const std::string message = ExceptionMessage(failure);
+    const QString text = QString::fromUtf8(message.data(), qsizetype(message.size()));
+    services_.MessageBoxes->ShowError(this, ErrorReportText(text));
 }
 
 void TForm1::ShowMessage(const QString& text)

@@ -5,7 +5,7 @@
 // for the pane so the wrapping path is measured as well.
 #include "app/DocumentText.h"
 #include "app/TextPane.h"
-#include "platform/Classes.h"
+#include "platform/FileUtil.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
@@ -62,9 +62,9 @@ void OpenAndShow(benchmark::State& state)
     const std::string path = WriteTemp(MakeDocument(size_t(state.range(0))));
     TTextPane& pane = Pane();
     for (auto _ : state) {
-        TMemoryStream bytes;
-        bytes.LoadFromFile(path);
-        pane.LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+        std::string bytes;
+        if (!ReadRegularFile(path, bytes, std::size_t(state.range(0)))) state.SkipWithError("unreadable");
+        pane.LoadText(FileTextToPaneText(bytes));
         pane.repaint();
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));

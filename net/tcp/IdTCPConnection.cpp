@@ -15,6 +15,7 @@
 #include "net/tcp/IdIntercept.h"
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStack.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -22,15 +23,6 @@ namespace {
 const std::initializer_list<int32_t> kReceiveClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED};
 // While sending, a reset peer counts as gone as well.
 const std::initializer_list<int32_t> kSendClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED, Id_WSAECONNRESET};
-
-// Trimming of network text: spaces and every control character.
-std::string TrimBlanks(const std::string& s) {
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && static_cast<unsigned char>(s[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(s[last - 1]) <= 32) --last;
-    return s.substr(first, last - first);
-}
 
 // Offset of terminator in data[from, size), or -1.
 int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::string& terminator) {
@@ -319,7 +311,7 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t ti
 
 std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries) {
     for (int32_t i = 0; i < tries; ++i) {
-        std::string line = TrimBlanks(ReadLine());
+        std::string line(TrimBlanks(ReadLine()));
         if (!line.empty()) return line;
     }
     return std::string();
@@ -576,7 +568,9 @@ int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool al
     // The kernel's file send bypasses the pending-write buffer, so it would overtake bytes still buffered;
     // while buffering is on the file goes through the buffer like any other write.
     TFileStream file(fileName, fmOpenRead);
-    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !pendingWrites_ && socket_->SocketHandle()) {
+    // The kernel's file send writes to the socket directly, past any encryption of the transport.
+    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !socket_->IsTLS() && !pendingWrites_ &&
+        socket_->SocketHandle()) {
         const int64_t sent = ServeFileHook(socket_->SocketHandle()->Handle(), fileName);
         // The hook answers 0 when the send failed; for a file with content that is a failure, not success,
         // and the socket call left its error code behind.
