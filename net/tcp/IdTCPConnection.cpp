@@ -354,8 +354,9 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
     while (remaining > 0 && IsConnected()) {
         int64_t n = std::min<int64_t>(remaining, recvBufferSize_);
         const int64_t position = stream.Position();
-        if (memory && count >= 0 && memory->Size() < position + n) {
-            // Room for the next piece: as much again as has arrived, never past the stated count.
+        if (memory && count >= 0 && !untilClosed && memory->Size() < position + n) {
+            // Room for the next piece: as much again as has arrived, never past the stated count. (Until
+            // closed, the count bounds nothing and the piece takes what comes.)
             memory->SetSize(position + std::min(remaining, std::max(n, position - start)));
             memory->SetPosition(position);
         }
