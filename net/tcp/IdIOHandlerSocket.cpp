@@ -171,6 +171,12 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     const bool viaSocks = socks->Version() != svNoSocks;
     const std::string targetHost = viaSocks ? socks->Host() : host;
     const int32_t targetPort = viaSocks ? socks->Port() : port;
+    // A port travels in 16 bits; a larger one would wrap around to some other port.
+    for (int32_t value : {port, targetPort, boundPort, boundPortLow, boundPortHigh}) {
+        if (value < 0 || value > 65535) {
+            throw EIdSocketHandleError(Format("Port %d is outside the range 0 to 65535.", value));
+        }
+    }
 
     TIdSocketHandle& handle = *socketHandle_;
     handle.AllocateHandle(Id_SOCK_STREAM, 0);

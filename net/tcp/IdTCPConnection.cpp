@@ -19,6 +19,9 @@
 
 namespace {
 
+// The most a stated count reserves before any of its bytes arrived.
+constexpr int64_t kFirstReserve = int64_t{1} << 20;
+
 // Receive failures that mean the connection is gone rather than broken: shut down, connection aborted.
 const std::initializer_list<int32_t> kReceiveClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED};
 // While sending, a reset peer counts as gone as well.
@@ -317,12 +320,22 @@ std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries) {
     return std::string();
 }
 
+int64_t TIdTCPConnection::ReadLengthPrefix() {
+    const uint32_t prefix = static_cast<uint32_t>(ReadInt32(true));
+    if (prefix > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+        throw EIdException("Length prefix " + std::to_string(prefix) + " is not a valid length.");
+    }
+    return prefix;
+}
+
 void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed) {
-    if (count == -1 && !untilClosed) count = ReadInt32(true);
+    if (count == -1 && !untilClosed) count = ReadLengthPrefix();
+    // A stated count (the peer's, mostly) pre-sizes the stream only a bounded first step ahead; the room grows
+    // as bytes arrive, so a false claim costs memory only in proportion to what was really sent.
+    const int64_t start = stream.Position();
     if (count >= 0) {
-        const int64_t position = stream.Position();
-        stream.SetSize(position + count);
-        stream.SetPosition(position);
+        stream.SetSize(start + std::min(count, kFirstReserve));
+        stream.SetPosition(start);
     }
     // Until closed the amount is open-ended; a fixed cap would silently cut long bodies short.
     int64_t remaining = untilClosed ? std::numeric_limits<int64_t>::max() : std::max<int64_t>(count, 0);
@@ -341,6 +354,12 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
     while (remaining > 0 && IsConnected()) {
         int64_t n = std::min<int64_t>(remaining, recvBufferSize_);
         const int64_t position = stream.Position();
+        if (memory && count >= 0 && !untilClosed && memory->Size() < position + n) {
+            // Room for the next piece: as much again as has arrived, never past the stated count. (Until
+            // closed, the count bounds nothing and the piece takes what comes.)
+            memory->SetSize(position + std::min(remaining, std::max(n, position - start)));
+            memory->SetPosition(position);
+        }
         if (memory && !intercept_ && inputQueue_.Size() == 0 && memory->Size() >= position + n) {
             ReceivePieceInPlace(memory->Memory() + position, n);
             stream.Seek(n, TSeekOrigin::soCurrent);

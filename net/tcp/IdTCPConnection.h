@@ -131,9 +131,10 @@ public:
     // Exactly n bytes. A peer that closes first raises EIdConnClosedGracefully; the partial bytes stay queued.
     void ReadBytes(void* buffer, int64_t n);
     int32_t ReadInt32(bool convert = true);
-    // count bytes into stream at its position; count -1 reads a 4-byte big-endian length first; with
-    // untilClosed everything until the peer closes. The stream is pre-sized for a known count and cut back
-    // to its position afterwards, so it never keeps bytes that did not arrive.
+    // count bytes into stream at its position; count -1 reads a 4-byte big-endian length first (one of
+    // 2^31 or more raises EIdException); with untilClosed everything until the peer closes. For a known count
+    // the stream grows ahead of the bytes in steps (the first at most 1 MiB, then doubling what arrived) and
+    // is cut back to its position afterwards, so it never keeps bytes that did not arrive.
     void ReadToStream(TStream& stream, int64_t count = -1, bool untilClosed = false);
     // One receive (when connected), then the whole queue.
     std::string ReadAvailable();
@@ -156,6 +157,8 @@ protected:
 
 private:
     int32_t ResolveTimeout(int32_t timeout) const;
+    // The 4-byte big-endian length before a stream: 0 .. 2^31-1, else EIdException.
+    int64_t ReadLengthPrefix();
     // Receives once into the queue; the bytes added, 0 for a closed peer.
     int32_t ReceiveIntoQueue(bool raiseIfClosed);
     // Waits until the queue holds at least n bytes (the waiting half of ReadBytes).

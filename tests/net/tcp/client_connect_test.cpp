@@ -334,4 +334,48 @@ TEST(TIdIOHandlerSocket, SocksSettingsAreOwnedCopiedOrReferenced)
     EXPECT_EQ(handler.SocksInfo()->Host(), "");
 }
 
+TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
+{
+    // Each port would wrap around to the listening one below (70000 - 65536 = 4464, and so on), so a connect
+    // that got through would show as success rather than as the error.
+    TScriptedServer server({TConnectionScript()});
+    server.Uncheck();
+    const int32_t wrapped = server.Port() + 65536;
+    struct Case {
+        const char* name;
+        int32_t port;
+        int32_t socksPort;  // 0: no SOCKS
+        int32_t boundPort;
+        int32_t expected;   // the port the message names
+    };
+    const Case cases[] = {
+        {"target port", wrapped, 0, 0, wrapped},
+        {"negative target port", -1, 0, 0, -1},
+        {"SOCKS server port", 80, wrapped, 0, wrapped},
+        {"local port", server.Port(), 0, 70000, 70000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TIdTCPClient client;
+        auto* handler = new TIdIOHandlerSocket(&client);
+        client.SetIOHandler(handler);
+        if (c.socksPort != 0) {
+            handler->SocksInfo()->SetVersion(svSocks5);
+            handler->SocksInfo()->SetHost("127.0.0.1");
+            handler->SocksInfo()->SetPort(c.socksPort);
+        }
+        client.SetHost("127.0.0.1");
+        client.SetPort(c.port);
+        client.SetBoundPort(c.boundPort);
+        try {
+            client.OpenConnection();
+            ADD_FAILURE() << "connected";
+        } catch (const EIdSocketHandleError& e) {
+            EXPECT_EQ(std::string(e.what()), "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
+        }
+        EXPECT_FALSE(client.IsConnected());
+    }
+    EXPECT_EQ(server.ConnectionsServed(), 0u);
+}
+
 }  // namespace
