@@ -9,6 +9,7 @@
 //   print_bench [benchmark flags]
 //   print_bench --print-pdf <text file> <pdf file>   (the child mode)
 
+#include "app/DocumentText.h"
 #include "print/PrintQt.h"
 #include "tests/support/TempDir.h"
 
@@ -78,7 +79,7 @@ QFont DocumentFont()
 
 bool PrintFileToPdf(const std::string& textPath, const std::string& pdfPath)
 {
-    const TStringLines lines = TStringLines::FromText(ReadFile(textPath));
+    const TStringLines lines(FileLines(ReadFile(textPath)));
     return PrintLinesToPdf(pdfPath, DocumentFont(), lines,
                            [](const std::string&, const std::string&) { return true; });
 }
@@ -114,7 +115,7 @@ void BM_PrintPdfInProcess(benchmark::State& state, const TDocument* doc)
 {
     const std::string pdf = g_workDir + "/inproc.pdf";
     for (auto _ : state) {
-        const TStringLines lines = TStringLines::FromText(doc->text);
+        const TStringLines lines(FileLines(doc->text));
         PrintLinesToPdf(pdf, DocumentFont(), lines,
                         [](const std::string&, const std::string&) { return true; });
     }
