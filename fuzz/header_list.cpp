@@ -39,6 +39,8 @@ void ReadEveryLine(const TIdHeaderList& list)
         const std::string value = list.ValueAt(i);
         Check(name.size() <= list[i].size());
         Check(value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back())));
+        // The lookups below walk the whole list; a few lines show their rules.
+        if (i >= 16) continue;
         // The name of a line finds that line or an earlier one of the same name.
         const int found = list.IndexOfHeader(name);
         Check(found >= 0 && found <= i);
