@@ -52,6 +52,7 @@ struct TGoldenRun {
                     break;
                 case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
                 case TKind::Pause: script.Pause(step.pauseMs); break;
+                case TKind::ReadToEnd: script.ReadToEnd(); break;
                 case TKind::Shutdown: script.ShutdownWrite(); break;
                 case TKind::Close: script.Close(); open = false; break;
                 case TKind::Reset: script.Reset(); open = false; break;
