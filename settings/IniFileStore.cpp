@@ -21,6 +21,8 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LEBom = "\xFF\xFE";
 constexpr std::string_view kUtf16BEBom = "\xFE\xFF";
 constexpr std::string_view kTempSuffix = ".tmp";
+constexpr char32_t kFirstEscape = TIniFile::kEscapedByteBase + 0x80;
+constexpr char32_t kLastEscape = TIniFile::kEscapedByteBase + 0xFF;
 
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -65,9 +67,16 @@ std::string DecodeUtf16(std::string_view body, bool bigEndian) {
     const std::size_t units = body.size() / 2;
     for (std::size_t k = 0; k < units; ++k) {
         const char32_t u = unitAt(2 * k);
+        // (a reserved code point is the byte it stands for)
         if (IsSurrogate(u, 0xD800) && k + 1 < units && IsSurrogate(unitAt(2 * k + 2), 0xDC00)) {
-            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unitAt(2 * k + 2) - 0xDC00));
+            const char32_t c = 0x10000 + ((u - 0xD800) << 10) + (unitAt(2 * k + 2) - 0xDC00);
+            if (c >= kFirstEscape && c <= kLastEscape)
+                out += static_cast<char>(c - TIniFile::kEscapedByteBase);
+            else
+                AppendUtf8(out, c);
             ++k;
+        } else if (u >= kFirstEscape && u <= kLastEscape) {
+            out += static_cast<char>(u - TIniFile::kEscapedByteBase);
         } else {
             AppendUtf8(out, u);  // a lone surrogate too, in its three-byte form
         }
@@ -84,13 +93,19 @@ bool LoneSurrogateAt(std::string_view text, std::size_t pos, char32_t& unit) {
     return true;
 }
 
+// Byte for byte the inverse of DecodeUtf16 on what it produces; any other
+// byte that is no valid UTF-8 becomes its reserved code point.
 std::string EncodeUtf16(std::string_view text, bool bigEndian) {
     std::string out;
     out.reserve(text.size() * 2);
     for (std::size_t pos = 0; pos < text.size();) {
-        char32_t c = 0;
+        char32_t c = 0, next = 0;
         std::size_t len = Utf8SequenceLength(text, pos, c);
-        if (len == 0 && LoneSurrogateAt(text, pos, c)) len = 3;
+        if (len != 0 && c >= kFirstEscape && c <= kLastEscape) len = 0;
+        // Two such forms in a row would pair up when read again.
+        if (len == 0 && LoneSurrogateAt(text, pos, c) &&
+            !(IsSurrogate(c, 0xD800) && LoneSurrogateAt(text, pos + 3, next) && IsSurrogate(next, 0xDC00)))
+            len = 3;
         if (len == 0) {
             c = TIniFile::kEscapedByteBase + static_cast<unsigned char>(text[pos]);
             len = 1;

@@ -19,14 +19,16 @@ bool ReadSettingsFile(const std::string& path, std::string& bytes);
 
 // How the file's bytes carry its text. UTF-16 text (recognised by its
 // byte-order mark) is held as UTF-8 in memory; a lone surrogate becomes its
-// three-byte form, so decoding and encoding give back the very same bytes.
+// three-byte form, so decoding and encoding give back the very same bytes
+// (only a file holding the reserved code points of TIniFile may differ).
 struct TEncoding {
     enum Form { kUtf8, kUtf8Bom, kUtf16LE, kUtf16BE } form = kUtf8;
     std::string oddByte;  // a UTF-16 file's last byte when its length is odd
 };
 std::string Decode(std::string_view bytes, TEncoding& encoding);
 // A byte of text that is no valid UTF-8 cannot be written as UTF-16 as such;
-// it becomes the reserved code point that stands for it (TIniFile).
+// it becomes the reserved code point that stands for it (TIniFile), which
+// reads back as the byte.
 std::string Encode(std::string_view text, const TEncoding& encoding);
 
 // Replaces path (the file a symbolic link names, when it is one) by a file

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStack.h"
@@ -22,6 +23,12 @@ int64_t NowMs()
 
 std::string LibraryReason()
 {
+    // A failed system call (a file not found, say) is the first entry, with the system's error number as its
+    // reason; the entries after it only say that a system call failed.
+    const unsigned long first = ERR_peek_error();
+    if (first != 0 && ERR_GET_LIB(first) == ERR_LIB_SYS) {
+        return std::strerror(ERR_GET_REASON(first));
+    }
     const unsigned long code = ERR_peek_last_error();
     const char* text = code != 0 ? ERR_reason_error_string(code) : nullptr;
     return text != nullptr ? text : "";
@@ -75,7 +82,12 @@ std::string ProtocolExplanation(int reason, bool clientCertificateAsked)
 
 }  // namespace
 
-TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner) {}
+TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner)
+{
+    // TLS sends small records back to back (the client's last handshake flight, then the request; the close
+    // alert); with Nagle's algorithm each waits for the peer's delayed acknowledgement, some 40 ms.
+    SetUseNagle(false);
+}
 
 TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket()
 {
@@ -90,6 +102,11 @@ void TIdSSLIOHandlerSocket::SetPassThrough(bool value)
     passThrough_ = value;
     if (!value && session_ == nullptr && IsOpen()) {
         StartTLS();
+    } else if (value && session_ != nullptr) {
+        // Plain bytes cannot follow TLS on one connection: the party at the far end of the session (the
+        // server at the end of a proxy's tunnel, say) is not the one they are meant for. The connection
+        // ends; the next one starts plain.
+        CloseTransport();
     }
 }
 
@@ -314,8 +331,8 @@ void TIdSSLIOHandlerSocket::PrepareContext()
                                           caPath_.empty() ? nullptr : caPath_.c_str()) != 1) {
             const std::string reason = LibraryReason();
             SSL_CTX_free(context);
-            throw EIdSSLProtocolReplyError(
-                Format("TLS could not be set up: the extra trusted certificates could not be loaded (%s)", reason));
+            throw EIdSSLProtocolReplyError(Format("TLS could not be set up: the trusted certificates of %s could not "
+                                                  "be loaded (%s)", caFile_.empty() ? caPath_ : caFile_, reason));
         }
     }
     SSL_CTX_set_verify(context, verifyPeer_ ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
@@ -333,8 +350,14 @@ void TIdSSLIOHandlerSocket::StartTLS()
         return m;
     }();
 
-    PrepareContext();
     FreeSession();
+    try {
+        PrepareContext();
+    } catch (const EIdSSLProtocolReplyError&) {
+        // No TLS without a context: the connection is of no use.
+        TIdIOHandlerSocket::CloseTransport();
+        throw;
+    }
     clientCertificateAsked_ = false;
     receivedEnd_ = false;
     session_ = SSL_new(context_);

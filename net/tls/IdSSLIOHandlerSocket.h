@@ -16,6 +16,8 @@
 // Closing sends close_notify when a handshake completed. A peer that closes without close_notify ends the
 // connection like a plain close (receive gives 0), so bodies are judged as over plain sockets.
 //
+// Nagle's algorithm is off by default (UseNagle false): TLS writes small records back to back.
+//
 // Owns its TLS context and session; used by one thread at a time. Time-outs are milliseconds, -2 without
 // limit.
 
@@ -39,7 +41,8 @@ public:
     bool IsTLS() const override { return true; }
     bool PassThrough() const override { return passThrough_; }
     // Off on an open connection without TLS runs the handshake now (EIdSSLProtocolReplyError on failure).
-    // On while TLS runs takes effect at the next connect: a TLS session cannot fall back to plain bytes.
+    // On while TLS runs closes the connection (close_notify first): a TLS session cannot fall back to plain
+    // bytes, so they need a connection of their own.
     void SetPassThrough(bool value) override;
 
     void CloseTransport() override;

@@ -58,6 +58,28 @@ TEST_F(IniFileHostileTest, Utf16FileIsReadAndWrittenBackInUtf16) {
     }
 }
 
+TEST_F(IniFileHostileTest, ValuesComeBackAsWrittenFromAUtf16File) {
+    const std::string cases[] = {
+        "\x83\x65\x83\x58\x83\x67",                  // Shift-JIS
+        "\xED\xA0\x80" "\xED\xB0\x80",                // two surrogate forms in a row
+        "a\xED\xA0\x80" "b",                           // one alone
+        "\xF4\x8F\xBE\x80\xC3",                       // a reserved code point, a cut sequence
+        "\xE6\x98\x8E \xF0\x9D\x84\x9E",               // valid UTF-8
+    };
+    for (const std::string& value : cases) {
+        SCOPED_TRACE(value);
+        WriteTextFile(path_, Utf16(u"[s]\r\n", false));
+        {
+            TIniFile ini(path_);
+            ini.WriteString("s", "k", value);
+            ini.UpdateFile();
+        }
+        EXPECT_EQ(ReadTextFile(path_).substr(0, 2), "\xFF\xFE");
+        TIniFile ini(path_);
+        EXPECT_EQ(ini.ReadString("s", "k", ""), value);
+    }
+}
+
 TEST_F(IniFileHostileTest, LinesNotWrittenKeepTheirBytesAndLineEnds) {
     const struct {
         const char* name;

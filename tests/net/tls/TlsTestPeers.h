@@ -1,11 +1,11 @@
 #pragma once
 
-// What the TLS tests need besides the real peers of the shared test support: a certificate authority of
-// their own with the server certificates it issues (good, for another name, expired), a self-signed one, and
-// a TLS server that demands a client certificate (the openssl tool's test server).
-//
-// Certificates are made with the openssl command-line tool into a temporary folder; a missing tool throws,
-// which fails the test.
+// The servers the TLS tests talk to, started once per test program: a certificate authority of the tests'
+// own (made with the openssl tool) and nginx over TLS with its certificates (good; for localhost by name
+// only; for another name; expired), with a self-signed one, and in plain http. All serve the same folder:
+// small.txt, doc.txt (300 KB), the same file in chunks under /chunked/, /drop (closed without a response or
+// close_notify), /moved (a redirect to small.txt), /set-cookie (a secure cookie) and /cookie (echoes it).
+// Besides, the openssl tool's test server that demands a client certificate.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,62 +27,97 @@
 
 namespace tls_test {
 
-// Runs the openssl tool with the given arguments in folder; throws with the tool's output when it fails.
+using testsupport::TRealPeer;
+
+// Runs the openssl tool in folder; throws with its output when it fails.
 inline void RunOpenssl(const std::string& folder, const std::string& arguments) {
     const std::string log = folder + "/openssl.log";
-    const std::string command = "cd '" + folder + "' && openssl " + arguments + " >'" + log + "' 2>&1";
-    if (std::system(command.c_str()) != 0) {
+    if (std::system(("cd '" + folder + "' && openssl " + arguments + " >'" + log + "' 2>&1").c_str()) != 0)
         throw std::runtime_error("openssl " + arguments + " failed: " + ReadTextFile(log));
-    }
 }
 
 class TTestCertificates {
 public:
     TTestCertificates() {
-        const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes";
-        RunOpenssl(Dir(), "req -x509 " + key + " -keyout ca.key -out ca.crt -days 30 -subj /CN=Scrivlet-Test-CA");
-        Issue("good", "/CN=localhost", "DNS:localhost,IP:127.0.0.1", "30");
-        Issue("nameonly", "/CN=localhost", "DNS:localhost", "30");
-        Issue("othername", "/CN=other.example", "DNS:other.example", "30");
+        RunOpenssl(Dir(), "req -x509 " + kNewKey + " -keyout ca.key -out ca.crt -days 30 -subj /CN=Test-CA");
+        Issue("good", "DNS:localhost,IP:127.0.0.1", "30");
+        Issue("nameonly", "DNS:localhost", "30");
+        Issue("othername", "DNS:other.example", "30");
         // A negative lifetime ends the validity a day before it begins: expired on issue.
-        Issue("expired", "/CN=localhost", "DNS:localhost,IP:127.0.0.1", "-1");
-        RunOpenssl(Dir(), "req -x509 " + key + " -keyout selfsigned.key -out selfsigned.crt -days 30 "
+        Issue("expired", "DNS:localhost,IP:127.0.0.1", "-1");
+        RunOpenssl(Dir(), "req -x509 " + kNewKey + " -keyout selfsigned.key -out selfsigned.crt -days 30 "
                           "-subj /CN=localhost -addext subjectAltName=DNS:localhost");
     }
-
     const std::string& Dir() const { return dir_.Path(); }
     std::string CAFile() const { return dir_.File("ca.crt"); }
     std::string Cert(const std::string& name) const { return dir_.File(name + ".crt"); }
     std::string Key(const std::string& name) const { return dir_.File(name + ".key"); }
 
 private:
-    void Issue(const std::string& name, const std::string& subject, const std::string& altNames,
-               const std::string& days) {
+    inline static const std::string kNewKey = "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes";
+    void Issue(const std::string& name, const std::string& altNames, const std::string& days) {
         WriteTextFile(dir_.File(name + ".ext"), "subjectAltName=" + altNames + "\n");
-        RunOpenssl(Dir(), "req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + name +
-                              ".key -out " + name + ".csr -subj " + subject);
+        RunOpenssl(Dir(), "req " + kNewKey + " -keyout " + name + ".key -out " + name + ".csr -subj /CN=" + name);
         RunOpenssl(Dir(), "x509 -req -in " + name + ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -out " + name +
                               ".crt -days " + days + " -extfile " + name + ".ext");
     }
-
     TTempDir dir_;
 };
+
+struct TTlsPeers {
+    TTestCertificates certificates;
+    TTempDir documents;
+    std::string document;
+    std::unique_ptr<TRealPeer> good, nameOnly, otherName, expired, selfSigned, plain;
+
+    TTlsPeers() {
+        // Enough lines to span many TLS records and several receive buffers.
+        for (int i = 0; document.size() < 300000; ++i) document += "line " + std::to_string(i) + " of the text\n";
+        WriteTextFile(documents.File("doc.txt"), document);
+        WriteTextFile(documents.File("small.txt"), "small document\n");
+        // The substitution filter drops the length, so nginx sends the file in chunks; 444 closes at once.
+        const std::string config =
+            "    ssl_protocols TLSv1.2 TLSv1.3;\n"
+            "    location /chunked/ { alias " + documents.Path() +
+            "/; sub_filter_types *; sub_filter 'never-in-the-text' ''; }\n"
+            "    location = /drop { return 444; }\n"
+            "    location = /moved { return 301 /small.txt; }\n"
+            "    location = /set-cookie { add_header Set-Cookie \"token=secret; path=/; secure\"; return 200 "
+            "\"set\\n\"; }\n"
+            "    location = /cookie { return 200 \"[$http_cookie]\\n\"; }\n";
+        const auto tls = [&](const std::string& name) {
+            return TRealPeer::NginxTls(documents.Path(), certificates.Cert(name), certificates.Key(name), config);
+        };
+        good = tls("good");
+        nameOnly = tls("nameonly");
+        otherName = tls("othername");
+        expired = tls("expired");
+        selfSigned = tls("selfsigned");
+        plain = TRealPeer::Nginx(documents.Path(), config);
+    }
+};
+
+// Started by the first test that asks, stopped at the program's end.
+inline TTlsPeers& Peers() {
+    static TTlsPeers peers;
+    return peers;
+}
 
 // The openssl tool's TLS test server, demanding a client certificate; stopped by its process id.
 class TClientCertificateServer {
 public:
     TClientCertificateServer(const std::string& certFile, const std::string& keyFile) {
         port_ = testsupport::FreeLoopbackPort();
-        const std::string port = "127.0.0.1:" + std::to_string(port_);
-        std::vector<std::string> args = {"openssl", "s_server", "-quiet", "-accept", port,
-                                         "-cert",   certFile,   "-key",   keyFile, "-Verify", "1", "-www"};
+        std::vector<std::string> args = {"openssl", "s_server", "-quiet", "-accept",
+                                         "127.0.0.1:" + std::to_string(port_), "-cert", certFile, "-key", keyFile,
+                                         "-Verify", "1", "-www"};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setpgid(0, 0);
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the server dies with a killed test
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
             const int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
             ::dup2(null, 1);
@@ -89,10 +125,14 @@ public:
             ::execvp("openssl", argv.data());
             ::_exit(127);
         }
-        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ > 0) ::setpgid(pid_, pid_);  // also here, so that Stop never races the child's own call
         // The server binds after start-up work of its own; connect until it answers.
-        for (int attempt = 0; attempt < 300; ++attempt) {
-            if (Accepting()) return;
+        for (int attempt = 0; pid_ > 0 && attempt < 300; ++attempt) {
+            const int fd = testsupport::TryConnectLoopback(port_);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Stop();
@@ -101,23 +141,15 @@ public:
     ~TClientCertificateServer() { Stop(); }
     TClientCertificateServer(const TClientCertificateServer&) = delete;
     TClientCertificateServer& operator=(const TClientCertificateServer&) = delete;
-
     int Port() const { return port_; }
 
 private:
-    bool Accepting() const {
-        const int fd = testsupport::TryConnectLoopback(port_);
-        if (fd >= 0) ::close(fd);
-        return fd >= 0;
-    }
     void Stop() {
         if (pid_ <= 0) return;
         ::kill(-pid_, SIGTERM);
-        ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-
     pid_t pid_ = -1;
     int port_ = 0;
 };
