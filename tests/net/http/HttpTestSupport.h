@@ -52,6 +52,7 @@ struct TGoldenRun {
                     break;
                 case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
                 case TKind::Pause: script.Pause(step.pauseMs); break;
+                case TKind::ReadToEnd: script.ReadToEnd(); break;
                 case TKind::Shutdown: script.ShutdownWrite(); break;
                 case TKind::Close: script.Close(); open = false; break;
                 case TKind::Reset: script.Reset(); open = false; break;
@@ -67,8 +68,8 @@ struct TGoldenRun {
     }
 };
 
-// "ok", or the exception as class-like tag and message: "HTTP 404: <status line> | <error body>",
-// "closed", "bad: <message>", "socket <code>", "EIdException: <message>".
+// The exception as a tag and its message: "HTTP 404: <status line> | <error body>", "closed",
+// "bad: <message>", "socket <code>", ..., "EIdException: <message>" for the rest of the tree.
 inline std::string Describe(const std::exception& failure) {
     if (auto* e = dynamic_cast<const EIdHTTPProtocolException*>(&failure)) {
         return "HTTP " + std::to_string(e->ReplyErrorCode()) + ": " + e->Message() + " | " + e->ErrorBody();
@@ -76,7 +77,6 @@ inline std::string Describe(const std::exception& failure) {
     if (dynamic_cast<const EIdConnClosedGracefully*>(&failure)) return "closed";
     if (dynamic_cast<const EIdHTTPBadResponse*>(&failure)) return "bad: " + std::string(failure.what());
     if (auto* e = dynamic_cast<const EIdSocketError*>(&failure)) return "socket " + std::to_string(e->ErrorCode());
-    if (dynamic_cast<const EIdReadTimeout*>(&failure)) return "timeout";
     if (dynamic_cast<const EIdUnknownProtocol*>(&failure)) return "unknown protocol: " + std::string(failure.what());
     if (dynamic_cast<const EIdIOHandlerPropInvalid*>(&failure)) return "handler: " + std::string(failure.what());
     if (dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&failure)) return "line: " + std::string(failure.what());

@@ -102,7 +102,9 @@ void Check(const TRow& row) {
     const std::string outcome = Outcome([&] { http.Get(row.url, body); });
     EXPECT_EQ(outcome.substr(0, row.outcome.size()), row.outcome) << outcome;
     EXPECT_EQ(Text(body), row.body);
-    if (row.url.find("/chunked/") != std::string::npos) EXPECT_NE(statuses.find("Chunk Started"), std::string::npos);
+    if (row.url.find("/chunked/") != std::string::npos) {
+        EXPECT_NE(statuses.find("Chunk Started"), std::string::npos);
+    }
 }
 
 TEST_F(RealPeers, NginxDocumentsRedirectsAndErrors) {

@@ -36,16 +36,6 @@ TEST(IdHTTPRules, KeepAliveFollowsTheClientsOwnVersion) {
     }
 }
 
-TEST(IdHTTPRules, StatusVersionIsReadFromCharactersSixToEight) {
-    TIdHTTPProtocolVersion version = pv1_1;
-    EXPECT_TRUE(StatusVersionOf("HTTP/1.0 200 OK", version));
-    EXPECT_EQ(version, pv1_0);
-    EXPECT_FALSE(StatusVersionOf("HTTP/2 200", version));
-    EXPECT_EQ(version, pv1_0);
-    EXPECT_TRUE(StatusVersionOf("http/1.1 200", version));
-    EXPECT_EQ(version, pv1_1);
-}
-
 TEST(IdHTTPRules, ChunkSizeReadsHexDigitsUpToSemicolonOrBlank) {
     const struct {
         const char* line;
@@ -108,23 +98,6 @@ TEST(IdHTTPRules, MergeResolvesAgainstThePreviousRequest) {
                       current.Resource + " " + current.Query,
                   row.expected);
     }
-}
-
-TEST(IdHTTPRules, OtherProtocolWithoutPortIsUnknown) {
-    TIdURI current;
-    current.Port = "80";
-    EXPECT_THROW(MergeRequestUri(current, TIdURI("ftp://g/x")), EIdUnknownProtocol);
-}
-
-TEST(IdHTTPRules, RequestLineAndHostHeader) {
-    EXPECT_EQ(RequestLineOf(hmGet, "/a b?q", pv1_1), "GET /a b?q HTTP/1.1");
-    EXPECT_EQ(RequestLineOf(hmConnect, "h:443", pv1_0), "CONNECT h:443 HTTP/1.0");
-    EXPECT_EQ(RequestLineOf(hmDelete, "/x", pv1_1), "");
-    TIdURI uri("https://h/x");
-    uri.Port = "443";
-    EXPECT_EQ(HostHeaderOf(uri), "h:443");
-    uri.Port = "80";
-    EXPECT_EQ(HostHeaderOf(uri), "h");
 }
 
 }  // namespace
