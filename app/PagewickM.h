@@ -18,6 +18,9 @@
 #include <string>
 
 class QAction;
+class TIdHTTP;
+class TIdSSLIOHandlerSocket;
+class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -80,6 +83,11 @@ public:
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
     std::unique_ptr<TversionInfo> version;
+    // The TLS transport of the client, for https documents (and plain bytes for http);
+    // declared first so it outlives the client that references it.
+    std::unique_ptr<TIdSSLIOHandlerSocket> IdSSLIOHandlerSocket1;
+    // The HTTP client of every fetch; lives as long as the window.
+    std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
 
     QString StatusText() const;
@@ -101,6 +109,10 @@ public:
     // Loads the file named by a "file:///" URL into the pane; on any failure
     // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
+    // Fetches the URL into the pane with the proxy the options name; on an
+    // HTTP error status or a socket failure shows the message, disables the
+    // print button and returns false. Other failures propagate.
+    bool FetchHttp(const std::string& url);
 
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.
@@ -120,6 +132,8 @@ private:
     void SaveState();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
+    void ShowProgress(int64_t received);
+    void CreateHttpClient();
 
     TFormServices services_;
     TDocumentHistory history_;
@@ -127,12 +141,26 @@ private:
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
     bool quitting_ = false;
+    // A fetch is running: the window stays drawn but takes no second command.
+    bool fetching_ = false;
+    bool closeAfterFetch_ = false;
+    std::unique_ptr<TQtAntiFreeze> antiFreeze_;
+    QLabel* progressLabel_ = nullptr;
+    int64_t expectedBytes_ = 0;
 };
 
 // Where a window of the given size is centred on a screen of the given
 // size; the division truncates toward zero, so a window wider than the
 // screen overhangs both edges alike (1024 and 1100 give -38).
 QPoint CentredPosition(QSize screen, QSize window);
+
+// Where the window goes at start: the stored size, at least the minimum and
+// at most the available area (the minimum wins where the area is smaller),
+// centred on the screen, then moved into the available area. An empty area
+// (no screen) counts as the designed 640 by 512 at the origin. Example:
+// stored 16777215 x 512 on a 1024 x 768 screen whose available area is
+// (0, 24) 1024 x 720 gives 1024 x 512 at (0, 128).
+QRect PlaceOnScreen(QSize stored, QSize minimum, QSize screen, QRect available);
 
 // The fonts the window definition names are Windows fonts; these stand in
 // for them where missing while keeping the names the program stores.

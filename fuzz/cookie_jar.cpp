@@ -51,7 +51,6 @@ void CheckIndexMatchesCollection(TIdCookies& cookies)
             const TIdNetscapeCookie* cookie = domain->CookieAt(c);
             Check(items.count(cookie) == 1);
             Check(filed.insert(cookie).second);
-            Check(SameText(cookie->CookieDomain, index.Strings(d)));
         }
     }
     cookies.UnlockIndex(caRead);

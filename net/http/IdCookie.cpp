@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -12,21 +14,13 @@ constexpr int64_t kMsPerDay = 86400000;
 // Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
 constexpr double kUnixEpochSerial = 25569;
 
-std::string TrimBlanks(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-    return s.substr(b, e - b);
-}
-
 // The value of the first "NAME=value" entry whose name matches (letter case
 // ignored); found tells an absent attribute from an empty value.
 std::string AttributeValue(const TStringList& attributes, const std::string& name, bool* found = nullptr)
 {
     for (const std::string& entry : attributes) {
         const size_t eq = entry.find('=');
-        if (eq != std::string::npos && SameText(entry.substr(0, eq), name)) {
+        if (eq == name.size() && SameText(entry.substr(0, eq), name)) {
             if (found) *found = true;
             return entry.substr(eq + 1);
         }
@@ -87,12 +81,18 @@ std::string LocalDateText(TDateTime local, TDateTime localUtcOffset)
 
 // ---- clock ------------------------------------------------------------------
 
+// The zone comes from the C library's current zone state without asking it
+// to re-read the zone (LocalUtcOffset does that): Now runs for every stored
+// cookie text and every request.
 TDateTime TIdSystemCookieClock::Now() const
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::system_clock::now().time_since_epoch())
                         .count();
-    return static_cast<TDateTime>(ms) / kMsPerDay + kUnixEpochSerial + LocalUtcOffset();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
+    return static_cast<TDateTime>(ms + int64_t{local.tm_gmtoff} * 1000) / kMsPerDay + kUnixEpochSerial;
 }
 
 TDateTime TIdSystemCookieClock::LocalUtcOffset() const
@@ -138,18 +138,20 @@ void TIdNetscapeCookie::ParseCookie(const std::string& text)
     if (text == SourceText) return;
     SourceText = text;
 
+    // Every piece before a ";" counts, even when blank; the last only when
+    // something is left of it. A text without ";" is taken whole, untrimmed.
     TStringList entries;
-    std::string rest = text;
-    if (rest.find(';') == std::string::npos) {
-        entries.Add(rest);
+    const std::string_view whole(text);
+    if (whole.find(';') == std::string_view::npos) {
+        entries.Add(text);
     } else {
-        size_t semi;
-        while ((semi = rest.find(';')) != std::string::npos) {
-            entries.Add(TrimBlanks(rest.substr(0, semi)));
-            rest.erase(0, semi + 1);
+        size_t start = 0, semi;
+        while ((semi = whole.find(';', start)) != std::string_view::npos) {
+            entries.Add(std::string(TrimBlanks(whole.substr(start, semi - start))));
+            start = semi + 1;
         }
-        rest = TrimBlanks(rest);
-        if (!rest.empty()) entries.Add(rest);
+        const std::string_view last = TrimBlanks(whole.substr(start));
+        if (!last.empty()) entries.Add(std::string(last));
     }
 
     const std::string& first = entries[0];
@@ -196,6 +198,19 @@ void TIdNetscapeCookie::SetExpiresText(const std::string& text)
     expiresReadable_ = !text.empty() && ReadExpiry(text, expiresUtc_);
 }
 
+bool TIdNetscapeCookie::ExpiryUtc(TDateTime& utc) const
+{
+    utc = expiresUtc_;
+    return expiresReadable_;
+}
+
+void TIdNetscapeCookie::CopyExpiry(const TIdNetscapeCookie& other)
+{
+    expiresText_ = other.expiresText_;
+    expiresUtc_ = other.expiresUtc_;
+    expiresReadable_ = other.expiresReadable_;
+}
+
 bool TIdNetscapeCookie::ExpiredAt(TDateTime localNow, TDateTime localUtcOffset) const
 {
     return expiresReadable_ && localNow > expiresUtc_ + localUtcOffset;
@@ -225,7 +240,7 @@ void TIdCookieRFC2109::Assign(const TIdNetscapeCookie& source)
     Kind = other->Kind;
     // The rebuilt text of a cookie that keeps the RFC 2109 form carries
     // neither its "expires" nor a max-age: take the expiry itself.
-    SetExpiresText(other->ExpiresText());
+    CopyExpiry(*other);
     MaxAge = other->MaxAge;
 }
 
@@ -259,8 +274,9 @@ std::string TIdCookieRFC2109::BuildCookieText() const
 
 void TIdCookieRFC2109::PutExpires(const std::string& text)
 {
+    SetExpiresText(text);
     TDateTime utc;
-    if (!text.empty() && ReadExpiry(text, utc)) {
+    if (ExpiryUtc(utc)) {
         const TIdCookieClock& clock = Clock();
         const TDateTime local = utc + clock.LocalUtcOffset();
         // Rounded to the millisecond first so that float noise cannot turn
@@ -268,7 +284,6 @@ void TIdCookieRFC2109::PutExpires(const std::string& text)
         const auto ms = std::llround((local - clock.Now()) * kMsPerDay);
         MaxAge = ms / 1000;
     }
-    SetExpiresText(text);
 }
 
 // ---- TIdCookieRFC2965 ---------------------------------------------------------

@@ -111,6 +111,9 @@ public:
 
 protected:
     void SetExpiresText(const std::string& text);
+    // The expiry as UTC; false when there is none or it cannot be read.
+    bool ExpiryUtc(TDateTime& utc) const;
+    void CopyExpiry(const TIdNetscapeCookie& other);
 
 private:
     friend class TIdCookies;

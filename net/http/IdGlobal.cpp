@@ -45,47 +45,14 @@ public:
     EInvalidDateTime() : std::runtime_error("invalid date or time") {}
 };
 
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month)
-{
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int m, int d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2));
-}
-
 TDateTime EncodeDate(int year, int month, int day)
 {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) {
-        throw EInvalidDateTime();
-    }
-    return static_cast<TDateTime>(DaysFromCivil(year, month, day) + kUnixEpochSerial);
+    // Checked before the calendar types see them: they keep a month and a day in one byte.
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) throw EInvalidDateTime();
+    const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(unsigned(month)),
+                                           std::chrono::day(unsigned(day))};
+    if (!date.ok()) throw EInvalidDateTime();
+    return static_cast<TDateTime>(std::chrono::sys_days(date).time_since_epoch().count() + kUnixEpochSerial);
 }
 
 TDateTime EncodeTime(int hours, int minutes, int seconds)
@@ -115,10 +82,13 @@ TDateParts DecodeDateTime(TDateTime t)
         whole += t < 0 ? -1 : 1;
     }
     const auto serial = static_cast<int64_t>(whole);
+    const std::chrono::sys_days days{std::chrono::days(serial - kUnixEpochSerial)};
+    const std::chrono::year_month_day date{days};
     TDateParts p{};
-    CivilFromDays(serial - kUnixEpochSerial, p.year, p.month, p.day);
-    // Day 0 was a Saturday.
-    p.dayOfWeek = static_cast<int>(((serial + 6) % 7 + 7) % 7);
+    p.year = int(date.year());
+    p.month = int(unsigned(date.month()));
+    p.day = int(unsigned(date.day()));
+    p.dayOfWeek = int(std::chrono::weekday(days).c_encoding());
     const int64_t secs = ms / 1000;
     p.hours = static_cast<int>(secs / 3600);
     p.minutes = static_cast<int>(secs / 60 % 60);

@@ -214,6 +214,7 @@ int64_t TIdCustomHTTP::ReadChunkSize() {
 }
 
 void TIdCustomHTTP::ReadChunkedBody(TStream& stream) {
+    TWorkReport work(*this, 0);  // one report for the whole body, not one per chunk
     for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
         ReadBodyByLength(stream, size);
         ReadHeaderLine();  // the line end after the chunk data

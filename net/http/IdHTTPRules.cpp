@@ -2,15 +2,12 @@
 
 #include "net/http/IdGlobal.h"
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
 std::string Trimmed(const std::string& text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= 32) --last;
-    return text.substr(first, last - first);
+    return std::string(TrimBlanks(text));
 }
 
 int HexDigitValue(char c) {

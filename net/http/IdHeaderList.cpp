@@ -1,5 +1,8 @@
 #include "net/http/IdHeaderList.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
 
@@ -109,11 +112,15 @@ size_t TIdHeaderList::SeparatorPos(const std::string& line) const
 {
     const std::string_view sep = TrimRightBlanks(separator_);
     if (sep.empty() || sep.size() > line.size()) return std::string::npos;
+    // Upper-casing the line only matters when the separator holds a letter.
+    const bool upper = !namesCaseSensitive_ && std::any_of(sep.begin(), sep.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+    if (!upper) return std::string_view(line).find(sep);
     // Equivalent to searching an upper-cased copy of the line, without making one.
-    const bool upper = !namesCaseSensitive_;
     for (size_t i = 0; i + sep.size() <= line.size(); ++i) {
         size_t k = 0;
-        while (k < sep.size() && (upper ? UpperAscii(line[i + k]) : line[i + k]) == sep[k]) ++k;
+        while (k < sep.size() && UpperAscii(line[i + k]) == sep[k]) ++k;
         if (k == sep.size()) return i;
     }
     return std::string::npos;
@@ -122,8 +129,10 @@ size_t TIdHeaderList::SeparatorPos(const std::string& line) const
 bool TIdHeaderList::NameMatches(int index, const std::string& name) const
 {
     const std::string& line = Strings(index);
+    // The cheap test first: most lines differ in their first bytes.
+    if (line.size() < name.size() || !SameAscii(std::string_view(line).substr(0, name.size()), name)) return false;
     const size_t p = SeparatorPos(line);
-    return SameAscii(std::string_view(line).substr(0, p == std::string::npos ? 0 : p), name);
+    return (p == std::string::npos ? 0 : p) == name.size();
 }
 
 std::string TIdHeaderList::NameAt(int index) const
@@ -138,17 +147,19 @@ std::string TIdHeaderList::NameAt(int index) const
 std::string TIdHeaderList::ValueAt(int index) const
 {
     if (index < 0 || index >= Count()) return std::string();
-    const std::string& line = Strings(index);
-    const size_t p = SeparatorPos(line);
+    const std::string_view line = Strings(index);
+    const size_t p = SeparatorPos(Strings(index));
     // Skips the name and exactly one byte, the ":" (a line without one
     // loses its first byte).
     const size_t from = (p == std::string::npos ? 0 : p) + 1;
-    std::string value = from < line.size() ? line.substr(from) : std::string();
-    if (unfoldOnRead_) {
-        for (int i = index + 1; i < Count() && IsContinuation(Strings(i)); ++i) {
-            value = std::string(TrimBlanks(value)) + ' ';
-            value += TrimBlanks(Strings(i));
-        }
+    const std::string_view rest = from < line.size() ? line.substr(from) : std::string_view();
+    std::string value(TrimBlanks(rest));
+    if (!unfoldOnRead_ || index + 1 >= Count() || !IsContinuation(Strings(index + 1))) return value;
+    // Each continuation: trim what we have, one space, the trimmed line.
+    for (int i = index + 1; i < Count() && IsContinuation(Strings(i)); ++i) {
+        value.erase(TrimRightBlanks(value).size());
+        value += ' ';
+        value += TrimBlanks(Strings(i));
     }
     return std::string(TrimBlanks(value));
 }
@@ -199,7 +210,12 @@ TStringList TIdHeaderList::FoldText(const std::string& text) const
     while (start < wrapped.size()) {
         size_t end = wrapped.find(kLineBreak, start);
         if (end == std::string::npos) end = wrapped.size();
-        pieces.Add(std::string(TrimRightBlanks(std::string_view(wrapped).substr(start, end - start))));
+        const std::string_view piece = std::string_view(wrapped).substr(start, end - start);
+        std::string_view kept = TrimRightBlanks(piece);
+        // A continuation keeps its leading space even when nothing else is
+        // left of it: an empty line would end the header there.
+        if (kept.empty() && piece.starts_with(' ')) kept = piece.substr(0, 1);
+        pieces.Add(std::string(kept));
         start = end + kLineBreak.size();
     }
     return pieces;

@@ -46,6 +46,14 @@ public:
     virtual int32_t ReceiveSome(void* buffer, int32_t length) = 0;
     virtual int32_t SendSome(const void* buffer, int32_t length) = 0;
 
+    // Exchanges that run below a connection's input queue (proxy and TLS handshakes) build on these two,
+    // through the virtual operations above. They raise instead of returning results: EIdSocketError (from the
+    // stack's check) for a failure, EIdConnClosedGracefully for a peer that closed first.
+    // Receives exactly length bytes; with timeoutMs other than -2 all of them within that many milliseconds
+    // in all, else EIdReadTimeout.
+    void ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs = -2);
+    void SendAll(const void* buffer, int32_t length);
+
     // What the HTTP client asks of a TLS transport, without linking one. A plain transport is not TLS and
     // always passes bytes through.
     virtual bool IsTLS() const { return false; }

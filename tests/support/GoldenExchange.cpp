@@ -21,6 +21,7 @@ TGoldenExchange::TStep Directive(std::string_view text) {
     if (text == "close") return {TKind::Close, {}};
     if (text == "reset") return {TKind::Reset, {}};
     if (text == "shutdown") return {TKind::Shutdown, {}};
+    if (text == "read-to-end") return {TKind::ReadToEnd, {}};
     if (text.starts_with("pause ")) return {TKind::Pause, {}, std::stoi(std::string(text.substr(6)))};
     throw std::runtime_error("unknown directive: " + std::string(text));
 }
@@ -111,6 +112,7 @@ TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) co
         case TKind::Reset: script.Reset(); break;
         case TKind::Shutdown: script.ShutdownWrite(); break;
         case TKind::Pause: script.Pause(step.pauseMs); break;
+        case TKind::ReadToEnd: script.ReadToEnd(); break;
         }
     }
     return script;

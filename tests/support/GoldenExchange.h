@@ -6,7 +6,7 @@
 //   # a comment
 //   > bytes the client sends (the exact request the test expects)
 //   < bytes the server sends
-//   ! close | reset | shutdown | pause <ms>     (what the server does next)
+//   ! close | reset | shutdown | pause <ms> | read-to-end    (what the server does next)
 // One blank after the marker is a separator; the rest of the line is the bytes, with the escapes \r \n \t
 // \\ \0 and \xHH (so a line "< HTTP/1.1 200 OK\r\n" sends exactly that, and "> \x05\x01\x00" three bytes).
 // Neighbouring lines of one direction join into one piece; line ends in the file are never bytes.
@@ -26,7 +26,7 @@ std::string TestDataPath(const std::string& relative);
 class TGoldenExchange {
 public:
     struct TStep {
-        enum class TKind { Client, Server, Close, Reset, Shutdown, Pause };
+        enum class TKind { Client, Server, Close, Reset, Shutdown, Pause, ReadToEnd };
         TKind kind;
         std::string bytes;  // Client and Server
         int pauseMs = 0;    // Pause

@@ -117,25 +117,6 @@ TEST(TIdCookieManager, BuildsTheCookieHeader)
     }
 }
 
-TEST(TIdCookieManager, StoresUnderTheDomainAndName)
-{
-    TCookieJar jar;
-    TIdNetscapeCookie* stored = jar.manager.AddServerCookie("k=v; path=/; domain=.a.b", "w.a.b");
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(stored->CookieDomain, ".a.b");
-    EXPECT_EQ(stored->CookieName, "k");
-    EXPECT_EQ(stored->CookiePath, "/");
-
-    TIdNetscapeCookie* hostOnly = jar.manager.AddServerCookie("h=1", "w.a.b");
-    ASSERT_NE(hostOnly, nullptr);
-    EXPECT_EQ(hostOnly->CookieDomain, "w.a.b");
-
-    auto* v2 = dynamic_cast<TIdCookieRFC2965*>(jar.manager.AddServerCookie2("p=1; Port=8080", "w.a.b"));
-    ASSERT_NE(v2, nullptr);
-    EXPECT_TRUE(v2->Ports.empty());
-    EXPECT_EQ(jar.Count(), 3);
-}
-
 TEST(TIdCookieManager, DropsWhatCannotBeStoredWithoutRaising)
 {
     TCookieJar jar;

@@ -104,28 +104,6 @@ TEST(TIdCookieRFC2109, PutExpiresCountsWholeSecondsTowardZero)
     }
 }
 
-TEST(TIdCookieRFC2109, ExpiresOnlyWhenADateWasReadAndHasPassed)
-{
-    struct Case {
-        const char* expires;
-        TDateTime now;
-        bool expired;
-    } cases[] = {
-        {"Sun, 10 Mar 2024 03:00:00 GMT", kCookieNoon, false}, // exactly now
-        {"Sun, 10 Mar 2024 03:00:00 GMT", kCookieNoon + kSecond, true},
-        {"Sun, 10 Mar 2024 12:00:02 +0900", kCookieNoon + kSecond, false},
-        {"Thu, 01 Jan 1970 00:00:00 GMT", kCookieNoon, true},
-        {"not a date", kCookieNoon, false},
-        {"", kCookieNoon, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expires);
-        TIdCookieRFC2109 cookie(nullptr);
-        cookie.PutExpires(c.expires);
-        EXPECT_EQ(cookie.ExpiredAt(c.now, kPlus9), c.expired);
-    }
-}
-
 TEST(TIdCookieRFC2109, RebuildsItsText)
 {
     struct Case {
@@ -232,31 +210,6 @@ TEST(TIdNetscapeCookie, AcceptsTheHostItselfAndItsOwnDomain)
         cookie.CookieDomain = c.domain;
         EXPECT_EQ(cookie.AcceptsHost(c.host), c.accepted);
     }
-}
-
-TEST(TIdCookieRFC2109, CopiesThroughTheRebuiltTextAndKeepsTheExpiry)
-{
-    TFixedCookieClock clock;
-    TIdCookies cookies(clock);
-    TIdCookieRFC2109& stored = *cookies.NewCookie();
-    stored.ParseCookie("k=v; path=/; domain=.a.b");
-
-    TIdCookieRFC2109& replacing = *cookies.NewCookie();
-    replacing.ParseCookie("k=w; path=/rfc/; domain=.a.b; expires=Sun, 10 Mar 2024 05:00:00 GMT; version=1");
-    stored.Assign(replacing);
-    EXPECT_EQ(stored.CookieValue, "w");
-    EXPECT_EQ(stored.CookiePath, "/rfc/");
-    EXPECT_EQ(stored.VersionText, "1");
-    EXPECT_EQ(stored.Kind, ckRFC2109);
-    EXPECT_EQ(stored.ExpiresText(), "Sun, 10 Mar 2024 05:00:00 GMT");
-    EXPECT_TRUE(stored.ExpiredAt(kCookieNoon + 2.0 / 24 + kSecond, kPlus9));
-
-    // Only cookies of the RFC 2109 family are copied.
-    TIdNetscapeCookie netscape(nullptr);
-    netscape.CookieName = "n";
-    netscape.CookieValue = "x";
-    stored.Assign(netscape);
-    EXPECT_EQ(stored.CookieName, "k");
 }
 
 // ---- collection ----------------------------------------------------------------

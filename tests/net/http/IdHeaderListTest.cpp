@@ -162,6 +162,8 @@ TEST(TIdHeaderList, FoldsAtBreakPointsOutsideQuotes)
         // A line end already present ends the line.
         {78, "a: x\r\n y", {"a: x", " y"}},
         {6, "ab \xE3\x81\x82\xE3\x81\x84 c", {"ab", " \xE3\x81\x82\xE3\x81\x84", " c"}},
+        // A continuation of control bytes alone still continues the header.
+        {5, "abcd \x01\x02", {"abcd", " "}},
         {78, "", {}},
     };
     for (const Case& c : cases) {

@@ -1,0 +1,3 @@
+// Deliberate violations: the layer check must reject this tree.
+#include "net/http/IdGlobal.h"
+#include "platform/Dialogs.h"
