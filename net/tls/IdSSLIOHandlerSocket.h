@@ -11,7 +11,9 @@
 //
 // Safe by default: TLS 1.2 or later, the server name sent, the chain verified against the system's trust
 // store and the name checked. A failure to set TLS up raises EIdSSLProtocolReplyError with a plain-English
-// reason followed by the library's own words in parentheses, and leaves the socket closed.
+// reason followed by the library's own words in parentheses, and leaves the socket closed. A failure later
+// in the session (a server refusing after the handshake, a corrupt record) raises the same class on that and
+// every later receive or send.
 //
 // Closing sends close_notify when a handshake completed. A peer that closes without close_notify ends the
 // connection like a plain close (receive gives 0), so bodies are judged as over plain sockets.
