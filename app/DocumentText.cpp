@@ -1,86 +1,44 @@
 #include "app/DocumentText.h"
 
-#include "print/PrintLayout.h"
+#include "platform/FileUtil.h"
+#include "platform/LineSource.h"
+#include "platform/TextUtil.h"
 
 #include <climits>
 
 namespace {
 
-// Length of the valid UTF-8 sequence starting at i, or 0 when the byte at i
-// does not start one (overlong forms, surrogates and values past U+10FFFF
-// are not valid).
-size_t Utf8SequenceLength(std::string_view s, size_t i, char32_t& cp)
-{
-    auto b = [&](size_t k) { return (unsigned char)s[k]; };
-    unsigned char c = b(i);
-    size_t n;
-    char32_t min;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; min = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; min = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; min = 0x10000; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return n;
-}
-
 bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 
 } // namespace
 
-QString DecodeDocumentBytes(std::string_view bytes)
+bool ReadDocumentFile(const std::string& path, std::string& bytes)
 {
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    QString out;
-    out.reserve(qsizetype(bytes.size()));
-    size_t i = 0;
-    while (i < bytes.size()) {
-        // Runs of ASCII are the common case in RFC texts.
-        size_t run = i;
-        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80) ++run;
-        if (run > i) {
-            out.append(QLatin1StringView(bytes.data() + i, qsizetype(run - i)));
-            i = run;
-            continue;
-        }
-        char32_t cp = 0;
-        size_t n = Utf8SequenceLength(bytes, i, cp);
-        if (n == 0) {
-            out.append(QChar(char16_t((unsigned char)bytes[i])));
-            ++i;
-        } else {
-            // Appended by hand: the library's UTF-32 decoder would drop a
-            // U+FEFF that is text rather than a leading mark.
-            if (QChar::requiresSurrogates(cp)) {
-                out.append(QChar(QChar::highSurrogate(cp)));
-                out.append(QChar(QChar::lowSurrogate(cp)));
-            } else {
-                out.append(QChar(char16_t(cp)));
-            }
-            i += n;
-        }
-    }
-    return out;
+    return ReadRegularFile(path, bytes, kMaxDocumentBytes);
 }
 
-QString FileTextToPaneText(std::string_view bytes)
+std::string LocalFilePath(const std::string& url)
 {
-    std::string normalized;
-    normalized.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        char c = bytes[i];
-        if (c == '\r') {
-            normalized += '\n';
-            if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-        } else {
-            normalized += c;
-        }
+    return url.size() > 8 ? url.substr(8) : std::string();
+}
+
+std::vector<std::string> FileLines(std::string_view bytes)
+{
+    const std::vector<std::string_view> lines = SplitLines(bytes);
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+std::string WithLineFeeds(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::string_view line : SplitLines(bytes)) {
+        text += line;
+        text += '\n';
     }
-    return DecodeDocumentBytes(normalized);
+    // The line end after the last line is kept only where the file has one.
+    if (!text.empty() && bytes.back() != '\r' && bytes.back() != '\n') text.pop_back();
+    return text;
 }
 
 std::string ExtractTitle(const TLineSource& lines)

@@ -1,23 +1,37 @@
-// Turning document bytes into the pane's text, and naming a document from
-// its lines. Plain functions, no widgets, so commands and tests share them.
+// Document logic without the window: reading a document file, the path a
+// "file:///" URL names, a file's lines, and naming a document from its lines.
+// Plain functions over bytes, so commands, benchmarks and tests share them.
 #pragma once
 
-#include <QString>
-#include <string_view>
-
+#include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class TLineSource;
 
-// Decodes document bytes for display: every valid UTF-8 sequence becomes its
-// character and every other byte becomes one character of its own (the
-// Latin-1 character of that value), so no byte is lost or merged. A leading
-// UTF-8 byte-order mark is an encoding mark and is dropped.
-QString DecodeDocumentBytes(std::string_view bytes);
+// The largest document the program opens. Far above any published RFC (a few
+// MB at most) and still a text the pane can hold and lay out.
+constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
 
-// A file's text for the pane: CR LF, a lone CR and a lone LF each become one
-// line break ("\n"). Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
-QString FileTextToPaneText(std::string_view bytes);
+// Reads a document file whole: regular files only (a FIFO, a device or a
+// folder is refused without blocking), at most kMaxDocumentBytes. False on
+// any failure, bytes untouched then.
+bool ReadDocumentFile(const std::string& path, std::string& bytes);
+
+// The path a "file:///" URL names: everything after its first eight
+// characters, whatever they are, and uncut however long.
+// Example: LocalFilePath("file:////tmp/a.txt") == "/tmp/a.txt".
+std::string LocalFilePath(const std::string& url);
+
+// A file's lines: CR LF, a lone CR and a lone LF each end one line; the empty
+// text after a final line end is not a line. Example: "a\r\nb\rc\n" gives
+// "a", "b", "c".
+std::vector<std::string> FileLines(std::string_view bytes);
+
+// A file's text with each line end (CR LF, lone CR, lone LF) made one LF, as
+// the pane takes it. Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
+std::string WithLineFeeds(std::string_view bytes);
 
 // The title: the first non-empty line after the first run of empty lines
 // that follows the first block of non-empty lines, without leading and

@@ -3,9 +3,10 @@
 // 10 MB file, and opening a file that is one line without blanks. The documents are generated: RFC-shaped lines of up to 72
 // characters with a form feed every 58 lines, and every 40th line too long
 // for the pane so the wrapping path is measured as well.
-#include "app/DocumentText.h"
+#include "app/PaneText.h"
 #include "app/TextPane.h"
-#include "platform/Classes.h"
+#include "platform/FileUtil.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -36,11 +37,10 @@ std::string MakeDocument(size_t bytes)
 
 std::string WriteTemp(const std::string& bytes)
 {
-    char path[] = "/tmp/scrivlet-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) std::abort();
-    if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
-    close(fd);
+    static const TTempDir folder;
+    static int count = 0;
+    const std::string path = folder.File("document" + std::to_string(++count) + ".txt");
+    WriteTextFile(path, bytes);
     return path;
 }
 
@@ -63,9 +63,9 @@ void Open(benchmark::State& state, const std::string& document)
     const std::string path = WriteTemp(document);
     TTextPane& pane = Pane();
     for (auto _ : state) {
-        TMemoryStream bytes;
-        bytes.LoadFromFile(path);
-        pane.LoadText(FileTextToPaneText(std::string_view(bytes.Memory(), size_t(bytes.Size()))));
+        std::string bytes;
+        if (!ReadRegularFile(path, bytes, std::size_t(state.range(0)))) state.SkipWithError("unreadable");
+        pane.LoadText(FileTextToPaneText(bytes));
         pane.repaint();
         benchmark::DoNotOptimize(pane.LineCount());
     }

@@ -9,7 +9,9 @@
 //   print_bench [benchmark flags]
 //   print_bench --print-pdf <text file> <pdf file>   (the child mode)
 
+#include "app/DocumentText.h"
 #include "print/PrintQt.h"
+#include "tests/support/TempDir.h"
 
 #include <QGuiApplication>
 
@@ -26,7 +28,7 @@
 
 namespace {
 
-const char* const kSampleRfc = "/work/shared/rfcs/rfc2616.txt";
+const char* const kSampleRfc = SCRIVLET_RFC_DIR "/rfc2616.txt";
 const int kGeneratedPages = 200;
 
 struct TDocument {
@@ -77,7 +79,7 @@ QFont DocumentFont()
 
 bool PrintFileToPdf(const std::string& textPath, const std::string& pdfPath)
 {
-    const TStringLines lines = TStringLines::FromText(ReadFile(textPath));
+    const TStringLines lines(FileLines(ReadFile(textPath)));
     return PrintLinesToPdf(pdfPath, DocumentFont(), lines,
                            [](const std::string&, const std::string&) { return true; });
 }
@@ -113,7 +115,7 @@ void BM_PrintPdfInProcess(benchmark::State& state, const TDocument* doc)
 {
     const std::string pdf = g_workDir + "/inproc.pdf";
     for (auto _ : state) {
-        const TStringLines lines = TStringLines::FromText(doc->text);
+        const TStringLines lines(FileLines(doc->text));
         PrintLinesToPdf(pdf, DocumentFont(), lines,
                         [](const std::string&, const std::string&) { return true; });
     }
@@ -148,10 +150,8 @@ int main(int argc, char** argv)
     }
     QGuiApplication app(argc, argv);
 
-    char dirTemplate[] = "/tmp/print_bench.XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr)
-        return 2;
-    g_workDir = dirTemplate;
+    const TTempDir workDir;
+    g_workDir = workDir.Path();
     g_self = "/proc/self/exe";
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -179,8 +179,5 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    std::error_code ignored;
-    std::filesystem::remove_all(g_workDir, ignored);
     return 0;
 }

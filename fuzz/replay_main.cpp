@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <string>
-#include <vector>
+
+#include "platform/FileUtil.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -17,8 +17,12 @@ namespace {
 
 void RunOne(const std::filesystem::path& file)
 {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // Kept inputs are small; a larger file is not one of them.
+    std::string bytes;
+    if (!ReadRegularFile(file.string(), bytes, 1 << 20)) {
+        std::fprintf(stderr, "%s: unreadable\n", file.c_str());
+        std::exit(1);
+    }
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Classes.h"
 
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,19 +48,7 @@ std::string TStringList::Text() const
 void TStringList::SetText(const std::string& text)
 {
     items_.clear();
-    size_t start = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c == '\r' || c == '\n') {
-            items_.push_back(text.substr(start, i - start));
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            start = ++i;
-        } else {
-            ++i;
-        }
-    }
-    if (start < text.size()) items_.push_back(text.substr(start));
+    for (std::string_view line : SplitLines(text)) items_.emplace_back(line);
 }
 
 int64_t TStream::Size()

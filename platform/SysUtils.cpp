@@ -247,6 +247,12 @@ bool TryStrToInt(const std::string& text, int32_t& value)
     return true;
 }
 
+std::string ExceptionMessage(const std::exception& failure)
+{
+    if (const auto* ours = dynamic_cast<const EMessageError*>(&failure)) return ours->Message();
+    return failure.what();
+}
+
 int32_t StrToInt(const std::string& text)
 {
     int32_t value = 0;

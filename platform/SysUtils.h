@@ -11,11 +11,26 @@
 #include <type_traits>
 #include <vector>
 
+// Base of our failures whose message is a byte string in its own right:
+// Message() hands out all of it, a NUL byte included, where what() (kept for
+// std::exception users) stops at the first NUL.
+class EMessageError : public std::runtime_error {
+public:
+    explicit EMessageError(const std::string& message) : std::runtime_error(message), message_(message) {}
+    const std::string& Message() const { return message_; }
+
+private:
+    std::string message_;
+};
+
+// The whole message of any failure: Message() for ours, what() for the rest.
+std::string ExceptionMessage(const std::exception& failure);
+
 // Raised for text that is not a number and for format strings that do not
 // match their arguments. The message is shown to the user as it stands.
-class EConvertError : public std::runtime_error {
+class EConvertError : public EMessageError {
 public:
-    using std::runtime_error::runtime_error;
+    using EMessageError::EMessageError;
 };
 
 // Converts text to a 32-bit integer.

@@ -31,26 +31,6 @@ std::string SeveralOverflowsText(int page, int line, int count)
 
 TStringLines::TStringLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
 
-TStringLines TStringLines::FromText(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::string::size_type start = 0;
-    std::string::size_type pos = 0;
-    while (pos < text.size()) {
-        const char c = text[pos];
-        if (c != '\r' && c != '\n') {
-            ++pos;
-            continue;
-        }
-        lines.emplace_back(text, start, pos - start);
-        pos += (c == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2 : 1;
-        start = pos;
-    }
-    if (start < text.size())
-        lines.emplace_back(text, start, std::string::npos);
-    return TStringLines(std::move(lines));
-}
-
 int TStringLines::Count() const
 {
     return static_cast<int>(lines_.size());

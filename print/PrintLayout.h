@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/LineSource.h"
+
 // A printer's drawing surface. The font is chosen by the owner before the
 // layout code sees the canvas; all measurements are made in that font.
 // TextOut places the top-left corner of the text cell at (x, y), not the
@@ -35,26 +37,11 @@ public:
     virtual void EndDoc() = 0;
 };
 
-// The lines to print, read by index as a text pane shows them: wrapped pieces
-// are lines of their own, a trailing empty line is not counted, and reading
-// at or past Count() gives the empty text.
-class TLineSource {
-public:
-    virtual ~TLineSource() = default;
-
-    virtual int Count() const = 0;
-    virtual std::string Line(int index) const = 0;
-};
-
-// Lines held in memory. FromText splits a file's text the way the pane loads
-// a file: CR LF, a lone CR and a lone LF each end one line; the empty text
-// after a final line break is not a line. Example: "a\r\nb\rc\n" gives
-// "a", "b", "c".
+// Lines held in memory.
 class TStringLines : public TLineSource {
 public:
     TStringLines() = default;
     explicit TStringLines(std::vector<std::string> lines);
-    static TStringLines FromText(const std::string& text);
 
     int Count() const override;
     std::string Line(int index) const override;

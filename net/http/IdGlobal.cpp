@@ -4,15 +4,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 namespace {
-
-const std::thread::id kMainThreadId = std::this_thread::get_id();
 
 constexpr int64_t kMsPerDay = 86400000;
 // Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
@@ -22,24 +19,14 @@ const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool IsBlank(char c)
+std::string Trim(const std::string& s)
 {
-    return static_cast<unsigned char>(c) <= 32;
+    return std::string(TrimBlanks(s));
 }
 
 std::string TrimLeft(const std::string& s)
 {
-    size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) ++i;
-    return s.substr(i);
-}
-
-std::string Trim(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
+    return std::string(TrimLeftBlanks(s));
 }
 
 int LookUpName(const std::string& text, const char* const* names, int count)
@@ -294,35 +281,6 @@ int64_t FindInMemory(const std::string& sub, const void* memory, int64_t size)
     const char* end = begin + size;
     const char* at = std::search(begin, end, sub.begin(), sub.end());
     return at == end ? 0 : (at - begin) + 1;
-}
-
-// ---- process helpers --------------------------------------------------------
-
-int MinOf(int a, int b)
-{
-    return a < b ? a : b;
-}
-
-void SleepMs(uint32_t milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-bool InMainThread()
-{
-    return std::this_thread::get_id() == kMainThreadId;
-}
-
-const std::string& TempDirectory()
-{
-    static const std::string directory = [] {
-        std::error_code error;
-        std::string dir = std::filesystem::temp_directory_path(error).string();
-        if (error || dir.empty()) dir = "/tmp";
-        if (dir.back() != '/') dir += '/';
-        return dir;
-    }();
-    return directory;
 }
 
 // ---- dates ------------------------------------------------------------------

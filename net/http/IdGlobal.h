@@ -68,15 +68,6 @@ std::string DomainPart(const std::string& host);
 // empty sub).
 int64_t FindInMemory(const std::string& sub, const void* memory, int64_t size);
 
-// ---- process helpers --------------------------------------------------------
-
-int MinOf(int a, int b);
-void SleepMs(uint32_t milliseconds);
-// True on the thread that started the process.
-bool InMainThread();
-// The system's temporary directory with a trailing "/", read once.
-const std::string& TempDirectory();
-
 // ---- dates ------------------------------------------------------------------
 
 // 1 (Sun) .. 7 (Sat), 1 (Jan) .. 12 (Dec); 0 for anything but an exact

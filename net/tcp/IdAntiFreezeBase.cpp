@@ -1,15 +1,8 @@
 #include "net/tcp/IdAntiFreezeBase.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/ProcessUtil.h"
 
 std::atomic<TIdAntiFreezeBase*> ActiveAntiFreeze{nullptr};
-
-bool IsMainThread()
-{
-    // The main thread's thread id equals the process id.
-    return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
-}
 
 TIdAntiFreezeBase::TIdAntiFreezeBase(TIdBaseComponent* owner) : TIdBaseComponent(owner)
 {
@@ -24,7 +17,7 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase()
 bool TIdAntiFreezeBase::ShouldYield()
 {
     TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
-    return hook != nullptr && IsMainThread() && hook->Active();
+    return hook != nullptr && InMainThread() && hook->Active();
 }
 
 void TIdAntiFreezeBase::YieldToApplication(bool idle, bool override)

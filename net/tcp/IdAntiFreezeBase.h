@@ -49,5 +49,3 @@ private:
 
 extern std::atomic<TIdAntiFreezeBase*> ActiveAntiFreeze;
 
-// True on the thread the process started with.
-bool IsMainThread();

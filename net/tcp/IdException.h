@@ -21,10 +21,10 @@
 
 #include "platform/SysUtils.h"
 
-class EIdException : public std::runtime_error {
+// Message() is the whole byte string (network text may carry a NUL); what() stops at a NUL.
+class EIdException : public EMessageError {
 public:
-    explicit EIdException(const std::string& message) : std::runtime_error(message) {}
-    std::string Message() const { return what(); }
+    explicit EIdException(const std::string& message) : EMessageError(message) {}
 };
 
 // Failures that a caller usually treats as an ordinary end, not an error.

@@ -1,19 +1,7 @@
 #include "net/tcp/IdRFCReply.h"
 
 #include "platform/SysUtils.h"
-
-namespace {
-
-// Network text trims spaces and every control character.
-std::string TrimNetworkText(const std::string& s) {
-    size_t first = 0;
-    size_t last = s.size();
-    while (first < last && static_cast<unsigned char>(s[first]) <= 32) ++first;
-    while (last > first && static_cast<unsigned char>(s[last - 1]) <= 32) --last;
-    return s.substr(first, last - first);
-}
-
-}  // namespace
+#include "platform/TextUtil.h"
 
 void TIdRFCReply::SetNumericCode(int32_t code) {
     numericCode_ = code;
@@ -34,7 +22,7 @@ void TIdRFCReply::Clear() {
 void TIdRFCReply::ParseLines(const TStringList& lines) {
     Clear();
     if (lines.Count() == 0) return;
-    std::string code = TrimNetworkText(lines[0].substr(0, 4));
+    std::string code(TrimBlanks(std::string_view(lines[0]).substr(0, 4)));
     if (!code.empty() && code.back() == '-') code.pop_back();
     SetTextCode(code);
     for (const std::string& line : lines) text_.Add(line.size() > 4 ? line.substr(4) : std::string());

@@ -2,9 +2,9 @@
 
 #include "print/PrintLayout.h"
 
-#include <QString>
-#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -66,29 +66,46 @@ TEST(ExtractNumber, ReadsTheDigitsAfterTheMarkerTolerantly)
     }
 }
 
-TEST(DocumentBytes, KeepEveryByteAndDropOnlyALeadingMark)
+TEST(FileLines, EachKindOfLineEndEndsOneLine)
 {
-    // Valid UTF-8 shows as text; a stray byte is one character of its own.
-    QString text = DecodeDocumentBytes("G\xC3\xBC" "d \xFF\xE3\x81\x82 \xC3");
-    ASSERT_EQ(text.size(), 8);
-    EXPECT_EQ(text[1], QChar(0xFC));
-    EXPECT_EQ(text[4], QChar(0xFF));
-    EXPECT_EQ(text[5], QChar(0x3042));
-    EXPECT_EQ(text[7], QChar(0xC3)); // truncated sequence at the end
-    // Overlong forms and encoded surrogates are not characters.
-    EXPECT_EQ(DecodeDocumentBytes("\xC0\xAF").size(), 2);
-    EXPECT_EQ(DecodeDocumentBytes("\xED\xA0\x80").size(), 3);
-    EXPECT_EQ(DecodeDocumentBytes("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80"));
-    // The byte-order mark is dropped at the start only.
-    EXPECT_EQ(DecodeDocumentBytes("\xEF\xBB\xBFTitle"), QStringLiteral("Title"));
-    EXPECT_EQ(DecodeDocumentBytes("a\xEF\xBB\xBF").size(), 2);
+    struct {
+        std::string text;
+        std::vector<std::string> lines;
+        std::string withLineFeeds;
+    } const cases[] = {
+        {"", {}, ""},
+        {"a", {"a"}, "a"},
+        {"a\n", {"a"}, "a\n"},
+        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}, "a\nb\nc\nd"},
+        {"a\n\r\nb", {"a", "", "b"}, "a\n\nb"},
+        {"a\r\r\n", {"a", ""}, "a\n\n"},
+        {"\r\n", {""}, "\n"},
+        {"\n\n", {"", ""}, "\n\n"},
+        {"a\fb\r\n\fc", {"a\fb", "\fc"}, "a\fb\n\fc"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        EXPECT_EQ(FileLines(c.text), c.lines);
+        EXPECT_EQ(WithLineFeeds(c.text), c.withLineFeeds);
+    }
 }
 
-TEST(DocumentBytes, EveryLineEndStyleGivesTheSameText)
+TEST(LocalFilePath, DropsTheFirstEightCharactersWhateverTheyAre)
 {
-    const QString expected = QStringLiteral("a\nb\n\nc\f d\n");
-    for (const char* bytes : {"a\nb\n\nc\f d\n", "a\rb\r\rc\f d\r", "a\r\nb\r\n\r\nc\f d\r\n", "a\r\nb\r\n\rc\f d\n"}) {
-        SCOPED_TRACE(bytes);
-        EXPECT_EQ(FileTextToPaneText(bytes), expected);
+    const std::string deep = "/" + std::string(300, 'd') + "/x.txt";
+    const struct {
+        std::string url, path;
+    } cases[] = {
+        // The history stores "file:///" followed by the whole path.
+        {"file:////tmp/a.txt", "/tmp/a.txt"},
+        {"FILE:////tmp/a.txt", "/tmp/a.txt"},
+        {"file:///a.txt", "a.txt"},
+        {"file:///", ""},
+        {"file", ""},
+        {"file:///" + deep, deep},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url.substr(0, 40));
+        EXPECT_EQ(LocalFilePath(c.url), c.path);
     }
 }

@@ -3,6 +3,7 @@
 #include "app/TextPane.h"
 #include "tests/app/WindowFixture.h"
 #include "platform/Classes.h"
+#include "platform/SysUtils.h"
 #include "settings/PagewickDlg.h"
 
 #include <QAction>
@@ -303,4 +304,14 @@ TEST_F(FormTest, FailuresOfHandlersReachTheErrorReportWithTheirPeriod)
     EXPECT_EQ(boxes_->Shown[3].Text, QStringLiteral("ends in a period."));
     EXPECT_EQ(boxes_->Shown[4].Text, QStringLiteral("abc."));
     for (const auto& box : boxes_->Shown) EXPECT_EQ(box.Kind, "error");
+}
+
+// The report shows the whole message, bytes after a NUL included.
+TEST_F(FormTest, GeneralErrorReportShowsTheWholeMessage)
+{
+    TForm1& form = Start();
+    EXPECT_FALSE(form.Guarded([] { StrToInt(std::string("1\0", 2)); }));
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "error");
+    EXPECT_EQ(boxes_->Shown[0].Text, QString::fromUtf8("'1\0' は整数ではありません.", 36));
 }

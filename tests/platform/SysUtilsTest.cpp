@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
+using namespace std::string_literals;
+
 TEST(StrToInt, AcceptsDecimalAndHexadecimalForms)
 {
     struct Case {
@@ -33,6 +38,24 @@ TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
         }
         EXPECT_EQ(StrToIntDef(text, 42), 42);
     }
+}
+
+// A NUL byte in the text (network text can carry one) stays in the message.
+TEST(StrToInt, KeepsTheWholeTextInTheMessage)
+{
+    const std::string texts[] = {"1\0"s, "\0"s, "a\0b\0"s};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(testing::PrintToString(text));
+        const std::string expected = "'" + text + "' は整数ではありません";
+        try {
+            StrToInt(text);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::exception& e) {
+            EXPECT_EQ(ExceptionMessage(e), expected);
+            EXPECT_EQ(std::string(e.what()), expected.substr(0, expected.find('\0')));
+        }
+    }
+    EXPECT_EQ(ExceptionMessage(std::runtime_error("plain")), "plain");
 }
 
 TEST(Format, PadsAndCountsDigitsLikeTheClassicRuntime)

@@ -244,31 +244,4 @@ TEST(PrintLines, AnswerDecidesWhetherAMisfitIsPrinted)
     }
 }
 
-TEST(TStringLines, SplitsTextAtEveryKindOfLineBreak)
-{
-    struct {
-        std::string text;
-        std::vector<std::string> lines;
-    } const cases[] = {
-        {"", {}},
-        {"a", {"a"}},
-        {"a\n", {"a"}},
-        {"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
-        {"a\n\r\nb", {"a", "", "b"}},
-        {"a\r\r\n", {"a", ""}},
-        {"\r\n", {""}},
-        {"\n\n", {"", ""}},
-        {"a\fb\r\n\fc", {"a\fb", "\fc"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const TStringLines lines = TStringLines::FromText(c.text);
-        ASSERT_EQ(lines.Count(), static_cast<int>(c.lines.size()));
-        for (int i = 0; i < lines.Count(); ++i)
-            EXPECT_EQ(lines.Line(i), c.lines[static_cast<size_t>(i)]);
-        EXPECT_EQ(lines.Line(lines.Count()), "");
-        EXPECT_EQ(lines.Line(-1), "");
-    }
-}
-
 }  // namespace

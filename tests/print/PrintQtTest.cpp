@@ -1,4 +1,5 @@
 #include "print/PrintQt.h"
+#include "platform/TextUtil.h"
 #include "tests/print/PdfProbe.h"
 
 #include <QFile>
@@ -255,9 +256,11 @@ TEST_F(PrintToPdf, RealDocumentKeepsItsPagesAndEveryLineInItsSlot)
     std::ifstream file(SCRIVLET_RFC_DIR "/rfc1945.txt", std::ios::binary);
     if (!file)
         GTEST_SKIP() << "sample document not present";
-    std::ostringstream text;
-    text << file.rdbuf();
-    const TStringLines lines = TStringLines::FromText(text.str());
+    std::ostringstream read;
+    read << file.rdbuf();
+    const std::string text = read.str();
+    const std::vector<std::string_view> views = SplitLines(text);
+    const TStringLines lines(std::vector<std::string>(views.begin(), views.end()));
 
     const std::string pdf = Path("rfc.pdf");
     QPrinter printer;

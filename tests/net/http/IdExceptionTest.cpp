@@ -170,4 +170,14 @@ TEST(EIdException, FixedTextClassesAcceptAnotherMessage)
     EXPECT_STREQ(text.what(), "Invalid Port Range (x)");
 }
 
+// Network text can carry a NUL byte; the message keeps everything after it.
+TEST(EIdException, MessageKeepsBytesAfterANul)
+{
+    using namespace std::string_literals;
+    const EIdProtocolReplyError e(500, "bad\0tail"s);
+    EXPECT_EQ(e.Message(), "bad\0tail"s);
+    EXPECT_EQ(ExceptionMessage(e), "bad\0tail"s);
+    EXPECT_STREQ(e.what(), "bad");
+}
+
 } // namespace

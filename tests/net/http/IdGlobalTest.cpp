@@ -212,17 +212,4 @@ TEST(FindInMemory, SearchesOnlyTheGivenBytes)
     }
 }
 
-TEST(ProcessHelpers, MainThreadAndTempDirectory)
-{
-    EXPECT_TRUE(InMainThread());
-    bool onWorker = true;
-    std::thread worker([&] { onWorker = InMainThread(); });
-    worker.join();
-    EXPECT_FALSE(onWorker);
-
-    ASSERT_FALSE(TempDirectory().empty());
-    EXPECT_EQ(TempDirectory().back(), '/');
-    EXPECT_EQ(MinOf(-3, 2), -3);
-}
-
 } // namespace

@@ -1,0 +1,44 @@
+#include "app/PaneText.h"
+
+#include "app/DocumentText.h"
+#include "platform/TextUtil.h"
+
+QString DecodeDocumentBytes(std::string_view bytes)
+{
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    QString out;
+    out.reserve(qsizetype(bytes.size()));
+    size_t i = 0;
+    while (i < bytes.size()) {
+        // Runs of ASCII are the common case in RFC texts.
+        size_t run = i;
+        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80) ++run;
+        if (run > i) {
+            out.append(QLatin1StringView(bytes.data() + i, qsizetype(run - i)));
+            i = run;
+            continue;
+        }
+        char32_t cp = 0;
+        size_t n = Utf8SequenceLength(bytes, i, cp);
+        if (n == 0) {
+            out.append(QChar(char16_t((unsigned char)bytes[i])));
+            ++i;
+        } else {
+            // Appended by hand: the library's UTF-32 decoder would drop a
+            // U+FEFF that is text rather than a leading mark.
+            if (QChar::requiresSurrogates(cp)) {
+                out.append(QChar(QChar::highSurrogate(cp)));
+                out.append(QChar(QChar::lowSurrogate(cp)));
+            } else {
+                out.append(QChar(char16_t(cp)));
+            }
+            i += n;
+        }
+    }
+    return out;
+}
+
+QString FileTextToPaneText(std::string_view bytes)
+{
+    return DecodeDocumentBytes(WithLineFeeds(bytes));
+}
