@@ -13,7 +13,7 @@
 
 namespace {
 
-// Blocks at least this long are laid out by TPaneLayout itself.
+// Blocks longer than this are laid out by TPaneLayout itself.
 constexpr int kLongBlock = 1024;
 
 // Shown in place of the Unicode line and paragraph separators, which are not
@@ -27,8 +27,8 @@ bool IsBreakableSpace(QChar c)
     return c.isSpace() && c.decompositionTag() != QChar::NoBreak;
 }
 
-// Per-character advances, cached: a lower bound for the width of a run is
-// all the layout needs to know whether a run can fit on a line.
+// Per-character advances, cached: their sum estimates a run's width, which
+// is all the layout needs to tell a run far wider than a line.
 class TAdvances {
 public:
     explicit TAdvances(const QFont& font) : metrics_(font)
@@ -99,10 +99,8 @@ protected:
         const QTextBlock first = doc->findBlock(from);
         const QTextBlock last = doc->findBlock(qMax(0, from + charsRemoved + charsAdded - 1));
         if (first == last && doc->blockCount() == blockCount_ && first.length() > kLongBlock) {
-            const int before = first.lineCount();
             first.layout()->clearLayout();
             LayOutLongBlock(first);
-            if (first.lineCount() != before) emit documentSizeChanged(documentSize());
             emit update(QRectF(0., -doc->documentMargin(), 1000000000., 1000000000.));
             return;
         }
@@ -129,6 +127,8 @@ void TPaneLayout::LayOutLongBlock(const QTextBlock& block)
     QTextOption anywhere = words;
     anywhere.setWrapMode(QTextOption::WrapAnywhere);
     TAdvances advances(doc->defaultFont());
+    // Shaping may make a run narrower than its summed advances, but not by
+    // half: past this a run surely does not fit.
     const qreal certainlyTooWide = 2 * width + 4 * advances.MaxWidth();
     QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
 
@@ -170,7 +170,10 @@ void TPaneLayout::LayOutLongBlock(const QTextBlock& block)
     }
     layout->setTextOption(words);
     layout->endLayout();
+    // As the base class does: the scroll range follows the line count.
+    const int before = doc->lineCount();
     const_cast<QTextBlock&>(block).setLineCount(block.isVisible() ? layout->lineCount() : 0);
+    if (doc->lineCount() != before) emit documentSizeChanged(documentSize());
 }
 
 TTextPane::TTextPane(QWidget* parent) : QPlainTextEdit(parent)
