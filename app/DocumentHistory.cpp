@@ -3,6 +3,8 @@
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
 
+#include <vector>
+
 namespace {
 
 const char kSection[] = "rfcs";
@@ -37,9 +39,17 @@ TDocumentHistory::TLoadResult TDocumentHistory::Load(const TIniFile& ini)
 
 void TDocumentHistory::Save(TIniFile& ini) const
 {
+    // A line break cannot be stored in a value (it becomes a blank), and a
+    // URL changed that way names another file: such entries live only for
+    // this run.
+    std::vector<int> kept;
+    for (int i = 0; i < urls_.Count(); ++i)
+        if (urls_[i].find_first_of("\r\n") == std::string::npos) kept.push_back(i);
     ini.EraseSection(kSection);
-    for (int i = 0; i < entries_.Count(); ++i) ini.WriteString(kSection, Format("N%2.2d", i + 1), entries_[i]);
-    for (int i = 0; i < urls_.Count(); ++i) ini.WriteString(kSection, Format("U%2.2d", i + 1), urls_[i]);
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        ini.WriteString(kSection, Format("N%2.2d", int(k) + 1), entries_[kept[k]]);
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        ini.WriteString(kSection, Format("U%2.2d", int(k) + 1), urls_[kept[k]]);
 }
 
 int TDocumentHistory::LookUp(const std::string& text) const

@@ -28,7 +28,9 @@ public:
     // missing or holds exactly "INVAL", then U01, U02, ... the same way.
     // Lists of different lengths are discarded (Damaged).
     TLoadResult Load(const TIniFile& ini);
-    // Erases section "rfcs", then writes all N keys, then all U keys.
+    // Erases section "rfcs", then writes all N keys, then all U keys,
+    // numbered anew. An entry whose URL holds a line break (an opened file's
+    // path) is left out: stored, it would read back as another file.
     void Save(TIniFile& ini) const;
 
     // Index of the first entry equal to text ignoring letter case, or -1.

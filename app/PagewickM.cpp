@@ -1,17 +1,22 @@
 #include "app/PagewickM.h"
 
+#include "app/AntiFreeze.h"
 #include "app/DocumentText.h"
+#include "app/DocumentUrl.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
+#include "net/http/IdHTTP.h"
 #include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
+#include "settings/SettingText.h"
 #include "version/verInfo.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -31,6 +36,45 @@ const QString kCaption = QStringLiteral("Scrivlet Util");
 const QString kUnreadableFile = QStringLiteral("ファイルが読めませんでした");
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
 const QString kWarningCaption = QStringLiteral("警告");
+const QString kNotFound = QStringLiteral("指定のRFCが見つかりませんでした。\r\nERR:");
+const QString kNoServer = QStringLiteral("サーバにアクセスできませんでした。\r\nERR:");
+
+// A document server that stays silent this long between two received bytes,
+// or does not accept the connection in this time, is given up on: without a
+// limit the window would wait for good, and the only way out would lose the
+// settings and history of the whole run.
+const int32_t kNetworkTimeoutMs = 30000;
+
+QString ExceptionText(const std::exception& failure)
+{
+    const std::string message = ExceptionMessage(failure);
+    return QString::fromUtf8(message.data(), qsizetype(message.size()));
+}
+
+// Sets the hourglass and disables the pane for one command; both come back
+// on every way out, also when a failure goes to the general error report.
+class TBusyWindow {
+public:
+    TBusyWindow(QWidget& window, QWidget& pane, bool& busy) : window_(window), pane_(pane), busy_(busy)
+    {
+        busy_ = true;
+        window_.setCursor(Qt::WaitCursor);
+        pane_.setEnabled(false);
+    }
+    ~TBusyWindow()
+    {
+        pane_.setEnabled(true);
+        window_.unsetCursor();
+        busy_ = false;
+    }
+    TBusyWindow(const TBusyWindow&) = delete;
+    TBusyWindow& operator=(const TBusyWindow&) = delete;
+
+private:
+    QWidget& window_;
+    QWidget& pane_;
+    bool& busy_;
+};
 
 // A font name keeps at most 31 characters, as the settings have always stored it.
 const int kMaxFontName = 31;
@@ -124,6 +168,11 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     FontDlg.Font.setPixelSize(12);
 
     version = std::make_unique<TversionInfo>(true);
+
+    progressLabel_ = new QLabel(StatusBar1);
+    progressLabel_->setVisible(false);
+    StatusBar1->addPermanentWidget(progressLabel_);
+    CreateHttpClient();
 
     BuildMenu();
     FormCreate();
@@ -271,6 +320,12 @@ void TForm1::FormResize()
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
+    // Closed while a fetch waits: the fetch ends first, then the window closes and saves.
+    if (fetching_) {
+        closeAfterFetch_ = true;
+        e->ignore();
+        return;
+    }
     if (quitting_ || Guarded([this] { SaveState(); }))
         e->accept();
     else
@@ -305,9 +360,103 @@ void TForm1::RFCnumberKeyPress(QChar key)
     if (key == QChar(13)) mOpenFromWebClick();
 }
 
+void TForm1::CreateHttpClient()
+{
+    IdHTTP1 = std::make_unique<TIdHTTP>();
+    TIdHTTPRequest& request = IdHTTP1->Request();
+    request.SetAccept("text/html, */*");
+    request.SetContentType("text/html");
+    request.SetUserAgent("Mozilla/3.0 (compatible; Scrivlet)");
+    request.SetContentLength(-1);
+    request.SetContentRangeStart(0);
+    request.SetContentRangeEnd(0);
+    request.SetBasicAuthentication(false);
+    IdHTTP1->ProxyParams().SetBasicAuthentication(false);
+    IdHTTP1->ProxyParams().SetProxyPort(0);
+    IdHTTP1->SetAllowCookies(true);
+    IdHTTP1->SetHTTPOptions({hoForceEncodeParams});
+    IdHTTP1->SetMaxLineAction(maException);
+    IdHTTP1->SetReadTimeout(kNetworkTimeoutMs);
+    IdHTTP1->SetConnectTimeout(kNetworkTimeoutMs);
+    IdHTTP1->OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int64_t max) {
+        if (mode == wmRead) expectedBytes_ = max;
+    };
+    IdHTTP1->OnWork = [this](TIdComponent*, TWorkMode mode, int64_t count) {
+        if (mode == wmRead) ShowProgress(count);
+    };
+    IdHTTP1->OnWorkEnd = [this](TIdComponent*, TWorkMode mode) {
+        if (mode == wmRead) progressLabel_->setVisible(false);
+    };
+    antiFreeze_ = std::make_unique<TQtAntiFreeze>();
+}
+
+void TForm1::ShowProgress(int64_t received)
+{
+    const auto kib = [](int64_t bytes) { return QString::number((bytes + 1023) / 1024); };
+    progressLabel_->setText(expectedBytes_ > 0 ? kib(received) + " / " + kib(expectedBytes_) + " KB"
+                                               : kib(received) + " KB");
+    progressLabel_->setVisible(true);
+}
+
 void TForm1::mOpenFromWebClick()
 {
-    // Fetching over the network arrives with the HTTP client.
+    if (fetching_) return;
+    const std::string typed = TextToSetting(RFCNumber->currentText());
+    const int index = history_.LookUp(typed);
+    const std::string url =
+        index == -1 ? DocumentUrl(TextToSetting(OptionDlg->UrlBase->text()), typed) : history_.Urls()[index];
+    SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
+
+    bool ok = false;
+    {
+        const TBusyWindow busy(*this, *Memo1, fetching_);
+        ok = IsLocalFileUrl(url) ? LoadLocalFile(url) : FetchHttp(url);
+        if (ok) {
+            if (index == -1) {
+                // The count is read before the entry goes in, so a count that is
+                // not a number leaves the history as it was.
+                const int histCount = OptionDlg->GetHistCount();
+                history_.AddFetched(typed, ExtractTitle(Memo1->Lines()), url, [histCount] { return histCount; });
+            } else {
+                history_.MoveToTop(index, typed);
+            }
+            SyncNumberBox();
+            PrintBtn->setEnabled(true);
+        }
+    }
+    if (closeAfterFetch_) close();
+}
+
+bool TForm1::FetchHttp(const std::string& url)
+{
+    TMemoryStream body;
+    try {
+        if (OptionDlg->UseProxy->isChecked()) {
+            IdHTTP1->ProxyParams().SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
+            IdHTTP1->ProxyParams().SetProxyPort(StrToInt(TextToSetting(OptionDlg->PortNumber->text())));
+        } else {
+            IdHTTP1->ProxyParams().SetProxyServer("");
+            IdHTTP1->ProxyParams().SetProxyPort(0);
+        }
+        expectedBytes_ = 0;
+        IdHTTP1->Get(url, body);
+    } catch (const EIdHTTPProtocolException& e) {
+        progressLabel_->setVisible(false);
+        ShowMessage(kNotFound + ExceptionText(e));
+        PrintBtn->setEnabled(false);
+        return false;
+    } catch (const EIdSocketError& e) {
+        progressLabel_->setVisible(false);
+        ShowMessage(kNoServer + ExceptionText(e));
+        PrintBtn->setEnabled(false);
+        return false;
+    }
+    progressLabel_->setVisible(false);
+    // A CR LF pair ends one line, as in a file: servers on other systems send
+    // such text, and splitting it twice would double-space every page.
+    if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
+    SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, body.Size(), Memo1->LineCount())));
+    return true;
 }
 
 void TForm1::mOpenClick()

@@ -18,6 +18,8 @@
 #include <string>
 
 class QAction;
+class TIdHTTP;
+class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -80,6 +82,8 @@ public:
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
     std::unique_ptr<TversionInfo> version;
+    // The HTTP client of every fetch; lives as long as the window.
+    std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
 
     QString StatusText() const;
@@ -101,6 +105,10 @@ public:
     // Loads the file named by a "file:///" URL into the pane; on any failure
     // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
+    // Fetches the URL into the pane with the proxy the options name; on an
+    // HTTP error status or a socket failure shows the message, disables the
+    // print button and returns false. Other failures propagate.
+    bool FetchHttp(const std::string& url);
 
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.
@@ -120,6 +128,8 @@ private:
     void SaveState();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
+    void ShowProgress(int64_t received);
+    void CreateHttpClient();
 
     TFormServices services_;
     TDocumentHistory history_;
@@ -127,6 +137,12 @@ private:
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
     bool quitting_ = false;
+    // A fetch is running: the window stays drawn but takes no second command.
+    bool fetching_ = false;
+    bool closeAfterFetch_ = false;
+    std::unique_ptr<TQtAntiFreeze> antiFreeze_;
+    QLabel* progressLabel_ = nullptr;
+    int64_t expectedBytes_ = 0;
 };
 
 // Where a window of the given size is centred on a screen of the given

@@ -15,6 +15,8 @@
 #include <QTextBlock>
 #include <vector>
 
+class TPaneLayout;
+
 class TTextPane : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -24,7 +26,8 @@ public:
     QString LineAt(int index) const;
 
     // Replaces the text with repainting suspended, so a large document is
-    // drawn once.
+    // drawn once. The Unicode line and paragraph separators (U+2028, U+2029)
+    // are shown as the symbols U+2424 and U+00B6: only line breaks end lines.
     void LoadText(const QString& text);
 
     // The pane's lines as UTF-8, for title extraction and printing.
@@ -53,6 +56,7 @@ private:
     void EnsureIndex() const;
     void IndexBlock(const QTextBlock& block, int start, qreal fitWidth, const qreal* asciiWidths) const;
 
+    TPaneLayout* layout_; // owned by the document
     TPaneLines lines_{*this};
     mutable std::vector<TDisplayLine> index_;
     mutable bool indexValid_ = false;

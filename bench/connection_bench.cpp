@@ -30,12 +30,14 @@
 
 #include "net/tcp/IdTCPClient.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/Loopback.h"
 #include "platform/Classes.h"
 
 extern char** environ;
 
 namespace {
 
+using testsupport::ConnectLoopback;
 using testsupport::TConnectionScript;
 using testsupport::TScriptedServer;
 
@@ -72,18 +74,6 @@ TScriptedServer& BodyServer() {
             true);
     });
     return *server;
-}
-
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        throw std::runtime_error("connect failed");
-    }
-    return fd;
 }
 
 // Connects, asks for the body and reads the header block, leaving the body queued or on the wire.

@@ -6,6 +6,7 @@
 #include "app/PaneText.h"
 #include "app/TextPane.h"
 #include "platform/FileUtil.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -36,11 +37,10 @@ std::string MakeDocument(size_t bytes)
 
 std::string WriteTemp(const std::string& bytes)
 {
-    char path[] = "/tmp/scrivlet-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) std::abort();
-    if (write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
-    close(fd);
+    static const TTempDir folder;
+    static int count = 0;
+    const std::string path = folder.File("document" + std::to_string(++count) + ".txt");
+    WriteTextFile(path, bytes);
     return path;
 }
 

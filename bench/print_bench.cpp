@@ -11,6 +11,7 @@
 
 #include "app/DocumentText.h"
 #include "print/PrintQt.h"
+#include "tests/support/TempDir.h"
 
 #include <QGuiApplication>
 
@@ -27,7 +28,7 @@
 
 namespace {
 
-const char* const kSampleRfc = "/work/shared/rfcs/rfc2616.txt";
+const char* const kSampleRfc = SCRIVLET_RFC_DIR "/rfc2616.txt";
 const int kGeneratedPages = 200;
 
 struct TDocument {
@@ -149,10 +150,8 @@ int main(int argc, char** argv)
     }
     QGuiApplication app(argc, argv);
 
-    char dirTemplate[] = "/tmp/print_bench.XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr)
-        return 2;
-    g_workDir = dirTemplate;
+    const TTempDir workDir;
+    g_workDir = workDir.Path();
     g_self = "/proc/self/exe";
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -180,8 +179,5 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-
-    std::error_code ignored;
-    std::filesystem::remove_all(g_workDir, ignored);
     return 0;
 }

@@ -20,6 +20,7 @@
 
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdStack.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ std::pair<int, int> LoopbackPair()
 
 std::string MakeFile()
 {
-    std::string path = "/tmp/scrivlet_stack_bench_" + std::to_string(getpid()) + ".bin";
+    static const TTempDir folder;
+    std::string path = folder.File("serve.bin");
     FILE* file = std::fopen(path.c_str(), "wb");
     std::string block(1 << 20, 'r');
     for (int64_t written = 0; written < kFileSize; written += static_cast<int64_t>(block.size())) {

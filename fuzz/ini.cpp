@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "settings/IniFile.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -20,8 +21,8 @@ void Check(bool condition)
 
 std::string TempPath()
 {
-    static const std::string path = "/tmp/scrivlet-fuzz-ini-" + std::to_string(getpid()) + ".ini";
-    return path;
+    static const TTempDir folder;
+    return folder.File("fuzz.ini");
 }
 
 } // namespace

@@ -62,6 +62,7 @@ void TQtPrinterCanvas::SetFont(const QFont& font)
     // resolution, so they are in the same pixels the painter will draw in.
     metrics_ = QFontMetrics(font_, &printer_);
     ascent_ = metrics_.ascent();
+    CheckMetrics();
     if (painter_.isActive())
         painter_.setFont(font_);
 }
@@ -114,6 +115,18 @@ void TQtPrinterCanvas::EndDoc()
     if (!painter_.end())
         Fail("印刷を完了できません");
     CheckPrinterState("印刷を完了できません");
+}
+
+void TQtPrinterCanvas::CheckMetrics() const
+{
+    // Past some thousands of points the font engine's metrics wrap around or
+    // collapse to a fixed 32 pixels; a fit check on them passes and the pages
+    // come out blank. A real cell spans about the em the font asks for, so
+    // one clearly below it (a tenth is left for rounding) cannot be right.
+    const double em = font_.pointSizeF() * printer_.logicalDpiY() / 72.0;
+    const int cell = metrics_.size(Qt::TextSingleLine, ToQString(kHeightSample)).height();
+    if (ascent_ <= 0 || cell <= 0 || cell < em * 0.9)
+        Fail("フォントが大きすぎて印刷できません");
 }
 
 void TQtPrinterCanvas::Fail(const char* what) const

@@ -38,7 +38,8 @@ public:
     TQtPrinterCanvas& operator=(const TQtPrinterCanvas&) = delete;
 
     // A font sized in pixels is first given the point size it has on the
-    // primary screen.
+    // primary screen. Throws EPrinterError when the printer's metrics of the
+    // font cannot be right (a font too large for the font engine).
     void SetFont(const QFont& font);
 
     int PageWidth() const override;
@@ -54,6 +55,7 @@ public:
 private:
     [[noreturn]] void Fail(const char* what) const;
     void CheckPrinterState(const char* what) const;
+    void CheckMetrics() const;
 
     QPrinter& printer_;
     QFont font_;

@@ -8,11 +8,13 @@ SCRIVLET_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev libxkbcommon-dev
   fonts-noto-cjk fonts-dejavu-core fonts-liberation
+  libssl-dev openssl ca-certificates
 )
 # Further packages the test suite needs.
 SCRIVLET_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils xvfb xauth
+  nginx-light tinyproxy dante-server microsocks openssl curl
 )
 
 scrivlet_install() {

@@ -4,7 +4,11 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "settings/IniFileStore.h"
 
 // Raised when the settings file cannot be written; the message is
 // "<file name> に書き込めません".
@@ -27,27 +31,42 @@ public:
 //    keep the values they had in the file.
 // A flush writes a temporary file beside the target, syncs it and renames it
 // over the target, so a crash or kill at any instant leaves either the old file
-// or the new one, whole. An accessor that only reads never touches the file.
+// or the new one, whole; temporary files that killed saves left are removed by
+// the next save. An accessor that only reads never touches the file.
+//
+// The file is indexed once when it is read (sections and keys in maps), so
+// reading or saving a file of many keys takes time linear in its size.
 //
 // Section and key names compare case-insensitively (ASCII). Lines this class
 // does not address (comments, unknown sections and keys, blank lines) and the
-// order of all lines survive a rewrite. The text is kept as bytes (settings
-// are UTF-8); CR LF, CR and LF all end a line when reading, LF when writing.
+// order of all lines survive a rewrite; every line not written to keeps its
+// bytes and its own line end (CR LF, CR or LF), and a rewritten line keeps its
+// line end too. New lines end like the file's first line (LF in a new file).
+// The text is kept as bytes (settings are UTF-8); a file that starts with a
+// UTF-16 byte-order mark is read as UTF-16 and written back in it.
 //
-// A value is returned without the blanks around it, and a value enclosed in a
-// pair of double or single quotes loses that pair, so a hand-written
-// "key = value" reads as "value". Values are written as they stand; only a
-// value that would not survive that reading (blanks at either end, or enclosed
-// in quotes) is written inside double quotes. A line break inside a value
-// would split the file's line, so each CR and LF of a written value becomes a
-// blank. Section and key names are the program's own and must not contain
-// '=', ']' or line breaks.
+// A value is returned without the blanks (bytes 0 to 32) around it, and a
+// value enclosed in a pair of double or single quotes loses that pair, so a
+// hand-written "key = value" reads as "value". Values are written as they
+// stand; only a value that would not survive that reading (blanks at either
+// end, or enclosed in quotes) is written inside double quotes. A line break
+// inside a value would split the file's line, so each CR and LF of a written
+// value becomes a blank. Section and key names are the program's own and must
+// not contain '=', ']' or line breaks.
+//
+// A file that exists but is no regular file, cannot be read or is larger than
+// 64 MiB is unreadable: it reads as empty and is never overwritten.
 //
 // Not thread-safe; one accessor per file at a time.
 class TIniFile {
 public:
     // Longest value text a read returns, in characters (code points).
     static constexpr std::size_t kMaxValueLength = 2047;
+    // Wherever a value must become Unicode text (a text field, a UTF-16
+    // file), a byte that is not part of a valid UTF-8 sequence b becomes the
+    // private-use code point kEscapedByteBase + b, and that code point becomes
+    // the byte again on the way back, so no byte is lost.
+    static constexpr char32_t kEscapedByteBase = 0x10FF00;
 
     // Reads fileName if it exists. A missing file is an empty file; a file that
     // exists but cannot be read is treated as empty too, and is then never
@@ -92,18 +111,37 @@ public:
     void UpdateFile();
 
 private:
-    struct Range {
-        std::size_t header;  // index of the "[section]" line
-        std::size_t end;     // one past the section's last line
+    struct Line {
+        std::string text;  // without its line end
+        std::string end;   // "\r\n", "\r", "\n", or empty for a last line without one
     };
-    std::vector<Range> FindSections(const std::string& section) const;
-    // Index of the first line holding key in section, or lines_.size().
-    std::size_t FindKey(const std::string& section, const std::string& key) const;
+    // A "[name]" line and the lines up to the next one; the lines before the
+    // first header form a block without a header.
+    struct Block {
+        std::vector<Line> lines;
+        bool erased = false;
+    };
+    struct Place {
+        std::size_t block;
+        std::size_t line;
+    };
+    // All copies of one section (same name up to case), in file order, and
+    // the first line of each key among them.
+    struct Section {
+        std::vector<std::size_t> blocks;
+        std::unordered_map<std::string, Place> keys;
+    };
+
+    void Index(std::string_view text);
+    const Section* FindSection(const std::string& section) const;
+    const Line* FindKey(const std::string& section, const std::string& key) const;
     void Flush();
 
     std::string fileName_;
-    std::vector<std::string> lines_;
-    bool hasBom_ = false;
+    std::vector<Block> blocks_;
+    std::unordered_map<std::string, Section> sections_;  // by lower-case name
+    ini_store::TEncoding encoding_;
+    std::string newLine_ = "\n";
     bool unreadable_ = false;
     bool dirty_ = false;
 };

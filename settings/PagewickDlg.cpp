@@ -1,5 +1,7 @@
 #include "settings/PagewickDlg.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFrame>
 #include <QGuiApplication>
@@ -11,6 +13,7 @@
 
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
+#include "settings/SettingText.h"
 
 namespace {
 
@@ -19,20 +22,35 @@ const char* const kDefaultUrlFormat = "http://www.rfc-editor.org/rfc/rfc%s.txt";
 constexpr int kDefaultHistCount = 20;
 constexpr int kDefaultProxyPort = 8080;
 
-QString Utf8(const std::string& s) { return QString::fromStdString(s); }
+// The font the positions below were designed for: its text height and the
+// average width of the letters A-Z and a-z, in pixels.
+constexpr double kDesignedTextHeight = 13;
+constexpr double kDesignedCharWidth = 6;
 
-QLabel* MakeLabel(QWidget* parent, const char* caption, int left, int top) {
+// A label and the field right of it: the label's text must end before it.
+constexpr int kLabelGap = 4;
+
+QLabel* MakeLabel(QWidget* parent, const char* caption) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->adjustSize();
-    label->move(left, top);
     return label;
 }
 
-QLineEdit* MakeEdit(QWidget* parent, const QRect& rect) {
-    auto* edit = new QLineEdit(parent);
-    edit->setGeometry(rect);
-    return edit;
-}
+// Designed geometry scaled, edges rounded one by one so that controls that
+// touch or line up in the design still do.
+class TScale {
+public:
+    TScale(double x, double y) : x_(x), y_(y) {}
+    QRect operator()(const QRect& r) const {
+        const int left = X(r.left()), top = Y(r.top());
+        return QRect(left, top, X(r.left() + r.width()) - left, Y(r.top() + r.height()) - top);
+    }
+    int X(int v) const { return static_cast<int>(v * x_ + 0.5); }
+    int Y(int v) const { return static_cast<int>(v * y_ + 0.5); }
+
+private:
+    double x_, y_;
+};
 
 }  // namespace
 
@@ -45,37 +63,32 @@ TOptionDlg::TOptionDlg(const std::string& iniPath, QWidget* parent)
 
 void TOptionDlg::CreateControls() {
     setWindowTitle(QString::fromUtf8("オプション設定"));
-    setFixedSize(313, 214);
 
     Bevel1 = new QFrame(this);
     Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Bevel1->setGeometry(8, 8, 297, 161);
-
-    Label1 = MakeLabel(this, "URLの形式", 24, 20);
-    UrlBase = MakeEdit(this, QRect(88, 16, 209, 20));
-    Label4 = MakeLabel(this, "履歴の数", 24, 44);
-    HistCount = MakeEdit(this, QRect(88, 40, 41, 20));
+    Label1 = MakeLabel(this, "URLの形式");
+    UrlBase = new QLineEdit(this);
+    Label4 = MakeLabel(this, "履歴の数");
+    HistCount = new QLineEdit(this);
 
     UseProxy = new QCheckBox(QStringLiteral("UseProxy"), this);
-    UseProxy->setGeometry(16, 72, 97, 17);
     // toggled, not clicked: setting the state from code must update the proxy
     // fields as well (RestoreValues relies on it).
     connect(UseProxy, &QCheckBox::toggled, this, &TOptionDlg::mFontConfClick);
 
-    Label2 = MakeLabel(this, "Server name", 32, 100);
-    ServerName = MakeEdit(this, QRect(104, 96, 193, 20));
-    Label3 = MakeLabel(this, "port number", 32, 124);
-    PortNumber = MakeEdit(this, QRect(104, 120, 49, 20));
+    Label2 = MakeLabel(this, "Server name");
+    ServerName = new QLineEdit(this);
+    Label3 = MakeLabel(this, "port number");
+    PortNumber = new QLineEdit(this);
     PortNumber->setText(QStringLiteral("8080"));
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setGeometry(79, 180, 75, 25);
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &TOptionDlg::OKBtnClick);
-
     CancelBtn = new QPushButton(QString::fromUtf8("キャンセル"), this);
-    CancelBtn->setGeometry(159, 180, 75, 25);
     connect(CancelBtn, &QPushButton::clicked, this, &TOptionDlg::CancelBtnClick);
+
+    PlaceControls();
 
     // Labels take no focus; the rest cycle in this order.
     QWidget::setTabOrder(OKBtn, CancelBtn);
@@ -87,16 +100,61 @@ void TOptionDlg::CreateControls() {
     OKBtn->setFocus();
 }
 
+// The design assumes a smaller font than most systems give a dialog: the
+// positions grow by the ratio of this font's metrics to the designed ones,
+// further where a text would still not fit, and never shrink.
+void TOptionDlg::PlaceControls() {
+    const QFontMetricsF metrics(font());
+    const double charWidth = metrics.horizontalAdvance(
+                                 QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
+    double sx = std::max(1.0, charWidth / kDesignedCharWidth);
+    double sy = std::max(1.0, metrics.height() / kDesignedTextHeight);
+
+    const struct {
+        QLabel* label;
+        QPoint at;
+        QLineEdit* field;
+        QRect fieldRect;
+    } rows[] = {
+        {Label1, {24, 20}, UrlBase, {88, 16, 209, 20}},
+        {Label4, {24, 44}, HistCount, {88, 40, 41, 20}},
+        {Label2, {32, 100}, ServerName, {104, 96, 193, 20}},
+        {Label3, {32, 124}, PortNumber, {104, 120, 49, 20}},
+    };
+    const struct {
+        QWidget* widget;
+        QRect rect;
+    } boxes[] = {
+        {UseProxy, {16, 72, 97, 17}}, {OKBtn, {79, 180, 75, 25}}, {CancelBtn, {159, 180, 75, 25}}};
+    for (const auto& row : rows) {
+        sx = std::max(sx, double(row.label->width() + kLabelGap) / (row.fieldRect.left() - row.at.x()));
+        sy = std::max(sy, double(row.field->sizeHint().height()) / row.fieldRect.height());
+    }
+    for (const auto& box : boxes) {
+        sx = std::max(sx, double(box.widget->sizeHint().width()) / box.rect.width());
+        sy = std::max(sy, double(box.widget->sizeHint().height()) / box.rect.height());
+    }
+
+    const TScale scale(sx, sy);
+    setFixedSize(scale.X(313), scale.Y(214));
+    Bevel1->setGeometry(scale(QRect(8, 8, 297, 161)));
+    for (const auto& row : rows) {
+        row.label->move(scale.X(row.at.x()), scale.Y(row.at.y()));
+        row.field->setGeometry(scale(row.fieldRect));
+    }
+    for (const auto& box : boxes) box.widget->setGeometry(scale(box.rect));
+}
+
 void TOptionDlg::FormCreate(const std::string& iniPath) {
     TIniFile ini(iniPath);
     LoadConf(ini);
 }
 
 void TOptionDlg::LoadConf(TIniFile& ini) {
-    UrlBase->setText(Utf8(ini.ReadString(kSection, "URLbase", kDefaultUrlFormat)));
+    UrlBase->setText(SettingToText(ini.ReadString(kSection, "URLbase", kDefaultUrlFormat)));
     HistCount->setText(QString::number(ini.ReadInteger(kSection, "HistCount", kDefaultHistCount)));
     UseProxy->setChecked(ini.ReadBool(kSection, "UseProxy", false));
-    ServerName->setText(Utf8(ini.ReadString(kSection, "ProxyServer", "")));
+    ServerName->setText(SettingToText(ini.ReadString(kSection, "ProxyServer", "")));
     PortNumber->setText(QString::number(ini.ReadInteger(kSection, "ProxyPort", kDefaultProxyPort)));
     // The check box may not have changed, so its handler may not have run.
     ServerName->setEnabled(UseProxy->isChecked());
@@ -104,11 +162,11 @@ void TOptionDlg::LoadConf(TIniFile& ini) {
 }
 
 void TOptionDlg::SaveConf(TIniFile& ini) {
-    ini.WriteString(kSection, "URLbase", UrlBase->text().toStdString());
+    ini.WriteString(kSection, "URLbase", TextToSetting(UrlBase->text()));
     ini.WriteInteger(kSection, "HistCount", GetHistCount());
     ini.WriteBool(kSection, "UseProxy", UseProxy->isChecked());
-    ini.WriteString(kSection, "ProxyServer", ServerName->text().toStdString());
-    ini.WriteString(kSection, "ProxyPort", PortNumber->text().toStdString());
+    ini.WriteString(kSection, "ProxyServer", TextToSetting(ServerName->text()));
+    ini.WriteString(kSection, "ProxyPort", TextToSetting(PortNumber->text()));
 }
 
 void TOptionDlg::KeepValues() {
@@ -125,7 +183,7 @@ void TOptionDlg::RestoreValues() {
     PortNumber->setText(portNumber_);
 }
 
-int TOptionDlg::GetHistCount() const { return StrToInt(HistCount->text().toStdString()); }
+int TOptionDlg::GetHistCount() const { return StrToInt(TextToSetting(HistCount->text())); }
 
 void TOptionDlg::OKBtnClick() { accept(); }
 

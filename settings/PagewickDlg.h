@@ -80,6 +80,7 @@ protected:
 
 private:
     void CreateControls();
+    void PlaceControls();
     void FormCreate(const std::string& iniPath);
 
     QString urlBase_;

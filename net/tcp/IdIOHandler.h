@@ -16,6 +16,15 @@
 #include <string>
 
 #include "net/tcp/IdComponent.h"
+#include "net/tcp/IdException.h"
+
+// TLS could not be set up on a connection (handshake, certificate). Raised by a TLS transport; the HTTP client
+// closes the connection before letting it go on.
+class EIdSSLProtocolReplyError : public EIdProtocolReplyError {
+public:
+    explicit EIdSSLProtocolReplyError(const std::string& message, int32_t code = 0)
+        : EIdProtocolReplyError(code, message) {}
+};
 
 class TIdIOHandler : public TIdComponent {
 public:
@@ -36,4 +45,20 @@ public:
     virtual bool WaitReadable(int32_t timeoutMs) = 0;
     virtual int32_t ReceiveSome(void* buffer, int32_t length) = 0;
     virtual int32_t SendSome(const void* buffer, int32_t length) = 0;
+
+    // Exchanges that run below a connection's input queue (proxy and TLS handshakes) build on these two,
+    // through the virtual operations above. They raise instead of returning results: EIdSocketError (from the
+    // stack's check) for a failure, EIdConnClosedGracefully for a peer that closed first.
+    // Receives exactly length bytes; with timeoutMs other than -2 all of them within that many milliseconds
+    // in all, else EIdReadTimeout.
+    void ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs = -2);
+    void SendAll(const void* buffer, int32_t length);
+
+    // What the HTTP client asks of a TLS transport, without linking one. A plain transport is not TLS and
+    // always passes bytes through.
+    virtual bool IsTLS() const { return false; }
+    // On: bytes pass unencrypted (a plain http request, or a proxy's CONNECT exchange). Switching it off on an
+    // open connection starts TLS there; set off before connecting, TLS starts with the connect.
+    virtual bool PassThrough() const { return true; }
+    virtual void SetPassThrough(bool value) { (void)value; }
 };

@@ -1,10 +1,5 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -13,7 +8,7 @@
 
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
-#include "net/tcp/IdStackPosix.h"
+#include "net/tcp/IdStack.h"
 
 namespace {
 
@@ -31,11 +26,9 @@ class TIdConnectThread {
 public:
     explicit TIdConnectThread(TIdSocketHandle* socketHandle) : socketHandle_(socketHandle)
     {
-        // Without the pipe the connect could not be called off, and a
-        // time-out would wait for the system's own connect time-out.
-        if (pipe2(wakePipe_, O_CLOEXEC) == -1) {
-            GlobalStack->RaiseSocketFailure(StackErrorFromErrno(errno));
-        }
+        // Without the wake handles the connect could not be called off, and
+        // a time-out would wait for the system's own connect time-out.
+        GlobalStack->CheckSocketResult(GlobalStack->MakeWakeHandles(wakePipe_));
     }
 
     ~TIdConnectThread()
@@ -44,8 +37,8 @@ public:
             Terminate();
             thread_.join();
         }
-        close(wakePipe_[0]);
-        close(wakePipe_[1]);
+        GlobalStack->SockClose(wakePipe_[0]);
+        GlobalStack->SockClose(wakePipe_[1]);
     }
 
     TIdConnectThread(const TIdConnectThread&) = delete;
@@ -66,12 +59,9 @@ public:
         return finished_;
     }
 
-    void Terminate()
-    {
-        char byte = 1;
-        ssize_t written = write(wakePipe_[1], &byte, 1);
-        (void)written;
-    }
+    // Unchecked: the pipe is empty and ours, so the write cannot block, and
+    // a connect that is not called off still ends with its own result.
+    void Terminate() { GlobalStack->Wake(wakePipe_[1]); }
 
     void WaitFor()
     {
@@ -176,6 +166,7 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     if (!socketHandle_) {
         PrepareTransport();
     }
+    const auto started = std::chrono::steady_clock::now();
     TIdSocksInfo* socks = SocksInfo();
     const bool viaSocks = socks->Version() != svNoSocks;
     const std::string targetHost = viaSocks ? socks->Host() : host;
@@ -206,7 +197,15 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     } else {
         GlobalStack->CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
     }
-    socks->Negotiate(host, port);
+    // A limit the caller gave covers the proxy exchange too: a proxy that accepts and then stalls must not
+    // stretch the connect beyond it.
+    int32_t negotiationMs = -2;
+    if (timeoutMs > 0) {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  started).count();
+        negotiationMs = static_cast<int32_t>(std::max<int64_t>(timeoutMs - spent, 0));
+    }
+    socks->Negotiate(host, port, negotiationMs);
 }
 
 void TIdIOHandlerSocket::ConnectWait(int32_t timeoutMs)

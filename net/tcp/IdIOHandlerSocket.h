@@ -31,6 +31,8 @@ public:
     // connect without limit; any other value: at most that long, raising
     // EIdConnectTimeout "Connect timed out." when it passes and
     // EIdConnectException with the failure's message when the connect fails.
+    // With SOCKS settings the exchange with the proxy follows (TIdSocksInfo)
+    // and a positive limit covers it too.
     void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
                           int32_t boundPortLow, int32_t boundPortHigh, int32_t timeoutMs) override;
     bool IsOpen() override;

@@ -1,16 +1,23 @@
 #pragma once
 
-// Settings of an optional SOCKS proxy hop for the socket transport.
+// Settings of an optional SOCKS proxy hop for the socket transport, and the
+// client side of the SOCKS 4, 4A and 5 exchange.
 //
 // The socket transport connects to Host:Port of these settings instead of the
 // target when Version is a SOCKS version, then calls Negotiate with the
-// target. With svNoSocks (the default) Negotiate does nothing. The exchange
-// for the SOCKS versions is not part of this transport yet: Negotiate raises
-// EIdSocksError for them rather than let a connection to the proxy pass as a
-// connection to the target.
+// target; afterwards the connection carries the target's byte stream. With
+// svNoSocks (the default) Negotiate does nothing. The exchange runs on
+// Transport, below the connection's input queue; numbers go in network byte
+// order and text as its bytes.
+//
+// Each request is built to its own size; a user name, password or host name
+// that does not fit its one-byte length (or, for SOCKS 4, holds a NUL byte
+// that would end it early) raises EIdSocksError before anything is sent.
+// Each reply is read to its full length, so a reply in pieces is judged
+// whole.
 //
 // Transport is only referenced: the I/O handler that takes these settings
-// sets it to itself.
+// sets it to itself. Used by the thread that connects.
 
 #include <cstdint>
 #include <string>
@@ -38,15 +45,10 @@ public:
         version_ = source.version_;
     }
 
-    // Runs the proxy exchange for the final target host:port.
-    void Negotiate(const std::string& host, int32_t port)
-    {
-        (void)host;
-        (void)port;
-        if (version_ != svNoSocks) {
-            throw EIdSocksError("SOCKS negotiation is not available.");
-        }
-    }
+    // Runs the proxy exchange for the final target host:port on Transport.
+    // timeoutMs bounds the whole exchange (-2: no limit); when it passes the
+    // exchange raises EIdConnectTimeout, as the connect itself would.
+    void Negotiate(const std::string& host, int32_t port, int32_t timeoutMs = -2);
 
     TSocksAuthentication Authentication() const { return authentication_; }
     void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
@@ -64,6 +66,9 @@ public:
     void SetTransport(TIdIOHandler* value) { transport_ = value; }
 
 private:
+    void NegotiateV4(const std::string& host, int32_t port, int32_t timeoutMs);
+    void NegotiateV5(const std::string& host, int32_t port, int32_t timeoutMs);
+
     TSocksAuthentication authentication_ = saNoAuthentication;
     std::string host_;
     std::string password_;

@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "net/tcp/IdException.h"
-#include "net/tcp/IdStackPosix.h"
 #include "platform/SysUtils.h"
 
 TIdStack* GlobalStack = nullptr;
 int32_t StackUsers = 0;
 std::mutex StackGuard;
-TIdStackClass StackClass = [] { return static_cast<TIdStack*>(new TIdStackPosix()); };
 
 std::string BaseSocketErrorText(int32_t code)
 {

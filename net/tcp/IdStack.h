@@ -15,8 +15,10 @@
 //   are, because callers test them.
 //
 // TIdStack is abstract; TIdStackPosix (IdStackPosix.h) is the implementation
-// for this platform. GlobalStack exists while at least one TIdComponent
-// lives; StackGuard serialises its creation and release.
+// for this platform and also defines the default StackClass and
+// ServeFileHook, so nothing here depends on it. GlobalStack exists while at
+// least one TIdComponent lives; StackGuard serialises its creation and
+// release.
 
 #include <array>
 #include <atomic>
@@ -122,6 +124,11 @@ public:
     // socket in blocking mode on every path.
     virtual int SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port,
                                        const std::string& ip, int wakeHandle) = 0;
+    // A pair of handles for calling a cancellable connect off: writing to
+    // handles[1] makes handles[0] readable. Both are closed with SockClose.
+    virtual int MakeWakeHandles(int handles[2]) = 0;
+    // Makes the wake handle readable (see SockConnectCancellable).
+    virtual int Wake(int writeHandle) = 0;
     // The first IPv4 address of the name; failure raises EIdSocketError
     // (11001 "Host not found." for a name that does not exist).
     virtual std::string HostByName(const std::string& hostName) = 0;
@@ -198,7 +205,8 @@ protected:
 extern TIdStack* GlobalStack;
 extern int32_t StackUsers;
 extern std::mutex StackGuard;
-// Makes the stack for GlobalStack; a TIdStackPosix unless replaced.
+// Makes the stack for GlobalStack; a TIdStackPosix unless replaced (the
+// default is defined with that class).
 using TIdStackClass = std::function<TIdStack*()>;
 extern TIdStackClass StackClass;
 

@@ -166,6 +166,7 @@ int64_t SendFileOnSocket(TIdStackSocketHandle socket, const std::string& fileNam
 }  // namespace
 
 TIdServeFile ServeFileHook = &SendFileOnSocket;
+TIdStackClass StackClass = [] { return static_cast<TIdStack*>(new TIdStackPosix()); };
 
 int32_t StackErrorFromErrno(int errnoValue)
 {
@@ -287,6 +288,25 @@ int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int family, int32_t 
 {
     sockaddr_in address = MakeAddress(*this, family, port, ip);
     if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TIdStackPosix::MakeWakeHandles(int handles[2])
+{
+    if (pipe2(handles, O_CLOEXEC) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+int TIdStackPosix::Wake(int writeHandle)
+{
+    const char byte = 1;
+    if (write(writeHandle, &byte, 1) == -1) {
         SetLastErrorFromErrno();
         return Id_SOCKET_ERROR;
     }

@@ -226,17 +226,10 @@ int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfClosed) {
     }
     int32_t n = ioHandler_->ReceiveSome(tail, length);
     peerClosed_ = (n == 0);
-    if (n == -1) {
-        if (GlobalStack->CheckSocketResult(n, kReceiveClosedCodes)) {
-            const int32_t code = GlobalStack->LastErrorCode();
-            DropSocket();
-            if (QueuedBytes() == 0) GlobalStack->RaiseSocketFailure(code);
-        }
-        return 0;
-    }
+    if (n == -1) TransportFailed(kReceiveClosedCodes, QueuedBytes() == 0);
     if (n <= 0) return 0;
     if (direct_.target) {
-        direct_.held += n;
+        StepDirectPiece(TPieceStep::Landed, nullptr, n);
     } else if (intercept_) {
         receiveChunk_.CommitTail(n);
         receiveChunk_.SetPosition(0);
@@ -369,18 +362,30 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
 
 void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n) {
     // A pre-sized memory stream already has room for the piece, so the receives can land there and skip the
-    // copy through the queue. Until the piece is complete its bytes count as queued; if the read fails they
-    // move into the queue, exactly where the ordinary path would have left them.
+    // copy through the queue.
     struct TPiece {
         TIdTCPConnection& c;
-        ~TPiece() {
-            if (c.direct_.held > 0) c.inputQueue_.Append(c.direct_.target, c.direct_.held);
-            c.direct_ = {};
-        }
+        ~TPiece() { c.StepDirectPiece(TPieceStep::End); }
     } piece{*this};
-    direct_ = {target, n, 0};
+    StepDirectPiece(TPieceStep::Start, target, n);
     WaitForQueued(n);
-    direct_.held = 0;
+}
+
+void TIdTCPConnection::StepDirectPiece(TPieceStep step, char* target, int64_t count) {
+    switch (step) {
+    case TPieceStep::Start:
+        direct_ = {target, count, 0};
+        break;
+    case TPieceStep::Landed:
+        direct_.held += count;
+        break;
+    case TPieceStep::End:
+        // A piece that did not complete (the read failed) leaves its bytes in the queue, exactly where the
+        // ordinary path would have left them; a complete one belongs to the stream.
+        if (direct_.held < direct_.wanted && direct_.held > 0) inputQueue_.Append(direct_.target, direct_.held);
+        direct_ = {};
+        break;
+    }
 }
 
 std::string TIdTCPConnection::ReadAvailable() {
@@ -482,13 +487,17 @@ void TIdTCPConnection::SendNow(const char* data, int64_t n) {
 }
 
 void TIdTCPConnection::CheckSendResult(int32_t sent) {
-    // The error code must be read before anything else can make a socket call.
-    if (sent == -1 && GlobalStack->CheckSocketResult(sent, kSendClosedCodes)) {
-        const int32_t code = GlobalStack->LastErrorCode();
-        DropSocket();
-        GlobalStack->RaiseSocketFailure(code);
-    }
+    if (sent == -1) TransportFailed(kSendClosedCodes, true);
     DetectDisconnect(true, false);
+}
+
+void TIdTCPConnection::TransportFailed(std::initializer_list<int32_t> goneCodes, bool raiseWhenGone) {
+    // The stack's check raises for every code but those saying the connection is gone. For those the socket
+    // is dropped first; the code was read before, since closing makes socket calls of its own.
+    if (!GlobalStack->CheckSocketResult(Id_SOCKET_ERROR, goneCodes)) return;
+    const int32_t code = GlobalStack->LastErrorCode();
+    DropSocket();
+    if (raiseWhenGone) GlobalStack->RaiseSocketFailure(code);
 }
 
 void TIdTCPConnection::WriteInt32(int32_t value, bool convert) {
@@ -559,7 +568,9 @@ int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool al
     // The kernel's file send bypasses the pending-write buffer, so it would overtake bytes still buffered;
     // while buffering is on the file goes through the buffer like any other write.
     TFileStream file(fileName, fmOpenRead);
-    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !pendingWrites_ && socket_->SocketHandle()) {
+    // The kernel's file send writes to the socket directly, past any encryption of the transport.
+    if (ServeFileHook && !intercept_ && allowFastPath && socket_ && !socket_->IsTLS() && !pendingWrites_ &&
+        socket_->SocketHandle()) {
         const int64_t sent = ServeFileHook(socket_->SocketHandle()->Handle(), fileName);
         // The hook answers 0 when the send failed; for a file with content that is a failure, not success,
         // and the socket call left its error code behind.

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -161,10 +162,17 @@ private:
     void WaitForQueued(int64_t n);
     // Receives exactly n bytes into target, with the failure behaviour of WaitForQueued.
     void ReceivePieceInPlace(char* target, int64_t n);
+    // The one place direct_ changes: a piece starts (target, count bytes wanted), count bytes landed in it,
+    // or it ends (complete, or abandoned by a failed read).
+    enum class TPieceStep { Start, Landed, End };
+    void StepDirectPiece(TPieceStep step, char* target = nullptr, int64_t count = 0);
     int64_t QueuedBytes() { return inputQueue_.Size() + direct_.held; }
     std::string SplitOrRaise(int32_t maximum);
     void SendNow(const char* data, int64_t n);
     void CheckSendResult(int32_t sent);
+    // A receive or send of the transport returned -1. A code in goneCodes means the peer is gone: the socket
+    // is dropped, and the failure raised only with raiseWhenGone. Any other code raises at once.
+    void TransportFailed(std::initializer_list<int32_t> goneCodes, bool raiseWhenGone);
     void ReleaseOwnedIOHandler();
 
     bool asciiFilter_ = false;

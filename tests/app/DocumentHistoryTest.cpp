@@ -173,3 +173,33 @@ TEST_F(HistoryTest, OpenedFilesAreNeitherLookedUpNorCapped)
     h.AddOpenedFile(12345, "Big", "/b");
     EXPECT_EQ(h.Entries()[0], "12345 * Big");
 }
+
+TEST_F(HistoryTest, SavedHistoryNeverNamesAnotherFile)
+{
+    struct Case {
+        const char* name;
+        std::string path;
+        bool saved;
+    } cases[] = {
+        {"plain path", "/tmp/rfc822.txt", true},
+        {"line feed", "/tmp/a\nb.txt", false},
+        {"carriage return", "/tmp/a\rb.txt", false},
+        {"blank", "/tmp/a b.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TDocumentHistory h = Filled(2);
+        h.AddOpenedFile(822, "T", c.path);
+        {
+            TIniFile ini(path_);
+            h.Save(ini);
+            ini.UpdateFile();
+        }
+        TIniFile ini(path_);
+        TDocumentHistory loaded;
+        EXPECT_FALSE(loaded.Load(ini).Damaged);
+        ASSERT_EQ(loaded.Count(), c.saved ? 3 : 2);
+        EXPECT_EQ(loaded.Urls()[0], c.saved ? "file:///" + c.path : "u0");
+        EXPECT_EQ(loaded.Entries()[loaded.Count() - 1], "e1");
+    }
+}

@@ -20,7 +20,7 @@ allowed() {
     net/tcp/*) echo "platform/ net/tcp/" ;;
     net/tls/*) echo "platform/ net/tcp/ net/tls/" ;;
     net/http/*) echo "platform/ net/tcp/ net/http/" ;;
-    settings/PagewickDlg.*) echo "platform/ settings/ qt" ;;
+    settings/PagewickDlg.* | settings/SettingText.*) echo "platform/ settings/ qt" ;;
     settings/*) echo "platform/ settings/" ;;
     print/PrintQt.*) echo "platform/ print/ qt" ;;
     print/*) echo "platform/ print/" ;;
@@ -32,7 +32,7 @@ allowed() {
 needs() {
   case $1 in
     \<Q*) echo "qt" ;;
-    \"platform/Dialogs.h\" | \"print/PrintQt.h\" | \"settings/PagewickDlg.h\") echo "qt" ;;
+    \"platform/Dialogs.h\" | \"print/PrintQt.h\" | \"settings/PagewickDlg.h\" | \"settings/SettingText.h\") echo "qt" ;;
     \"net/*/*) echo "${1:1}" | cut -d/ -f1-2 | sed 's|$|/|' ;;
     \"*/*) echo "${1:1}" | cut -d/ -f1 | sed 's|$|/|' ;;
     *) echo "" ;;

@@ -116,6 +116,33 @@ TEST(TQtPrinterCanvas, MeasuresInDevicePixelsOfThePrintersResolution)
     EXPECT_NEAR(at1440.textWidth, 2 * at720.textWidth, 2);
 }
 
+// The font engine's metrics wrap around or collapse (cells of 0, negative
+// or 32 pixels) long before the printer's coordinates run out; such a font
+// is refused instead of printing blank pages that passed the fit check.
+TEST(TQtPrinterCanvas, RefusesAFontTooLargeForTheFontEngine)
+{
+    struct Case {
+        int points, resolution;
+        bool refused;
+    } cases[] = {
+        {10, 720, false},     {1000, 720, false},  {1000, 1200, false}, {2000, 720, true},
+        {3500, 1200, true},   {4000, 1200, true},  {6000, 300, true},   {100000, 720, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.points) + " pt at " + std::to_string(c.resolution));
+        QPrinter printer;
+        SetUpPdfPrinter(printer, "/dev/null", c.resolution);
+        TQtPrinterCanvas canvas(printer);
+        try {
+            canvas.SetFont(TestFont(c.points));
+            EXPECT_FALSE(c.refused) << "cell " << canvas.TextHeight(kHeightSample);
+        } catch (const EPrinterError& e) {
+            EXPECT_TRUE(c.refused);
+            EXPECT_EQ(std::string(e.what()), "フォントが大きすぎて印刷できません: /dev/null");
+        }
+    }
+}
+
 TEST(TQtPrinterCanvas, KeepsTheScreenSizeOfAFontGivenInPixels)
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -300,6 +327,14 @@ TEST_F(PrintToPdf, NoLeavesNoDocumentAndYesPrintsTheWideLineUncut)
             EXPECT_GT(word->xMax, 36 + 523.0) << "it runs past the right margin";
         }
     }
+}
+
+TEST_F(PrintToPdf, AHugeFontWritesNoPagesAndReportsThePrinterError)
+{
+    const std::string pdf = Path("huge.pdf");
+    EXPECT_THROW(PrintLinesToPdf(pdf, TestFont(3500), TStringLines({"Hotel", "India"}), FailIfAsked()),
+                 EPrinterError);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
 }
 
 TEST_F(PrintToPdf, UnwritableOutputIsReportedAndTheNextJobStillPrints)

@@ -162,22 +162,23 @@ TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndTheirOrder) {
         ini.WriteString("font", "Name", "Mono");
         ini.UpdateFile();
     }
+    // New lines end like the file's own lines.
     EXPECT_EQ(ReadTextFile(path_),
-              "; written by hand\n"
-              "[extra]\n"
-              "keep=me\n"
-              "\n"
-              "[conf]\n"
-              "# a comment\n"
-              "URLbase=new\n"
-              "Unknown=x\n"
-              "no equals sign\n"
-              "ProxyServer=proxy\n"
-              "\n"
-              "[window]\n"
-              "width=640\n"
-              "[font]\n"
-              "Name=Mono\n");
+              "; written by hand\r\n"
+              "[extra]\r\n"
+              "keep=me\r\n"
+              "\r\n"
+              "[conf]\r\n"
+              "# a comment\r\n"
+              "URLbase=new\r\n"
+              "Unknown=x\r\n"
+              "no equals sign\r\n"
+              "ProxyServer=proxy\r\n"
+              "\r\n"
+              "[window]\r\n"
+              "width=640\r\n"
+              "[font]\r\n"
+              "Name=Mono\r\n");
 }
 
 TEST_F(IniFileTest, ReadsLoneCarriageReturnsAndByteOrderMark) {
@@ -189,7 +190,7 @@ TEST_F(IniFileTest, ReadsLoneCarriageReturnsAndByteOrderMark) {
         ini.WriteString("b", "k", "3");
         ini.UpdateFile();
     }
-    EXPECT_EQ(ReadTextFile(path_), "\xEF\xBB\xBF[a]\nk=1\n[b]\nk=3\n");
+    EXPECT_EQ(ReadTextFile(path_), "\xEF\xBB\xBF[a]\rk=1\r[b]\rk=3");
 }
 
 TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndKeepsTheRest) {
@@ -394,6 +395,10 @@ TEST_F(IniFileTest, WriterKilledMidSaveLeavesAWholeFile) {
     }
     // Otherwise the kills only ever hit before the first save and proved nothing.
     EXPECT_GT(changes, 0);
+    // The next save clears what the killed ones left behind.
+    SaveGeneration(path_, 1);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+        EXPECT_EQ(entry.path().filename(), "Scrivlet.ini");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -13,6 +15,7 @@
 
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
+#include "settings/SettingText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -293,11 +296,108 @@ TEST_F(OptionDlgTest, FixedSizeAndCentredOnTheScreen) {
     TOptionDlg dlg(path_, &owner);
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    EXPECT_EQ(dlg.size(), QSize(313, 214));
+    // At least the designed size; holds every control.
+    EXPECT_GE(dlg.width(), 313);
+    EXPECT_GE(dlg.height(), 214);
     EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());
+    for (const QWidget* child : dlg.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_TRUE(dlg.rect().contains(child->geometry())) << child->metaObject()->className();
     // Centred on the screen, not over the owner window in its corner.
     const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((dlg.frameGeometry().center() - screenCentre).manhattanLength(), 2);
+}
+
+// Under the system's dialog font every caption reads whole: a label ends
+// before the field beside it, a button or check box holds its text, and the
+// layout of the design (rows, columns, tab order) stays.
+TEST_F(OptionDlgTest, EveryCaptionFitsUnderTheDialogFont) {
+    TOptionDlg dlg(path_);
+    const struct {
+        QLabel* label;
+        QLineEdit* field;
+    } rows[] = {{dlg.Label1, dlg.UrlBase}, {dlg.Label4, dlg.HistCount},
+                {dlg.Label2, dlg.ServerName}, {dlg.Label3, dlg.PortNumber}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label->text().toStdString());
+        EXPECT_LE(row.label->fontMetrics().horizontalAdvance(row.label->text()), row.label->width());
+        EXPECT_LT(row.label->geometry().right(), row.field->x());
+        EXPECT_TRUE(dlg.Bevel1->geometry().contains(row.field->geometry()));
+        // Text and field share a row.
+        EXPECT_GT(row.label->geometry().bottom(), row.field->y());
+        EXPECT_LT(row.label->y(), row.field->geometry().bottom());
+    }
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{dlg.UseProxy, dlg.OKBtn, dlg.CancelBtn}) {
+        SCOPED_TRACE(button->text().toStdString());
+        EXPECT_LE(button->sizeHint().width(), button->width());
+        EXPECT_LE(button->sizeHint().height(), button->height());
+    }
+    // Columns and rows as designed.
+    EXPECT_EQ(dlg.Label1->x(), dlg.Label4->x());
+    EXPECT_EQ(dlg.Label2->x(), dlg.Label3->x());
+    EXPECT_EQ(dlg.UrlBase->x(), dlg.HistCount->x());
+    EXPECT_EQ(dlg.ServerName->x(), dlg.PortNumber->x());
+    EXPECT_EQ(dlg.UrlBase->geometry().right(), dlg.ServerName->geometry().right());
+    EXPECT_LT(dlg.HistCount->geometry().bottom(), dlg.UseProxy->y());
+    EXPECT_LT(dlg.UseProxy->geometry().bottom(), dlg.ServerName->y());
+    EXPECT_LT(dlg.ServerName->geometry().bottom(), dlg.PortNumber->y());
+    EXPECT_LT(dlg.Bevel1->geometry().bottom(), dlg.OKBtn->y());
+    EXPECT_EQ(dlg.OKBtn->y(), dlg.CancelBtn->y());
+    EXPECT_LT(dlg.OKBtn->geometry().right(), dlg.CancelBtn->x());
+}
+
+// Option strings another system wrote (Shift-JIS, stray bytes) come back
+// byte for byte after passing through the dialog's text fields.
+TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"Shift-JIS", "http://\x83\x65\x83\x58\x83\x67/rfc%s.txt"},
+        {"stray continuation and cut sequence", "a\x80" "b\xE3\x81"},
+        {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80"},
+        {"a reserved code point's own bytes", "x\xF4\x8F\xBE\x80y"},
+        {"every high byte", [] {
+             std::string all;
+             for (int b = 0x80; b <= 0xFF; ++b) all += static_cast<char>(b);
+             return all;
+         }()},
+        {"valid UTF-8 stays text", "\xE3\x83\x97\xE3\x83\xAD\xE3\x82\xAD\xE3\x82\xB7 \xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteTextFile(path_, "[conf]\nURLbase=" + c.bytes + "\nProxyServer=" + c.bytes + "\n");
+        TOptionDlg dlg(path_);
+        {
+            TIniFile ini(path_);
+            dlg.SaveConf(ini);
+            ini.UpdateFile();
+        }
+        TIniFile ini(path_);
+        EXPECT_EQ(ini.ReadString("conf", "URLbase", ""), c.bytes);
+        EXPECT_EQ(ini.ReadString("conf", "ProxyServer", ""), c.bytes);
+    }
+    // Text that is valid UTF-8 shows as itself.
+    EXPECT_EQ(SettingToText("\xE3\x83\x97 \xF0\x9F\x98\x80"), QString::fromUtf8("\xE3\x83\x97 \xF0\x9F\x98\x80"));
+}
+
+TEST_F(OptionDlgTest, LeftWholeNeverSplitsACharacter) {
+    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80");  // two UTF-16 units
+    const struct {
+        const char* name;
+        QString text;
+        int units;
+        QString expected;
+    } cases[] = {
+        {"short", "Mono", 31, "Mono"},
+        {"cut in ASCII", QString(40, 'a'), 31, QString(31, 'a')},
+        {"pair would be split", QString(30, 'a') + face + "b", 31, QString(30, 'a')},
+        {"pair ends at the limit", QString(29, 'a') + face + "b", 31, QString(29, 'a') + face},
+        {"nothing left", face, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LeftWhole(c.text, c.units), c.expected);
+    }
 }
 
 }  // namespace

@@ -12,17 +12,19 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
+#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdTCPClient.h"
 #include "stack_helpers.h"
-#include "support/ScriptedServer.h"
 
 namespace {
 
+using testsupport::TCountingAntiFreeze;
+
 using stacktest::TRawSocket;
 using testsupport::TConnectionScript;
-using testsupport::TScriptedServer;
+using TScriptedServer = testsupport::TCheckedServer;
 using Clock = std::chrono::steady_clock;
 
 // The status reports a client (and its transport) gave, as "<status>:<text>".
@@ -105,12 +107,6 @@ TEST(TIdTCPClient, TimedConnectToAPeerThatNeverAnswersTimesOut)
         EXPECT_FALSE(client.IOHandler()->IsOpen());
     }
 }
-
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
-public:
-    int steps = 0;
-    void ProcessStep() override { ++steps; }
-};
 
 TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
 {

@@ -9,16 +9,20 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
+#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIntercept.h"
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPClient.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
+using testsupport::TCountingAntiFreeze;
+
 using testsupport::TConnectionScript;
-using testsupport::TScriptedServer;
+using TScriptedServer = testsupport::TCheckedServer;
 
 void Connect(TIdTCPClient& client, const TScriptedServer& server) {
     client.SetHost("127.0.0.1");
@@ -75,13 +79,13 @@ TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsB
 class TIdTCPConnectionFileOverClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "connection_client_file.bin";
+        path_ = folder_.File("file.bin");
         content_.assign(100000, 'f');
         content_[0] = '<';
         content_.back() = '>';
         std::ofstream(path_, std::ios::binary) << content_;
     }
-    void TearDown() override { std::remove(path_.c_str()); }
+    TTempDir folder_;
     std::string path_;
     std::string content_;
 };
@@ -104,14 +108,11 @@ TEST_F(TIdTCPConnectionFileOverClient, FileGoesThroughTheKernelFastPathOrTheStre
     const TIdServeFile installed = ServeFileHook;
     ASSERT_TRUE(installed);
     int hookCalls = 0;
-    ServeFileHook = [&](TIdStackSocketHandle socket, const std::string& fileName) {
+    testsupport::TScopedHook<TIdServeFile> counting(ServeFileHook, [&](TIdStackSocketHandle socket,
+                                                                       const std::string& fileName) {
         ++hookCalls;
         return installed(socket, fileName);
-    };
-    struct TRestore {
-        const TIdServeFile& hook;
-        ~TRestore() { ServeFileHook = hook; }
-    } restore{installed};
+    });
     for (const TCase& c : cases) {
         hookCalls = 0;
         SCOPED_TRACE(c.name);
@@ -139,16 +140,11 @@ TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuc
     TScriptedServer server({TConnectionScript().ReadToEnd()});
     TIdTCPClient client;
     Connect(client, server);
-    const TIdServeFile installed = ServeFileHook;
     // A hook whose send fails on a bad handle: it reports 0 and leaves the error code behind.
-    ServeFileHook = [](TIdStackSocketHandle, const std::string&) -> int64_t {
+    testsupport::TScopedHook<TIdServeFile> failing(ServeFileHook, [](TIdStackSocketHandle, const std::string&) {
         GlobalStack->SockSend(-1, "x", 1, 0);
-        return 0;
-    };
-    struct TRestore {
-        const TIdServeFile& hook;
-        ~TRestore() { ServeFileHook = hook; }
-    } restore{installed};
+        return int64_t{0};
+    });
     try {
         client.WriteFileContents(path_);
         FAIL() << "no exception";
@@ -156,13 +152,6 @@ TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuc
         EXPECT_EQ(e.ErrorCode(), 10009);
     }
 }
-
-// Counts the yields of the waits.
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
-public:
-    void ProcessStep() override { ++steps; }
-    int steps = 0;
-};
 
 TEST(TIdTCPConnectionOverClient, WaitsForDataYieldWhileAHookIsActive) {
     TScriptedServer server({TConnectionScript().Pause(120).Send("late line\r\n").ReadToEnd()});

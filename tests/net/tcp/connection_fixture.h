@@ -19,12 +19,15 @@
 #include "platform/Classes.h"
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPConnection.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace connection_test {
 
+using testsupport::ConnectLoopback;
 using testsupport::TConnectionScript;
-using testsupport::TScriptedServer;
+using testsupport::TCountingAntiFreeze;
+using TScriptedServer = testsupport::TCheckedServer;
 
 // The whole content of a stream, read from its start.
 inline std::string StreamText(TStream& s) {
@@ -32,20 +35,6 @@ inline std::string StreamText(TStream& s) {
     s.SetPosition(0);
     s.ReadBuffer(text.data(), s.Size());
     return text;
-}
-
-inline int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        ::close(fd);
-        throw std::runtime_error("connect failed");
-    }
-    return fd;
 }
 
 // A transport over one connected socket. Errors go through the stack's calls so that the connection finds

@@ -7,6 +7,7 @@
 
 #include "net/tcp/IdException.h"
 #include "tests/net/tcp/connection_fixture.h"
+#include "tests/support/TempDir.h"
 
 namespace connection_test {
 namespace {
@@ -54,7 +55,8 @@ TEST(TIdTCPConnectionReadToStream, CopiesCountsLengthPrefixesAndUntilClosed) {
     };
     // A memory stream has room the receives can land in directly; a file stream takes the bytes through the
     // queue. Both must behave the same.
-    const std::string path = ::testing::TempDir() + "connection_read_stream.bin";
+    TTempDir folder;
+    const std::string path = folder.File("stream.bin");
     for (bool toFile : {false, true}) {
         for (TStreamCase& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (toFile ? " (file stream)" : " (memory stream)"));
@@ -86,11 +88,10 @@ TEST(TIdTCPConnectionReadToStream, CopiesCountsLengthPrefixesAndUntilClosed) {
             EXPECT_EQ(conn.ReadAll(), c.expectedRest);
         }
     }
-    std::remove(path.c_str());
 }
 
 TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer) {
-    TLoopbackConnection lc(TConnectionScript().Send("0123456789", 4, 5).Pause(5000));
+    TLoopbackConnection lc(TConnectionScript().Send("0123456789", 4, 5).ReadToEnd());
     std::vector<std::string> events;
     lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
         events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
@@ -145,7 +146,7 @@ TEST(TIdTCPConnectionRead, ASCIIFilterClearsTheTopBit) {
 }
 
 TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport) {
-    TLoopbackConnection lc(TConnectionScript().Pause(5000));
+    TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     EXPECT_EQ(lc.connection->FillInputBuffer(true, 30, false), -1);
     EXPECT_THROW(lc.connection->FillInputBuffer(true, 30, true), EIdReadTimeout);
 
@@ -196,7 +197,7 @@ public:
 };
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued) {
-    TScriptedServer server({TConnectionScript().Send("abc").Pause(5000)});
+    TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
     TIdTCPConnection conn;
     auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
     conn.SetIOHandler(handler);
@@ -212,7 +213,7 @@ TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
 }
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue) {
-    TScriptedServer server({TConnectionScript().Pause(5000)});
+    TScriptedServer server({TConnectionScript().ReadToEnd()});
     TIdTCPConnection conn;
     auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
     conn.SetIOHandler(handler);
@@ -230,10 +231,11 @@ TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue) {
 }
 
 TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued) {
-    const std::string path = ::testing::TempDir() + "connection_read_shutdown.bin";
+    TTempDir folder;
+    const std::string path = folder.File("stream.bin");
     for (bool toFile : {false, true}) {
         SCOPED_TRACE(toFile ? "file stream" : "memory stream");
-        TScriptedServer server({TConnectionScript().Send("abc").Pause(5000)});
+        TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
         TIdTCPConnection conn;
         auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
         conn.SetIOHandler(handler);
@@ -250,7 +252,6 @@ TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued) 
         EXPECT_EQ(stream->Size(), 0);
         EXPECT_EQ(conn.ReadAll(), "abc");
     }
-    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "net/tcp/IdException.h"
 #include "tests/net/tcp/connection_fixture.h"
+#include "tests/support/TempDir.h"
 
 namespace connection_test {
 namespace {
@@ -150,10 +151,10 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData) {
 class TIdTCPConnectionFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        path_ = ::testing::TempDir() + "connection_write_file.bin";
+        path_ = folder_.File("file.bin");
         std::ofstream(path_, std::ios::binary) << content_;
     }
-    void TearDown() override { std::remove(path_.c_str()); }
+    TTempDir folder_;
     std::string path_;
     const std::string content_ = std::string("file body\r\nwith\0binary", 22);
 };

@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
+#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdStackPosix.h"
 
 namespace {
+
+using testsupport::TCountingAntiFreeze;
 
 // Records the destruction notices it receives.
 class TWatcher : public TIdBaseComponent {
@@ -212,12 +215,6 @@ TEST_F(TStackLifetime, ComponentsOnSeveralThreadsKeepTheCountRight)
     EXPECT_EQ(GlobalStack, nullptr);
     EXPECT_EQ(stacksCreated, stacksFreed);
 }
-
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
-public:
-    int steps = 0;
-    void ProcessStep() override { ++steps; }
-};
 
 TEST(TIdAntiFreezeBase, YieldsOnlyOnTheMainThreadWhileActive)
 {

@@ -13,13 +13,17 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
+#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::TCountingAntiFreeze;
 
 using stacktest::TRawSocket;
 
@@ -243,12 +247,6 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
     EXPECT_THROW(handle.IsReadable(0), EIdConnClosedGracefully);
 }
 
-class TCountingAntiFreeze : public TIdAntiFreezeBase {
-public:
-    int steps = 0;
-    void ProcessStep() override { ++steps; }
-};
-
 TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
 {
     TRawSocket listener;
@@ -345,7 +343,7 @@ class TServeFileTest : public TSocketTest {
 protected:
     void SetUp() override
     {
-        path_ = testing::TempDir() + "serve_file_" + std::to_string(getpid()) + ".bin";
+        path_ = folder_.File("serve.bin");
         std::ofstream out(path_, std::ios::binary);
         // More than one socket buffer, so the send needs several rounds.
         for (int i = 0; i < 300000; ++i) {
@@ -353,8 +351,7 @@ protected:
         }
         out.write(content_.data(), static_cast<std::streamsize>(content_.size()));
     }
-    void TearDown() override { std::remove(path_.c_str()); }
-
+    TTempDir folder_;
     std::string path_;
     std::string content_;
 };

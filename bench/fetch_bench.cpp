@@ -1,0 +1,113 @@
+// The whole fetch command as the user meets it: from the command (the Enter
+// key in the number box) to the document shown in the pane and the size in
+// the status bar, against a local nginx serving RFC-shaped documents of
+// 420 KB and 10 MB. The window is the real one, offscreen.
+#include "app/PagewickM.h"
+#include "app/TextPane.h"
+#include "platform/Dialogs.h"
+#include "settings/PagewickDlg.h"
+#include "tests/support/RealPeers.h"
+#include "tests/support/TempDir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+std::string MakeDocument(size_t bytes)
+{
+    std::string text = "Network Working Group\nRequest for Comments: 4242\n\n   A Document of Our Own\n\n";
+    const std::string words = "the quick brown fox jumps over the lazy dog while the network works ";
+    for (int line = 0; text.size() < bytes; ++line) {
+        if (line % 58 == 57)
+            text += "\f\n";
+        else
+            text += "   " + words.substr(size_t(line) % 7, 60 + size_t(line) % 9) + "\n";
+    }
+    return text;
+}
+
+// Message boxes would wait for a click; a failed fetch ends the run instead.
+class TFailingBoxes : public TQtMessageBoxes {
+public:
+    void ShowMessage(QWidget*, const QString& text) override { Fail(text); }
+    void ShowError(QWidget*, const QString& text) override { Fail(text); }
+
+private:
+    [[noreturn]] static void Fail(const QString& text)
+    {
+        std::fprintf(stderr, "fetch failed: %s\n", text.toUtf8().constData());
+        std::exit(1);
+    }
+};
+
+struct TSetup {
+    TTempDir root;
+    std::unique_ptr<testsupport::TRealPeer> nginx;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TOptionDlg> dialog;
+
+    TSetup()
+    {
+        std::filesystem::create_directories(root.File("rfc"));
+        WriteTextFile(root.File("rfc/rfc1.txt"), MakeDocument(420 * 1000));
+        WriteTextFile(root.File("rfc/rfc2.txt"), MakeDocument(10 * 1000 * 1000));
+        nginx = testsupport::TRealPeer::Nginx(root.Path());
+        TFormServices services = TFormServices::Desktop();
+        services.MessageBoxes = std::make_shared<TFailingBoxes>();
+        services.IniPath = root.File("Scrivlet.ini");
+        services.EndEventLoop = [] {};
+        form = std::make_unique<TForm1>(services);
+        dialog = std::make_unique<TOptionDlg>(services.IniPath, form.get());
+        form->SetOptionDlg(dialog.get());
+        form->show();
+        QApplication::processEvents();
+        dialog->UrlBase->setText(
+            QString::fromStdString("http://127.0.0.1:" + std::to_string(nginx->Port()) + "/rfc/rfc%s.txt"));
+    }
+};
+
+TSetup& Setup()
+{
+    static TSetup* setup = new TSetup;
+    return *setup;
+}
+
+void FetchCommand(benchmark::State& state)
+{
+    TSetup& setup = Setup();
+    const QString number = QString::number(state.range(0));
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        // A number the history does not know yet, so every run fetches.
+        state.PauseTiming();
+        setup.form->RFCNumber->setEditText(number + " #" + QString::number(bytes++));
+        state.ResumeTiming();
+        setup.form->mOpenFromWeb->trigger();
+        setup.form->Memo1->repaint();
+    }
+    state.counters["lines"] = setup.form->Memo1->LineCount();
+    state.SetLabel(setup.form->StatusText().section(':', -1).toStdString());
+}
+
+}  // namespace
+
+// 1: 420 KB, 2: 10 MB.
+BENCHMARK(FetchCommand)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

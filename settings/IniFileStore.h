@@ -1,0 +1,41 @@
+// The settings file's bytes on disk: bounded reading, the text encodings a
+// settings file may come in, and all-or-nothing replacement. Used by TIniFile
+// only.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ini_store {
+
+// A settings file larger than this is not a settings file.
+constexpr std::size_t kMaxFileBytes = 64u << 20;
+
+// Reads the settings file whole. A missing file reads as empty; false when it
+// exists but cannot be used: unreadable, not a regular file (a FIFO is never
+// waited on), or larger than kMaxFileBytes.
+bool ReadSettingsFile(const std::string& path, std::string& bytes);
+
+// How the file's bytes carry its text. UTF-16 text (recognised by its
+// byte-order mark) is held as UTF-8 in memory; a lone surrogate becomes its
+// three-byte form, so decoding and encoding give back the very same bytes
+// (only a file holding the reserved code points of TIniFile may differ).
+struct TEncoding {
+    enum Form { kUtf8, kUtf8Bom, kUtf16LE, kUtf16BE } form = kUtf8;
+    std::string oddByte;  // a UTF-16 file's last byte when its length is odd
+};
+std::string Decode(std::string_view bytes, TEncoding& encoding);
+// A byte of text that is no valid UTF-8 cannot be written as UTF-16 as such;
+// it becomes the reserved code point that stands for it (TIniFile), which
+// reads back as the byte.
+std::string Encode(std::string_view text, const TEncoding& encoding);
+
+// Replaces path (the file a symbolic link names, when it is one) by a file
+// holding content: written to a temporary file beside it, synced, renamed
+// over it. Temporary files of earlier saves of the same file that died
+// midway are removed first. False when the platform refuses; the old file
+// then stays.
+bool ReplaceFile(const std::string& path, const std::string& content);
+
+}  // namespace ini_store

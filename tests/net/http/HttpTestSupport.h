@@ -1,0 +1,99 @@
+#pragma once
+
+// What the HTTP client tests share: golden exchanges played by the scripted server, and one line that
+// describes how a call ended, so a table row can state the expected outcome as text.
+
+#include <string>
+#include <vector>
+
+#include "net/http/IdHTTP.h"
+#include "tests/support/GoldenExchange.h"
+
+namespace httptest {
+
+using testsupport::TConnectionScript;
+using testsupport::TGoldenExchange;
+using testsupport::TScriptedServer;
+
+// The content of a memory stream.
+inline std::string Text(TMemoryStream& stream) {
+    return std::string(stream.Memory(), static_cast<size_t>(stream.Size()));
+}
+
+inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// A golden exchange for the scripted server. Each request is read as an HTTP request (its bytes hold the
+// server's port, which is known only once the server listens: "$PORT" in the file); "! close" and
+// "! reset" end a connection, and whatever follows belongs to the next one.
+struct TGoldenRun {
+    std::vector<TConnectionScript> scripts;
+    std::vector<std::string> requests;  // per connection, "$PORT" still in place
+
+    static TGoldenRun Load(const std::string& file, size_t pieceSize = 0, int pauseMs = 0) {
+        using TKind = TGoldenExchange::TStep::TKind;
+        TGoldenRun run;
+        bool open = false;
+        const TGoldenExchange exchange = TGoldenExchange::Load("http/" + file);
+        for (const auto& step : exchange.Steps()) {
+            if (!open) {
+                run.scripts.emplace_back();
+                run.requests.emplace_back();
+                open = true;
+            }
+            TConnectionScript& script = run.scripts.back();
+            switch (step.kind) {
+                case TKind::Client:
+                    script.ReadHttpRequest();
+                    run.requests.back() += step.bytes;
+                    break;
+                case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
+                case TKind::Pause: script.Pause(step.pauseMs); break;
+                case TKind::Shutdown: script.ShutdownWrite(); break;
+                case TKind::Close: script.Close(); open = false; break;
+                case TKind::Reset: script.Reset(); open = false; break;
+                case TKind::ReadToEnd: script.ReadToEnd(); break;
+            }
+        }
+        return run;
+    }
+
+    std::string Request(size_t connection, int port) const {
+        std::string request = requests.at(connection);
+        ReplaceAll(request, "$PORT", std::to_string(port));
+        return request;
+    }
+};
+
+// "ok", or the exception as class-like tag and message: "HTTP 404: <status line> | <error body>",
+// "closed", "bad: <message>", "socket <code>", "EIdException: <message>".
+inline std::string Describe(const std::exception& failure) {
+    if (auto* e = dynamic_cast<const EIdHTTPProtocolException*>(&failure)) {
+        return "HTTP " + std::to_string(e->ReplyErrorCode()) + ": " + e->Message() + " | " + e->ErrorBody();
+    }
+    if (dynamic_cast<const EIdConnClosedGracefully*>(&failure)) return "closed";
+    if (dynamic_cast<const EIdHTTPBadResponse*>(&failure)) return "bad: " + std::string(failure.what());
+    if (auto* e = dynamic_cast<const EIdSocketError*>(&failure)) return "socket " + std::to_string(e->ErrorCode());
+    if (dynamic_cast<const EIdReadTimeout*>(&failure)) return "timeout";
+    if (dynamic_cast<const EIdUnknownProtocol*>(&failure)) return "unknown protocol: " + std::string(failure.what());
+    if (dynamic_cast<const EIdIOHandlerPropInvalid*>(&failure)) return "handler: " + std::string(failure.what());
+    if (dynamic_cast<const EIdReadLnMaxLineLengthExceeded*>(&failure)) return "line: " + std::string(failure.what());
+    if (dynamic_cast<const EIdException*>(&failure)) return "EIdException: " + std::string(failure.what());
+    return std::string("other: ") + failure.what();
+}
+
+// Runs call and describes how it ended.
+template <typename TCall>
+std::string Outcome(TCall call) {
+    try {
+        call();
+        return "ok";
+    } catch (const std::exception& e) {
+        return Describe(e);
+    }
+}
+
+}  // namespace httptest

@@ -1,0 +1,73 @@
+#pragma once
+
+// Real servers as test peers: nginx (http and https), tinyproxy (HTTP proxy), dante (SOCKS 4 and 5 without
+// authentication) and microsocks (SOCKS 5 with user name and password).
+//
+// Each peer runs in the foreground as a child of the test, listens on a free 127.0.0.1 port, and keeps its
+// configuration, pid file and logs in a temporary folder of its own. The constructor returns once the peer
+// accepts connections; the destructor stops it by its process id (its process group, so that workers go
+// too) and removes the folder. A program that is missing or does not come up throws std::runtime_error with
+// its log, which fails the test: a real-peer test never skips itself.
+//
+// Privileges: the tests may run as root (CI containers do). nginx and dante would then switch to an
+// unprivileged account and tinyproxy refuses to run without one, so every peer is told to keep the current
+// user, and all its paths point into the temporary folder.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace testsupport {
+
+class TRealPeer {
+public:
+    // Plain http serving documentRoot. serverConfig is pasted into the server block (location blocks,
+    // return rules, ...).
+    static std::unique_ptr<TRealPeer> Nginx(const std::string& documentRoot, const std::string& serverConfig = "");
+    // https with the given PEM certificate and key files.
+    static std::unique_ptr<TRealPeer> NginxTls(const std::string& documentRoot, const std::string& certFile,
+                                               const std::string& keyFile, const std::string& serverConfig = "");
+    // An HTTP proxy that allows CONNECT to any port; with a user name it demands Basic proxy authentication.
+    static std::unique_ptr<TRealPeer> Tinyproxy(const std::string& user = "", const std::string& password = "");
+    // SOCKS 4 and 5 without authentication, forwarding only to 127.0.0.1.
+    static std::unique_ptr<TRealPeer> Dante();
+    // SOCKS 5 demanding the given user name and password.
+    static std::unique_ptr<TRealPeer> Microsocks(const std::string& user, const std::string& password);
+
+    ~TRealPeer();
+    TRealPeer(const TRealPeer&) = delete;
+    TRealPeer& operator=(const TRealPeer&) = delete;
+
+    int Port() const { return port_; }
+    const std::string& Folder() const { return folder_.Path(); }
+    // Everything the peer wrote to its logs so far (for failure messages).
+    std::string Logs() const;
+
+private:
+    // Writes the peer's configuration into folder for port and returns its command line.
+    using TConfigure = std::function<std::vector<std::string>(const std::string& folder, int port)>;
+
+    explicit TRealPeer(std::string name) : name_(std::move(name)) {}
+    static std::unique_ptr<TRealPeer> Start(const std::string& name, const TConfigure& configure);
+    bool Launch(const std::vector<std::string>& command);
+    bool WaitAccepting();
+    void Stop();
+
+    std::string name_;
+    TTempDir folder_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// A port on 127.0.0.1 that was free a moment ago.
+int FreeLoopbackPort();
+
+// Writes a fresh self-signed certificate for "localhost" and its key (PEM) with the openssl tool.
+void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile);
+
+}  // namespace testsupport
