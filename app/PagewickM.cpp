@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
 #include "net/http/IdHTTP.h"
+#include "net/tls/IdSSLIOHandlerSocket.h"
 #include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +29,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -91,6 +94,17 @@ int PointSizeOf(const QFont& font)
 QPoint CentredPosition(QSize screen, QSize window)
 {
     return QPoint((screen.width() - window.width()) / 2, (screen.height() - window.height()) / 2);
+}
+
+QRect PlaceOnScreen(QSize stored, QSize minimum, QSize screen, QRect available)
+{
+    const QRect area = available.isEmpty() ? QRect(0, 0, 640, 512) : available;
+    const QSize size(std::max(minimum.width(), std::min(stored.width(), area.width())),
+                     std::max(minimum.height(), std::min(stored.height(), area.height())));
+    QPoint pos = CentredPosition(screen, size);
+    pos.setX(std::max(area.left(), std::min(pos.x(), area.left() + area.width() - size.width())));
+    pos.setY(std::max(area.top(), std::min(pos.y(), area.top() + area.height() - size.height())));
+    return QRect(pos, size);
 }
 
 QFont UiFont(int pixelSize)
@@ -277,10 +291,12 @@ void TForm1::LoadState()
     RFCNumber->setEditText(QString::fromStdString(loaded.FirstEntry));
     if (loaded.Damaged) ShowMessage(kDamagedHistory);
 
-    resize(ini.ReadInteger("window", "width", 640), height());
-    resize(width(), ini.ReadInteger("window", "height", 512));
-    // The size the window actually took, after its minimum applied.
-    move(CentredPosition(services_.Screen->Size(), size()));
+    // Capped before it is applied: a window far larger than the screen
+    // cannot be drawn (offscreen its backing store asks for terabytes).
+    const QSize stored(ini.ReadInteger("window", "width", 640), ini.ReadInteger("window", "height", 512));
+    const QRect place = PlaceOnScreen(stored, minimumSize(), services_.Screen->Size(), services_.Screen->Available());
+    resize(place.size());
+    move(place.topLeft());
 }
 
 void TForm1::SaveState()
@@ -348,7 +364,14 @@ void TForm1::mHttpConfClick()
 
 void TForm1::mFontConfClick()
 {
-    std::optional<QFont> chosen = services_.Dialogs->ChooseFont(this, FontDlg.Font);
+    // The dialog starts on the family the pane really shows: a stored family
+    // that is not installed is drawn in a stand-in, and the dialog would
+    // otherwise fall back to its own default, which OK would then apply.
+    const QFontInfo inUse(FontDlg.Font);
+    QFont shown = FontDlg.Font;
+    shown.setFamilies({inUse.family()});
+    if (shown.pointSizeF() <= 0) shown.setPointSizeF(inUse.pointSizeF());
+    std::optional<QFont> chosen = services_.Dialogs->ChooseFont(this, shown);
     if (!chosen) return;
     FontDlg.Font = *chosen;
     Memo1->setFont(FontDlg.Font);
@@ -362,7 +385,10 @@ void TForm1::RFCnumberKeyPress(QChar key)
 
 void TForm1::CreateHttpClient()
 {
+    IdSSLIOHandlerSocket1 = std::make_unique<TIdSSLIOHandlerSocket>();
     IdHTTP1 = std::make_unique<TIdHTTP>();
+    // The document publisher serves https only; the handler passes http bytes through untouched.
+    IdHTTP1->SetIOHandler(IdSSLIOHandlerSocket1.get());
     TIdHTTPRequest& request = IdHTTP1->Request();
     request.SetAccept("text/html, */*");
     request.SetContentType("text/html");

@@ -19,6 +19,7 @@
 
 class QAction;
 class TIdHTTP;
+class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
@@ -82,6 +83,9 @@ public:
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
     std::unique_ptr<TversionInfo> version;
+    // The TLS transport of the client, for https documents (and plain bytes for http);
+    // declared first so it outlives the client that references it.
+    std::unique_ptr<TIdSSLIOHandlerSocket> IdSSLIOHandlerSocket1;
     // The HTTP client of every fetch; lives as long as the window.
     std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
@@ -149,6 +153,14 @@ private:
 // size; the division truncates toward zero, so a window wider than the
 // screen overhangs both edges alike (1024 and 1100 give -38).
 QPoint CentredPosition(QSize screen, QSize window);
+
+// Where the window goes at start: the stored size, at least the minimum and
+// at most the available area (the minimum wins where the area is smaller),
+// centred on the screen, then moved into the available area. An empty area
+// (no screen) counts as the designed 640 by 512 at the origin. Example:
+// stored 16777215 x 512 on a 1024 x 768 screen whose available area is
+// (0, 24) 1024 x 720 gives 1024 x 512 at (0, 128).
+QRect PlaceOnScreen(QSize stored, QSize minimum, QSize screen, QRect available);
 
 // The fonts the window definition names are Windows fonts; these stand in
 // for them where missing while keeping the names the program stores.

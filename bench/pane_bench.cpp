@@ -1,6 +1,6 @@
 // Opening a document into the text pane and reading every displayed line,
 // at the pane size of the default 640 by 512 window, for a 500 KB and a
-// 10 MB file. The documents are generated: RFC-shaped lines of up to 72
+// 10 MB file, and opening a file that is one line without blanks. The documents are generated: RFC-shaped lines of up to 72
 // characters with a form feed every 58 lines, and every 40th line too long
 // for the pane so the wrapping path is measured as well.
 #include "app/PaneText.h"
@@ -56,19 +56,33 @@ TTextPane& Pane()
     return *pane;
 }
 
-// Reading the file, turning its bytes into the pane's text, and one paint.
-void OpenAndShow(benchmark::State& state)
+// Reading the file, turning its bytes into the pane's text, one paint, and
+// counting the displayed lines.
+void Open(benchmark::State& state, const std::string& document)
 {
-    const std::string path = WriteTemp(MakeDocument(size_t(state.range(0))));
+    const std::string path = WriteTemp(document);
     TTextPane& pane = Pane();
     for (auto _ : state) {
         std::string bytes;
         if (!ReadRegularFile(path, bytes, std::size_t(state.range(0)))) state.SkipWithError("unreadable");
         pane.LoadText(FileTextToPaneText(bytes));
         pane.repaint();
+        benchmark::DoNotOptimize(pane.LineCount());
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
     unlink(path.c_str());
+}
+
+void OpenAndShow(benchmark::State& state)
+{
+    Open(state, MakeDocument(size_t(state.range(0))));
+}
+
+// One line without a blank, as a hostile or binary file may have: the
+// toolkit alone would wrap it in time growing with the square of its length.
+void OpenSingleLine(benchmark::State& state)
+{
+    Open(state, std::string(size_t(state.range(0)), 'x'));
 }
 
 // Counting and reading every displayed line of a freshly loaded text, as
@@ -96,6 +110,7 @@ void ReadAllLines(benchmark::State& state)
 } // namespace
 
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(OpenSingleLine)->Arg(1000 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

@@ -15,6 +15,41 @@ namespace {
 
 QString Title() { return QApplication::applicationName(); }
 
+// The open dialog adds the default extension only to a typed name that names
+// no file, so an existing file opens whatever its name and "rfc2223" still
+// finds "rfc2223.txt". The toolkit's own default suffix would be added to
+// every name without a dot and hide such files.
+class TOpenFileDialog : public QFileDialog {
+public:
+    TOpenFileDialog(QWidget* parent, const QString& defaultExt) : QFileDialog(parent), defaultExt_(defaultExt)
+    {
+        // accept() below decides what opens, so this must be the toolkit's
+        // own dialog, and any name may be typed.
+        setOption(QFileDialog::DontUseNativeDialog);
+        setFileMode(QFileDialog::AnyFile);
+        setAcceptMode(QFileDialog::AcceptOpen);
+        if (!defaultExt_.isEmpty() && !defaultExt_.startsWith('.')) defaultExt_.prepend('.');
+    }
+
+    void accept() override
+    {
+        const QStringList typed = selectedFiles();
+        if (typed.size() != 1) return;
+        const QFileInfo file(typed.first());
+        // A folder is entered by the base class.
+        if (file.exists()) return QFileDialog::accept();
+        const QString withExt = file.filePath() + defaultExt_;
+        if (!defaultExt_.isEmpty() && file.suffix().isEmpty() && QFileInfo::exists(withExt)) {
+            selectFile(withExt);
+            return QFileDialog::accept();
+        }
+        // Nothing of that name: the dialog stays open.
+    }
+
+private:
+    QString defaultExt_;
+};
+
 } // namespace
 
 QString FilterToQt(const QString& filter)
@@ -22,9 +57,10 @@ QString FilterToQt(const QString& filter)
     QStringList parts = filter.split('|');
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(';', ' ');
-        out << parts[i] + " (" + patterns + ")";
+        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
+        for (QString& pattern : patterns)
+            if (pattern == QStringLiteral("*.*")) pattern = QStringLiteral("*");
+        out << parts[i] + " (" + patterns.join(' ') + ")";
     }
     return out.join(";;");
 }
@@ -57,12 +93,8 @@ bool TQtMessageBoxes::AskYesNo(QWidget* parent, const QString& text, const QStri
 
 std::optional<QString> TQtCommonDialogs::OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt)
 {
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    TOpenFileDialog dialog(parent, defaultExt);
     dialog.setNameFilter(FilterToQt(filter));
-    QString suffix = defaultExt.startsWith('.') ? defaultExt.mid(1) : defaultExt;
-    dialog.setDefaultSuffix(suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
@@ -88,4 +120,10 @@ QSize TQtScreen::Size()
 {
     QScreen* screen = QGuiApplication::primaryScreen();
     return screen ? screen->size() : QSize(0, 0);
+}
+
+QRect TQtScreen::Available()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QFont>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <optional>
@@ -40,6 +41,8 @@ class TScreen {
 public:
     virtual ~TScreen() = default;
     virtual QSize Size() = 0; // the primary screen in pixels
+    // The part of the primary screen that windows may take (without panels).
+    virtual QRect Available() = 0;
 };
 
 class TQtMessageBoxes : public TMessageBoxes {
@@ -59,9 +62,11 @@ public:
 class TQtScreen : public TScreen {
 public:
     QSize Size() override;
+    QRect Available() override;
 };
 
-// "テキストファイル|*.txt|すべてのファイル|*.*" -> "テキストファイル (*.txt);;すべてのファイル (*.*)"
+// "テキストファイル|*.txt|すべてのファイル|*.*" -> "テキストファイル (*.txt);;すべてのファイル (*)":
+// "*.*" means every file, and here only "*" does.
 QString FilterToQt(const QString& filter);
 
 // The general error report's text: a period is appended when the message's

@@ -18,7 +18,9 @@
 namespace {
 
 const char* const kSection = "conf";
-const char* const kDefaultUrlFormat = "http://www.rfc-editor.org/rfc/rfc%s.txt";
+// The publisher answers every http request with a redirect to https, which a
+// fetch does not follow; settings files keep whatever format they hold.
+const char* const kDefaultUrlFormat = "https://www.rfc-editor.org/rfc/rfc%s.txt";
 constexpr int kDefaultHistCount = 20;
 constexpr int kDefaultProxyPort = 8080;
 

@@ -22,6 +22,9 @@ class TIniFile;
 // settings file is read into the controls when the dialog is created and
 // written back by SaveConf when the program exits. The dialog owns its
 // controls; the settings file is only borrowed for the duration of a call.
+// Option strings pass between file and fields through SettingText, so bytes
+// that are no UTF-8 come back unchanged. The designed pixel geometry grows
+// with the dialog font (PlaceControls), so every caption reads whole.
 // GUI thread only.
 //
 // The caller shows it as: KeepValues(); if (exec() != QDialog::Accepted)

@@ -222,7 +222,12 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
         SetPassThrough(true);
         return tls ? ckTLSTunnel : ckProxy;
     }
-    const int32_t port = StrToInt(currentUri_.Port);
+    // A port that is not a number (a server's Location can hold anything) fails as a URL error of the
+    // network tree, with the conversion's own text.
+    int32_t port = 0;
+    if (!TryStrToInt(currentUri_.Port, port)) {
+        throw EIdURIException(Format("'%s' は整数ではありません", currentUri_.Port));
+    }
     if (!SameText(Host(), currentUri_.Host) || Port() != port) {
         if (IsConnected()) CloseConnection();
         SetHost(currentUri_.Host);

@@ -5,6 +5,8 @@
 
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
+#include "net/tls/IdSSLIOHandlerSocket.h"
+#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/RealPeers.h"
 
@@ -189,6 +191,20 @@ TEST_F(FetchCommandTest, ProxyGetsTheAbsoluteUrl)
     const std::string request = proxy.Received(0);
     EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://docs.example:8080/rfc/rfc42.txt HTTP/1.1");
     EXPECT_EQ(Status(), "http://docs.example:8080/rfc/rfc42.txt: contains... 4 chars/2 lines");
+}
+
+TEST_F(FetchCommandTest, HttpsDocumentFromAServerTheHandlerTrusts)
+{
+    tls_test::TTestCertificates certificates;
+    auto server = testsupport::TRealPeer::NginxTls(root_->Path(), certificates.Cert("good"), certificates.Key("good"));
+    Start();
+    form_->IdSSLIOHandlerSocket1->SetCAFile(certificates.CAFile());
+    const std::string base = "https://127.0.0.1:" + std::to_string(server->Port());
+    SetFormat(base + "/rfc/rfc%s.txt");
+    Fetch("2223");
+    EXPECT_EQ(LastBox(), "");
+    EXPECT_EQ(Status(), base + "/rfc/rfc2223.txt: contains... 84 chars/6 lines");
+    EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
 }
 
 TEST_F(FetchCommandTest, SilentServerTimesOutAndTheWindowComesBack)

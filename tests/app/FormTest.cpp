@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -90,19 +92,53 @@ TEST(CentredPosition, TruncatesTowardZero)
     EXPECT_EQ(CentredPosition(QSize(1024, 768), QSize(1099, 1000)), QPoint(-37, -116));
 }
 
-TEST_F(FormTest, StoredSizesKeepTheMinimumAndTheCentringUsesTheSizeTaken)
+TEST(PlaceOnScreen, CapsToTheAvailableAreaAndKeepsTheMinimum)
+{
+    const QSize minimum(450, 250), screen(1024, 768);
+    const QRect panelAbove(0, 24, 1024, 720);
+    struct Case {
+        QSize stored;
+        QRect available, expected;
+    } cases[] = {
+        {{640, 512}, panelAbove, {192, 128, 640, 512}},
+        {{300, 200}, panelAbove, {287, 259, 450, 250}},
+        {{16777215, 512}, panelAbove, {0, 128, 1024, 512}},
+        {{640, 2147483647}, panelAbove, {192, 24, 640, 720}},
+        {{1000000, 20000}, panelAbove, {0, 24, 1024, 720}},
+        {{-5, -2147483647 - 1}, panelAbove, {287, 259, 450, 250}},
+        // Centred, it would overhang the panel at the bottom.
+        {{1024, 730}, {0, 0, 1024, 700}, {0, 0, 1024, 700}},
+        // A panel along the left edge, wider than the centring leaves.
+        {{800, 600}, {300, 0, 724, 768}, {300, 84, 724, 600}},
+        // Smaller than the minimum: the minimum, at the area's corner.
+        {{640, 512}, {10, 20, 400, 200}, {10, 20, 450, 250}},
+        {{640, 512}, QRect(), {0, 0, 640, 512}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stored.width()) + " x " + std::to_string(c.stored.height()));
+        EXPECT_EQ(PlaceOnScreen(c.stored, minimum, screen, c.available), c.expected);
+    }
+}
+
+TEST_F(FormTest, StoredSizesKeepTheMinimumAndStayOnTheScreen)
 {
     struct Case {
         int width, height;
-    } cases[] = {{300, 200}, {700, 400}, {451, 251}};
+        QRect expected; // on the 1024 x 768 screen, 740 high without its panel
+    } cases[] = {
+        {300, 200, {287, 259, 450, 250}},
+        {700, 400, {162, 184, 700, 400}},
+        {451, 251, {286, 258, 451, 251}},
+        // These crashed the window at every start.
+        {16777215, 512, {0, 128, 1024, 512}},
+        {640, 2147483647, {192, 0, 640, 740}},
+        {1000000, 20000, {0, 0, 1024, 740}},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.width);
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         WriteIni("[window]\nwidth=" + std::to_string(c.width) + "\nheight=" + std::to_string(c.height) + "\n");
         TForm1& form = Start();
-        const int w = std::max(c.width, 450), h = std::max(c.height, 250);
-        EXPECT_EQ(form.width(), w);
-        EXPECT_EQ(form.height(), h);
-        EXPECT_EQ(form.pos(), QPoint((1024 - w) / 2, (768 - h) / 2));
+        EXPECT_EQ(QRect(form.pos(), form.size()), c.expected);
         Stop();
     }
 }
@@ -131,7 +167,7 @@ TEST_F(FormTest, ClosingSavesEverySectionOnce)
     EXPECT_TRUE(form.close());
     std::string text = ReadIni();
     for (const char* expected : {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0",
-                                 "ProxyPort=8080", "URLbase=http://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
+                                 "ProxyPort=8080", "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
                                  "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
         SCOPED_TRACE(expected);
         EXPECT_NE(text.find(expected), std::string::npos);
@@ -191,7 +227,9 @@ TEST_F(FormTest, FontDialogCancelChangesNothingAndConfirmIsStored)
     QFont before = form.Memo1->font();
     form.mFontConf->trigger();
     EXPECT_EQ(dialogs_->FontCalls, 1);
-    EXPECT_EQ(dialogs_->FontOffered.family(), QStringLiteral("Courier New"));
+    // Offered as the pane shows it: the stand-in for the missing stored family.
+    EXPECT_EQ(dialogs_->FontOffered.family(), QFontInfo(before).family());
+    EXPECT_EQ(dialogs_->FontOffered.pointSize(), 10);
     EXPECT_EQ(form.Memo1->font(), before);
 
     QFont chosen("DejaVu Sans Mono", 16);
@@ -205,6 +243,27 @@ TEST_F(FormTest, FontDialogCancelChangesNothingAndConfirmIsStored)
     EXPECT_NE(ReadIni().find("size=16"), std::string::npos);
 }
 
+// The real dialog: it fell back to its default family when offered the stored
+// "Courier New", which is not installed, so OK alone changed the pane.
+TEST_F(FormTest, FontDialogOkWithoutAChangeKeepsThePaneAsItIs)
+{
+    realDialogs_ = std::make_shared<TQtCommonDialogs>();
+    TForm1& form = Start();
+    const QFontInfo before(form.Memo1->font());
+    QString offered;
+    QTimer::singleShot(0, [&offered] {
+        auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        offered = dialog->currentFont().family();
+        dialog->accept();
+    });
+    form.mFontConf->trigger();
+    EXPECT_EQ(offered, before.family());
+    const QFontInfo after(form.Memo1->font());
+    EXPECT_EQ(after.family(), before.family());
+    EXPECT_EQ(after.pointSize(), 10);
+}
+
 TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
 {
     TForm1& form = Start();
@@ -216,7 +275,7 @@ TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
         QTest::keyClick(dialog_.get(), Qt::Key_Escape);
     });
     form.mHttpConf->trigger();
-    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("http://www.rfc-editor.org/rfc/rfc%s.txt"));
+    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("https://www.rfc-editor.org/rfc/rfc%s.txt"));
     EXPECT_EQ(dialog_->HistCount->text(), QStringLiteral("7"));
     EXPECT_FALSE(dialog_->UseProxy->isChecked());
     EXPECT_FALSE(dialog_->ServerName->isEnabled());

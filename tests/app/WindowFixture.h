@@ -72,7 +72,9 @@ public:
 class TFakeScreen : public TScreen {
 public:
     QSize Size() override { return ScreenSize; }
+    QRect Available() override { return AvailableArea; }
     QSize ScreenSize{1024, 768};
+    QRect AvailableArea{0, 0, 1024, 740}; // a panel along the bottom
 };
 
 // One main window with its options dialog, as the program start makes them,
@@ -91,7 +93,7 @@ protected:
     {
         TFormServices services;
         services.MessageBoxes = boxes_;
-        services.Dialogs = dialogs_;
+        services.Dialogs = realDialogs_ ? realDialogs_ : dialogs_;
         services.Screen = screen_;
         services.IniPath = ini_;
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
@@ -123,6 +125,8 @@ protected:
     std::string ini_ = dir_.File("Scrivlet.ini");
     std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
     std::shared_ptr<TFakeDialogs> dialogs_ = std::make_shared<TFakeDialogs>();
+    // When set, the window uses these instead of the scripted ones.
+    std::shared_ptr<TCommonDialogs> realDialogs_;
     std::shared_ptr<TFakeScreen> screen_ = std::make_shared<TFakeScreen>();
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TOptionDlg> dialog_;

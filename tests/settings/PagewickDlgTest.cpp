@@ -20,7 +20,7 @@
 
 namespace {
 
-const QString kDefaultUrl = QStringLiteral("http://www.rfc-editor.org/rfc/rfc%s.txt");
+const QString kDefaultUrl = QStringLiteral("https://www.rfc-editor.org/rfc/rfc%s.txt");
 
 class OptionDlgTest : public ::testing::Test {
 protected:

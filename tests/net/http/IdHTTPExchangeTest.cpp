@@ -190,6 +190,7 @@ TEST(TIdHTTP, RefusesBeforeConnecting) {
         {"https direct", "https://127.0.0.1:" + closed + "/", false, hmGet, pv1_1, "handler: IOHandler value is not valid"},
         {"https via proxy", "https://example.test/", true, hmGet, pv1_1, "handler: IOHandler value is not valid"},
         {"other protocol", "ftp://127.0.0.1/", false, hmGet, pv1_1, "unknown protocol: "},
+        {"port not a number", "http://127.0.0.1:8x/", false, hmGet, pv1_1, "EIdException: '8x' は整数ではありません"},
         {"OPTIONS at 1.0", "http://127.0.0.1:" + closed + "/", false, hmOptions, pv1_0,
          "EIdException: This request method is supported in HTTP 1.1"},
     };
