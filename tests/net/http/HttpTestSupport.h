@@ -56,7 +56,6 @@ struct TGoldenRun {
                 case TKind::Shutdown: script.ShutdownWrite(); break;
                 case TKind::Close: script.Close(); open = false; break;
                 case TKind::Reset: script.Reset(); open = false; break;
-                case TKind::ReadToEnd: script.ReadToEnd(); break;
             }
         }
         return run;
