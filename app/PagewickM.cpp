@@ -192,6 +192,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     FormCreate();
     // Watched only now that every control exists.
     client->installEventFilter(this);
+    RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
     FormResize();
 }
@@ -315,7 +316,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == centralWidget() && e->type() == QEvent::Resize) {
         FormResize();
-    } else if (watched == RFCNumber->lineEdit() && e->type() == QEvent::KeyPress) {
+    } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::KeyPress) {
+        // The focus sits on the box itself, which hands keys to its edit field
+        // directly, past the field's filters: so both are watched. A key reaches
+        // only one of them.
         auto* key = static_cast<QKeyEvent*>(e);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
             Guarded([this] { RFCnumberKeyPress(QChar(13)); });

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <filesystem>
 
 namespace {
@@ -130,6 +131,17 @@ TEST_F(FetchCommandTest, UnresolvableHostGivesTheServerMessage)
     EXPECT_EQ(Status(), "accessing... http://no-such-host.invalid/rfc1.txt");
     EXPECT_FALSE(form_->PrintBtn->isEnabled());
     ExpectRestored();
+}
+
+// The number box has the focus, not its edit field: Enter there must fetch.
+TEST_F(FetchCommandTest, EnterInTheNumberBoxFetches)
+{
+    Start();
+    SetFormat(Base() + "/rfc/rfc%s.txt");
+    form_->RFCNumber->setEditText("2223");
+    QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
+    EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
+    EXPECT_EQ(form_->History().Count(), 1);
 }
 
 TEST_F(FetchCommandTest, HistoryEntryKeepsItsUrlAfterTheFormatChanged)
