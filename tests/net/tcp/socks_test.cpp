@@ -20,7 +20,7 @@ using testsupport::TGoldenExchange;
 using TScriptedServer = testsupport::TCheckedServer;
 
 struct TSocksRow {
-    const char* name;
+    std::string name;
     std::string exchange;  // a file under tests/data/socks, or the exchange itself
     TSocksVersion version;
     std::string host;
