@@ -245,18 +245,7 @@ int32_t TIdSSLIOHandlerSocket::ReceiveSome(void* buffer, int32_t length)
         return 0;
     }
     const int result = CallLibrary([&] { return SSL_read(session_, buffer, length); });
-    if (result > 0) {
-        return result;
-    }
-    switch (SSL_get_error(session_, result)) {
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
-    case SSL_ERROR_SYSCALL:
-        // The socket's error code is still the stack's last one, where the connection looks for it.
-        return socketError_ != 0 ? -1 : 0;
-    default:
-        RaiseFailure(result, nullptr);
-    }
+    return result > 0 ? result : TransferEnded(result);
 }
 
 int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
@@ -274,13 +263,16 @@ int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
         return 0;
     }
     const int result = CallLibrary([&] { return SSL_write(session_, buffer, length); });
-    if (result > 0) {
-        return result;
-    }
+    return result > 0 ? result : TransferEnded(result);
+}
+
+int32_t TIdSSLIOHandlerSocket::TransferEnded(int result)
+{
     switch (SSL_get_error(session_, result)) {
     case SSL_ERROR_ZERO_RETURN:
         return 0;
     case SSL_ERROR_SYSCALL:
+        // The socket's error code is still the stack's last one, where the connection looks for it.
         return socketError_ != 0 ? -1 : 0;
     default:
         RaiseFailure(result, nullptr);

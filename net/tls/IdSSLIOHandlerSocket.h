@@ -97,6 +97,8 @@ private:
     int CallLibrary(TCall call);
     // Raises EIdSSLProtocolReplyError for a failed call and remembers it for every later call.
     [[noreturn]] void RaiseFailure(int result, const char* stage);
+    // What a read or write that moved no bytes reports: 0 for the peer's close, -1 for a socket error.
+    int32_t TransferEnded(int result);
     std::string FailureReason(int result, const char* stage);
 
     bool passThrough_ = false;
