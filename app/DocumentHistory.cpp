@@ -52,13 +52,10 @@ void TDocumentHistory::Save(TIniFile& ini) const
         ini.WriteString(kSection, Format("U%2.2d", int(k) + 1), urls_[kept[k]]);
 }
 
-int TDocumentHistory::LookUp(const std::string& text) const
-{
-    return entries_.IndexOf(text);
-}
+int TDocumentHistory::LookUp(const std::string& text) const { return entries_.IndexOf(text); }
 
-std::string TDocumentHistory::AddFetched(const std::string& typed, const std::string& title,
-                                         const std::string& url, const std::function<int()>& histCount)
+std::string TDocumentHistory::AddFetched(const std::string& typed, const std::string& title, const std::string& url,
+                                         const std::function<int()>& histCount)
 {
     std::string entry = typed + " : " + title;
     entries_.Insert(0, entry);

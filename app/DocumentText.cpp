@@ -17,10 +17,7 @@ bool ReadDocumentFile(const std::string& path, std::string& bytes)
     return ReadRegularFile(path, bytes, kMaxDocumentBytes);
 }
 
-std::string LocalFilePath(const std::string& url)
-{
-    return url.size() > 8 ? url.substr(8) : std::string();
-}
+std::string LocalFilePath(const std::string& url) { return url.size() > 8 ? url.substr(8) : std::string(); }
 
 std::vector<std::string> FileLines(std::string_view bytes)
 {

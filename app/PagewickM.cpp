@@ -5,11 +5,11 @@
 #include "app/DocumentUrl.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
+#include "net/http/IdHTTP.h"
+#include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
-#include "net/http/IdHTTP.h"
-#include "net/tls/IdSSLIOHandlerSocket.h"
 #include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
@@ -17,8 +17,8 @@
 #include "version/verInfo.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontInfo>
@@ -204,20 +204,21 @@ void TForm1::BuildMenu()
     auto add = [this](QMenu* menu, const QString& caption, const QKeySequence& keys, void (TForm1::*handler)()) {
         QAction* action = menu->addAction(caption);
         action->setShortcut(keys);
-        connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
         return action;
     };
     N1 = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     mOpen = add(N1, QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::mOpenClick);
-    mOpenFromWeb = add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M),
-                       &TForm1::mOpenFromWebClick);
+    mOpenFromWeb =
+        add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M), &TForm1::mOpenFromWebClick);
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
     N3 = N1->addSeparator();
     mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
     O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
-    mHttpConf = add(O2, QStringLiteral("httpの設定"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O),
-                    &TForm1::mHttpConfClick);
+    mHttpConf =
+        add(O2, QStringLiteral("httpの設定"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_O), &TForm1::mHttpConfClick);
     mFontConf = add(O2, QStringLiteral("フォントの指定"), QKeySequence(Qt::CTRL | Qt::Key_F), &TForm1::mFontConfClick);
 }
 
@@ -245,20 +246,11 @@ void TForm1::ReportFailure(const std::exception& failure)
     services_.MessageBoxes->ShowError(this, ErrorReportText(text));
 }
 
-void TForm1::ShowMessage(const QString& text)
-{
-    services_.MessageBoxes->ShowMessage(this, text);
-}
+void TForm1::ShowMessage(const QString& text) { services_.MessageBoxes->ShowMessage(this, text); }
 
-QString TForm1::StatusText() const
-{
-    return statusLabel_->text();
-}
+QString TForm1::StatusText() const { return statusLabel_->text(); }
 
-void TForm1::SetStatusText(const QString& text)
-{
-    statusLabel_->setText(text);
-}
+void TForm1::SetStatusText(const QString& text) { statusLabel_->setText(text); }
 
 bool TForm1::event(QEvent* e)
 {
@@ -530,9 +522,11 @@ void TForm1::mPrintClick()
     if (Memo1->LineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->Lines(), [this](const std::string& text, const std::string& caption) {
-        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
-    });
+    PrintPaneLines(*printer_, FontDlg.Font, Memo1->Lines(),
+                   [this](const std::string& text, const std::string& caption) {
+                       return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text),
+                                                               QString::fromStdString(caption));
+                   });
 }
 
 void TForm1::SyncNumberBox()

@@ -10,9 +10,9 @@
 #include "app/DocumentHistory.h"
 
 #include <QFont>
+#include <QMainWindow>
 #include <QPoint>
 #include <QSize>
-#include <QMainWindow>
 #include <functional>
 #include <memory>
 #include <string>

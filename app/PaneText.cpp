@@ -38,7 +38,4 @@ QString DecodeDocumentBytes(std::string_view bytes)
     return out;
 }
 
-QString FileTextToPaneText(std::string_view bytes)
-{
-    return DecodeDocumentBytes(WithLineFeeds(bytes));
-}
+QString FileTextToPaneText(std::string_view bytes) { return DecodeDocumentBytes(WithLineFeeds(bytes)); }

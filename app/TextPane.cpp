@@ -22,10 +22,7 @@ constexpr char16_t kLineSeparatorSymbol = 0x2424;      // SYMBOL FOR NEWLINE
 constexpr char16_t kParagraphSeparatorSymbol = 0x00B6; // PILCROW SIGN
 
 // A blank the toolkit's line breaking treats as a place to wrap.
-bool IsBreakableSpace(QChar c)
-{
-    return c.isSpace() && c.decompositionTag() != QChar::NoBreak;
-}
+bool IsBreakableSpace(QChar c) { return c.isSpace() && c.decompositionTag() != QChar::NoBreak; }
 
 // Per-character advances, cached: their sum estimates a run's width, which
 // is all the layout needs to tell a run far wider than a line.
@@ -71,8 +68,7 @@ public:
     // class (whose own copy is private).
     TPaneLayout(QTextDocument* document, const QWidget* viewport)
         : QPlainTextDocumentLayout(document), viewport_(viewport)
-    {
-    }
+    {}
 
     void EnsureLaidOut(const QTextBlock& block)
     {
@@ -149,8 +145,7 @@ void TPaneLayout::LayOutLongBlock(const QTextBlock& block)
                 if (next < 0) next = text.size();
                 runEnd = pos;
                 runRest = 0;
-                while (runEnd < next && !IsBreakableSpace(text[runEnd]))
-                    runRest += advances.Of(text[runEnd++]);
+                while (runEnd < next && !IsBreakableSpace(text[runEnd])) runRest += advances.Of(text[runEnd++]);
             } else {
                 for (int i = runPos; i < pos; ++i) runRest -= advances.Of(text[i]);
             }

@@ -1,6 +1,3 @@
 #include "app/Pagewick.h"
 
-int main(int argc, char** argv)
-{
-    return RunScrivlet(argc, argv);
-}
+int main(int argc, char** argv) { return RunScrivlet(argc, argv); }

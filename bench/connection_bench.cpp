@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "net/tcp/IdTCPClient.h"
+#include "platform/Classes.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/Loopback.h"
-#include "platform/Classes.h"
 
 extern char** environ;
 
@@ -44,14 +44,15 @@ using testsupport::TScriptedServer;
 constexpr int64_t kBodySize = 100 * 1000 * 1000;
 const std::string kRequest = "GET /body HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-std::string BodyHead() {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBodySize) +
-           "\r\nConnection: close\r\n\r\n";
+std::string BodyHead()
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBodySize) + "\r\nConnection: close\r\n\r\n";
 }
 
 // Loopback throughput swings widely with whether the server and the client share a core, so the server's
 // thread starts on core 0 and every client (this thread, and curl, which inherits it) runs on core 1.
-void PinTo(int cpu) {
+void PinTo(int cpu)
+{
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -59,35 +60,40 @@ void PinTo(int cpu) {
 }
 
 template <class TMake>
-auto StartOnServerCore(TMake make) {
+auto StartOnServerCore(TMake make)
+{
     PinTo(0);
     auto server = make();
     PinTo(1);
     return server;
 }
 
-TScriptedServer& BodyServer() {
+TScriptedServer& BodyServer()
+{
     static std::unique_ptr<TScriptedServer> server = StartOnServerCore([] {
         return std::make_unique<TScriptedServer>(
-            std::vector<TConnectionScript>{TConnectionScript().ReadHttpRequest().Send(BodyHead()).SendRepeated(
-                std::string(1 << 20, 'b'), kBodySize)},
+            std::vector<TConnectionScript>{TConnectionScript()
+                                               .ReadHttpRequest()
+                                               .Send(BodyHead())
+                                               .SendRepeated(std::string(1 << 20, 'b'), kBodySize)},
             true);
     });
     return *server;
 }
 
 // Connects, asks for the body and reads the header block, leaving the body queued or on the wire.
-void StartDownload(TIdTCPClient& client, int port, int64_t recvBufferSize) {
+void StartDownload(TIdTCPClient& client, int port, int64_t recvBufferSize)
+{
     client.SetHost("127.0.0.1");
     client.SetPort(port);
     client.SetRecvBufferSize(static_cast<int32_t>(recvBufferSize));
     client.OpenConnection();
     client.WriteText(kRequest);
-    while (!client.ReadLine().empty()) {
-    }
+    while (!client.ReadLine().empty()) {}
 }
 
-void BM_ReadToStream(benchmark::State& state) {
+void BM_ReadToStream(benchmark::State& state)
+{
     TScriptedServer& server = BodyServer();
     TMemoryStream body;
     for (auto _ : state) {
@@ -103,7 +109,8 @@ void BM_ReadToStream(benchmark::State& state) {
 
 // The same download written to /dev/null, the target curl writes to. A character device cannot be pre-sized,
 // so the body is read until the server closes, which it does right after the last byte.
-void BM_ReadToStreamToDevNull(benchmark::State& state) {
+void BM_ReadToStreamToDevNull(benchmark::State& state)
+{
     TScriptedServer& server = BodyServer();
     TFileStream devNull("/dev/null", fmOpenWrite);
     for (auto _ : state) {
@@ -118,7 +125,8 @@ void BM_ReadToStreamToDevNull(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBodySize);
 }
 
-void BM_PlainRecvLoop(benchmark::State& state) {
+void BM_PlainRecvLoop(benchmark::State& state)
+{
     TScriptedServer& server = BodyServer();
     const std::string head = BodyHead();
     std::vector<char> body(static_cast<size_t>(kBodySize) + head.size());
@@ -139,7 +147,8 @@ void BM_PlainRecvLoop(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBodySize);
 }
 
-void BM_Curl(benchmark::State& state) {
+void BM_Curl(benchmark::State& state)
+{
     TScriptedServer& server = BodyServer();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
     std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
@@ -160,7 +169,8 @@ void BM_Curl(benchmark::State& state) {
 }
 
 // Short lines of 16 bytes with CR LF, the shape of a header block or a listing.
-std::string LineBlock() {
+std::string LineBlock()
+{
     std::string block;
     for (int i = 0; i < 1000; ++i) {
         char line[32];
@@ -170,13 +180,15 @@ std::string LineBlock() {
     return block;
 }
 
-void BM_ReadLineShortLines(benchmark::State& state) {
+void BM_ReadLineShortLines(benchmark::State& state)
+{
     const int64_t lines = state.range(0);
     const std::string block = LineBlock();
     const int64_t bytes = lines / 1000 * static_cast<int64_t>(block.size());
     auto server = StartOnServerCore([&] {
         return std::make_unique<TScriptedServer>(
-            std::vector<TConnectionScript>{TConnectionScript().SendRepeated(block, static_cast<uint64_t>(bytes)).Close()},
+            std::vector<TConnectionScript>{
+                TConnectionScript().SendRepeated(block, static_cast<uint64_t>(bytes)).Close()},
             true);
     });
     for (auto _ : state) {
@@ -201,6 +213,6 @@ BENCHMARK(BM_PlainRecvLoop)->Arg(32768)->Arg(102400)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_Curl)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
 BENCHMARK(BM_ReadLineShortLines)->Arg(250000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

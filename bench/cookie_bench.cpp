@@ -19,10 +19,7 @@ constexpr int kDomains = 100;
 const std::string kTypical =
     "SESSIONID=8f3a9c2e71b04d55a6e2; path=/; domain=.example.com; expires=Wed, 09 Jun 2027 10:18:14 GMT; secure";
 
-std::string DomainHost(int i)
-{
-    return "www.d" + std::to_string(i % kDomains) + ".example";
-}
+std::string DomainHost(int i) { return "www.d" + std::to_string(i % kDomains) + ".example"; }
 
 void BM_CookieHeaderFor(benchmark::State& state)
 {

@@ -97,7 +97,7 @@ void FetchCommand(benchmark::State& state)
     state.SetLabel(setup.form->StatusText().section(':', -1).toStdString());
 }
 
-}  // namespace
+} // namespace
 
 // 1: 420 KB, 2: 10 MB.
 BENCHMARK(FetchCommand)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();

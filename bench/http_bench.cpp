@@ -39,7 +39,8 @@ constexpr int64_t kBigSize = 100 * 1000 * 1000;
 constexpr int64_t kSmallSize = 16 * 1024;
 constexpr int kSmallCalls = 1000;
 
-void PinTo(int cpu) {
+void PinTo(int cpu)
+{
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -50,7 +51,8 @@ struct TPeers {
     TTempDir root;
     std::unique_ptr<testsupport::TRealPeer> nginx;
 
-    TPeers() {
+    TPeers()
+    {
         std::filesystem::create_directories(root.File("chunked"));
         WriteFile(root.File("big.bin"), kBigSize);
         WriteFile(root.File("chunked/big.bin"), kBigSize);
@@ -64,22 +66,28 @@ struct TPeers {
                          "    location /chunked/ { addition_types *; add_after_body /empty.txt; }\n");
         PinTo(1);
     }
-    static void WriteFile(const std::string& path, int64_t size) {
+    static void WriteFile(const std::string& path, int64_t size)
+    {
         std::ofstream out(path, std::ios::binary);
         const std::string block(1 << 20, 'r');
         for (int64_t left = size; left > 0; left -= static_cast<int64_t>(block.size())) {
             out.write(block.data(), std::min<int64_t>(left, static_cast<int64_t>(block.size())));
         }
     }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(nginx->Port()) + path; }
+    std::string Url(const std::string& path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(nginx->Port()) + path;
+    }
 };
 
-TPeers& Peers() {
+TPeers& Peers()
+{
     static TPeers peers;
     return peers;
 }
 
-int64_t StatusKb(const char* field) {
+int64_t StatusKb(const char* field)
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -89,7 +97,8 @@ int64_t StatusKb(const char* field) {
 }
 
 // Runs curl with args, waits for it, and returns the seconds it took.
-double RunCurl(const std::vector<std::string>& args) {
+double RunCurl(const std::vector<std::string>& args)
+{
     std::vector<char*> argv;
     std::vector<std::string> all = {"curl", "-s", "--http1.1"};
     all.insert(all.end(), args.begin(), args.end());
@@ -104,12 +113,13 @@ double RunCurl(const std::vector<std::string>& args) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_GetPeakMemory(benchmark::State& state) {
+void BM_GetPeakMemory(benchmark::State& state)
+{
     const std::string url = Peers().Url("/big.bin");
     double ratio = 0;
     for (auto _ : state) {
         const int64_t before = StatusKb("VmRSS:");
-        std::ofstream("/proc/self/clear_refs") << "5";  // restarts the peak (VmHWM) at the current size
+        std::ofstream("/proc/self/clear_refs") << "5"; // restarts the peak (VmHWM) at the current size
         {
             TIdHTTP http;
             TMemoryStream body;
@@ -121,7 +131,8 @@ void BM_GetPeakMemory(benchmark::State& state) {
     state.counters["peak_per_body"] = ratio;
 }
 
-void BM_PlainRecvLoop(benchmark::State& state) {
+void BM_PlainRecvLoop(benchmark::State& state)
+{
     const std::string request = "GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     std::vector<char> buffer(static_cast<size_t>(kBigSize) + 4096);
     for (auto _ : state) {
@@ -138,7 +149,8 @@ void BM_PlainRecvLoop(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
-void GetBig(benchmark::State& state, const std::string& path) {
+void GetBig(benchmark::State& state, const std::string& path)
+{
     TIdHTTP http;
     TMemoryStream body;
     const std::string url = Peers().Url(path);
@@ -153,13 +165,15 @@ void GetBig(benchmark::State& state, const std::string& path) {
 void BM_GetByLength(benchmark::State& state) { GetBig(state, "/big.bin"); }
 void BM_GetChunked(benchmark::State& state) { GetBig(state, "/chunked/big.bin"); }
 
-void BM_CurlByLength(benchmark::State& state) {
+void BM_CurlByLength(benchmark::State& state)
+{
     const std::string url = Peers().Url("/big.bin");
     for (auto _ : state) state.SetIterationTime(RunCurl({"-o", "/dev/null", url}));
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
-void BM_Get16KBx1000(benchmark::State& state) {
+void BM_Get16KBx1000(benchmark::State& state)
+{
     TIdHTTP http;
     TMemoryStream body;
     const std::string url = Peers().Url("/small.bin");
@@ -172,10 +186,12 @@ void BM_Get16KBx1000(benchmark::State& state) {
     }
 }
 
-void BM_Curl16KBx1000(benchmark::State& state) {
+void BM_Curl16KBx1000(benchmark::State& state)
+{
     TTempDir folder;
     std::string config;
-    for (int i = 0; i < kSmallCalls; ++i) config += "url = \"" + Peers().Url("/small.bin") + "\"\noutput = \"/dev/null\"\n";
+    for (int i = 0; i < kSmallCalls; ++i)
+        config += "url = \"" + Peers().Url("/small.bin") + "\"\noutput = \"/dev/null\"\n";
     WriteTextFile(folder.File("urls.cfg"), config);
     for (auto _ : state) state.SetIterationTime(RunCurl({"-K", folder.File("urls.cfg")}));
 }
@@ -188,6 +204,6 @@ BENCHMARK(BM_CurlByLength)->UseManualTime()->Unit(benchmark::kMillisecond)->MinT
 BENCHMARK(BM_Get16KBx1000)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_Curl16KBx1000)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

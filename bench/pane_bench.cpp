@@ -1,8 +1,8 @@
 // Opening a document into the text pane and reading every displayed line,
 // at the pane size of the default 640 by 512 window, for a 500 KB and a
-// 10 MB file, and opening a file that is one line without blanks. The documents are generated: RFC-shaped lines of up to 72
-// characters with a form feed every 58 lines, and every 40th line too long
-// for the pane so the wrapping path is measured as well.
+// 10 MB file, and opening a file that is one line without blanks. The documents are generated: RFC-shaped lines of up
+// to 72 characters with a form feed every 58 lines, and every 40th line too long for the pane so the wrapping path is
+// measured as well.
 #include "app/DocumentText.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
@@ -79,17 +79,11 @@ void Open(benchmark::State& state, const std::string& document)
     unlink(path.c_str());
 }
 
-void OpenAndShow(benchmark::State& state)
-{
-    Open(state, MakeDocument(size_t(state.range(0))));
-}
+void OpenAndShow(benchmark::State& state) { Open(state, MakeDocument(size_t(state.range(0)))); }
 
 // One line without a blank, as a hostile or binary file may have: the
 // toolkit alone would wrap it in time growing with the square of its length.
-void OpenSingleLine(benchmark::State& state)
-{
-    Open(state, std::string(size_t(state.range(0)), 'x'));
-}
+void OpenSingleLine(benchmark::State& state) { Open(state, std::string(size_t(state.range(0)), 'x')); }
 
 // Counting and reading every displayed line of a freshly loaded text, as
 // printing and the title extraction do.

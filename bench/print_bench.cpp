@@ -33,7 +33,7 @@ const int kGeneratedPages = 200;
 
 struct TDocument {
     std::string name;
-    std::string path;  // the text on disk, for the tools
+    std::string path; // the text on disk, for the tools
     std::string text;
 };
 
@@ -49,14 +49,12 @@ std::string ReadFile(const std::string& path)
 // a footer line, then a form feed line carrying the next page's header.
 std::string GeneratedText(int pages)
 {
-    static const char* const words[] = {"the",     "client",   "MUST",  "send",   "a",
-                                        "request", "header",   "field", "with",   "each",
-                                        "message", "response", "proxy", "server", "cache"};
+    static const char* const words[] = {"the",  "client", "MUST",    "send",     "a",     "request", "header", "field",
+                                        "with", "each",   "message", "response", "proxy", "server",  "cache"};
     std::string text;
     unsigned seed = 12345;
     for (int page = 1; page <= pages; ++page) {
-        if (page > 1)
-            text += "\fRFC 9999            Generated Sample Document          June 2024\n";
+        if (page > 1) text += "\fRFC 9999            Generated Sample Document          June 2024\n";
         for (int line = 1; line < 56; ++line) {
             std::string row = (line % 9 == 0) ? "" : "   ";
             while (line % 9 != 0 && row.size() < 60) {
@@ -66,22 +64,17 @@ std::string GeneratedText(int pages)
             }
             text += row + "\n";
         }
-        text += "Author                      Standards Track                [Page " +
-                std::to_string(page) + "]\n";
+        text += "Author                      Standards Track                [Page " + std::to_string(page) + "]\n";
     }
     return text;
 }
 
-QFont DocumentFont()
-{
-    return QFont("DejaVu Sans Mono", 10);
-}
+QFont DocumentFont() { return QFont("DejaVu Sans Mono", 10); }
 
 bool PrintFileToPdf(const std::string& textPath, const std::string& pdfPath)
 {
     const TStringLines lines(FileLines(ReadFile(textPath)));
-    return PrintLinesToPdf(pdfPath, DocumentFont(), lines,
-                           [](const std::string&, const std::string&) { return true; });
+    return PrintLinesToPdf(pdfPath, DocumentFont(), lines, [](const std::string&, const std::string&) { return true; });
 }
 
 double ChildrenCpuMs()
@@ -104,42 +97,38 @@ void RunCommand(benchmark::State& state, const std::string& command)
             return;
         }
     }
-    state.counters["child_cpu_ms"] =
-        (ChildrenCpuMs() - before) / static_cast<double>(state.iterations());
+    state.counters["child_cpu_ms"] = (ChildrenCpuMs() - before) / static_cast<double>(state.iterations());
 }
 
-std::string g_self;     // this executable, for the child mode
-std::string g_workDir;  // temporary files of this run
+std::string g_self;    // this executable, for the child mode
+std::string g_workDir; // temporary files of this run
 
 void BM_PrintPdfInProcess(benchmark::State& state, const TDocument* doc)
 {
     const std::string pdf = g_workDir + "/inproc.pdf";
     for (auto _ : state) {
         const TStringLines lines(FileLines(doc->text));
-        PrintLinesToPdf(pdf, DocumentFont(), lines,
-                        [](const std::string&, const std::string&) { return true; });
+        PrintLinesToPdf(pdf, DocumentFont(), lines, [](const std::string&, const std::string&) { return true; });
     }
 }
 
 void BM_PrintPdfProcess(benchmark::State& state, const TDocument* doc)
 {
-    RunCommand(state, "'" + g_self + "' --print-pdf '" + doc->path + "' '" + g_workDir +
-                          "/child.pdf'");
+    RunCommand(state, "'" + g_self + "' --print-pdf '" + doc->path + "' '" + g_workDir + "/child.pdf'");
 }
 
 void BM_PapsPostScript(benchmark::State& state, const TDocument* doc)
 {
-    RunCommand(state, "paps --font='Monospace 10' '" + doc->path + "' > '" + g_workDir +
-                          "/paps.ps' 2>/dev/null");
+    RunCommand(state, "paps --font='Monospace 10' '" + doc->path + "' > '" + g_workDir + "/paps.ps' 2>/dev/null");
 }
 
 void BM_EnscriptPs2pdf(benchmark::State& state, const TDocument* doc)
 {
-    RunCommand(state, "enscript -q -B -f Courier10 -o - '" + doc->path + "' | ps2pdf - '" +
-                          g_workDir + "/enscript.pdf'");
+    RunCommand(state,
+               "enscript -q -B -f Courier10 -o - '" + doc->path + "' | ps2pdf - '" + g_workDir + "/enscript.pdf'");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -155,26 +144,27 @@ int main(int argc, char** argv)
     g_self = "/proc/self/exe";
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0)
-        g_self.assign(self, static_cast<size_t>(n));
+    if (n > 0) g_self.assign(self, static_cast<size_t>(n));
 
     std::vector<TDocument> docs;
     docs.push_back({"generated200", g_workDir + "/generated.txt", GeneratedText(kGeneratedPages)});
     std::ofstream(docs.back().path, std::ios::binary) << docs.back().text;
-    if (std::ifstream(kSampleRfc))
-        docs.push_back({"rfc2616", kSampleRfc, ReadFile(kSampleRfc)});
+    if (std::ifstream(kSampleRfc)) docs.push_back({"rfc2616", kSampleRfc, ReadFile(kSampleRfc)});
 
     for (const TDocument& doc : docs) {
         const TDocument* d = &doc;
-        benchmark::RegisterBenchmark(("PrintPdfInProcess/" + doc.name).c_str(),
-                                     BM_PrintPdfInProcess, d)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark(("PrintPdfInProcess/" + doc.name).c_str(), BM_PrintPdfInProcess, d)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark(("PrintPdfProcess/" + doc.name).c_str(), BM_PrintPdfProcess, d)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark(("PapsPostScript/" + doc.name).c_str(), BM_PapsPostScript, d)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
         benchmark::RegisterBenchmark(("EnscriptPs2pdf/" + doc.name).c_str(), BM_EnscriptPs2pdf, d)
-            ->Unit(benchmark::kMillisecond)->UseRealTime();
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -32,7 +32,8 @@ void Start(const std::string& path, TDocumentHistory& history)
     benchmark::DoNotOptimize(ini.ReadString("font", "Name", "Courier New"));
     benchmark::DoNotOptimize(ini.ReadInteger("font", "size", 10));
     for (const char* key : {"URLbase", "ProxyServer"}) benchmark::DoNotOptimize(ini.ReadString("conf", key, ""));
-    for (const char* key : {"HistCount", "UseProxy", "ProxyPort"}) benchmark::DoNotOptimize(ini.ReadInteger("conf", key, 0));
+    for (const char* key : {"HistCount", "UseProxy", "ProxyPort"})
+        benchmark::DoNotOptimize(ini.ReadInteger("conf", key, 0));
     benchmark::DoNotOptimize(history.Load(ini));
     benchmark::DoNotOptimize(ini.ReadInteger("window", "width", 640));
     benchmark::DoNotOptimize(ini.ReadInteger("window", "height", 512));

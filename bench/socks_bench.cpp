@@ -27,24 +27,28 @@ using testsupport::TScriptedServer;
 
 constexpr int64_t kBodySize = 100 * 1000 * 1000;
 
-TRealPeer& Dante() {
+TRealPeer& Dante()
+{
     static std::unique_ptr<TRealPeer> dante = TRealPeer::Dante();
     return *dante;
 }
 
-TScriptedServer& BodyServer() {
-    static TScriptedServer server(
-        {TConnectionScript().ReadCount(1).SendRepeated(std::string(1 << 20, 'b'), kBodySize)}, true);
+TScriptedServer& BodyServer()
+{
+    static TScriptedServer server({TConnectionScript().ReadCount(1).SendRepeated(std::string(1 << 20, 'b'), kBodySize)},
+                                  true);
     return server;
 }
 
-TScriptedServer& AcceptingServer() {
+TScriptedServer& AcceptingServer()
+{
     static TScriptedServer server({TConnectionScript().ReadToEnd()}, true);
     return server;
 }
 
 // The client for target port, through dante with version (svNoSocks: directly).
-void Prepare(TIdTCPClient& client, int port, TSocksVersion version) {
+void Prepare(TIdTCPClient& client, int port, TSocksVersion version)
+{
     auto* handler = new TIdIOHandlerSocket(&client);
     client.SetIOHandler(handler);
     client.SetOwnsIOHandler(true);
@@ -57,11 +61,13 @@ void Prepare(TIdTCPClient& client, int port, TSocksVersion version) {
     client.SetPort(port);
 }
 
-const char* Label(int64_t version) {
+const char* Label(int64_t version)
+{
     return version == svSocks5 ? "through dante, SOCKS 5" : version == svSocks4 ? "through dante, SOCKS 4" : "direct";
 }
 
-void BM_Download100MB(benchmark::State& state) {
+void BM_Download100MB(benchmark::State& state)
+{
     const auto version = static_cast<TSocksVersion>(state.range(0));
     TIdComponent stackUser;
     TMemoryStream body;
@@ -79,7 +85,8 @@ void BM_Download100MB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBodySize);
 }
 
-void BM_ConnectAndNegotiate(benchmark::State& state) {
+void BM_ConnectAndNegotiate(benchmark::State& state)
+{
     const auto version = static_cast<TSocksVersion>(state.range(0));
     // Keeps the socket stack alive between clients, so its start-up is not timed with every connect.
     TIdComponent stackUser;
@@ -95,10 +102,19 @@ void BM_ConnectAndNegotiate(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Download100MB)
-    ->Arg(svNoSocks)->Arg(svSocks5)->Arg(svSocks4)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+    ->Arg(svNoSocks)
+    ->Arg(svSocks5)
+    ->Arg(svSocks4)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3)
+    ->UseRealTime();
 BENCHMARK(BM_ConnectAndNegotiate)
-    ->Arg(svNoSocks)->Arg(svSocks5)->Arg(svSocks4)->Unit(benchmark::kMicrosecond)->UseRealTime();
+    ->Arg(svNoSocks)
+    ->Arg(svSocks5)
+    ->Arg(svSocks4)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -61,8 +61,7 @@ std::thread Drain(int fd)
 {
     return std::thread([fd] {
         std::vector<char> buffer(1 << 16);
-        while (read(fd, buffer.data(), buffer.size()) > 0) {
-        }
+        while (read(fd, buffer.data(), buffer.size()) > 0) {}
     });
 }
 
@@ -135,6 +134,6 @@ void BM_SelectFullSetIdle(benchmark::State& state)
 }
 BENCHMARK(BM_SelectFullSetIdle);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -40,7 +40,8 @@ constexpr int64_t kBigSize = 100 * 1000 * 1000;
 constexpr int kSmallGets = 1000;
 const std::string kSmallBody = "a small document of a few dozen bytes\n";
 
-void PinTo(int cpu) {
+void PinTo(int cpu)
+{
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
@@ -53,34 +54,38 @@ struct TSetup {
     std::unique_ptr<testsupport::TRealPeer> server;
     std::string cipher;
 
-    TSetup() {
+    TSetup()
+    {
         {
             std::ofstream big(documents.File("big.bin"), std::ios::binary);
             const std::string block(1 << 20, 'b');
             for (int64_t written = 0; written < kBigSize; written += static_cast<int64_t>(block.size())) {
-                big.write(block.data(), static_cast<std::streamsize>(std::min<int64_t>(block.size(), kBigSize - written)));
+                big.write(block.data(),
+                          static_cast<std::streamsize>(std::min<int64_t>(block.size(), kBigSize - written)));
             }
         }
         WriteTextFile(documents.File("small.txt"), kSmallBody);
         PinTo(0);
-        server = testsupport::TRealPeer::NginxTls(documents.Path(), certificates.Cert("good"),
-                                                  certificates.Key("good"),
+        server = testsupport::TRealPeer::NginxTls(documents.Path(), certificates.Cert("good"), certificates.Key("good"),
                                                   "    ssl_protocols TLSv1.3;\n    keepalive_requests 100000;\n");
         PinTo(1);
     }
-    std::string Url(const std::string& path) const {
+    std::string Url(const std::string& path) const
+    {
         return "https://localhost:" + std::to_string(server->Port()) + path;
     }
 };
 
-TSetup& Setup() {
+TSetup& Setup()
+{
     static TSetup setup;
     return setup;
 }
 
 // The handler lives as long as the run, as the program's does: its TLS context (trust store loaded) is made
 // once, each connection makes only its session.
-TIdSSLIOHandlerSocket& Handler() {
+TIdSSLIOHandlerSocket& Handler()
+{
     static TIdSSLIOHandlerSocket* handler = [] {
         auto* h = new TIdSSLIOHandlerSocket();
         h->SetCAFile(Setup().certificates.CAFile());
@@ -92,7 +97,8 @@ TIdSSLIOHandlerSocket& Handler() {
 // A client connected over the handler.
 struct TClient {
     TIdTCPClient client;
-    TClient() {
+    TClient()
+    {
         TIdSSLIOHandlerSocket& handler = Handler();
         client.SetIOHandler(&handler);
         client.SetHost("localhost");
@@ -103,7 +109,8 @@ struct TClient {
 };
 
 // Sends a GET and reads the head; returns the Content-Length.
-int64_t Get(TIdTCPClient& client, const std::string& path) {
+int64_t Get(TIdTCPClient& client, const std::string& path)
+{
     client.WriteText("GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
     int64_t length = -1;
     for (std::string line = client.ReadLine(); !line.empty(); line = client.ReadLine()) {
@@ -112,11 +119,12 @@ int64_t Get(TIdTCPClient& client, const std::string& path) {
     return length;
 }
 
-bool RunCurl(const std::vector<std::string>& extra) {
+bool RunCurl(const std::vector<std::string>& extra)
+{
     // localhost may resolve to ::1 first, where nginx does not listen.
     const std::string resolve = "localhost:" + std::to_string(Setup().server->Port()) + ":127.0.0.1";
-    std::vector<std::string> args = {"curl", "-s", "--http1.1", "--tlsv1.3", "--noproxy", "*",
-                                     "--resolve", resolve, "--cacert", Setup().certificates.CAFile()};
+    std::vector<std::string> args = {"curl", "-s",        "--http1.1", "--tlsv1.3", "--noproxy",
+                                     "*",    "--resolve", resolve,     "--cacert",  Setup().certificates.CAFile()};
     if (!Setup().cipher.empty()) {
         args.push_back("--tls13-ciphers");
         args.push_back(Setup().cipher);
@@ -132,8 +140,11 @@ bool RunCurl(const std::vector<std::string>& extra) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void BM_Https100MB(benchmark::State& state) {
-    { TClient warm; }  // certificates, files, nginx and the trust store are made outside the timing
+void BM_Https100MB(benchmark::State& state)
+{
+    {
+        TClient warm;
+    } // certificates, files, nginx and the trust store are made outside the timing
     TMemoryStream body;
     for (auto _ : state) {
         TIdHTTP http;
@@ -146,8 +157,11 @@ void BM_Https100MB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
-void BM_Connection100MB(benchmark::State& state) {
-    { TClient warm; }
+void BM_Connection100MB(benchmark::State& state)
+{
+    {
+        TClient warm;
+    }
     TMemoryStream body;
     for (auto _ : state) {
         TClient c;
@@ -161,8 +175,11 @@ void BM_Connection100MB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
-void BM_Curl100MB(benchmark::State& state) {
-    { TClient probe; }  // learns the cipher to ask curl for
+void BM_Curl100MB(benchmark::State& state)
+{
+    {
+        TClient probe;
+    } // learns the cipher to ask curl for
     for (auto _ : state) {
         if (!RunCurl({"-o", "/dev/null", Setup().Url("/big.bin")})) state.SkipWithError("curl failed");
     }
@@ -170,8 +187,11 @@ void BM_Curl100MB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
-void BM_HttpsHandshakeAndSmallGet(benchmark::State& state) {
-    { TClient warm; }
+void BM_HttpsHandshakeAndSmallGet(benchmark::State& state)
+{
+    {
+        TClient warm;
+    }
     for (auto _ : state) {
         TIdHTTP http;
         http.SetIOHandler(&Handler());
@@ -182,15 +202,21 @@ void BM_HttpsHandshakeAndSmallGet(benchmark::State& state) {
     }
 }
 
-void BM_CurlHandshakeAndSmallGet(benchmark::State& state) {
-    { TClient probe; }
+void BM_CurlHandshakeAndSmallGet(benchmark::State& state)
+{
+    {
+        TClient probe;
+    }
     for (auto _ : state) {
         if (!RunCurl({"-o", "/dev/null", Setup().Url("/small.txt")})) state.SkipWithError("curl failed");
     }
 }
 
-void BM_Https1000SmallGetsKeptAlive(benchmark::State& state) {
-    { TClient warm; }
+void BM_Https1000SmallGetsKeptAlive(benchmark::State& state)
+{
+    {
+        TClient warm;
+    }
     const std::string url = Setup().Url("/small.txt");
     for (auto _ : state) {
         TIdHTTP http;
@@ -208,13 +234,17 @@ void BM_Https1000SmallGetsKeptAlive(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSmallGets);
 }
 
-void BM_Curl1000SmallGetsKeptAlive(benchmark::State& state) {
-    { TClient probe; }
+void BM_Curl1000SmallGetsKeptAlive(benchmark::State& state)
+{
+    {
+        TClient probe;
+    }
     // One run with 1,000 URLs; curl reuses its connection between them.
     const std::string config = Setup().documents.File("curl-1000.conf");
     {
         std::ofstream out(config);
-        for (int i = 0; i < kSmallGets; ++i) out << "url = \"" << Setup().Url("/small.txt") << "\"\noutput = \"/dev/null\"\n";
+        for (int i = 0; i < kSmallGets; ++i)
+            out << "url = \"" << Setup().Url("/small.txt") << "\"\noutput = \"/dev/null\"\n";
     }
     for (auto _ : state) {
         if (!RunCurl({"-K", config})) state.SkipWithError("curl failed");
@@ -222,7 +252,7 @@ void BM_Curl1000SmallGetsKeptAlive(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kSmallGets);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_Https100MB)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_Connection100MB)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);

@@ -9,8 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -27,13 +27,15 @@ const char* const kTerminators[] = {"\n", "\r\n", ".", "--END--", "aa"};
 class TPieceTransport : public TIdIOHandler {
 public:
     TPieceTransport(std::string payload, std::vector<size_t> pieces)
-        : payload_(std::move(payload)), pieces_(std::move(pieces)) {}
+        : payload_(std::move(payload)), pieces_(std::move(pieces))
+    {}
     ~TPieceTransport() override { TPieceTransport::CloseTransport(); }
 
     void CloseTransport() override { open_ = false; }
     bool IsOpen() override { return open_; }
     bool WaitReadable(int32_t) override { return true; }
-    int32_t ReceiveSome(void* buffer, int32_t length) override {
+    int32_t ReceiveSome(void* buffer, int32_t length) override
+    {
         if (offset_ == payload_.size()) return 0;
         if (pieceLeft_ == 0) {
             pieceLeft_ = pieces_.empty() ? payload_.size() : pieces_[pieceIndex_++ % pieces_.size()];
@@ -58,7 +60,8 @@ private:
 // What the reader must return when all bytes are there at once: "line:", "split:", "timedout" and a final
 // "raise:max" or "raise:closed". A terminator still incomplete at the end of the bytes does not count toward
 // the limit, since more bytes could have completed it.
-std::vector<std::string> Model(const std::string& data, const std::string& term, int32_t maximum, bool split) {
+std::vector<std::string> Model(const std::string& data, const std::string& term, int32_t maximum, bool split)
+{
     std::vector<std::string> out;
     size_t pos = 0;
     bool closedSeen = false;
@@ -94,7 +97,8 @@ std::vector<std::string> Model(const std::string& data, const std::string& term,
     }
 }
 
-std::vector<std::string> Run(TIdTCPConnection& c, const std::string& term, size_t limit) {
+std::vector<std::string> Run(TIdTCPConnection& c, const std::string& term, size_t limit)
+{
     std::vector<std::string> out;
     while (out.size() < limit) {
         try {
@@ -115,12 +119,13 @@ std::vector<std::string> Run(TIdTCPConnection& c, const std::string& term, size_
     return out;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 4) return 0;
     const std::string term = kTerminators[data[0] % (sizeof(kTerminators) / sizeof(kTerminators[0]))];
-    const int32_t maximum = data[1] < 32 ? data[1] : -1;  // -1: the default limit
+    const int32_t maximum = data[1] < 32 ? data[1] : -1; // -1: the default limit
     const bool split = (data[2] & 1) != 0;
     const int32_t recvSize = (data[2] >> 1) + 1;
     const size_t pieceCount = data[3];

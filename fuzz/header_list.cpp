@@ -17,10 +17,7 @@ void Check(bool condition)
     if (!condition) std::abort();
 }
 
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
-}
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // What folding and unfolding may change: blanks and commas at break points.
 std::string Solid(const std::string& text)

@@ -24,15 +24,16 @@ public:
     TReplayTransport(std::string payload, size_t piece) : payload_(std::move(payload)), piece_(piece) {}
     ~TReplayTransport() override { TReplayTransport::CloseTransport(); }
 
-    void ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
-                          int32_t) override {
+    void ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t) override
+    {
         if (connects_++ > 0) throw EIdConnectException("refused");
         open_ = true;
     }
     void CloseTransport() override { open_ = false; }
     bool IsOpen() override { return open_; }
     bool WaitReadable(int32_t) override { return true; }
-    int32_t ReceiveSome(void* buffer, int32_t length) override {
+    int32_t ReceiveSome(void* buffer, int32_t length) override
+    {
         const size_t n = std::min({piece_, payload_.size() - offset_, static_cast<size_t>(length)});
         std::copy_n(payload_.data() + offset_, n, static_cast<char*>(buffer));
         offset_ += n;
@@ -48,9 +49,10 @@ private:
     bool open_ = false;
 };
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 1) return 0;
     const uint8_t options = data[0];
     static const size_t kPieces[] = {1, 2, 3, 7, 64, 512, 4096, 65536};
@@ -70,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TMemoryStream body;
         try {
             http.Get("http://fuzz.test/doc.txt", body);
-        } catch (const EIdException&) {
-        }
+        } catch (const EIdException&) {}
     }
     http.SetIOHandler(nullptr);
     return 0;

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/FileUtil.h"

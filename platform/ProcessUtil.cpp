@@ -6,15 +6,9 @@
 #include <thread>
 #include <unistd.h>
 
-int MinOf(int a, int b)
-{
-    return a < b ? a : b;
-}
+int MinOf(int a, int b) { return a < b ? a : b; }
 
-void SleepMs(uint32_t milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void SleepMs(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 bool InMainThread()
 {

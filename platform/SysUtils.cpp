@@ -51,8 +51,7 @@ std::string Digits(unsigned long long magnitude, unsigned base, bool upper)
 
 std::string WithMinimumDigits(std::string digits, int precision)
 {
-    if (precision > int(digits.size()))
-        digits.insert(0, size_t(precision) - digits.size(), '0');
+    if (precision > int(digits.size())) digits.insert(0, size_t(precision) - digits.size(), '0');
     return digits;
 }
 
@@ -80,8 +79,7 @@ std::string FormatFloat(double value, char type, int precision)
 
 class TFormatter {
 public:
-    TFormatter(const std::string& format, const std::vector<TFormatArg>& args)
-        : format_(format), args_(args) {}
+    TFormatter(const std::string& format, const std::vector<TFormatArg>& args) : format_(format), args_(args) {}
 
     std::string Run()
     {
@@ -202,8 +200,7 @@ private:
             if (precision >= 0 && size_t(precision) < text.size()) return text.substr(0, size_t(precision));
             return text;
         }
-        default:
-            ThrowBadFormat(format_);
+        default: ThrowBadFormat(format_);
         }
     }
 
@@ -266,10 +263,7 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue)
     return TryStrToInt(text, value) ? value : defaultValue;
 }
 
-std::string IntToStr(long long value)
-{
-    return Format("%d", value);
-}
+std::string IntToStr(long long value) { return Format("%d", value); }
 
 std::string UpperCase(const std::string& text)
 {
@@ -297,10 +291,7 @@ int CompareText(const std::string& a, const std::string& b)
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && CompareText(a, b) == 0;
-}
+bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && CompareText(a, b) == 0; }
 
 std::string FormatArgs(const std::string& format, const std::vector<TFormatArg>& args)
 {

@@ -57,11 +57,13 @@ public:
     enum class Kind { Integer, Unsigned, Float, Text };
 
     template <typename T>
-        requires(std::is_integral_v<T> && std::is_signed_v<T> && !std::is_same_v<T, bool>)
-    TFormatArg(T v) : kind_(Kind::Integer), int_(v) {}
+    requires(std::is_integral_v<T>&& std::is_signed_v<T> && !std::is_same_v<T, bool>) TFormatArg(T v)
+        : kind_(Kind::Integer), int_(v)
+    {}
     template <typename T>
-        requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, bool>)
-    TFormatArg(T v) : kind_(Kind::Unsigned), uint_(v) {}
+    requires(std::is_integral_v<T>&& std::is_unsigned_v<T> && !std::is_same_v<T, bool>) TFormatArg(T v)
+        : kind_(Kind::Unsigned), uint_(v)
+    {}
     TFormatArg(bool v) : kind_(Kind::Integer), int_(v ? 1 : 0) {}
     TFormatArg(double v) : kind_(Kind::Float), float_(v) {}
     TFormatArg(const char* v) : kind_(Kind::Text), text_(v ? v : "") {}

@@ -18,10 +18,7 @@ std::string_view TrimRightBlanks(std::string_view text)
     return text;
 }
 
-std::string_view TrimBlanks(std::string_view text)
-{
-    return TrimRightBlanks(TrimLeftBlanks(text));
-}
+std::string_view TrimBlanks(std::string_view text) { return TrimRightBlanks(TrimLeftBlanks(text)); }
 
 std::vector<std::string_view> SplitLines(std::string_view text)
 {

@@ -22,31 +22,23 @@ std::string OneOverflowText(int page, int line)
 std::string SeveralOverflowsText(int page, int line, int count)
 {
     char buffer[160];
-    std::snprintf(buffer, sizeof buffer, "・%dページ%d行目など%d個所で右端が溢れそうです", page, line,
-                  count);
+    std::snprintf(buffer, sizeof buffer, "・%dページ%d行目など%d個所で右端が溢れそうです", page, line, count);
     return buffer;
 }
 
-}  // namespace
+} // namespace
 
 TStringLines::TStringLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
 
-int TStringLines::Count() const
-{
-    return static_cast<int>(lines_.size());
-}
+int TStringLines::Count() const { return static_cast<int>(lines_.size()); }
 
 std::string TStringLines::Line(int index) const
 {
-    if (index < 0 || index >= Count())
-        return {};
+    if (index < 0 || index >= Count()) return {};
     return lines_[static_cast<std::size_t>(index)];
 }
 
-bool IsPageBreakLine(const std::string& line)
-{
-    return !line.empty() && line[0] == kFormFeed;
-}
+bool IsPageBreakLine(const std::string& line) { return !line.empty() && line[0] == kFormFeed; }
 
 int LinePitch(int pageHeight)
 {
@@ -55,10 +47,7 @@ int LinePitch(int pageHeight)
     return (pageHeight - kVerticalMargins) / kSlotsPerPage;
 }
 
-int SlotTop(int slot, int pitch)
-{
-    return kTopMargin + slot * pitch;
-}
+int SlotTop(int slot, int pitch) { return kTopMargin + slot * pitch; }
 
 TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas)
 {
@@ -74,8 +63,7 @@ TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& c
             pageStart = i;
             continue;
         }
-        if (canvas.TextWidth(line) < limit)
-            continue;
+        if (canvas.TextWidth(line) < limit) continue;
         if (++report.count == 1) {
             report.firstPage = page;
             report.firstLine = i - pageStart;
@@ -86,21 +74,18 @@ TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& c
 
 std::string AddProblem(const std::string& problemText, const std::string& line)
 {
-    if (problemText.empty())
-        return kProblemHeader + line;
+    if (problemText.empty()) return kProblemHeader + line;
     return problemText + "\r\n" + line;
 }
 
 std::string ProblemText(int lineGap, const TOverflowReport& overflows)
 {
     std::string text;
-    if (lineGap < 0)
-        text = AddProblem(text, kNarrowSpacing);
+    if (lineGap < 0) text = AddProblem(text, kNarrowSpacing);
     if (overflows.count == 1)
         text = AddProblem(text, OneOverflowText(overflows.firstPage, overflows.firstLine));
     else if (overflows.count >= 2)
-        text = AddProblem(text, SeveralOverflowsText(overflows.firstPage, overflows.firstLine,
-                                                     overflows.count));
+        text = AddProblem(text, SeveralOverflowsText(overflows.firstPage, overflows.firstLine, overflows.count));
     return text;
 }
 
@@ -128,8 +113,7 @@ bool PrintLines(const TLineSource& lines, TPrinterCanvas& canvas, const TAskYesN
     const int lineGap = pitch - textHeight;
 
     const std::string problems = ProblemText(lineGap, CountOverflows(lines, canvas));
-    if (!problems.empty() && !ask(problems, kWarningCaption))
-        return false;
+    if (!problems.empty() && !ask(problems, kWarningCaption)) return false;
 
     // The step between slots is text height + gap, which is the pitch itself.
     PrintingPass(lines, canvas, textHeight + lineGap);

@@ -79,8 +79,8 @@ int SlotTop(int slot, int pitch);
 // and counts from index 0), so the first line after a break is line 1.
 struct TOverflowReport {
     int count = 0;
-    int firstPage = 0;  // 0 while count is 0
-    int firstLine = 0;  // 0 while count is 0
+    int firstPage = 0; // 0 while count is 0
+    int firstLine = 0; // 0 while count is 0
 };
 
 // Counting pass: measures every line that is not a page break line and counts

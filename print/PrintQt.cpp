@@ -19,10 +19,8 @@ QString ToQString(const std::string& utf8)
 // otherwise the printer, which a default printer may leave unnamed.
 std::string TargetName(const QPrinter& printer)
 {
-    if (!printer.outputFileName().isEmpty())
-        return printer.outputFileName().toStdString();
-    if (!printer.printerName().isEmpty())
-        return printer.printerName().toStdString();
+    if (!printer.outputFileName().isEmpty()) return printer.outputFileName().toStdString();
+    if (!printer.printerName().isEmpty()) return printer.printerName().toStdString();
     return "既定のプリンタ";
 }
 
@@ -31,8 +29,7 @@ std::string TargetName(const QPrinter& printer)
 // printer, so it is given the point size it has on the screen.
 QFont InPoints(const QFont& font)
 {
-    if (font.pointSizeF() > 0 || font.pixelSize() <= 0)
-        return font;
+    if (font.pointSizeF() > 0 || font.pixelSize() <= 0) return font;
     const QScreen* screen = QGuiApplication::primaryScreen();
     const qreal screenDpi = screen != nullptr ? screen->logicalDotsPerInchY() : 96.0;
     QFont inPoints(font);
@@ -40,19 +37,15 @@ QFont InPoints(const QFont& font)
     return inPoints;
 }
 
-}  // namespace
+} // namespace
 
-TQtPrinterCanvas::TQtPrinterCanvas(QPrinter& printer)
-    : printer_(printer), metrics_(font_, &printer)
-{
-}
+TQtPrinterCanvas::TQtPrinterCanvas(QPrinter& printer) : printer_(printer), metrics_(font_, &printer) {}
 
 TQtPrinterCanvas::~TQtPrinterCanvas()
 {
     // Only reached active when a failure cut the job short; ending the painter
     // releases the device without reporting anything more.
-    if (painter_.isActive())
-        painter_.end();
+    if (painter_.isActive()) painter_.end();
 }
 
 void TQtPrinterCanvas::SetFont(const QFont& font)
@@ -63,24 +56,14 @@ void TQtPrinterCanvas::SetFont(const QFont& font)
     metrics_ = QFontMetrics(font_, &printer_);
     ascent_ = metrics_.ascent();
     CheckMetrics();
-    if (painter_.isActive())
-        painter_.setFont(font_);
+    if (painter_.isActive()) painter_.setFont(font_);
 }
 
-int TQtPrinterCanvas::PageWidth() const
-{
-    return printer_.width();
-}
+int TQtPrinterCanvas::PageWidth() const { return printer_.width(); }
 
-int TQtPrinterCanvas::PageHeight() const
-{
-    return printer_.height();
-}
+int TQtPrinterCanvas::PageHeight() const { return printer_.height(); }
 
-int TQtPrinterCanvas::TextWidth(const std::string& text) const
-{
-    return metrics_.horizontalAdvance(ToQString(text));
-}
+int TQtPrinterCanvas::TextWidth(const std::string& text) const { return metrics_.horizontalAdvance(ToQString(text)); }
 
 int TQtPrinterCanvas::TextHeight(const std::string& text) const
 {
@@ -96,8 +79,7 @@ void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
 void TQtPrinterCanvas::BeginDoc()
 {
     printer_.setDocName(QString());
-    if (!painter_.begin(&printer_))
-        Fail("印刷を開始できません");
+    if (!painter_.begin(&printer_)) Fail("印刷を開始できません");
     painter_.setFont(font_);
     ascent_ = painter_.fontMetrics().ascent();
     CheckPrinterState("印刷を開始できません");
@@ -105,15 +87,13 @@ void TQtPrinterCanvas::BeginDoc()
 
 void TQtPrinterCanvas::NewPage()
 {
-    if (!printer_.newPage())
-        Fail("改ページできません");
+    if (!printer_.newPage()) Fail("改ページできません");
     CheckPrinterState("改ページできません");
 }
 
 void TQtPrinterCanvas::EndDoc()
 {
-    if (!painter_.end())
-        Fail("印刷を完了できません");
+    if (!painter_.end()) Fail("印刷を完了できません");
     CheckPrinterState("印刷を完了できません");
 }
 
@@ -125,8 +105,7 @@ void TQtPrinterCanvas::CheckMetrics() const
     // one clearly below it (a tenth is left for rounding) cannot be right.
     const double em = font_.pointSizeF() * printer_.logicalDpiY() / 72.0;
     const int cell = metrics_.size(Qt::TextSingleLine, ToQString(kHeightSample)).height();
-    if (ascent_ <= 0 || cell <= 0 || cell < em * 0.9)
-        Fail("フォントが大きすぎて印刷できません");
+    if (ascent_ <= 0 || cell <= 0 || cell < em * 0.9) Fail("フォントが大きすぎて印刷できません");
 }
 
 void TQtPrinterCanvas::Fail(const char* what) const
@@ -136,20 +115,18 @@ void TQtPrinterCanvas::Fail(const char* what) const
 
 void TQtPrinterCanvas::CheckPrinterState(const char* what) const
 {
-    if (printer_.printerState() == QPrinter::Error)
-        Fail(what);
+    if (printer_.printerState() == QPrinter::Error) Fail(what);
 }
 
-bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lines,
-                    const TAskYesNo& ask)
+bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lines, const TAskYesNo& ask)
 {
     TQtPrinterCanvas canvas(printer);
     canvas.SetFont(font);
     return PrintLines(lines, canvas, ask);
 }
 
-bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines,
-                     const TAskYesNo& ask, int resolution)
+bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines, const TAskYesNo& ask,
+                     int resolution)
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);

@@ -63,17 +63,16 @@ private:
     // looks the font up again each time, and every line is measured.
     QFontMetrics metrics_;
     QPainter painter_;
-    int ascent_ = 0;  // device pixels from the cell's top to the baseline
+    int ascent_ = 0; // device pixels from the cell's top to the baseline
 };
 
 // Everything after the print dialog: puts the font on the printer, checks the
 // fit, asks through ask when something does not fit, and prints. Returns
 // whether the document was printed (false when the user said No). Throws
 // EPrinterError when the printing platform fails.
-bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lines,
-                    const TAskYesNo& ask);
+bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lines, const TAskYesNo& ask);
 
 // Prints lines into a PDF file at pdfPath (A4, the given resolution in dots
 // per inch) as PrintPaneLines does on a printer. Needs a QGuiApplication.
-bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines,
-                     const TAskYesNo& ask, int resolution = 1200);
+bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines, const TAskYesNo& ask,
+                     int resolution = 1200);

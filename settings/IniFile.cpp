@@ -9,11 +9,13 @@ namespace {
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-bool IsQuotePair(std::string_view s) {
+bool IsQuotePair(std::string_view s)
+{
     return s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front();
 }
 
-std::string Lower(std::string_view s) {
+std::string Lower(std::string_view s)
+{
     std::string out(s);
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -21,7 +23,8 @@ std::string Lower(std::string_view s) {
 }
 
 // The section name of a "[name]" line; false for any other line.
-bool SectionHeader(std::string_view line, std::string_view& name) {
+bool SectionHeader(std::string_view line, std::string_view& name)
+{
     std::string_view s = TrimBlanks(line);
     if (s.empty() || s.front() != '[') return false;
     s.remove_prefix(1);
@@ -31,7 +34,8 @@ bool SectionHeader(std::string_view line, std::string_view& name) {
 
 // Splits a "key=value" line. Blank lines, comments and section headers are no
 // key lines, nor is a line without '=' or with an empty key.
-bool KeyLine(std::string_view line, std::string_view& key, std::string_view& rawValue) {
+bool KeyLine(std::string_view line, std::string_view& key, std::string_view& rawValue)
+{
     std::string_view s = TrimBlanks(line);
     if (s.empty() || s.front() == ';' || s.front() == '#' || s.front() == '[') return false;
     const std::size_t eq = s.find('=');
@@ -41,13 +45,15 @@ bool KeyLine(std::string_view line, std::string_view& key, std::string_view& raw
     return !key.empty();
 }
 
-std::string DecodeValue(std::string_view raw) {
+std::string DecodeValue(std::string_view raw)
+{
     std::string_view v = TrimBlanks(raw);
     if (IsQuotePair(v)) v = v.substr(1, v.size() - 2);
     return std::string(v);
 }
 
-std::string EncodeValue(std::string value) {
+std::string EncodeValue(std::string value)
+{
     for (char& c : value)
         if (c == '\r' || c == '\n') c = ' ';
     const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuotePair(value));
@@ -56,22 +62,25 @@ std::string EncodeValue(std::string value) {
 
 // The longest prefix of s with at most maxChars UTF-8 characters. A byte that
 // does not start a well-formed sequence counts as one character.
-std::string Utf8Prefix(std::string_view s, std::size_t maxChars) {
+std::string Utf8Prefix(std::string_view s, std::size_t maxChars)
+{
     std::size_t pos = 0;
     for (std::size_t chars = 0; pos < s.size() && chars < maxChars; ++chars)
         pos += std::max<std::size_t>(1, Utf8SequenceLength(s, pos));
     return std::string(s.substr(0, pos));
 }
 
-}  // namespace
+} // namespace
 
-TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName) {
+TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName)
+{
     std::string bytes;
     unreadable_ = !ini_store::ReadSettingsFile(fileName_, bytes);
     Index(ini_store::Decode(bytes, encoding_));
 }
 
-TIniFile::~TIniFile() {
+TIniFile::~TIniFile()
+{
     try {
         Flush();
     } catch (const std::exception&) {
@@ -81,9 +90,10 @@ TIniFile::~TIniFile() {
     }
 }
 
-void TIniFile::Index(std::string_view text) {
+void TIniFile::Index(std::string_view text)
+{
     blocks_.assign(1, Block{});
-    Section* current = nullptr;  // element pointers of the map stay valid
+    Section* current = nullptr; // element pointers of the map stay valid
     const std::vector<std::string_view> lines = SplitLines(text);
     for (std::size_t i = 0; i < lines.size(); ++i) {
         // A line's end is what lies between it and the next line.
@@ -105,12 +115,14 @@ void TIniFile::Index(std::string_view text) {
     }
 }
 
-const TIniFile::Section* TIniFile::FindSection(const std::string& section) const {
+const TIniFile::Section* TIniFile::FindSection(const std::string& section) const
+{
     const auto found = sections_.find(Lower(section));
     return found == sections_.end() ? nullptr : &found->second;
 }
 
-const TIniFile::Line* TIniFile::FindKey(const std::string& section, const std::string& key) const {
+const TIniFile::Line* TIniFile::FindKey(const std::string& section, const std::string& key) const
+{
     const Section* s = FindSection(section);
     if (s == nullptr) return nullptr;
     const auto found = s->keys.find(Lower(key));
@@ -118,7 +130,8 @@ const TIniFile::Line* TIniFile::FindKey(const std::string& section, const std::s
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& defaultValue) const {
+                                 const std::string& defaultValue) const
+{
     const Line* line = FindKey(section, key);
     if (line == nullptr) return Utf8Prefix(defaultValue, kMaxValueLength);
     std::string_view k, raw;
@@ -126,7 +139,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     return Utf8Prefix(DecodeValue(raw), kMaxValueLength);
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
+{
     dirty_ = true;
     Section& s = sections_[Lower(section)];
     const auto found = s.keys.find(Lower(key));
@@ -151,24 +165,29 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     s.keys.emplace(Lower(key), Place{s.blocks.front(), at});
 }
 
-int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key, int32_t defaultValue) const {
+int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key, int32_t defaultValue) const
+{
     int32_t value = 0;
     return TryStrToInt(ReadString(section, key, ""), value) ? value : defaultValue;
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value)
+{
     WriteString(section, key, IntToStr(value));
 }
 
-bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool defaultValue) const {
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool defaultValue) const
+{
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value)
+{
     WriteString(section, key, value ? "1" : "0");
 }
 
-void TIniFile::EraseSection(const std::string& section) {
+void TIniFile::EraseSection(const std::string& section)
+{
     dirty_ = true;
     const auto found = sections_.find(Lower(section));
     if (found == sections_.end()) return;
@@ -179,18 +198,21 @@ void TIniFile::EraseSection(const std::string& section) {
     sections_.erase(found);
 }
 
-bool TIniFile::SectionExists(const std::string& section) const {
+bool TIniFile::SectionExists(const std::string& section) const
+{
     const Section* s = FindSection(section);
     return s != nullptr && !s->blocks.empty();
 }
 
-bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const
+{
     return FindKey(section, key) != nullptr;
 }
 
 void TIniFile::UpdateFile() { Flush(); }
 
-void TIniFile::Flush() {
+void TIniFile::Flush()
+{
     if (!dirty_) return;
     // A file that exists but could not be read is not replaced by what little
     // this accessor knows of it.

@@ -81,8 +81,7 @@ public:
     // The value of section/key, or defaultValue when the section or key is
     // missing. A key present with an empty value gives the empty text. At most
     // kMaxValueLength characters come back.
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& defaultValue) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
     // Replaces the value of an existing key (the first one, keeping its
     // spelling), else appends the key to the section, else appends the section.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
@@ -112,8 +111,8 @@ public:
 
 private:
     struct Line {
-        std::string text;  // without its line end
-        std::string end;   // "\r\n", "\r", "\n", or empty for a last line without one
+        std::string text; // without its line end
+        std::string end;  // "\r\n", "\r", "\n", or empty for a last line without one
     };
     // A "[name]" line and the lines up to the next one; the lines before the
     // first header form a block without a header.
@@ -139,7 +138,7 @@ private:
 
     std::string fileName_;
     std::vector<Block> blocks_;
-    std::unordered_map<std::string, Section> sections_;  // by lower-case name
+    std::unordered_map<std::string, Section> sections_; // by lower-case name
     ini_store::TEncoding encoding_;
     std::string newLine_ = "\n";
     bool unreadable_ = false;

@@ -24,7 +24,8 @@ constexpr std::string_view kTempSuffix = ".tmp";
 constexpr char32_t kFirstEscape = TIniFile::kEscapedByteBase + 0x80;
 constexpr char32_t kLastEscape = TIniFile::kEscapedByteBase + 0xFF;
 
-void AppendUtf8(std::string& out, char32_t c) {
+void AppendUtf8(std::string& out, char32_t c)
+{
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -42,13 +43,15 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-void AppendUnit(std::string& out, char16_t unit, bool bigEndian) {
+void AppendUnit(std::string& out, char16_t unit, bool bigEndian)
+{
     const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
     out += bigEndian ? high : low;
     out += bigEndian ? low : high;
 }
 
-void AppendUtf16(std::string& out, char32_t c, bool bigEndian) {
+void AppendUtf16(std::string& out, char32_t c, bool bigEndian)
+{
     if (c < 0x10000) return AppendUnit(out, static_cast<char16_t>(c), bigEndian);
     c -= 0x10000;
     AppendUnit(out, static_cast<char16_t>(0xD800 + (c >> 10)), bigEndian);
@@ -57,7 +60,8 @@ void AppendUtf16(std::string& out, char32_t c, bool bigEndian) {
 
 bool IsSurrogate(char32_t u, char32_t first) { return u >= first && u < first + 0x400; }
 
-std::string DecodeUtf16(std::string_view body, bool bigEndian) {
+std::string DecodeUtf16(std::string_view body, bool bigEndian)
+{
     std::string out;
     out.reserve(body.size());
     auto unitAt = [&](std::size_t i) -> char32_t {
@@ -78,14 +82,15 @@ std::string DecodeUtf16(std::string_view body, bool bigEndian) {
         } else if (u >= kFirstEscape && u <= kLastEscape) {
             out += static_cast<char>(u - TIniFile::kEscapedByteBase);
         } else {
-            AppendUtf8(out, u);  // a lone surrogate too, in its three-byte form
+            AppendUtf8(out, u); // a lone surrogate too, in its three-byte form
         }
     }
     return out;
 }
 
 // The three-byte form of a lone surrogate that DecodeUtf16 produces.
-bool LoneSurrogateAt(std::string_view text, std::size_t pos, char32_t& unit) {
+bool LoneSurrogateAt(std::string_view text, std::size_t pos, char32_t& unit)
+{
     if (pos + 3 > text.size() || static_cast<unsigned char>(text[pos]) != 0xED) return false;
     const auto b1 = static_cast<unsigned char>(text[pos + 1]), b2 = static_cast<unsigned char>(text[pos + 2]);
     if ((b1 & 0xE0) != 0xA0 || (b2 & 0xC0) != 0x80) return false;
@@ -95,7 +100,8 @@ bool LoneSurrogateAt(std::string_view text, std::size_t pos, char32_t& unit) {
 
 // Byte for byte the inverse of DecodeUtf16 on what it produces; any other
 // byte that is no valid UTF-8 becomes its reserved code point.
-std::string EncodeUtf16(std::string_view text, bool bigEndian) {
+std::string EncodeUtf16(std::string_view text, bool bigEndian)
+{
     std::string out;
     out.reserve(text.size() * 2);
     for (std::size_t pos = 0; pos < text.size();) {
@@ -116,7 +122,8 @@ std::string EncodeUtf16(std::string_view text, bool bigEndian) {
     return out;
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, const std::string& data)
+{
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -130,7 +137,8 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 // A link is followed so that the file it names is replaced, not the link.
-std::string ResolveTarget(const std::string& path) {
+std::string ResolveTarget(const std::string& path)
+{
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
     char* real = ::realpath(path.c_str(), nullptr);
@@ -140,18 +148,21 @@ std::string ResolveTarget(const std::string& path) {
     return resolved;
 }
 
-std::string DirectoryOf(const std::string& path) {
+std::string DirectoryOf(const std::string& path)
+{
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string BaseNameOf(const std::string& path) {
+std::string BaseNameOf(const std::string& path)
+{
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool AllDigits(std::string_view s) {
+bool AllDigits(std::string_view s)
+{
     if (s.empty() || s.size() > 18) return false;
     for (char c : s)
         if (c < '0' || c > '9') return false;
@@ -160,7 +171,8 @@ bool AllDigits(std::string_view s) {
 
 // The process id in a temporary file name "<base>.<pid>.<count>.tmp" of
 // target's base name, or 0 for any other name.
-pid_t TempOwner(std::string_view name, std::string_view base) {
+pid_t TempOwner(std::string_view name, std::string_view base)
+{
     if (name.size() <= base.size() + 1 + kTempSuffix.size() || name.substr(0, base.size()) != base ||
         name[base.size()] != '.' || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
         return 0;
@@ -175,7 +187,8 @@ pid_t TempOwner(std::string_view name, std::string_view base) {
 // A save killed midway leaves its temporary file; once the process that
 // wrote it is gone nobody will rename it, so it only takes room. A live
 // process's file belongs to a save that may still finish.
-void RemoveStaleTemps(const std::string& target) {
+void RemoveStaleTemps(const std::string& target)
+{
     const std::string dir = DirectoryOf(target), base = BaseNameOf(target);
     DIR* d = ::opendir(dir.c_str());
     if (d == nullptr) return;
@@ -189,12 +202,14 @@ void RemoveStaleTemps(const std::string& target) {
 
 // Creates a new, uniquely named file beside target with the access mode of
 // the file it will replace (or the usual mode for a new file).
-int CreateTempBeside(const std::string& target, std::string& tempName) {
+int CreateTempBeside(const std::string& target, std::string& tempName)
+{
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + std::string(kTempSuffix);
+        tempName =
+            target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + std::string(kTempSuffix);
         const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             if (exists) ::fchmod(fd, st.st_mode & 07777);
@@ -205,23 +220,26 @@ int CreateTempBeside(const std::string& target, std::string& tempName) {
     return -1;
 }
 
-void SyncDirectory(const std::string& dir) {
+void SyncDirectory(const std::string& dir)
+{
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
 
-}  // namespace
+} // namespace
 
-bool ReadSettingsFile(const std::string& path, std::string& bytes) {
+bool ReadSettingsFile(const std::string& path, std::string& bytes)
+{
     bytes.clear();
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
     return ReadRegularFile(path, bytes, kMaxFileBytes);
 }
 
-std::string Decode(std::string_view bytes, TEncoding& encoding) {
+std::string Decode(std::string_view bytes, TEncoding& encoding)
+{
     encoding = TEncoding{};
     if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         encoding.form = TEncoding::kUtf8Bom;
@@ -238,21 +256,19 @@ std::string Decode(std::string_view bytes, TEncoding& encoding) {
     return DecodeUtf16(body, be);
 }
 
-std::string Encode(std::string_view text, const TEncoding& encoding) {
+std::string Encode(std::string_view text, const TEncoding& encoding)
+{
     switch (encoding.form) {
-    case TEncoding::kUtf8:
-        return std::string(text);
-    case TEncoding::kUtf8Bom:
-        return std::string(kUtf8Bom) + std::string(text);
-    case TEncoding::kUtf16LE:
-        return std::string(kUtf16LEBom) + EncodeUtf16(text, false) + encoding.oddByte;
-    case TEncoding::kUtf16BE:
-        return std::string(kUtf16BEBom) + EncodeUtf16(text, true) + encoding.oddByte;
+    case TEncoding::kUtf8: return std::string(text);
+    case TEncoding::kUtf8Bom: return std::string(kUtf8Bom) + std::string(text);
+    case TEncoding::kUtf16LE: return std::string(kUtf16LEBom) + EncodeUtf16(text, false) + encoding.oddByte;
+    case TEncoding::kUtf16BE: return std::string(kUtf16BEBom) + EncodeUtf16(text, true) + encoding.oddByte;
     }
     return std::string(text);
 }
 
-bool ReplaceFile(const std::string& path, const std::string& content) {
+bool ReplaceFile(const std::string& path, const std::string& content)
+{
     if (path.empty()) return false;
     const std::string target = ResolveTarget(path);
     // A read-only settings file stays as it is, although its directory would
@@ -273,4 +289,4 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
     return true;
 }
 
-}  // namespace ini_store
+} // namespace ini_store

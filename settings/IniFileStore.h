@@ -23,7 +23,7 @@ bool ReadSettingsFile(const std::string& path, std::string& bytes);
 // (only a file holding the reserved code points of TIniFile may differ).
 struct TEncoding {
     enum Form { kUtf8, kUtf8Bom, kUtf16LE, kUtf16BE } form = kUtf8;
-    std::string oddByte;  // a UTF-16 file's last byte when its length is odd
+    std::string oddByte; // a UTF-16 file's last byte when its length is odd
 };
 std::string Decode(std::string_view bytes, TEncoding& encoding);
 // A byte of text that is no valid UTF-8 cannot be written as UTF-16 as such;
@@ -38,4 +38,4 @@ std::string Encode(std::string_view text, const TEncoding& encoding);
 // then stays.
 bool ReplaceFile(const std::string& path, const std::string& content);
 
-}  // namespace ini_store
+} // namespace ini_store

@@ -32,7 +32,8 @@ constexpr double kDesignedCharWidth = 6;
 // A label and the field right of it: the label's text must end before it.
 constexpr int kLabelGap = 4;
 
-QLabel* MakeLabel(QWidget* parent, const char* caption) {
+QLabel* MakeLabel(QWidget* parent, const char* caption)
+{
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->adjustSize();
     return label;
@@ -43,7 +44,8 @@ QLabel* MakeLabel(QWidget* parent, const char* caption) {
 class TScale {
 public:
     TScale(double x, double y) : x_(x), y_(y) {}
-    QRect operator()(const QRect& r) const {
+    QRect operator()(const QRect& r) const
+    {
         const int left = X(r.left()), top = Y(r.top());
         return QRect(left, top, X(r.left() + r.width()) - left, Y(r.top() + r.height()) - top);
     }
@@ -54,16 +56,18 @@ private:
     double x_, y_;
 };
 
-}  // namespace
+} // namespace
 
 TOptionDlg::TOptionDlg(const std::string& iniPath, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint)
+{
     CreateControls();
     FormCreate(iniPath);
 }
 
-void TOptionDlg::CreateControls() {
+void TOptionDlg::CreateControls()
+{
     setWindowTitle(QString::fromUtf8("オプション設定"));
 
     Bevel1 = new QFrame(this);
@@ -105,10 +109,11 @@ void TOptionDlg::CreateControls() {
 // The design assumes a smaller font than most systems give a dialog: the
 // positions grow by the ratio of this font's metrics to the designed ones,
 // further where a text would still not fit, and never shrink.
-void TOptionDlg::PlaceControls() {
+void TOptionDlg::PlaceControls()
+{
     const QFontMetricsF metrics(font());
-    const double charWidth = metrics.horizontalAdvance(
-                                 QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
+    const double charWidth =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52;
     double sx = std::max(1.0, charWidth / kDesignedCharWidth);
     double sy = std::max(1.0, metrics.height() / kDesignedTextHeight);
 
@@ -126,8 +131,7 @@ void TOptionDlg::PlaceControls() {
     const struct {
         QWidget* widget;
         QRect rect;
-    } boxes[] = {
-        {UseProxy, {16, 72, 97, 17}}, {OKBtn, {79, 180, 75, 25}}, {CancelBtn, {159, 180, 75, 25}}};
+    } boxes[] = {{UseProxy, {16, 72, 97, 17}}, {OKBtn, {79, 180, 75, 25}}, {CancelBtn, {159, 180, 75, 25}}};
     for (const auto& row : rows) {
         sx = std::max(sx, double(row.label->width() + kLabelGap) / (row.fieldRect.left() - row.at.x()));
         sy = std::max(sy, double(row.field->sizeHint().height()) / row.fieldRect.height());
@@ -147,12 +151,14 @@ void TOptionDlg::PlaceControls() {
     for (const auto& box : boxes) box.widget->setGeometry(scale(box.rect));
 }
 
-void TOptionDlg::FormCreate(const std::string& iniPath) {
+void TOptionDlg::FormCreate(const std::string& iniPath)
+{
     TIniFile ini(iniPath);
     LoadConf(ini);
 }
 
-void TOptionDlg::LoadConf(TIniFile& ini) {
+void TOptionDlg::LoadConf(TIniFile& ini)
+{
     UrlBase->setText(SettingToText(ini.ReadString(kSection, "URLbase", kDefaultUrlFormat)));
     HistCount->setText(QString::number(ini.ReadInteger(kSection, "HistCount", kDefaultHistCount)));
     UseProxy->setChecked(ini.ReadBool(kSection, "UseProxy", false));
@@ -163,7 +169,8 @@ void TOptionDlg::LoadConf(TIniFile& ini) {
     PortNumber->setEnabled(UseProxy->isChecked());
 }
 
-void TOptionDlg::SaveConf(TIniFile& ini) {
+void TOptionDlg::SaveConf(TIniFile& ini)
+{
     ini.WriteString(kSection, "URLbase", TextToSetting(UrlBase->text()));
     ini.WriteInteger(kSection, "HistCount", GetHistCount());
     ini.WriteBool(kSection, "UseProxy", UseProxy->isChecked());
@@ -171,14 +178,16 @@ void TOptionDlg::SaveConf(TIniFile& ini) {
     ini.WriteString(kSection, "ProxyPort", TextToSetting(PortNumber->text()));
 }
 
-void TOptionDlg::KeepValues() {
+void TOptionDlg::KeepValues()
+{
     urlBase_ = UrlBase->text();
     useProxy_ = UseProxy->isChecked();
     serverName_ = ServerName->text();
     portNumber_ = PortNumber->text();
 }
 
-void TOptionDlg::RestoreValues() {
+void TOptionDlg::RestoreValues()
+{
     UrlBase->setText(urlBase_);
     UseProxy->setChecked(useProxy_);
     ServerName->setText(serverName_);
@@ -191,12 +200,14 @@ void TOptionDlg::OKBtnClick() { accept(); }
 
 void TOptionDlg::CancelBtnClick() { reject(); }
 
-void TOptionDlg::mFontConfClick() {
+void TOptionDlg::mFontConfClick()
+{
     ServerName->setEnabled(UseProxy->isChecked());
     PortNumber->setEnabled(UseProxy->isChecked());
 }
 
-void TOptionDlg::showEvent(QShowEvent* event) {
+void TOptionDlg::showEvent(QShowEvent* event)
+{
     QDialog::showEvent(event);
     // Centred on the screen rather than over the owner window.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -8,7 +8,8 @@ namespace {
 constexpr char32_t kFirstEscape = TIniFile::kEscapedByteBase + 0x80;
 constexpr char32_t kLastEscape = TIniFile::kEscapedByteBase + 0xFF;
 
-void AppendUtf8(std::string& out, char32_t c) {
+void AppendUtf8(std::string& out, char32_t c)
+{
     if (c < 0x80) {
         out += static_cast<char>(c);
         return;
@@ -19,9 +20,10 @@ void AppendUtf8(std::string& out, char32_t c) {
     for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
 }
 
-}  // namespace
+} // namespace
 
-QString SettingToText(std::string_view bytes) {
+QString SettingToText(std::string_view bytes)
+{
     std::u32string points;
     points.reserve(bytes.size());
     for (std::size_t pos = 0; pos < bytes.size();) {
@@ -38,7 +40,8 @@ QString SettingToText(std::string_view bytes) {
     return QString::fromUcs4(points.data(), static_cast<qsizetype>(points.size()));
 }
 
-std::string TextToSetting(const QString& text) {
+std::string TextToSetting(const QString& text)
+{
     std::string out;
     out.reserve(static_cast<std::size_t>(text.size()));
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -57,7 +60,8 @@ std::string TextToSetting(const QString& text) {
     return out;
 }
 
-QString LeftWhole(const QString& text, int maxUnits) {
+QString LeftWhole(const QString& text, int maxUnits)
+{
     if (maxUnits <= 0) return QString();
     if (text.size() <= maxUnits) return text;
     const bool splitsPair = text[maxUnits - 1].isHighSurrogate() && text[maxUnits].isLowSurrogate();

@@ -3,15 +3,16 @@
 // marked used to survive optimisation.
 #include "version/VersionRecord.h"
 
-#if !defined(SCRIVLET_VERSION_MAJOR) || !defined(SCRIVLET_VERSION_MINOR) || \
-    !defined(SCRIVLET_VERSION_RELEASE) || !defined(SCRIVLET_VERSION_BUILD)
+#if !defined(SCRIVLET_VERSION_MAJOR) || !defined(SCRIVLET_VERSION_MINOR) || !defined(SCRIVLET_VERSION_RELEASE) ||      \
+    !defined(SCRIVLET_VERSION_BUILD)
 #error "the four SCRIVLET_VERSION_* numbers must be defined by the build"
 #endif
 
 namespace version_record {
 namespace {
 
-constexpr uint32_t Word(unsigned high, unsigned low) {
+constexpr uint32_t Word(unsigned high, unsigned low)
+{
     return static_cast<uint32_t>((high & 0xFFFFu) << 16 | (low & 0xFFFFu));
 }
 
@@ -21,8 +22,7 @@ static_assert(SCRIVLET_VERSION_MAJOR <= 0xFFFF && SCRIVLET_VERSION_MINOR <= 0xFF
 static_assert(sizeof(Note) == 32, "the note must have no padding between its parts");
 static_assert(sizeof kOwner == sizeof "Scrivlet" && sizeof kOwner <= sizeof(Note::owner));
 
-[[gnu::used, gnu::section(".note.scrivlet.version"), gnu::aligned(4)]]
-const Note kRecord = {
+[[gnu::used, gnu::section(".note.scrivlet.version"), gnu::aligned(4)]] const Note kRecord = {
     sizeof kOwner,
     kDescSize,
     kNoteType,
@@ -31,5 +31,5 @@ const Note kRecord = {
     Word(SCRIVLET_VERSION_RELEASE, SCRIVLET_VERSION_BUILD),
 };
 
-}  // namespace
-}  // namespace version_record
+} // namespace
+} // namespace version_record

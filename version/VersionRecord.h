@@ -17,9 +17,9 @@ struct Note {
     uint32_t nameSize;
     uint32_t descSize;
     uint32_t type;
-    char owner[12];  // kOwner padded to a multiple of 4 bytes
+    char owner[12]; // kOwner padded to a multiple of 4 bytes
     uint32_t mostSignificant;
     uint32_t leastSignificant;
 };
 
-}  // namespace version_record
+} // namespace version_record

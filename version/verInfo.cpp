@@ -26,7 +26,8 @@ static_assert(std::endian::native == std::endian::little, "ELF structures are re
 // A version note section holds a few dozen bytes; a larger one is not ours.
 constexpr uint64_t kMaxNoteSectionSize = 64 * 1024;
 
-uint32_t Word(const unsigned char* p) {
+uint32_t Word(const unsigned char* p)
+{
     uint32_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
@@ -36,11 +37,13 @@ uint32_t Word(const unsigned char* p) {
 // file's size, so damaged offsets and sizes cannot reach outside it.
 class TBoundedFile {
 public:
-    explicit TBoundedFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    explicit TBoundedFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
     }
-    ~TBoundedFile() {
+    ~TBoundedFile()
+    {
         if (fd_ >= 0) ::close(fd_);
     }
     TBoundedFile(const TBoundedFile&) = delete;
@@ -48,7 +51,8 @@ public:
 
     uint64_t Size() const { return size_; }
 
-    bool Read(uint64_t offset, uint64_t length, void* destination) const {
+    bool Read(uint64_t offset, uint64_t length, void* destination) const
+    {
         if (offset > size_ || length > size_ - offset) return false;
         auto* out = static_cast<unsigned char*>(destination);
         uint64_t done = 0;
@@ -66,14 +70,16 @@ private:
 };
 
 std::optional<Elf64_Shdr> ReadSectionHeader(const TBoundedFile& file, uint64_t tableOffset, uint64_t entrySize,
-                                            uint64_t index) {
+                                            uint64_t index)
+{
     Elf64_Shdr h{};
     if (!file.Read(tableOffset + index * entrySize, sizeof h, &h)) return std::nullopt;
     return h;
 }
 
 // Walks the notes of one section for the version note.
-std::optional<VersionWords> FindVersionNote(const std::vector<unsigned char>& data) {
+std::optional<VersionWords> FindVersionNote(const std::vector<unsigned char>& data)
+{
     const std::size_t ownerSize = sizeof version_record::kOwner;
     std::size_t pos = 0;
     while (data.size() - pos >= sizeof(Elf64_Nhdr)) {
@@ -86,8 +92,7 @@ std::optional<VersionWords> FindVersionNote(const std::vector<unsigned char>& da
         const uint64_t descStart = nameStart + ((nameSize + 3) & ~uint64_t{3});
         const uint64_t next = descStart + ((descSize + 3) & ~uint64_t{3});
         if (descStart > data.size() || descSize > data.size() - descStart) return std::nullopt;
-        if (nameSize == ownerSize && type == version_record::kNoteType &&
-            descSize >= version_record::kDescSize &&
+        if (nameSize == ownerSize && type == version_record::kNoteType && descSize >= version_record::kDescSize &&
             std::memcmp(&data[nameStart], version_record::kOwner, ownerSize) == 0) {
             return VersionWords{Word(&data[descStart]), Word(&data[descStart + 4])};
         }
@@ -97,7 +102,8 @@ std::optional<VersionWords> FindVersionNote(const std::vector<unsigned char>& da
     return std::nullopt;
 }
 
-bool HasName(const TBoundedFile& file, const Elf64_Shdr& names, uint32_t nameOffset, std::string_view wanted) {
+bool HasName(const TBoundedFile& file, const Elf64_Shdr& names, uint32_t nameOffset, std::string_view wanted)
+{
     // The wanted name plus its terminating NUL must lie inside the name table.
     if (nameOffset > names.sh_size || wanted.size() + 1 > names.sh_size - nameOffset) return false;
     std::vector<unsigned char> buf(wanted.size() + 1);
@@ -107,7 +113,8 @@ bool HasName(const TBoundedFile& file, const Elf64_Shdr& names, uint32_t nameOff
 
 // Locates the version record in a 64-bit little-endian ELF file by the name of
 // its section.
-std::optional<VersionWords> ReadVersionWords(const std::string& path) {
+std::optional<VersionWords> ReadVersionWords(const std::string& path)
+{
     const TBoundedFile file(path);
     Elf64_Ehdr eh{};
     if (!file.Read(0, sizeof eh, &eh)) return std::nullopt;
@@ -148,7 +155,8 @@ std::optional<VersionWords> ReadVersionWords(const std::string& path) {
     return std::nullopt;
 }
 
-std::string OwnExecutable() {
+std::string OwnExecutable()
+{
     std::vector<char> buf(4096);
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -158,9 +166,10 @@ std::string OwnExecutable() {
     }
 }
 
-}  // namespace
+} // namespace
 
-TversionInfo::TversionInfo(bool hasOwner) {
+TversionInfo::TversionInfo(bool hasOwner)
+{
     if (hasOwner) {
         FileName = OwnExecutable();
         ReadVersion();
@@ -169,20 +178,23 @@ TversionInfo::TversionInfo(bool hasOwner) {
     }
 }
 
-TversionInfo TversionInfo::FromFile(const std::string& fileName) {
+TversionInfo TversionInfo::FromFile(const std::string& fileName)
+{
     TversionInfo info;
     info.FileName = fileName;
     info.ReadVersion();
     return info;
 }
 
-std::string TversionInfo::GetVersionText() const {
+std::string TversionInfo::GetVersionText() const
+{
     if (!Valid) return "-";
     return std::to_string(Major) + "." + std::to_string(Minor) + "." + std::to_string(Release) + "." +
            std::to_string(Build);
 }
 
-void TversionInfo::ReadVersion() {
+void TversionInfo::ReadVersion()
+{
     const std::optional<VersionWords> words = ReadVersionWords(FileName);
     if (!words) {
         ClearVersion();
@@ -195,7 +207,8 @@ void TversionInfo::ReadVersion() {
     Valid = true;
 }
 
-void TversionInfo::ClearVersion() {
+void TversionInfo::ClearVersion()
+{
     Major = Minor = Release = Build = 0;
     Valid = false;
 }

@@ -38,8 +38,7 @@ const bool kBasicRegistered = [] {
 
 EIdAlreadyRegisteredAuthenticationMethod::EIdAlreadyRegisteredAuthenticationMethod(const std::string& className)
     : EIdException(Format("This authentication method is already registered with class name %s.", className))
-{
-}
+{}
 
 void RegisterScheme(const std::string& name, TIdAuthenticationClass schemeClass)
 {
@@ -66,15 +65,9 @@ TIdAuthentication::TIdAuthentication()
 
 TIdAuthentication::~TIdAuthentication() = default;
 
-void TIdAuthentication::PutPassword(const std::string& password)
-{
-    paramList_.SetValueOf("Password", password);
-}
+void TIdAuthentication::PutPassword(const std::string& password) { paramList_.SetValueOf("Password", password); }
 
-void TIdAuthentication::PutUserName(const std::string& userName)
-{
-    paramList_.SetValueOf("Username", userName);
-}
+void TIdAuthentication::PutUserName(const std::string& userName) { paramList_.SetValueOf("Username", userName); }
 
 void TIdAuthentication::TakeChallenges(const TStringList& challenges)
 {
@@ -91,24 +84,17 @@ std::string TIdAuthentication::ChallengeFor(const std::string& scheme) const
     return std::string();
 }
 
-std::string TIdAuthentication::UserNameOf() const
-{
-    return paramList_.ValueOf("username");
-}
+std::string TIdAuthentication::UserNameOf() const { return paramList_.ValueOf("username"); }
 
-std::string TIdAuthentication::PasswordOf() const
-{
-    return paramList_.ValueOf("password");
-}
+std::string TIdAuthentication::PasswordOf() const { return paramList_.ValueOf("password"); }
 
 // ---- TIdBasicAuthentication ----------------------------------------------------
 
 TIdAuthenticationClass TIdBasicAuthentication::Class()
 {
-    static const TIdAuthenticationClassInfo info{
-        "TIdBasicAuthentication", []() -> std::unique_ptr<TIdAuthentication> {
-            return std::make_unique<TIdBasicAuthentication>();
-        }};
+    static const TIdAuthenticationClassInfo info{"TIdBasicAuthentication", []() -> std::unique_ptr<TIdAuthentication> {
+                                                     return std::make_unique<TIdBasicAuthentication>();
+                                                 }};
     return &info;
 }
 
@@ -127,12 +113,9 @@ TIdAuthNextAction TIdBasicAuthentication::DecideNext()
     realmText_ = realm.size() > 2 ? realm.substr(1, realm.size() - 2) : std::string();
 
     switch (stepNo_) {
-    case 0:
-        return UserNameOf().empty() ? naAskApplication : naSendAgain;
-    case 1:
-        return naGiveUp;
-    default:
-        return naSendAgain;
+    case 0: return UserNameOf().empty() ? naAskApplication : naSendAgain;
+    case 1: return naGiveUp;
+    default: return naSendAgain;
     }
 }
 

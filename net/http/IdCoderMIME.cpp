@@ -44,7 +44,4 @@ std::string TIdEncoder3to4::Encode(TStream& source, int64_t count)
 
 TIdEncoderMIME::TIdEncoderMIME() : TIdEncoder3to4(kBase64Table, '=') {}
 
-std::string TIdEncoderMIME::EncodeText(const std::string& text)
-{
-    return TIdEncoderMIME().EncodeBytes(text);
-}
+std::string TIdEncoderMIME::EncodeText(const std::string& text) { return TIdEncoderMIME().EncodeBytes(text); }

@@ -86,19 +86,16 @@ std::string LocalDateText(TDateTime local, TDateTime localUtcOffset)
 // cookie text and every request.
 TDateTime TIdSystemCookieClock::Now() const
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch())
-                        .count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
     std::tm local{};
     if (localtime_r(&seconds, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
     return static_cast<TDateTime>(ms + int64_t{local.tm_gmtoff} * 1000) / kMsPerDay + kUnixEpochSerial;
 }
 
-TDateTime TIdSystemCookieClock::LocalUtcOffset() const
-{
-    return ::LocalUtcOffset();
-}
+TDateTime TIdSystemCookieClock::LocalUtcOffset() const { return ::LocalUtcOffset(); }
 
 const TIdSystemCookieClock& TIdSystemCookieClock::Instance()
 {
@@ -187,10 +184,7 @@ std::string TIdNetscapeCookie::BuildCookieText() const
     return text;
 }
 
-void TIdNetscapeCookie::PutExpires(const std::string& text)
-{
-    SetExpiresText(text);
-}
+void TIdNetscapeCookie::PutExpires(const std::string& text) { SetExpiresText(text); }
 
 void TIdNetscapeCookie::SetExpiresText(const std::string& text)
 {
@@ -227,10 +221,7 @@ bool TIdNetscapeCookie::AcceptsHost(const std::string& host) const
 
 // ---- TIdCookieRFC2109 ---------------------------------------------------------
 
-TIdCookieRFC2109::TIdCookieRFC2109(TIdCookies* collection) : TIdNetscapeCookie(collection)
-{
-    Kind = ckRFC2109;
-}
+TIdCookieRFC2109::TIdCookieRFC2109(TIdCookies* collection) : TIdNetscapeCookie(collection) { Kind = ckRFC2109; }
 
 void TIdCookieRFC2109::Assign(const TIdNetscapeCookie& source)
 {
@@ -288,10 +279,7 @@ void TIdCookieRFC2109::PutExpires(const std::string& text)
 
 // ---- TIdCookieRFC2965 ---------------------------------------------------------
 
-TIdCookieRFC2965::TIdCookieRFC2965(TIdCookies* collection) : TIdCookieRFC2109(collection)
-{
-    Kind = ckRFC2965;
-}
+TIdCookieRFC2965::TIdCookieRFC2965(TIdCookies* collection) : TIdCookieRFC2109(collection) { Kind = ckRFC2965; }
 
 void TIdCookieRFC2965::ParseAttributes(const TStringList& attributes)
 {
@@ -360,10 +348,7 @@ TIdCookieList* TIdCookieList::AddList(const std::string& name)
     return entries_.back().list.get();
 }
 
-void TIdCookieList::Delete(int index)
-{
-    entries_.erase(entries_.begin() + index);
-}
+void TIdCookieList::Delete(int index) { entries_.erase(entries_.begin() + index); }
 
 // ---- TIdIndexLock -------------------------------------------------------------
 
@@ -429,20 +414,11 @@ TIdCookies::~TIdCookies()
     while (!items_.empty()) delete items_.back();
 }
 
-TIdCookieRFC2109* TIdCookies::NewCookie()
-{
-    return new TIdCookieRFC2109(this);
-}
+TIdCookieRFC2109* TIdCookies::NewCookie() { return new TIdCookieRFC2109(this); }
 
-TIdCookieRFC2965* TIdCookies::NewCookie2()
-{
-    return new TIdCookieRFC2965(this);
-}
+TIdCookieRFC2965* TIdCookies::NewCookie2() { return new TIdCookieRFC2965(this); }
 
-void TIdCookies::Adopt(TIdNetscapeCookie* cookie)
-{
-    items_.push_back(cookie);
-}
+void TIdCookies::Adopt(TIdNetscapeCookie* cookie) { items_.push_back(cookie); }
 
 void TIdCookies::Release(TIdNetscapeCookie* cookie)
 {

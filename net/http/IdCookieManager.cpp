@@ -144,7 +144,8 @@ std::string TIdCookieManager::CookieHeaderFor(const TIdURI& url, bool tls)
             const TIdCookieList* domain = index.ListAt(d);
             for (int c = domain->Count() - 1; c >= 0; --c) {
                 const TIdNetscapeCookie* cookie = domain->CookieAt(c);
-                if (cookie->CookiePath.empty() || url.Path.compare(0, cookie->CookiePath.size(), cookie->CookiePath) != 0)
+                if (cookie->CookiePath.empty() ||
+                    url.Path.compare(0, cookie->CookiePath.size(), cookie->CookiePath) != 0)
                     continue;
                 if (cookie->SecureOnly && !tls) continue;
                 if (cookie->CookieValue.empty()) continue;

@@ -16,18 +16,11 @@ constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kUnixEpochSerial = 25569;
 
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-std::string Trim(const std::string& s)
-{
-    return std::string(TrimBlanks(s));
-}
+std::string Trim(const std::string& s) { return std::string(TrimBlanks(s)); }
 
-std::string TrimLeft(const std::string& s)
-{
-    return std::string(TrimLeftBlanks(s));
-}
+std::string TrimLeft(const std::string& s) { return std::string(TrimLeftBlanks(s)); }
 
 int LookUpName(const std::string& text, const char* const* names, int count)
 {
@@ -198,8 +191,8 @@ std::string ResolvePath(const std::string& basePath, const std::string& path, ch
                 result += delimiter;
             }
         } else if (c == '.') {
-            const bool parentStep = !result.empty() && result.back() == delimiter && i + 1 < work.size() &&
-                                    work[i + 1] == '.';
+            const bool parentStep =
+                !result.empty() && result.back() == delimiter && i + 1 < work.size() && work[i + 1] == '.';
             if (parentStep) {
                 result.pop_back();
                 while (!result.empty() && result.back() != delimiter) result.pop_back();
@@ -217,10 +210,7 @@ std::string ResolvePath(const std::string& basePath, const std::string& path, ch
 }
 
 // See FindSubText: a backslash byte is always a backslash in UTF-8.
-void ForwardSlashes(std::string& text)
-{
-    std::replace(text.begin(), text.end(), '\\', '/');
-}
+void ForwardSlashes(std::string& text) { std::replace(text.begin(), text.end(), '\\', '/'); }
 
 bool LooksLikeIPv4(const std::string& text)
 {
@@ -255,15 +245,9 @@ int64_t FindInMemory(const std::string& sub, const void* memory, int64_t size)
 
 // ---- dates ------------------------------------------------------------------
 
-int DayNumber(const std::string& text)
-{
-    return LookUpName(text, kDayNames, 7);
-}
+int DayNumber(const std::string& text) { return LookUpName(text, kDayNames, 7); }
 
-int MonthNumber(const std::string& text)
-{
-    return LookUpName(text, kMonthNames, 12);
-}
+int MonthNumber(const std::string& text) { return LookUpName(text, kMonthNames, 12); }
 
 TDateTime ParseInternetDate(std::string& text)
 {
@@ -369,10 +353,7 @@ TDateTime LocalUtcOffsetAt(std::time_t when)
     return bias > 0 ? -offset : offset;
 }
 
-TDateTime LocalUtcOffset()
-{
-    return LocalUtcOffsetAt(std::time(nullptr));
-}
+TDateTime LocalUtcOffset() { return LocalUtcOffsetAt(std::time(nullptr)); }
 
 std::string TimeToZoneOffset(TDateTime offset, bool allowGMT)
 {

@@ -34,10 +34,10 @@ class TIdCookieManager;
 
 // What the cycle does after a response.
 enum TIdHTTPNextStep {
-    nsFollow,     // send again, to the URL now in the request (a redirect, or an answered challenge)
-    nsDone,       // the response is final; the call returns
-    nsUndecided,  // no rule matched (a 2xx on a connection already closed); the call raises
-    nsAuthRetry   // send the same URL again with credentials
+    nsFollow,    // send again, to the URL now in the request (a redirect, or an answered challenge)
+    nsDone,      // the response is final; the call returns
+    nsUndecided, // no rule matched (a 2xx on a connection already closed); the call raises
+    nsAuthRetry  // send the same URL again with credentials
 };
 
 enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };

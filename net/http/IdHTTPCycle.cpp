@@ -10,30 +10,34 @@
 // ---- construction and properties ------------------------------------------------------------------------
 
 TIdCustomHTTP::TIdCustomHTTP(TIdBaseComponent* owner)
-    : TIdTCPClient(owner),
-      exchange_(std::make_unique<TIdHTTPProtocol>(*this)),
-      proxyParams_(std::make_unique<TIdProxyConnectionInfo>()) {
+    : TIdTCPClient(owner), exchange_(std::make_unique<TIdHTTPProtocol>(*this)),
+      proxyParams_(std::make_unique<TIdProxyConnectionInfo>())
+{
     SetPort(80);
     httpOptions_ = {hoForceEncodeParams};
 }
 
-TIdCustomHTTP::~TIdCustomHTTP() {
+TIdCustomHTTP::~TIdCustomHTTP()
+{
     SetCookieManager(nullptr);
     SetAuthManager(nullptr);
     exchange_.reset();
 }
 
-void TIdCustomHTTP::SetHost(const std::string& value) {
+void TIdCustomHTTP::SetHost(const std::string& value)
+{
     TIdTCPClient::SetHost(value);
     currentUri_.Host = value;
 }
 
-void TIdCustomHTTP::SetPort(int32_t value) {
+void TIdCustomHTTP::SetPort(int32_t value)
+{
     TIdTCPClient::SetPort(value);
     currentUri_.Port = IntToStr(value);
 }
 
-void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value) {
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value)
+{
     if (value == cookieManager_) return;
     if (cookieManager_) {
         cookieManager_->RemoveFreeNotification(this);
@@ -44,14 +48,16 @@ void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value) {
     if (cookieManager_) cookieManager_->FreeNotification(this);
 }
 
-void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value) {
+void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value)
+{
     if (value == authManager_) return;
     if (authManager_) authManager_->RemoveFreeNotification(this);
     authManager_ = value;
     if (authManager_) authManager_->FreeNotification(this);
 }
 
-void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operation) {
+void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operation)
+{
     TIdTCPClient::Notification(component, operation);
     if (operation != opRemove) return;
     if (component == cookieManager_) {
@@ -61,7 +67,8 @@ void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operati
     if (component == authManager_) authManager_ = nullptr;
 }
 
-void TIdCustomHTTP::DoOnDisconnected() {
+void TIdCustomHTTP::DoOnDisconnected()
+{
     TIdTCPClient::DoOnDisconnected();
     if (!exchange_) return;
     TIdHTTPRequest& request = Request();
@@ -75,12 +82,10 @@ void TIdCustomHTTP::DoOnDisconnected() {
 
 // ---- the cycle ----------------------------------------------------------------------------------------------
 
-void TIdCustomHTTP::Get(const std::string& url, TStream& stream) {
-    PerformRequest(hmGet, url, nullptr, &stream);
-}
+void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { PerformRequest(hmGet, url, nullptr, &stream); }
 
-void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source,
-                                   TStream* response) {
+void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* response)
+{
     const int64_t start = response ? response->Position() : 0;
     serverAuthTries_ = 0;
     proxyAuthTries_ = 0;
@@ -101,7 +106,8 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
     redirectCount_ = 0;
 }
 
-void TIdCustomHTTP::RunPasses(const std::string& url, TStream* response, int64_t start) {
+void TIdCustomHTTP::RunPasses(const std::string& url, TStream* response, int64_t start)
+{
     TIdHTTPRequest& request = Request();
     for (;;) {
         ++redirectCount_;
@@ -110,31 +116,30 @@ void TIdCustomHTTP::RunPasses(const std::string& url, TStream* response, int64_t
         ReadStatusAndHeaders(*exchange_, request);
         const int32_t code = Response().StatusCode();
         switch (exchange_->DecideNextStep()) {
-            case nsAuthRetry:
-                --redirectCount_;
-                request.SetRequestUrl(url);
-                break;
-            case nsFollow:
-                if (response) {
-                    response->SetSize(start);
-                    response->SetPosition(start);
-                }
-                // An answered challenge on a closed connection also follows; its tries still count, so a
-                // server that challenges for ever ends at AuthRetries.
-                if (code != 401 && code != 407) {
-                    serverAuthTries_ = 0;
-                    proxyAuthTries_ = 0;
-                }
-                break;
-            case nsDone:
-                return;
-            case nsUndecided:
-                throw EIdException("Undefined situation");
+        case nsAuthRetry:
+            --redirectCount_;
+            request.SetRequestUrl(url);
+            break;
+        case nsFollow:
+            if (response) {
+                response->SetSize(start);
+                response->SetPosition(start);
+            }
+            // An answered challenge on a closed connection also follows; its tries still count, so a
+            // server that challenges for ever ends at AuthRetries.
+            if (code != 401 && code != 407) {
+                serverAuthTries_ = 0;
+                proxyAuthTries_ = 0;
+            }
+            break;
+        case nsDone: return;
+        case nsUndecided: throw EIdException("Undefined situation");
         }
     }
 }
 
-void TIdCustomHTTP::FinishCall() {
+void TIdCustomHTTP::FinishCall()
+{
     // What is left of a response that was not read to its end would be taken for the next one, so such a
     // connection is closed as well as one the response does not let us keep.
     const bool keep = Response().EvaluateKeepAlive();
@@ -142,7 +147,8 @@ void TIdCustomHTTP::FinishCall() {
     carried_ = CredentialsNow();
 }
 
-void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request) {
+void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request)
+{
     TIdHTTPResponse& response = exchange.Response();
     do {
         response.SetStatusLine(ReadHeaderLine());
@@ -153,17 +159,20 @@ void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPReque
 
 // ---- credentials ------------------------------------------------------------------------------------------
 
-TIdCustomHTTP::TCredentials TIdCustomHTTP::CredentialsNow() {
+TIdCustomHTTP::TCredentials TIdCustomHTTP::CredentialsNow()
+{
     TIdHTTPRequest& request = Request();
     return {request.Username(), request.Password(), request.BasicAuthentication(), request.Authentication()};
 }
 
-void TIdCustomHTTP::TakeCredentialsOwnership() {
+void TIdCustomHTTP::TakeCredentialsOwnership()
+{
     // Credentials the application changed since the last call are meant for this call's server.
     if (!(CredentialsNow() == carried_)) credentialsTarget_.clear();
 }
 
-void TIdCustomHTTP::DropForeignCredentials(TIdHTTPRequest& request, const std::string& target) {
+void TIdCustomHTTP::DropForeignCredentials(TIdHTTPRequest& request, const std::string& target)
+{
     if (credentialsTarget_.empty() || credentialsTarget_ == target) {
         credentialsTarget_ = target;
         return;
@@ -178,7 +187,8 @@ void TIdCustomHTTP::DropForeignCredentials(TIdHTTPRequest& request, const std::s
 
 // ---- one pass ------------------------------------------------------------------------------------------------
 
-void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request) {
+void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request)
+{
     const TIdURI next(request.RequestUrl());
     MergeRequestUri(currentUri_, next);
     DropForeignCredentials(request, TargetKeyOf(currentUri_));
@@ -200,15 +210,18 @@ void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request) {
     request.SetHost(HostHeaderOf(currentUri_));
 }
 
-void TIdCustomHTTP::RequireTLSHandler() {
+void TIdCustomHTTP::RequireTLSHandler()
+{
     if (!IOHandler() || !IOHandler()->IsTLS()) throw EIdIOHandlerPropInvalid();
 }
 
-void TIdCustomHTTP::SetPassThrough(bool value) {
+void TIdCustomHTTP::SetPassThrough(bool value)
+{
     if (IOHandler() && IOHandler()->IsTLS()) IOHandler()->SetPassThrough(value);
 }
 
-TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
+TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
+{
     const bool tls = SameText(currentUri_.Protocol, "HTTPS");
     TIdProxyConnectionInfo& proxy = *proxyParams_;
     if (!proxy.ProxyServer().empty()) {
@@ -238,7 +251,8 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
     return tls ? ckTLSDirect : ckDirect;
 }
 
-void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
+void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
+{
     if (!response.EvaluateKeepAlive()) CloseConnection();
     // A look without waiting notices a close (or stray bytes) that already arrived; waiting even 1 ms would
     // cost every request on a kept connection that much.
@@ -254,7 +268,8 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
     }
 }
 
-void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPResponse& response)
+{
     const TIdHTTPConnectionKind kind = ChooseConnectionTarget();
     request.SetConnectionKind(kind);
     if (kind == ckProxy) request.SetRequestUrl(currentUri_.RequestUri());
@@ -274,7 +289,8 @@ void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPRespon
     }
 }
 
-void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
+void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
+{
     // Until the tunnel stands, the connection carries the proxy's answers: a failure leaves it unusable.
     exchange_->responseComplete_ = false;
     TIdHTTPProtocol tunnel(*this);
@@ -311,7 +327,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request) {
 
 // ---- cookies ----------------------------------------------------------------------------------------------
 
-void TIdCustomHTTP::AddCookieHeader(const TIdURI& url, TIdHTTPRequest& request) {
+void TIdCustomHTTP::AddCookieHeader(const TIdURI& url, TIdHTTPRequest& request)
+{
     if (!cookieManager_) return;
     // Secure cookies only where TLS actually runs, not over a TLS handler that passes plain http through.
     const bool tls = IOHandler() && IOHandler()->IsTLS() && !IOHandler()->PassThrough();
@@ -319,7 +336,8 @@ void TIdCustomHTTP::AddCookieHeader(const TIdURI& url, TIdHTTPRequest& request) 
     if (!value.empty()) request.HeaderLines().SetValueOf("Cookie", value);
 }
 
-void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest&, TIdHTTPResponse& response) {
+void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest&, TIdHTTPResponse& response)
+{
     if (!cookieManager_ && allowCookies_) {
         SetCookieManager(new TIdCookieManager(this));
         ownsCookieManager_ = true;
@@ -335,7 +353,8 @@ void TIdCustomHTTP::StoreResponseCookies(TIdHTTPRequest&, TIdHTTPResponse& respo
 
 // ---- redirects and challenges ------------------------------------------------------------------------------
 
-bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, int32_t redirectCount) {
+bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, int32_t redirectCount)
+{
     bool handled = handleRedirects_;
     if (OnRedirect) {
         int32_t numRedirect = redirectCount;
@@ -345,7 +364,8 @@ bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, i
 }
 
 TIdAuthenticationClass TIdCustomHTTP::ChooseScheme(const TIdHeaderList& challenges,
-                                                   const TIdOnSelectAuthorization& onSelect) {
+                                                   const TIdOnSelectAuthorization& onSelect)
+{
     TIdAuthenticationClass chosen = nullptr;
     for (const std::string& challenge : challenges) {
         std::string rest = challenge;
@@ -356,7 +376,8 @@ TIdAuthenticationClass TIdCustomHTTP::ChooseScheme(const TIdHeaderList& challeng
     return chosen;
 }
 
-bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response) {
+bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response)
+{
     ++serverAuthTries_;
     if (!request.Authentication()) {
         const TIdAuthenticationClass scheme = ChooseScheme(response.WWWAuthenticate(), OnSelectAuthorization);
@@ -371,31 +392,29 @@ bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPRespon
     authentication.TakeChallenges(response.WWWAuthenticate());
     for (;;) {
         switch (authentication.DecideNext()) {
-            case naSendAgain:
-                return true;
-            case naGiveUp:
-                return false;
-            case naAskApplication: {
-                authentication.PutUserName(request.Username());
-                authentication.PutPassword(request.Password());
-                bool handled = false;
-                OnAuthorization(this, &authentication, handled);
-                if (!handled) return false;
-                request.SetBasicAuthentication(true);
-                request.SetUsername(authentication.UserNameOf());
-                request.SetPassword(authentication.PasswordOf());
-                break;
-            }
+        case naSendAgain: return true;
+        case naGiveUp: return false;
+        case naAskApplication: {
+            authentication.PutUserName(request.Username());
+            authentication.PutPassword(request.Password());
+            bool handled = false;
+            OnAuthorization(this, &authentication, handled);
+            if (!handled) return false;
+            request.SetBasicAuthentication(true);
+            request.SetUsername(authentication.UserNameOf());
+            request.SetPassword(authentication.PasswordOf());
+            break;
+        }
         }
     }
 }
 
-bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest&, TIdHTTPResponse& response) {
+bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest&, TIdHTTPResponse& response)
+{
     ++proxyAuthTries_;
     TIdProxyConnectionInfo& proxy = *proxyParams_;
     if (!proxy.Authentication()) {
-        const TIdAuthenticationClass scheme =
-            ChooseScheme(response.ProxyAuthenticate(), OnSelectProxyAuthorization);
+        const TIdAuthenticationClass scheme = ChooseScheme(response.ProxyAuthenticate(), OnSelectProxyAuthorization);
         if (!scheme) return false;
         proxy.SetAuthentication(scheme->Create());
     }
@@ -409,20 +428,18 @@ bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest&, TIdHTTPResponse& respo
     authentication.TakeChallenges(response.ProxyAuthenticate());
     for (;;) {
         switch (authentication.DecideNext()) {
-            case naSendAgain:
-                return true;
-            case naGiveUp:
-                return false;
-            case naAskApplication: {
-                authentication.PutUserName(proxy.ProxyUsername());
-                authentication.PutPassword(proxy.ProxyPassword());
-                bool handled = false;
-                OnProxyAuthorization(this, &authentication, handled);
-                if (!handled) return false;
-                proxy.SetProxyUsername(authentication.UserNameOf());
-                proxy.SetProxyPassword(authentication.PasswordOf());
-                break;
-            }
+        case naSendAgain: return true;
+        case naGiveUp: return false;
+        case naAskApplication: {
+            authentication.PutUserName(proxy.ProxyUsername());
+            authentication.PutPassword(proxy.ProxyPassword());
+            bool handled = false;
+            OnProxyAuthorization(this, &authentication, handled);
+            if (!handled) return false;
+            proxy.SetProxyUsername(authentication.UserNameOf());
+            proxy.SetProxyPassword(authentication.PasswordOf());
+            break;
+        }
         }
     }
 }

@@ -17,7 +17,8 @@ public:
     explicit TBoundedStream(int64_t limit) : limit_(limit) {}
 
     int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void* buffer, int64_t count) override {
+    int64_t Write(const void* buffer, int64_t count) override
+    {
         if (count <= 0) return 0;
         if (position_ < limit_) {
             kept_.SetPosition(position_);
@@ -27,13 +28,17 @@ public:
         size_ = std::max(size_, position_);
         return count;
     }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-        const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? position_ : size_;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override
+    {
+        const int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                             : origin == TSeekOrigin::soCurrent ? position_
+                                                                : size_;
         position_ = std::max<int64_t>(0, base + offset);
         return position_;
     }
     int64_t Size() override { return size_; }
-    void SetSize(int64_t newSize) override {
+    void SetSize(int64_t newSize) override
+    {
         size_ = std::max<int64_t>(0, newSize);
         position_ = std::min(position_, size_);
         if (kept_.Size() > size_) kept_.SetSize(size_);
@@ -51,7 +56,8 @@ private:
 class TBodyStreamSwap {
 public:
     TBodyStreamSwap(TIdHTTPResponse& response, TStream* replacement)
-        : response_(response), saved_(response.BodyStream()) {
+        : response_(response), saved_(response.BodyStream())
+    {
         response_.SetBodyStream(replacement);
     }
     ~TBodyStreamSwap() { response_.SetBodyStream(saved_); }
@@ -74,7 +80,8 @@ private:
     TIdComponent& owner_;
 };
 
-void CheckHeaderBlock(int32_t lines, int64_t bytes) {
+void CheckHeaderBlock(int32_t lines, int64_t bytes)
+{
     if (bytes > TIdCustomHTTP::kMaxHeaderBytes) {
         throw EIdHTTPBadResponse("Response header block larger than 1048576 bytes");
     }
@@ -83,21 +90,20 @@ void CheckHeaderBlock(int32_t lines, int64_t bytes) {
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- records ----------------------------------------------------------------------------------------------
 
 TIdHTTPResponse::TIdHTTPResponse(TIdCustomHTTP& owner) : owner_(owner) {}
 
-int32_t TIdHTTPResponse::ParseStatusCode() {
-    return StatusCodeOf(statusLine_);
-}
+int32_t TIdHTTPResponse::ParseStatusCode() { return StatusCodeOf(statusLine_); }
 
-bool TIdHTTPResponse::EvaluateKeepAlive() {
+bool TIdHTTPResponse::EvaluateKeepAlive()
+{
     StatusVersionOf(statusLine_, statusVersion_);
     owner_.DetectDisconnect(false, false);
-    keepConnection_ = owner_.IsConnected() &&
-                      KeepAliveAllowed(owner_.ProtocolVersion(), Connection(), ProxyConnection());
+    keepConnection_ =
+        owner_.IsConnected() && KeepAliveAllowed(owner_.ProtocolVersion(), Connection(), ProxyConnection());
     return keepConnection_;
 }
 
@@ -107,7 +113,8 @@ TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), reque
 
 // ---- sending --------------------------------------------------------------------------------------------------
 
-void TIdHTTPProtocol::SendRequestHead(const TIdURI* url) {
+void TIdHTTPProtocol::SendRequestHead(const TIdURI* url)
+{
     request_.LinesFromFields();
     client_.ProxyParams().LinesFromFields(request_.HeaderLines());
     if (url) client_.AddCookieHeader(*url, request_);
@@ -118,14 +125,14 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* url) {
     struct TEndBuffering {
         TIdCustomHTTP& client;
         bool sent = false;
-        ~TEndBuffering() {
+        ~TEndBuffering()
+        {
             if (sent) return;
             client.DiscardWriteBuffering();
             client.StopWriteBuffering();
         }
     } end{client_};
-    const std::string requestLine =
-        RequestLineOf(request_.Method(), request_.RequestUrl(), client_.ProtocolVersion());
+    const std::string requestLine = RequestLineOf(request_.Method(), request_.RequestUrl(), client_.ProtocolVersion());
     if (!requestLine.empty()) client_.WriteLine(requestLine);
     for (const std::string& line : request_.HeaderLines()) {
         if (!line.empty()) client_.WriteLine(line);
@@ -137,12 +144,14 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* url) {
 
 // ---- reading the head -------------------------------------------------------------------------------------
 
-std::string TIdCustomHTTP::ReadHeaderLine() {
+std::string TIdCustomHTTP::ReadHeaderLine()
+{
     // Without a line limit one line could grow without end; the header block's limit bounds it then.
     return ReadLine("\n", -1, MaxLineLength() > 0 ? -1 : kMaxHeaderBytes);
 }
 
-void TIdHTTPProtocol::ReadResponseHeaders() {
+void TIdHTTPProtocol::ReadResponseHeaders()
+{
     TIdHeaderList& lines = response_.HeaderLines();
     lines.Clear();
     // A close before the first header line propagates; later it only ends the block.
@@ -163,7 +172,8 @@ void TIdHTTPProtocol::ReadResponseHeaders() {
 
 // ---- reading the body --------------------------------------------------------------------------------------
 
-void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
+void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response)
+{
     TStream* stream = response.BodyStream();
     if (!stream) return;
     if (response.ContentLength() > 0) {
@@ -176,7 +186,8 @@ void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response) {
     }
 }
 
-void TIdCustomHTTP::ReadBodyByLength(TStream& stream, int64_t length) {
+void TIdCustomHTTP::ReadBodyByLength(TStream& stream, int64_t length)
+{
     TWorkReport work(*this, length);
     const int64_t start = stream.Position();
     int64_t expected = 0;
@@ -189,8 +200,7 @@ void TIdCustomHTTP::ReadBodyByLength(TStream& stream, int64_t length) {
         expected += piece;
         try {
             ReadToStream(stream, piece, false);
-        } catch (const EIdConnClosedGracefully&) {
-        }
+        } catch (const EIdConnClosedGracefully&) {}
         const int64_t arrived = stream.Position() - start;
         if (arrived >= expected) continue;
         // The server closed early. The bytes of the piece the close cut short are still queued; they belong
@@ -205,7 +215,8 @@ void TIdCustomHTTP::ReadBodyByLength(TStream& stream, int64_t length) {
     }
 }
 
-int64_t TIdCustomHTTP::ReadChunkSize() {
+int64_t TIdCustomHTTP::ReadChunkSize()
+{
     const std::string line = ReadHeaderLine();
     // A size line cut off by the close would read as a shorter size; a split one has lost its end.
     if (LineTimedOut()) throw EIdConnClosedGracefully();
@@ -213,17 +224,19 @@ int64_t TIdCustomHTTP::ReadChunkSize() {
     return ChunkSizeOf(line);
 }
 
-void TIdCustomHTTP::ReadChunkedBody(TStream& stream) {
-    TWorkReport work(*this, 0);  // one report for the whole body, not one per chunk
+void TIdCustomHTTP::ReadChunkedBody(TStream& stream)
+{
+    TWorkReport work(*this, 0); // one report for the whole body, not one per chunk
     for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
         ReadBodyByLength(stream, size);
-        ReadHeaderLine();  // the line end after the chunk data
+        ReadHeaderLine(); // the line end after the chunk data
         if (LineTimedOut()) throw EIdConnClosedGracefully();
     }
     SkipTrailer();
 }
 
-void TIdCustomHTTP::SkipTrailer() {
+void TIdCustomHTTP::SkipTrailer()
+{
     // Trailer fields (RFC 7230 section 4.1.2) end with an empty line. All of it is read, so that on a kept
     // connection the next response starts at its status line.
     int32_t lines = 0;
@@ -241,7 +254,8 @@ void TIdCustomHTTP::SkipTrailer() {
 // ---- deciding -------------------------------------------------------------------------------------------------
 
 template <typename TRead>
-bool TIdHTTPProtocol::ReadQuietly(int32_t timeoutMs, TRead read) {
+bool TIdHTTPProtocol::ReadQuietly(int32_t timeoutMs, TRead read)
+{
     struct TRestore {
         TIdCustomHTTP& client;
         int32_t saved;
@@ -258,13 +272,15 @@ bool TIdHTTPProtocol::ReadQuietly(int32_t timeoutMs, TRead read) {
     return true;
 }
 
-void TIdHTTPProtocol::DiscardBody() {
+void TIdHTTPProtocol::DiscardBody()
+{
     TBoundedStream sink(0);
     TBodyStreamSwap swap(response_, &sink);
     client_.ReadResponseBody(response_);
 }
 
-void TIdHTTPProtocol::RaiseProtocolError() {
+void TIdHTTPProtocol::RaiseProtocolError()
+{
     // The status is known whatever happens to the body: a body that times out or breaks off still leaves
     // the protocol error, with as much of the body as came.
     TBoundedStream body(TIdCustomHTTP::kMaxErrorBody);
@@ -275,7 +291,8 @@ void TIdHTTPProtocol::RaiseProtocolError() {
     throw EIdHTTPProtocolException(response_.ParseStatusCode(), response_.StatusLine(), body.Text());
 }
 
-TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect() {
+TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect()
+{
     std::string location = response_.Location();
     TIdHTTPMethod method = request_.Method();
     TIdHTTPNextStep result = nsDone;
@@ -292,13 +309,15 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideRedirect() {
     return result;
 }
 
-void TIdHTTPProtocol::ReadFinalBody() {
+void TIdHTTPProtocol::ReadFinalBody()
+{
     // 204 has no body, and neither has the answer to HEAD, whatever length it announces (RFC 7230 3.3.3).
     if (response_.StatusCode() != 204 && request_.Method() != hmHead) client_.ReadResponseBody(response_);
     responseComplete_ = true;
 }
 
-TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep() {
+TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep()
+{
     const int32_t code = response_.StatusCode();
     if ((code / 100 == 3 && code != 304) || !response_.Location().empty()) return DecideRedirect();
 

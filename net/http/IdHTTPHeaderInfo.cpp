@@ -50,10 +50,7 @@ void TIdPersistent::AssignTo(TIdPersistent& destination) const
 
 // ---- TIdEntityHeaderInfo -------------------------------------------------------
 
-TIdEntityHeaderInfo::TIdEntityHeaderInfo()
-{
-    TIdEntityHeaderInfo::ClearFields();
-}
+TIdEntityHeaderInfo::TIdEntityHeaderInfo() { TIdEntityHeaderInfo::ClearFields(); }
 
 TIdEntityHeaderInfo::~TIdEntityHeaderInfo() = default;
 
@@ -100,15 +97,9 @@ void TIdEntityHeaderInfo::AssignTo(TIdPersistent& destination) const
     target->lastModified_ = lastModified_;
 }
 
-void TIdEntityHeaderInfo::FieldsFromLines()
-{
-    EntityFieldsFromLines();
-}
+void TIdEntityHeaderInfo::FieldsFromLines() { EntityFieldsFromLines(); }
 
-void TIdEntityHeaderInfo::LinesFromFields()
-{
-    EntityLinesFromFields();
-}
+void TIdEntityHeaderInfo::LinesFromFields() { EntityLinesFromFields(); }
 
 void TIdEntityHeaderInfo::EntityFieldsFromLines()
 {
@@ -144,10 +135,7 @@ void TIdEntityHeaderInfo::EntityLinesFromFields()
 
 // ---- TIdRequestHeaderInfo ------------------------------------------------------
 
-TIdRequestHeaderInfo::TIdRequestHeaderInfo()
-{
-    TIdRequestHeaderInfo::ClearFields();
-}
+TIdRequestHeaderInfo::TIdRequestHeaderInfo() { TIdRequestHeaderInfo::ClearFields(); }
 
 TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
 
@@ -210,9 +198,14 @@ void TIdRequestHeaderInfo::LinesFromFields()
     TIdHeaderList& lines = headerLines_;
     if (!proxyConnection_.empty()) lines.SetValueOf("Proxy-Connection", proxyConnection_);
     const std::pair<const char*, const std::string*> named[] = {
-        {"Host", &host_},         {"Accept", &accept_},           {"Accept-Charset", &acceptCharSet_},
-        {"Accept-Encoding", &acceptEncoding_}, {"Accept-Language", &acceptLanguage_}, {"From", &from_},
-        {"Referer", &referer_},   {"User-Agent", &userAgent_},
+        {"Host", &host_},
+        {"Accept", &accept_},
+        {"Accept-Charset", &acceptCharSet_},
+        {"Accept-Encoding", &acceptEncoding_},
+        {"Accept-Language", &acceptLanguage_},
+        {"From", &from_},
+        {"Referer", &referer_},
+        {"User-Agent", &userAgent_},
     };
     for (const auto& [name, value] : named) {
         if (!value->empty()) lines.SetValueOf(name, *value);
@@ -244,10 +237,7 @@ void TIdRequestHeaderInfo::AddAuthorization()
 
 // ---- TIdResponseHeaderInfo -----------------------------------------------------
 
-TIdResponseHeaderInfo::TIdResponseHeaderInfo()
-{
-    TIdResponseHeaderInfo::ClearFields();
-}
+TIdResponseHeaderInfo::TIdResponseHeaderInfo() { TIdResponseHeaderInfo::ClearFields(); }
 
 TIdResponseHeaderInfo::~TIdResponseHeaderInfo() = default;
 
@@ -283,18 +273,15 @@ void TIdResponseHeaderInfo::ReadContentRange()
     CutToken(range, " ");
     int32_t start = 0;
     int32_t end = 0;
-    const bool good = TryStrToInt(CutToken(range, "-"), start) && TryStrToInt(CutToken(range, "/"), end) &&
-                      start >= 0 && end >= 0;
+    const bool good =
+        TryStrToInt(CutToken(range, "-"), start) && TryStrToInt(CutToken(range, "/"), end) && start >= 0 && end >= 0;
     contentRangeStart_ = good ? uint32_t(start) : 0;
     contentRangeEnd_ = good ? uint32_t(end) : 0;
 }
 
 // ---- TIdProxyConnectionInfo ----------------------------------------------------
 
-TIdProxyConnectionInfo::TIdProxyConnectionInfo()
-{
-    ClearFields();
-}
+TIdProxyConnectionInfo::TIdProxyConnectionInfo() { ClearFields(); }
 
 TIdProxyConnectionInfo::~TIdProxyConnectionInfo() = default;
 

@@ -6,28 +6,24 @@
 
 namespace {
 
-std::string Trimmed(const std::string& text) {
-    return std::string(TrimBlanks(text));
-}
+std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
 
-int HexDigitValue(char c) {
+int HexDigitValue(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
-}  // namespace
+} // namespace
 
-const char* ProtocolVersionText(TIdHTTPProtocolVersion version) {
-    return version == pv1_0 ? "1.0" : "1.1";
-}
+const char* ProtocolVersionText(TIdHTTPProtocolVersion version) { return version == pv1_0 ? "1.0" : "1.1"; }
 
-int32_t StatusCodeOf(const std::string& statusLine) {
+int32_t StatusCodeOf(const std::string& statusLine)
+{
     std::string rest = statusLine;
     CutToken(rest, " ");
     rest = Trimmed(rest);
@@ -35,7 +31,8 @@ int32_t StatusCodeOf(const std::string& statusLine) {
     return TryStrToInt(CutToken(rest, " ", false), code) ? code : -1;
 }
 
-bool StatusVersionOf(const std::string& statusLine, TIdHTTPProtocolVersion& version) {
+bool StatusVersionOf(const std::string& statusLine, TIdHTTPProtocolVersion& version)
+{
     const std::string text = statusLine.size() > 5 ? statusLine.substr(5, 3) : std::string();
     if (SameText(text, "1.0")) {
         version = pv1_0;
@@ -49,14 +46,16 @@ bool StatusVersionOf(const std::string& statusLine, TIdHTTPProtocolVersion& vers
 }
 
 bool KeepAliveAllowed(TIdHTTPProtocolVersion clientVersion, const std::string& connection,
-                      const std::string& proxyConnection) {
+                      const std::string& proxyConnection)
+{
     const std::string a = Trimmed(connection);
     const std::string b = Trimmed(proxyConnection);
     if (clientVersion == pv1_1) return !SameText(a, "CLOSE") && !SameText(b, "CLOSE");
     return SameText(a, "KEEP-ALIVE") || SameText(b, "KEEP-ALIVE");
 }
 
-int64_t ChunkSizeOf(const std::string& line) {
+int64_t ChunkSizeOf(const std::string& line)
+{
     // RFC 7230 section 4.1: chunk-size [ chunk-ext ] where an extension starts with ";" (optionally after
     // blanks). Anything else after the digits means the framing is lost, so the body cannot be trusted.
     size_t i = 0;
@@ -74,7 +73,8 @@ int64_t ChunkSizeOf(const std::string& line) {
     return size;
 }
 
-void MergeRequestUri(TIdURI& current, const TIdURI& next) {
+void MergeRequestUri(TIdURI& current, const TIdURI& next)
+{
     current.Path = ResolvePath(current.Path, next.Path, '/');
     current.Resource = next.Resource;
     current.Query = next.Query;
@@ -97,15 +97,15 @@ void MergeRequestUri(TIdURI& current, const TIdURI& next) {
     }
 }
 
-std::string HostHeaderOf(const TIdURI& uri) {
-    return uri.Port == "80" ? uri.Host : uri.Host + ":" + uri.Port;
-}
+std::string HostHeaderOf(const TIdURI& uri) { return uri.Port == "80" ? uri.Host : uri.Host + ":" + uri.Port; }
 
-std::string TargetKeyOf(const TIdURI& uri) {
+std::string TargetKeyOf(const TIdURI& uri)
+{
     return LowerCase(uri.Protocol) + "://" + LowerCase(uri.Host) + ":" + uri.Port;
 }
 
-std::string RequestLineOf(TIdHTTPMethod method, const std::string& url, TIdHTTPProtocolVersion version) {
+std::string RequestLineOf(TIdHTTPMethod method, const std::string& url, TIdHTTPProtocolVersion version)
+{
     static const char* const kMethodNames[] = {"HEAD", "GET", "POST", "OPTIONS", "TRACE", "PUT", "", "CONNECT"};
     if (method == hmDelete) return std::string();
     return std::string(kMethodNames[method]) + " " + url + " HTTP/" + ProtocolVersionText(version);

@@ -11,18 +11,18 @@
 #include "net/tcp/IdException.h"
 
 enum TIdHTTPProtocolVersion {
-    pv1_0,  // "1.0"
-    pv1_1   // "1.1"
+    pv1_0, // "1.0"
+    pv1_1  // "1.1"
 };
 
 enum TIdHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
 
 // How a request reaches its server.
 enum TIdHTTPConnectionKind {
-    ckDirect,     // plain http to the server
-    ckTLSDirect,  // TLS to the server from the first byte
-    ckProxy,      // plain http through an HTTP proxy (absolute URL on the request line)
-    ckTLSTunnel   // a CONNECT tunnel through an HTTP proxy, then TLS inside it
+    ckDirect,    // plain http to the server
+    ckTLSDirect, // TLS to the server from the first byte
+    ckProxy,     // plain http through an HTTP proxy (absolute URL on the request line)
+    ckTLSTunnel  // a CONNECT tunnel through an HTTP proxy, then TLS inside it
 };
 
 // A URL whose protocol is neither http nor https and that names no port. The message is empty.

@@ -10,15 +10,9 @@ namespace {
 
 const std::string kLineBreak = "\r\n";
 
-bool IsContinuation(const std::string& line)
-{
-    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
-}
+bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
-char UpperAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
 
 bool SameAscii(std::string_view a, std::string_view b)
 {
@@ -29,15 +23,9 @@ bool SameAscii(std::string_view a, std::string_view b)
     return true;
 }
 
-bool IsBreakChar(char c)
-{
-    return c == ' ' || c == '\t' || c == ',';
-}
+bool IsBreakChar(char c) { return c == ' ' || c == '\t' || c == ','; }
 
-bool IsSkippedAfterBreak(char c)
-{
-    return IsBreakChar(c) || c == '\r' || c == '\n';
-}
+bool IsSkippedAfterBreak(char c) { return IsBreakChar(c) || c == '\r' || c == '\n'; }
 
 bool CrLfAt(const std::string& text, size_t pos)
 {
@@ -55,8 +43,8 @@ std::string WrapText(const std::string& text, int width)
     std::string out;
     out.reserve(n + n / limit * 3 + 8);
 
-    size_t lineStart = 0;          // first byte of the current line in text
-    size_t prefix = 0;             // 1 on continuation lines: the space we added
+    size_t lineStart = 0;                // first byte of the current line in text
+    size_t prefix = 0;                   // 1 on continuation lines: the space we added
     size_t mark = std::string::npos;     // last break point of the line
     size_t prevMark = std::string::npos; // the one before it
     bool quoted = false;
@@ -172,10 +160,7 @@ int TIdHeaderList::IndexOfHeader(const std::string& name) const
     return -1;
 }
 
-std::string TIdHeaderList::ValueOf(const std::string& name) const
-{
-    return ValueAt(IndexOfHeader(name));
-}
+std::string TIdHeaderList::ValueOf(const std::string& name) const { return ValueAt(IndexOfHeader(name)); }
 
 void TIdHeaderList::SetValueOf(const std::string& name, const std::string& value)
 {

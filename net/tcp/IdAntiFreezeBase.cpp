@@ -9,10 +9,7 @@ TIdAntiFreezeBase::TIdAntiFreezeBase(TIdBaseComponent* owner) : TIdBaseComponent
     ActiveAntiFreeze.store(this);
 }
 
-TIdAntiFreezeBase::~TIdAntiFreezeBase()
-{
-    ActiveAntiFreeze.store(nullptr);
-}
+TIdAntiFreezeBase::~TIdAntiFreezeBase() { ActiveAntiFreeze.store(nullptr); }
 
 bool TIdAntiFreezeBase::ShouldYield()
 {

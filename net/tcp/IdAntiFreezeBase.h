@@ -48,4 +48,3 @@ private:
 };
 
 extern std::atomic<TIdAntiFreezeBase*> ActiveAntiFreeze;
-

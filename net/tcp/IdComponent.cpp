@@ -88,21 +88,15 @@ void TIdBaseComponent::DropWatch(TIdBaseComponent* other)
 const char* StatusFormat(TIdStatus status)
 {
     switch (status) {
-    case hsResolving:
-        return "Resolving hostname %s.";
-    case hsConnecting:
-        return "Connecting to %s.";
-    case hsConnected:
-        return "Connected.";
-    case hsDisconnecting:
-        return "Disconnecting.";
-    case hsDisconnected:
-        return "Disconnected.";
+    case hsResolving: return "Resolving hostname %s.";
+    case hsConnecting: return "Connecting to %s.";
+    case hsConnected: return "Connected.";
+    case hsDisconnecting: return "Disconnecting.";
+    case hsDisconnected: return "Disconnected.";
     case hsStatusText:
     case ftpTransfer:
     case ftpReady:
-    case ftpAborted:
-        break;
+    case ftpAborted: break;
     }
     return "%s";
 }

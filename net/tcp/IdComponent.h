@@ -61,12 +61,12 @@ private:
 
 // Connection progress, reported through OnStatus with the text of each value.
 enum TIdStatus {
-    hsResolving,      // "Resolving hostname %s." with the host name
-    hsConnecting,     // "Connecting to %s." with the dotted quad
-    hsConnected,      // "Connected."
-    hsDisconnecting,  // "Disconnecting."
-    hsDisconnected,   // "Disconnected."
-    hsStatusText,     // free text "%s"
+    hsResolving,     // "Resolving hostname %s." with the host name
+    hsConnecting,    // "Connecting to %s." with the dotted quad
+    hsConnected,     // "Connected."
+    hsDisconnecting, // "Disconnecting."
+    hsDisconnected,  // "Disconnected."
+    hsStatusText,    // free text "%s"
     ftpTransfer,
     ftpReady,
     ftpAborted

@@ -68,7 +68,8 @@ public:
 class EIdFileNotFound : public EIdTCPConnectionError {
 public:
     explicit EIdFileNotFound(const std::string& fileName)
-        : EIdTCPConnectionError(Format("File \"%s\" not found", fileName)) {}
+        : EIdTCPConnectionError(Format("File \"%s\" not found", fileName))
+    {}
 };
 
 class EIdIOHandlerPropInvalid : public EIdTCPConnectionError {
@@ -120,7 +121,8 @@ public:
 class EIdProtocolReplyError : public EIdException {
 public:
     EIdProtocolReplyError(int32_t replyCode, const std::string& message)
-        : EIdException(message), replyErrorCode_(replyCode) {}
+        : EIdException(message), replyErrorCode_(replyCode)
+    {}
     int32_t ReplyErrorCode() const { return replyErrorCode_; }
 
 private:
@@ -132,7 +134,8 @@ private:
 class EIdHTTPProtocolException : public EIdProtocolReplyError {
 public:
     EIdHTTPProtocolException(int32_t replyCode, const std::string& message, std::string errorBody)
-        : EIdProtocolReplyError(replyCode, message), errorBody_(std::move(errorBody)) {}
+        : EIdProtocolReplyError(replyCode, message), errorBody_(std::move(errorBody))
+    {}
     const std::string& ErrorBody() const { return errorBody_; }
 
 private:
@@ -148,10 +151,12 @@ public:
     // Builds "Socket Error # <code>\r\n<baseText>"; an empty base text (a code
     // without a text of its own) leaves the message ending in CR LF.
     EIdSocketError(int32_t errorCode, const std::string& baseText)
-        : EIdException(Format("Socket Error # %d\r\n%s", errorCode, baseText)), errorCode_(errorCode) {}
+        : EIdException(Format("Socket Error # %d\r\n%s", errorCode, baseText)), errorCode_(errorCode)
+    {}
 
     // For a message that is already complete (the stack's error text).
-    static EIdSocketError WithMessage(int32_t errorCode, const std::string& message) {
+    static EIdSocketError WithMessage(int32_t errorCode, const std::string& message)
+    {
         return EIdSocketError(errorCode, message, CompleteMessage{});
     }
 
@@ -160,7 +165,8 @@ public:
 private:
     struct CompleteMessage {};
     EIdSocketError(int32_t errorCode, const std::string& message, CompleteMessage)
-        : EIdException(message), errorCode_(errorCode) {}
+        : EIdException(message), errorCode_(errorCode)
+    {}
 
     int32_t errorCode_;
 };
@@ -171,9 +177,9 @@ class EIdWS2StubError : public EIdException {
 public:
     EIdWS2StubError(int32_t systemErrorCode, std::string systemErrorText, std::string errorTitle)
         : EIdException(systemErrorCode != 0 ? errorTitle + ": " + systemErrorText : errorTitle),
-          systemErrorCode_(systemErrorCode),
-          systemErrorText_(std::move(systemErrorText)),
-          errorTitle_(std::move(errorTitle)) {}
+          systemErrorCode_(systemErrorCode), systemErrorText_(std::move(systemErrorText)),
+          errorTitle_(std::move(errorTitle))
+    {}
 
     int32_t SystemErrorCode() const { return systemErrorCode_; }
     const std::string& SystemErrorText() const { return systemErrorText_; }
@@ -212,7 +218,8 @@ public:
 class EIdInvalidServiceName : public EIdException {
 public:
     explicit EIdInvalidServiceName(const std::string& serviceName)
-        : EIdException(Format("%s is not a valid service.", serviceName)) {}
+        : EIdException(Format("%s is not a valid service.", serviceName))
+    {}
 };
 
 class EIdSocketHandleError : public EIdException {
@@ -229,14 +236,16 @@ public:
 class EIdInvalidPortRange : public EIdSocketHandleError {
 public:
     EIdInvalidPortRange(int32_t portMin, int32_t portMax)
-        : EIdSocketHandleError(Format("Invalid Port Range (%d - %d)", portMin, portMax)) {}
+        : EIdSocketHandleError(Format("Invalid Port Range (%d - %d)", portMin, portMax))
+    {}
     explicit EIdInvalidPortRange(const std::string& message) : EIdSocketHandleError(message) {}
 };
 
 class EIdCanNotBindPortInRange : public EIdSocketHandleError {
 public:
     EIdCanNotBindPortInRange(int32_t portMin, int32_t portMax)
-        : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", portMin, portMax)) {}
+        : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", portMin, portMax))
+    {}
     explicit EIdCanNotBindPortInRange(const std::string& message) : EIdSocketHandleError(message) {}
 };
 
@@ -263,7 +272,8 @@ public:
 class EIdSocksRequestIdentFailed : public EIdSocksError {
 public:
     EIdSocksRequestIdentFailed()
-        : EIdSocksError("Request rejected because the client program and identd report different user-ids.") {}
+        : EIdSocksError("Request rejected because the client program and identd report different user-ids.")
+    {}
     explicit EIdSocksRequestIdentFailed(const std::string& message) : EIdSocksError(message) {}
 };
 

@@ -8,14 +8,13 @@
 
 TIdIOHandler::TIdIOHandler(TIdBaseComponent* owner) : TIdComponent(owner) {}
 
-TIdIOHandler::~TIdIOHandler() {
-    TIdIOHandler::CloseTransport();
-}
+TIdIOHandler::~TIdIOHandler() { TIdIOHandler::CloseTransport(); }
 
-void TIdIOHandler::ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
-                                    int32_t) {}
+void TIdIOHandler::ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t)
+{}
 
-void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs) {
+void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs)
+{
     using TClock = std::chrono::steady_clock;
     const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     char* next = static_cast<char*>(buffer);
@@ -36,7 +35,8 @@ void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, int32_t timeoutM
     }
 }
 
-void TIdIOHandler::SendAll(const void* buffer, int32_t length) {
+void TIdIOHandler::SendAll(const void* buffer, int32_t length)
+{
     const char* next = static_cast<const char*>(buffer);
     for (int32_t remaining = length; remaining > 0;) {
         const int32_t n = SendSome(next, remaining);

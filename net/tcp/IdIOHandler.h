@@ -23,7 +23,8 @@
 class EIdSSLProtocolReplyError : public EIdProtocolReplyError {
 public:
     explicit EIdSSLProtocolReplyError(const std::string& message, int32_t code = 0)
-        : EIdProtocolReplyError(code, message) {}
+        : EIdProtocolReplyError(code, message)
+    {}
 };
 
 class TIdIOHandler : public TIdComponent {
@@ -35,9 +36,8 @@ public:
     virtual void FinishAccept() {}
     // Closes the transport; safe to call when it is not open.
     virtual void CloseTransport() {}
-    virtual void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP,
-                                  int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
-                                  int32_t timeout);
+    virtual void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
+                                  int32_t boundPortLow, int32_t boundPortHigh, int32_t timeout);
     virtual bool IsOpen() = 0;
     // Readies the transport for the next connect.
     virtual void PrepareTransport() {}

@@ -44,7 +44,10 @@ public:
     TIdConnectThread(const TIdConnectThread&) = delete;
     TIdConnectThread& operator=(const TIdConnectThread&) = delete;
 
-    void Start() { thread_ = std::thread([this] { Execute(); }); }
+    void Start()
+    {
+        thread_ = std::thread([this] { Execute(); });
+    }
 
     // Waits up to ms for the thread to finish; true when it has.
     bool WaitFinished(int32_t ms)
@@ -99,7 +102,7 @@ private:
     std::thread thread_;
 };
 
-}  // namespace
+} // namespace
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandler(owner) {}
 
@@ -121,10 +124,7 @@ void TIdIOHandlerSocket::CloseTransport()
     }
 }
 
-bool TIdIOHandlerSocket::IsOpen()
-{
-    return socketHandle_ && socketHandle_->HasHandle();
-}
+bool TIdIOHandlerSocket::IsOpen() { return socketHandle_ && socketHandle_->HasHandle(); }
 
 void TIdIOHandlerSocket::PrepareTransport()
 {
@@ -207,8 +207,8 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     // stretch the connect beyond it.
     int32_t negotiationMs = -2;
     if (timeoutMs > 0) {
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                  started).count();
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
         negotiationMs = static_cast<int32_t>(std::max<int64_t>(timeoutMs - spent, 0));
     }
     socks->Negotiate(host, port, negotiationMs);

@@ -4,47 +4,56 @@ TIdConnectionIntercept::TIdConnectionIntercept(TIdBaseComponent* owner) : TIdBas
 
 TIdConnectionIntercept::~TIdConnectionIntercept() = default;
 
-void TIdConnectionIntercept::SetNextIntercept(TIdConnectionIntercept* next) {
+void TIdConnectionIntercept::SetNextIntercept(TIdConnectionIntercept* next)
+{
     if (next == next_) return;
     if (next_) next_->RemoveFreeNotification(this);
     next_ = next;
     if (next_) next_->FreeNotification(this);
 }
 
-void TIdConnectionIntercept::Notification(TIdBaseComponent* component, TOperation operation) {
+void TIdConnectionIntercept::Notification(TIdBaseComponent* component, TOperation operation)
+{
     TIdBaseComponent::Notification(component, operation);
     if (operation == opRemove && component == next_) next_ = nullptr;
 }
 
-void TIdConnectionIntercept::ChainAttach(TIdTCPConnection* connection) {
+void TIdConnectionIntercept::ChainAttach(TIdTCPConnection* connection)
+{
     if (next_) next_->AttachConnection(connection);
 }
 
-void TIdConnectionIntercept::ChainDetach() {
+void TIdConnectionIntercept::ChainDetach()
+{
     if (next_) next_->DetachConnection();
 }
 
-void TIdConnectionIntercept::ChainReceived(TStream& stream) {
+void TIdConnectionIntercept::ChainReceived(TStream& stream)
+{
     if (next_) next_->FilterReceived(stream);
 }
 
-void TIdConnectionIntercept::ChainOutgoing(TStream& stream) {
+void TIdConnectionIntercept::ChainOutgoing(TStream& stream)
+{
     if (next_) next_->FilterOutgoing(stream);
 }
 
-void TIdConnectionIntercept::AttachConnection(TIdTCPConnection* connection) {
+void TIdConnectionIntercept::AttachConnection(TIdTCPConnection* connection)
+{
     connection_ = connection;
     if (OnConnect) OnConnect(this);
     ChainAttach(connection);
 }
 
-void TIdConnectionIntercept::DetachConnection() {
+void TIdConnectionIntercept::DetachConnection()
+{
     ChainDetach();
     if (OnDisconnect) OnDisconnect(this);
     connection_ = nullptr;
 }
 
-void TIdConnectionIntercept::FilterReceived(TStream& stream) {
+void TIdConnectionIntercept::FilterReceived(TStream& stream)
+{
     ChainReceived(stream);
     if (OnReceive) {
         OnReceive(this, stream);
@@ -52,7 +61,8 @@ void TIdConnectionIntercept::FilterReceived(TStream& stream) {
     }
 }
 
-void TIdConnectionIntercept::FilterOutgoing(TStream& stream) {
+void TIdConnectionIntercept::FilterOutgoing(TStream& stream)
+{
     if (OnSend) {
         OnSend(this, stream);
         stream.SetPosition(0);

@@ -5,10 +5,7 @@
 
 TIdSocketHandle::TIdSocketHandle(int32_t defaultPort) : port_(defaultPort) {}
 
-TIdSocketHandle::~TIdSocketHandle()
-{
-    ReleaseHandle();
-}
+TIdSocketHandle::~TIdSocketHandle() { ReleaseHandle(); }
 
 void TIdSocketHandle::Assign(const TIdSocketHandle& source)
 {
@@ -132,8 +129,7 @@ bool TIdSocketHandle::IsReadable(int32_t timeoutMs)
         if (timeoutMs == -2) {
             // Wait in idle-sized pieces so that the application gets its
             // yield between them.
-            while (!IsReadable(idle)) {
-            }
+            while (!IsReadable(idle)) {}
             return true;
         }
         if (idle < timeoutMs) {

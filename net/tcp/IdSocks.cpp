@@ -10,7 +10,7 @@
 namespace {
 
 constexpr char kCommandConnect = 1;
-constexpr std::size_t kMaxField = 255;  // a one-byte length field
+constexpr std::size_t kMaxField = 255; // a one-byte length field
 constexpr uint8_t kSocks4Granted = 90;
 constexpr char kMethodNone = 0;
 constexpr char kMethodUserPass = 2;
@@ -19,31 +19,36 @@ constexpr char kAddressIPv4 = 1;
 constexpr char kAddressDomain = 3;
 constexpr char kAddressIPv6 = 4;
 
-void CheckField(const std::string& text, const char* what) {
+void CheckField(const std::string& text, const char* what)
+{
     if (text.size() > kMaxField) {
         throw EIdSocksError(std::string("SOCKS ") + what + " is longer than 255 bytes.");
     }
 }
 
 // A SOCKS 4 field ends at its first NUL; one inside would cut it short on the server's side.
-void CheckNulTerminated(const std::string& text, const char* what) {
+void CheckNulTerminated(const std::string& text, const char* what)
+{
     CheckField(text, what);
     if (text.find('\0') != std::string::npos) {
         throw EIdSocksError(std::string("SOCKS ") + what + " holds a NUL byte.");
     }
 }
 
-void AppendPort(std::string& message, int32_t port) {
+void AppendPort(std::string& message, int32_t port)
+{
     message += static_cast<char>((port >> 8) & 0xFF);
     message += static_cast<char>(port & 0xFF);
 }
 
-void AppendCounted(std::string& message, const std::string& text) {
+void AppendCounted(std::string& message, const std::string& text)
+{
     message += static_cast<char>(text.size());
     message += text;
 }
 
-[[noreturn]] void RaiseSocks4Reply(uint8_t code) {
+[[noreturn]] void RaiseSocks4Reply(uint8_t code)
+{
     switch (code) {
     case 91: throw EIdSocksRequestFailed();
     case 92: throw EIdSocksRequestServerFailed();
@@ -52,7 +57,8 @@ void AppendCounted(std::string& message, const std::string& text) {
     }
 }
 
-[[noreturn]] void RaiseSocks5Reply(uint8_t code) {
+[[noreturn]] void RaiseSocks5Reply(uint8_t code)
+{
     switch (code) {
     case 1: throw EIdSocksServerGeneralError();
     case 2: throw EIdSocksServerPermissionError();
@@ -69,16 +75,16 @@ void AppendCounted(std::string& message, const std::string& text) {
 // One negotiation on a transport, within one time limit for all its receives.
 class TSocksExchange {
 public:
-    TSocksExchange(TIdIOHandler* transport, int32_t timeoutMs) : transport_(transport), timeoutMs_(timeoutMs) {
+    TSocksExchange(TIdIOHandler* transport, int32_t timeoutMs) : transport_(transport), timeoutMs_(timeoutMs)
+    {
         if (transport_ == nullptr) throw EIdSocksError("SOCKS negotiation without a transport.");
     }
 
-    void Send(const std::string& message) {
-        transport_->SendAll(message.data(), static_cast<int32_t>(message.size()));
-    }
+    void Send(const std::string& message) { transport_->SendAll(message.data(), static_cast<int32_t>(message.size())); }
 
     // Exactly n bytes; the time-out of the connect when the limit passes.
-    std::string Receive(std::size_t n) {
+    std::string Receive(std::size_t n)
+    {
         std::string reply(n, '\0');
         try {
             transport_->ReceiveExactly(reply.data(), static_cast<int32_t>(n), TimeLeft());
@@ -89,7 +95,8 @@ public:
     }
 
     // For SOCKS 5, whose replies that cannot be received all read as one error; the time-out stays itself.
-    std::string ReceiveOrNoResponse(std::size_t n) {
+    std::string ReceiveOrNoResponse(std::size_t n)
+    {
         try {
             return Receive(n);
         } catch (const EIdConnectTimeout&) {
@@ -100,7 +107,8 @@ public:
     }
 
 private:
-    int32_t TimeLeft() const {
+    int32_t TimeLeft() const
+    {
         if (timeoutMs_ == -2) return -2;
         const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
         return spent >= timeoutMs_ ? 0 : static_cast<int32_t>(timeoutMs_ - spent);
@@ -114,9 +122,10 @@ private:
 
 uint8_t Byte(const std::string& reply, std::size_t offset) { return static_cast<uint8_t>(reply[offset]); }
 
-}  // namespace
+} // namespace
 
-void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, int32_t timeoutMs) {
+void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, int32_t timeoutMs)
+{
     switch (version_) {
     case svNoSocks: return;
     case svSocks4:
@@ -125,7 +134,8 @@ void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, int32_t time
     }
 }
 
-void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t timeoutMs) {
+void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t timeoutMs)
+{
     CheckNulTerminated(username_, "user id");
     const bool remoteName = version_ == svSocks4A;
     if (remoteName) CheckNulTerminated(host, "host name");
@@ -148,7 +158,8 @@ void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t ti
     if (Byte(reply, 1) != kSocks4Granted) RaiseSocks4Reply(Byte(reply, 1));
 }
 
-void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, int32_t timeoutMs) {
+void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, int32_t timeoutMs)
+{
     const bool withPassword = authentication_ == saUsernamePassword;
     if (withPassword) {
         CheckField(username_, "user name");

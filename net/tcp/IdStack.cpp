@@ -106,7 +106,7 @@ std::array<std::string, 4> SplitDottedQuad(const std::string& text)
     return parts;
 }
 
-}  // namespace
+} // namespace
 
 TIdIPv4Bytes TIdStack::ParseIPv4Octets(const std::string& ip)
 {
@@ -151,10 +151,7 @@ bool TIdStack::CheckSocketResult(int result, std::initializer_list<int32_t> igno
     RaiseSocketFailure(code);
 }
 
-void TIdStack::RaiseSocketFailure(int32_t code)
-{
-    throw EIdSocketError::WithMessage(code, SocketErrorText(code));
-}
+void TIdStack::RaiseSocketFailure(int32_t code) { throw EIdSocketError::WithMessage(code, SocketErrorText(code)); }
 
 std::string TIdStack::ResolveHostName(const std::string& host)
 {

@@ -122,8 +122,8 @@ public:
     // A connect that a second thread can call off: it ends with -1 and
     // Id_WSAEINTR as soon as wakeHandle becomes readable, and leaves the
     // socket in blocking mode on every path.
-    virtual int SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port,
-                                       const std::string& ip, int wakeHandle) = 0;
+    virtual int SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
+                                       int wakeHandle) = 0;
     // A pair of handles for calling a cancellable connect off: writing to
     // handles[1] makes handles[0] readable. Both are closed with SockClose.
     virtual int MakeWakeHandles(int handles[2]) = 0;
@@ -157,8 +157,7 @@ public:
     virtual int SockSend(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags) = 0;
     virtual int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags,
                            const std::string& ip, int32_t port) = 0;
-    virtual int SockSetOption(TIdStackSocketHandle socket, int level, int option, const void* value,
-                              int length) = 0;
+    virtual int SockSetOption(TIdStackSocketHandle socket, int level, int option, const void* value, int length) = 0;
     virtual TIdStackSocketHandle SockCreate(int family, int type, int protocol) = 0;
     virtual int SockShutdown(TIdStackSocketHandle socket, int how) = 0;
     // "Socket Error # <code>\r\n<text of the code>".

@@ -26,39 +26,25 @@ namespace {
 // error of the socket library the layers were first written against.
 thread_local int32_t tlsLastError = 0;
 
-void SetLastError(int32_t code)
-{
-    tlsLastError = code;
-}
+void SetLastError(int32_t code) { tlsLastError = code; }
 
-void SetLastErrorFromErrno()
-{
-    SetLastError(StackErrorFromErrno(errno));
-}
+void SetLastErrorFromErrno() { SetLastError(StackErrorFromErrno(errno)); }
 
 int32_t StackErrorFromGai(int gaiError)
 {
     switch (gaiError) {
-    case EAI_NONAME:
-        return Id_WSAHOST_NOT_FOUND;
-    case EAI_AGAIN:
-        return Id_WSATRY_AGAIN;
-    case EAI_FAIL:
-        return Id_WSANO_RECOVERY;
+    case EAI_NONAME: return Id_WSAHOST_NOT_FOUND;
+    case EAI_AGAIN: return Id_WSATRY_AGAIN;
+    case EAI_FAIL: return Id_WSANO_RECOVERY;
 #ifdef EAI_NODATA
-    case EAI_NODATA:
-        return Id_WSANO_DATA;
+    case EAI_NODATA: return Id_WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-        return Id_WSANO_DATA;
+    case EAI_ADDRFAMILY: return Id_WSANO_DATA;
 #endif
-    case EAI_MEMORY:
-        return Id_WSAENOBUFS;
-    case EAI_SYSTEM:
-        return StackErrorFromErrno(errno);
-    default:
-        return Id_WSAEINVAL;
+    case EAI_MEMORY: return Id_WSAENOBUFS;
+    case EAI_SYSTEM: return StackErrorFromErrno(errno);
+    default: return Id_WSAEINVAL;
     }
 }
 
@@ -150,7 +136,7 @@ int64_t SendFileOnSocket(TIdStackSocketHandle socket, const std::string& fileNam
             if (sent == -1) {
                 failed = errno != EINTR;
             } else if (sent == 0) {
-                failed = true;  // the file shrank under us
+                failed = true; // the file shrank under us
             }
         }
         if (!failed) {
@@ -163,7 +149,7 @@ int64_t SendFileOnSocket(TIdStackSocketHandle socket, const std::string& fileNam
     return result;
 }
 
-}  // namespace
+} // namespace
 
 TIdServeFile ServeFileHook = &SendFileOnSocket;
 TIdStackClass StackClass = [] { return static_cast<TIdStack*>(new TIdStackPosix()); };
@@ -313,8 +299,8 @@ int TIdStackPosix::Wake(int writeHandle)
     return 0;
 }
 
-int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port,
-                                          const std::string& ip, int wakeHandle)
+int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
+                                          int wakeHandle)
 {
     sockaddr_in address = MakeAddress(*this, family, port, ip);
     TBlockingModeGuard mode(socket);
@@ -387,8 +373,8 @@ std::string TIdStackPosix::HostByAddr(const std::string& ip)
 {
     sockaddr_in address = MakeAddress(*this, AF_INET, 0, ip);
     char host[NI_MAXHOST] = {};
-    int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof(address), host, sizeof(host), nullptr,
-                         0, NI_NAMEREQD);
+    int rc = getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof(address), host, sizeof(host), nullptr, 0,
+                         NI_NAMEREQD);
     if (rc != 0) {
         SetLastError(StackErrorFromGai(rc));
         CheckSocketResult(Id_SOCKET_ERROR);
@@ -428,10 +414,7 @@ TStringList TIdStackPosix::ServiceByPort(int32_t port)
     return names;
 }
 
-uint16_t TIdStackPosix::HostToNet16(uint16_t value)
-{
-    return htons(value);
-}
+uint16_t TIdStackPosix::HostToNet16(uint16_t value) { return htons(value); }
 
 int TIdStackPosix::SockListen(TIdStackSocketHandle socket, int backlog)
 {
@@ -442,20 +425,11 @@ int TIdStackPosix::SockListen(TIdStackSocketHandle socket, int backlog)
     return 0;
 }
 
-uint16_t TIdStackPosix::NetToHost16(uint16_t value)
-{
-    return ntohs(value);
-}
+uint16_t TIdStackPosix::NetToHost16(uint16_t value) { return ntohs(value); }
 
-uint32_t TIdStackPosix::HostToNet32(uint32_t value)
-{
-    return htonl(value);
-}
+uint32_t TIdStackPosix::HostToNet32(uint32_t value) { return htonl(value); }
 
-uint32_t TIdStackPosix::NetToHost32(uint32_t value)
-{
-    return ntohl(value);
-}
+uint32_t TIdStackPosix::NetToHost32(uint32_t value) { return ntohl(value); }
 
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags)
 {
@@ -470,8 +444,8 @@ int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int32_t l
     return static_cast<int>(received);
 }
 
-int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags,
-                                std::string& ip, int32_t& port)
+int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags, std::string& ip,
+                                int32_t& port)
 {
     sockaddr_in address{};
     socklen_t addressLength = sizeof(address);
@@ -631,10 +605,7 @@ std::string TIdStackPosix::SocketErrorText(int32_t code)
     return TIdStack::SocketErrorText(code);
 }
 
-int32_t TIdStackPosix::LastSocketError()
-{
-    return tlsLastError;
-}
+int32_t TIdStackPosix::LastSocketError() { return tlsLastError; }
 
 void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle socket, int& family, int32_t& port, std::string& ip)
 {

@@ -8,15 +8,9 @@ TIdTCPClient::TIdTCPClient(TIdBaseComponent* owner) : TIdTCPConnection(owner) {}
 
 TIdTCPClient::~TIdTCPClient() = default;
 
-void TIdTCPClient::SetHost(const std::string& value)
-{
-    host_ = value;
-}
+void TIdTCPClient::SetHost(const std::string& value) { host_ = value; }
 
-void TIdTCPClient::SetPort(int32_t value)
-{
-    port_ = value;
-}
+void TIdTCPClient::SetPort(int32_t value) { port_ = value; }
 
 void TIdTCPClient::DoOnConnected()
 {

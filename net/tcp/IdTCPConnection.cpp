@@ -28,7 +28,8 @@ const std::initializer_list<int32_t> kReceiveClosedCodes = {Id_WSAESHUTDOWN, Id_
 const std::initializer_list<int32_t> kSendClosedCodes = {Id_WSAESHUTDOWN, Id_WSAECONNABORTED, Id_WSAECONNRESET};
 
 // Offset of terminator in data[from, size), or -1.
-int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::string& terminator) {
+int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::string& terminator)
+{
     if (terminator.size() == 1) {
         const void* hit = std::memchr(data + from, terminator[0], static_cast<size_t>(size - from));
         return hit ? static_cast<const char*>(hit) - data : -1;
@@ -43,7 +44,8 @@ int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::
 class TStreamReadFinish {
 public:
     TStreamReadFinish(TIdComponent& owner, TStream& stream) : owner_(owner), stream_(stream) {}
-    ~TStreamReadFinish() {
+    ~TStreamReadFinish()
+    {
         owner_.WorkFinished(wmRead);
         const int64_t position = stream_.Position();
         if (position < stream_.Size()) stream_.SetSize(position);
@@ -68,14 +70,16 @@ private:
     TWorkMode mode_;
 };
 
-}  // namespace
+} // namespace
 
-TIdTCPConnection::TIdTCPConnection(TIdBaseComponent* owner) : TIdComponent(owner) {
+TIdTCPConnection::TIdTCPConnection(TIdBaseComponent* owner) : TIdComponent(owner)
+{
     // Read progress is counted as bytes leave the queue, whichever read takes them.
     inputQueue_.BytesRemovedHook = [this](TIdSimpleBuffer&, int64_t count) { WorkProgress(wmRead, count); };
 }
 
-TIdTCPConnection::~TIdTCPConnection() {
+TIdTCPConnection::~TIdTCPConnection()
+{
     TIdTCPConnection::DropSocket();
     ReleaseOwnedIOHandler();
     inputQueue_.BytesRemovedHook = nullptr;
@@ -83,14 +87,16 @@ TIdTCPConnection::~TIdTCPConnection() {
 
 // ---- properties ---------------------------------------------------------------------------------------------
 
-void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept) {
+void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept)
+{
     if (intercept == intercept_) return;
     if (intercept_) intercept_->RemoveFreeNotification(this);
     intercept_ = intercept;
     if (intercept_) intercept_->FreeNotification(this);
 }
 
-void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
+void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler)
+{
     if (handler == ioHandler_) return;
     if (ownsIOHandler_) {
         ReleaseOwnedIOHandler();
@@ -102,7 +108,8 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler) {
     if (ioHandler_) ioHandler_->FreeNotification(this);
 }
 
-void TIdTCPConnection::ReleaseOwnedIOHandler() {
+void TIdTCPConnection::ReleaseOwnedIOHandler()
+{
     if (!ownsIOHandler_ || !ioHandler_) {
         ownsIOHandler_ = false;
         return;
@@ -115,7 +122,8 @@ void TIdTCPConnection::ReleaseOwnedIOHandler() {
     delete handler;
 }
 
-void TIdTCPConnection::Notification(TIdBaseComponent* component, TOperation operation) {
+void TIdTCPConnection::Notification(TIdBaseComponent* component, TOperation operation)
+{
     TIdComponent::Notification(component, operation);
     if (operation != opRemove) return;
     if (component == ioHandler_) {
@@ -128,16 +136,19 @@ void TIdTCPConnection::Notification(TIdBaseComponent* component, TOperation oper
 
 // ---- state ----------------------------------------------------------------------------------------------------
 
-void TIdTCPConnection::DoOnDisconnected() {
+void TIdTCPConnection::DoOnDisconnected()
+{
     if (OnDisconnected) OnDisconnected(this);
 }
 
-void TIdTCPConnection::ResetReadState() {
+void TIdTCPConnection::ResetReadState()
+{
     inputQueue_.SetSize(0);
     peerClosed_ = false;
 }
 
-void TIdTCPConnection::DetectDisconnect(bool raiseIfClosed, bool ignoreQueue) {
+void TIdTCPConnection::DetectDisconnect(bool raiseIfClosed, bool ignoreQueue)
+{
     bool ended = false;
     if (peerClosed_ || !ioHandler_) {
         // Without a transport there is nothing that could have ended; the callers report "Not Connected".
@@ -156,23 +167,24 @@ void TIdTCPConnection::DetectDisconnect(bool raiseIfClosed, bool ignoreQueue) {
     if (ended && raiseIfClosed && (ignoreQueue || QueuedBytes() == 0)) throw EIdConnClosedGracefully();
 }
 
-void TIdTCPConnection::ProbeDisconnect(bool raiseIfClosed) {
-    FillInputBuffer(raiseIfClosed, 1, false);
-}
+void TIdTCPConnection::ProbeDisconnect(bool raiseIfClosed) { FillInputBuffer(raiseIfClosed, 1, false); }
 
-bool TIdTCPConnection::IsConnected() {
+bool TIdTCPConnection::IsConnected()
+{
     DetectDisconnect(false, false);
     return ioHandler_ && ioHandler_->IsOpen();
 }
 
-void TIdTCPConnection::DropSocket() {
+void TIdTCPConnection::DropSocket()
+{
     if (!ioHandler_) return;
     peerClosed_ = true;
     if (intercept_) intercept_->DetachConnection();
     ioHandler_->CloseTransport();
 }
 
-void TIdTCPConnection::CloseConnection() {
+void TIdTCPConnection::CloseConnection()
+{
     ReportStatus(hsDisconnecting);
     DropSocket();
     ReleaseOwnedIOHandler();
@@ -182,12 +194,14 @@ void TIdTCPConnection::CloseConnection() {
 
 // ---- receiving ----------------------------------------------------------------------------------------------
 
-int32_t TIdTCPConnection::ResolveTimeout(int32_t timeout) const {
+int32_t TIdTCPConnection::ResolveTimeout(int32_t timeout) const
+{
     if (timeout != -1) return timeout;
     return readTimeout_ == 0 ? -2 : readTimeout_;
 }
 
-int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout) {
+int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout)
+{
     timeout = ResolveTimeout(timeout);
     DetectDisconnect(raiseIfClosed, false);
     if (!IsConnected()) {
@@ -209,7 +223,8 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, b
     return n;
 }
 
-int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfClosed) {
+int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfClosed)
+{
     if (!ioHandler_) {
         if (raiseIfClosed) throw EIdNotConnected();
         return 0;
@@ -249,33 +264,38 @@ int32_t TIdTCPConnection::ReceiveIntoQueue(bool raiseIfClosed) {
     return n;
 }
 
-void TIdTCPConnection::WaitForQueued(int64_t n) {
+void TIdTCPConnection::WaitForQueued(int64_t n)
+{
     while (QueuedBytes() < n) {
         FillInputBuffer(true, -1, true);
         DetectDisconnect(true, true);
     }
 }
 
-void TIdTCPConnection::ReadBytes(void* buffer, int64_t n) {
+void TIdTCPConnection::ReadBytes(void* buffer, int64_t n)
+{
     if (n <= 0 || !buffer) return;
     WaitForQueued(n);
     std::memcpy(buffer, inputQueue_.DataStart(), static_cast<size_t>(n));
     inputQueue_.Discard(n);
 }
 
-int32_t TIdTCPConnection::ReadInt32(bool convert) {
+int32_t TIdTCPConnection::ReadInt32(bool convert)
+{
     uint32_t value = 0;
     ReadBytes(&value, sizeof(value));
     return static_cast<int32_t>(convert ? ntohl(value) : value);
 }
 
-std::string TIdTCPConnection::SplitOrRaise(int32_t maximum) {
+std::string TIdTCPConnection::SplitOrRaise(int32_t maximum)
+{
     if (maxLineAction_ == maException) throw EIdReadLnMaxLineLengthExceeded();
     lineWasSplit_ = true;
     return inputQueue_.TakeText(maximum);
 }
 
-std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t timeout, int32_t maximum) {
+std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t timeout, int32_t maximum)
+{
     if (maximum == -1) maximum = maxLineLength_;
     const std::string term = terminator.empty() ? std::string("\n") : terminator;
     lineWasSplit_ = false;
@@ -312,7 +332,8 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int32_t ti
     }
 }
 
-std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries) {
+std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries)
+{
     for (int32_t i = 0; i < tries; ++i) {
         std::string line(TrimBlanks(ReadLine()));
         if (!line.empty()) return line;
@@ -320,7 +341,8 @@ std::string TIdTCPConnection::ReadNonEmptyLine(int32_t tries) {
     return std::string();
 }
 
-int64_t TIdTCPConnection::ReadLengthPrefix() {
+int64_t TIdTCPConnection::ReadLengthPrefix()
+{
     const uint32_t prefix = static_cast<uint32_t>(ReadInt32(true));
     if (prefix > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
         throw EIdException("Length prefix " + std::to_string(prefix) + " is not a valid length.");
@@ -328,7 +350,8 @@ int64_t TIdTCPConnection::ReadLengthPrefix() {
     return prefix;
 }
 
-void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed) {
+void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed)
+{
     if (count == -1 && !untilClosed) count = ReadLengthPrefix();
     // A stated count (the peer's, mostly) pre-sizes the stream only a bounded first step ahead; the room grows
     // as bytes arrive, so a false claim costs memory only in proportion to what was really sent.
@@ -379,7 +402,8 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
     }
 }
 
-void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n) {
+void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n)
+{
     // A pre-sized memory stream already has room for the piece, so the receives can land there and skip the
     // copy through the queue.
     struct TPiece {
@@ -390,14 +414,11 @@ void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n) {
     WaitForQueued(n);
 }
 
-void TIdTCPConnection::StepDirectPiece(TPieceStep step, char* target, int64_t count) {
+void TIdTCPConnection::StepDirectPiece(TPieceStep step, char* target, int64_t count)
+{
     switch (step) {
-    case TPieceStep::Start:
-        direct_ = {target, count, 0};
-        break;
-    case TPieceStep::Landed:
-        direct_.held += count;
-        break;
+    case TPieceStep::Start: direct_ = {target, count, 0}; break;
+    case TPieceStep::Landed: direct_.held += count; break;
     case TPieceStep::End:
         // A piece that did not complete (the read failed) leaves its bytes in the queue, exactly where the
         // ordinary path would have left them; a complete one belongs to the stream.
@@ -407,12 +428,14 @@ void TIdTCPConnection::StepDirectPiece(TPieceStep step, char* target, int64_t co
     }
 }
 
-std::string TIdTCPConnection::ReadAvailable() {
+std::string TIdTCPConnection::ReadAvailable()
+{
     if (IsConnected()) FillInputBuffer(false, -1, true);
     return inputQueue_.TakeText(inputQueue_.Size());
 }
 
-std::string TIdTCPConnection::ReadAll() {
+std::string TIdTCPConnection::ReadAll()
+{
     WorkStarted(wmRead, 0);
     TWorkFinish finish(*this, wmRead);
     std::string all;
@@ -424,7 +447,8 @@ std::string TIdTCPConnection::ReadAll() {
 
 // ---- line-protocol replies -----------------------------------------------------------------------------------
 
-int32_t TIdTCPConnection::ReadReply() {
+int32_t TIdTCPConnection::ReadReply()
+{
     TStringList lines;
     const std::string first = ReadNonEmptyLine(std::numeric_limits<int32_t>::max());
     lines.Add(first);
@@ -441,35 +465,40 @@ int32_t TIdTCPConnection::ReadReply() {
     return lastReply_.NumericCode();
 }
 
-bool TIdTCPConnection::ReplyCodeAllowed(const std::vector<int32_t>& allowed) {
-    return allowed.empty() ||
-           std::find(allowed.begin(), allowed.end(), lastReply_.NumericCode()) != allowed.end();
+bool TIdTCPConnection::ReplyCodeAllowed(const std::vector<int32_t>& allowed)
+{
+    return allowed.empty() || std::find(allowed.begin(), allowed.end(), lastReply_.NumericCode()) != allowed.end();
 }
 
-int32_t TIdTCPConnection::ExpectReply(const std::vector<int32_t>& allowed) {
+int32_t TIdTCPConnection::ExpectReply(const std::vector<int32_t>& allowed)
+{
     ReadReply();
     if (!ReplyCodeAllowed(allowed)) RaiseReplyError();
     return lastReply_.NumericCode();
 }
 
-void TIdTCPConnection::RaiseReplyError() {
+void TIdTCPConnection::RaiseReplyError()
+{
     throw EIdProtocolReplyError(lastReply_.NumericCode(), lastReply_.JoinedText());
 }
 
-void TIdTCPConnection::RaiseReplyError(const TReplyErrorFactory& raise) {
+void TIdTCPConnection::RaiseReplyError(const TReplyErrorFactory& raise)
+{
     if (raise) raise(lastReply_.NumericCode(), lastReply_.JoinedText());
     // A factory that did not throw still must not let the caller go on as if the reply were fine.
     throw EIdProtocolReplyError(lastReply_.NumericCode(), lastReply_.JoinedText());
 }
 
-int32_t TIdTCPConnection::SendCommand(const std::string& text, const std::vector<int32_t>& allowed) {
+int32_t TIdTCPConnection::SendCommand(const std::string& text, const std::vector<int32_t>& allowed)
+{
     WriteLine(text);
     return ExpectReply(allowed);
 }
 
 // ---- writing ----------------------------------------------------------------------------------------------------
 
-void TIdTCPConnection::WriteBytes(const void* buffer, int64_t n, bool writeNow) {
+void TIdTCPConnection::WriteBytes(const void* buffer, int64_t n, bool writeNow)
+{
     if (n <= 0 || !buffer) return;
     DetectDisconnect(true, true);
     if (!IsConnected()) throw EIdNotConnected();
@@ -490,7 +519,8 @@ void TIdTCPConnection::WriteBytes(const void* buffer, int64_t n, bool writeNow) 
     SendNow(outgoing.Memory(), outgoing.Size());
 }
 
-void TIdTCPConnection::SendNow(const char* data, int64_t n) {
+void TIdTCPConnection::SendNow(const char* data, int64_t n)
+{
     int64_t offset = 0;
     while (offset < n) {
         const int32_t piece = static_cast<int32_t>(std::min<int64_t>(n - offset, std::numeric_limits<int32_t>::max()));
@@ -505,12 +535,14 @@ void TIdTCPConnection::SendNow(const char* data, int64_t n) {
     }
 }
 
-void TIdTCPConnection::CheckSendResult(int32_t sent) {
+void TIdTCPConnection::CheckSendResult(int32_t sent)
+{
     if (sent == -1) TransportFailed(kSendClosedCodes, true);
     DetectDisconnect(true, false);
 }
 
-void TIdTCPConnection::TransportFailed(std::initializer_list<int32_t> goneCodes, bool raiseWhenGone) {
+void TIdTCPConnection::TransportFailed(std::initializer_list<int32_t> goneCodes, bool raiseWhenGone)
+{
     // The stack's check raises for every code but those saying the connection is gone. For those the socket
     // is dropped first; the code was read before, since closing makes socket calls of its own.
     if (!GlobalStack->CheckSocketResult(Id_SOCKET_ERROR, goneCodes)) return;
@@ -519,27 +551,29 @@ void TIdTCPConnection::TransportFailed(std::initializer_list<int32_t> goneCodes,
     if (raiseWhenGone) GlobalStack->RaiseSocketFailure(code);
 }
 
-void TIdTCPConnection::WriteInt32(int32_t value, bool convert) {
+void TIdTCPConnection::WriteInt32(int32_t value, bool convert)
+{
     const uint32_t raw = convert ? htonl(static_cast<uint32_t>(value)) : static_cast<uint32_t>(value);
     WriteBytes(&raw, sizeof(raw));
 }
 
-void TIdTCPConnection::WriteText(const std::string& text) {
+void TIdTCPConnection::WriteText(const std::string& text)
+{
     WriteBytes(text.data(), static_cast<int64_t>(text.size()));
 }
 
-void TIdTCPConnection::WriteLine(const std::string& text) {
-    WriteText(text + "\r\n");
-}
+void TIdTCPConnection::WriteLine(const std::string& text) { WriteText(text + "\r\n"); }
 
-void TIdTCPConnection::StartWriteBuffering(int32_t threshold) {
+void TIdTCPConnection::StartWriteBuffering(int32_t threshold)
+{
     // Nested starts keep what is pending: dropping it would lose data and sending it would break the
     // caller's wish for one piece.
     if (!pendingWrites_) pendingWrites_ = std::make_unique<TIdSimpleBuffer>();
     flushThreshold_ = threshold;
 }
 
-void TIdTCPConnection::FlushWriteBuffering(int64_t count) {
+void TIdTCPConnection::FlushWriteBuffering(int64_t count)
+{
     if (!pendingWrites_ || pendingWrites_->Size() == 0) return;
     if (count != -1 && pendingWrites_->Size() >= count) {
         WriteBytes(pendingWrites_->Memory(), count, true);
@@ -550,7 +584,8 @@ void TIdTCPConnection::FlushWriteBuffering(int64_t count) {
     }
 }
 
-void TIdTCPConnection::StopWriteBuffering() {
+void TIdTCPConnection::StopWriteBuffering()
+{
     // Buffering ends even when the flush raises; the unsent bytes go with it.
     struct TEnd {
         std::unique_ptr<TIdSimpleBuffer>& pending;
@@ -559,11 +594,13 @@ void TIdTCPConnection::StopWriteBuffering() {
     FlushWriteBuffering(-1);
 }
 
-void TIdTCPConnection::DiscardWriteBuffering() {
+void TIdTCPConnection::DiscardWriteBuffering()
+{
     if (pendingWrites_) pendingWrites_->SetSize(0);
 }
 
-void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, bool withLengthPrefix, int64_t byteCount) {
+void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, bool withLengthPrefix, int64_t byteCount)
+{
     if (fromStart) stream.SetPosition(0);
     int64_t position = stream.Position();
     const int64_t end = byteCount != 0 ? position + byteCount : stream.Size();
@@ -581,7 +618,8 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, bool wit
     }
 }
 
-int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool allowFastPath) {
+int64_t TIdTCPConnection::WriteFileContents(const std::string& fileName, bool allowFastPath)
+{
     std::error_code error;
     if (!std::filesystem::is_regular_file(fileName, error)) throw EIdFileNotFound(fileName);
     // The kernel's file send bypasses the pending-write buffer, so it would overtake bytes still buffered;

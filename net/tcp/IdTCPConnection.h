@@ -34,8 +34,8 @@ using TNotifyEvent = std::function<void(TIdBaseComponent* sender)>;
 
 // What ReadLine does with a line longer than MaxLineLength.
 enum TIdMaxLineAction {
-    maException,  // raises EIdReadLnMaxLineLengthExceeded; the line stays queued
-    maSplit       // returns the first MaxLineLength bytes and sets LineWasSplit; the rest stays queued
+    maException, // raises EIdReadLnMaxLineLengthExceeded; the line stays queued
+    maSplit      // returns the first MaxLineLength bytes and sets LineWasSplit; the rest stays queued
 };
 
 class TIdTCPConnection : public TIdComponent {

@@ -39,23 +39,16 @@ std::string VerifyExplanation(long result, const std::string& name)
 {
     switch (result) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        return "it is self-signed and not among the trusted certificates";
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return "it is self-signed and not among the trusted certificates";
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return "it was issued by an authority that is not trusted here";
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-        return "it has expired";
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "it is not valid yet";
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return "it was issued by an authority that is not trusted here";
+    case X509_V_ERR_CERT_HAS_EXPIRED: return "it has expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID: return "it is not valid yet";
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return Format("it was issued for another name than %s", name);
-    case X509_V_ERR_CERT_REVOKED:
-        return "it has been revoked";
-    default:
-        return "it did not pass verification";
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return Format("it was issued for another name than %s", name);
+    case X509_V_ERR_CERT_REVOKED: return "it has been revoked";
+    default: return "it did not pass verification";
     }
 }
 
@@ -67,12 +60,10 @@ std::string ProtocolExplanation(int reason, bool clientCertificateAsked)
     case SSL_R_PACKET_LENGTH_TOO_LONG:
         return "the server does not speak TLS on this port; it may be a plain http server";
     case SSL_R_UNSUPPORTED_PROTOCOL:
-    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION:
-        return "the server offers no TLS version accepted here (1.2 or later)";
+    case SSL_R_TLSV1_ALERT_PROTOCOL_VERSION: return "the server offers no TLS version accepted here (1.2 or later)";
     case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
         return "the server demands a client certificate, and none is configured";
-    case SSL_R_UNEXPECTED_EOF_WHILE_READING:
-        return "the server closed the connection";
+    case SSL_R_UNEXPECTED_EOF_WHILE_READING: return "the server closed the connection";
     default:
         return clientCertificateAsked ? "the server refused the connection after asking for a client certificate, "
                                         "and none is configured"
@@ -80,7 +71,7 @@ std::string ProtocolExplanation(int reason, bool clientCertificateAsked)
     }
 }
 
-}  // namespace
+} // namespace
 
 TIdSSLIOHandlerSocket::TIdSSLIOHandlerSocket(TIdBaseComponent* owner) : TIdIOHandlerSocket(owner)
 {
@@ -181,8 +172,7 @@ void TIdSSLIOHandlerSocket::CloseTransport()
             deadline_ = NowMs();
             try {
                 CallLibrary([this] { return SSL_shutdown(session_); });
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
             deadline_ = -1;
         }
         FreeSession();
@@ -222,14 +212,12 @@ bool TIdSSLIOHandlerSocket::WaitReadable(int32_t timeoutMs)
         return true;
     }
     switch (SSL_get_error(session_, result)) {
-    case SSL_ERROR_WANT_READ:
-        return false;
+    case SSL_ERROR_WANT_READ: return false;
     case SSL_ERROR_ZERO_RETURN:
     case SSL_ERROR_SYSCALL:
         // The receive that follows reports the end or the socket's error.
         return true;
-    default:
-        RaiseFailure(result, nullptr);
+    default: RaiseFailure(result, nullptr);
     }
 }
 
@@ -269,13 +257,11 @@ int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
 int32_t TIdSSLIOHandlerSocket::TransferEnded(int result)
 {
     switch (SSL_get_error(session_, result)) {
-    case SSL_ERROR_ZERO_RETURN:
-        return 0;
+    case SSL_ERROR_ZERO_RETURN: return 0;
     case SSL_ERROR_SYSCALL:
         // The socket's error code is still the stack's last one, where the connection looks for it.
         return socketError_ != 0 ? -1 : 0;
-    default:
-        RaiseFailure(result, nullptr);
+    default: RaiseFailure(result, nullptr);
     }
 }
 
@@ -324,7 +310,8 @@ void TIdSSLIOHandlerSocket::PrepareContext()
             const std::string reason = LibraryReason();
             SSL_CTX_free(context);
             throw EIdSSLProtocolReplyError(Format("TLS could not be set up: the trusted certificates of %s could not "
-                                                  "be loaded (%s)", caFile_.empty() ? caPath_ : caFile_, reason));
+                                                  "be loaded (%s)",
+                                                  caFile_.empty() ? caPath_ : caFile_, reason));
         }
     }
     SSL_CTX_set_verify(context, verifyPeer_ ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
@@ -496,12 +483,9 @@ int TIdSSLIOHandlerSocket::BioRead(BIO* bio, char* data, int length)
 long TIdSSLIOHandlerSocket::BioControl(BIO* bio, int command, long, void*)
 {
     switch (command) {
-    case BIO_CTRL_FLUSH:
-        return 1;
-    case BIO_CTRL_EOF:
-        return static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio))->receivedEnd_ ? 1 : 0;
-    default:
-        return 0;
+    case BIO_CTRL_FLUSH: return 1;
+    case BIO_CTRL_EOF: return static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio))->receivedEnd_ ? 1 : 0;
+    default: return 0;
     }
 }
 

@@ -44,9 +44,8 @@ TEST(OpenDialog, AnExistingFileOpensWhateverItsNameAndTheDefaultExtensionFindsTh
         const char* typed;
         std::optional<std::string> opened;
     } cases[] = {
-        {"rfc1234", "rfc1234"},         {"rfc2223", "rfc2223.txt"}, {"rfc2223.txt", "rfc2223.txt"},
-        {"notes.md", "notes.md"},       {"README", "README"},       {"missing", std::nullopt},
-        {"notes", std::nullopt},
+        {"rfc1234", "rfc1234"}, {"rfc2223", "rfc2223.txt"}, {"rfc2223.txt", "rfc2223.txt"}, {"notes.md", "notes.md"},
+        {"README", "README"},   {"missing", std::nullopt},  {"notes", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -65,7 +64,8 @@ TEST(OpenDialog, AnExistingFileOpensWhateverItsNameAndTheDefaultExtensionFindsTh
         });
         TQtCommonDialogs dialogs;
         const std::optional<QString> opened = dialogs.OpenFile(nullptr, kFilter, QStringLiteral(".txt"));
-        EXPECT_EQ(filters, QStringList({QStringLiteral("テキストファイル (*.txt)"), QStringLiteral("すべてのファイル (*)")}));
+        EXPECT_EQ(filters,
+                  QStringList({QStringLiteral("テキストファイル (*.txt)"), QStringLiteral("すべてのファイル (*)")}));
         if (c.opened) {
             ASSERT_TRUE(opened.has_value());
             EXPECT_EQ(opened->toStdString(), dir.File(*c.opened));

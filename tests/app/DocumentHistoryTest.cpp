@@ -1,7 +1,7 @@
 #include "app/DocumentHistory.h"
 
-#include "tests/support/TempDir.h"
 #include "settings/IniFile.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -133,8 +133,9 @@ TEST_F(HistoryTest, AddFetchedRemovesOnlyTheEntryJustBeyondTheLimit)
 TEST_F(HistoryTest, AddFetchedKeepsTheEntryWhenTheLimitCannotBeRead)
 {
     TDocumentHistory h = Filled(3);
-    EXPECT_THROW(h.AddFetched("5", "F", "http://x/5", []() -> int { throw std::runtime_error("'ten' は整数ではありません"); }),
-                 std::runtime_error);
+    EXPECT_THROW(
+        h.AddFetched("5", "F", "http://x/5", []() -> int { throw std::runtime_error("'ten' は整数ではありません"); }),
+        std::runtime_error);
     EXPECT_EQ(h.Count(), 4);
     EXPECT_EQ(h.Entries()[0], "5 : F");
     EXPECT_EQ(h.Urls()[0], "http://x/5");

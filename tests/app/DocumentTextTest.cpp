@@ -8,10 +8,7 @@
 
 namespace {
 
-TStringLines Lines(std::vector<std::string> lines)
-{
-    return TStringLines(std::move(lines));
-}
+TStringLines Lines(std::vector<std::string> lines) { return TStringLines(std::move(lines)); }
 
 } // namespace
 

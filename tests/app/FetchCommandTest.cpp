@@ -6,8 +6,8 @@
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
-#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/RealPeers.h"
 
 #include <QCheckBox>
@@ -19,7 +19,8 @@
 
 namespace {
 
-const std::string kLfDocument = "Network Working Group\nRequest for Comments: 2223\n\n   Instructions to RFC Authors\n\nx\n";
+const std::string kLfDocument =
+    "Network Working Group\nRequest for Comments: 2223\n\n   Instructions to RFC Authors\n\nx\n";
 const std::string kCrLfDocument =
     "Network Working Group\r\nRequest for Comments: 2224\r\n\r\n   Instructions to RFC Authors\r\n\r\nx\r\n";
 
@@ -34,8 +35,8 @@ protected:
         WriteTextFile(root_->File("rfc/rfc2224.txt"), kCrLfDocument);
         WriteTextFile(root_->File("rfc/rfc.txt"), "x\ny\nz\n");
         WriteTextFile(root_->File("empty/rfc1.txt"), "");
-        nginx_ = testsupport::TRealPeer::Nginx(root_->Path(), "location /moved/ { return 301 /rfc/rfc2223.txt; }")
-                     .release();
+        nginx_ =
+            testsupport::TRealPeer::Nginx(root_->Path(), "location /moved/ { return 301 /rfc/rfc2223.txt; }").release();
     }
     static void TearDownTestSuite()
     {
@@ -80,10 +81,10 @@ TEST_F(FetchCommandTest, EachRoadEndsWithItsStatusMessageHistoryAndPrintButton)
     struct Row {
         std::string name, format, typed;
         bool useProxy;
-        std::string path;    // of the URL the format gives, after the server's address
-        std::string status;  // "{url}" stands for the URL the format gives
-        std::string box;     // last message box text, "" for none
-        std::string top;     // newest history entry afterwards, "" for none
+        std::string path;   // of the URL the format gives, after the server's address
+        std::string status; // "{url}" stands for the URL the format gives
+        std::string box;    // last message box text, "" for none
+        std::string top;    // newest history entry afterwards, "" for none
         bool printEnabled;
     };
     const std::string notFound = "指定のRFCが見つかりませんでした。\r\nERR:";
@@ -91,15 +92,15 @@ TEST_F(FetchCommandTest, EachRoadEndsWithItsStatusMessageHistoryAndPrintButton)
     const std::vector<Row> rows = {
         {"LF body", rfc, "2223", false, "/rfc/rfc2223.txt", "{url}: contains... 84 chars/6 lines", "",
          "2223 : Instructions to RFC Authors", true},
-        {"CR LF pair ends one line", rfc, "2224abc", false, "/rfc/rfc2224.txt", "{url}: contains... 90 chars/6 lines", "",
-         "2224abc : Instructions to RFC Authors", true},
+        {"CR LF pair ends one line", rfc, "2224abc", false, "/rfc/rfc2224.txt", "{url}: contains... 90 chars/6 lines",
+         "", "2224abc : Instructions to RFC Authors", true},
         {"no digits", rfc, "abc", false, "/rfc/rfc.txt", "{url}: contains... 6 chars/3 lines", "", "abc : ", true},
         {"empty body keeps the pane", Base() + "/empty/rfc%s.txt", "1", false, "/empty/rfc1.txt",
          "{url}: contains... 0 chars/0 lines", "", "1 : ", true},
         {"proxy ticked without a server goes direct", rfc, "2223", true, "/rfc/rfc2223.txt",
          "{url}: contains... 84 chars/6 lines", "", "2223 : Instructions to RFC Authors", true},
-        {"error status", rfc, "9999", false, "/rfc/rfc9999.txt", "accessing... {url}", notFound + "HTTP/1.1 404 Not Found",
-         "", false},
+        {"error status", rfc, "9999", false, "/rfc/rfc9999.txt", "accessing... {url}",
+         notFound + "HTTP/1.1 404 Not Found", "", false},
         {"redirect not followed", Base() + "/moved/rfc%s.txt", "1", false, "/moved/rfc1.txt", "accessing... {url}",
          notFound + "HTTP/1.1 301 Moved Permanently", "", false},
     };
@@ -150,7 +151,7 @@ TEST_F(FetchCommandTest, HistoryEntryKeepsItsUrlAfterTheFormatChanged)
     SetFormat(Base() + "/rfc/rfc%s.txt");
     Fetch("2223");
     SetFormat("http://127.0.0.1:1/nothing%s");
-    Fetch("abc");  // a second entry, so the reused one has to move
+    Fetch("abc"); // a second entry, so the reused one has to move
     boxes_->Shown.clear();
     Fetch("2223 : INSTRUCTIONS to RFC Authors");
     EXPECT_EQ(LastBox(), "");
@@ -232,4 +233,4 @@ TEST_F(FetchCommandTest, SilentServerTimesOutAndTheWindowComesBack)
     ExpectRestored();
 }
 
-}  // namespace
+} // namespace

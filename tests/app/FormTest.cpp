@@ -1,10 +1,10 @@
 #include "app/PagewickM.h"
 
 #include "app/TextPane.h"
-#include "tests/app/WindowFixture.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
 #include "settings/PagewickDlg.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -198,8 +198,8 @@ TEST_F(FormTest, AFailedSaveKeepsTheWindowOpenAndWhatWasWritten)
     EXPECT_EQ(boxes_->Shown[0].Kind, "error");
     EXPECT_EQ(boxes_->Shown[0].Text, QStringLiteral("'ten' は整数ではありません."));
     std::string text = ReadIni();
-    for (const char* expected : {"Name=Noto Mono", "size=14", "URLbase=new%s", "HistCount=5", "UseProxy=1",
-                                 "N01=a", "width=600", "height=300"}) {
+    for (const char* expected : {"Name=Noto Mono", "size=14", "URLbase=new%s", "HistCount=5", "UseProxy=1", "N01=a",
+                                 "width=600", "height=300"}) {
         SCOPED_TRACE(expected);
         EXPECT_NE(text.find(expected), std::string::npos);
     }

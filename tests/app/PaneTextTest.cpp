@@ -6,7 +6,8 @@
 TEST(DocumentBytes, KeepEveryByteAndDropOnlyALeadingMark)
 {
     // Valid UTF-8 shows as text; a stray byte is one character of its own.
-    QString text = DecodeDocumentBytes("G\xC3\xBC" "d \xFF\xE3\x81\x82 \xC3");
+    QString text = DecodeDocumentBytes("G\xC3\xBC"
+                                       "d \xFF\xE3\x81\x82 \xC3");
     ASSERT_EQ(text.size(), 8);
     EXPECT_EQ(text[1], QChar(0xFC));
     EXPECT_EQ(text[4], QChar(0xFF));

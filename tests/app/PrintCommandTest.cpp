@@ -3,9 +3,9 @@
 #include "app/PagewickM.h"
 
 #include "app/TextPane.h"
+#include "settings/PagewickDlg.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/print/PdfProbe.h"
-#include "settings/PagewickDlg.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,16 +4,16 @@
 
 #include "app/PagewickM.h"
 #include "platform/Dialogs.h"
-#include "tests/support/TempDir.h"
 #include "settings/PagewickDlg.h"
+#include "tests/support/TempDir.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QPrinter>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <functional>
 #include <string>
 #include <vector>
 

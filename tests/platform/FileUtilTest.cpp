@@ -32,7 +32,7 @@ TEST(ReadRegularFile, ReadsRegularFilesWithinTheBoundAndRefusesTheRest)
         {dir.File("ten-link"), 10, true, "0123456789"},
         {dir.File("missing"), 10, false, "untouched"},
         {dir.Path(), 10, false, "untouched"},
-        {dir.File("fifo"), 10, false, "untouched"},  // no writer: must not block
+        {dir.File("fifo"), 10, false, "untouched"}, // no writer: must not block
         {"/dev/zero", 10, false, "untouched"},
         {dir.File("zero-link"), 10, false, "untouched"},
     };

@@ -13,10 +13,19 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms)
         const char* text;
         int32_t value;
     } cases[] = {
-        {"0", 0},          {"12", 12},         {" +12", 12},          {"   -7", -7},
-        {"$1F", 31},       {"0x1f", 31},       {"0X1F", 31},          {"-$10", -16},
-        {"2147483647", 2147483647},            {"-2147483648", -2147483647 - 1},
-        {"$FFFFFFFF", -1}, {"0x80000000", -2147483647 - 1},           {"007", 7},
+        {"0", 0},
+        {"12", 12},
+        {" +12", 12},
+        {"   -7", -7},
+        {"$1F", 31},
+        {"0x1f", 31},
+        {"0X1F", 31},
+        {"-$10", -16},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"$FFFFFFFF", -1},
+        {"0x80000000", -2147483647 - 1},
+        {"007", 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -26,8 +35,8 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms)
 
 TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
 {
-    const char* bad[] = {"", " ", "12 ", "1 2", "abc", "ten", "+", "-", "$", "0x", "2147483648",
-                         "-2147483649", "$100000000", "1e3", "\t5", "12abc", "0x1G"};
+    const char* bad[] = {"",   " ",          "12 ",         "1 2",        "abc", "ten", "+",     "-",   "$",
+                         "0x", "2147483648", "-2147483649", "$100000000", "1e3", "\t5", "12abc", "0x1G"};
     for (const char* text : bad) {
         SCOPED_TRACE(text);
         try {

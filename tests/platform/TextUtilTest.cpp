@@ -20,7 +20,9 @@ TEST(TrimBlanks, RemovesEveryByteUpToSpaceAndNothingElse)
         {"\0\x1F a b \x20"s, "a b", "a b \x20", "\0\x1F a b"s},
         {"x", "x", "x", "x"},
         // DEL and bytes above 127 are not blanks.
-        {"\x7F" " y \xA0", "\x7F y \xA0", "\x7F y \xA0", "\x7F y \xA0"},
+        {"\x7F"
+         " y \xA0",
+         "\x7F y \xA0", "\x7F y \xA0", "\x7F y \xA0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.text));
@@ -66,15 +68,15 @@ TEST(Utf8SequenceLength, MeasuresOnlyWholeValidSequences)
         {"\xF0\x9F\x98\x80", 0, 4, U'\U0001F600'},
         {"\xF4\x8F\xBF\xBF", 0, 4, U'\U0010FFFF'},
         {"\xEF\xBB\xBF", 0, 3, U'\uFEFF'},
-        {"\xC3\xA9", 1, 0, 0},          // continuation byte
-        {"\xC0\x80", 0, 0, 0},          // overlong NUL
-        {"\xE0\x9F\xBF", 0, 0, 0},      // overlong three-byte form
-        {"\xED\xA0\x80", 0, 0, 0},      // surrogate
-        {"\xF4\x90\x80\x80", 0, 0, 0},  // past U+10FFFF
-        {"\xE3\x81", 0, 0, 0},          // cut off by the end
-        {"\xE3\x41\x82", 0, 0, 0},      // broken by an ASCII byte
+        {"\xC3\xA9", 1, 0, 0},         // continuation byte
+        {"\xC0\x80", 0, 0, 0},         // overlong NUL
+        {"\xE0\x9F\xBF", 0, 0, 0},     // overlong three-byte form
+        {"\xED\xA0\x80", 0, 0, 0},     // surrogate
+        {"\xF4\x90\x80\x80", 0, 0, 0}, // past U+10FFFF
+        {"\xE3\x81", 0, 0, 0},         // cut off by the end
+        {"\xE3\x41\x82", 0, 0, 0},     // broken by an ASCII byte
         {"\xFF", 0, 0, 0},
-        {"a", 1, 0, 0},                 // past the end
+        {"a", 1, 0, 0}, // past the end
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.text) + " at " + std::to_string(c.pos));

@@ -19,8 +19,7 @@ std::string Run(const std::string& command, int& exitStatus)
     }
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
     exitStatus = pclose(pipe);
     return output;
 }
@@ -42,8 +41,7 @@ double Attribute(std::string_view tag, std::string_view name)
 {
     const std::string key = std::string(name) + "=\"";
     const auto at = tag.find(key);
-    if (at == std::string_view::npos)
-        return -1;
+    if (at == std::string_view::npos) return -1;
     return std::strtod(std::string(tag.substr(at + key.size())).c_str(), nullptr);
 }
 
@@ -64,13 +62,12 @@ std::string Unescaped(std::string_view text)
                 break;
             }
         }
-        if (!replaced)
-            out += text[i++];
+        if (!replaced) out += text[i++];
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
 bool PdfToolsAvailable()
 {
@@ -84,8 +81,7 @@ int PdfPageCount(const std::string& path)
     int status = 0;
     const std::string info = Run("pdfinfo " + Quoted(path) + " 2>/dev/null", status);
     const auto at = info.find("\nPages:");
-    if (status != 0 || at == std::string::npos)
-        return -1;
+    if (status != 0 || at == std::string::npos) return -1;
     return std::atoi(info.c_str() + at + 7);
 }
 
@@ -94,8 +90,7 @@ std::vector<TPdfPage> PdfWords(const std::string& path)
     int status = 0;
     const std::string html = Run("pdftotext -bbox " + Quoted(path) + " - 2>/dev/null", status);
     std::vector<TPdfPage> pages;
-    if (status != 0)
-        return pages;
+    if (status != 0) return pages;
     const std::string_view doc = html;
     for (size_t pos = doc.find('<'); pos != std::string_view::npos; pos = doc.find('<', pos + 1)) {
         if (doc.compare(pos, 6, "<page ") == 0) {
@@ -103,12 +98,10 @@ std::vector<TPdfPage> PdfWords(const std::string& path)
         } else if (doc.compare(pos, 6, "<word ") == 0 && !pages.empty()) {
             const auto tagEnd = doc.find('>', pos);
             const auto close = doc.find("</word>", tagEnd);
-            if (tagEnd == std::string_view::npos || close == std::string_view::npos)
-                break;
+            if (tagEnd == std::string_view::npos || close == std::string_view::npos) break;
             const std::string_view tag = doc.substr(pos, tagEnd - pos);
-            pages.back().push_back({Attribute(tag, "xMin"), Attribute(tag, "yMin"),
-                                    Attribute(tag, "xMax"), Attribute(tag, "yMax"),
-                                    Unescaped(doc.substr(tagEnd + 1, close - tagEnd - 1))});
+            pages.back().push_back({Attribute(tag, "xMin"), Attribute(tag, "yMin"), Attribute(tag, "xMax"),
+                                    Attribute(tag, "yMax"), Unescaped(doc.substr(tagEnd + 1, close - tagEnd - 1))});
             pos = close;
         }
     }

@@ -33,14 +33,13 @@ TEST(LinePitch, DividesPrintableHeightLessMarginsByFiftyEightTruncating)
         int pageHeight;
         int pitch;
     } const cases[] = {
-        {4900, 82},  // 4800 / 58 = 82.76
-        {6000, 101}, // 5900 / 58 = 101.72
-        {158, 1},    // exactly one unit per slot
-        {157, 0},    // one short
-        {100, 0},
-        {99, 0},     // -1 / 58 truncates toward zero, not down
-        {42, -1},    // -58 / 58
-        {0, -1},     // -100 / 58 = -1.72
+        {4900, 82},           // 4800 / 58 = 82.76
+        {6000, 101},          // 5900 / 58 = 101.72
+        {158, 1},             // exactly one unit per slot
+        {157, 0},             // one short
+        {100, 0},    {99, 0}, // -1 / 58 truncates toward zero, not down
+        {42, -1},             // -58 / 58
+        {0, -1},              // -100 / 58 = -1.72
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pageHeight);
@@ -52,8 +51,7 @@ TEST(AddProblem, PutsTheQuestionBeforeTheFirstLineAndCrLfBetweenLines)
 {
     EXPECT_EQ(AddProblem("", "・a"), kHeader + "・a");
     EXPECT_EQ(AddProblem(kHeader + "・a", "・b"), kHeader + "・a\r\n・b");
-    EXPECT_EQ(AddProblem(AddProblem("", "x"), "y"),
-              "次のような問題がありますが印刷を行いますか？\r\nx\r\ny");
+    EXPECT_EQ(AddProblem(AddProblem("", "x"), "y"), "次のような問題がありますが印刷を行いますか？\r\nx\r\ny");
 }
 
 TEST(CountOverflows, FindsTooWideLinesWithPageAndLineOfTheFirst)
@@ -67,26 +65,19 @@ TEST(CountOverflows, FindsTooWideLinesWithPageAndLineOfTheFirst)
         {"empty document", {}, {0, 0, 0}},
         {"width one below the limit fits", {"edge"}, {0, 0, 0}},
         {"width equal to page width less 100 is too wide", {"limit"}, {1, 1, 0}},
-        {"11th line before any form feed",
-         {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "wide"},
-         {1, 1, 10}},
+        {"11th line before any form feed", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "wide"}, {1, 1, 10}},
         {"second line after the first form feed", {"a", "\fpage 1", "b", "wide"}, {1, 2, 2}},
-        {"first of three is reported, with the count",
-         {"a", "\f", "wide", "b", "wide", "\f", "wide"},
-         {3, 2, 1}},
+        {"first of three is reported, with the count", {"a", "\f", "wide", "b", "wide", "\f", "wide"}, {3, 2, 1}},
         {"form feed on the very first line numbers what follows as page 2", {"\f", "wide"}, {1, 2, 1}},
         {"too-wide page break line is not counted", {"\fwide", "a"}, {0, 0, 0}},
         {"form feed inside a line is text and does not break", {"a", "x\fwide", "wide"}, {2, 1, 1}},
-        {"page numbers keep counting through empty pages",
-         {"\f", "\f", "\f", "", "b", "wide"},
-         {1, 4, 3}},
+        {"page numbers keep counting through empty pages", {"\f", "\f", "\f", "", "b", "wide"}, {1, 4, 3}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TRecordingCanvas canvas;
         canvas.pageWidth = 1000;
-        canvas.widths = {{"edge", 899}, {"limit", 900}, {"wide", 2000}, {"\fwide", 5000},
-                         {"x\fwide", 950}};
+        canvas.widths = {{"edge", 899}, {"limit", 900}, {"wide", 2000}, {"\fwide", 5000}, {"x\fwide", 950}};
         const TOverflowReport report = CountOverflows(TStringLines(c.lines), canvas);
         EXPECT_EQ(report.count, c.expected.count);
         EXPECT_EQ(report.firstPage, c.expected.firstPage);
@@ -114,10 +105,11 @@ TEST(ProblemText, SpacingFirstThenOneOfTheTwoWidthTexts)
         {"negative gap", -8, {0, 0, 0}, kHeader + kSpacing},
         {"one overflow", 0, {1, 1, 10}, kHeader + "・1ページ10行目の右端が溢れそうです"},
         {"several overflows", 5, {3, 2, 2}, kHeader + "・2ページ2行目など3個所で右端が溢れそうです"},
-        {"spacing and several overflows", -1, {2, 1, 0},
+        {"spacing and several overflows",
+         -1,
+         {2, 1, 0},
          kHeader + kSpacing + "\r\n・1ページ0行目など2個所で右端が溢れそうです"},
-        {"spacing and one overflow", -1, {1, 12, 57},
-         kHeader + kSpacing + "\r\n・12ページ57行目の右端が溢れそうです"},
+        {"spacing and one overflow", -1, {1, 12, 57}, kHeader + kSpacing + "\r\n・12ページ57行目の右端が溢れそうです"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,8 +144,8 @@ TEST(PrintLines, WarnsAboutSpacingOnlyWhenTheTextIsTallerThanThePitch)
             EXPECT_TRUE(ask.texts.empty());
         }
         // Answering Yes (or not being asked) prints, slots one pitch apart.
-        const std::vector<TCanvasCall> expected = {BeginDocCall(), TextOutCall(50, 50, "a"),
-                                                   TextOutCall(50, 132, "b"), EndDocCall()};
+        const std::vector<TCanvasCall> expected = {BeginDocCall(), TextOutCall(50, 50, "a"), TextOutCall(50, 132, "b"),
+                                                   EndDocCall()};
         EXPECT_EQ(canvas.calls, expected);
     }
 }
@@ -168,8 +160,8 @@ TEST(PrintLines, PlacesEachLineInItsSlotAndBreaksOnlyAtFormFeedLines)
     } const cases[] = {
         {"consecutive slots",
          {"a", "b", "c", "d"},
-         {BeginDocCall(), TextOutCall(50, 50, "a"), TextOutCall(50, 151, "b"),
-          TextOutCall(50, 252, "c"), TextOutCall(50, 353, "d"), EndDocCall()}},
+         {BeginDocCall(), TextOutCall(50, 50, "a"), TextOutCall(50, 151, "b"), TextOutCall(50, 252, "c"),
+          TextOutCall(50, 353, "d"), EndDocCall()}},
         {"empty lines keep their slot and draw nothing",
          {"a", "", "", "d"},
          {BeginDocCall(), TextOutCall(50, 50, "a"), TextOutCall(50, 353, "d"), EndDocCall()}},
@@ -178,8 +170,8 @@ TEST(PrintLines, PlacesEachLineInItsSlotAndBreaksOnlyAtFormFeedLines)
          {BeginDocCall(), TextOutCall(50, 50, "  "), TextOutCall(50, 151, "b"), EndDocCall()}},
         {"page break line takes slot 0 of the new page and is not drawn",
          {"a", "\fRFC 2616   Fielding   [Page 1]", "b", "c"},
-         {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), TextOutCall(50, 151, "b"),
-          TextOutCall(50, 252, "c"), EndDocCall()}},
+         {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), TextOutCall(50, 151, "b"), TextOutCall(50, 252, "c"),
+          EndDocCall()}},
         {"form feed on the first line leaves the first page empty",
          {"\f", "a"},
          {BeginDocCall(), NewPageCall(), TextOutCall(50, 151, "a"), EndDocCall()}},
@@ -188,8 +180,8 @@ TEST(PrintLines, PlacesEachLineInItsSlotAndBreaksOnlyAtFormFeedLines)
          {BeginDocCall(), TextOutCall(50, 50, "a\fb"), TextOutCall(50, 151, "c"), EndDocCall()}},
         {"two breaks in a row give an empty page",
          {"a", "\f", "\f", "b"},
-         {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), NewPageCall(),
-          TextOutCall(50, 151, "b"), EndDocCall()}},
+         {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), NewPageCall(), TextOutCall(50, 151, "b"),
+          EndDocCall()}},
         {"a break as the last line ends on an empty page",
          {"a", "\f"},
          {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), EndDocCall()}},
@@ -219,8 +211,7 @@ TEST(PrintLines, AnswerDecidesWhetherAMisfitIsPrinted)
 {
     // Pitch 82 with text height 90, and two too-wide lines on page 2.
     const TStringLines lines({"a", "\f", "b", "wide", "wide"});
-    const std::string question =
-        kHeader + kSpacing + "\r\n・2ページ2行目など2個所で右端が溢れそうです";
+    const std::string question = kHeader + kSpacing + "\r\n・2ページ2行目など2個所で右端が溢れそうです";
     for (const bool answer : {false, true}) {
         SCOPED_TRACE(answer ? "Yes" : "No");
         TRecordingCanvas canvas;
@@ -235,13 +226,16 @@ TEST(PrintLines, AnswerDecidesWhetherAMisfitIsPrinted)
         if (!answer) {
             EXPECT_TRUE(canvas.calls.empty()) << "No must not even begin a document";
         } else {
-            const std::vector<TCanvasCall> expected = {
-                BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(),
-                TextOutCall(50, 132, "b"), TextOutCall(50, 214, "wide"),
-                TextOutCall(50, 296, "wide"), EndDocCall()};
+            const std::vector<TCanvasCall> expected = {BeginDocCall(),
+                                                       TextOutCall(50, 50, "a"),
+                                                       NewPageCall(),
+                                                       TextOutCall(50, 132, "b"),
+                                                       TextOutCall(50, 214, "wide"),
+                                                       TextOutCall(50, 296, "wide"),
+                                                       EndDocCall()};
             EXPECT_EQ(canvas.calls, expected);
         }
     }
 }
 
-}  // namespace
+} // namespace

@@ -23,10 +23,7 @@ namespace {
 
 // A fixed-pitch font that is installed with the test tools. 8 points at 720
 // dpi give a cell of about 94 pixels, below the pitch of 101 used here.
-QFont TestFont(int points = 8)
-{
-    return QFont("DejaVu Sans Mono", points);
-}
+QFont TestFont(int points = 8) { return QFont("DejaVu Sans Mono", points); }
 
 // Page 595 x 672 points with 36-point margins: at 720 dpi the paint rectangle
 // is 5230 x 6000 device pixels (a pitch of 101) and one pixel is 0.1 point,
@@ -36,15 +33,11 @@ void SetUpPdfPrinter(QPrinter& printer, const QString& file, int resolution = 72
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(file);
     printer.setResolution(resolution);
-    printer.setPageSize(
-        QPageSize(QSizeF(595, 672), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    printer.setPageSize(QPageSize(QSizeF(595, 672), QPageSize::Point, QString(), QPageSize::ExactMatch));
     printer.setPageMargins(QMarginsF(36, 36, 36, 36), QPageLayout::Point);
 }
 
-double SlotTopPoints(int slot)
-{
-    return 36 + (50 + 101 * slot) / 10.0;
-}
+double SlotTopPoints(int slot) { return 36 + (50 + 101 * slot) / 10.0; }
 
 // pdftotext puts a word's top at its baseline less the font's ascent as
 // stored in the PDF, while the cell top is the baseline less Qt's ascent
@@ -67,8 +60,7 @@ class PrintToPdf : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!PdfToolsAvailable())
-            GTEST_SKIP() << "pdfinfo/pdftotext not installed";
+        if (!PdfToolsAvailable()) GTEST_SKIP() << "pdfinfo/pdftotext not installed";
         ASSERT_TRUE(dir_.isValid());
     }
 
@@ -80,8 +72,7 @@ protected:
 const TPdfWord* FindWord(const TPdfPage& page, const std::string& text)
 {
     for (const TPdfWord& word : page)
-        if (word.text == text)
-            return &word;
+        if (word.text == text) return &word;
     return nullptr;
 }
 
@@ -125,8 +116,8 @@ TEST(TQtPrinterCanvas, RefusesAFontTooLargeForTheFontEngine)
         int points, resolution;
         bool refused;
     } cases[] = {
-        {10, 720, false},     {1000, 720, false},  {1000, 1200, false}, {2000, 720, true},
-        {3500, 1200, true},   {4000, 1200, true},  {6000, 300, true},   {100000, 720, true},
+        {10, 720, false},   {1000, 720, false}, {1000, 1200, false}, {2000, 720, true},
+        {3500, 1200, true}, {4000, 1200, true}, {6000, 300, true},   {100000, 720, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.points) + " pt at " + std::to_string(c.resolution));
@@ -168,11 +159,9 @@ TEST(TQtPrinterCanvas, KeepsTheScreenSizeOfAFontGivenInPixels)
 
 TEST_F(PrintToPdf, OnePagePerFormFeedWithLinesInTheirSlots)
 {
-    std::vector<std::string> lines = {"Alpha0 first", "Alpha1", "", "Alpha3",
-                                      "\fHeadOne should not print", "Bravo1",
-                                      "\f", "\fHeadTwo"};
-    for (int slot = 1; slot <= 57; ++slot)
-        lines.push_back("Delta" + std::to_string(slot));
+    std::vector<std::string> lines = {"Alpha0 first", "Alpha1", "",         "Alpha3", "\fHeadOne should not print",
+                                      "Bravo1",       "\f",     "\fHeadTwo"};
+    for (int slot = 1; slot <= 57; ++slot) lines.push_back("Delta" + std::to_string(slot));
     const std::string pdf = Path("slots.pdf");
     QPrinter printer;
     SetUpPdfPrinter(printer, QString::fromStdString(pdf));
@@ -183,13 +172,12 @@ TEST_F(PrintToPdf, OnePagePerFormFeedWithLinesInTheirSlots)
     ASSERT_EQ(pages.size(), 4u);
 
     struct {
-        int page;  // 0-based
+        int page; // 0-based
         const char* word;
         double top;
     } const expected[] = {
-        {0, "Alpha0", 41.0}, {0, "Alpha1", 51.1},  {0, "Alpha3", 71.3},
-        {1, "Bravo1", 51.1}, {3, "Delta1", 51.1},  {3, "Delta2", 61.2},
-        {3, "Delta57", 616.7},
+        {0, "Alpha0", 41.0}, {0, "Alpha1", 51.1}, {0, "Alpha3", 71.3},   {1, "Bravo1", 51.1},
+        {3, "Delta1", 51.1}, {3, "Delta2", 61.2}, {3, "Delta57", 616.7},
     };
     for (const auto& e : expected) {
         SCOPED_TRACE(e.word);
@@ -198,7 +186,7 @@ TEST_F(PrintToPdf, OnePagePerFormFeedWithLinesInTheirSlots)
         EXPECT_NEAR(word->yMin, e.top, kTopTolerance);
         EXPECT_NEAR(word->xMin, kLeftPoints, kLeftTolerance);
     }
-    EXPECT_EQ(pages[0].size(), 4u);  // "Alpha0", "first", "Alpha1", "Alpha3"
+    EXPECT_EQ(pages[0].size(), 4u); // "Alpha0", "first", "Alpha1", "Alpha3"
     EXPECT_EQ(pages[1].size(), 1u);
     EXPECT_TRUE(pages[2].empty()) << "two breaks in a row leave an empty page";
     EXPECT_EQ(pages[3].size(), 57u);
@@ -228,8 +216,7 @@ TEST_F(PrintToPdf, FormFeedOnTheFirstLineLeavesTheFirstPageEmpty)
 std::vector<std::pair<double, std::string>> Rows(TPdfPage page)
 {
     std::sort(page.begin(), page.end(), [](const TPdfWord& a, const TPdfWord& b) {
-        if (std::fabs(a.yMin - b.yMin) >= 0.01)
-            return a.yMin < b.yMin;
+        if (std::fabs(a.yMin - b.yMin) >= 0.01) return a.yMin < b.yMin;
         return a.xMin < b.xMin;
     });
     std::vector<std::pair<double, std::string>> rows;
@@ -246,16 +233,14 @@ std::string Words(const std::string& line)
 {
     std::istringstream in(line);
     std::string word, joined;
-    while (in >> word)
-        joined += (joined.empty() ? "" : " ") + word;
+    while (in >> word) joined += (joined.empty() ? "" : " ") + word;
     return joined;
 }
 
 TEST_F(PrintToPdf, RealDocumentKeepsItsPagesAndEveryLineInItsSlot)
 {
     std::ifstream file(SCRIVLET_RFC_DIR "/rfc1945.txt", std::ios::binary);
-    if (!file)
-        GTEST_SKIP() << "sample document not present";
+    if (!file) GTEST_SKIP() << "sample document not present";
     std::ostringstream read;
     read << file.rdbuf();
     const std::string text = read.str();
@@ -307,16 +292,15 @@ TEST_F(PrintToPdf, NoLeavesNoDocumentAndYesPrintsTheWideLineUncut)
         std::vector<std::string> questions;
         QPrinter printer;
         SetUpPdfPrinter(printer, QString::fromStdString(pdf));
-        const bool printed = PrintPaneLines(
-            printer, TestFont(), lines, [&](const std::string& text, const std::string& caption) {
+        const bool printed =
+            PrintPaneLines(printer, TestFont(), lines, [&](const std::string& text, const std::string& caption) {
                 EXPECT_EQ(caption, "警告");
                 questions.push_back(text);
                 return answer;
             });
         EXPECT_EQ(printed, answer);
-        EXPECT_EQ(questions, std::vector<std::string>{
-                                 "次のような問題がありますが印刷を行いますか？\r\n"
-                                 "・1ページ1行目の右端が溢れそうです"});
+        EXPECT_EQ(questions, std::vector<std::string>{"次のような問題がありますが印刷を行いますか？\r\n"
+                                                      "・1ページ1行目の右端が溢れそうです"});
         EXPECT_EQ(QFile::exists(QString::fromStdString(pdf)), answer);
         if (answer) {
             const std::vector<TPdfPage> pages = PdfWords(pdf);
@@ -332,8 +316,7 @@ TEST_F(PrintToPdf, NoLeavesNoDocumentAndYesPrintsTheWideLineUncut)
 TEST_F(PrintToPdf, AHugeFontWritesNoPagesAndReportsThePrinterError)
 {
     const std::string pdf = Path("huge.pdf");
-    EXPECT_THROW(PrintLinesToPdf(pdf, TestFont(3500), TStringLines({"Hotel", "India"}), FailIfAsked()),
-                 EPrinterError);
+    EXPECT_THROW(PrintLinesToPdf(pdf, TestFont(3500), TStringLines({"Hotel", "India"}), FailIfAsked()), EPrinterError);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
 }
 
@@ -351,4 +334,4 @@ TEST_F(PrintToPdf, UnwritableOutputIsReportedAndTheNextJobStillPrints)
     EXPECT_EQ(PdfPageCount(good), 1);
 }
 
-}  // namespace
+} // namespace

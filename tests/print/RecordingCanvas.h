@@ -34,11 +34,11 @@ public:
     int pageHeight = 6000;
     int textHeight = 50;
     int charWidth = 10;
-    std::map<std::string, int> widths;  // overrides charWidth for these texts
+    std::map<std::string, int> widths; // overrides charWidth for these texts
 
     std::vector<TCanvasCall> calls;
-    mutable std::vector<std::string> measured;       // arguments of TextWidth
-    mutable std::vector<std::string> heightSamples;  // arguments of TextHeight
+    mutable std::vector<std::string> measured;      // arguments of TextWidth
+    mutable std::vector<std::string> heightSamples; // arguments of TextHeight
 
     int PageWidth() const override { return pageWidth; }
     int PageHeight() const override { return pageHeight; }

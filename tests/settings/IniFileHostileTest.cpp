@@ -21,7 +21,8 @@ protected:
     const std::string path_ = dir_.File("Scrivlet.ini");
 };
 
-std::string Utf16(const std::u16string& text, bool bigEndian) {
+std::string Utf16(const std::u16string& text, bool bigEndian)
+{
     std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
     for (char16_t u : text) {
         const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
@@ -31,7 +32,8 @@ std::string Utf16(const std::u16string& text, bool bigEndian) {
     return out;
 }
 
-TEST_F(IniFileHostileTest, Utf16FileIsReadAndWrittenBackInUtf16) {
+TEST_F(IniFileHostileTest, Utf16FileIsReadAndWrittenBackInUtf16)
+{
     // U+1D11E is a pair of surrogates; a lone surrogate and an odd last byte
     // are kept as they are.
     const std::u16string before =
@@ -58,13 +60,16 @@ TEST_F(IniFileHostileTest, Utf16FileIsReadAndWrittenBackInUtf16) {
     }
 }
 
-TEST_F(IniFileHostileTest, ValuesComeBackAsWrittenFromAUtf16File) {
+TEST_F(IniFileHostileTest, ValuesComeBackAsWrittenFromAUtf16File)
+{
     const std::string cases[] = {
-        "\x83\x65\x83\x58\x83\x67",                  // Shift-JIS
-        "\xED\xA0\x80" "\xED\xB0\x80",                // two surrogate forms in a row
-        "a\xED\xA0\x80" "b",                           // one alone
-        "\xF4\x8F\xBE\x80\xC3",                       // a reserved code point, a cut sequence
-        "\xE6\x98\x8E \xF0\x9D\x84\x9E",               // valid UTF-8
+        "\x83\x65\x83\x58\x83\x67", // Shift-JIS
+        "\xED\xA0\x80"
+        "\xED\xB0\x80", // two surrogate forms in a row
+        "a\xED\xA0\x80"
+        "b",                             // one alone
+        "\xF4\x8F\xBE\x80\xC3",          // a reserved code point, a cut sequence
+        "\xE6\x98\x8E \xF0\x9D\x84\x9E", // valid UTF-8
     };
     for (const std::string& value : cases) {
         SCOPED_TRACE(value);
@@ -80,14 +85,14 @@ TEST_F(IniFileHostileTest, ValuesComeBackAsWrittenFromAUtf16File) {
     }
 }
 
-TEST_F(IniFileHostileTest, LinesNotWrittenKeepTheirBytesAndLineEnds) {
+TEST_F(IniFileHostileTest, LinesNotWrittenKeepTheirBytesAndLineEnds)
+{
     const struct {
         const char* name;
         std::string before, after;
     } cases[] = {
         {"mixed line ends", "[a]\r\nx=1\ry=2\n\r\n[b]\rk=old\r\n", "[a]\r\nx=1\ry=2\n\r\n[b]\rk=new\r\n"},
-        {"binary bytes around",
-         std::string("\x89PNG\r\n\x1A\n\0\0\r\r\n[b]\nk=old\n\xFF\xFE\r", 23),
+        {"binary bytes around", std::string("\x89PNG\r\n\x1A\n\0\0\r\r\n[b]\nk=old\n\xFF\xFE\r", 23),
          std::string("\x89PNG\r\n\x1A\n\0\0\r\r\n[b]\nk=new\n\xFF\xFE\r", 23)},
         {"no line end at the end", "[b]\nk=old\n; last", "[b]\nk=new\n; last"},
         {"new key after a last line without end", "[b]\r\nj=1", "[b]\r\nj=1\r\nk=new\r\n"},
@@ -105,22 +110,24 @@ TEST_F(IniFileHostileTest, LinesNotWrittenKeepTheirBytesAndLineEnds) {
     }
 }
 
-TEST_F(IniFileHostileTest, KeysOfRepeatedSectionsAndKeys) {
+TEST_F(IniFileHostileTest, KeysOfRepeatedSectionsAndKeys)
+{
     WriteTextFile(path_, "[a]\nk=1\nk=dup\n\n[b]\nk=b\n[A]\nk=2\nj=3\n");
     {
         TIniFile ini(path_);
         EXPECT_EQ(ini.ReadString("a", "k", ""), "1");
         EXPECT_EQ(ini.ReadString("a", "j", ""), "3");
         EXPECT_EQ(ini.ReadString("b", "k", ""), "b");
-        ini.WriteString("a", "j", "4");  // where it stands, in the second copy
-        ini.WriteString("a", "n", "5");  // to the first copy
-        ini.WriteString("A", "N", "6");  // the key just added
+        ini.WriteString("a", "j", "4"); // where it stands, in the second copy
+        ini.WriteString("a", "n", "5"); // to the first copy
+        ini.WriteString("A", "N", "6"); // the key just added
         ini.UpdateFile();
     }
     EXPECT_EQ(ReadTextFile(path_), "[a]\nk=1\nk=dup\nn=6\n\n[b]\nk=b\n[A]\nk=2\nj=4\n");
 }
 
-TEST_F(IniFileHostileTest, SpecialOrHugeFileIsUnreadableAndNeverReplaced) {
+TEST_F(IniFileHostileTest, SpecialOrHugeFileIsUnreadableAndNeverReplaced)
+{
     const std::string fifo = dir_.File("fifo.ini"), zero = dir_.File("zero.ini"), huge = dir_.File("huge.ini");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", zero);
@@ -138,7 +145,7 @@ TEST_F(IniFileHostileTest, SpecialOrHugeFileIsUnreadableAndNeverReplaced) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TIniFile ini(c.path);  // returns at once: reads nothing
+        TIniFile ini(c.path); // returns at once: reads nothing
         EXPECT_EQ(ini.ReadInteger("conf", "HistCount", 20), 20);
         ini.WriteInteger("conf", "HistCount", 7);
         EXPECT_THROW(ini.UpdateFile(), EIniFileException);
@@ -149,24 +156,24 @@ TEST_F(IniFileHostileTest, SpecialOrHugeFileIsUnreadableAndNeverReplaced) {
 }
 
 // The id of a process that has ended.
-pid_t EndedProcess() {
+pid_t EndedProcess()
+{
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
     ::waitpid(child, nullptr, 0);
     return child;
 }
 
-TEST_F(IniFileHostileTest, SaveRemovesTemporaryFilesOfKilledSaves) {
+TEST_F(IniFileHostileTest, SaveRemovesTemporaryFilesOfKilledSaves)
+{
     const std::string dead = std::to_string(EndedProcess()), alive = std::to_string(::getppid());
     const struct {
         std::string name;
         bool removed;
     } cases[] = {
-        {"Scrivlet.ini." + dead + ".0.tmp", true},
-        {"Scrivlet.ini." + dead + ".17.tmp", true},
-        {"Scrivlet.ini." + alive + ".0.tmp", false},  // a save that may still finish
-        {"Other.ini." + dead + ".0.tmp", false},
-        {"Scrivlet.ini." + dead + ".tmp", false},
+        {"Scrivlet.ini." + dead + ".0.tmp", true},   {"Scrivlet.ini." + dead + ".17.tmp", true},
+        {"Scrivlet.ini." + alive + ".0.tmp", false}, // a save that may still finish
+        {"Other.ini." + dead + ".0.tmp", false},     {"Scrivlet.ini." + dead + ".tmp", false},
         {"Scrivlet.ini.x" + dead + ".0.tmp", false},
     };
     for (const auto& c : cases) WriteTextFile(dir_.File(c.name), std::string(1000, 'x'));
@@ -182,4 +189,4 @@ TEST_F(IniFileHostileTest, SaveRemovesTemporaryFilesOfKilledSaves) {
     EXPECT_EQ(ReadTextFile(path_), "[conf]\nHistCount=7\n");
 }
 
-}  // namespace
+} // namespace

@@ -20,7 +20,8 @@ protected:
     const std::string path_ = dir_.File("Scrivlet.ini");
 };
 
-TEST_F(IniFileTest, MissingFileGivesDefaultsAndIsNotCreated) {
+TEST_F(IniFileTest, MissingFileGivesDefaultsAndIsNotCreated)
+{
     {
         TIniFile ini(path_);
         EXPECT_EQ(ini.ReadString("font", "Name", "Courier New"), "Courier New");
@@ -32,7 +33,8 @@ TEST_F(IniFileTest, MissingFileGivesDefaultsAndIsNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
-TEST_F(IniFileTest, SectionAndKeyNamesIgnoreCase) {
+TEST_F(IniFileTest, SectionAndKeyNamesIgnoreCase)
+{
     WriteTextFile(path_, "[Conf]\nURLbase=u\n");
     const struct {
         const char* section;
@@ -53,8 +55,9 @@ TEST_F(IniFileTest, SectionAndKeyNamesIgnoreCase) {
     EXPECT_EQ(ReadTextFile(path_), "[Conf]\nURLbase=v\n");
 }
 
-TEST_F(IniFileTest, ReadStringReturnsAtMost2047Characters) {
-    const std::string kana = "\xE3\x81\x82";  // one three-byte character
+TEST_F(IniFileTest, ReadStringReturnsAtMost2047Characters)
+{
+    const std::string kana = "\xE3\x81\x82"; // one three-byte character
     auto repeat = [](const std::string& s, int n) {
         std::string out;
         for (int i = 0; i < n; ++i) out += s;
@@ -83,7 +86,8 @@ TEST_F(IniFileTest, ReadStringReturnsAtMost2047Characters) {
     }
 }
 
-TEST_F(IniFileTest, PresentEmptyValueIsNotTheDefault) {
+TEST_F(IniFileTest, PresentEmptyValueIsNotTheDefault)
+{
     WriteTextFile(path_, "[rfcs]\nN01=\nN02 =  \n");
     TIniFile ini(path_);
     EXPECT_EQ(ini.ReadString("rfcs", "N01", "INVAL"), "");
@@ -91,17 +95,16 @@ TEST_F(IniFileTest, PresentEmptyValueIsNotTheDefault) {
     EXPECT_EQ(ini.ReadString("rfcs", "N03", "INVAL"), "INVAL");
 }
 
-TEST_F(IniFileTest, ReadIntegerAcceptsDecimalAndHexadecimalElseDefault) {
+TEST_F(IniFileTest, ReadIntegerAcceptsDecimalAndHexadecimalElseDefault)
+{
     const struct {
-        const char* stored;  // nullptr: key absent
+        const char* stored; // nullptr: key absent
         int32_t expected;
     } cases[] = {
-        {"12", 12},           {"-7", -7},           {"+5", 5},
-        {"0x1F90", 8080},     {"0X1f", 31},         {"$1F90", 8080},
-        {" 12", 12},          {"2147483647", 2147483647},
-        {"2147483648", 99},   {"abc", 99},          {"12abc", 99},
-        {"", 99},             {"0x", 99},           {"1 2", 99},
-        {nullptr, 99},
+        {"12", 12},         {"-7", -7},      {"+5", 5},     {"0x1F90", 8080},
+        {"0X1f", 31},       {"$1F90", 8080}, {" 12", 12},   {"2147483647", 2147483647},
+        {"2147483648", 99}, {"abc", 99},     {"12abc", 99}, {"", 99},
+        {"0x", 99},         {"1 2", 99},     {nullptr, 99},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "(absent)");
@@ -111,15 +114,15 @@ TEST_F(IniFileTest, ReadIntegerAcceptsDecimalAndHexadecimalElseDefault) {
     }
 }
 
-TEST_F(IniFileTest, ReadBoolIsNonZeroIntegerElseDefault) {
+TEST_F(IniFileTest, ReadBoolIsNonZeroIntegerElseDefault)
+{
     const struct {
         const char* stored;
         bool defaultValue;
         bool expected;
     } cases[] = {
-        {"0", true, false},    {"1", false, true},    {"2", false, true},   {"-1", false, true},
-        {"0x0", true, false},  {"$10", false, true},  {"abc", true, true},  {"abc", false, false},
-        {"true", false, false}, {"", true, true},
+        {"0", true, false},   {"1", false, true},  {"2", false, true},    {"-1", false, true},    {"0x0", true, false},
+        {"$10", false, true}, {"abc", true, true}, {"abc", false, false}, {"true", false, false}, {"", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.stored) + (c.defaultValue ? " default true" : " default false"));
@@ -129,7 +132,8 @@ TEST_F(IniFileTest, ReadBoolIsNonZeroIntegerElseDefault) {
     }
 }
 
-TEST_F(IniFileTest, WritesIntegersInDecimalAndBooleansAsDigits) {
+TEST_F(IniFileTest, WritesIntegersInDecimalAndBooleansAsDigits)
+{
     {
         TIniFile ini(path_);
         ini.WriteInteger("conf", "HistCount", 31);
@@ -141,20 +145,20 @@ TEST_F(IniFileTest, WritesIntegersInDecimalAndBooleansAsDigits) {
     EXPECT_EQ(ReadTextFile(path_), "[conf]\nHistCount=31\nNegative=-2147483648\nUseProxy=1\nOther=0\n");
 }
 
-TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndTheirOrder) {
-    WriteTextFile(path_,
-                  "; written by hand\r\n"
-                  "[extra]\r\n"
-                  "keep=me\r\n"
-                  "\r\n"
-                  "[conf]\r\n"
-                  "# a comment\r\n"
-                  "URLbase = old\r\n"
-                  "Unknown=x\r\n"
-                  "no equals sign\r\n"
-                  "\r\n"
-                  "[window]\r\n"
-                  "width=640\r\n");
+TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndTheirOrder)
+{
+    WriteTextFile(path_, "; written by hand\r\n"
+                         "[extra]\r\n"
+                         "keep=me\r\n"
+                         "\r\n"
+                         "[conf]\r\n"
+                         "# a comment\r\n"
+                         "URLbase = old\r\n"
+                         "Unknown=x\r\n"
+                         "no equals sign\r\n"
+                         "\r\n"
+                         "[window]\r\n"
+                         "width=640\r\n");
     {
         TIniFile ini(path_);
         ini.WriteString("conf", "URLbase", "new");
@@ -163,25 +167,25 @@ TEST_F(IniFileTest, RewriteKeepsUnknownLinesAndTheirOrder) {
         ini.UpdateFile();
     }
     // New lines end like the file's own lines.
-    EXPECT_EQ(ReadTextFile(path_),
-              "; written by hand\r\n"
-              "[extra]\r\n"
-              "keep=me\r\n"
-              "\r\n"
-              "[conf]\r\n"
-              "# a comment\r\n"
-              "URLbase=new\r\n"
-              "Unknown=x\r\n"
-              "no equals sign\r\n"
-              "ProxyServer=proxy\r\n"
-              "\r\n"
-              "[window]\r\n"
-              "width=640\r\n"
-              "[font]\r\n"
-              "Name=Mono\r\n");
+    EXPECT_EQ(ReadTextFile(path_), "; written by hand\r\n"
+                                   "[extra]\r\n"
+                                   "keep=me\r\n"
+                                   "\r\n"
+                                   "[conf]\r\n"
+                                   "# a comment\r\n"
+                                   "URLbase=new\r\n"
+                                   "Unknown=x\r\n"
+                                   "no equals sign\r\n"
+                                   "ProxyServer=proxy\r\n"
+                                   "\r\n"
+                                   "[window]\r\n"
+                                   "width=640\r\n"
+                                   "[font]\r\n"
+                                   "Name=Mono\r\n");
 }
 
-TEST_F(IniFileTest, ReadsLoneCarriageReturnsAndByteOrderMark) {
+TEST_F(IniFileTest, ReadsLoneCarriageReturnsAndByteOrderMark)
+{
     WriteTextFile(path_, "\xEF\xBB\xBF[a]\rk=1\r[b]\rk=2");
     {
         TIniFile ini(path_);
@@ -193,9 +197,9 @@ TEST_F(IniFileTest, ReadsLoneCarriageReturnsAndByteOrderMark) {
     EXPECT_EQ(ReadTextFile(path_), "\xEF\xBB\xBF[a]\rk=1\r[b]\rk=3");
 }
 
-TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndKeepsTheRest) {
-    WriteTextFile(path_,
-                  "[font]\nName=A\n[rfcs]\nN01=x\nN02=y\n; note\n[window]\nwidth=1\n[RFCS]\nU01=z\n");
+TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndKeepsTheRest)
+{
+    WriteTextFile(path_, "[font]\nName=A\n[rfcs]\nN01=x\nN02=y\n; note\n[window]\nwidth=1\n[RFCS]\nU01=z\n");
     {
         TIniFile ini(path_);
         ini.EraseSection("rfcs");
@@ -209,7 +213,8 @@ TEST_F(IniFileTest, EraseSectionRemovesEveryCopyAndKeepsTheRest) {
     EXPECT_EQ(ReadTextFile(path_), "[font]\nName=A\n[window]\nwidth=1\n[rfcs]\nN01=new\n");
 }
 
-TEST_F(IniFileTest, ValuesComeBackAsWritten) {
+TEST_F(IniFileTest, ValuesComeBackAsWritten)
+{
     const std::string cases[] = {
         "",
         "plain",
@@ -223,7 +228,7 @@ TEST_F(IniFileTest, ValuesComeBackAsWritten) {
         "'single'",
         "\"",
         "\" lone quote",
-        "2223 : \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88",  // Japanese text
+        "2223 : \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88", // Japanese text
     };
     for (const std::string& value : cases) {
         SCOPED_TRACE(value);
@@ -239,7 +244,8 @@ TEST_F(IniFileTest, ValuesComeBackAsWritten) {
     }
 }
 
-TEST_F(IniFileTest, LineBreaksInAValueCannotInjectLines) {
+TEST_F(IniFileTest, LineBreaksInAValueCannotInjectLines)
+{
     {
         TIniFile ini(path_);
         ini.WriteString("rfcs", "N01", "title\r\n[conf]\nUseProxy=1");
@@ -250,14 +256,16 @@ TEST_F(IniFileTest, LineBreaksInAValueCannotInjectLines) {
     EXPECT_FALSE(ini.SectionExists("conf"));
 }
 
-TEST_F(IniFileTest, HandWrittenBlanksAndQuotesAreNotPartOfTheValue) {
+TEST_F(IniFileTest, HandWrittenBlanksAndQuotesAreNotPartOfTheValue)
+{
     WriteTextFile(path_, "  [ conf ]  \n  URLbase  =  http://h/%s  \nProxyServer=\"  spaced  \"\n");
     TIniFile ini(path_);
     EXPECT_EQ(ini.ReadString("conf", "URLbase", ""), "http://h/%s");
     EXPECT_EQ(ini.ReadString("conf", "ProxyServer", ""), "  spaced  ");
 }
 
-TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsTheOldFile) {
+TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsTheOldFile)
+{
     struct Case {
         std::string name;
         std::string path;
@@ -297,26 +305,28 @@ TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsTheOldFile) {
         EXPECT_EQ(entry.path().extension(), entry.is_directory() ? "" : ".ini") << entry.path();
 }
 
-TEST_F(IniFileTest, ExceptionPastTheAccessorKeepsWhatWasWrittenBeforeIt) {
+TEST_F(IniFileTest, ExceptionPastTheAccessorKeepsWhatWasWrittenBeforeIt)
+{
     WriteTextFile(path_, "[conf]\nURLbase=old\nHistCount=20\n[rfcs]\nN01=a\n");
     try {
         TIniFile ini(path_);
         ini.WriteString("font", "Name", "Mono");
         ini.WriteString("conf", "URLbase", "new");
         throw std::runtime_error("conversion failed");
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     EXPECT_EQ(ReadTextFile(path_), "[conf]\nURLbase=new\nHistCount=20\n[rfcs]\nN01=a\n[font]\nName=Mono\n");
 }
 
-TEST_F(IniFileTest, DestructorSwallowsARefusedWrite) {
+TEST_F(IniFileTest, DestructorSwallowsARefusedWrite)
+{
     EXPECT_NO_THROW({
         TIniFile ini(dir_.File("no-such-dir/Scrivlet.ini"));
         ini.WriteString("conf", "URLbase", "new");
     });
 }
 
-TEST_F(IniFileTest, KeepsTheFileModeOnRewrite) {
+TEST_F(IniFileTest, KeepsTheFileModeOnRewrite)
+{
     WriteTextFile(path_, "[s]\nk=1\n");
     ::chmod(path_.c_str(), 0640);
     {
@@ -329,7 +339,8 @@ TEST_F(IniFileTest, KeepsTheFileModeOnRewrite) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget) {
+TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget)
+{
     const std::string target = dir_.File("real.ini");
     WriteTextFile(target, "[s]\nk=1\n");
     std::filesystem::create_symlink(target, path_);
@@ -344,9 +355,10 @@ TEST_F(IniFileTest, WritesThroughASymbolicLinkToItsTarget) {
 
 // The writer rewrites a file of many keys, all carrying the same generation
 // number, with an end marker last; a torn file lacks keys or mixes numbers.
-constexpr int kKeys = 16;  // of 64 KiB each: long enough a save to be hit
+constexpr int kKeys = 16; // of 64 KiB each: long enough a save to be hit
 
-void SaveGeneration(const std::string& path, int generation) {
+void SaveGeneration(const std::string& path, int generation)
+{
     TIniFile ini(path);
     const std::string value = std::to_string(generation) + std::string(64 * 1024, '.');
     for (int k = 0; k < kKeys; ++k) ini.WriteString("data", "K" + std::to_string(k), value);
@@ -355,7 +367,8 @@ void SaveGeneration(const std::string& path, int generation) {
 }
 
 // Returns the generation of a whole file, or -1 for a torn one.
-int WholeGeneration(const std::string& path) {
+int WholeGeneration(const std::string& path)
+{
     TIniFile ini(path);
     const std::string end = ini.ReadString("data", "End", "missing");
     for (int k = 0; k < kKeys; ++k)
@@ -363,7 +376,8 @@ int WholeGeneration(const std::string& path) {
     return end == "missing" ? -1 : std::stoi(end);
 }
 
-TEST_F(IniFileTest, WriterKilledMidSaveLeavesAWholeFile) {
+TEST_F(IniFileTest, WriterKilledMidSaveLeavesAWholeFile)
+{
     const auto started = std::chrono::steady_clock::now();
     SaveGeneration(path_, 0);
     const auto saveTime = std::chrono::steady_clock::now() - started;
@@ -377,8 +391,7 @@ TEST_F(IniFileTest, WriterKilledMidSaveLeavesAWholeFile) {
         if (child == 0) {
             try {
                 for (int generation = 1000 * (round + 1);; ++generation) SaveGeneration(path_, generation);
-            } catch (...) {
-            }
+            } catch (...) {}
             ::_exit(1);
         }
         // Delays from half a save to eight saves, so kills land at
@@ -401,4 +414,4 @@ TEST_F(IniFileTest, WriterKilledMidSaveLeavesAWholeFile) {
         EXPECT_EQ(entry.path().filename(), "Scrivlet.ini");
 }
 
-}  // namespace
+} // namespace

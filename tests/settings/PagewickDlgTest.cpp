@@ -30,7 +30,8 @@ protected:
 
 // Does what the main window's options command does: keep, show modally, and
 // restore on anything but OK. whileShown runs inside the modal loop.
-int RunOptionsCommand(TOptionDlg& dlg, const std::function<void()>& whileShown) {
+int RunOptionsCommand(TOptionDlg& dlg, const std::function<void()>& whileShown)
+{
     dlg.KeepValues();
     QTimer::singleShot(0, &dlg, whileShown);
     const int result = dlg.exec();
@@ -38,11 +39,10 @@ int RunOptionsCommand(TOptionDlg& dlg, const std::function<void()>& whileShown) 
     return result;
 }
 
-QWidget* FocusOf(TOptionDlg& dlg) {
-    return dlg.focusWidget() ? dlg.focusWidget() : &dlg;
-}
+QWidget* FocusOf(TOptionDlg& dlg) { return dlg.focusWidget() ? dlg.focusWidget() : &dlg; }
 
-TEST_F(OptionDlgTest, WithoutSettingsFileShowsTheDefaults) {
+TEST_F(OptionDlgTest, WithoutSettingsFileShowsTheDefaults)
+{
     TOptionDlg dlg(path_);
     EXPECT_EQ(dlg.UrlBase->text(), kDefaultUrl);
     EXPECT_EQ(dlg.HistCount->text(), "20");
@@ -54,7 +54,8 @@ TEST_F(OptionDlgTest, WithoutSettingsFileShowsTheDefaults) {
     EXPECT_EQ(dlg.GetHistCount(), 20);
 }
 
-TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls) {
+TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls)
+{
     const struct {
         const char* name;
         std::string file;
@@ -88,7 +89,8 @@ TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls) {
     }
 }
 
-TEST_F(OptionDlgTest, CheckBoxEnablesBothProxyFieldsAndKeepsTheirText) {
+TEST_F(OptionDlgTest, CheckBoxEnablesBothProxyFieldsAndKeepsTheirText)
+{
     TOptionDlg dlg(path_);
     dlg.ServerName->setText("proxy.local");
     dlg.show();
@@ -108,7 +110,8 @@ TEST_F(OptionDlgTest, CheckBoxEnablesBothProxyFieldsAndKeepsTheirText) {
     EXPECT_FALSE(dlg.PortNumber->isEnabled());
 }
 
-TEST_F(OptionDlgTest, CancelRestoresAllButTheHistoryCountAndOkKeepsEverything) {
+TEST_F(OptionDlgTest, CancelRestoresAllButTheHistoryCountAndOkKeepsEverything)
+{
     struct Case {
         const char* name;
         std::function<void(TOptionDlg&)> close;
@@ -119,10 +122,12 @@ TEST_F(OptionDlgTest, CancelRestoresAllButTheHistoryCountAndOkKeepsEverything) {
         {"Cancel button", [](TOptionDlg& d) { QTest::mouseClick(d.CancelBtn, Qt::LeftButton); }, false},
         {"close box", [](TOptionDlg& d) { d.close(); }, false},
         {"OK button", [](TOptionDlg& d) { QTest::mouseClick(d.OKBtn, Qt::LeftButton); }, true},
-        {"Enter in an edit field", [](TOptionDlg& d) {
+        {"Enter in an edit field",
+         [](TOptionDlg& d) {
              d.UrlBase->setFocus();
              QTest::keyClick(d.UrlBase, Qt::Key_Return);
-         }, true},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,10 +156,11 @@ TEST_F(OptionDlgTest, CancelRestoresAllButTheHistoryCountAndOkKeepsEverything) {
     }
 }
 
-TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises) {
+TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises)
+{
     const struct {
         const char* text;
-        int expected;  // used when message is null
+        int expected; // used when message is null
         const char* message;
     } cases[] = {
         {"12", 12, nullptr},
@@ -185,7 +191,8 @@ TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises) {
     }
 }
 
-TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys) {
+TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys)
+{
     const struct {
         const char* name;
         QString url, hist, server, port;
@@ -218,12 +225,12 @@ TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys) {
     }
 }
 
-TEST_F(OptionDlgTest, SaveStoppedByABadHistoryCountKeepsTheLaterKeys) {
-    const std::string before =
-        "[font]\nName=Old\nsize=10\n"
-        "[conf]\nURLbase=old/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n"
-        "[rfcs]\nN01=2223 : T\nU01=http://h/2223\n"
-        "[window]\nwidth=640\nheight=512\n";
+TEST_F(OptionDlgTest, SaveStoppedByABadHistoryCountKeepsTheLaterKeys)
+{
+    const std::string before = "[font]\nName=Old\nsize=10\n"
+                               "[conf]\nURLbase=old/%s\nHistCount=20\nUseProxy=0\nProxyServer=oldhost\nProxyPort=8080\n"
+                               "[rfcs]\nN01=2223 : T\nU01=http://h/2223\n"
+                               "[window]\nwidth=640\nheight=512\n";
     WriteTextFile(path_, before);
     TOptionDlg dlg(path_);
     dlg.UrlBase->setText("new/%s");
@@ -253,21 +260,26 @@ TEST_F(OptionDlgTest, SaveStoppedByABadHistoryCountKeepsTheLaterKeys) {
               "[window]\nwidth=640\nheight=512\n");
 }
 
-TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder) {
+TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder)
+{
     const struct {
         const char* name;
         bool useProxy;
         std::vector<const char*> order;
     } cases[] = {
-        {"proxy on", true, {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "ServerName", "PortNumber", "HistCount", "OKBtn"}},
-        {"proxy off skips the disabled fields", false, {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "HistCount", "OKBtn"}},
+        {"proxy on",
+         true,
+         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "ServerName", "PortNumber", "HistCount", "OKBtn"}},
+        {"proxy off skips the disabled fields",
+         false,
+         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "HistCount", "OKBtn"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TOptionDlg dlg(path_);
         const std::pair<QWidget*, const char*> names[] = {
-            {dlg.OKBtn, "OKBtn"},           {dlg.CancelBtn, "CancelBtn"},   {dlg.UrlBase, "UrlBase"},
-            {dlg.UseProxy, "UseProxy"},     {dlg.ServerName, "ServerName"}, {dlg.PortNumber, "PortNumber"},
+            {dlg.OKBtn, "OKBtn"},         {dlg.CancelBtn, "CancelBtn"},   {dlg.UrlBase, "UrlBase"},
+            {dlg.UseProxy, "UseProxy"},   {dlg.ServerName, "ServerName"}, {dlg.PortNumber, "PortNumber"},
             {dlg.HistCount, "HistCount"},
         };
         auto nameOf = [&](QWidget* w) -> std::string {
@@ -289,7 +301,8 @@ TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder) {
     }
 }
 
-TEST_F(OptionDlgTest, FixedSizeAndCentredOnTheScreen) {
+TEST_F(OptionDlgTest, FixedSizeAndCentredOnTheScreen)
+{
     QWidget owner;
     owner.setGeometry(0, 0, 200, 150);
     owner.show();
@@ -310,13 +323,16 @@ TEST_F(OptionDlgTest, FixedSizeAndCentredOnTheScreen) {
 // Under the system's dialog font every caption reads whole: a label ends
 // before the field beside it, a button or check box holds its text, and the
 // layout of the design (rows, columns, tab order) stays.
-TEST_F(OptionDlgTest, EveryCaptionFitsUnderTheDialogFont) {
+TEST_F(OptionDlgTest, EveryCaptionFitsUnderTheDialogFont)
+{
     TOptionDlg dlg(path_);
     const struct {
         QLabel* label;
         QLineEdit* field;
-    } rows[] = {{dlg.Label1, dlg.UrlBase}, {dlg.Label4, dlg.HistCount},
-                {dlg.Label2, dlg.ServerName}, {dlg.Label3, dlg.PortNumber}};
+    } rows[] = {{dlg.Label1, dlg.UrlBase},
+                {dlg.Label4, dlg.HistCount},
+                {dlg.Label2, dlg.ServerName},
+                {dlg.Label3, dlg.PortNumber}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label->text().toStdString());
         EXPECT_LE(row.label->fontMetrics().horizontalAdvance(row.label->text()), row.label->width());
@@ -347,16 +363,19 @@ TEST_F(OptionDlgTest, EveryCaptionFitsUnderTheDialogFont) {
 
 // Option strings another system wrote (Shift-JIS, stray bytes) come back
 // byte for byte after passing through the dialog's text fields.
-TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte) {
+TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte)
+{
     const struct {
         const char* name;
         std::string bytes;
     } cases[] = {
         {"Shift-JIS", "http://\x83\x65\x83\x58\x83\x67/rfc%s.txt"},
-        {"stray continuation and cut sequence", "a\x80" "b\xE3\x81"},
+        {"stray continuation and cut sequence", "a\x80"
+                                                "b\xE3\x81"},
         {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80"},
         {"a reserved code point's own bytes", "x\xF4\x8F\xBE\x80y"},
-        {"every high byte", [] {
+        {"every high byte",
+         [] {
              std::string all;
              for (int b = 0x80; b <= 0xFF; ++b) all += static_cast<char>(b);
              return all;
@@ -380,8 +399,9 @@ TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte) {
     EXPECT_EQ(SettingToText("\xE3\x83\x97 \xF0\x9F\x98\x80"), QString::fromUtf8("\xE3\x83\x97 \xF0\x9F\x98\x80"));
 }
 
-TEST_F(OptionDlgTest, LeftWholeNeverSplitsACharacter) {
-    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80");  // two UTF-16 units
+TEST_F(OptionDlgTest, LeftWholeNeverSplitsACharacter)
+{
+    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
     const struct {
         const char* name;
         QString text;
@@ -400,4 +420,4 @@ TEST_F(OptionDlgTest, LeftWholeNeverSplitsACharacter) {
     }
 }
 
-}  // namespace
+} // namespace

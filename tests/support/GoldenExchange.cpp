@@ -8,7 +8,8 @@ namespace testsupport {
 
 namespace {
 
-int HexDigit(char c) {
+int HexDigit(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -17,7 +18,8 @@ int HexDigit(char c) {
 
 using TKind = TGoldenExchange::TStep::TKind;
 
-TGoldenExchange::TStep Directive(std::string_view text) {
+TGoldenExchange::TStep Directive(std::string_view text)
+{
     if (text == "close") return {TKind::Close, {}};
     if (text == "reset") return {TKind::Reset, {}};
     if (text == "shutdown") return {TKind::Shutdown, {}};
@@ -26,11 +28,12 @@ TGoldenExchange::TStep Directive(std::string_view text) {
     throw std::runtime_error("unknown directive: " + std::string(text));
 }
 
-}  // namespace
+} // namespace
 
 std::string TestDataPath(const std::string& relative) { return std::string(SCRIVLET_TEST_DATA_DIR) + "/" + relative; }
 
-std::string DecodeEscapes(std::string_view text) {
+std::string DecodeEscapes(std::string_view text)
+{
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -58,14 +61,16 @@ std::string DecodeEscapes(std::string_view text) {
     return bytes;
 }
 
-TGoldenExchange TGoldenExchange::Load(const std::string& relative) {
+TGoldenExchange TGoldenExchange::Load(const std::string& relative)
+{
     const std::string path = TestDataPath(relative);
     std::string text = ReadTextFile(path);
     if (text.empty()) throw std::runtime_error("missing or empty golden exchange " + path);
     return Parse(text);
 }
 
-TGoldenExchange TGoldenExchange::Parse(std::string_view text) {
+TGoldenExchange TGoldenExchange::Parse(std::string_view text)
+{
     TGoldenExchange exchange;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
@@ -88,21 +93,24 @@ TGoldenExchange TGoldenExchange::Parse(std::string_view text) {
     return exchange;
 }
 
-std::string TGoldenExchange::Request() const {
+std::string TGoldenExchange::Request() const
+{
     std::string bytes;
     for (const TStep& step : steps_)
         if (step.kind == TKind::Client) bytes += step.bytes;
     return bytes;
 }
 
-std::string TGoldenExchange::Reply() const {
+std::string TGoldenExchange::Reply() const
+{
     std::string bytes;
     for (const TStep& step : steps_)
         if (step.kind == TKind::Server) bytes += step.bytes;
     return bytes;
 }
 
-TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) const {
+TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) const
+{
     TConnectionScript script;
     for (const TStep& step : steps_) {
         switch (step.kind) {
@@ -118,4 +126,4 @@ TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) co
     return script;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -28,8 +28,8 @@ public:
     struct TStep {
         enum class TKind { Client, Server, Close, Reset, Shutdown, Pause, ReadToEnd };
         TKind kind;
-        std::string bytes;  // Client and Server
-        int pauseMs = 0;    // Pause
+        std::string bytes; // Client and Server
+        int pauseMs = 0;   // Pause
     };
 
     // Reads tests/data/<relative>; throws std::runtime_error when it is missing or malformed.
@@ -53,4 +53,4 @@ private:
 // Decodes the escapes of one line; throws std::runtime_error on a malformed one.
 std::string DecodeEscapes(std::string_view text);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -17,7 +17,8 @@
 namespace testsupport {
 
 // A socket connected to 127.0.0.1:port, or -1 when the connect failed.
-inline int TryConnectLoopback(int port) {
+inline int TryConnectLoopback(int port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     sockaddr_in address{};
@@ -31,7 +32,8 @@ inline int TryConnectLoopback(int port) {
     return fd;
 }
 
-inline int ConnectLoopback(int port) {
+inline int ConnectLoopback(int port)
+{
     const int fd = TryConnectLoopback(port);
     if (fd < 0) throw std::runtime_error("connect to 127.0.0.1:" + std::to_string(port) + " failed");
     return fd;
@@ -43,7 +45,8 @@ public:
     explicit TFd(int fd = -1) : fd_(fd) {}
     ~TFd() { Reset(); }
     TFd(TFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    TFd& operator=(TFd&& other) noexcept {
+    TFd& operator=(TFd&& other) noexcept
+    {
         if (this != &other) {
             Reset();
             fd_ = std::exchange(other.fd_, -1);
@@ -53,7 +56,8 @@ public:
     int Get() const { return fd_; }
     operator int() const { return fd_; }
     int Release() { return std::exchange(fd_, -1); }
-    void Reset() {
+    void Reset()
+    {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
@@ -78,4 +82,4 @@ private:
     T saved_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

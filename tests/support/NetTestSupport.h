@@ -28,7 +28,8 @@ class TCheckedServer : public TScriptedServer {
 public:
     using TScriptedServer::TScriptedServer;
     explicit TCheckedServer(TConnectionScript script) : TScriptedServer({std::move(script)}) {}
-    ~TCheckedServer() {
+    ~TCheckedServer()
+    {
         if (unchecked_ || ::testing::Test::HasFailure()) return;
         EXPECT_TRUE(WaitDone()) << "the scripted server did not play its scripts to the end";
         EXPECT_EQ(Error(), "") << "a failure inside the scripted server";
@@ -40,4 +41,4 @@ private:
     bool unchecked_ = false;
 };
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -23,11 +23,12 @@ namespace testsupport {
 namespace {
 
 constexpr int kStartAttempts = 3;   // a port taken between probing and binding costs one attempt
-constexpr int kStartWaitMs = 15000;  // generous: two cores are shared by every test running at once
+constexpr int kStartWaitMs = 15000; // generous: two cores are shared by every test running at once
 constexpr int kStopWaitMs = 5000;
 
 // The program's full path; PATH first, then the system folders a plain user's PATH may lack.
-std::string FindProgram(const std::string& name) {
+std::string FindProgram(const std::string& name)
+{
     std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "";
     dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
     std::size_t start = 0;
@@ -42,7 +43,8 @@ std::string FindProgram(const std::string& name) {
 }
 
 // The account the peers keep, so that none of them switches to an account that cannot reach the folder.
-std::string CurrentUser() {
+std::string CurrentUser()
+{
     const passwd* entry = ::getpwuid(::geteuid());
     return entry ? entry->pw_name : "root";
 }
@@ -50,7 +52,8 @@ std::string CurrentUser() {
 bool RunningAsRoot() { return ::geteuid() == 0; }
 
 std::string NginxConfig(const std::string& folder, int port, const std::string& root, const std::string& tls,
-                        const std::string& serverConfig) {
+                        const std::string& serverConfig)
+{
     std::string text = "daemon off;\nmaster_process off;\n";
     if (RunningAsRoot()) text += "user " + CurrentUser() + ";\n";
     text += "pid " + folder + "/nginx.pid;\nerror_log " + folder + "/error.log info;\n";
@@ -65,9 +68,10 @@ std::string NginxConfig(const std::string& folder, int port, const std::string& 
     return text;
 }
 
-}  // namespace
+} // namespace
 
-int FreeLoopbackPort() {
+int FreeLoopbackPort()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
     sockaddr_in address{};
@@ -81,13 +85,14 @@ int FreeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile) {
+void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile)
+{
     const std::string openssl = FindProgram("openssl");
     if (openssl.empty()) throw std::runtime_error("openssl is not installed");
-    const std::vector<std::string> command = {openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                                              "2", "-subj", "/CN=localhost", "-addext",
-                                              "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", keyFile,
-                                              "-out", certFile};
+    const std::vector<std::string> command = {
+        openssl,   "req",   "-x509", "-newkey",       "rsa:2048", "-nodes",
+        "-days",   "2",     "-subj", "/CN=localhost", "-addext",  "subjectAltName=DNS:localhost,IP:127.0.0.1",
+        "-keyout", keyFile, "-out",  certFile};
     std::vector<char*> argv;
     for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -105,7 +110,8 @@ void WriteSelfSignedCertificate(const std::string& certFile, const std::string& 
         throw std::runtime_error("openssl could not make a certificate");
 }
 
-std::unique_ptr<TRealPeer> TRealPeer::Start(const std::string& name, const TConfigure& configure) {
+std::unique_ptr<TRealPeer> TRealPeer::Start(const std::string& name, const TConfigure& configure)
+{
     std::unique_ptr<TRealPeer> peer(new TRealPeer(name));
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         peer->port_ = FreeLoopbackPort();
@@ -115,7 +121,8 @@ std::unique_ptr<TRealPeer> TRealPeer::Start(const std::string& name, const TConf
     throw std::runtime_error(name + " did not start on 127.0.0.1; its logs:\n" + peer->Logs());
 }
 
-bool TRealPeer::Launch(const std::vector<std::string>& command) {
+bool TRealPeer::Launch(const std::vector<std::string>& command)
+{
     const std::string program = FindProgram(command.front());
     if (program.empty())
         throw std::runtime_error(command.front() + " is not installed (scripts/test installs the test peers)");
@@ -140,17 +147,18 @@ bool TRealPeer::Launch(const std::vector<std::string>& command) {
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    ::setpgid(pid, pid);  // also from here, so that Stop never races the child's own call
+    ::setpgid(pid, pid); // also from here, so that Stop never races the child's own call
     pid_ = pid;
     return true;
 }
 
-bool TRealPeer::WaitAccepting() {
+bool TRealPeer::WaitAccepting()
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartWaitMs);
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;  // gave up (a port taken meanwhile, a configuration it refused)
+            pid_ = -1; // gave up (a port taken meanwhile, a configuration it refused)
             return false;
         }
         const int fd = TryConnectLoopback(port_);
@@ -163,21 +171,23 @@ bool TRealPeer::WaitAccepting() {
     return false;
 }
 
-void TRealPeer::Stop() {
+void TRealPeer::Stop()
+{
     if (pid_ <= 0) return;
     ::kill(-pid_, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     int status = 0;
     while (::waitpid(pid_, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ::kill(-pid_, SIGKILL);  // workers that outlived their parent, or a parent that ignored the request
+    ::kill(-pid_, SIGKILL); // workers that outlived their parent, or a parent that ignored the request
     ::waitpid(pid_, &status, 0);
     pid_ = -1;
 }
 
 TRealPeer::~TRealPeer() { Stop(); }
 
-std::string TRealPeer::Logs() const {
+std::string TRealPeer::Logs() const
+{
     std::string text;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(Folder(), ec)) {
@@ -188,25 +198,28 @@ std::string TRealPeer::Logs() const {
     return text;
 }
 
-std::unique_ptr<TRealPeer> TRealPeer::Nginx(const std::string& documentRoot, const std::string& serverConfig) {
+std::unique_ptr<TRealPeer> TRealPeer::Nginx(const std::string& documentRoot, const std::string& serverConfig)
+{
     return Start("nginx", [&](const std::string& folder, int port) {
         WriteTextFile(folder + "/nginx.conf", NginxConfig(folder, port, documentRoot, "", serverConfig));
-        return std::vector<std::string>{"nginx", "-p", folder, "-c", folder + "/nginx.conf", "-e",
-                                        folder + "/error.log"};
+        return std::vector<std::string>{
+            "nginx", "-p", folder, "-c", folder + "/nginx.conf", "-e", folder + "/error.log"};
     });
 }
 
 std::unique_ptr<TRealPeer> TRealPeer::NginxTls(const std::string& documentRoot, const std::string& certFile,
-                                               const std::string& keyFile, const std::string& serverConfig) {
+                                               const std::string& keyFile, const std::string& serverConfig)
+{
     const std::string tls = "    ssl_certificate " + certFile + ";\n    ssl_certificate_key " + keyFile + ";\n";
     return Start("nginx", [&](const std::string& folder, int port) {
         WriteTextFile(folder + "/nginx.conf", NginxConfig(folder, port, documentRoot, tls, serverConfig));
-        return std::vector<std::string>{"nginx", "-p", folder, "-c", folder + "/nginx.conf", "-e",
-                                        folder + "/error.log"};
+        return std::vector<std::string>{
+            "nginx", "-p", folder, "-c", folder + "/nginx.conf", "-e", folder + "/error.log"};
     });
 }
 
-std::unique_ptr<TRealPeer> TRealPeer::Tinyproxy(const std::string& user, const std::string& password) {
+std::unique_ptr<TRealPeer> TRealPeer::Tinyproxy(const std::string& user, const std::string& password)
+{
     return Start("tinyproxy", [&](const std::string& folder, int port) {
         // No ConnectPort line: CONNECT may reach any port (the tests' servers sit on free ports).
         std::string text = "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 30\nMaxClients 32\n";
@@ -219,7 +232,8 @@ std::unique_ptr<TRealPeer> TRealPeer::Tinyproxy(const std::string& user, const s
     });
 }
 
-std::unique_ptr<TRealPeer> TRealPeer::Dante() {
+std::unique_ptr<TRealPeer> TRealPeer::Dante()
+{
     return Start("danted", [](const std::string& folder, int port) {
         const std::string user = CurrentUser();
         std::string text = "logoutput: " + folder + "/danted.log\n";
@@ -234,11 +248,12 @@ std::unique_ptr<TRealPeer> TRealPeer::Dante() {
     });
 }
 
-std::unique_ptr<TRealPeer> TRealPeer::Microsocks(const std::string& user, const std::string& password) {
+std::unique_ptr<TRealPeer> TRealPeer::Microsocks(const std::string& user, const std::string& password)
+{
     return Start("microsocks", [&](const std::string&, int port) {
-        return std::vector<std::string>{"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u", user,
-                                        "-P", password, "-b", "127.0.0.1"};
+        return std::vector<std::string>{"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u",
+                                        user,         "-P", password,    "-b", "127.0.0.1"};
     });
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -70,4 +70,4 @@ int FreeLoopbackPort();
 // Writes a fresh self-signed certificate for "localhost" and its key (PEM) with the openssl tool.
 void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -15,16 +15,19 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-void Put(Bytes& b, std::size_t offset, uint64_t value, int width) {
+void Put(Bytes& b, std::size_t offset, uint64_t value, int width)
+{
     for (int i = 0; i < width; ++i) b[offset + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-void Append(Bytes& b, uint64_t value, int width) {
+void Append(Bytes& b, uint64_t value, int width)
+{
     b.resize(b.size() + width);
     Put(b, b.size() - width, value, width);
 }
 
-void Pad4(Bytes& b) {
+void Pad4(Bytes& b)
+{
     while (b.size() % 4 != 0) b.push_back(0);
 }
 
@@ -34,7 +37,8 @@ struct CraftedNote {
     Bytes desc;
 };
 
-Bytes VersionDesc(uint32_t mostSignificant, uint32_t leastSignificant) {
+Bytes VersionDesc(uint32_t mostSignificant, uint32_t leastSignificant)
+{
     Bytes d;
     Append(d, mostSignificant, 4);
     Append(d, leastSignificant, 4);
@@ -51,11 +55,12 @@ struct CraftedElf {
     // Filled in by Build().
     std::size_t namesOffset = 0, noteOffset = 0, tableOffset = 0;
 
-    Bytes Build() {
+    Bytes Build()
+    {
         Bytes f(64, 0);
         f[0] = 0x7F, f[1] = 'E', f[2] = 'L', f[3] = 'F', f[4] = 2, f[5] = 1, f[6] = 1;
-        Put(f, 16, 2, 2);   // executable
-        Put(f, 18, 62, 2);  // x86-64
+        Put(f, 16, 2, 2);  // executable
+        Put(f, 18, 62, 2); // x86-64
         Put(f, 20, 1, 4);
         Put(f, 52, 64, 2);
 
@@ -92,7 +97,8 @@ struct CraftedElf {
     std::size_t Section(int index) const { return tableOffset + 64 * index; }
 
 private:
-    void SetSection(Bytes& f, int index, uint32_t name, uint32_t type, uint64_t offset, uint64_t size) {
+    void SetSection(Bytes& f, int index, uint32_t name, uint32_t type, uint64_t offset, uint64_t size)
+    {
         Put(f, Section(index), name, 4);
         Put(f, Section(index) + 4, type, 4);
         Put(f, Section(index) + 24, offset, 8);
@@ -102,16 +108,19 @@ private:
 
 class VersionFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "scrivlet-version-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
     }
-    std::string WriteFile(const Bytes& bytes, const std::string& name = "file") {
+    std::string WriteFile(const Bytes& bytes, const std::string& name = "file")
+    {
         const std::string path = dir_ + "/" + name;
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -120,12 +129,14 @@ protected:
     std::string dir_;
 };
 
-Bytes ReadFile(const std::string& path) {
+Bytes ReadFile(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(TversionInfo, ProgramWithTheRecordShowsItsVersion) {
+TEST(TversionInfo, ProgramWithTheRecordShowsItsVersion)
+{
     const TversionInfo version(true);
     EXPECT_TRUE(version.Valid);
     EXPECT_EQ(version.GetVersionText(), "1.1.0.15");
@@ -138,14 +149,16 @@ TEST(TversionInfo, ProgramWithTheRecordShowsItsVersion) {
     EXPECT_EQ(version.GetVersionText(), "1.1.0.15");
 }
 
-TEST(TversionInfo, WithoutOwnerThereIsNoFileAndNoVersion) {
+TEST(TversionInfo, WithoutOwnerThereIsNoFileAndNoVersion)
+{
     const TversionInfo version(false);
     EXPECT_EQ(version.FileName, "");
     EXPECT_FALSE(version.Valid);
     EXPECT_EQ(version.GetVersionText(), "-");
 }
 
-TEST(TversionInfo, BuiltExecutables) {
+TEST(TversionInfo, BuiltExecutables)
+{
     const struct {
         const char* name;
         const char* path;
@@ -162,7 +175,8 @@ TEST(TversionInfo, BuiltExecutables) {
     }
 }
 
-TEST(TversionInfo, ClearVersionZeroesEverything) {
+TEST(TversionInfo, ClearVersionZeroesEverything)
+{
     TversionInfo version = TversionInfo::FromFile(LARGE_PROBE);
     ASSERT_TRUE(version.Valid);
     version.ClearVersion();
@@ -171,7 +185,8 @@ TEST(TversionInfo, ClearVersionZeroesEverything) {
     EXPECT_EQ(version.GetVersionText(), "-");
 }
 
-TEST_F(VersionFileTest, CraftedRecordsGiveTheirNumbers) {
+TEST_F(VersionFileTest, CraftedRecordsGiveTheirNumbers)
+{
     const struct {
         const char* name;
         uint32_t mostSignificant, leastSignificant;
@@ -194,7 +209,8 @@ TEST_F(VersionFileTest, CraftedRecordsGiveTheirNumbers) {
     }
 }
 
-TEST_F(VersionFileTest, FindsTheRecordAmongOtherNotes) {
+TEST_F(VersionFileTest, FindsTheRecordAmongOtherNotes)
+{
     CraftedElf elf;
     elf.notes = {
         CraftedNote{"GNU", 3, Bytes(20, 0xAB)},
@@ -205,17 +221,19 @@ TEST_F(VersionFileTest, FindsTheRecordAmongOtherNotes) {
     EXPECT_EQ(TversionInfo::FromFile(WriteFile(elf.Build())).GetVersionText(), "5.6.7.8");
 }
 
-TEST_F(VersionFileTest, ManySectionsNumberingInSectionZero) {
+TEST_F(VersionFileTest, ManySectionsNumberingInSectionZero)
+{
     CraftedElf elf;
     Bytes f = elf.Build();
-    Put(f, 0x3C, 0, 2);                         // count lives in section 0's size
-    Put(f, 0x3E, 0xFFFF, 2);                    // name table index in section 0's link
+    Put(f, 0x3C, 0, 2);      // count lives in section 0's size
+    Put(f, 0x3E, 0xFFFF, 2); // name table index in section 0's link
     Put(f, elf.Section(0) + 32, 3, 8);
     Put(f, elf.Section(0) + 40, 1, 4);
     EXPECT_EQ(TversionInfo::FromFile(WriteFile(f)).GetVersionText(), "1.2.3.4");
 }
 
-TEST_F(VersionFileTest, DamagedOrForeignFilesHaveNoVersion) {
+TEST_F(VersionFileTest, DamagedOrForeignFilesHaveNoVersion)
+{
     struct Case {
         const char* name;
         std::function<void(CraftedElf&)> craft;
@@ -233,10 +251,8 @@ TEST_F(VersionFileTest, DamagedOrForeignFilesHaveNoVersion) {
         {"too many sections", none, [](CraftedElf&, Bytes& f) { Put(f, 0x3C, 0xFFFE, 2); }},
         {"short section entries", none, [](CraftedElf&, Bytes& f) { Put(f, 0x3A, 40, 2); }},
         {"name table index out of range", none, [](CraftedElf&, Bytes& f) { Put(f, 0x3E, 3, 2); }},
-        {"name table past the end", none,
-         [](CraftedElf& e, Bytes& f) { Put(f, e.Section(1) + 24, f.size() + 10, 8); }},
-        {"name table size huge", none,
-         [](CraftedElf& e, Bytes& f) { Put(f, e.Section(1) + 32, ~uint64_t{0}, 8); }},
+        {"name table past the end", none, [](CraftedElf& e, Bytes& f) { Put(f, e.Section(1) + 24, f.size() + 10, 8); }},
+        {"name table size huge", none, [](CraftedElf& e, Bytes& f) { Put(f, e.Section(1) + 32, ~uint64_t{0}, 8); }},
         {"section name offset outside the table", none,
          [](CraftedElf& e, Bytes& f) { Put(f, e.Section(2), 0xFFFFFFF0, 4); }},
         {"other section name", [](CraftedElf& e) { e.sectionName = ".note.other.version"; }, intact},
@@ -246,8 +262,7 @@ TEST_F(VersionFileTest, DamagedOrForeignFilesHaveNoVersion) {
          [](CraftedElf& e, Bytes& f) { Put(f, e.Section(2) + 24, f.size() - 4, 8); }},
         {"note section size huge", none,
          [](CraftedElf& e, Bytes& f) { Put(f, e.Section(2) + 32, ~uint64_t{0} / 2, 8); }},
-        {"note section cut before the words", none,
-         [](CraftedElf& e, Bytes& f) { Put(f, e.Section(2) + 32, 24, 8); }},
+        {"note section cut before the words", none, [](CraftedElf& e, Bytes& f) { Put(f, e.Section(2) + 32, 24, 8); }},
         {"owner differs", [](CraftedElf& e) { e.notes[0].owner = "Scrivle"; }, intact},
         {"type differs", [](CraftedElf& e) { e.notes[0].type = 2; }, intact},
         {"descriptor too short", [](CraftedElf& e) { e.notes[0].desc.resize(4); }, intact},
@@ -268,7 +283,8 @@ TEST_F(VersionFileTest, DamagedOrForeignFilesHaveNoVersion) {
     }
 }
 
-TEST_F(VersionFileTest, EveryTruncationOfACraftedFileHasNoVersion) {
+TEST_F(VersionFileTest, EveryTruncationOfACraftedFileHasNoVersion)
+{
     CraftedElf elf;
     const Bytes whole = elf.Build();
     ASSERT_EQ(TversionInfo::FromFile(WriteFile(whole)).GetVersionText(), "1.2.3.4");
@@ -279,7 +295,8 @@ TEST_F(VersionFileTest, EveryTruncationOfACraftedFileHasNoVersion) {
     }
 }
 
-TEST_F(VersionFileTest, TruncatedExecutablesAndOtherFilesHaveNoVersion) {
+TEST_F(VersionFileTest, TruncatedExecutablesAndOtherFilesHaveNoVersion)
+{
     const Bytes large = ReadFile(LARGE_PROBE);
     ASSERT_GT(large.size(), 4096u);
     const struct {
@@ -306,4 +323,4 @@ TEST_F(VersionFileTest, TruncatedExecutablesAndOtherFilesHaveNoVersion) {
     }
 }
 
-}  // namespace
+} // namespace

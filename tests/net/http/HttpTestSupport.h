@@ -16,11 +16,13 @@ using testsupport::TGoldenExchange;
 using testsupport::TScriptedServer;
 
 // The content of a memory stream.
-inline std::string Text(TMemoryStream& stream) {
+inline std::string Text(TMemoryStream& stream)
+{
     return std::string(stream.Memory(), static_cast<size_t>(stream.Size()));
 }
 
-inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+{
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
@@ -31,9 +33,10 @@ inline void ReplaceAll(std::string& text, const std::string& from, const std::st
 // "! reset" end a connection, and whatever follows belongs to the next one.
 struct TGoldenRun {
     std::vector<TConnectionScript> scripts;
-    std::vector<std::string> requests;  // per connection, "$PORT" still in place
+    std::vector<std::string> requests; // per connection, "$PORT" still in place
 
-    static TGoldenRun Load(const std::string& file, size_t pieceSize = 0, int pauseMs = 0) {
+    static TGoldenRun Load(const std::string& file, size_t pieceSize = 0, int pauseMs = 0)
+    {
         using TKind = TGoldenExchange::TStep::TKind;
         TGoldenRun run;
         bool open = false;
@@ -46,22 +49,29 @@ struct TGoldenRun {
             }
             TConnectionScript& script = run.scripts.back();
             switch (step.kind) {
-                case TKind::Client:
-                    script.ReadHttpRequest();
-                    run.requests.back() += step.bytes;
-                    break;
-                case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
-                case TKind::Pause: script.Pause(step.pauseMs); break;
-                case TKind::ReadToEnd: script.ReadToEnd(); break;
-                case TKind::Shutdown: script.ShutdownWrite(); break;
-                case TKind::Close: script.Close(); open = false; break;
-                case TKind::Reset: script.Reset(); open = false; break;
+            case TKind::Client:
+                script.ReadHttpRequest();
+                run.requests.back() += step.bytes;
+                break;
+            case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
+            case TKind::Pause: script.Pause(step.pauseMs); break;
+            case TKind::ReadToEnd: script.ReadToEnd(); break;
+            case TKind::Shutdown: script.ShutdownWrite(); break;
+            case TKind::Close:
+                script.Close();
+                open = false;
+                break;
+            case TKind::Reset:
+                script.Reset();
+                open = false;
+                break;
             }
         }
         return run;
     }
 
-    std::string Request(size_t connection, int port) const {
+    std::string Request(size_t connection, int port) const
+    {
         std::string request = requests.at(connection);
         ReplaceAll(request, "$PORT", std::to_string(port));
         return request;
@@ -70,7 +80,8 @@ struct TGoldenRun {
 
 // The exception as a tag and its message: "HTTP 404: <status line> | <error body>", "closed",
 // "bad: <message>", "socket <code>", ..., "EIdException: <message>" for the rest of the tree.
-inline std::string Describe(const std::exception& failure) {
+inline std::string Describe(const std::exception& failure)
+{
     if (auto* e = dynamic_cast<const EIdHTTPProtocolException*>(&failure)) {
         return "HTTP " + std::to_string(e->ReplyErrorCode()) + ": " + e->Message() + " | " + e->ErrorBody();
     }
@@ -86,7 +97,8 @@ inline std::string Describe(const std::exception& failure) {
 
 // Runs call and describes how it ended.
 template <typename TCall>
-std::string Outcome(TCall call) {
+std::string Outcome(TCall call)
+{
     try {
         call();
         return "ok";
@@ -95,4 +107,4 @@ std::string Outcome(TCall call) {
     }
 }
 
-}  // namespace httptest
+} // namespace httptest

@@ -11,10 +11,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines LinesOf(const TStringList& list)
-{
-    return Lines(list.begin(), list.end());
-}
+Lines LinesOf(const TStringList& list) { return Lines(list.begin(), list.end()); }
 
 std::string Repeat(const std::string& piece, int times)
 {
@@ -66,9 +63,15 @@ TEST(TIdEncoderMIME, EncodesPartOfAStream)
         const char* text; // null: "Uneven size in Encode."
     };
     const Case cases[] = {
-        {0, TIdEncoder::kAll, "Zm9vYmFy"}, {0, 3, "Zm9v"}, {3, 3, "YmFy"}, {4, TIdEncoder::kAll, "YXI="},
+        {0, TIdEncoder::kAll, "Zm9vYmFy"},
+        {0, 3, "Zm9v"},
+        {3, 3, "YmFy"},
+        {4, TIdEncoder::kAll, "YXI="},
         {4, 6, "YXI="}, // a count beyond the end takes what is left
-        {0, 0, ""},     {0, 1, nullptr},   {0, 4, nullptr},  {4, 5, nullptr},
+        {0, 0, ""},
+        {0, 1, nullptr},
+        {0, 4, nullptr},
+        {4, 5, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.position) + "/" + std::to_string(c.count));
@@ -115,14 +118,22 @@ TEST(TIdBasicAuthentication, DecidesFromTheChallengeAndTheUserName)
         Lines params; // ParamList after the credentials
     };
     const Case cases[] = {
-        {"quoted realm", {"Basic realm=\"WallyWorld\""}, "u", 0, naSendAgain, "WallyWorld",
-         {"realm: \"WallyWorld\""}},
-        {"several parameters", {"Basic realm=\"a\", charset=\"UTF-8\""}, "u", 0, naSendAgain, "a",
+        {"quoted realm", {"Basic realm=\"WallyWorld\""}, "u", 0, naSendAgain, "WallyWorld", {"realm: \"WallyWorld\""}},
+        {"several parameters",
+         {"Basic realm=\"a\", charset=\"UTF-8\""},
+         "u",
+         0,
+         naSendAgain,
+         "a",
          {"realm: \"a\"", "charset: \"UTF-8\""}},
-        {"unquoted realm loses its ends all the same", {"Basic realm=abc"}, "u", 0, naSendAgain, "b",
-         {"realm: abc"}},
-        {"first matching line", {"Digest realm=\"d\"", "Basic realm=\"b\"", "Basic realm=\"c\""}, "u", 0,
-         naSendAgain, "b", {"realm: \"b\""}},
+        {"unquoted realm loses its ends all the same", {"Basic realm=abc"}, "u", 0, naSendAgain, "b", {"realm: abc"}},
+        {"first matching line",
+         {"Digest realm=\"d\"", "Basic realm=\"b\"", "Basic realm=\"c\""},
+         "u",
+         0,
+         naSendAgain,
+         "b",
+         {"realm: \"b\""}},
         {"lower-case scheme is not read", {"basic realm=\"x\""}, "u", 0, naSendAgain, "", {}},
         {"scheme word alone", {"Basic"}, "u", 0, naSendAgain, "", {}},
         {"no user name: ask", {"Basic realm=\"r\""}, "", 0, naAskApplication, "r", {"realm: \"r\""}},
@@ -179,7 +190,9 @@ TEST(TIdBasicAuthentication, BuildsTheHeaderValueFromTheCredentials)
         {"u", "", "Basic dTo="},
         // A long password with commas comes back unchanged: credentials are never folded.
         {"u", Repeat("ab,", 30),
-         "Basic dTphYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYiw="},
+         "Basic "
+         "dTphYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhYixhY"
+         "ixhYixhYixhYiw="},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user);

@@ -43,8 +43,8 @@ TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
         // An "expires" keeps the RFC 2109 form; max-age replaces what it computed.
         {"k=v; expires=Sun, 10 Mar 2024 05:00:00 GMT", "k", "v", "", "", "Sun, 10 Mar 2024 05:00:00 GMT", false, -1,
          ckRFC2109, "", ""},
-        {"k=v; expires=Sun, 10 Mar 2024 05:00:00 GMT; max-age=60", "k", "v", "", "",
-         "Sun, 10 Mar 2024 05:00:00 GMT", false, 60, ckRFC2109, "", ""},
+        {"k=v; expires=Sun, 10 Mar 2024 05:00:00 GMT; max-age=60", "k", "v", "", "", "Sun, 10 Mar 2024 05:00:00 GMT",
+         false, 60, ckRFC2109, "", ""},
         {"k=v; expires=garbage", "k", "v", "", "", "garbage", false, -1, ckRFC2109, "", ""},
     };
     TFixedCookieClock clock;
@@ -199,10 +199,10 @@ TEST(TIdNetscapeCookie, AcceptsTheHostItselfAndItsOwnDomain)
         const char* domain;
         bool accepted;
     } cases[] = {
-        {"w.a.b", "w.a.b", true},    {"w.a.b", ".a.b", true},      {"w.a.b", "a.b", false},
-        {"w.a.b", ".b", false},      {"w.a.b", "W.A.B", false},    {"w.a.b", ".A.B", false},
-        {"w.a.b", "\".a.b\"", false}, {"w", "w", true},            {"1.2.3.4", "1.2.3.4", true},
-        {"1.2.3.4", ".2.3.4", false}, {".a.b", ".A.B", true},      {".a.b", "a.b", false},
+        {"w.a.b", "w.a.b", true},     {"w.a.b", ".a.b", true},   {"w.a.b", "a.b", false},
+        {"w.a.b", ".b", false},       {"w.a.b", "W.A.B", false}, {"w.a.b", ".A.B", false},
+        {"w.a.b", "\".a.b\"", false}, {"w", "w", true},          {"1.2.3.4", "1.2.3.4", true},
+        {"1.2.3.4", ".2.3.4", false}, {".a.b", ".A.B", true},    {".a.b", "a.b", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host) + " / " + c.domain);

@@ -50,8 +50,8 @@ TEST(DayAndMonthNumber, MatchOnlyThreeLetterNames)
         int day;
         int month;
     } cases[] = {
-        {"Sun", 1, 0}, {"sat", 7, 0}, {"WED", 4, 0}, {"Sunday", 0, 0}, {"Su", 0, 0},
-        {"Jan", 0, 1}, {"dec", 0, 12}, {"MAY", 0, 5}, {"June", 0, 0}, {"", 0, 0},
+        {"Sun", 1, 0}, {"sat", 7, 0},  {"WED", 4, 0}, {"Sunday", 0, 0}, {"Su", 0, 0},
+        {"Jan", 0, 1}, {"dec", 0, 12}, {"MAY", 0, 5}, {"June", 0, 0},   {"", 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -219,9 +219,9 @@ TEST(TimeToZoneOffset, WritesSignHoursAndMinutes)
         bool allowGMT;
         const char* text;
     } cases[] = {
-        {9 * kHour, false, "+0900"},   {-5 * kHour, false, "-0500"}, {5.5 * kHour, false, "+0530"},
-        {-0.5 * kHour, false, "-0030"}, {0, false, "+0000"},          {0, true, "GMT"},
-        {9 * kHour, true, "+0900"},    {-12 * kHour, false, "-1200"},
+        {9 * kHour, false, "+0900"},    {-5 * kHour, false, "-0500"},  {5.5 * kHour, false, "+0530"},
+        {-0.5 * kHour, false, "-0030"}, {0, false, "+0000"},           {0, true, "GMT"},
+        {9 * kHour, true, "+0900"},     {-12 * kHour, false, "-1200"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -43,8 +43,7 @@ TEST(EIdException, ClassesCarryTheirTextsAndSitInTheirBranch)
         {"ConnectTimeout", [] { throw EIdConnectTimeout(); }, "Connect timed out.", Derives<EIdException>},
         {"StackInitializationFailed", [] { throw EIdStackInitializationFailed(); }, "Winsock Initialization Error.",
          Derives<EIdStackError>},
-        {"StackSetSizeExceeded", [] { throw EIdStackSetSizeExceeded(); }, "Set Size Exceeded.",
-         Derives<EIdStackError>},
+        {"StackSetSizeExceeded", [] { throw EIdStackSetSizeExceeded(); }, "Set Size Exceeded.", Derives<EIdStackError>},
         {"InvalidSocket", [] { throw EIdInvalidSocket(); }, "Cannot allocate socket.", Derives<EIdException>},
         {"InvalidServiceName", [] { throw EIdInvalidServiceName("gopherx"); }, "gopherx is not a valid service.",
          Derives<EIdException>},
@@ -59,8 +58,7 @@ TEST(EIdException, ClassesCarryTheirTextsAndSitInTheirBranch)
         {"SocksRequestServerFailed", [] { throw EIdSocksRequestServerFailed(); },
          "Request rejected because SOCKS server cannot connect.", Derives<EIdSocksError>},
         {"SocksRequestIdentFailed", [] { throw EIdSocksRequestIdentFailed(); },
-         "Request rejected because the client program and identd report different user-ids.",
-         Derives<EIdSocksError>},
+         "Request rejected because the client program and identd report different user-ids.", Derives<EIdSocksError>},
         {"SocksUnknownError", [] { throw EIdSocksUnknownError(); }, "Unknown socks error.", Derives<EIdSocksError>},
         {"SocksServerRespondError", [] { throw EIdSocksServerRespondError(); }, "Socks server did not respond.",
          Derives<EIdSocksError>},
@@ -130,7 +128,8 @@ TEST(EIdSocketError, FormatsCodeAndTextOnTwoLines)
         EXPECT_EQ(e.ErrorCode(), c.code);
     }
 
-    const EIdSocketError whole = EIdSocketError::WithMessage(10054, "Socket Error # 10054\r\nConnection reset by peer.");
+    const EIdSocketError whole =
+        EIdSocketError::WithMessage(10054, "Socket Error # 10054\r\nConnection reset by peer.");
     EXPECT_STREQ(whole.what(), "Socket Error # 10054\r\nConnection reset by peer.");
     EXPECT_EQ(whole.ErrorCode(), 10054);
 }
@@ -139,8 +138,7 @@ TEST(EIdWS2StubError, JoinsTitleAndSystemTextUnlessTheCodeIsZero)
 {
     const EIdWS2StubError failed(10093, "Socket library not started.",
                                  "Error on call Winsock2 library function socket");
-    EXPECT_STREQ(failed.what(),
-                 "Error on call Winsock2 library function socket: Socket library not started.");
+    EXPECT_STREQ(failed.what(), "Error on call Winsock2 library function socket: Socket library not started.");
     EXPECT_EQ(failed.SystemErrorCode(), 10093);
     EXPECT_EQ(failed.SystemErrorText(), "Socket library not started.");
     EXPECT_EQ(failed.ErrorTitle(), "Error on call Winsock2 library function socket");

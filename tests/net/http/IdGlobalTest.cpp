@@ -49,8 +49,14 @@ TEST(FindSubText, ReturnsOneBasedPositionOrZero)
         const char* text;
         int position;
     } cases[] = {
-        {"a", "abc", 1}, {"c", "abc", 3}, {"bc", "abcbc", 2}, {"x", "abc", 0},
-        {"abcd", "abc", 0}, {"", "abc", 0}, {"a", "", 0}, {"B", "abc", 0},
+        {"a", "abc", 1},
+        {"c", "abc", 3},
+        {"bc", "abcbc", 2},
+        {"x", "abc", 0},
+        {"abcd", "abc", 0},
+        {"", "abc", 0},
+        {"a", "", 0},
+        {"B", "abc", 0},
         // Positions count bytes.
         {"\xC3\xA9", "caf\xC3\xA9!", 4},
     };
@@ -68,16 +74,10 @@ TEST(LastPosBefore, SearchesBackwardsFromStartIgnoringCase)
         int start;
         int position;
     } cases[] = {
-        {"/", "a/b/c", -1, 4},
-        {"/", "a/b/c", 3, 2},
-        {"/", "a/b/c", 2, 2}, // a match at start counts
-        {"/", "a/b/c", 1, 0},
-        {"/", "a/b/c", 0, 0},
-        {"/", "a/b/c", 99, 4},
-        {"AB", "xabyab", -1, 5},
-        {"ab", "xaby", 4, 2}, // start lowered so the match fits
-        {"abc", "ab", -1, 0},
-        {"/", "", -1, 0},
+        {"/", "a/b/c", -1, 4},   {"/", "a/b/c", 3, 2}, {"/", "a/b/c", 2, 2}, // a match at start counts
+        {"/", "a/b/c", 1, 0},    {"/", "a/b/c", 0, 0}, {"/", "a/b/c", 99, 4},
+        {"AB", "xabyab", -1, 5}, {"ab", "xaby", 4, 2}, // start lowered so the match fits
+        {"abc", "ab", -1, 0},    {"/", "", -1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.sub) + " in " + c.text + " from " + std::to_string(c.start));
@@ -153,10 +153,9 @@ TEST(LooksLikeIPv4, ChecksOnlyTheFirstFourParts)
         const char* text;
         bool result;
     } cases[] = {
-        {"1.2.3.4", true},   {"1.2.3.4.5", true}, {"0.0.0.0", true},  {"255.255.255.255", true},
-        {" 10.0.0.1 ", true}, {"1.2.3", false},    {"256.1.1.1", false}, {"1.2.3.256", false},
-        {"1.2.3.-1", false}, {"1..2.3", false},   {"a.b.c.d", false}, {"1.2.3.4x", false},
-        {"", false},
+        {"1.2.3.4", true},  {"1.2.3.4.5", true},  {"0.0.0.0", true},    {"255.255.255.255", true}, {" 10.0.0.1 ", true},
+        {"1.2.3", false},   {"256.1.1.1", false}, {"1.2.3.256", false}, {"1.2.3.-1", false},       {"1..2.3", false},
+        {"a.b.c.d", false}, {"1.2.3.4x", false},  {"", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -170,7 +169,7 @@ TEST(LooksLikeHostName, RejectsLeadingDotsAndAddresses)
         const char* text;
         bool result;
     } cases[] = {
-        {"www.example.org", true}, {"localhost", true}, {"a.", true}, {"", true},
+        {"www.example.org", true}, {"localhost", true}, {"a.", true},       {"", true},
         {".example.org", false},   {".", false},        {"1.2.3.4", false}, {"1.2.3.4.5", false},
     };
     for (const Case& c : cases) {
@@ -195,16 +194,9 @@ TEST(FindInMemory, SearchesOnlyTheGivenBytes)
         int64_t size;
         int64_t position;
     } cases[] = {
-        {"a", 8, 1},
-        {"\0b"s, 8, 2},
-        {"\r\n\r\n", 8, 4},
-        {"\r\n\r\n", 7, 4}, // ends exactly at the limit
-        {"\r\n\r\n", 6, 0}, // one byte short
-        {"z", 8, 8},
-        {"z", 7, 0},
-        {"", 8, 0},
-        {"abc", 2, 0},
-        {"q", 8, 0},
+        {"a", 8, 1},        {"\0b"s, 8, 2}, {"\r\n\r\n", 8, 4}, {"\r\n\r\n", 7, 4}, // ends exactly at the limit
+        {"\r\n\r\n", 6, 0},                                                         // one byte short
+        {"z", 8, 8},        {"z", 7, 0},    {"", 8, 0},         {"abc", 2, 0},      {"q", 8, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + ": " + c.sub);

@@ -18,15 +18,16 @@ using namespace httptest;
 
 struct TGoldenRow {
     const char* file;
-    const char* outcome;  // of the last call, as Describe writes it
-    const char* body;     // every call's body, appended to one stream
+    const char* outcome; // of the last call, as Describe writes it
+    const char* body;    // every call's body, appended to one stream
     size_t pieceSize = 0;
     int pauseMs = 0;
     const char* url = "http://127.0.0.1:$PORT/doc.txt";
-    bool throughProxy = false;  // the scripted server is the proxy
+    bool throughProxy = false; // the scripted server is the proxy
 };
 
-void RunGolden(const TGoldenRow& row) {
+void RunGolden(const TGoldenRow& row)
+{
     SCOPED_TRACE(std::string(row.file) + " piece " + std::to_string(row.pieceSize));
     const TGoldenRun run = TGoldenRun::Load(row.file, row.pieceSize, row.pauseMs);
     TScriptedServer server(run.scripts);
@@ -58,7 +59,8 @@ void RunGolden(const TGoldenRow& row) {
     for (size_t i = 0; i < run.scripts.size(); ++i) EXPECT_EQ(server.Received(i), run.Request(i, server.Port()));
 }
 
-TEST(TIdHTTP, GoldenExchanges) {
+TEST(TIdHTTP, GoldenExchanges)
+{
     const TGoldenRow rows[] = {
         {"length.txt", "ok", "hello"},
         {"length.txt", "ok", "hello", 1, 1},
@@ -89,12 +91,14 @@ TEST(TIdHTTP, GoldenExchanges) {
 }
 
 // These wait for the client's 2 s error-body time-out, so they run beside the others.
-TEST(TIdHTTP, ErrorBodyThatNeverEndsKeepsTheStatus) {
+TEST(TIdHTTP, ErrorBodyThatNeverEndsKeepsTheStatus)
+{
     RunGolden({"404_kept_open.txt", "HTTP 404: HTTP/1.1 404 Not Found | missing", ""});
     RunGolden({"error_body_short.txt", "HTTP 500: HTTP/1.1 500 Internal Server Error | partial", ""});
 }
 
-TEST(TIdHTTP, HostileResponsesEndWithinBounds) {
+TEST(TIdHTTP, HostileResponsesEndWithinBounds)
+{
     const std::string head = "HTTP/1.1 200 OK\r\n";
     std::string wideBlock = head;
     for (int i = 0; i < 1100; ++i) wideBlock += "X-Filler: " + std::string(1000, 'x') + "\r\n";
@@ -124,30 +128,33 @@ TEST(TIdHTTP, HostileResponsesEndWithinBounds) {
 // Records the largest size a reader asked for.
 class TSizeRecordingStream : public TMemoryStream {
 public:
-    void SetSize(int64_t newSize) override {
+    void SetSize(int64_t newSize) override
+    {
         largest = std::max(largest, newSize);
         TMemoryStream::SetSize(newSize);
     }
     int64_t largest = 0;
 };
 
-TEST(TIdHTTP, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome) {
+TEST(TIdHTTP, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome)
+{
     TScriptedServer server({TConnectionScript().ReadHttpRequest().Send(
         "HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n" + std::string(100000, 'b'))});
     TIdHTTP http;
     TSizeRecordingStream body;
-    EXPECT_EQ(Outcome([&] { http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body); }),
-              "closed");
+    EXPECT_EQ(Outcome([&] { http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body); }), "closed");
     EXPECT_EQ(body.Size(), 100000);
     EXPECT_LE(body.largest, 1 << 20);
     EXPECT_TRUE(server.WaitDone());
 }
 
-TEST(TIdHTTP, CredentialsDoNotFollowARedirectToAnotherServer) {
-    TScriptedServer other({TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+TEST(TIdHTTP, CredentialsDoNotFollowARedirectToAnotherServer)
+{
+    TScriptedServer other(
+        {TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});
     const std::string otherUrl = "http://127.0.0.1:" + std::to_string(other.Port()) + "/b";
-    TScriptedServer first({TConnectionScript().ReadHttpRequest().Send(
-        "HTTP/1.1 302 Found\r\nLocation: " + otherUrl + "\r\nContent-Length: 0\r\n\r\n")});
+    TScriptedServer first({TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 302 Found\r\nLocation: " + otherUrl +
+                                                                      "\r\nContent-Length: 0\r\n\r\n")});
     TIdHTTP http;
     http.SetHandleRedirects(true);
     http.Request().SetBasicAuthentication(true);
@@ -161,7 +168,8 @@ TEST(TIdHTTP, CredentialsDoNotFollowARedirectToAnotherServer) {
     EXPECT_EQ(http.Request().Username(), "");
 }
 
-TEST(TIdHTTP, CookieManagerOwnership) {
+TEST(TIdHTTP, CookieManagerOwnership)
+{
     TScriptedServer server({TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 204 No Content\r\n\r\n")});
     TIdHTTP http;
     TMemoryStream body;
@@ -169,13 +177,14 @@ TEST(TIdHTTP, CookieManagerOwnership) {
     ASSERT_NE(http.CookieManager(), nullptr);
     EXPECT_TRUE(http.OwnsCookieManager());
     auto* assigned = new TIdCookieManager();
-    http.SetCookieManager(assigned);  // frees the manager the client made
+    http.SetCookieManager(assigned); // frees the manager the client made
     EXPECT_FALSE(http.OwnsCookieManager());
     delete assigned;
     EXPECT_EQ(http.CookieManager(), nullptr);
 }
 
-TEST(TIdHTTP, RefusesBeforeConnecting) {
+TEST(TIdHTTP, RefusesBeforeConnecting)
+{
     // Nothing listens on this port: a client that tried to connect would fail with a socket error instead.
     const int closedPort = testsupport::FreeLoopbackPort();
     const std::string closed = std::to_string(closedPort);
@@ -187,7 +196,8 @@ TEST(TIdHTTP, RefusesBeforeConnecting) {
         TIdHTTPProtocolVersion version;
         const char* outcome;
     } rows[] = {
-        {"https direct", "https://127.0.0.1:" + closed + "/", false, hmGet, pv1_1, "handler: IOHandler value is not valid"},
+        {"https direct", "https://127.0.0.1:" + closed + "/", false, hmGet, pv1_1,
+         "handler: IOHandler value is not valid"},
         {"https via proxy", "https://example.test/", true, hmGet, pv1_1, "handler: IOHandler value is not valid"},
         {"other protocol", "ftp://127.0.0.1/", false, hmGet, pv1_1, "unknown protocol: "},
         {"port not a number", "http://127.0.0.1:8x/", false, hmGet, pv1_1, "EIdException: '8x' は整数ではありません"},
@@ -207,4 +217,4 @@ TEST(TIdHTTP, RefusesBeforeConnecting) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -13,10 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-Lines LinesOf(const TStringList& list)
-{
-    return Lines(list.begin(), list.end());
-}
+Lines LinesOf(const TStringList& list) { return Lines(list.begin(), list.end()); }
 
 // Several text fields in one comparison, so a failure shows them all.
 std::string Joined(const Lines& fields)
@@ -58,13 +55,27 @@ TEST(TIdRequestHeaderInfo, ComposesEveryFieldInItsOrder)
     r.SetAcceptLanguage("en"), r.SetFrom("me@h"), r.SetReferer("http://h/"), r.SetLastModified(34600.0);
     r.SetContentRangeStart(1), r.SetContentRangeEnd(2), r.SetBasicAuthentication(true);
     r.SetUsername("Aladdin"), r.SetPassword("open sesame");
-    const Lines expected{"Connection: keep-alive", "Content-Version: 1", "Content-Encoding: gzip",
-                         "Content-Language: ja", "Content-Type: text/plain", "Content-Length: 42",
-                         "Cache-control: cc", "Date: " + LocalToInternetDate(34644.5),
-                         "Expires: " + LocalToInternetDate(34645.25), "Pragma: no-cache",
-                         "Proxy-Connection: keep-alive", "Host: h", "Accept: */*", "Accept-Charset: utf-8",
-                         "Accept-Encoding: identity", "Accept-Language: en", "From: me@h", "Referer: http://h/",
-                         kAgent, "If-Modified-Since: " + LocalToInternetDate(34600.0), "Range: bytes=1-2",
+    const Lines expected{"Connection: keep-alive",
+                         "Content-Version: 1",
+                         "Content-Encoding: gzip",
+                         "Content-Language: ja",
+                         "Content-Type: text/plain",
+                         "Content-Length: 42",
+                         "Cache-control: cc",
+                         "Date: " + LocalToInternetDate(34644.5),
+                         "Expires: " + LocalToInternetDate(34645.25),
+                         "Pragma: no-cache",
+                         "Proxy-Connection: keep-alive",
+                         "Host: h",
+                         "Accept: */*",
+                         "Accept-Charset: utf-8",
+                         "Accept-Encoding: identity",
+                         "Accept-Language: en",
+                         "From: me@h",
+                         "Referer: http://h/",
+                         kAgent,
+                         "If-Modified-Since: " + LocalToInternetDate(34600.0),
+                         "Range: bytes=1-2",
                          std::string("Authorization: ") + kAladdin};
     r.LinesFromFields();
     EXPECT_EQ(LinesOf(r.HeaderLines()), expected);
@@ -92,7 +103,11 @@ TEST(TIdRequestHeaderInfo, ComposesRangesAndCustomHeaders)
         {0, 0, "", {"X-Folded: a", " b"}, {"Content-Type: text/html", "X-Folded: a", " b", "Host: h", kAgent}},
         {0, 0, "", {"accept: x/y"}, {"Content-Type: text/html", "accept: x/y", "Host: h", kAgent}},
         // A field of the record replaces its custom line in place.
-        {0, 0, "*/*", {"accept: x/y", "X-C: 1"}, {"Content-Type: text/html", "Accept: */*", "X-C: 1", "Host: h", kAgent}},
+        {0,
+         0,
+         "*/*",
+         {"accept: x/y", "X-C: 1"},
+         {"Content-Type: text/html", "Accept: */*", "X-C: 1", "Host: h", kAgent}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected[1]);
@@ -123,10 +138,10 @@ TEST(TIdRequestHeaderInfo, ParsesARequestsRange)
 TEST(TIdResponseHeaderInfo, ReadsTheFirstLineOfEachNameInAnyCase)
 {
     TIdResponseHeaderInfo response;
-    ParseLines(response, {"location: /a", "Location: /b", "Server: s", "Proxy-Connection: close", "content-type: t/p",
-                          "WWW-Authenticate: Foo x", "www-authenticate: Basic realm=\"r\"",
-                          "Proxy-Authenticate: Basic", "Pragma: p", "Date: Sun, 06 Nov 1994 08:49:37 GMT",
-                          "Last-Modified: Sat, 05 Nov 1994 08:49:37 GMT"});
+    ParseLines(response,
+               {"location: /a", "Location: /b", "Server: s", "Proxy-Connection: close", "content-type: t/p",
+                "WWW-Authenticate: Foo x", "www-authenticate: Basic realm=\"r\"", "Proxy-Authenticate: Basic",
+                "Pragma: p", "Date: Sun, 06 Nov 1994 08:49:37 GMT", "Last-Modified: Sat, 05 Nov 1994 08:49:37 GMT"});
     EXPECT_EQ(Joined({response.Location(), response.Server(), response.ProxyConnection(), response.ContentType(),
                       response.Pragma()}),
               "/a|s|close|t/p|p");
@@ -277,8 +292,9 @@ TEST(TIdProxyConnectionInfo, AuthorizesEveryRequestAndForgetsOnAnotherProxy)
 
     TIdProxyConnectionInfo copy;
     copy.Assign(proxy);
-    EXPECT_EQ(Joined({copy.ProxyServer(), std::to_string(copy.ProxyPort()), copy.ProxyUsername(), copy.ProxyPassword()}),
-              "other|8080|Aladdin|open sesame");
+    EXPECT_EQ(
+        Joined({copy.ProxyServer(), std::to_string(copy.ProxyPort()), copy.ProxyUsername(), copy.ProxyPassword()}),
+        "other|8080|Aladdin|open sesame");
     EXPECT_TRUE(copy.BasicAuthentication());
 }
 

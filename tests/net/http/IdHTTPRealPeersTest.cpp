@@ -38,7 +38,8 @@ const char* const kServerConfig = R"(
 
 class RealPeers : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         root_ = new TTempDir();
         for (const char* name : {"doc.txt", "close.txt", "chunked/doc.txt", "private/doc.txt"}) {
             std::filesystem::create_directories(std::filesystem::path(root_->File(name)).parent_path());
@@ -51,7 +52,8 @@ protected:
         proxy_ = TRealPeer::Tinyproxy().release();
         authProxy_ = TRealPeer::Tinyproxy("proxyuser", "proxypass").release();
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         delete authProxy_;
         delete proxy_;
         delete nginx_;
@@ -76,7 +78,8 @@ using TSetup = std::function<void(TIdHTTP&)>;
 
 void Follow(TIdHTTP& http) { http.SetHandleRedirects(true); }
 
-void AnswerChallenges(TIdHTTP& http) {
+void AnswerChallenges(TIdHTTP& http)
+{
     http.SetHTTPOptions({hoInProcessAuth});
     http.OnAuthorization = [](TIdCustomHTTP*, TIdAuthentication* authentication, bool& handled) {
         authentication->PutUserName("user");
@@ -88,11 +91,12 @@ void AnswerChallenges(TIdHTTP& http) {
 struct TRow {
     std::string url;
     TSetup setup;
-    std::string outcome;  // "ok", or the start of the described exception
+    std::string outcome; // "ok", or the start of the described exception
     std::string body;
 };
 
-void Check(const TRow& row) {
+void Check(const TRow& row)
+{
     SCOPED_TRACE(row.url);
     TIdHTTP http;
     if (row.setup) row.setup(http);
@@ -107,7 +111,8 @@ void Check(const TRow& row) {
     }
 }
 
-TEST_F(RealPeers, NginxDocumentsRedirectsAndErrors) {
+TEST_F(RealPeers, NginxDocumentsRedirectsAndErrors)
+{
     const TRow rows[] = {
         {Url("/doc.txt"), nullptr, "ok", kDocument},
         {Url("/chunked/doc.txt"), nullptr, "ok", kDocument},
@@ -136,7 +141,8 @@ TEST_F(RealPeers, NginxDocumentsRedirectsAndErrors) {
     for (const TRow& row : rows) Check(row);
 }
 
-TEST_F(RealPeers, KeptConnectionIsReusedUntilTheServerOrTheTargetChanges) {
+TEST_F(RealPeers, KeptConnectionIsReusedUntilTheServerOrTheTargetChanges)
+{
     TIdHTTP http;
     auto connection = [&](const std::string& url) {
         TMemoryStream body;
@@ -145,14 +151,15 @@ TEST_F(RealPeers, KeptConnectionIsReusedUntilTheServerOrTheTargetChanges) {
     };
     const std::string first = connection(Url("/conn"));
     EXPECT_EQ(connection(Url("/conn")), first);
-    EXPECT_EQ(connection("/conn"), first);  // a relative URL goes to the previous server
+    EXPECT_EQ(connection("/conn"), first); // a relative URL goes to the previous server
     const std::string otherHost = connection("http://localhost:" + Port() + "/conn");
     EXPECT_NE(otherHost, first);
     connection(Url("/close.txt"));
     EXPECT_NE(connection(Url("/conn")), otherHost);
 }
 
-TEST_F(RealPeers, CookiesSetByTheServerGoBack) {
+TEST_F(RealPeers, CookiesSetByTheServerGoBack)
+{
     TIdHTTP http;
     TMemoryStream body;
     http.Get(Url("/setcookie"), body);
@@ -163,7 +170,8 @@ TEST_F(RealPeers, CookiesSetByTheServerGoBack) {
     EXPECT_TRUE(http.OwnsCookieManager());
 }
 
-TEST_F(RealPeers, ThroughTheProxy) {
+TEST_F(RealPeers, ThroughTheProxy)
+{
     auto via = [](TRealPeer* proxy, TSetup more = nullptr) {
         return [proxy, more](TIdHTTP& http) {
             http.ProxyParams().SetProxyServer("127.0.0.1");
@@ -177,22 +185,24 @@ TEST_F(RealPeers, ThroughTheProxy) {
         {Url("/echo"), via(proxy_), "ok", echoed},
         {Url("/r302"), via(proxy_, Follow), "ok", kDocument},
         {Url("/doc.txt"), via(authProxy_), "HTTP 407: HTTP/1.0 407 Proxy Authentication Required", ""},
-        {Url("/echo"), via(authProxy_,
-                           [](TIdHTTP& http) {
-                               http.ProxyParams().SetProxyUsername("proxyuser");
-                               http.ProxyParams().SetProxyPassword("proxypass");
-                               http.ProxyParams().SetBasicAuthentication(true);
-                           }),
+        {Url("/echo"),
+         via(authProxy_,
+             [](TIdHTTP& http) {
+                 http.ProxyParams().SetProxyUsername("proxyuser");
+                 http.ProxyParams().SetProxyPassword("proxypass");
+                 http.ProxyParams().SetBasicAuthentication(true);
+             }),
          "ok", echoed},
-        {Url("/echo"), via(authProxy_,
-                           [](TIdHTTP& http) {
-                               http.SetHTTPOptions({hoInProcessAuth});
-                               http.OnProxyAuthorization = [](TIdCustomHTTP*, TIdAuthentication* a, bool& handled) {
-                                   a->PutUserName("proxyuser");
-                                   a->PutPassword("proxypass");
-                                   handled = true;
-                               };
-                           }),
+        {Url("/echo"),
+         via(authProxy_,
+             [](TIdHTTP& http) {
+                 http.SetHTTPOptions({hoInProcessAuth});
+                 http.OnProxyAuthorization = [](TIdCustomHTTP*, TIdAuthentication* a, bool& handled) {
+                     a->PutUserName("proxyuser");
+                     a->PutPassword("proxypass");
+                     handled = true;
+                 };
+             }),
          "ok", echoed},
     };
     for (const TRow& row : rows) Check(row);
@@ -204,7 +214,8 @@ class TPlainTunnelHandler : public TIdIOHandlerSocket {
 public:
     bool IsTLS() const override { return true; }
     bool PassThrough() const override { return passThrough_; }
-    void SetPassThrough(bool value) override {
+    void SetPassThrough(bool value) override
+    {
         if (value != passThrough_) switches += value ? "on " : "off ";
         passThrough_ = value;
     }
@@ -214,7 +225,8 @@ private:
     bool passThrough_ = true;
 };
 
-TEST_F(RealPeers, HttpsThroughTheProxyOpensATunnelFirst) {
+TEST_F(RealPeers, HttpsThroughTheProxyOpensATunnelFirst)
+{
     TPlainTunnelHandler handler;
     TIdHTTP http;
     http.SetIOHandler(&handler);
@@ -228,4 +240,4 @@ TEST_F(RealPeers, HttpsThroughTheProxyOpensATunnelFirst) {
     http.CloseConnection();
 }
 
-}  // namespace
+} // namespace

@@ -4,14 +4,20 @@
 
 namespace {
 
-TEST(IdHTTPRules, StatusCodeIsTheSecondWordOrMinusOne) {
+TEST(IdHTTPRules, StatusCodeIsTheSecondWordOrMinusOne)
+{
     const struct {
         const char* line;
         int32_t code;
     } rows[] = {
-        {"HTTP/1.1 404 Not Found", 404}, {"HTTP/1.0 200", 200}, {"HTTP/1.1   301   Moved", 301},
-        {"HTTP/1.1 $1F x", 31},          {"HTTP/1.1 OK", -1},   {"HTTP/1.1", -1},
-        {"", -1},                        {"HTTP/1.1 20x0 OK", -1},
+        {"HTTP/1.1 404 Not Found", 404},
+        {"HTTP/1.0 200", 200},
+        {"HTTP/1.1   301   Moved", 301},
+        {"HTTP/1.1 $1F x", 31},
+        {"HTTP/1.1 OK", -1},
+        {"HTTP/1.1", -1},
+        {"", -1},
+        {"HTTP/1.1 20x0 OK", -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
@@ -19,16 +25,22 @@ TEST(IdHTTPRules, StatusCodeIsTheSecondWordOrMinusOne) {
     }
 }
 
-TEST(IdHTTPRules, KeepAliveFollowsTheClientsOwnVersion) {
+TEST(IdHTTPRules, KeepAliveFollowsTheClientsOwnVersion)
+{
     const struct {
         TIdHTTPProtocolVersion version;
         const char* connection;
         const char* proxyConnection;
         bool keep;
     } rows[] = {
-        {pv1_1, "", "", true},           {pv1_1, " cLoSe ", "", false},     {pv1_1, "", "close", false},
-        {pv1_1, "keep-alive", "", true}, {pv1_0, "", "", false},            {pv1_0, "Keep-Alive", "", true},
-        {pv1_0, "", " keep-alive\t", true}, {pv1_0, "close", "", false},
+        {pv1_1, "", "", true},
+        {pv1_1, " cLoSe ", "", false},
+        {pv1_1, "", "close", false},
+        {pv1_1, "keep-alive", "", true},
+        {pv1_0, "", "", false},
+        {pv1_0, "Keep-Alive", "", true},
+        {pv1_0, "", " keep-alive\t", true},
+        {pv1_0, "close", "", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.connection) + "|" + row.proxyConnection);
@@ -36,13 +48,21 @@ TEST(IdHTTPRules, KeepAliveFollowsTheClientsOwnVersion) {
     }
 }
 
-TEST(IdHTTPRules, ChunkSizeReadsHexDigitsUpToSemicolonOrBlank) {
+TEST(IdHTTPRules, ChunkSizeReadsHexDigitsUpToSemicolonOrBlank)
+{
     const struct {
         const char* line;
         int64_t size;
     } rows[] = {
-        {"1A", 26},         {"1a", 26},      {"1a;name=value", 26}, {"1A ;ext", 26}, {"1A\text", 26},
-        {"0", 0},           {"000", 0},      {" 5", 5},             {"0000000000000000001", 1},
+        {"1A", 26},
+        {"1a", 26},
+        {"1a;name=value", 26},
+        {"1A ;ext", 26},
+        {"1A\text", 26},
+        {"0", 0},
+        {"000", 0},
+        {" 5", 5},
+        {"0000000000000000001", 1},
         {"fffffffffffffff", 0xfffffffffffffff},
     };
     for (const auto& row : rows) {
@@ -51,14 +71,15 @@ TEST(IdHTTPRules, ChunkSizeReadsHexDigitsUpToSemicolonOrBlank) {
     }
 }
 
-TEST(IdHTTPRules, ChunkSizeLineWithoutANumberRaises) {
+TEST(IdHTTPRules, ChunkSizeLineWithoutANumberRaises)
+{
     const struct {
         const char* line;
         const char* message;
     } rows[] = {
-        {"", "Invalid chunk size line"},   {";ext", "Invalid chunk size line"},
+        {"", "Invalid chunk size line"},    {";ext", "Invalid chunk size line"},
         {"xyz", "Invalid chunk size line"}, {"1G", "Invalid chunk size line"},
-        {"-5", "Invalid chunk size line"}, {"1000000000000000", "Chunk size too large"},
+        {"-5", "Invalid chunk size line"},  {"1000000000000000", "Chunk size too large"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
@@ -71,11 +92,12 @@ TEST(IdHTTPRules, ChunkSizeLineWithoutANumberRaises) {
     }
 }
 
-TEST(IdHTTPRules, MergeResolvesAgainstThePreviousRequest) {
+TEST(IdHTTPRules, MergeResolvesAgainstThePreviousRequest)
+{
     const struct {
-        const char* previous;  // "" for a fresh client (port 80 as its constructor sets)
+        const char* previous; // "" for a fresh client (port 80 as its constructor sets)
         const char* url;
-        const char* expected;  // protocol host port path resource query
+        const char* expected; // protocol host port path resource query
     } rows[] = {
         {"", "http://h/a/b.txt?x#frag", "http h 80 /a/ b.txt ?x"},
         {"http://h:8080/a/b.txt", "/rfc/rfc822.txt", "http h 8080 /rfc/ rfc822.txt "},
@@ -100,4 +122,4 @@ TEST(IdHTTPRules, MergeResolvesAgainstThePreviousRequest) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -16,10 +16,7 @@ TIdHeaderList ListOf(const Lines& lines)
     return list;
 }
 
-Lines LinesOf(const TStringList& list)
-{
-    return Lines(list.begin(), list.end());
-}
+Lines LinesOf(const TStringList& list) { return Lines(list.begin(), list.end()); }
 
 TEST(TIdHeaderList, ReadsNamesAndValues)
 {
@@ -109,18 +106,29 @@ TEST(TIdHeaderList, SetsReplacesAndRemovesHeaders)
         Lines after;
     };
     const Case cases[] = {
-        {"replaces at its place with the caller's spelling", {"A: 1", "host: x", "B: 2"}, true, "Host", "y",
+        {"replaces at its place with the caller's spelling",
+         {"A: 1", "host: x", "B: 2"},
+         true,
+         "Host",
+         "y",
          {"A: 1", "Host: y", "B: 2"}},
         {"appends a new header", {"A: 1"}, true, "Host", "h", {"A: 1", "Host: h"}},
         {"replaces only the first of duplicates", {"H: 1", "H: 2"}, true, "h", "3", {"h: 3", "H: 2"}},
-        {"drops continuations of the replaced line", {"Host: x", " cont", "\tmore", "B: 2"}, true, "Host", "y",
+        {"drops continuations of the replaced line",
+         {"Host: x", " cont", "\tmore", "B: 2"},
+         true,
+         "Host",
+         "y",
          {"Host: y", "B: 2"}},
-        {"keeps them without folding", {"Host: x", " cont", "B: 2"}, false, "Host", "y",
-         {"Host: y", " cont", "B: 2"}},
+        {"keeps them without folding", {"Host: x", " cont", "B: 2"}, false, "Host", "y", {"Host: y", " cont", "B: 2"}},
         {"removes with continuations", {"Host: x", " cont", "\tmore", "B: 2"}, true, "Host", "", {"B: 2"}},
         {"removes only the line without folding", {"Host: x", " cont"}, false, "Host", "", {" cont"}},
         {"removing an absent header changes nothing", {"A: 1"}, true, "Host", "", {"A: 1"}},
-        {"folds a long value in place", {"A: 1", "X: old", "B: 2"}, true, "X", "aaa bbb ccc ddd eee fff",
+        {"folds a long value in place",
+         {"A: 1", "X: old", "B: 2"},
+         true,
+         "X",
+         "aaa bbb ccc ddd eee fff",
          {"A: 1", "X: aaa bbb ccc ddd", " eee fff", "B: 2"}},
     };
     for (const Case& c : cases) {

@@ -33,38 +33,39 @@ void ExpectFields(const TIdURI& uri, const UrlCase& c)
 TEST(TIdURI, SplitsUrlsIntoFields)
 {
     const UrlCase cases[] = {
-        // url                                    prot    user    pw     host     port    path      resource       query        frag
-        {"x://host/rfc/rfc2223.txt",              "x",    "",     "",    "host",  "",     "/rfc/",  "rfc2223.txt", "",          ""},
-        {"x://user:pw@host:8080/a/b.cgi?x=1#top", "x",    "user", "pw",  "host",  "8080", "/a/",    "b.cgi",       "?x=1",      "top"},
-        {"x://host",                              "x",    "",     "",    "host",  "",     "/",      "",            "",          ""},
-        {"x://h:81",                              "x",    "",     "",    "h",     "81",   "/",      "",            "",          ""},
-        {"x://host/",                             "x",    "",     "",    "host",  "",     "/",      "",            "",          ""},
+        // url                                    prot    user    pw     host     port    path      resource       query
+        // frag
+        {"x://host/rfc/rfc2223.txt", "x", "", "", "host", "", "/rfc/", "rfc2223.txt", "", ""},
+        {"x://user:pw@host:8080/a/b.cgi?x=1#top", "x", "user", "pw", "host", "8080", "/a/", "b.cgi", "?x=1", "top"},
+        {"x://host", "x", "", "", "host", "", "/", "", "", ""},
+        {"x://h:81", "x", "", "", "h", "81", "/", "", "", ""},
+        {"x://host/", "x", "", "", "host", "", "/", "", "", ""},
         // A password without a user name is dropped with it.
-        {"x://:pw@host/",                         "x",    "",     "",    "host",  "",     "/",      "",            "",          ""},
-        {"x://user@host/",                        "x",    "user", "",    "host",  "",     "/",      "",            "",          ""},
+        {"x://:pw@host/", "x", "", "", "host", "", "/", "", "", ""},
+        {"x://user@host/", "x", "user", "", "host", "", "/", "", "", ""},
         // Only the first colon separates user and password.
-        {"x://u:p:w@h/",                          "x",    "u",    "p:w", "h",     "",     "/",      "",            "",          ""},
+        {"x://u:p:w@h/", "x", "u", "p:w", "h", "", "/", "", "", ""},
         // An "@" after the first "/" belongs to the path.
-        {"x://h/a@b",                             "x",    "",     "",    "h",     "",     "/",      "a@b",         "",          ""},
+        {"x://h/a@b", "x", "", "", "h", "", "/", "a@b", "", ""},
         // The directory ends at the last "/" before the query, not in it.
-        {"x://h/a/b?c=/d/e",                      "x",    "",     "",    "h",     "",     "/a/",    "b",           "?c=/d/e",   ""},
+        {"x://h/a/b?c=/d/e", "x", "", "", "h", "", "/a/", "b", "?c=/d/e", ""},
         // Without "?", the first "=" starts the query.
-        {"x://h/cgi/prog=val",                    "x",    "",     "",    "h",     "",     "/cgi/",  "prog",        "=val",      ""},
-        {"x://h/a/b.html#sec",                    "x",    "",     "",    "h",     "",     "/a/",    "b.html",      "",          "sec"},
-        {"x://h/a/b.html?q#f#g",                  "x",    "",     "",    "h",     "",     "/a/",    "b.html",      "?q",        "f#g"},
+        {"x://h/cgi/prog=val", "x", "", "", "h", "", "/cgi/", "prog", "=val", ""},
+        {"x://h/a/b.html#sec", "x", "", "", "h", "", "/a/", "b.html", "", "sec"},
+        {"x://h/a/b.html?q#f#g", "x", "", "", "h", "", "/a/", "b.html", "?q", "f#g"},
         // Without a path the authority runs to the end, query and all.
-        {"x://h?q=1",                             "x",    "",     "",    "h?q=1", "",     "/",      "",            "",          ""},
+        {"x://h?q=1", "x", "", "", "h?q=1", "", "/", "", "", ""},
         // Letter case is kept everywhere.
-        {"HTTP://Host/Dir/F.TXT",                 "HTTP", "",     "",    "Host",  "",     "/Dir/",  "F.TXT",       "",          ""},
+        {"HTTP://Host/Dir/F.TXT", "HTTP", "", "", "Host", "", "/Dir/", "F.TXT", "", ""},
         // Backslashes become slashes before splitting.
-        {"x:\\\\host\\dir\\f.txt",                "x",    "",     "",    "host",  "",     "/dir/",  "f.txt",       "",          ""},
-        {"x:///path",                             "x",    "",     "",    "",      "",     "/",      "path",        "",          ""},
+        {"x:\\\\host\\dir\\f.txt", "x", "", "", "host", "", "/dir/", "f.txt", "", ""},
+        {"x:///path", "x", "", "", "", "", "/", "path", "", ""},
         // Relative references: no "/" is added and no host is looked for.
-        {"../x/y.txt",                            "",     "",     "",    "",      "",     "../x/",  "y.txt",       "",          ""},
-        {"y.txt",                                 "",     "",     "",    "",      "",     "",       "y.txt",       "",          ""},
-        {"a/b.cgi?x=1#f",                         "",     "",     "",    "",      "",     "a/",     "b.cgi",       "?x=1",      "f"},
-        {"a/b.html#f",                            "",     "",     "",    "",      "",     "a/",     "b.html#f",    "",          ""},
-        {"",                                      "",     "",     "",    "",      "",     "",       "",            "",          ""},
+        {"../x/y.txt", "", "", "", "", "", "../x/", "y.txt", "", ""},
+        {"y.txt", "", "", "", "", "", "", "y.txt", "", ""},
+        {"a/b.cgi?x=1#f", "", "", "", "", "", "a/", "b.cgi", "?x=1", "f"},
+        {"a/b.html#f", "", "", "", "", "", "a/", "b.html#f", "", ""},
+        {"", "", "", "", "", "", "", "", "", ""},
     };
     for (const UrlCase& c : cases) {
         SCOPED_TRACE(c.url);

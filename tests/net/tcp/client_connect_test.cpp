@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
-#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdTCPClient.h"
 #include "stack_helpers.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ struct TStatusLog {
 
 TEST(TIdTCPClient, PlainConnectToARefusingPortRaisesTheSocketError)
 {
-    TRawSocket refusing;  // bound, not listening
+    TRawSocket refusing; // bound, not listening
     for (int32_t timeout : {0, -1}) {
         SCOPED_TRACE(timeout);
         TIdTCPClient client;
@@ -235,7 +235,7 @@ TEST(TIdTCPClient, BoundPortRangeChoosesTheLocalPort)
     TScriptedServer server({TConnectionScript().ReadToEnd()});
     const int port = stacktest::FreePortPair();
     ASSERT_NE(port, 0);
-    TRawSocket holder(port + 1);  // the top of the range is busy
+    TRawSocket holder(port + 1); // the top of the range is busy
     ASSERT_TRUE(holder.Bound());
 
     TIdTCPClient client;
@@ -288,7 +288,7 @@ TEST(TIdIOHandlerSocket, TransferWithoutASocketRaisesDisconnected)
         }
         EXPECT_THROW(handler.SendSome("x", 1), EIdClosedSocket);
         EXPECT_FALSE(handler.IsOpen());
-        handler.PrepareTransport();  // a handle, but no socket yet
+        handler.PrepareTransport(); // a handle, but no socket yet
     }
 }
 
@@ -344,9 +344,9 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
     struct Case {
         const char* name;
         int32_t port;
-        int32_t socksPort;  // 0: no SOCKS
+        int32_t socksPort; // 0: no SOCKS
         int32_t boundPort;
-        int32_t expected;   // the port the message names
+        int32_t expected; // the port the message names
     };
     const Case cases[] = {
         {"target port", wrapped, 0, 0, wrapped},
@@ -371,11 +371,12 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
             client.OpenConnection();
             ADD_FAILURE() << "connected";
         } catch (const EIdSocketHandleError& e) {
-            EXPECT_EQ(std::string(e.what()), "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
+            EXPECT_EQ(std::string(e.what()),
+                      "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
         }
         EXPECT_FALSE(client.IsConnected());
     }
     EXPECT_EQ(server.ConnectionsServed(), 0u);
 }
 
-}  // namespace
+} // namespace

@@ -8,11 +8,10 @@
 
 namespace {
 
-std::string Content(TIdSimpleBuffer& b) {
-    return std::string(b.DataStart(), static_cast<size_t>(b.Size()));
-}
+std::string Content(TIdSimpleBuffer& b) { return std::string(b.DataStart(), static_cast<size_t>(b.Size())); }
 
-TEST(TIdSimpleBuffer, TakeTextRemovesFromTheFrontAndReportsTheCount) {
+TEST(TIdSimpleBuffer, TakeTextRemovesFromTheFrontAndReportsTheCount)
+{
     struct TCase {
         int64_t n;
         std::string taken;
@@ -34,7 +33,8 @@ TEST(TIdSimpleBuffer, TakeTextRemovesFromTheFrontAndReportsTheCount) {
     }
 }
 
-TEST(TIdSimpleBuffer, TakingMoreThanHeldRaisesAndKeepsTheBytes) {
+TEST(TIdSimpleBuffer, TakingMoreThanHeldRaisesAndKeepsTheBytes)
+{
     TIdSimpleBuffer b;
     b.Append("abc", 3);
     for (int64_t n : {4, 100}) {
@@ -50,7 +50,8 @@ TEST(TIdSimpleBuffer, TakingMoreThanHeldRaisesAndKeepsTheBytes) {
     }
 }
 
-TEST(TIdManagedBuffer, DiscardCountsTheConsumedPrefixUntilTheThreshold) {
+TEST(TIdManagedBuffer, DiscardCountsTheConsumedPrefixUntilTheThreshold)
+{
     TIdManagedBuffer q;
     q.SetCompactThreshold(8);
     std::vector<int64_t> removed;
@@ -61,25 +62,26 @@ TEST(TIdManagedBuffer, DiscardCountsTheConsumedPrefixUntilTheThreshold) {
     q.Discard(3);
     EXPECT_EQ(q.ConsumedCount(), 3);
     EXPECT_EQ(q.Size(), 13);
-    EXPECT_EQ(q.DataStart(), front + 3);  // nothing moved
+    EXPECT_EQ(q.DataStart(), front + 3); // nothing moved
     EXPECT_EQ(Content(q), "3456789ABCDEF");
 
-    q.Discard(4);  // 7 consumed: still below the threshold
+    q.Discard(4); // 7 consumed: still below the threshold
     EXPECT_EQ(q.ConsumedCount(), 7);
     EXPECT_EQ(std::string(q.Memory(), 3), "012");
 
-    q.Discard(1);  // 8 consumed: compacts
+    q.Discard(1); // 8 consumed: compacts
     EXPECT_EQ(q.ConsumedCount(), 0);
     EXPECT_EQ(q.DataStart(), q.Memory());
     EXPECT_EQ(Content(q), "89ABCDEF");
 
-    EXPECT_EQ(q.TakeText(8), "89ABCDEF");  // empties
+    EXPECT_EQ(q.TakeText(8), "89ABCDEF"); // empties
     EXPECT_EQ(q.Size(), 0);
     EXPECT_EQ(q.ConsumedCount(), 0);
     EXPECT_EQ(removed, (std::vector<int64_t>{3, 4, 1, 8}));
 }
 
-TEST(TIdManagedBuffer, DefaultThresholdCompactsOncePer32KiB) {
+TEST(TIdManagedBuffer, DefaultThresholdCompactsOncePer32KiB)
+{
     TIdManagedBuffer q;
     const std::string block(40000, 'q');
     q.Append(block.data(), static_cast<int64_t>(block.size()));
@@ -90,7 +92,8 @@ TEST(TIdManagedBuffer, DefaultThresholdCompactsOncePer32KiB) {
     EXPECT_EQ(q.Size(), 40000 - 32768);
 }
 
-TEST(TIdManagedBuffer, AppendingNeverCompacts) {
+TEST(TIdManagedBuffer, AppendingNeverCompacts)
+{
     TIdManagedBuffer q;
     q.SetCompactThreshold(4);
     q.Append("abc", 3);
@@ -100,7 +103,8 @@ TEST(TIdManagedBuffer, AppendingNeverCompacts) {
     EXPECT_EQ(Content(q), "c" + std::string(100, 'x'));
 }
 
-TEST(TIdManagedBuffer, StreamViewStartsAfterTheConsumedPrefix) {
+TEST(TIdManagedBuffer, StreamViewStartsAfterTheConsumedPrefix)
+{
     TIdManagedBuffer q;
     q.Append("0123456789", 10);
     q.Discard(4);
@@ -110,11 +114,11 @@ TEST(TIdManagedBuffer, StreamViewStartsAfterTheConsumedPrefix) {
     EXPECT_EQ(q.Read(two, 2), 2);
     EXPECT_EQ(std::string(two, 2), "67");
     EXPECT_EQ(q.Position(), 4);
-    EXPECT_EQ(q.Seek(-100, TSeekOrigin::soCurrent), 0);  // never before the first unconsumed byte
+    EXPECT_EQ(q.Seek(-100, TSeekOrigin::soCurrent), 0); // never before the first unconsumed byte
     q.SetSize(3);
     EXPECT_EQ(Content(q), "456");
     q.SetSize(0);
     EXPECT_EQ(q.ConsumedCount(), 0);
 }
 
-}  // namespace
+} // namespace

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
-#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIntercept.h"
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPClient.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/NetTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -24,17 +24,17 @@ using testsupport::TCountingAntiFreeze;
 using testsupport::TConnectionScript;
 using TScriptedServer = testsupport::TCheckedServer;
 
-void Connect(TIdTCPClient& client, const TScriptedServer& server) {
+void Connect(TIdTCPClient& client, const TScriptedServer& server)
+{
     client.SetHost("127.0.0.1");
     client.SetPort(server.Port());
     client.OpenConnection();
 }
 
-std::string Text(TMemoryStream& s) {
-    return std::string(s.Memory(), static_cast<size_t>(s.Size()));
-}
+std::string Text(TMemoryStream& s) { return std::string(s.Memory(), static_cast<size_t>(s.Size())); }
 
-TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsBack) {
+TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsBack)
+{
     const std::string head = "GET /rfc/rfc2616.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
                              "User-Agent: test\r\n\r\n";
     const std::string body(70000, 'r');
@@ -48,8 +48,8 @@ TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsB
     Connect(client, server);
 
     client.StartWriteBuffering(-1);
-    for (const char* line : {"GET /rfc/rfc2616.txt HTTP/1.1", "Host: 127.0.0.1", "Accept: text/html, */*",
-                             "User-Agent: test", ""}) {
+    for (const char* line :
+         {"GET /rfc/rfc2616.txt HTTP/1.1", "Host: 127.0.0.1", "Accept: text/html, */*", "User-Agent: test", ""}) {
         client.WriteLine(line);
     }
     client.StopWriteBuffering();
@@ -78,7 +78,8 @@ TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsB
 
 class TIdTCPConnectionFileOverClient : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         path_ = folder_.File("file.bin");
         content_.assign(100000, 'f');
         content_[0] = '<';
@@ -90,7 +91,8 @@ protected:
     std::string content_;
 };
 
-TEST_F(TIdTCPConnectionFileOverClient, FileGoesThroughTheKernelFastPathOrTheStreamInOrder) {
+TEST_F(TIdTCPConnectionFileOverClient, FileGoesThroughTheKernelFastPathOrTheStreamInOrder)
+{
     struct TCase {
         const char* name;
         bool allowFastPath;
@@ -108,11 +110,11 @@ TEST_F(TIdTCPConnectionFileOverClient, FileGoesThroughTheKernelFastPathOrTheStre
     const TIdServeFile installed = ServeFileHook;
     ASSERT_TRUE(installed);
     int hookCalls = 0;
-    testsupport::TScopedHook<TIdServeFile> counting(ServeFileHook, [&](TIdStackSocketHandle socket,
-                                                                       const std::string& fileName) {
-        ++hookCalls;
-        return installed(socket, fileName);
-    });
+    testsupport::TScopedHook<TIdServeFile> counting(ServeFileHook,
+                                                    [&](TIdStackSocketHandle socket, const std::string& fileName) {
+                                                        ++hookCalls;
+                                                        return installed(socket, fileName);
+                                                    });
     for (const TCase& c : cases) {
         hookCalls = 0;
         SCOPED_TRACE(c.name);
@@ -136,7 +138,8 @@ TEST_F(TIdTCPConnectionFileOverClient, FileGoesThroughTheKernelFastPathOrTheStre
     }
 }
 
-TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuccess) {
+TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuccess)
+{
     TScriptedServer server({TConnectionScript().ReadToEnd()});
     TIdTCPClient client;
     Connect(client, server);
@@ -153,7 +156,8 @@ TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuc
     }
 }
 
-TEST(TIdTCPConnectionOverClient, WaitsForDataYieldWhileAHookIsActive) {
+TEST(TIdTCPConnectionOverClient, WaitsForDataYieldWhileAHookIsActive)
+{
     TScriptedServer server({TConnectionScript().Pause(120).Send("late line\r\n").ReadToEnd()});
     TIdTCPClient client;
     Connect(client, server);
@@ -164,7 +168,8 @@ TEST(TIdTCPConnectionOverClient, WaitsForDataYieldWhileAHookIsActive) {
     EXPECT_GE(antiFreeze.steps, 2);
 }
 
-TEST(TIdTCPConnectionOverClient, ReadTimeoutOfTheClientRaisesAndKeepsTheConnection) {
+TEST(TIdTCPConnectionOverClient, ReadTimeoutOfTheClientRaisesAndKeepsTheConnection)
+{
     TScriptedServer server({TConnectionScript().Pause(300).Send("x\n").ReadToEnd()});
     TIdTCPClient client;
     client.SetReadTimeout(40);
@@ -175,4 +180,4 @@ TEST(TIdTCPConnectionOverClient, ReadTimeoutOfTheClientRaisesAndKeepsTheConnecti
     EXPECT_EQ(client.ReadLine(), "x");
 }
 
-}  // namespace
+} // namespace

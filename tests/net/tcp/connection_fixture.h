@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "net/tcp/IdIOHandler.h"
-#include "platform/Classes.h"
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPConnection.h"
+#include "platform/Classes.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 
@@ -30,7 +30,8 @@ using testsupport::TCountingAntiFreeze;
 using TScriptedServer = testsupport::TCheckedServer;
 
 // The whole content of a stream, read from its start.
-inline std::string StreamText(TStream& s) {
+inline std::string StreamText(TStream& s)
+{
     std::string text(static_cast<size_t>(s.Size()), '\0');
     s.SetPosition(0);
     s.ReadBuffer(text.data(), s.Size());
@@ -44,7 +45,8 @@ public:
     explicit TLoopbackIOHandler(int fd) : fd_(fd) {}
     ~TLoopbackIOHandler() override { TLoopbackIOHandler::CloseTransport(); }
 
-    void CloseTransport() override {
+    void CloseTransport() override
+    {
         ++closeCalls;
         if (fd_ < 0) return;
         ::shutdown(fd_, SHUT_WR);
@@ -52,22 +54,25 @@ public:
         fd_ = -1;
     }
     bool IsOpen() override { return fd_ >= 0; }
-    bool WaitReadable(int32_t timeoutMs) override {
+    bool WaitReadable(int32_t timeoutMs) override
+    {
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, timeoutMs == -2 ? -1 : timeoutMs) == 1;
     }
-    int32_t ReceiveSome(void* buffer, int32_t length) override {
+    int32_t ReceiveSome(void* buffer, int32_t length) override
+    {
         ++receiveCalls;
         if (receiveCap > 0 && length > receiveCap) length = receiveCap;
         return GlobalStack->SockRecv(fd_, buffer, length, 0);
     }
-    int32_t SendSome(const void* buffer, int32_t length) override {
+    int32_t SendSome(const void* buffer, int32_t length) override
+    {
         sendSizes.push_back(length);
         return GlobalStack->SockSend(fd_, buffer, length, 0);
     }
     int Fd() const { return fd_; }
 
-    int receiveCap = 0;  // 0: as much as asked for
+    int receiveCap = 0; // 0: as much as asked for
     int receiveCalls = 0;
     int closeCalls = 0;
     std::vector<int32_t> sendSizes;
@@ -79,20 +84,22 @@ private:
 // A scripted server with one connection already open to it.
 struct TLoopbackConnection {
     explicit TLoopbackConnection(std::vector<TConnectionScript> scripts)
-        : server(std::move(scripts)), connection(std::make_unique<TIdTCPConnection>()) {
+        : server(std::move(scripts)), connection(std::make_unique<TIdTCPConnection>())
+    {
         handler = new TLoopbackIOHandler(ConnectLoopback(server.Port()));
         connection->SetIOHandler(handler);
         connection->SetOwnsIOHandler(true);
     }
     explicit TLoopbackConnection(TConnectionScript script)
-        : TLoopbackConnection(std::vector<TConnectionScript>{std::move(script)}) {}
+        : TLoopbackConnection(std::vector<TConnectionScript>{std::move(script)})
+    {}
 
     // The connection goes first so that the server sees the client's close before it is stopped.
     ~TLoopbackConnection() { connection.reset(); }
 
     TScriptedServer server;
     std::unique_ptr<TIdTCPConnection> connection;
-    TLoopbackIOHandler* handler = nullptr;  // owned by the connection
+    TLoopbackIOHandler* handler = nullptr; // owned by the connection
 };
 
-}  // namespace connection_test
+} // namespace connection_test

@@ -10,14 +10,16 @@
 namespace connection_test {
 namespace {
 
-void ReplaceStream(TStream& s, const std::string& text) {
+void ReplaceStream(TStream& s, const std::string& text)
+{
     s.SetSize(0);
     s.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
 }
 
 // An intercept that logs every event under its name and rewrites the bytes by wrapping them in its name, so
 // the order of the chain shows in the bytes as well as in the log.
-std::unique_ptr<TIdConnectionIntercept> Wrapper(const std::string& name, std::vector<std::string>& log) {
+std::unique_ptr<TIdConnectionIntercept> Wrapper(const std::string& name, std::vector<std::string>& log)
+{
     auto i = std::make_unique<TIdConnectionIntercept>();
     i->OnConnect = [&log, name](TIdConnectionIntercept*) { log.push_back(name + " connect"); };
     i->OnDisconnect = [&log, name](TIdConnectionIntercept*) { log.push_back(name + " disconnect"); };
@@ -34,7 +36,8 @@ std::unique_ptr<TIdConnectionIntercept> Wrapper(const std::string& name, std::ve
     return i;
 }
 
-TEST(TIdConnectionIntercept, ChainFiltersReceivedInnermostFirstAndOutgoingOutermostFirst) {
+TEST(TIdConnectionIntercept, ChainFiltersReceivedInnermostFirstAndOutgoingOutermostFirst)
+{
     std::vector<std::string> log;
     auto outer = Wrapper("A", log);
     auto inner = Wrapper("B", log);
@@ -48,7 +51,7 @@ TEST(TIdConnectionIntercept, ChainFiltersReceivedInnermostFirstAndOutgoingOuterm
 
     // B sees the raw bytes, A sees what B made of them; the line reader sees A's result.
     EXPECT_EQ(lc.connection->ReadLine("\n", -1, 0), "A(B(hi");
-    EXPECT_EQ(lc.connection->InputQueue().Size(), 2);  // ")" and ")" behind the line end
+    EXPECT_EQ(lc.connection->InputQueue().Size(), 2); // ")" and ")" behind the line end
     lc.connection->WriteText("x");
     lc.connection->DropSocket();
     ASSERT_TRUE(lc.server.WaitDone());
@@ -58,7 +61,8 @@ TEST(TIdConnectionIntercept, ChainFiltersReceivedInnermostFirstAndOutgoingOuterm
     EXPECT_EQ(outer->Connection(), nullptr);
 }
 
-TEST(TIdConnectionIntercept, RewrittenSizeIsWhatTheConnectionUses) {
+TEST(TIdConnectionIntercept, RewrittenSizeIsWhatTheConnectionUses)
+{
     std::vector<std::string> log;
     auto shrink = std::make_unique<TIdConnectionIntercept>();
     shrink->OnReceive = [](TIdConnectionIntercept*, TStream& s) { ReplaceStream(s, "short\n"); };
@@ -74,7 +78,8 @@ TEST(TIdConnectionIntercept, RewrittenSizeIsWhatTheConnectionUses) {
     EXPECT_EQ(lc.server.Received(0), "a much longer replacement");
 }
 
-TEST(TIdConnectionIntercept, DestroyedInterceptsAreForgotten) {
+TEST(TIdConnectionIntercept, DestroyedInterceptsAreForgotten)
+{
     std::vector<std::string> log;
     auto outer = Wrapper("A", log);
     auto inner = Wrapper("B", log);
@@ -87,5 +92,5 @@ TEST(TIdConnectionIntercept, DestroyedInterceptsAreForgotten) {
     EXPECT_EQ(connection.Intercept(), nullptr);
 }
 
-}  // namespace
-}  // namespace connection_test
+} // namespace
+} // namespace connection_test

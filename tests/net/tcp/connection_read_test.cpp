@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <stdexcept>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,43 +17,43 @@ namespace {
 struct TStreamCase {
     const char* name;
     TConnectionScript script;
-    std::string queuedBefore;  // read with ReadLine first, so the rest of that receive is already queued
+    std::string queuedBefore; // read with ReadLine first, so the rest of that receive is already queued
     int32_t recvBufferSize;
-    std::string streamBefore;  // content of the target stream; the read starts at its end
+    std::string streamBefore; // content of the target stream; the read starts at its end
     int64_t count;
     bool untilClosed;
     std::string expectedStream;
     bool expectClosedGracefully;
-    std::string expectedRest;  // what a ReadAll gets afterwards: queued bytes and those still to come
+    std::string expectedRest; // what a ReadAll gets afterwards: queued bytes and those still to come
 };
 
-TEST(TIdTCPConnectionReadToStream, CopiesCountsLengthPrefixesAndUntilClosed) {
+TEST(TIdTCPConnectionReadToStream, CopiesCountsLengthPrefixesAndUntilClosed)
+{
     const std::string big(100000, 'b');
     std::vector<TStreamCase> cases = {
-        {"count in small pieces", TConnectionScript().Send("0123456789", 3, 5).Close(), "", 32768, "", 10,
-         false, "0123456789", false, ""},
+        {"count in small pieces", TConnectionScript().Send("0123456789", 3, 5).Close(), "", 32768, "", 10, false,
+         "0123456789", false, ""},
         {"bytes behind the count stay for later reads", TConnectionScript().Send("0123456789rest").Close(), "", 32768,
          "", 10, false, "0123456789", false, "rest"},
-        {"peer closes after 6 of 10 bytes", TConnectionScript().Send("abcdef").Close(), "", 32768, "", 10, false,
-         "", true, "abcdef"},
-        {"pre-sizing undone behind existing content", TConnectionScript().Send("abcdef").Close(), "", 32768, "XY",
-         10, false, "XY", true, "abcdef"},
-        {"4-byte big-endian length prefix", TConnectionScript().Send(std::string("\0\0\0\5hello!", 10)).Close(),
-         "", 32768, "", -1, false, "hello", false, "!"},
-        {"count 0 reads nothing", TConnectionScript().Send("abc").Close(), "", 32768, "", 0, false, "", false,
-         "abc"},
-        {"complete pieces stay, the broken one is queued", TConnectionScript().Send("abcdefg").Close(), "", 4, "",
-         10, false, "abcd", true, "efg"},
-        {"queued bytes come first", TConnectionScript().Send("head\nbody-bytes").Close(), "head", 32768, "", 10,
-         false, "body-bytes", false, ""},
+        {"peer closes after 6 of 10 bytes", TConnectionScript().Send("abcdef").Close(), "", 32768, "", 10, false, "",
+         true, "abcdef"},
+        {"pre-sizing undone behind existing content", TConnectionScript().Send("abcdef").Close(), "", 32768, "XY", 10,
+         false, "XY", true, "abcdef"},
+        {"4-byte big-endian length prefix", TConnectionScript().Send(std::string("\0\0\0\5hello!", 10)).Close(), "",
+         32768, "", -1, false, "hello", false, "!"},
+        {"count 0 reads nothing", TConnectionScript().Send("abc").Close(), "", 32768, "", 0, false, "", false, "abc"},
+        {"complete pieces stay, the broken one is queued", TConnectionScript().Send("abcdefg").Close(), "", 4, "", 10,
+         false, "abcd", true, "efg"},
+        {"queued bytes come first", TConnectionScript().Send("head\nbody-bytes").Close(), "head", 32768, "", 10, false,
+         "body-bytes", false, ""},
         {"until closed with a short last piece", TConnectionScript().Send(std::string(29, 'u'), 8, 2).Close(), "", 8,
          "", -1, true, std::string(29, 'u'), false, ""},
-        {"until closed takes what was queued", TConnectionScript().Send("head\nrest of it").Close(), "head", 32768,
-         "", -1, true, "rest of it", false, ""},
-        {"until closed larger than the transfer buffer", TConnectionScript().Send(big, 7000).Close(), "", 4096, "",
-         -1, true, big, false, ""},
-        {"until closed with a count still reads to the end", TConnectionScript().Send("0123456789").Close(), "",
-         32768, "", 4, true, "0123456789", false, ""},
+        {"until closed takes what was queued", TConnectionScript().Send("head\nrest of it").Close(), "head", 32768, "",
+         -1, true, "rest of it", false, ""},
+        {"until closed larger than the transfer buffer", TConnectionScript().Send(big, 7000).Close(), "", 4096, "", -1,
+         true, big, false, ""},
+        {"until closed with a count still reads to the end", TConnectionScript().Send("0123456789").Close(), "", 32768,
+         "", 4, true, "0123456789", false, ""},
     };
     // A memory stream has room the receives can land in directly; a file stream takes the bytes through the
     // queue. Both must behave the same.
@@ -95,7 +95,8 @@ TEST(TIdTCPConnectionReadToStream, CopiesCountsLengthPrefixesAndUntilClosed) {
 // A memory stream that records the largest size asked of it, and refuses absurd ones instead of allocating.
 class TReserveRecordingStream : public TMemoryStream {
 public:
-    void SetSize(int64_t newSize) override {
+    void SetSize(int64_t newSize) override
+    {
         largest = std::max(largest, newSize);
         if (newSize > (int64_t{64} << 20)) throw std::runtime_error("reserved " + std::to_string(newSize));
         TMemoryStream::SetSize(newSize);
@@ -103,23 +104,22 @@ public:
     int64_t largest = 0;
 };
 
-TEST(TIdTCPConnectionReadToStream, APeersLengthClaimReservesOnlyWhatArrivesAndAnInvalidPrefixRaises) {
+TEST(TIdTCPConnectionReadToStream, APeersLengthClaimReservesOnlyWhatArrivesAndAnInvalidPrefixRaises)
+{
     const std::string body(3000000, 'm');
     struct TCase {
         const char* name;
         std::string sent;
         int64_t count;
-        std::string expected;  // the exception's message; empty: the body arrives whole
+        std::string expected; // the exception's message; empty: the body arrives whole
         int64_t maxReserve;
     };
     const TCase cases[] = {
         {"prefix 2^31-1, then 10 bytes and a close", std::string("\x7f\xff\xff\xff") + "0123456789", -1,
          "Connection Closed Gracefully.", 1 << 20},
-        {"a stated count of 3 GB, then 10 bytes", "0123456789", 3000000000LL, "Connection Closed Gracefully.",
-         1 << 20},
+        {"a stated count of 3 GB, then 10 bytes", "0123456789", 3000000000LL, "Connection Closed Gracefully.", 1 << 20},
         {"prefix 2^31", std::string("\x80\0\0\0abc", 7), -1, "Length prefix 2147483648 is not a valid length.", 0},
-        {"prefix 2^32-1", std::string("\xff\xff\xff\xff", 4), -1, "Length prefix 4294967295 is not a valid length.",
-         0},
+        {"prefix 2^32-1", std::string("\xff\xff\xff\xff", 4), -1, "Length prefix 4294967295 is not a valid length.", 0},
         {"a true prefix of 3 MB arrives whole, the room growing", std::string("\0\x2d\xc6\xc0", 4) + body, -1, "",
          3000000},
     };
@@ -141,7 +141,8 @@ TEST(TIdTCPConnectionReadToStream, APeersLengthClaimReservesOnlyWhatArrivesAndAn
     }
 }
 
-TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer) {
+TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer)
+{
     TLoopbackConnection lc(TConnectionScript().Send("0123456789", 4, 5).ReadToEnd());
     std::vector<std::string> events;
     lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
@@ -156,47 +157,55 @@ TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer) {
     EXPECT_EQ(events, (std::vector<std::string>{"begin 0 10", "5", "10", "end 0"}));
 }
 
-TEST(TIdTCPConnectionRead, ReadBytesLeavesPartialBytesQueuedWhenThePeerCloses) {
+TEST(TIdTCPConnectionRead, ReadBytesLeavesPartialBytesQueuedWhenThePeerCloses)
+{
     TLoopbackConnection lc(TConnectionScript().Send("abc").Close());
     char buf[8] = {};
     EXPECT_THROW(lc.connection->ReadBytes(buf, 5), EIdConnClosedGracefully);
     EXPECT_EQ(lc.connection->InputQueue().Size(), 3);
     lc.connection->ReadBytes(buf, 3);
     EXPECT_EQ(std::string(buf, 3), "abc");
-    lc.connection->ReadBytes(nullptr, 3);  // no buffer: nothing happens
+    lc.connection->ReadBytes(nullptr, 3); // no buffer: nothing happens
     lc.connection->ReadBytes(buf, 0);
 }
 
-TEST(TIdTCPConnectionRead, ReadInt32ConvertsFromNetworkOrderOnRequest) {
-    TLoopbackConnection lc(TConnectionScript().Send(std::string("\x00\x00\x01\x02\x00\x00\x01\x02\xff\xff\xff\xfe", 12)).Close());
+TEST(TIdTCPConnectionRead, ReadInt32ConvertsFromNetworkOrderOnRequest)
+{
+    TLoopbackConnection lc(
+        TConnectionScript().Send(std::string("\x00\x00\x01\x02\x00\x00\x01\x02\xff\xff\xff\xfe", 12)).Close());
     EXPECT_EQ(lc.connection->ReadInt32(true), 258);
-    EXPECT_EQ(lc.connection->ReadInt32(false), 0x02010000);  // memory order of this little-endian host
+    EXPECT_EQ(lc.connection->ReadInt32(false), 0x02010000); // memory order of this little-endian host
     EXPECT_EQ(lc.connection->ReadInt32(true), -2);
 }
 
-TEST(TIdTCPConnectionRead, ReadAllGathersEverythingUntilTheClose) {
-    TLoopbackConnection lc(TConnectionScript().Send("first piece, ").Pause(20).Send("second, ", 3, 2).Send("end").Close());
+TEST(TIdTCPConnectionRead, ReadAllGathersEverythingUntilTheClose)
+{
+    TLoopbackConnection lc(
+        TConnectionScript().Send("first piece, ").Pause(20).Send("second, ", 3, 2).Send("end").Close());
     EXPECT_EQ(lc.connection->ReadAll(), "first piece, second, end");
     EXPECT_FALSE(lc.connection->IsConnected());
     EXPECT_EQ(lc.connection->WorkLevel(wmRead), 0);
 }
 
-TEST(TIdTCPConnectionRead, ReadAvailableReturnsOneReceiveAndThenTheQueue) {
+TEST(TIdTCPConnectionRead, ReadAvailableReturnsOneReceiveAndThenTheQueue)
+{
     TLoopbackConnection lc(TConnectionScript().Send("abc").Pause(200).Send("def").Close());
     EXPECT_EQ(lc.connection->ReadAvailable(), "abc");
-    EXPECT_EQ(lc.connection->ReadLine(), "");  // "def" then the close
+    EXPECT_EQ(lc.connection->ReadLine(), ""); // "def" then the close
     EXPECT_TRUE(lc.connection->LineTimedOut());
     EXPECT_EQ(lc.connection->ReadAvailable(), "def");
     EXPECT_EQ(lc.connection->ReadAvailable(), "");
 }
 
-TEST(TIdTCPConnectionRead, ASCIIFilterClearsTheTopBit) {
+TEST(TIdTCPConnectionRead, ASCIIFilterClearsTheTopBit)
+{
     TLoopbackConnection lc(TConnectionScript().Send("\xC1\x80Z\xFF\n").Close());
     lc.connection->SetASCIIFilter(true);
     EXPECT_EQ(lc.connection->ReadLine(), std::string("A\0Z\x7F", 4));
 }
 
-TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport) {
+TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     EXPECT_EQ(lc.connection->FillInputBuffer(true, 30, false), -1);
     EXPECT_THROW(lc.connection->FillInputBuffer(true, 30, true), EIdReadTimeout);
@@ -213,16 +222,18 @@ TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport) {
     EXPECT_THROW(bare.ReadLine(), EIdNotConnected);
 }
 
-TEST(TIdTCPConnectionRead, ProbeDisconnectNoticesTheCloseWithoutWaiting) {
+TEST(TIdTCPConnectionRead, ProbeDisconnectNoticesTheCloseWithoutWaiting)
+{
     TLoopbackConnection lc(TConnectionScript().Send("x").Close());
     ASSERT_TRUE(lc.server.WaitDone());
-    lc.connection->ProbeDisconnect(false);  // picks up "x"
-    lc.connection->ProbeDisconnect(false);  // picks up the close
+    lc.connection->ProbeDisconnect(false); // picks up "x"
+    lc.connection->ProbeDisconnect(false); // picks up the close
     EXPECT_FALSE(lc.connection->IsConnected());
     EXPECT_EQ(lc.connection->ReadAvailable(), "x");
 }
 
-TEST(TIdTCPConnectionRead, ResetByPeerRaisesSocketError) {
+TEST(TIdTCPConnectionRead, ResetByPeerRaisesSocketError)
+{
     TLoopbackConnection lc(TConnectionScript().Reset());
     try {
         lc.connection->ReadLine();
@@ -238,16 +249,18 @@ TEST(TIdTCPConnectionRead, ResetByPeerRaisesSocketError) {
 class TShutdownOnReceive : public TLoopbackIOHandler {
 public:
     using TLoopbackIOHandler::TLoopbackIOHandler;
-    int32_t ReceiveSome(void* buffer, int32_t length) override {
+    int32_t ReceiveSome(void* buffer, int32_t length) override
+    {
         if (++calls != failOnCall) return TLoopbackIOHandler::ReceiveSome(buffer, length);
         ::shutdown(Fd(), SHUT_WR);
         return GlobalStack->SockSend(Fd(), "x", 1, 0);
     }
     int calls = 0;
-    int failOnCall = 0;  // the receive (counted from 1) that fails
+    int failOnCall = 0; // the receive (counted from 1) that fails
 };
 
-TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued) {
+TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
+{
     TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
     TIdTCPConnection conn;
     auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
@@ -255,7 +268,7 @@ TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
     conn.SetOwnsIOHandler(true);
     handler->failOnCall = 2;
     EXPECT_EQ(conn.FillInputBuffer(true, -1, true), 3);
-    ::shutdown(handler->Fd(), SHUT_RD);  // the wait needs something readable before the receive is tried
+    ::shutdown(handler->Fd(), SHUT_RD); // the wait needs something readable before the receive is tried
     EXPECT_EQ(conn.ReadLine(), "");
     EXPECT_TRUE(conn.LineTimedOut());
     EXPECT_EQ(handler->closeCalls, 1);
@@ -263,7 +276,8 @@ TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
     EXPECT_EQ(conn.ReadAll(), "abc");
 }
 
-TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue) {
+TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue)
+{
     TScriptedServer server({TConnectionScript().ReadToEnd()});
     TIdTCPConnection conn;
     auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
@@ -281,7 +295,8 @@ TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue) {
     EXPECT_FALSE(conn.IsConnected());
 }
 
-TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued) {
+TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued)
+{
     TTempDir folder;
     const std::string path = folder.File("stream.bin");
     for (bool toFile : {false, true}) {
@@ -305,5 +320,5 @@ TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued) 
     }
 }
 
-}  // namespace
-}  // namespace connection_test
+} // namespace
+} // namespace connection_test

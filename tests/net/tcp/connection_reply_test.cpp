@@ -10,7 +10,8 @@
 namespace connection_test {
 namespace {
 
-TEST(TIdRFCReply, TextCodeAndNumericCodeMirrorEachOther) {
+TEST(TIdRFCReply, TextCodeAndNumericCodeMirrorEachOther)
+{
     TIdRFCReply r;
     r.SetTextCode("250");
     EXPECT_EQ(r.NumericCode(), 250);
@@ -18,9 +19,9 @@ TEST(TIdRFCReply, TextCodeAndNumericCodeMirrorEachOther) {
     EXPECT_EQ(r.NumericCode(), 0);
     r.SetNumericCode(421);
     EXPECT_EQ(r.TextCode(), "421");
-    r.SetTextCode("");  // empty text leaves the number alone
+    r.SetTextCode(""); // empty text leaves the number alone
     EXPECT_EQ(r.NumericCode(), 421);
-    r.SetNumericCode(0);  // 0 leaves the text alone
+    r.SetNumericCode(0); // 0 leaves the text alone
     EXPECT_EQ(r.TextCode(), "");
     r.SetTextCode("xyz");
     r.SetNumericCode(-5);
@@ -35,12 +36,16 @@ struct TReplyCase {
     std::vector<std::string> text;
 };
 
-TEST(TIdTCPConnectionReply, ReadReplyCollectsSingleAndMultiLineReplies) {
+TEST(TIdTCPConnectionReply, ReadReplyCollectsSingleAndMultiLineReplies)
+{
     const std::vector<TReplyCase> cases = {
         {"single line", "220 ready\r\n", 220, "220", {"ready"}},
         {"blank lines before the reply are skipped", "\r\n  \r\n220 ready\r\n", 220, "220", {"ready"}},
         {"multi-line", "250-first\r\n250-second\r\n250 last\r\n", 250, "250", {"first", "second", "last"}},
-        {"other codes inside do not end it", "250-first\r\n251 inner\r\n250 last\r\n", 250, "250",
+        {"other codes inside do not end it",
+         "250-first\r\n251 inner\r\n250 last\r\n",
+         250,
+         "250",
          {"first", "inner", "last"}},
         {"end line compared without letter case", "abc-x\r\nABC y\r\n", 0, "abc", {"x", "y"}},
         {"a short line ends it", "250-a\r\nxy\r\n", 250, "250", {"a", ""}},
@@ -56,10 +61,13 @@ TEST(TIdTCPConnectionReply, ReadReplyCollectsSingleAndMultiLineReplies) {
     }
 }
 
-TEST(TIdTCPConnectionReply, SendCommandWritesTheLineAndChecksTheReply) {
+TEST(TIdTCPConnectionReply, SendCommandWritesTheLineAndChecksTheReply)
+{
     TLoopbackConnection lc(TConnectionScript()
-                               .ReadUntil("\r\n").Send("250 OK\r\n")
-                               .ReadUntil("\r\n").Send("550-No such\r\n550 mailbox\r\n")
+                               .ReadUntil("\r\n")
+                               .Send("250 OK\r\n")
+                               .ReadUntil("\r\n")
+                               .Send("550-No such\r\n550 mailbox\r\n")
                                .ReadToEnd());
     EXPECT_EQ(lc.connection->SendCommand("NOOP", {250, 251}), 250);
     try {
@@ -74,15 +82,16 @@ TEST(TIdTCPConnectionReply, SendCommandWritesTheLineAndChecksTheReply) {
     EXPECT_EQ(lc.server.Received(0), "NOOP\r\nRCPT TO:<x>\r\n");
 }
 
-TEST(TIdTCPConnectionReply, EmptyAllowedListAcceptsAnyCodeAndFactoryChoosesTheException) {
+TEST(TIdTCPConnectionReply, EmptyAllowedListAcceptsAnyCodeAndFactoryChoosesTheException)
+{
     TLoopbackConnection lc(TConnectionScript().Send("599 odd\r\n").ReadToEnd());
     EXPECT_EQ(lc.connection->ExpectReply({}), 599);
-    EXPECT_THROW(lc.connection->RaiseReplyError([](int32_t code, const std::string& text) {
-        throw EIdHTTPProtocolException(code, text, "");
-    }), EIdHTTPProtocolException);
+    EXPECT_THROW(lc.connection->RaiseReplyError(
+                     [](int32_t code, const std::string& text) { throw EIdHTTPProtocolException(code, text, ""); }),
+                 EIdHTTPProtocolException);
     // A factory that does not throw still ends in the reply error.
     EXPECT_THROW(lc.connection->RaiseReplyError([](int32_t, const std::string&) {}), EIdProtocolReplyError);
 }
 
-}  // namespace
-}  // namespace connection_test
+} // namespace
+} // namespace connection_test

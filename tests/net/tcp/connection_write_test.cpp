@@ -12,13 +12,15 @@ namespace connection_test {
 namespace {
 
 // Closes the client's side and returns everything the server received on its one connection.
-std::string FinishAndCollect(TLoopbackConnection& lc) {
+std::string FinishAndCollect(TLoopbackConnection& lc)
+{
     lc.connection->CloseConnection();
     EXPECT_TRUE(lc.server.WaitDone());
     return lc.server.Received(0);
 }
 
-TEST(TIdTCPConnectionWrite, TenBufferedLinesLeaveAsOneSend) {
+TEST(TIdTCPConnectionWrite, TenBufferedLinesLeaveAsOneSend)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     std::string expected;
     lc.connection->StartWriteBuffering(-1);
@@ -35,14 +37,16 @@ TEST(TIdTCPConnectionWrite, TenBufferedLinesLeaveAsOneSend) {
     EXPECT_EQ(lc.server.ReceivedPieces(0), std::vector<std::string>{expected});
 }
 
-TEST(TIdTCPConnectionWrite, UnbufferedLinesLeaveOneSendEach) {
+TEST(TIdTCPConnectionWrite, UnbufferedLinesLeaveOneSendEach)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     for (int i = 0; i < 10; ++i) lc.connection->WriteLine("x");
     EXPECT_EQ(lc.handler->sendSizes, std::vector<int32_t>(10, 3));
     EXPECT_EQ(FinishAndCollect(lc), "x\r\nx\r\nx\r\nx\r\nx\r\nx\r\nx\r\nx\r\nx\r\nx\r\n");
 }
 
-TEST(TIdTCPConnectionWrite, ThresholdFlushesItsShareAndKeepsTheRest) {
+TEST(TIdTCPConnectionWrite, ThresholdFlushesItsShareAndKeepsTheRest)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     TIdTCPConnection& c = *lc.connection;
     c.StartWriteBuffering(10);
@@ -50,9 +54,9 @@ TEST(TIdTCPConnectionWrite, ThresholdFlushesItsShareAndKeepsTheRest) {
     EXPECT_TRUE(lc.handler->sendSizes.empty());
     c.WriteText("ijkl");
     EXPECT_EQ(lc.handler->sendSizes, std::vector<int32_t>{10});
-    c.FlushWriteBuffering(5);  // fewer pending than asked: all of them
+    c.FlushWriteBuffering(5); // fewer pending than asked: all of them
     EXPECT_EQ(lc.handler->sendSizes, (std::vector<int32_t>{10, 2}));
-    c.FlushWriteBuffering();   // nothing pending: no send
+    c.FlushWriteBuffering(); // nothing pending: no send
     c.WriteText("0123456789AB");
     c.FlushWriteBuffering(-1);
     c.StopWriteBuffering();
@@ -60,7 +64,8 @@ TEST(TIdTCPConnectionWrite, ThresholdFlushesItsShareAndKeepsTheRest) {
     EXPECT_EQ(FinishAndCollect(lc), "abcdefghijkl0123456789AB");
 }
 
-TEST(TIdTCPConnectionWrite, DiscardDropsPendingBytesAndNestedStartKeepsThem) {
+TEST(TIdTCPConnectionWrite, DiscardDropsPendingBytesAndNestedStartKeepsThem)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     TIdTCPConnection& c = *lc.connection;
     c.StartWriteBuffering(-1);
@@ -73,7 +78,8 @@ TEST(TIdTCPConnectionWrite, DiscardDropsPendingBytesAndNestedStartKeepsThem) {
     EXPECT_EQ(FinishAndCollect(lc), "kept and more");
 }
 
-TEST(TIdTCPConnectionWrite, WriteNowBypassesTheBuffer) {
+TEST(TIdTCPConnectionWrite, WriteNowBypassesTheBuffer)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     TIdTCPConnection& c = *lc.connection;
     c.StartWriteBuffering(-1);
@@ -83,7 +89,8 @@ TEST(TIdTCPConnectionWrite, WriteNowBypassesTheBuffer) {
     EXPECT_EQ(FinishAndCollect(lc), "now later");
 }
 
-TEST(TIdTCPConnectionWrite, StopEndsBufferingEvenWhenTheFlushFails) {
+TEST(TIdTCPConnectionWrite, StopEndsBufferingEvenWhenTheFlushFails)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     TIdTCPConnection& c = *lc.connection;
     c.StartWriteBuffering(-1);
@@ -102,7 +109,8 @@ struct TStreamWriteCase {
     std::string expected;
 };
 
-TEST(TIdTCPConnectionWrite, WriteFromStreamSendsTheChosenRangeInSendBufferPieces) {
+TEST(TIdTCPConnectionWrite, WriteFromStreamSendsTheChosenRangeInSendBufferPieces)
+{
     const std::vector<TStreamWriteCase> cases = {
         {"whole stream from the start", 6, true, false, 0, "hello world"},
         {"from the position to the end", 6, false, false, 0, "world"},
@@ -125,7 +133,8 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamSendsTheChosenRangeInSendBufferPieces
     }
 }
 
-TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData) {
+TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     std::vector<std::string> events;
     lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
@@ -150,7 +159,8 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData) {
 
 class TIdTCPConnectionFile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         path_ = folder_.File("file.bin");
         std::ofstream(path_, std::ios::binary) << content_;
     }
@@ -159,13 +169,15 @@ protected:
     const std::string content_ = std::string("file body\r\nwith\0binary", 22);
 };
 
-TEST_F(TIdTCPConnectionFile, SendsTheFileAndReturnsItsSize) {
+TEST_F(TIdTCPConnectionFile, SendsTheFileAndReturnsItsSize)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     EXPECT_EQ(lc.connection->WriteFileContents(path_), 22);
     EXPECT_EQ(FinishAndCollect(lc), content_);
 }
 
-TEST_F(TIdTCPConnectionFile, KeepsItsPlaceAmongBufferedWrites) {
+TEST_F(TIdTCPConnectionFile, KeepsItsPlaceAmongBufferedWrites)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     lc.connection->StartWriteBuffering(-1);
     lc.connection->WriteText("head|");
@@ -176,7 +188,8 @@ TEST_F(TIdTCPConnectionFile, KeepsItsPlaceAmongBufferedWrites) {
     EXPECT_EQ(FinishAndCollect(lc), "head|" + content_ + "|tail");
 }
 
-TEST_F(TIdTCPConnectionFile, MissingFileRaisesWithItsName) {
+TEST_F(TIdTCPConnectionFile, MissingFileRaisesWithItsName)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     try {
         lc.connection->WriteFileContents("/nonexistent/x.txt");
@@ -186,7 +199,8 @@ TEST_F(TIdTCPConnectionFile, MissingFileRaisesWithItsName) {
     }
 }
 
-TEST(TIdTCPConnectionWrite, WriteInt32AndEmptyTexts) {
+TEST(TIdTCPConnectionWrite, WriteInt32AndEmptyTexts)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     lc.connection->WriteInt32(258, true);
     lc.connection->WriteInt32(-2, true);
@@ -197,10 +211,11 @@ TEST(TIdTCPConnectionWrite, WriteInt32AndEmptyTexts) {
     EXPECT_EQ(FinishAndCollect(lc), std::string("\0\0\x01\x02\xff\xff\xff\xfe\r\n", 10));
 }
 
-TEST(TIdTCPConnectionWrite, WritingAfterThePeerClosedRaisesEvenWithQueuedInput) {
+TEST(TIdTCPConnectionWrite, WritingAfterThePeerClosedRaisesEvenWithQueuedInput)
+{
     TLoopbackConnection lc(TConnectionScript().Send("line\nleft").Close());
     EXPECT_EQ(lc.connection->ReadLine(), "line");
-    EXPECT_EQ(lc.connection->ReadLine(), "");  // the close arrives behind "left"
+    EXPECT_EQ(lc.connection->ReadLine(), ""); // the close arrives behind "left"
     EXPECT_EQ(lc.connection->InputQueue().Size(), 4);
     EXPECT_THROW(lc.connection->WriteLine("x"), EIdConnClosedGracefully);
 
@@ -208,7 +223,8 @@ TEST(TIdTCPConnectionWrite, WritingAfterThePeerClosedRaisesEvenWithQueuedInput) 
     EXPECT_THROW(bare.WriteLine("x"), EIdNotConnected);
 }
 
-TEST(TIdTCPConnectionWrite, SendOnAShutSocketDropsItAndRaisesSocketError) {
+TEST(TIdTCPConnectionWrite, SendOnAShutSocketDropsItAndRaisesSocketError)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     ::shutdown(lc.handler->Fd(), SHUT_WR);
     try {
@@ -222,7 +238,8 @@ TEST(TIdTCPConnectionWrite, SendOnAShutSocketDropsItAndRaisesSocketError) {
     EXPECT_FALSE(lc.connection->IsConnected());
 }
 
-TEST(TIdTCPConnectionState, CloseConnectionReportsAndFreesTheOwnedHandler) {
+TEST(TIdTCPConnectionState, CloseConnectionReportsAndFreesTheOwnedHandler)
+{
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     std::vector<std::string> seen;
     lc.connection->OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) { seen.push_back(text); };
@@ -234,7 +251,8 @@ TEST(TIdTCPConnectionState, CloseConnectionReportsAndFreesTheOwnedHandler) {
     EXPECT_FALSE(lc.connection->IsConnected());
 }
 
-TEST(TIdTCPConnectionState, PeerCloseIsReportedOnceWhenNoticed) {
+TEST(TIdTCPConnectionState, PeerCloseIsReportedOnceWhenNoticed)
+{
     TLoopbackConnection lc(TConnectionScript().Close());
     int disconnects = 0;
     std::vector<std::string> seen;
@@ -248,7 +266,8 @@ TEST(TIdTCPConnectionState, PeerCloseIsReportedOnceWhenNoticed) {
     EXPECT_EQ(lc.handler->closeCalls, 1);
 }
 
-TEST(TIdTCPConnectionState, ResetReadStateForgetsQueueAndClose) {
+TEST(TIdTCPConnectionState, ResetReadStateForgetsQueueAndClose)
+{
     TLoopbackConnection lc(TConnectionScript().Send("abc").Close());
     EXPECT_EQ(lc.connection->ReadLine(), "");
     EXPECT_EQ(lc.connection->InputQueue().Size(), 3);
@@ -258,7 +277,8 @@ TEST(TIdTCPConnectionState, ResetReadStateForgetsQueueAndClose) {
     EXPECT_FALSE(lc.connection->IsConnected());
 }
 
-TEST(TIdTCPConnectionState, ReferencedHandlerIsForgottenWhenDestroyedAndReplacedOwnedOneIsFreed) {
+TEST(TIdTCPConnectionState, ReferencedHandlerIsForgottenWhenDestroyedAndReplacedOwnedOneIsFreed)
+{
     TScriptedServer server({TConnectionScript().ReadToEnd(), TConnectionScript().ReadToEnd()});
     TIdTCPConnection c;
     auto* external = new TLoopbackIOHandler(ConnectLoopback(server.Port()));
@@ -271,11 +291,11 @@ TEST(TIdTCPConnectionState, ReferencedHandlerIsForgottenWhenDestroyedAndReplaced
     auto* owned = new TLoopbackIOHandler(ConnectLoopback(server.Port()));
     c.SetIOHandler(owned);
     c.SetOwnsIOHandler(true);
-    c.SetIOHandler(nullptr);  // frees the owned handler, which closes its socket
+    c.SetIOHandler(nullptr); // frees the owned handler, which closes its socket
     EXPECT_FALSE(c.OwnsIOHandler());
     EXPECT_TRUE(server.WaitDone());
     EXPECT_EQ(server.ConnectionsServed(), 2u);
 }
 
-}  // namespace
-}  // namespace connection_test
+} // namespace
+} // namespace connection_test

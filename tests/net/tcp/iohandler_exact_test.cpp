@@ -11,14 +11,15 @@
 namespace connection_test {
 namespace {
 
-TEST(TIdIOHandler, ReceiveExactlyTakesPiecesWholeAndRaisesForWhatCannotComplete) {
+TEST(TIdIOHandler, ReceiveExactlyTakesPiecesWholeAndRaisesForWhatCannotComplete)
+{
     struct TCase {
         const char* name;
         TConnectionScript script;
         int32_t want;
         int32_t timeoutMs;
         int receiveCap;
-        std::string expected;  // the bytes, or the message of the exception
+        std::string expected; // the bytes, or the message of the exception
     };
     const std::string ten = "0123456789";
     TCase cases[] = {
@@ -49,7 +50,8 @@ TEST(TIdIOHandler, ReceiveExactlyTakesPiecesWholeAndRaisesForWhatCannotComplete)
     }
 }
 
-TEST(TIdIOHandler, SendAllSendsEveryByteThroughPartialSends) {
+TEST(TIdIOHandler, SendAllSendsEveryByteThroughPartialSends)
+{
     // More than the socket buffers hold, so the sends come back partial while the server reads slowly.
     std::string big(3 * 1024 * 1024, 'x');
     for (size_t i = 0; i < big.size(); i += 4093) big[i] = static_cast<char>('a' + i % 26);
@@ -60,14 +62,14 @@ TEST(TIdIOHandler, SendAllSendsEveryByteThroughPartialSends) {
     EXPECT_TRUE(lc.server.Received(0) == big);
 }
 
-TEST(TIdIOHandler, SendAllToAClosedPeerRaises) {
+TEST(TIdIOHandler, SendAllToAClosedPeerRaises)
+{
     TLoopbackConnection lc(TConnectionScript().Reset());
     ASSERT_TRUE(lc.server.WaitDone());
     const std::string block(1 << 20, 'y');
     // The first send may still be taken by the system; a later one meets the reset.
-    EXPECT_THROW(for (int i = 0; i < 8; ++i) lc.handler->SendAll(block.data(), int32_t(block.size())),
-                 EIdSocketError);
+    EXPECT_THROW(for (int i = 0; i < 8; ++i) lc.handler->SendAll(block.data(), int32_t(block.size())), EIdSocketError);
 }
 
-}  // namespace
-}  // namespace connection_test
+} // namespace
+} // namespace connection_test

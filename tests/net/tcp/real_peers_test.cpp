@@ -20,7 +20,8 @@ using testsupport::TRealPeer;
 TFd Connect(int port) { return TFd(testsupport::ConnectLoopback(port)); }
 
 // Sends request, then collects what comes back until the peer closes or falls silent for a second.
-std::string Exchange(int fd, const std::string& request, std::size_t until = 0) {
+std::string Exchange(int fd, const std::string& request, std::size_t until = 0)
+{
     if (!request.empty()) {
         EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
     }
@@ -39,7 +40,8 @@ const std::string kGet = "GET /hello.txt HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
 
 std::string Port2(int port) { return {char(port >> 8), char(port & 0xFF)}; }
 
-TEST(RealPeers, EachPeerStartsAndDoesItsJob) {
+TEST(RealPeers, EachPeerStartsAndDoesItsJob)
+{
     TTempDir root;
     WriteTextFile(root.File("hello.txt"), "hello from nginx\n");
     auto web = TRealPeer::Nginx(root.Path());
@@ -53,30 +55,37 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob) {
     };
     const TRow rows[] = {
         {"nginx", [&] { return Exchange(Connect(web->Port()), kGet); }, "hello from nginx"},
-        {"tinyproxy with Basic proxy authentication", [&] {
+        {"tinyproxy with Basic proxy authentication",
+         [&] {
              auto proxy = TRealPeer::Tinyproxy("user", "secret");
              const std::string head = "GET http://127.0.0.1:" + webPort + "/hello.txt HTTP/1.0\r\n";
              const std::string refused = Exchange(Connect(proxy->Port()), head + "\r\n");
              EXPECT_NE(refused.find(" 407 "), std::string::npos) << refused;
-             return Exchange(Connect(proxy->Port()),
-                             head + "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n");
-         }, "hello from nginx"},
-        {"dante, SOCKS 4", [&] {
+             return Exchange(Connect(proxy->Port()), head + "Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n\r\n");
+         },
+         "hello from nginx"},
+        {"dante, SOCKS 4",
+         [&] {
              auto socks = TRealPeer::Dante();
              const TFd fd = Connect(socks->Port());
              EXPECT_EQ(Exchange(fd, "\x04\x01" + target.substr(4) + target.substr(0, 4) + std::string(1, '\0'), 8)
-                           .substr(0, 2), std::string("\0\x5a", 2));
+                           .substr(0, 2),
+                       std::string("\0\x5a", 2));
              return Exchange(fd, kGet);
-         }, "hello from nginx"},
-        {"dante, SOCKS 5", [&] {
+         },
+         "hello from nginx"},
+        {"dante, SOCKS 5",
+         [&] {
              auto socks = TRealPeer::Dante();
              const TFd fd = Connect(socks->Port());
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00", 3), 2), std::string("\x05\x00", 2));
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00\x01", 4) + target, 10).substr(0, 2),
                        std::string("\x05\x00", 2));
              return Exchange(fd, kGet);
-         }, "hello from nginx"},
-        {"microsocks, SOCKS 5 with user name and password", [&] {
+         },
+         "hello from nginx"},
+        {"microsocks, SOCKS 5 with user name and password",
+         [&] {
              auto socks = TRealPeer::Microsocks("user", "secret");
              const TFd fd = Connect(socks->Port());
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x02", 3), 2), std::string("\x05\x02", 2));
@@ -84,13 +93,16 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob) {
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00\x01", 4) + target, 10).substr(0, 2),
                        std::string("\x05\x00", 2));
              return Exchange(fd, kGet);
-         }, "hello from nginx"},
-        {"nginx over TLS accepts connections", [&] {
+         },
+         "hello from nginx"},
+        {"nginx over TLS accepts connections",
+         [&] {
              testsupport::WriteSelfSignedCertificate(root.File("cert.pem"), root.File("key.pem"));
              auto tls = TRealPeer::NginxTls(root.Path(), root.File("cert.pem"), root.File("key.pem"));
              // A plain request to a TLS port gets nginx's own complaint: the server is up and speaks TLS.
              return Exchange(Connect(tls->Port()), kGet);
-         }, "400 The plain HTTP request was sent to HTTPS port"},
+         },
+         "400 The plain HTTP request was sent to HTTPS port"},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -99,4 +111,4 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -21,7 +21,8 @@ using testsupport::TConnectionScript;
 using testsupport::TRealPeer;
 using TScriptedServer = testsupport::TCheckedServer;
 
-std::string AllByteValues(bool reversed) {
+std::string AllByteValues(bool reversed)
+{
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes += static_cast<char>(reversed ? 255 - i : i);
     return bytes;
@@ -33,18 +34,18 @@ struct TProxyRow {
     TSocksVersion version;
     const char* user;
     const char* password;
-    const char* target;       // the host name the client asks the proxy for
-    bool refusedTarget;       // a port where nothing listens
-    std::string expected;     // empty: the tunnel stands
+    const char* target;   // the host name the client asks the proxy for
+    bool refusedTarget;   // a port where nothing listens
+    std::string expected; // empty: the tunnel stands
 };
 
-TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure) {
+TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure)
+{
     auto dante = TRealPeer::Dante();
     auto microsocks = TRealPeer::Microsocks("scrivlet", "s3cret");
     const TProxyRow rows[] = {
         {"dante, SOCKS 4", dante.get(), svSocks4, "", "", "127.0.0.1", false, ""},
-        {"dante, SOCKS 4, a name resolved by the client", dante.get(), svSocks4, "someone", "", "localhost", false,
-         ""},
+        {"dante, SOCKS 4, a name resolved by the client", dante.get(), svSocks4, "someone", "", "localhost", false, ""},
         {"dante, SOCKS 5", dante.get(), svSocks5, "", "", "127.0.0.1", false, ""},
         {"dante, SOCKS 5, a name resolved by the proxy", dante.get(), svSocks5, "", "", "localhost", false, ""},
         {"dante, SOCKS 4, refused target", dante.get(), svSocks4, "", "", "127.0.0.1", true,
@@ -64,7 +65,7 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure) {
         SCOPED_TRACE(row.name);
         const bool tunnel = row.expected.empty();
         std::unique_ptr<TScriptedServer> target;
-        stacktest::TRawSocket refusing;  // bound, never listening
+        stacktest::TRawSocket refusing; // bound, never listening
         if (tunnel) target = std::make_unique<TScriptedServer>(TConnectionScript().ReadCount(up.size()).Send(down));
         TIdTCPClient client;
         auto* handler = new TIdIOHandlerSocket(&client);
@@ -95,4 +96,4 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure) {
     }
 }
 
-}  // namespace
+} // namespace

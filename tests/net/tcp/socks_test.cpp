@@ -21,15 +21,15 @@ using TScriptedServer = testsupport::TCheckedServer;
 
 struct TSocksRow {
     std::string name;
-    std::string exchange;  // a file under tests/data/socks, or the exchange itself
+    std::string exchange; // a file under tests/data/socks, or the exchange itself
     TSocksVersion version;
     std::string host;
     int32_t port;
-    std::string expected;                    // empty: the tunnel stands (ping, pong); else the message
-    const std::type_info* type = nullptr;    // the exception's class
+    std::string expected;                 // empty: the tunnel stands (ping, pong); else the message
+    const std::type_info* type = nullptr; // the exception's class
     std::string user = "";
-    std::string password = "";               // not empty: user name and password authentication
-    std::size_t pieceSize = 0;               // the proxy's replies in pieces of this size
+    std::string password = ""; // not empty: user name and password authentication
+    std::size_t pieceSize = 0; // the proxy's replies in pieces of this size
     int32_t timeout = -1;
 };
 
@@ -37,26 +37,29 @@ const std::string kOffer = "> \\x05\\x01\\x00\n< \\x05\\x00\n";
 const std::string kConnect80 = "> \\x05\\x01\\x00\\x03\\x09127.0.0.1\\x00\\x50\n";
 
 // A SOCKS 5 exchange whose connect reply carries code (and address type 1).
-std::string V5Reply(int code) {
+std::string V5Reply(int code)
+{
     const char hex[] = "0123456789abcdef";
     return kOffer + kConnect80 + "< \\x05\\x0" + hex[code & 15] + "\\x00\\x01\\x00\\x00\\x00\\x00\\x00\\x00\n";
 }
 
 // A SOCKS 5 exchange to host:80 with the name escaped as it goes, for long names.
-std::string V5ToHost(const std::string& host) {
+std::string V5ToHost(const std::string& host)
+{
     const char hex[] = "0123456789abcdef";
     const std::string length = std::string("\\x") + hex[host.size() >> 4] + hex[host.size() & 15];
     return kOffer + "> \\x05\\x01\\x00\\x03" + length + host + "\\x00\\x50\n" +
            "< \\x05\\x00\\x00\\x01\\x00\\x00\\x00\\x00\\x00\\x00\n> ping\n< pong\n";
 }
 
-std::vector<TSocksRow> Rows() {
+std::vector<TSocksRow> Rows()
+{
     const std::string name255(255, 'n');
     const std::string name256(256, 'n');
     std::vector<TSocksRow> rows = {
         {"4: empty user id", "socks4_empty_user.txt", svSocks4, "127.0.0.1", 80, ""},
-        {"4: user id, name resolved here, reply in pieces", "socks4_user_resolved.txt", svSocks4, "localhost", 8080,
-         "", nullptr, "alice", "", 1},
+        {"4: user id, name resolved here, reply in pieces", "socks4_user_resolved.txt", svSocks4, "localhost", 8080, "",
+         nullptr, "alice", "", 1},
         {"4A: user id and host name", "socks4a_user_and_host.txt", svSocks4A, "h.example", 443, "", nullptr, "u"},
         {"4: code 91", "> \\x04\\x01\\x00\\x50\\x7f\\x00\\x00\\x01\\x00\n< \\x00\\x5b\\x00\\x00\\x00\\x00\\x00\\x00\n",
          svSocks4, "127.0.0.1", 80, "Request rejected or failed.", &typeid(EIdSocksRequestFailed)},
@@ -64,11 +67,11 @@ std::vector<TSocksRow> Rows() {
          svSocks4, "127.0.0.1", 80, "Request rejected because SOCKS server cannot connect.",
          &typeid(EIdSocksRequestServerFailed)},
         {"4: code 93", "> \\x04\\x01\\x00\\x50\\x7f\\x00\\x00\\x01\\x00\n< \\x00\\x5d\\x00\\x00\\x00\\x00\\x00\\x00\n",
-         svSocks4, "127.0.0.1", 80,
-         "Request rejected because the client program and identd report different user-ids.",
+         svSocks4, "127.0.0.1", 80, "Request rejected because the client program and identd report different user-ids.",
          &typeid(EIdSocksRequestIdentFailed)},
-        {"4: unknown code", "> \\x04\\x01\\x00\\x50\\x7f\\x00\\x00\\x01\\x00\n< \\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\n",
-         svSocks4, "127.0.0.1", 80, "Unknown socks error.", &typeid(EIdSocksUnknownError)},
+        {"4: unknown code",
+         "> \\x04\\x01\\x00\\x50\\x7f\\x00\\x00\\x01\\x00\n< \\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\n", svSocks4,
+         "127.0.0.1", 80, "Unknown socks error.", &typeid(EIdSocksUnknownError)},
         {"4: reply cut short by a close", "> \\x04\\x01\\x00\\x50\\x7f\\x00\\x00\\x01\\x00\n< \\x00\\x5a\\x00\n",
          svSocks4, "127.0.0.1", 80, "Connection Closed Gracefully.", &typeid(EIdConnClosedGracefully)},
         {"4: a name that does not resolve sends nothing", "", svSocks4, "scrivlet-no-such-host.invalid", 80,
@@ -100,8 +103,8 @@ std::vector<TSocksRow> Rows() {
          "127.0.0.1", 80, "Socks server did not respond.", &typeid(EIdSocksServerRespondError)},
         {"5: unknown address type in a success", kOffer + kConnect80 + "< \\x05\\x00\\x00\\x07\\x00\\x00\n", svSocks5,
          "127.0.0.1", 80, "Unknown socks error.", &typeid(EIdSocksUnknownError)},
-        {"5: a silent proxy meets the connect's limit", "> \\x05\\x01\\x00\n! read-to-end\n", svSocks5, "127.0.0.1",
-         80, "Connect timed out.", &typeid(EIdConnectTimeout), "", "", 0, 300},
+        {"5: a silent proxy meets the connect's limit", "> \\x05\\x01\\x00\n! read-to-end\n", svSocks5, "127.0.0.1", 80,
+         "Connect timed out.", &typeid(EIdConnectTimeout), "", "", 0, 300},
     };
     const std::vector<std::pair<std::string, const std::type_info*>> codes = {
         {"General SOCKS server failure.", &typeid(EIdSocksServerGeneralError)},
@@ -117,14 +120,15 @@ std::vector<TSocksRow> Rows() {
     static std::vector<std::string> names;
     for (std::size_t i = 0; i < codes.size(); ++i) {
         names.push_back("5: reply code " + std::to_string(i + 1));
-        rows.push_back({names.back().c_str(), V5Reply(int(i + 1)), svSocks5, "127.0.0.1", 80, codes[i].first,
-                        codes[i].second});
+        rows.push_back(
+            {names.back().c_str(), V5Reply(int(i + 1)), svSocks5, "127.0.0.1", 80, codes[i].first, codes[i].second});
     }
     return rows;
 }
 
 // Connects through the proxy; the exception's message and class, or empty ones.
-std::string Connect(TIdTCPClient& client, int32_t timeout, const std::type_info*& type) {
+std::string Connect(TIdTCPClient& client, int32_t timeout, const std::type_info*& type)
+{
     try {
         client.OpenConnection(timeout);
     } catch (const std::exception& e) {
@@ -134,12 +138,12 @@ std::string Connect(TIdTCPClient& client, int32_t timeout, const std::type_info*
     return "";
 }
 
-TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass) {
+TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
+{
     for (const TSocksRow& row : Rows()) {
         SCOPED_TRACE(row.name);
-        const TGoldenExchange exchange = row.exchange.ends_with(".txt")
-                                             ? TGoldenExchange::Load("socks/" + row.exchange)
-                                             : TGoldenExchange::Parse(row.exchange);
+        const TGoldenExchange exchange = row.exchange.ends_with(".txt") ? TGoldenExchange::Load("socks/" + row.exchange)
+                                                                        : TGoldenExchange::Parse(row.exchange);
         TScriptedServer server(exchange.Script(row.pieceSize, row.pieceSize > 0 ? 1 : 0));
         TIdTCPClient client;
         auto* handler = new TIdIOHandlerSocket(&client);
@@ -164,7 +168,7 @@ TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass) {
         } else {
             ASSERT_NE(type, nullptr);
             EXPECT_STREQ(type->name(), row.type->name());
-            EXPECT_FALSE(client.IsConnected());  // the connect's clean-up dropped the proxy connection
+            EXPECT_FALSE(client.IsConnected()); // the connect's clean-up dropped the proxy connection
         }
         client.CloseConnection();
         ASSERT_TRUE(server.WaitDone());
@@ -172,7 +176,8 @@ TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass) {
     }
 }
 
-TEST(TIdTCPClient, ThroughSocksTheStatusNamesTheProxy) {
+TEST(TIdTCPClient, ThroughSocksTheStatusNamesTheProxy)
+{
     TScriptedServer server(TGoldenExchange::Load("socks/socks5_no_auth_dotted_quad.txt").Script());
     TIdTCPClient client;
     auto* handler = new TIdIOHandlerSocket(&client);
@@ -193,4 +198,4 @@ TEST(TIdTCPClient, ThroughSocksTheStatusNamesTheProxy) {
     EXPECT_EQ(client.ReadLine("g"), "pon");
 }
 
-}  // namespace
+} // namespace

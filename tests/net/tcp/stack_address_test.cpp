@@ -28,10 +28,9 @@ TEST(TIdStackAddress, IsDottedQuadNeedsFourPartsInByteRange)
         bool passes;
     };
     const Case cases[] = {
-        {"127.0.0.1", true},    {"0.0.0.0", true},      {"255.255.255.255", true}, {"1.2.3.4", true},
-        {"1.2.3", false},       {"1.2.3.4.5", false},   {"256.1.1.1", false},      {"1.2.3.256", false},
-        {"-1.2.3.4", false},    {"", false},            {"a.b.c.d", false},        {"1..2.3", false},
-        {"localhost", false},   {"10.0.0", false},      {"1.2.3.", false},
+        {"127.0.0.1", true},  {"0.0.0.0", true},    {"255.255.255.255", true}, {"1.2.3.4", true},   {"1.2.3", false},
+        {"1.2.3.4.5", false}, {"256.1.1.1", false}, {"1.2.3.256", false},      {"-1.2.3.4", false}, {"", false},
+        {"a.b.c.d", false},   {"1..2.3", false},    {"localhost", false},      {"10.0.0", false},   {"1.2.3.", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -127,4 +126,4 @@ TEST(TIdStackAddress, LocalAddressesAreTheOwnNamesAddresses)
     EXPECT_EQ(stack.HostByAddr("127.0.0.1"), "localhost");
 }
 
-}  // namespace
+} // namespace

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
-#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdStackPosix.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST(TIdBaseComponent, OwnerDeletesItsComponents)
     new TTracked(owner, destroyed);
     EXPECT_EQ(owner->ComponentCount(), 2);
     EXPECT_EQ(first->Owner(), owner);
-    delete first;  // leaves its owner
+    delete first; // leaves its owner
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(owner->ComponentCount(), 1);
     delete owner;
@@ -114,24 +114,24 @@ TEST(TIdComponent, WorkEventsReportOnlyTheOutermostLevel)
     };
     component.OnWorkEnd = [&](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
 
-    component.WorkProgress(wmRead, 5);  // outside any work: ignored
+    component.WorkProgress(wmRead, 5); // outside any work: ignored
     component.WorkStarted(wmRead, 100);
     component.WorkProgress(wmRead, 10);
-    component.WorkStarted(wmRead, 7);  // nested: no second begin
+    component.WorkStarted(wmRead, 7); // nested: no second begin
     component.WorkProgress(wmRead, 20);
     component.WorkStarted(wmWrite, 3);
     component.WorkProgress(wmWrite, 3);
     component.WorkFinished(wmWrite);
-    component.WorkFinished(wmRead);  // inner end: silent
+    component.WorkFinished(wmRead); // inner end: silent
     component.WorkProgress(wmRead, 1);
     component.WorkFinished(wmRead);
-    component.WorkFinished(wmRead);  // unpaired: silent, and the next begin still fires
+    component.WorkFinished(wmRead); // unpaired: silent, and the next begin still fires
     component.WorkStarted(wmRead, 0);
     component.WorkFinished(wmRead);
 
     const std::vector<std::string> expected = {
-        "begin 0 100", "work 0 10", "work 0 30", "begin 1 3", "work 1 3", "end 1",
-        "work 0 31",   "end 0",     "begin 0 0", "end 0",
+        "begin 0 100", "work 0 10", "work 0 30", "begin 1 3", "work 1 3",
+        "end 1",       "work 0 31", "end 0",     "begin 0 0", "end 0",
     };
     EXPECT_EQ(events, expected);
 }
@@ -241,7 +241,7 @@ TEST(TIdAntiFreezeBase, YieldToApplicationHonoursIdleness)
         int steps;
     };
     const Case cases[] = {
-        {true, true, false, 1},  {true, false, false, 0}, {true, false, true, 1},
+        {true, true, false, 1},   {true, false, false, 0}, {true, false, true, 1},
         {false, false, false, 1}, {false, true, false, 1},
     };
     for (const Case& c : cases) {
@@ -255,4 +255,4 @@ TEST(TIdAntiFreezeBase, YieldToApplicationHonoursIdleness)
     TIdAntiFreezeBase::YieldToApplication(true, true);
 }
 
-}  // namespace
+} // namespace

@@ -28,11 +28,10 @@ TEST(TIdStackErrors, SystemErrorsMapToTheTableCodes)
         int32_t code;
     };
     const Case cases[] = {
-        {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {ECONNRESET, 10054}, {EADDRINUSE, 10048},
-        {ENETUNREACH, 10051},  {EHOSTUNREACH, 10065}, {ECONNABORTED, 10053}, {EPIPE, 10058},
-        {ESHUTDOWN, 10058},    {ENOTSOCK, 10038},  {EBADF, 10009},  {EINTR, 10004},
-        {EAGAIN, 10035},       {EINPROGRESS, 10036}, {EADDRNOTAVAIL, 10049}, {ENOTCONN, 10057},
-        {EMFILE, 10024},       {ENOTEMPTY, 10066},
+        {ECONNREFUSED, 10061}, {ETIMEDOUT, 10060},    {ECONNRESET, 10054}, {EADDRINUSE, 10048},  {ENETUNREACH, 10051},
+        {EHOSTUNREACH, 10065}, {ECONNABORTED, 10053}, {EPIPE, 10058},      {ESHUTDOWN, 10058},   {ENOTSOCK, 10038},
+        {EBADF, 10009},        {EINTR, 10004},        {EAGAIN, 10035},     {EINPROGRESS, 10036}, {EADDRNOTAVAIL, 10049},
+        {ENOTCONN, 10057},     {EMFILE, 10024},       {ENOTEMPTY, 10066},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.errnoValue);
@@ -156,4 +155,4 @@ TEST(TIdStackErrors, NewSocketFailureRaisesInvalidSocket)
     }
 }
 
-}  // namespace
+} // namespace

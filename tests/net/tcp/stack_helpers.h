@@ -130,4 +130,4 @@ inline std::string ReadAllFrom(int fd)
     }
 }
 
-}  // namespace stacktest
+} // namespace stacktest

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
-#include "tests/support/NetTestSupport.h"
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/NetTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -113,7 +113,7 @@ TEST_F(TBindTest, RangeBindsTheHighestFreePort)
 {
     int low = stacktest::FreePortPair();
     ASSERT_NE(low, 0);
-    TRawSocket holder(low + 1);  // the top of the range is taken
+    TRawSocket holder(low + 1); // the top of the range is taken
     ASSERT_TRUE(holder.Bound());
     TIdSocketHandle handle;
     handle.AllocateHandle(Id_SOCK_STREAM, 0);
@@ -223,7 +223,7 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
     int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_NE(server, -1);
 
-    EXPECT_FALSE(handle.IsReadable(0));  // polls once
+    EXPECT_FALSE(handle.IsReadable(0)); // polls once
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(handle.IsReadable(60));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
@@ -382,4 +382,4 @@ TEST_F(TServeFileTest, FailureGivesZero)
     close(sender);
 }
 
-}  // namespace
+} // namespace

@@ -30,7 +30,8 @@ namespace tls_test {
 using testsupport::TRealPeer;
 
 // Runs the openssl tool in folder; throws with its output when it fails.
-inline void RunOpenssl(const std::string& folder, const std::string& arguments) {
+inline void RunOpenssl(const std::string& folder, const std::string& arguments)
+{
     const std::string log = folder + "/openssl.log";
     if (std::system(("cd '" + folder + "' && openssl " + arguments + " >'" + log + "' 2>&1").c_str()) != 0)
         throw std::runtime_error("openssl " + arguments + " failed: " + ReadTextFile(log));
@@ -38,15 +39,17 @@ inline void RunOpenssl(const std::string& folder, const std::string& arguments) 
 
 class TTestCertificates {
 public:
-    TTestCertificates() {
+    TTestCertificates()
+    {
         RunOpenssl(Dir(), "req -x509 " + kNewKey + " -keyout ca.key -out ca.crt -days 30 -subj /CN=Test-CA");
         Issue("good", "DNS:localhost,IP:127.0.0.1", "30");
         Issue("nameonly", "DNS:localhost", "30");
         Issue("othername", "DNS:other.example", "30");
         // A negative lifetime ends the validity a day before it begins: expired on issue.
         Issue("expired", "DNS:localhost,IP:127.0.0.1", "-1");
-        RunOpenssl(Dir(), "req -x509 " + kNewKey + " -keyout selfsigned.key -out selfsigned.crt -days 30 "
-                          "-subj /CN=localhost -addext subjectAltName=DNS:localhost");
+        RunOpenssl(Dir(), "req -x509 " + kNewKey +
+                              " -keyout selfsigned.key -out selfsigned.crt -days 30 "
+                              "-subj /CN=localhost -addext subjectAltName=DNS:localhost");
     }
     const std::string& Dir() const { return dir_.Path(); }
     std::string CAFile() const { return dir_.File("ca.crt"); }
@@ -55,7 +58,8 @@ public:
 
 private:
     inline static const std::string kNewKey = "-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes";
-    void Issue(const std::string& name, const std::string& altNames, const std::string& days) {
+    void Issue(const std::string& name, const std::string& altNames, const std::string& days)
+    {
         WriteTextFile(dir_.File(name + ".ext"), "subjectAltName=" + altNames + "\n");
         RunOpenssl(Dir(), "req " + kNewKey + " -keyout " + name + ".key -out " + name + ".csr -subj /CN=" + name);
         RunOpenssl(Dir(), "x509 -req -in " + name + ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -out " + name +
@@ -70,7 +74,8 @@ struct TTlsPeers {
     std::string document;
     std::unique_ptr<TRealPeer> good, nameOnly, otherName, expired, selfSigned, plain;
 
-    TTlsPeers() {
+    TTlsPeers()
+    {
         // Enough lines to span many TLS records and several receive buffers.
         for (int i = 0; document.size() < 300000; ++i) document += "line " + std::to_string(i) + " of the text\n";
         WriteTextFile(documents.File("doc.txt"), document);
@@ -78,7 +83,8 @@ struct TTlsPeers {
         // The substitution filter drops the length, so nginx sends the file in chunks; 444 closes at once.
         const std::string config =
             "    ssl_protocols TLSv1.2 TLSv1.3;\n"
-            "    location /chunked/ { alias " + documents.Path() +
+            "    location /chunked/ { alias " +
+            documents.Path() +
             "/; sub_filter_types *; sub_filter 'never-in-the-text' ''; }\n"
             "    location = /drop { return 444; }\n"
             "    location = /moved { return 301 /small.txt; }\n"
@@ -98,7 +104,8 @@ struct TTlsPeers {
 };
 
 // Started by the first test that asks, stopped at the program's end.
-inline TTlsPeers& Peers() {
+inline TTlsPeers& Peers()
+{
     static TTlsPeers peers;
     return peers;
 }
@@ -106,18 +113,19 @@ inline TTlsPeers& Peers() {
 // The openssl tool's TLS test server, demanding a client certificate; stopped by its process id.
 class TClientCertificateServer {
 public:
-    TClientCertificateServer(const std::string& certFile, const std::string& keyFile) {
+    TClientCertificateServer(const std::string& certFile, const std::string& keyFile)
+    {
         port_ = testsupport::FreeLoopbackPort();
-        std::vector<std::string> args = {"openssl", "s_server", "-quiet", "-accept",
-                                         "127.0.0.1:" + std::to_string(port_), "-cert", certFile, "-key", keyFile,
-                                         "-Verify", "1", "-www"};
+        std::vector<std::string> args = {
+            "openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port_), "-cert", certFile, "-key",
+            keyFile,   "-Verify",  "1",      "-www"};
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setpgid(0, 0);
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // the server dies with a killed test
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // the server dies with a killed test
             const int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 0);
             ::dup2(null, 1);
@@ -125,7 +133,7 @@ public:
             ::execvp("openssl", argv.data());
             ::_exit(127);
         }
-        if (pid_ > 0) ::setpgid(pid_, pid_);  // also here, so that Stop never races the child's own call
+        if (pid_ > 0) ::setpgid(pid_, pid_); // also here, so that Stop never races the child's own call
         // The server binds after start-up work of its own; connect until it answers.
         for (int attempt = 0; pid_ > 0 && attempt < 300; ++attempt) {
             const int fd = testsupport::TryConnectLoopback(port_);
@@ -144,7 +152,8 @@ public:
     int Port() const { return port_; }
 
 private:
-    void Stop() {
+    void Stop()
+    {
         if (pid_ <= 0) return;
         ::kill(-pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
@@ -154,4 +163,4 @@ private:
     int port_ = 0;
 };
 
-}  // namespace tls_test
+} // namespace tls_test

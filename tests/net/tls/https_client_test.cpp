@@ -19,18 +19,21 @@ using tls_test::TRealPeer;
 
 class HttpsClient : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         handler_.SetCAFile(Peers().certificates.CAFile());
         http_.SetIOHandler(&handler_);
         http_.OnConnected = [this](TIdBaseComponent*) { ++connects_; };
     }
-    std::string Fetch(const std::string& url) {
+    std::string Fetch(const std::string& url)
+    {
         TMemoryStream body;
         http_.Get(url, body);
         return std::string(body.Memory(), static_cast<size_t>(body.Size()));
     }
     static std::string Url(const std::unique_ptr<TRealPeer>& server, const std::string& path,
-                           const std::string& scheme = "https") {
+                           const std::string& scheme = "https")
+    {
         return scheme + "://localhost:" + std::to_string(server->Port()) + path;
     }
 
@@ -39,7 +42,8 @@ protected:
     int connects_ = 0;
 };
 
-TEST_F(HttpsClient, FetchesByLengthChunkedAndAfterARedirectOnOneConnection) {
+TEST_F(HttpsClient, FetchesByLengthChunkedAndAfterARedirectOnOneConnection)
+{
     EXPECT_EQ(Fetch(Url(Peers().good, "/doc.txt")), Peers().document);
     EXPECT_EQ(Fetch(Url(Peers().good, "/chunked/doc.txt")), Peers().document);
     http_.SetHandleRedirects(true);
@@ -47,7 +51,8 @@ TEST_F(HttpsClient, FetchesByLengthChunkedAndAfterARedirectOnOneConnection) {
     EXPECT_EQ(connects_, 1);
 }
 
-TEST_F(HttpsClient, FetchesThroughAProxysTunnel) {
+TEST_F(HttpsClient, FetchesThroughAProxysTunnel)
+{
     auto proxy = TRealPeer::Tinyproxy();
     http_.ProxyParams().SetProxyServer("127.0.0.1");
     http_.ProxyParams().SetProxyPort(proxy->Port());
@@ -58,14 +63,16 @@ TEST_F(HttpsClient, FetchesThroughAProxysTunnel) {
     EXPECT_EQ(Fetch(Url(Peers().nameOnly, "/doc.txt")), Peers().document);
 }
 
-TEST_F(HttpsClient, SendsASecureCookieOverTlsOnly) {
+TEST_F(HttpsClient, SendsASecureCookieOverTlsOnly)
+{
     EXPECT_EQ(Fetch(Url(Peers().good, "/set-cookie")), "set\n");
     EXPECT_EQ(Fetch(Url(Peers().good, "/cookie")), "[token=secret]\n");
     // The same host in plain http, through the same handler passing bytes through.
     EXPECT_EQ(Fetch(Url(Peers().plain, "/cookie", "http")), "[]\n");
 }
 
-TEST_F(HttpsClient, ARefusedCertificateClosesTheConnectionAndTheClientGoesOn) {
+TEST_F(HttpsClient, ARefusedCertificateClosesTheConnectionAndTheClientGoesOn)
+{
     try {
         Fetch(Url(Peers().expired, "/small.txt"));
         ADD_FAILURE() << "fetched";
@@ -77,4 +84,4 @@ TEST_F(HttpsClient, ARefusedCertificateClosesTheConnectionAndTheClientGoesOn) {
     EXPECT_EQ(Fetch(Url(Peers().good, "/small.txt")), "small document\n");
 }
 
-}  // namespace
+} // namespace

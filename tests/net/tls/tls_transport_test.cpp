@@ -22,12 +22,13 @@ using testsupport::TScriptedServer;
 using tls_test::Peers;
 
 struct TResponse {
-    std::map<std::string, std::string> headers;  // names as sent
+    std::map<std::string, std::string> headers; // names as sent
     std::string body;
 };
 
 // Sends a GET and reads its response with the connection's line, block and stream reads.
-TResponse Get(TIdTCPClient& client, const std::string& path, const std::string& extra = "") {
+TResponse Get(TIdTCPClient& client, const std::string& path, const std::string& extra = "")
+{
     client.WriteText("GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + extra + "\r\n");
     TResponse response;
     EXPECT_EQ(client.ReadLine(), "HTTP/1.1 200 OK");
@@ -49,14 +50,16 @@ TResponse Get(TIdTCPClient& client, const std::string& path, const std::string& 
 }
 
 // A client on localhost:port over handler, which trusts the tests' authority.
-void Aim(TIdTCPClient& client, TIdSSLIOHandlerSocket& handler, int port, const std::string& host = "localhost") {
+void Aim(TIdTCPClient& client, TIdSSLIOHandlerSocket& handler, int port, const std::string& host = "localhost")
+{
     handler.SetCAFile(Peers().certificates.CAFile());
     client.SetIOHandler(&handler);
     client.SetHost(host);
     client.SetPort(port);
 }
 
-TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerCloses) {
+TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerCloses)
+{
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
     Aim(client, handler, Peers().good->Port());
@@ -72,7 +75,8 @@ TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerC
     EXPECT_FALSE(client.IsConnected());
 }
 
-TEST(TlsTransport, APeerClosingWithoutCloseNotifyEndsTheConnectionLikeAPlainClose) {
+TEST(TlsTransport, APeerClosingWithoutCloseNotifyEndsTheConnectionLikeAPlainClose)
+{
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
     Aim(client, handler, Peers().good->Port());
@@ -82,7 +86,8 @@ TEST(TlsTransport, APeerClosingWithoutCloseNotifyEndsTheConnectionLikeAPlainClos
     EXPECT_FALSE(client.IsConnected());
 }
 
-TEST(TlsTransport, AReadTimeOutPassesWhileOnlyHandshakeRecordsArriveAndTheConnectionGoesOn) {
+TEST(TlsTransport, AReadTimeOutPassesWhileOnlyHandshakeRecordsArriveAndTheConnectionGoesOn)
+{
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
     Aim(client, handler, Peers().good->Port());
@@ -96,7 +101,8 @@ TEST(TlsTransport, AReadTimeOutPassesWhileOnlyHandshakeRecordsArriveAndTheConnec
     EXPECT_EQ(Get(client, "/small.txt").body, "small document\n");
 }
 
-TEST(TlsTransport, AcceptsTheServersItShould) {
+TEST(TlsTransport, AcceptsTheServersItShould)
+{
     const std::string folder = Peers().certificates.Dir() + "/cafolder";
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(Peers().certificates.CAFile(), folder + "/ca.pem",
@@ -128,7 +134,8 @@ TEST(TlsTransport, AcceptsTheServersItShould) {
     }
 }
 
-TEST(TlsTransport, RefusalsCloseTheConnectionAndSayWhy) {
+TEST(TlsTransport, RefusalsCloseTheConnectionAndSayWhy)
+{
     TScriptedServer closing({TConnectionScript().ReadCount(5).Close()});
     TScriptedServer silent({TConnectionScript().ReadCount(5).Pause(5000)});
     const std::string authority = Peers().certificates.CAFile();
@@ -149,7 +156,8 @@ TEST(TlsTransport, RefusalsCloseTheConnectionAndSayWhy) {
          refused + "it was issued for another name than localhost (hostname mismatch)"},
         {"expired", Peers().expired->Port(), authority, refused + "it has expired (certificate has expired)"},
         {"plain http", Peers().plain->Port(), authority,
-         handshake + "the server does not speak TLS on this port; it may be a plain http server (wrong version number)"},
+         handshake +
+             "the server does not speak TLS on this port; it may be a plain http server (wrong version number)"},
         {"closed in the handshake", closing.Port(), authority,
          handshake + "the server closed the connection during the handshake"},
         {"silent in the handshake", silent.Port(), authority,
@@ -174,7 +182,8 @@ TEST(TlsTransport, RefusalsCloseTheConnectionAndSayWhy) {
     }
 }
 
-TEST(TlsTransport, AServerDemandingAClientCertificateFailsTheFirstReadWithTheReason) {
+TEST(TlsTransport, AServerDemandingAClientCertificateFailsTheFirstReadWithTheReason)
+{
     tls_test::TClientCertificateServer server(Peers().certificates.Cert("good"), Peers().certificates.Key("good"));
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
@@ -194,4 +203,4 @@ TEST(TlsTransport, AServerDemandingAClientCertificateFailsTheFirstReadWithTheRea
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,3 +1,3 @@
 // Deliberate violation: Qt in the print layout.
-#include <QString>
 #include "platform/TextUtil.h"
+#include <QString>

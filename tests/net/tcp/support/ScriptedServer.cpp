@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -18,29 +18,34 @@ namespace testsupport {
 
 using TKind = TConnectionScript::TStep::TKind;
 
-TConnectionScript& TConnectionScript::ReadUntil(std::string marker) {
+TConnectionScript& TConnectionScript::ReadUntil(std::string marker)
+{
     steps_.push_back({TKind::ReadUntil, std::move(marker)});
     return *this;
 }
 
-TConnectionScript& TConnectionScript::ReadCount(std::size_t count) {
+TConnectionScript& TConnectionScript::ReadCount(std::size_t count)
+{
     TStep step{TKind::ReadCount, {}};
     step.count = count;
     steps_.push_back(step);
     return *this;
 }
 
-TConnectionScript& TConnectionScript::ReadHttpRequest() {
+TConnectionScript& TConnectionScript::ReadHttpRequest()
+{
     steps_.push_back({TKind::ReadHttpRequest, {}});
     return *this;
 }
 
-TConnectionScript& TConnectionScript::ReadToEnd() {
+TConnectionScript& TConnectionScript::ReadToEnd()
+{
     steps_.push_back({TKind::ReadToEnd, {}});
     return *this;
 }
 
-TConnectionScript& TConnectionScript::Send(std::string bytes, std::size_t pieceSize, int pauseMs) {
+TConnectionScript& TConnectionScript::Send(std::string bytes, std::size_t pieceSize, int pauseMs)
+{
     TStep step{TKind::Send, std::move(bytes)};
     step.pieceSize = pieceSize;
     step.pauseMs = pauseMs;
@@ -48,43 +53,47 @@ TConnectionScript& TConnectionScript::Send(std::string bytes, std::size_t pieceS
     return *this;
 }
 
-TConnectionScript& TConnectionScript::SendRepeated(std::string block, std::uint64_t totalBytes) {
+TConnectionScript& TConnectionScript::SendRepeated(std::string block, std::uint64_t totalBytes)
+{
     TStep step{TKind::SendRepeated, std::move(block)};
     step.count = totalBytes;
     steps_.push_back(std::move(step));
     return *this;
 }
 
-TConnectionScript& TConnectionScript::Pause(int ms) {
+TConnectionScript& TConnectionScript::Pause(int ms)
+{
     TStep step{TKind::Pause, {}};
     step.pauseMs = ms;
     steps_.push_back(step);
     return *this;
 }
 
-TConnectionScript& TConnectionScript::ShutdownWrite() {
+TConnectionScript& TConnectionScript::ShutdownWrite()
+{
     steps_.push_back({TKind::ShutdownWrite, {}});
     return *this;
 }
 
-TConnectionScript& TConnectionScript::Close() {
+TConnectionScript& TConnectionScript::Close()
+{
     steps_.push_back({TKind::Close, {}});
     return *this;
 }
 
-TConnectionScript& TConnectionScript::Reset() {
+TConnectionScript& TConnectionScript::Reset()
+{
     steps_.push_back({TKind::Reset, {}});
     return *this;
 }
 
 namespace {
 
-std::string ErrnoText(const char* call) {
-    return std::string(call) + ": " + std::strerror(errno);
-}
+std::string ErrnoText(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
 
 // The value of a Content-Length header in an HTTP head, 0 when there is none.
-std::uint64_t ContentLengthOf(const std::string& head) {
+std::uint64_t ContentLengthOf(const std::string& head)
+{
     static const char kName[] = "content-length:";
     std::string lower = head;
     for (char& c : lower) {
@@ -95,10 +104,11 @@ std::uint64_t ContentLengthOf(const std::string& head) {
     return std::strtoull(head.c_str() + at + sizeof(kName) - 1, nullptr, 10);
 }
 
-}  // namespace
+} // namespace
 
 TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cycle)
-    : scripts_(std::move(scripts)), cycle_(cycle) {
+    : scripts_(std::move(scripts)), cycle_(cycle)
+{
     if (::pipe2(wakePipe_, O_CLOEXEC) != 0) throw std::runtime_error(ErrnoText("pipe2"));
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error(ErrnoText("socket"));
@@ -107,8 +117,7 @@ TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cy
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     socklen_t len = sizeof(addr);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::listen(listenFd_, 16) != 0 ||
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listenFd_, 16) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         const std::string what = ErrnoText("bind/listen");
         ::close(listenFd_);
@@ -120,7 +129,8 @@ TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cy
     thread_ = std::thread([this] { Run(); });
 }
 
-TScriptedServer::~TScriptedServer() {
+TScriptedServer::~TScriptedServer()
+{
     stopping_ = true;
     const char wake = 1;
     [[maybe_unused]] ssize_t ignored = ::write(wakePipe_[1], &wake, 1);
@@ -130,49 +140,58 @@ TScriptedServer::~TScriptedServer() {
     ::close(wakePipe_[1]);
 }
 
-bool TScriptedServer::WaitDone(int timeoutMs) {
+bool TScriptedServer::WaitDone(int timeoutMs)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     return doneCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return done_; });
 }
 
-std::string TScriptedServer::Received(std::size_t i) const {
+std::string TScriptedServer::Received(std::size_t i) const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return i < records_.size() ? records_[i].bytes : std::string();
 }
 
-std::vector<std::string> TScriptedServer::ReceivedPieces(std::size_t i) const {
+std::vector<std::string> TScriptedServer::ReceivedPieces(std::size_t i) const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return i < records_.size() ? records_[i].pieces : std::vector<std::string>();
 }
 
-std::size_t TScriptedServer::ConnectionsServed() const {
+std::size_t TScriptedServer::ConnectionsServed() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return records_.size();
 }
 
-std::string TScriptedServer::Error() const {
+std::string TScriptedServer::Error() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return error_;
 }
 
-void TScriptedServer::Fail(const std::string& what) {
+void TScriptedServer::Fail(const std::string& what)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (error_.empty()) error_ = what;
 }
 
-bool TScriptedServer::Sleep(int ms) {
+bool TScriptedServer::Sleep(int ms)
+{
     // Waits on the wake-up pipe alone, so stopping the server ends the pause at once.
     pollfd wake{wakePipe_[0], POLLIN, 0};
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0) return !stopping_;
         const int r = ::poll(&wake, 1, static_cast<int>(left.count()));
         if (r > 0 || stopping_) return false;
     }
 }
 
-bool TScriptedServer::WaitFd(int fd, short events) {
+bool TScriptedServer::WaitFd(int fd, short events)
+{
     pollfd fds[2] = {{fd, events, 0}, {wakePipe_[0], POLLIN, 0}};
     for (;;) {
         const int r = ::poll(fds, 2, -1);
@@ -186,7 +205,8 @@ bool TScriptedServer::WaitFd(int fd, short events) {
     }
 }
 
-void TScriptedServer::Run() {
+void TScriptedServer::Run()
+{
     for (std::size_t i = 0; !stopping_ && !scripts_.empty(); ++i) {
         if (i == scripts_.size()) {
             if (!cycle_) break;
@@ -214,7 +234,8 @@ void TScriptedServer::Run() {
     doneCv_.notify_all();
 }
 
-bool TScriptedServer::ReceiveMore(int fd, std::size_t index, bool& eof) {
+bool TScriptedServer::ReceiveMore(int fd, std::size_t index, bool& eof)
+{
     if (!WaitFd(fd, POLLIN)) return false;
     char buf[65536];
     const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
@@ -234,7 +255,8 @@ bool TScriptedServer::ReceiveMore(int fd, std::size_t index, bool& eof) {
     return true;
 }
 
-bool TScriptedServer::SendAll(int fd, const char* data, std::size_t size) {
+bool TScriptedServer::SendAll(int fd, const char* data, std::size_t size)
+{
     while (size > 0) {
         if (!WaitFd(fd, POLLOUT)) return false;
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -251,7 +273,8 @@ bool TScriptedServer::SendAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-void TScriptedServer::Serve(int fd, const TConnectionScript& script, std::size_t index) {
+void TScriptedServer::Serve(int fd, const TConnectionScript& script, std::size_t index)
+{
     std::size_t consumed = 0;
     bool eof = false;
     bool closed = false;
@@ -281,23 +304,29 @@ void TScriptedServer::Serve(int fd, const TConnectionScript& script, std::size_t
         bool ok = true;
         switch (step.kind) {
         case TKind::ReadUntil:
-            ok = readUntil([&](const std::string& s) {
-                const std::size_t at = s.find(step.bytes);
-                return at == std::string::npos ? at : at + step.bytes.size();
-            }, "the expected marker");
+            ok = readUntil(
+                [&](const std::string& s) {
+                    const std::size_t at = s.find(step.bytes);
+                    return at == std::string::npos ? at : at + step.bytes.size();
+                },
+                "the expected marker");
             break;
         case TKind::ReadCount:
-            ok = readUntil([&](const std::string& s) {
-                return s.size() >= step.count ? static_cast<std::size_t>(step.count) : std::string::npos;
-            }, "the expected byte count");
+            ok = readUntil(
+                [&](const std::string& s) {
+                    return s.size() >= step.count ? static_cast<std::size_t>(step.count) : std::string::npos;
+                },
+                "the expected byte count");
             break;
         case TKind::ReadHttpRequest:
-            ok = readUntil([&](const std::string& s) {
-                const std::size_t end = s.find("\r\n\r\n");
-                if (end == std::string::npos) return end;
-                const std::size_t total = end + 4 + ContentLengthOf(s.substr(0, end));
-                return s.size() >= total ? total : std::string::npos;
-            }, "the end of the request");
+            ok = readUntil(
+                [&](const std::string& s) {
+                    const std::size_t end = s.find("\r\n\r\n");
+                    if (end == std::string::npos) return end;
+                    const std::size_t total = end + 4 + ContentLengthOf(s.substr(0, end));
+                    return s.size() >= total ? total : std::string::npos;
+                },
+                "the end of the request");
             break;
         case TKind::ReadToEnd:
             while (!eof && ok) ok = ReceiveMore(fd, index, eof);
@@ -320,15 +349,9 @@ void TScriptedServer::Serve(int fd, const TConnectionScript& script, std::size_t
                 left -= n;
             }
             break;
-        case TKind::Pause:
-            ok = Sleep(step.pauseMs);
-            break;
-        case TKind::ShutdownWrite:
-            ::shutdown(fd, SHUT_WR);
-            break;
-        case TKind::Close:
-            closed = true;
-            break;
+        case TKind::Pause: ok = Sleep(step.pauseMs); break;
+        case TKind::ShutdownWrite: ::shutdown(fd, SHUT_WR); break;
+        case TKind::Close: closed = true; break;
         case TKind::Reset: {
             const linger hard{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
@@ -354,4 +377,4 @@ void TScriptedServer::Serve(int fd, const TConnectionScript& script, std::size_t
     ::close(fd);
 }
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -56,8 +56,18 @@ public:
     TConnectionScript& Reset();
 
     struct TStep {
-        enum class TKind { ReadUntil, ReadCount, ReadHttpRequest, ReadToEnd, Send, SendRepeated, Pause,
-                           ShutdownWrite, Close, Reset };
+        enum class TKind {
+            ReadUntil,
+            ReadCount,
+            ReadHttpRequest,
+            ReadToEnd,
+            Send,
+            SendRepeated,
+            Pause,
+            ShutdownWrite,
+            Close,
+            Reset
+        };
         TKind kind;
         std::string bytes;
         std::uint64_t count = 0;
@@ -119,4 +129,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace testsupport
+} // namespace testsupport
