@@ -258,6 +258,8 @@ private:
 
     void RunPasses(const std::string& url, TStream* response, int64_t start);
     void FinishCall();
+    // Opens or reuses the connection, sends the request and reads the first status line.
+    void SendAndAwaitAnswer(TIdHTTPRequest& request);
     void ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request);
     void OpenTunnel(TIdHTTPRequest& request);
     void RequireTLSHandler();
@@ -281,6 +283,8 @@ private:
     int32_t redirectCount_ = 0;
     int32_t serverAuthTries_ = 0;
     int32_t proxyAuthTries_ = 0;
+    // Whether the last request went out on a connection kept from an earlier one.
+    bool reusedConnection_ = false;
     TIdCookieManager* cookieManager_ = nullptr;
     bool ownsCookieManager_ = false;
     TIdAuthenticationManager* authManager_ = nullptr;

@@ -5,6 +5,7 @@
 #include "net/http/IdHTTP.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandler.h"
+#include "net/tcp/IdStack.h"
 #include "platform/SysUtils.h"
 
 // ---- construction and properties ------------------------------------------------------------------------
@@ -112,7 +113,7 @@ void TIdCustomHTTP::RunPasses(const std::string& url, TStream* response, int64_t
     for (;;) {
         ++redirectCount_;
         ResolveRequest(request);
-        OpenRequestConnection(request, Response());
+        SendAndAwaitAnswer(request);
         ReadStatusAndHeaders(*exchange_, request);
         const int32_t code = Response().StatusCode();
         switch (exchange_->DecideNextStep()) {
@@ -147,14 +148,36 @@ void TIdCustomHTTP::FinishCall()
     carried_ = CredentialsNow();
 }
 
+void TIdCustomHTTP::SendAndAwaitAnswer(TIdHTTPRequest& request)
+{
+    // A server may close a kept connection at any moment. When its close crosses our request, the request
+    // was never answered, so one without a body goes out once more on a new connection. A fresh connection
+    // that closes unanswered is the server's answer, and it stands.
+    const bool resendable = request.Method() != hmPost && request.Method() != hmPut;
+    for (bool retried = false;; retried = true) {
+        try {
+            OpenRequestConnection(request, Response());
+            Response().SetStatusLine(ReadHeaderLine());
+            return;
+        } catch (const EIdConnClosedGracefully&) {
+            if (retried || !resendable || !reusedConnection_) throw;
+        } catch (const EIdSocketError& e) {
+            if (retried || !resendable || !reusedConnection_ || e.ErrorCode() != Id_WSAECONNRESET) throw;
+        }
+        CloseConnection();
+    }
+}
+
 void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request)
 {
+    // The first status line is already read; an interim 100 is followed by the real one.
     TIdHTTPResponse& response = exchange.Response();
-    do {
-        response.SetStatusLine(ReadHeaderLine());
+    for (;;) {
         exchange.ReadResponseHeaders();
         StoreResponseCookies(request, response);
-    } while (response.ParseStatusCode() == 100);
+        if (response.ParseStatusCode() != 100) return;
+        response.SetStatusLine(ReadHeaderLine());
+    }
 }
 
 // ---- credentials ------------------------------------------------------------------------------------------
@@ -259,7 +282,8 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
     FillInputBuffer(false, 0, false);
     // Bytes nobody asked for mean the connection is out of step with its requests.
     if (InputQueue().Size() > 0) CloseConnection();
-    if (IsConnected()) return;
+    reusedConnection_ = IsConnected();
+    if (reusedConnection_) return;
     try {
         OpenConnection(connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout());
     } catch (const EIdSSLProtocolReplyError&) {
