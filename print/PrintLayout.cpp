@@ -93,7 +93,12 @@ void PrintingPass(const TLineSource& lines, TPrinterCanvas& canvas, int pitch)
 {
     canvas.BeginDoc();
     int pageStart = 0;
-    const int count = lines.Count();
+    // Most documents end with a form feed: breaks after the last drawn line would only feed blank sheets.
+    int count = lines.Count();
+    for (; count > 0; --count) {
+        const std::string last = lines.Line(count - 1);
+        if (!last.empty() && !IsPageBreakLine(last)) break;
+    }
     for (int j = 0; j < count; ++j) {
         const std::string line = lines.Line(j);
         if (IsPageBreakLine(line)) {

@@ -182,9 +182,10 @@ TEST(PrintLines, PlacesEachLineInItsSlotAndBreaksOnlyAtFormFeedLines)
          {"a", "\f", "\f", "b"},
          {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), NewPageCall(), TextOutCall(50, 151, "b"),
           EndDocCall()}},
-        {"a break as the last line ends on an empty page",
-         {"a", "\f"},
-         {BeginDocCall(), TextOutCall(50, 50, "a"), NewPageCall(), EndDocCall()}},
+        {"breaks after the last drawn line feed no blank sheet",
+         {"a", "\f", "", "\f", ""},
+         {BeginDocCall(), TextOutCall(50, 50, "a"), EndDocCall()}},
+        {"a document of breaks alone prints one empty page", {"\f", "\f"}, {BeginDocCall(), EndDocCall()}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
