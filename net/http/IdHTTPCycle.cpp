@@ -48,13 +48,7 @@ void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value)
     if (cookieManager_) cookieManager_->FreeNotification(this);
 }
 
-void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value)
-{
-    if (value == authManager_) return;
-    if (authManager_) authManager_->RemoveFreeNotification(this);
-    authManager_ = value;
-    if (authManager_) authManager_->FreeNotification(this);
-}
+void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value) { Relink(authManager_, value); }
 
 void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operation)
 {
