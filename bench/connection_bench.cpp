@@ -13,10 +13,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -28,15 +25,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "net/tcp/IdTCPClient.h"
 #include "platform/Classes.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/Loopback.h"
 
-extern char** environ;
-
 namespace {
 
+using benchsupport::StartOnServerCore;
 using testsupport::ConnectLoopback;
 using testsupport::TConnectionScript;
 using testsupport::TScriptedServer;
@@ -47,25 +44,6 @@ const std::string kRequest = "GET /body HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 std::string BodyHead()
 {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kBodySize) + "\r\nConnection: close\r\n\r\n";
-}
-
-// Loopback throughput swings widely with whether the server and the client share a core, so the server's
-// thread starts on core 0 and every client (this thread, and curl, which inherits it) runs on core 1.
-void PinTo(int cpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof(set), &set);
-}
-
-template <class TMake>
-auto StartOnServerCore(TMake make)
-{
-    PinTo(0);
-    auto server = make();
-    PinTo(1);
-    return server;
 }
 
 TScriptedServer& BodyServer()
@@ -151,19 +129,12 @@ void BM_Curl(benchmark::State& state)
 {
     TScriptedServer& server = BodyServer();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
-    std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
     for (auto _ : state) {
-        pid_t pid = 0;
-        if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) {
-            state.SkipWithError("curl not found");
+        if (!benchsupport::RunProgram(args)) {
+            state.SkipWithError("curl is missing or failed");
             break;
         }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("curl failed");
     }
     state.SetBytesProcessed(state.iterations() * kBodySize);
 }

@@ -101,13 +101,3 @@ void FetchCommand(benchmark::State& state)
 
 // 1: 420 KB, 2: 10 MB.
 BENCHMARK(FetchCommand)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-int main(int argc, char** argv)
-{
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -10,10 +10,7 @@
 //
 //   http_bench [benchmark flags]
 
-#include <sched.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -25,27 +22,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "net/http/IdHTTP.h"
 #include "platform/Classes.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/RealPeers.h"
 #include "tests/support/TempDir.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int64_t kBigSize = 100 * 1000 * 1000;
 constexpr int64_t kSmallSize = 16 * 1024;
 constexpr int kSmallCalls = 1000;
-
-void PinTo(int cpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof(set), &set);
-}
 
 struct TPeers {
     TTempDir root;
@@ -54,25 +42,15 @@ struct TPeers {
     TPeers()
     {
         std::filesystem::create_directories(root.File("chunked"));
-        WriteFile(root.File("big.bin"), kBigSize);
-        WriteFile(root.File("chunked/big.bin"), kBigSize);
-        WriteFile(root.File("small.bin"), kSmallSize);
+        benchsupport::WriteFilledFile(root.File("big.bin"), kBigSize, 'r');
+        benchsupport::WriteFilledFile(root.File("chunked/big.bin"), kBigSize, 'r');
+        benchsupport::WriteFilledFile(root.File("small.bin"), kSmallSize, 'r');
         WriteTextFile(root.File("empty.txt"), "");
-        // nginx (a child) works on core 0, the clients here and curl on core 1: loopback figures swing with
-        // whether the two ends share a core.
-        PinTo(0);
-        nginx = testsupport::TRealPeer::Nginx(
-            root.Path(), "    keepalive_requests 100000;\n"
-                         "    location /chunked/ { addition_types *; add_after_body /empty.txt; }\n");
-        PinTo(1);
-    }
-    static void WriteFile(const std::string& path, int64_t size)
-    {
-        std::ofstream out(path, std::ios::binary);
-        const std::string block(1 << 20, 'r');
-        for (int64_t left = size; left > 0; left -= static_cast<int64_t>(block.size())) {
-            out.write(block.data(), std::min<int64_t>(left, static_cast<int64_t>(block.size())));
-        }
+        nginx = benchsupport::StartOnServerCore([this] {
+            return testsupport::TRealPeer::Nginx(
+                root.Path(), "    keepalive_requests 100000;\n"
+                             "    location /chunked/ { addition_types *; add_after_body /empty.txt; }\n");
+        });
     }
     std::string Url(const std::string& path) const
     {
@@ -99,17 +77,10 @@ int64_t StatusKb(const char* field)
 // Runs curl with args, waits for it, and returns the seconds it took.
 double RunCurl(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
     std::vector<std::string> all = {"curl", "-s", "--http1.1"};
     all.insert(all.end(), args.begin(), args.end());
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
     const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) throw std::runtime_error("no curl");
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("curl failed");
+    if (!benchsupport::RunProgram(all)) throw std::runtime_error("curl is missing or failed");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

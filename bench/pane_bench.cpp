@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
-#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -112,13 +111,3 @@ void ReadAllLines(benchmark::State& state)
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSingleLine)->Arg(1000 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
-
-int main(int argc, char** argv)
-{
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -24,6 +24,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -151,20 +152,18 @@ int main(int argc, char** argv)
     std::ofstream(docs.back().path, std::ios::binary) << docs.back().text;
     if (std::ifstream(kSampleRfc)) docs.push_back({"rfc2616", kSampleRfc, ReadFile(kSampleRfc)});
 
+    const std::pair<const char*, void (*)(benchmark::State&, const TDocument*)> ways[] = {
+        {"PrintPdfInProcess", BM_PrintPdfInProcess},
+        {"PrintPdfProcess", BM_PrintPdfProcess},
+        {"PapsPostScript", BM_PapsPostScript},
+        {"EnscriptPs2pdf", BM_EnscriptPs2pdf},
+    };
     for (const TDocument& doc : docs) {
-        const TDocument* d = &doc;
-        benchmark::RegisterBenchmark(("PrintPdfInProcess/" + doc.name).c_str(), BM_PrintPdfInProcess, d)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark(("PrintPdfProcess/" + doc.name).c_str(), BM_PrintPdfProcess, d)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark(("PapsPostScript/" + doc.name).c_str(), BM_PapsPostScript, d)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-        benchmark::RegisterBenchmark(("EnscriptPs2pdf/" + doc.name).c_str(), BM_EnscriptPs2pdf, d)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        for (const auto& [way, run] : ways) {
+            benchmark::RegisterBenchmark((std::string(way) + "/" + doc.name).c_str(), run, &doc)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

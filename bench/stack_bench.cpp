@@ -65,14 +65,17 @@ std::thread Drain(int fd)
     });
 }
 
-void BM_ServeFileKernelSend(benchmark::State& state)
+// Serves the test file over a fresh loopback connection each iteration while
+// a thread drains the other end; serve writes the file into the sending socket.
+template <typename Serve>
+void ServeFileEachIteration(benchmark::State& state, Serve serve)
 {
     TIdComponent stackUser;
     std::string path = MakeFile();
     for (auto _ : state) {
         auto [receiver, sender] = LoopbackPair();
         std::thread reader = Drain(receiver);
-        benchmark::DoNotOptimize(ServeFileHook(sender, path));
+        serve(sender, path);
         close(sender);
         reader.join();
         close(receiver);
@@ -80,16 +83,18 @@ void BM_ServeFileKernelSend(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * kFileSize);
     std::remove(path.c_str());
 }
+
+void BM_ServeFileKernelSend(benchmark::State& state)
+{
+    ServeFileEachIteration(
+        state, [](int sender, const std::string& path) { benchmark::DoNotOptimize(ServeFileHook(sender, path)); });
+}
 BENCHMARK(BM_ServeFileKernelSend)->Unit(benchmark::kMillisecond);
 
 void BM_ServeFileReadAndSend(benchmark::State& state)
 {
-    TIdComponent stackUser;
-    std::string path = MakeFile();
     std::vector<char> block(32768);
-    for (auto _ : state) {
-        auto [receiver, sender] = LoopbackPair();
-        std::thread reader = Drain(receiver);
+    ServeFileEachIteration(state, [&](int sender, const std::string& path) {
         int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         ssize_t n;
         while ((n = read(fd, block.data(), block.size())) > 0) {
@@ -103,12 +108,7 @@ void BM_ServeFileReadAndSend(benchmark::State& state)
             }
         }
         close(fd);
-        close(sender);
-        reader.join();
-        close(receiver);
-    }
-    state.SetBytesProcessed(state.iterations() * kFileSize);
-    std::remove(path.c_str());
+    });
 }
 BENCHMARK(BM_ServeFileReadAndSend)->Unit(benchmark::kMillisecond);
 

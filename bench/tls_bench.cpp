@@ -13,10 +13,6 @@
 //
 //   tls_bench [benchmark flags]
 
-#include <sched.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <benchmark/benchmark.h>
 
 #include <fstream>
@@ -25,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "net/http/IdHTTP.h"
 #include "net/tcp/IdTCPClient.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -32,21 +29,11 @@
 #include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/RealPeers.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int64_t kBigSize = 100 * 1000 * 1000;
 constexpr int kSmallGets = 1000;
 const std::string kSmallBody = "a small document of a few dozen bytes\n";
-
-void PinTo(int cpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof(set), &set);
-}
 
 struct TSetup {
     tls_test::TTestCertificates certificates;
@@ -56,19 +43,13 @@ struct TSetup {
 
     TSetup()
     {
-        {
-            std::ofstream big(documents.File("big.bin"), std::ios::binary);
-            const std::string block(1 << 20, 'b');
-            for (int64_t written = 0; written < kBigSize; written += static_cast<int64_t>(block.size())) {
-                big.write(block.data(),
-                          static_cast<std::streamsize>(std::min<int64_t>(block.size(), kBigSize - written)));
-            }
-        }
+        benchsupport::WriteFilledFile(documents.File("big.bin"), kBigSize, 'b');
         WriteTextFile(documents.File("small.txt"), kSmallBody);
-        PinTo(0);
-        server = testsupport::TRealPeer::NginxTls(documents.Path(), certificates.Cert("good"), certificates.Key("good"),
-                                                  "    ssl_protocols TLSv1.3;\n    keepalive_requests 100000;\n");
-        PinTo(1);
+        server = benchsupport::StartOnServerCore([this] {
+            return testsupport::TRealPeer::NginxTls(documents.Path(), certificates.Cert("good"),
+                                                    certificates.Key("good"),
+                                                    "    ssl_protocols TLSv1.3;\n    keepalive_requests 100000;\n");
+        });
     }
     std::string Url(const std::string& path) const
     {
@@ -130,14 +111,7 @@ bool RunCurl(const std::vector<std::string>& extra)
         args.push_back(Setup().cipher);
     }
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) return false;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return benchsupport::RunProgram(args);
 }
 
 void BM_Https100MB(benchmark::State& state)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <type_traits>
 
 #include "platform/SysUtils.h"
 
@@ -21,31 +22,25 @@ bool DomainServesHost(const std::string& domain, const std::string& host)
     return !domain.empty() && domain.front() == '.' && EndsWithText(host, domain);
 }
 
-class TReadGuard {
+// Holds the cookie index locked with one access for the guard's life; readers see it const.
+template <TIdCookieAccess Access>
+class TIndexGuard {
 public:
-    explicit TReadGuard(TIdCookies& cookies) : cookies_(cookies), index_(cookies.LockIndex(caRead)) {}
-    ~TReadGuard() { cookies_.UnlockIndex(caRead); }
-    TReadGuard(const TReadGuard&) = delete;
-    TReadGuard& operator=(const TReadGuard&) = delete;
-    const TIdCookieList& Index() const { return index_; }
+    using TIndex = std::conditional_t<Access == caRead, const TIdCookieList, TIdCookieList>;
+
+    explicit TIndexGuard(TIdCookies& cookies) : cookies_(cookies), index_(cookies.LockIndex(Access)) {}
+    ~TIndexGuard() { cookies_.UnlockIndex(Access); }
+    TIndexGuard(const TIndexGuard&) = delete;
+    TIndexGuard& operator=(const TIndexGuard&) = delete;
+    TIndex& Index() const { return index_; }
 
 private:
     TIdCookies& cookies_;
-    TIdCookieList& index_;
+    TIndex& index_;
 };
 
-class TWriteIndexGuard {
-public:
-    explicit TWriteIndexGuard(TIdCookies& cookies) : cookies_(cookies), index_(cookies.LockIndex(caReadWrite)) {}
-    ~TWriteIndexGuard() { cookies_.UnlockIndex(caReadWrite); }
-    TWriteIndexGuard(const TWriteIndexGuard&) = delete;
-    TWriteIndexGuard& operator=(const TWriteIndexGuard&) = delete;
-    TIdCookieList& Index() const { return index_; }
-
-private:
-    TIdCookies& cookies_;
-    TIdCookieList& index_;
-};
+using TReadGuard = TIndexGuard<caRead>;
+using TWriteIndexGuard = TIndexGuard<caReadWrite>;
 
 } // namespace
 

@@ -24,7 +24,7 @@ using TDateTime = double;
 class EIdFailedToRetreiveTimeZoneInfo : public EIdException {
 public:
     EIdFailedToRetreiveTimeZoneInfo() : EIdException("Failed attempting to retrieve time zone information.") {}
-    explicit EIdFailedToRetreiveTimeZoneInfo(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // ---- text -----------------------------------------------------------------

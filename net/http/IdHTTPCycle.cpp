@@ -49,13 +49,7 @@ void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value)
     if (cookieManager_) cookieManager_->FreeNotification(this);
 }
 
-void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value)
-{
-    if (value == authManager_) return;
-    if (authManager_) authManager_->RemoveFreeNotification(this);
-    authManager_ = value;
-    if (authManager_) authManager_->FreeNotification(this);
-}
+void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value) { Relink(authManager_, value); }
 
 void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operation)
 {
@@ -400,6 +394,32 @@ TIdAuthenticationClass TIdCustomHTTP::ChooseScheme(const TIdHeaderList& challeng
     return chosen;
 }
 
+namespace {
+
+// Steps a scheme through a challenge until it can send the request again (true) or gives up (false). When the
+// scheme wants credentials, offer puts the ones at hand into it, the application is asked through onAsk, and keep
+// stores what it answered for the next request.
+bool StepChallenge(TIdCustomHTTP* sender, TIdAuthentication& authentication, const TIdOnAuthorization& onAsk,
+                   const std::function<void()>& offer, const std::function<void()>& keep)
+{
+    for (;;) {
+        switch (authentication.DecideNext()) {
+        case naSendAgain: return true;
+        case naGiveUp: return false;
+        case naAskApplication: {
+            offer();
+            bool handled = false;
+            onAsk(sender, &authentication, handled);
+            if (!handled) return false;
+            keep();
+            break;
+        }
+        }
+    }
+}
+
+} // namespace
+
 bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response)
 {
     ++serverAuthTries_;
@@ -410,27 +430,18 @@ bool TIdCustomHTTP::AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPRespon
     }
     if (!OnAuthorization) return false;
     TIdAuthentication& authentication = *request.Authentication();
-    authentication.PutUserName(request.Username());
-    authentication.PutPassword(request.Password());
+    const auto offer = [&] {
+        authentication.PutUserName(request.Username());
+        authentication.PutPassword(request.Password());
+    };
+    offer();
     authentication.ParamList().SetValueOf("Authorization", authentication.HeaderValue());
     authentication.TakeChallenges(response.WWWAuthenticate());
-    for (;;) {
-        switch (authentication.DecideNext()) {
-        case naSendAgain: return true;
-        case naGiveUp: return false;
-        case naAskApplication: {
-            authentication.PutUserName(request.Username());
-            authentication.PutPassword(request.Password());
-            bool handled = false;
-            OnAuthorization(this, &authentication, handled);
-            if (!handled) return false;
-            request.SetBasicAuthentication(true);
-            request.SetUsername(authentication.UserNameOf());
-            request.SetPassword(authentication.PasswordOf());
-            break;
-        }
-        }
-    }
+    return StepChallenge(this, authentication, OnAuthorization, offer, [&] {
+        request.SetBasicAuthentication(true);
+        request.SetUsername(authentication.UserNameOf());
+        request.SetPassword(authentication.PasswordOf());
+    });
 }
 
 bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest&, TIdHTTPResponse& response)
@@ -447,23 +458,14 @@ bool TIdCustomHTTP::AnswerProxyChallenge(TIdHTTPRequest&, TIdHTTPResponse& respo
     proxy.SetProxyPassword("");
     authentication.Restart();
     if (!answerable) return false;
-    authentication.PutUserName(proxy.ProxyUsername());
-    authentication.PutPassword(proxy.ProxyPassword());
+    const auto offer = [&] {
+        authentication.PutUserName(proxy.ProxyUsername());
+        authentication.PutPassword(proxy.ProxyPassword());
+    };
+    offer();
     authentication.TakeChallenges(response.ProxyAuthenticate());
-    for (;;) {
-        switch (authentication.DecideNext()) {
-        case naSendAgain: return true;
-        case naGiveUp: return false;
-        case naAskApplication: {
-            authentication.PutUserName(proxy.ProxyUsername());
-            authentication.PutPassword(proxy.ProxyPassword());
-            bool handled = false;
-            OnProxyAuthorization(this, &authentication, handled);
-            if (!handled) return false;
-            proxy.SetProxyUsername(authentication.UserNameOf());
-            proxy.SetProxyPassword(authentication.PasswordOf());
-            break;
-        }
-        }
-    }
+    return StepChallenge(this, authentication, OnProxyAuthorization, offer, [&] {
+        proxy.SetProxyUsername(authentication.UserNameOf());
+        proxy.SetProxyPassword(authentication.PasswordOf());
+    });
 }

@@ -1,6 +1,7 @@
 #include "net/http/IdHTTPHeaderInfo.h"
 
 #include <chrono>
+#include <span>
 
 #include "net/http/IdAuthentication.h"
 #include "platform/SysUtils.h"
@@ -37,6 +38,21 @@ uint32_t RangeBound(const std::string& text)
 {
     const int32_t value = StrToIntDef(text, 0);
     return value < 0 ? 0 : uint32_t(value);
+}
+
+using TTextField = std::pair<const char*, std::string*>;
+
+void ReadTextFields(const TIdHeaderList& lines, std::span<const TTextField> fields)
+{
+    for (const auto& [name, field] : fields) *field = lines.ValueOf(name);
+}
+
+// A field left empty gets no line.
+void WriteTextFields(TIdHeaderList& lines, std::span<const TTextField> fields)
+{
+    for (const auto& [name, field] : fields) {
+        if (!field->empty()) lines.SetValueOf(name, *field);
+    }
 }
 
 } // namespace
@@ -101,14 +117,21 @@ void TIdEntityHeaderInfo::FieldsFromLines() { EntityFieldsFromLines(); }
 
 void TIdEntityHeaderInfo::LinesFromFields() { EntityLinesFromFields(); }
 
+std::array<TTextField, 5> TIdEntityHeaderInfo::EntityTextFields()
+{
+    return {{
+        {"Connection", &connection_},
+        {"Content-Version", &contentVersion_},
+        {"Content-Encoding", &contentEncoding_},
+        {"Content-Language", &contentLanguage_},
+        {"Content-Type", &contentType_},
+    }};
+}
+
 void TIdEntityHeaderInfo::EntityFieldsFromLines()
 {
     const TIdHeaderList& lines = headerLines_;
-    connection_ = lines.ValueOf("Connection");
-    contentVersion_ = lines.ValueOf("Content-Version");
-    contentEncoding_ = lines.ValueOf("Content-Encoding");
-    contentLanguage_ = lines.ValueOf("Content-Language");
-    contentType_ = lines.ValueOf("Content-Type");
+    ReadTextFields(lines, EntityTextFields());
     SetContentLength(StrToIntDef(lines.ValueOf("Content-Length"), -1));
     date_ = InternetDateToLocal(lines.ValueOf("Date"));
     lastModified_ = InternetDateToLocal(lines.ValueOf("Last-Modified"));
@@ -120,11 +143,7 @@ void TIdEntityHeaderInfo::EntityLinesFromFields()
 {
     TIdHeaderList& lines = headerLines_;
     lines.Clear();
-    if (!connection_.empty()) lines.SetValueOf("Connection", connection_);
-    if (!contentVersion_.empty()) lines.SetValueOf("Content-Version", contentVersion_);
-    if (!contentEncoding_.empty()) lines.SetValueOf("Content-Encoding", contentEncoding_);
-    if (!contentLanguage_.empty()) lines.SetValueOf("Content-Language", contentLanguage_);
-    if (!contentType_.empty()) lines.SetValueOf("Content-Type", contentType_);
+    WriteTextFields(lines, EntityTextFields());
     if (contentLength_ >= 0) lines.SetValueOf("Content-Length", IntToStr(contentLength_));
     if (!cacheControl_.empty()) lines.SetValueOf("Cache-control", cacheControl_);
     if (date_ > 0) lines.SetValueOf("Date", LocalToInternetDate(date_));
@@ -172,17 +191,24 @@ void TIdRequestHeaderInfo::AssignTo(TIdPersistent& destination) const
     target->basicAuthentication_ = basicAuthentication_;
 }
 
+std::array<TTextField, 8> TIdRequestHeaderInfo::TextFields()
+{
+    return {{
+        {"Host", &host_},
+        {"Accept", &accept_},
+        {"Accept-Charset", &acceptCharSet_},
+        {"Accept-Encoding", &acceptEncoding_},
+        {"Accept-Language", &acceptLanguage_},
+        {"From", &from_},
+        {"Referer", &referer_},
+        {"User-Agent", &userAgent_},
+    }};
+}
+
 void TIdRequestHeaderInfo::FieldsFromLines()
 {
     const TIdHeaderList& lines = headerLines_;
-    accept_ = lines.ValueOf("Accept");
-    acceptCharSet_ = lines.ValueOf("Accept-Charset");
-    acceptEncoding_ = lines.ValueOf("Accept-Encoding");
-    acceptLanguage_ = lines.ValueOf("Accept-Language");
-    host_ = lines.ValueOf("Host");
-    from_ = lines.ValueOf("From");
-    referer_ = lines.ValueOf("Referer");
-    userAgent_ = lines.ValueOf("User-Agent");
+    ReadTextFields(lines, TextFields());
     std::string range = lines.ValueOf("Range");
     if (!range.empty()) {
         CutToken(range, "=");
@@ -197,19 +223,7 @@ void TIdRequestHeaderInfo::LinesFromFields()
     EntityLinesFromFields();
     TIdHeaderList& lines = headerLines_;
     if (!proxyConnection_.empty()) lines.SetValueOf("Proxy-Connection", proxyConnection_);
-    const std::pair<const char*, const std::string*> named[] = {
-        {"Host", &host_},
-        {"Accept", &accept_},
-        {"Accept-Charset", &acceptCharSet_},
-        {"Accept-Encoding", &acceptEncoding_},
-        {"Accept-Language", &acceptLanguage_},
-        {"From", &from_},
-        {"Referer", &referer_},
-        {"User-Agent", &userAgent_},
-    };
-    for (const auto& [name, value] : named) {
-        if (!value->empty()) lines.SetValueOf(name, *value);
-    }
+    WriteTextFields(lines, TextFields());
     if (lastModified_ > 0) lines.SetValueOf("If-Modified-Since", LocalToInternetDate(lastModified_));
     AddRange();
     AddAuthorization();

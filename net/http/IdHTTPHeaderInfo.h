@@ -9,9 +9,11 @@
 // values are bytes and pass through untouched. Not thread-safe: a record
 // belongs to one client and is used on that client's thread.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "net/http/IdGlobal.h"
 #include "net/http/IdHeaderList.h"
@@ -95,6 +97,8 @@ protected:
     // Steps shared by requests and responses.
     void EntityFieldsFromLines();
     void EntityLinesFromFields();
+    // A text field and the header line that carries it.
+    using TTextField = std::pair<const char*, std::string*>;
 
     TIdHeaderList headerLines_{1024};
     TIdHeaderList customHeaders_{78};
@@ -112,6 +116,10 @@ protected:
     TDateTime expires_ = 0;
     TDateTime lastModified_ = 0;
     std::string pragma_;
+
+private:
+    // The plain text fields among the entity's, in the order their lines are written.
+    std::array<TTextField, 5> EntityTextFields();
 };
 
 // A request: composes the header lines the client sends.
@@ -169,6 +177,8 @@ protected:
     void AssignTo(TIdPersistent& destination) const override;
 
 private:
+    // The plain text fields among the request's, in the order their lines are written.
+    std::array<TTextField, 8> TextFields();
     void AddRange();
     void AddAuthorization();
 

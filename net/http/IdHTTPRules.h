@@ -35,7 +35,7 @@ public:
 // the client holds in memory.
 class EIdHTTPBadResponse : public EIdException {
 public:
-    explicit EIdHTTPBadResponse(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // "1.0" or "1.1".

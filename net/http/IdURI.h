@@ -13,7 +13,7 @@
 // ComposeUrl without a protocol or a host.
 class EIdURIException : public EIdException {
 public:
-    explicit EIdURIException(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class TIdURI {

@@ -43,6 +43,16 @@ public:
 
 protected:
     virtual void Notification(TIdBaseComponent* component, TOperation operation);
+    // Points link at target and moves this component's free notification from
+    // the old target to the new one, so Notification hears when it goes.
+    template <class T>
+    void Relink(T*& link, T* target)
+    {
+        if (target == link) return;
+        if (link) link->RemoveFreeNotification(this);
+        link = target;
+        if (link) link->FreeNotification(this);
+    }
     // Deletes the owned components now; a destructor that must see its owned
     // components go before its own members calls it first.
     void DestroyComponents();

@@ -24,44 +24,44 @@
 // Message() is the whole byte string (network text may carry a NUL); what() stops at a NUL.
 class EIdException : public EMessageError {
 public:
-    explicit EIdException(const std::string& message) : EMessageError(message) {}
+    using EMessageError::EMessageError;
 };
 
 // Failures that a caller usually treats as an ordinary end, not an error.
 class EIdSilentException : public EIdException {
 public:
-    explicit EIdSilentException(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdConnClosedGracefully : public EIdSilentException {
 public:
     EIdConnClosedGracefully() : EIdSilentException("Connection Closed Gracefully.") {}
-    explicit EIdConnClosedGracefully(const std::string& message) : EIdSilentException(message) {}
+    using EIdSilentException::EIdSilentException;
 };
 
 // ---- connection errors ----------------------------------------------------
 
 class EIdTCPConnectionError : public EIdException {
 public:
-    explicit EIdTCPConnectionError(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdNotConnected : public EIdTCPConnectionError {
 public:
     EIdNotConnected() : EIdTCPConnectionError("Not Connected") {}
-    explicit EIdNotConnected(const std::string& message) : EIdTCPConnectionError(message) {}
+    using EIdTCPConnectionError::EIdTCPConnectionError;
 };
 
 class EIdNotEnoughDataInBuffer : public EIdTCPConnectionError {
 public:
     EIdNotEnoughDataInBuffer() : EIdTCPConnectionError("Not enough data in buffer.") {}
-    explicit EIdNotEnoughDataInBuffer(const std::string& message) : EIdTCPConnectionError(message) {}
+    using EIdTCPConnectionError::EIdTCPConnectionError;
 };
 
 class EIdNoDataToRead : public EIdTCPConnectionError {
 public:
     EIdNoDataToRead() : EIdTCPConnectionError("No data to read.") {}
-    explicit EIdNoDataToRead(const std::string& message) : EIdTCPConnectionError(message) {}
+    using EIdTCPConnectionError::EIdTCPConnectionError;
 };
 
 // Takes the missing file's name, not a message: File "<name>" not found.
@@ -75,43 +75,43 @@ public:
 class EIdIOHandlerPropInvalid : public EIdTCPConnectionError {
 public:
     EIdIOHandlerPropInvalid() : EIdTCPConnectionError("IOHandler value is not valid") {}
-    explicit EIdIOHandlerPropInvalid(const std::string& message) : EIdTCPConnectionError(message) {}
+    using EIdTCPConnectionError::EIdTCPConnectionError;
 };
 
 class EIdReadTimeout : public EIdException {
 public:
     EIdReadTimeout() : EIdException("Read Timeout") {}
-    explicit EIdReadTimeout(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdReadLnMaxLineLengthExceeded : public EIdException {
 public:
     EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
-    explicit EIdReadLnMaxLineLengthExceeded(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdAlreadyConnected : public EIdException {
 public:
     EIdAlreadyConnected() : EIdException("Already connected.") {}
-    explicit EIdAlreadyConnected(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdClosedSocket : public EIdException {
 public:
     EIdClosedSocket() : EIdException("Disconnected.") {}
-    explicit EIdClosedSocket(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdConnectTimeout : public EIdException {
 public:
     EIdConnectTimeout() : EIdException("Connect timed out.") {}
-    explicit EIdConnectTimeout(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // Carries the message of the connect that failed on the worker thread.
 class EIdConnectException : public EIdException {
 public:
-    explicit EIdConnectException(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // ---- protocol replies -----------------------------------------------------
@@ -193,25 +193,25 @@ private:
 
 class EIdStackError : public EIdException {
 public:
-    explicit EIdStackError(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdStackInitializationFailed : public EIdStackError {
 public:
     EIdStackInitializationFailed() : EIdStackError("Winsock Initialization Error.") {}
-    explicit EIdStackInitializationFailed(const std::string& message) : EIdStackError(message) {}
+    using EIdStackError::EIdStackError;
 };
 
 class EIdStackSetSizeExceeded : public EIdStackError {
 public:
     EIdStackSetSizeExceeded() : EIdStackError("Set Size Exceeded.") {}
-    explicit EIdStackSetSizeExceeded(const std::string& message) : EIdStackError(message) {}
+    using EIdStackError::EIdStackError;
 };
 
 class EIdInvalidSocket : public EIdException {
 public:
     EIdInvalidSocket() : EIdException("Cannot allocate socket.") {}
-    explicit EIdInvalidSocket(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // Takes the service name, not a message: "<name> is not a valid service."
@@ -224,13 +224,13 @@ public:
 
 class EIdSocketHandleError : public EIdException {
 public:
-    explicit EIdSocketHandleError(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 class EIdCouldNotBindSocket : public EIdSocketHandleError {
 public:
     EIdCouldNotBindSocket() : EIdSocketHandleError("Could not bind socket. Address and port are already in use.") {}
-    explicit EIdCouldNotBindSocket(const std::string& message) : EIdSocketHandleError(message) {}
+    using EIdSocketHandleError::EIdSocketHandleError;
 };
 
 class EIdInvalidPortRange : public EIdSocketHandleError {
@@ -238,7 +238,7 @@ public:
     EIdInvalidPortRange(int32_t portMin, int32_t portMax)
         : EIdSocketHandleError(Format("Invalid Port Range (%d - %d)", portMin, portMax))
     {}
-    explicit EIdInvalidPortRange(const std::string& message) : EIdSocketHandleError(message) {}
+    using EIdSocketHandleError::EIdSocketHandleError;
 };
 
 class EIdCanNotBindPortInRange : public EIdSocketHandleError {
@@ -246,27 +246,27 @@ public:
     EIdCanNotBindPortInRange(int32_t portMin, int32_t portMax)
         : EIdSocketHandleError(Format("Can not bind in port range (%d - %d)", portMin, portMax))
     {}
-    explicit EIdCanNotBindPortInRange(const std::string& message) : EIdSocketHandleError(message) {}
+    using EIdSocketHandleError::EIdSocketHandleError;
 };
 
 // ---- SOCKS negotiation ----------------------------------------------------
 
 class EIdSocksError : public EIdException {
 public:
-    explicit EIdSocksError(const std::string& message) : EIdException(message) {}
+    using EIdException::EIdException;
 };
 
 // SOCKS 4 reply codes 91, 92, 93 and anything unknown.
 class EIdSocksRequestFailed : public EIdSocksError {
 public:
     EIdSocksRequestFailed() : EIdSocksError("Request rejected or failed.") {}
-    explicit EIdSocksRequestFailed(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksRequestServerFailed : public EIdSocksError {
 public:
     EIdSocksRequestServerFailed() : EIdSocksError("Request rejected because SOCKS server cannot connect.") {}
-    explicit EIdSocksRequestServerFailed(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksRequestIdentFailed : public EIdSocksError {
@@ -274,78 +274,78 @@ public:
     EIdSocksRequestIdentFailed()
         : EIdSocksError("Request rejected because the client program and identd report different user-ids.")
     {}
-    explicit EIdSocksRequestIdentFailed(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksUnknownError : public EIdSocksError {
 public:
     EIdSocksUnknownError() : EIdSocksError("Unknown socks error.") {}
-    explicit EIdSocksUnknownError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 // SOCKS 5 method selection, authentication and reply codes 1 to 8.
 class EIdSocksServerRespondError : public EIdSocksError {
 public:
     EIdSocksServerRespondError() : EIdSocksError("Socks server did not respond.") {}
-    explicit EIdSocksServerRespondError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksAuthMethodError : public EIdSocksError {
 public:
     EIdSocksAuthMethodError() : EIdSocksError("Invalid socks authentication method.") {}
-    explicit EIdSocksAuthMethodError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksAuthError : public EIdSocksError {
 public:
     EIdSocksAuthError() : EIdSocksError("Authentication error to socks server.") {}
-    explicit EIdSocksAuthError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerGeneralError : public EIdSocksError {
 public:
     EIdSocksServerGeneralError() : EIdSocksError("General SOCKS server failure.") {}
-    explicit EIdSocksServerGeneralError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerPermissionError : public EIdSocksError {
 public:
     EIdSocksServerPermissionError() : EIdSocksError("Connection not allowed by ruleset.") {}
-    explicit EIdSocksServerPermissionError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerNetUnreachableError : public EIdSocksError {
 public:
     EIdSocksServerNetUnreachableError() : EIdSocksError("Network unreachable.") {}
-    explicit EIdSocksServerNetUnreachableError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerHostUnreachableError : public EIdSocksError {
 public:
     EIdSocksServerHostUnreachableError() : EIdSocksError("Host unreachable.") {}
-    explicit EIdSocksServerHostUnreachableError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerConnectionRefusedError : public EIdSocksError {
 public:
     EIdSocksServerConnectionRefusedError() : EIdSocksError("Connection refused.") {}
-    explicit EIdSocksServerConnectionRefusedError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerTTLExpiredError : public EIdSocksError {
 public:
     EIdSocksServerTTLExpiredError() : EIdSocksError("TTL expired.") {}
-    explicit EIdSocksServerTTLExpiredError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerCommandError : public EIdSocksError {
 public:
     EIdSocksServerCommandError() : EIdSocksError("Command not supported.") {}
-    explicit EIdSocksServerCommandError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };
 
 class EIdSocksServerAddressError : public EIdSocksError {
 public:
     EIdSocksServerAddressError() : EIdSocksError("Address type not supported.") {}
-    explicit EIdSocksServerAddressError(const std::string& message) : EIdSocksError(message) {}
+    using EIdSocksError::EIdSocksError;
 };

@@ -4,13 +4,7 @@ TIdConnectionIntercept::TIdConnectionIntercept(TIdBaseComponent* owner) : TIdBas
 
 TIdConnectionIntercept::~TIdConnectionIntercept() = default;
 
-void TIdConnectionIntercept::SetNextIntercept(TIdConnectionIntercept* next)
-{
-    if (next == next_) return;
-    if (next_) next_->RemoveFreeNotification(this);
-    next_ = next;
-    if (next_) next_->FreeNotification(this);
-}
+void TIdConnectionIntercept::SetNextIntercept(TIdConnectionIntercept* next) { Relink(next_, next); }
 
 void TIdConnectionIntercept::Notification(TIdBaseComponent* component, TOperation operation)
 {

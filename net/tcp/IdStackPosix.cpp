@@ -30,6 +30,33 @@ void SetLastError(int32_t code) { tlsLastError = code; }
 
 void SetLastErrorFromErrno() { SetLastError(StackErrorFromErrno(errno)); }
 
+// For the calls that only succeed or fail: 0, or Id_SOCKET_ERROR with the
+// thread's error taken from errno when the system call returned -1.
+int CallResult(ssize_t systemResult)
+{
+    if (systemResult == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    return 0;
+}
+
+// Calls again while a signal interrupts the call; on failure the thread's
+// error is taken from errno and the call's -1 is returned.
+template <typename Call>
+auto RetryInterrupted(Call call)
+{
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result == -1 && errno == EINTR);
+    if (result == -1) SetLastErrorFromErrno();
+    return result;
+}
+
+// A negative buffer length moves nothing.
+std::size_t BufferSize(int32_t length) { return static_cast<std::size_t>(length < 0 ? 0 : length); }
+
 int32_t StackErrorFromGai(int gaiError)
 {
     switch (gaiError) {
@@ -72,6 +99,20 @@ void ReadAddress(TIdStack& stack, const sockaddr_in& address, int& family, int32
     family = address.sin_family;
     port = ntohs(address.sin_port);
     ip = stack.FormatIPv4(bytes);
+}
+
+// The address at one end of a connected socket: getName is getpeername or
+// getsockname. Throws EIdSocketError when the call fails.
+void ReadSocketName(TIdStack& stack, int (*getName)(int, sockaddr*, socklen_t*), TIdStackSocketHandle socket,
+                    int& family, int32_t& port, std::string& ip)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof(address);
+    if (getName(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
+        SetLastErrorFromErrno();
+        stack.CheckSocketResult(Id_SOCKET_ERROR);
+    }
+    ReadAddress(stack, address, family, port, ip);
 }
 
 // Looks a name up and hands every IPv4 address to visit. Returns the stack
@@ -238,14 +279,9 @@ TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle socket, std:
 {
     sockaddr_in address{};
     socklen_t length = sizeof(address);
-    int fd;
-    do {
-        fd = accept4(socket, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
-    } while (fd == -1 && errno == EINTR);
-    if (fd == -1) {
-        SetLastErrorFromErrno();
-        return Id_INVALID_SOCKET;
-    }
+    const int fd =
+        RetryInterrupted([&] { return accept4(socket, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC); });
+    if (fd == -1) return Id_INVALID_SOCKET;
     int family = 0;
     ReadAddress(*this, address, family, port, ip);
     return fd;
@@ -254,49 +290,23 @@ TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle socket, std:
 int TIdStackPosix::SockBind(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
 {
     sockaddr_in address = MakeAddress(*this, family, port, ip);
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
+    return CallResult(bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
 }
 
-int TIdStackPosix::SockClose(TIdStackSocketHandle socket)
-{
-    if (close(socket) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
-}
+int TIdStackPosix::SockClose(TIdStackSocketHandle socket) { return CallResult(close(socket)); }
 
 int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
 {
     sockaddr_in address = MakeAddress(*this, family, port, ip);
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
+    return CallResult(connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
 }
 
-int TIdStackPosix::MakeWakeHandles(int handles[2])
-{
-    if (pipe2(handles, O_CLOEXEC) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
-}
+int TIdStackPosix::MakeWakeHandles(int handles[2]) { return CallResult(pipe2(handles, O_CLOEXEC)); }
 
 int TIdStackPosix::Wake(int writeHandle)
 {
     const char byte = 1;
-    if (write(writeHandle, &byte, 1) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
+    return CallResult(write(writeHandle, &byte, 1));
 }
 
 int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
@@ -316,14 +326,7 @@ int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int famil
         return Id_SOCKET_ERROR;
     }
     pollfd fds[2] = {{socket, POLLOUT, 0}, {wakeHandle, POLLIN, 0}};
-    int ready;
-    do {
-        ready = poll(fds, 2, -1);
-    } while (ready == -1 && errno == EINTR);
-    if (ready == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
+    if (RetryInterrupted([&] { return poll(fds, 2, -1); }) == -1) return Id_SOCKET_ERROR;
     if (fds[0].revents == 0) {
         SetLastError(Id_WSAEINTR);
         return Id_SOCKET_ERROR;
@@ -416,14 +419,7 @@ TStringList TIdStackPosix::ServiceByPort(int32_t port)
 
 uint16_t TIdStackPosix::HostToNet16(uint16_t value) { return htons(value); }
 
-int TIdStackPosix::SockListen(TIdStackSocketHandle socket, int backlog)
-{
-    if (listen(socket, backlog) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
-}
+int TIdStackPosix::SockListen(TIdStackSocketHandle socket, int backlog) { return CallResult(listen(socket, backlog)); }
 
 uint16_t TIdStackPosix::NetToHost16(uint16_t value) { return ntohs(value); }
 
@@ -433,15 +429,8 @@ uint32_t TIdStackPosix::NetToHost32(uint32_t value) { return ntohl(value); }
 
 int TIdStackPosix::SockRecv(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags)
 {
-    ssize_t received;
-    do {
-        received = recv(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags);
-    } while (received == -1 && errno == EINTR);
-    if (received == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return static_cast<int>(received);
+    const ssize_t received = RetryInterrupted([&] { return recv(socket, buffer, BufferSize(length), flags); });
+    return received == -1 ? Id_SOCKET_ERROR : static_cast<int>(received);
 }
 
 int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags, std::string& ip,
@@ -449,15 +438,11 @@ int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32
 {
     sockaddr_in address{};
     socklen_t addressLength = sizeof(address);
-    ssize_t received;
-    do {
-        received = recvfrom(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags,
-                            reinterpret_cast<sockaddr*>(&address), &addressLength);
-    } while (received == -1 && errno == EINTR);
-    if (received == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
+    const ssize_t received = RetryInterrupted([&] {
+        return recvfrom(socket, buffer, BufferSize(length), flags, reinterpret_cast<sockaddr*>(&address),
+                        &addressLength);
+    });
+    if (received == -1) return Id_SOCKET_ERROR;
     int family = 0;
     ReadAddress(*this, address, family, port, ip);
     return static_cast<int>(received);
@@ -542,40 +527,25 @@ int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
 
 int TIdStackPosix::SockSend(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags)
 {
-    ssize_t sent;
-    do {
-        sent = send(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags | MSG_NOSIGNAL);
-    } while (sent == -1 && errno == EINTR);
-    if (sent == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return static_cast<int>(sent);
+    const ssize_t sent =
+        RetryInterrupted([&] { return send(socket, buffer, BufferSize(length), flags | MSG_NOSIGNAL); });
+    return sent == -1 ? Id_SOCKET_ERROR : static_cast<int>(sent);
 }
 
 int TIdStackPosix::SockSendTo(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags,
                               const std::string& ip, int32_t port)
 {
     sockaddr_in address = MakeAddress(*this, AF_INET, port, ip);
-    ssize_t sent;
-    do {
-        sent = sendto(socket, buffer, static_cast<std::size_t>(length < 0 ? 0 : length), flags | MSG_NOSIGNAL,
+    const ssize_t sent = RetryInterrupted([&] {
+        return sendto(socket, buffer, BufferSize(length), flags | MSG_NOSIGNAL,
                       reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (sent == -1 && errno == EINTR);
-    if (sent == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return static_cast<int>(sent);
+    });
+    return sent == -1 ? Id_SOCKET_ERROR : static_cast<int>(sent);
 }
 
 int TIdStackPosix::SockSetOption(TIdStackSocketHandle socket, int level, int option, const void* value, int length)
 {
-    if (setsockopt(socket, level, option, value, static_cast<socklen_t>(length)) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
+    return CallResult(setsockopt(socket, level, option, value, static_cast<socklen_t>(length)));
 }
 
 TIdStackSocketHandle TIdStackPosix::SockCreate(int family, int type, int protocol)
@@ -588,14 +558,7 @@ TIdStackSocketHandle TIdStackPosix::SockCreate(int family, int type, int protoco
     return fd;
 }
 
-int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how)
-{
-    if (shutdown(socket, how) == -1) {
-        SetLastErrorFromErrno();
-        return Id_SOCKET_ERROR;
-    }
-    return 0;
-}
+int TIdStackPosix::SockShutdown(TIdStackSocketHandle socket, int how) { return CallResult(shutdown(socket, how)); }
 
 std::string TIdStackPosix::SocketErrorText(int32_t code)
 {
@@ -609,24 +572,12 @@ int32_t TIdStackPosix::LastSocketError() { return tlsLastError; }
 
 void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle socket, int& family, int32_t& port, std::string& ip)
 {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    if (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
-        SetLastErrorFromErrno();
-        CheckSocketResult(Id_SOCKET_ERROR);
-    }
-    ReadAddress(*this, address, family, port, ip);
+    ReadSocketName(*this, getpeername, socket, family, port, ip);
 }
 
 void TIdStackPosix::LocalAddressOf(TIdStackSocketHandle socket, int& family, int32_t& port, std::string& ip)
 {
-    sockaddr_in address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
-        SetLastErrorFromErrno();
-        CheckSocketResult(Id_SOCKET_ERROR);
-    }
-    ReadAddress(*this, address, family, port, ip);
+    ReadSocketName(*this, getsockname, socket, family, port, ip);
 }
 
 int TIdStackPosix::SockGetOption(TIdStackSocketHandle socket, int level, int option, void* value, int& length)

@@ -87,13 +87,7 @@ TIdTCPConnection::~TIdTCPConnection()
 
 // ---- properties ---------------------------------------------------------------------------------------------
 
-void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept)
-{
-    if (intercept == intercept_) return;
-    if (intercept_) intercept_->RemoveFreeNotification(this);
-    intercept_ = intercept;
-    if (intercept_) intercept_->FreeNotification(this);
-}
+void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* intercept) { Relink(intercept_, intercept); }
 
 void TIdTCPConnection::SetIOHandler(TIdIOHandler* handler)
 {

@@ -221,19 +221,25 @@ bool TIdSSLIOHandlerSocket::WaitReadable(int32_t timeoutMs)
     }
 }
 
-int32_t TIdSSLIOHandlerSocket::ReceiveSome(void* buffer, int32_t length)
+template <typename TCall>
+int32_t TIdSSLIOHandlerSocket::SessionTransfer(int32_t length, TCall call)
 {
-    if (session_ == nullptr || !IsOpen()) {
-        return TIdIOHandlerSocket::ReceiveSome(buffer, length);
-    }
     if (!failure_.empty()) {
         throw EIdSSLProtocolReplyError(failure_);
     }
     if (length <= 0) {
         return 0;
     }
-    const int result = CallLibrary([&] { return SSL_read(session_, buffer, length); });
+    const int result = CallLibrary(call);
     return result > 0 ? result : TransferEnded(result);
+}
+
+int32_t TIdSSLIOHandlerSocket::ReceiveSome(void* buffer, int32_t length)
+{
+    if (session_ == nullptr || !IsOpen()) {
+        return TIdIOHandlerSocket::ReceiveSome(buffer, length);
+    }
+    return SessionTransfer(length, [&] { return SSL_read(session_, buffer, length); });
 }
 
 int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
@@ -244,14 +250,7 @@ int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
         }
         return TIdIOHandlerSocket::SendSome(buffer, length);
     }
-    if (!failure_.empty()) {
-        throw EIdSSLProtocolReplyError(failure_);
-    }
-    if (length <= 0) {
-        return 0;
-    }
-    const int result = CallLibrary([&] { return SSL_write(session_, buffer, length); });
-    return result > 0 ? result : TransferEnded(result);
+    return SessionTransfer(length, [&] { return SSL_write(session_, buffer, length); });
 }
 
 int32_t TIdSSLIOHandlerSocket::TransferEnded(int result)

@@ -97,6 +97,10 @@ private:
     int CallLibrary(TCall call);
     // Raises EIdSSLProtocolReplyError for a failed call and remembers it for every later call.
     [[noreturn]] void RaiseFailure(int result, const char* stage);
+    // One read or write through the session: a failure the session had before is raised again and a length
+    // of 0 or less moves nothing; otherwise call moves the bytes.
+    template <typename TCall>
+    int32_t SessionTransfer(int32_t length, TCall call);
     // What a read or write that moved no bytes reports: 0 for the peer's close, -1 for a socket error.
     int32_t TransferEnded(int result);
     std::string FailureReason(int result, const char* stage);

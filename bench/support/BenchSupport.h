@@ -1,0 +1,33 @@
+#pragma once
+
+// What the benchmarks that measure against a server or a reference program share.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace benchsupport {
+
+// Loopback throughput swings widely with whether the server and the client share a core, so a server starts on
+// core 0 (StartOnServerCore) and every client (the benchmark's thread, and the programs it runs, which inherit
+// the setting) runs on core 1.
+void PinTo(int cpu);
+
+// Makes the server with make() on core 0, then moves this thread to core 1.
+template <class TMake>
+auto StartOnServerCore(TMake make)
+{
+    PinTo(0);
+    auto server = make();
+    PinTo(1);
+    return server;
+}
+
+// Writes a file of size bytes, every one of them fill.
+void WriteFilledFile(const std::string& path, int64_t size, char fill);
+
+// Runs the program args[0], found on PATH, with the rest as its arguments and waits for it. True when it started
+// and exited with status 0.
+bool RunProgram(std::vector<std::string> args);
+
+} // namespace benchsupport
