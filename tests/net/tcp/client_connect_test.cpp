@@ -20,6 +20,7 @@
 
 namespace {
 
+using testsupport::ExpectSocketError;
 using testsupport::TCountingAntiFreeze;
 
 using stacktest::TRawSocket;
@@ -46,13 +47,8 @@ TEST(TIdTCPClient, PlainConnectToARefusingPortRaisesTheSocketError)
         TIdTCPClient client;
         client.SetHost("127.0.0.1");
         client.SetPort(refusing.Port());
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 10061);
-            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-        }
+        ExpectSocketError([&] { client.OpenConnection(timeout); }, 10061,
+                          "Socket Error # 10061\r\nConnection refused.");
         EXPECT_FALSE(client.IsConnected());
         // The handler made for the attempt stays assigned, closed.
         ASSERT_NE(client.IOHandler(), nullptr);
@@ -139,13 +135,7 @@ TEST(TIdTCPClient, UnresolvableNameRaisesHostNotFound)
         TIdTCPClient client;
         client.SetHost("scrivlet-no-such-host.invalid");
         client.SetPort(80);
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 11001);
-            EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-        }
+        ExpectSocketError([&] { client.OpenConnection(timeout); }, 11001, "Socket Error # 11001\r\nHost not found.");
     }
 }
 

@@ -25,6 +25,7 @@
 namespace connection_test {
 
 using testsupport::ConnectLoopback;
+using testsupport::ExpectSocketError;
 using testsupport::TConnectionScript;
 using testsupport::TCountingAntiFreeze;
 using TScriptedServer = testsupport::TCheckedServer;

@@ -227,13 +227,8 @@ TEST(TIdTCPConnectionWrite, SendOnAShutSocketDropsItAndRaisesSocketError)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     ::shutdown(lc.handler->Fd(), SHUT_WR);
-    try {
-        lc.connection->WriteText("x");
-        FAIL() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10058);
-        EXPECT_STREQ(e.what(), "Socket Error # 10058\r\nCannot send or receive after socket is closed.");
-    }
+    ExpectSocketError([&] { lc.connection->WriteText("x"); }, 10058,
+                      "Socket Error # 10058\r\nCannot send or receive after socket is closed.");
     EXPECT_EQ(lc.handler->closeCalls, 1);
     EXPECT_FALSE(lc.connection->IsConnected());
 }

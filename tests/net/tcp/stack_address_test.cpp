@@ -7,6 +7,7 @@
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
 #include "platform/SysUtils.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
 
@@ -67,13 +68,8 @@ TEST(TIdStackAddress, UnresolvableNameRaisesHostNotFound)
     // The .invalid top-level domain never resolves.
     for (const char* name : {"no-such-host.invalid", "scrivlet.test.invalid"}) {
         SCOPED_TRACE(name);
-        try {
-            stack.ResolveHostName(name);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 11001);
-            EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-        }
+        testsupport::ExpectSocketError([&] { stack.ResolveHostName(name); }, 11001,
+                                       "Socket Error # 11001\r\nHost not found.");
         EXPECT_EQ(stack.LastErrorCode(), 11001);
     }
 }

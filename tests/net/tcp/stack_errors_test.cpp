@@ -10,6 +10,7 @@
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
 
@@ -115,13 +116,8 @@ TEST(TIdStackErrors, RealFailureCarriesTheSystemsCode)
     EXPECT_EQ(result, -1);
     EXPECT_EQ(stack.LastSocketError(), 10061);
     EXPECT_TRUE(stack.CheckSocketResult(result, {10061}));
-    try {
-        stack.CheckSocketResult(result);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10061);
-        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    testsupport::ExpectSocketError([&] { stack.CheckSocketResult(result); }, 10061,
+                                   "Socket Error # 10061\r\nConnection refused.");
     stack.SockClose(socket);
 }
 
