@@ -145,11 +145,7 @@ TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer)
 {
     TLoopbackConnection lc(TConnectionScript().Send("0123456789", 4, 5).ReadToEnd());
     std::vector<std::string> events;
-    lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
-        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
-    };
-    lc.connection->OnWork = [&](TIdComponent*, TWorkMode, int64_t count) { events.push_back(std::to_string(count)); };
-    lc.connection->OnWorkEnd = [&](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
+    RecordWork(*lc.connection, events);
     lc.connection->SetRecvBufferSize(5);
     TMemoryStream stream;
     lc.connection->ReadToStream(stream, 10);
@@ -252,34 +248,29 @@ public:
     int calls = 0;
     int failOnCall = 0; // the receive (counted from 1) that fails
 };
+using TShutdownConnection = TLoopbackConnectionThrough<TShutdownOnReceive>;
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
 {
-    TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
-    TIdTCPConnection conn;
-    auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-    conn.SetIOHandler(handler);
-    conn.SetOwnsIOHandler(true);
-    handler->failOnCall = 2;
+    TShutdownConnection lc(TConnectionScript().Send("abc").ReadToEnd());
+    TIdTCPConnection& conn = *lc.connection;
+    lc.handler->failOnCall = 2;
     EXPECT_EQ(conn.FillInputBuffer(true, -1, true), 3);
-    ::shutdown(handler->Fd(), SHUT_RD); // the wait needs something readable before the receive is tried
+    ::shutdown(lc.handler->Fd(), SHUT_RD); // the wait needs something readable before the receive is tried
     EXPECT_EQ(conn.ReadLine(), "");
     EXPECT_TRUE(conn.LineTimedOut());
-    EXPECT_EQ(handler->closeCalls, 1);
+    EXPECT_EQ(lc.handler->closeCalls, 1);
     EXPECT_THROW(conn.ReadLine(), EIdConnClosedGracefully);
     EXPECT_EQ(conn.ReadAll(), "abc");
 }
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue)
 {
-    TScriptedServer server({TConnectionScript().ReadToEnd()});
-    TIdTCPConnection conn;
-    auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-    conn.SetIOHandler(handler);
-    conn.SetOwnsIOHandler(true);
-    handler->failOnCall = 1;
+    TShutdownConnection lc(TConnectionScript().ReadToEnd());
+    TIdTCPConnection& conn = *lc.connection;
+    lc.handler->failOnCall = 1;
     // The wait needs something readable before the receive is tried.
-    ::shutdown(handler->Fd(), SHUT_RD);
+    ::shutdown(lc.handler->Fd(), SHUT_RD);
     ExpectSocketError([&] { conn.ReadLine(); }, 10058);
     EXPECT_FALSE(conn.IsConnected());
 }
@@ -290,12 +281,9 @@ TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued)
     const std::string path = folder.File("stream.bin");
     for (bool toFile : {false, true}) {
         SCOPED_TRACE(toFile ? "file stream" : "memory stream");
-        TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
-        TIdTCPConnection conn;
-        auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-        conn.SetIOHandler(handler);
-        conn.SetOwnsIOHandler(true);
-        handler->failOnCall = 2;
+        TShutdownConnection lc(TConnectionScript().Send("abc").ReadToEnd());
+        TIdTCPConnection& conn = *lc.connection;
+        lc.handler->failOnCall = 2;
         std::unique_ptr<TStream> stream;
         if (toFile) {
             stream = std::make_unique<TFileStream>(path, fmCreate);

@@ -137,11 +137,7 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     std::vector<std::string> events;
-    lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
-        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
-    };
-    lc.connection->OnWork = [&](TIdComponent*, TWorkMode, int64_t count) { events.push_back(std::to_string(count)); };
-    lc.connection->OnWorkEnd = [&](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
+    RecordWork(*lc.connection, events);
     lc.connection->SetSendBufferSize(4);
     TMemoryStream stream;
     stream.WriteBuffer("abcdef", 6);
