@@ -33,6 +33,16 @@ protected:
     TIdComponent stackUser_;
 };
 
+// Opens a stream socket on handle, bound to a free port, and connects it to port on loopback; returns what
+// ConnectPeer returned.
+int ConnectToLoopback(TIdSocketHandle& handle, int32_t port)
+{
+    handle.AllocateHandle(Id_SOCK_STREAM, 0);
+    handle.BindLocal();
+    handle.SetRemote("127.0.0.1", port);
+    return handle.ConnectPeer(Id_PF_INET);
+}
+
 // Records the ports the handle tries to bind.
 class TBindRecordingStack : public TIdStackPosix {
 public:
@@ -171,10 +181,7 @@ TEST_F(TSocketTest, ConnectFillsBothAddressesAndReleaseKeepsThem)
     TRawSocket listener;
     listener.Listen(1);
     TIdSocketHandle handle;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
     EXPECT_EQ(handle.IP(), "127.0.0.1");
     EXPECT_GT(handle.Port(), 0);
     EXPECT_EQ(handle.RemoteIP(), "127.0.0.1");
@@ -197,10 +204,7 @@ TEST_F(TSocketTest, AcceptFromTakesTheWaitingPeer)
     server.BindLocal();
     ASSERT_EQ(GlobalStack->SockListen(server.Handle(), 1), 0);
     TIdSocketHandle client;
-    client.AllocateHandle(Id_SOCK_STREAM, 0);
-    client.BindLocal();
-    client.SetRemote("127.0.0.1", server.Port());
-    ASSERT_EQ(client.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(client, server.Port()), 0);
 
     TIdSocketHandle accepted;
     ASSERT_TRUE(accepted.AcceptFrom(server.Handle()));
@@ -216,10 +220,7 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
     TIdSocketHandle handle;
     TRawSocket listener;
     listener.Listen(1);
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
     int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_NE(server, -1);
 
@@ -252,10 +253,7 @@ TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
     TRawSocket listener;
     listener.Listen(1);
     TIdSocketHandle handle;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
 
     TCountingAntiFreeze hook;
     hook.SetIdleTimeOut(30);
