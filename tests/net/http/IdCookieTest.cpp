@@ -12,6 +12,14 @@
 
 namespace {
 
+// A cookie read from text, alone in a collection of its own that runs on the fixed clock.
+struct TParsedCookie {
+    explicit TParsedCookie(const std::string& text) { cookie.ParseCookie(text); }
+    TFixedCookieClock clock;
+    TIdCookies cookies{clock};
+    TIdCookieRFC2109& cookie = *cookies.NewCookie();
+};
+
 TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
 {
     struct Case {
@@ -47,12 +55,10 @@ TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
          false, 60, ckRFC2109, "", ""},
         {"k=v; expires=garbage", "k", "v", "", "", "garbage", false, -1, ckRFC2109, "", ""},
     };
-    TFixedCookieClock clock;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TIdCookies cookies(clock);
-        TIdCookieRFC2109& cookie = *cookies.NewCookie();
-        cookie.ParseCookie(c.text);
+        const TParsedCookie parsed(c.text);
+        const TIdCookieRFC2109& cookie = parsed.cookie;
         EXPECT_EQ(cookie.SourceText, c.text);
         EXPECT_EQ(cookie.CookieName, c.name);
         EXPECT_EQ(cookie.CookieValue, c.value);
@@ -69,13 +75,10 @@ TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
 
 TEST(TIdCookieRFC2109, ParsingTheSameTextAgainChangesNothing)
 {
-    TFixedCookieClock clock;
-    TIdCookies cookies(clock);
-    TIdCookieRFC2109& cookie = *cookies.NewCookie();
-    cookie.ParseCookie("k=v; path=/");
-    cookie.CookieValue = "changed";
-    cookie.ParseCookie("k=v; path=/");
-    EXPECT_EQ(cookie.CookieValue, "changed");
+    TParsedCookie parsed("k=v; path=/");
+    parsed.cookie.CookieValue = "changed";
+    parsed.cookie.ParseCookie("k=v; path=/");
+    EXPECT_EQ(parsed.cookie.CookieValue, "changed");
 }
 
 TEST(TIdCookieRFC2109, PutExpiresCountsWholeSecondsTowardZero)
@@ -116,14 +119,11 @@ TEST(TIdCookieRFC2109, RebuildsItsText)
         {"k=v; expires=Sun, 10 Mar 2024 05:00:00 GMT; comment=c; version=1", "k=v; comment=c; version=1"},
         {"k=v; path=\"/x/\"", "k=v; path=/x/"},
     };
-    TFixedCookieClock clock;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TIdCookies cookies(clock);
-        TIdCookieRFC2109& cookie = *cookies.NewCookie();
-        cookie.ParseCookie(c.text);
-        EXPECT_EQ(cookie.BuildCookieText(), c.built);
-        EXPECT_EQ(cookie.ServerForm(), c.built);
+        const TParsedCookie parsed(c.text);
+        EXPECT_EQ(parsed.cookie.BuildCookieText(), c.built);
+        EXPECT_EQ(parsed.cookie.ServerForm(), c.built);
     }
 
     TIdCookieRFC2109 bare(nullptr);
