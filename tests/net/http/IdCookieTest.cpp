@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "tests/net/http/FixedCookieClock.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 // A cookie read from text, alone in a collection of its own that runs on the fixed clock.
 struct TParsedCookie {
@@ -165,12 +168,7 @@ TEST(TIdCookieRFC2965, ReadsPortsDiscardAndCommentUrl)
     EXPECT_EQ(cookie.Kind, ckNetscape);
     EXPECT_EQ(cookie.BuildCookieText(), "k=v; version=1");
 
-    try {
-        cookie.ParseCookie("k=v; port=\"80,x8\"");
-        FAIL() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'x8' は整数ではありません");
-    }
+    ExpectRaises<EConvertError>([&] { cookie.ParseCookie("k=v; port=\"80,x8\""); }, "'x8' は整数ではありません");
 }
 
 TEST(TIdCookieRFC2965, PutPortGrowsByOneAtMost)
@@ -182,12 +180,7 @@ TEST(TIdCookieRFC2965, PutPortGrowsByOneAtMost)
     EXPECT_EQ(cookie.Ports, (std::vector<int32_t>{82, 81}));
     for (int index : {-1, 3}) {
         SCOPED_TRACE(index);
-        try {
-            cookie.PutPort(index, 1);
-            FAIL() << "no error";
-        } catch (const EIdException& e) {
-            EXPECT_STREQ(e.what(), "Index out of range.");
-        }
+        ExpectRaises<EIdException>([&] { cookie.PutPort(index, 1); }, "Index out of range.");
     }
     EXPECT_EQ(cookie.Ports.size(), 2u);
 }

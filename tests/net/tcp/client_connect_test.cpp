@@ -16,9 +16,12 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdTCPClient.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 using testsupport::ExpectSocketError;
 using testsupport::TCountingAntiFreeze;
@@ -65,12 +68,8 @@ TEST(TIdTCPClient, TimedConnectToARefusingPortCarriesTheMessage)
         TIdTCPClient client;
         client.SetHost("127.0.0.1");
         client.SetPort(refusing.Port());
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdConnectException& e) {
-            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-        }
+        ExpectRaises<EIdConnectException>([&] { client.OpenConnection(timeout); },
+                                          "Socket Error # 10061\r\nConnection refused.");
         EXPECT_FALSE(client.IsConnected());
     }
 }
@@ -90,12 +89,7 @@ TEST(TIdTCPClient, TimedConnectToAPeerThatNeverAnswersTimesOut)
         client.SetHost("127.0.0.1");
         client.SetPort(silent.Port());
         auto start = Clock::now();
-        try {
-            client.OpenConnection(c.timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdConnectTimeout& e) {
-            EXPECT_STREQ(e.what(), "Connect timed out.");
-        }
+        ExpectRaises<EIdConnectTimeout>([&] { client.OpenConnection(c.timeout); }, "Connect timed out.");
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_GE(elapsed, c.minMs);
         EXPECT_LT(elapsed, c.timeout + 2000);
@@ -186,12 +180,7 @@ TEST(TIdTCPClient, ConnectOnAnOpenConnectionIsRefusedAndKeepsIt)
     client.SetHost("127.0.0.1");
     client.SetPort(server.Port());
     client.OpenConnection();
-    try {
-        client.OpenConnection();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdAlreadyConnected& e) {
-        EXPECT_STREQ(e.what(), "Already connected.");
-    }
+    ExpectRaises<EIdAlreadyConnected>([&] { client.OpenConnection(); }, "Already connected.");
     EXPECT_TRUE(client.IsConnected());
     client.WriteText("after");
     EXPECT_EQ(client.ReadAll(), "ok");
@@ -270,12 +259,7 @@ TEST(TIdIOHandlerSocket, TransferWithoutASocketRaisesDisconnected)
     char buffer[4];
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        try {
-            handler.ReceiveSome(buffer, sizeof(buffer));
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdClosedSocket& e) {
-            EXPECT_STREQ(e.what(), "Disconnected.");
-        }
+        ExpectRaises<EIdClosedSocket>([&] { handler.ReceiveSome(buffer, sizeof(buffer)); }, "Disconnected.");
         EXPECT_THROW(handler.SendSome("x", 1), EIdClosedSocket);
         EXPECT_FALSE(handler.IsOpen());
         handler.PrepareTransport(); // a handle, but no socket yet
@@ -357,13 +341,8 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
         client.SetHost("127.0.0.1");
         client.SetPort(c.port);
         client.SetBoundPort(c.boundPort);
-        try {
-            client.OpenConnection();
-            ADD_FAILURE() << "connected";
-        } catch (const EIdSocketHandleError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
-        }
+        ExpectRaises<EIdSocketHandleError>([&] { client.OpenConnection(); },
+                                           "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
         EXPECT_FALSE(client.IsConnected());
     }
     EXPECT_EQ(server.ConnectionsServed(), 0u);

@@ -19,12 +19,14 @@
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPConnection.h"
 #include "platform/Classes.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace connection_test {
 
 using testsupport::ConnectLoopback;
+using testsupport::ExpectRaises;
 using testsupport::ExpectSocketError;
 using testsupport::TConnectionScript;
 using testsupport::TCountingAntiFreeze;

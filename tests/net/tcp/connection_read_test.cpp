@@ -208,12 +208,7 @@ TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport)
 
     TIdTCPConnection bare;
     EXPECT_EQ(bare.FillInputBuffer(false, 30, true), 0);
-    try {
-        bare.FillInputBuffer(true, 30, true);
-        FAIL() << "no exception";
-    } catch (const EIdNotConnected& e) {
-        EXPECT_STREQ(e.what(), "Not Connected");
-    }
+    ExpectRaises<EIdNotConnected>([&] { bare.FillInputBuffer(true, 30, true); }, "Not Connected");
     EXPECT_FALSE(bare.IsConnected());
     EXPECT_THROW(bare.ReadLine(), EIdNotConnected);
 }

@@ -144,12 +144,7 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData)
     lc.connection->WriteFromStream(stream);
     EXPECT_EQ(events, (std::vector<std::string>{"begin 1 6", "4", "6", "end 1"}));
     events.clear();
-    try {
-        lc.connection->WriteFromStream(stream, true, false, 9);
-        FAIL() << "no exception";
-    } catch (const EIdNoDataToRead& e) {
-        EXPECT_STREQ(e.what(), "No data to read.");
-    }
+    ExpectRaises<EIdNoDataToRead>([&] { lc.connection->WriteFromStream(stream, true, false, 9); }, "No data to read.");
     EXPECT_EQ(events, (std::vector<std::string>{"begin 1 9", "4", "6", "end 1"}));
 }
 
@@ -187,12 +182,8 @@ TEST_F(TIdTCPConnectionFile, KeepsItsPlaceAmongBufferedWrites)
 TEST_F(TIdTCPConnectionFile, MissingFileRaisesWithItsName)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
-    try {
-        lc.connection->WriteFileContents("/nonexistent/x.txt");
-        FAIL() << "no exception";
-    } catch (const EIdFileNotFound& e) {
-        EXPECT_STREQ(e.what(), "File \"/nonexistent/x.txt\" not found");
-    }
+    ExpectRaises<EIdFileNotFound>([&] { lc.connection->WriteFileContents("/nonexistent/x.txt"); },
+                                  "File \"/nonexistent/x.txt\" not found");
 }
 
 TEST(TIdTCPConnectionWrite, WriteInt32AndEmptyTexts)

@@ -10,9 +10,12 @@
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 // The stack with a chosen "last error", so the check can be driven without
 // provoking each failure for real.
@@ -142,13 +145,8 @@ TEST(TIdStackErrors, LastSocketErrorIsKeptPerThread)
 TEST(TIdStackErrors, NewSocketFailureRaisesInvalidSocket)
 {
     TIdStackPosix stack;
-    try {
-        // No such socket type.
-        stack.NewSocket(99, 0);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdInvalidSocket& e) {
-        EXPECT_STREQ(e.what(), "Cannot allocate socket.");
-    }
+    // No such socket type.
+    ExpectRaises<EIdInvalidSocket>([&] { stack.NewSocket(99, 0); }, "Cannot allocate socket.");
 }
 
 } // namespace

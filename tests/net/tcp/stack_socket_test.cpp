@@ -18,10 +18,13 @@
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 using testsupport::TCountingAntiFreeze;
 
@@ -91,12 +94,7 @@ TEST_F(TBindTest, ReversedRangeIsRejectedBeforeAnyBind)
     handle.AllocateHandle(Id_SOCK_STREAM, 0);
     handle.SetClientPortMin(5000);
     handle.SetClientPortMax(4999);
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdInvalidPortRange& e) {
-        EXPECT_STREQ(e.what(), "Invalid Port Range (5000 - 4999)");
-    }
+    ExpectRaises<EIdInvalidPortRange>([&] { handle.BindLocal(); }, "Invalid Port Range (5000 - 4999)");
     EXPECT_TRUE(Tried().empty());
 }
 
@@ -149,14 +147,9 @@ TEST_F(TBindTest, ExhaustedRangeTriesEveryPortFromTheTop)
     handle.SetIP("127.0.0.1");
     handle.SetClientPortMin(low);
     handle.SetClientPortMax(low + 2);
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdCanNotBindPortInRange& e) {
-        char expected[80];
-        std::snprintf(expected, sizeof(expected), "Can not bind in port range (%d - %d)", low, low + 2);
-        EXPECT_STREQ(e.what(), expected);
-    }
+    char expected[80];
+    std::snprintf(expected, sizeof(expected), "Can not bind in port range (%d - %d)", low, low + 2);
+    ExpectRaises<EIdCanNotBindPortInRange>([&] { handle.BindLocal(); }, expected);
     EXPECT_EQ(Tried(), (std::vector<int32_t>{low + 2, low + 1, low}));
 }
 
@@ -167,12 +160,8 @@ TEST_F(TBindTest, PortInUseCannotBeBound)
     handle.AllocateHandle(Id_SOCK_STREAM, 0);
     handle.SetIP("127.0.0.1");
     handle.SetPort(holder.Port());
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdCouldNotBindSocket& e) {
-        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
-    }
+    ExpectRaises<EIdCouldNotBindSocket>([&] { handle.BindLocal(); },
+                                        "Could not bind socket. Address and port are already in use.");
     EXPECT_EQ(GlobalStack->LastErrorCode(), 10048);
 }
 
@@ -296,12 +285,8 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
             readList.push_back(pairs[i].second);
         }
         if (c.raises) {
-            try {
-                GlobalStack->SockSelect(&readList, nullptr, nullptr, 0);
-                ADD_FAILURE() << "no exception";
-            } catch (const EIdStackSetSizeExceeded& e) {
-                EXPECT_STREQ(e.what(), "Set Size Exceeded.");
-            }
+            ExpectRaises<EIdStackSetSizeExceeded>([&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, 0); },
+                                                  "Set Size Exceeded.");
             continue;
         }
         int result = GlobalStack->SockSelect(&readList, nullptr, nullptr, 100);
