@@ -5,7 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/ExpectRaises.h"
+
 using namespace std::string_literals;
+using testsupport::ExpectRaises;
 
 TEST(StrToInt, AcceptsDecimalAndHexadecimalForms)
 {
@@ -39,12 +42,7 @@ TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
                          "0x", "2147483648", "-2147483649", "$100000000", "1e3", "\t5", "12abc", "0x1G"};
     for (const char* text : bad) {
         SCOPED_TRACE(text);
-        try {
-            StrToInt(text);
-            ADD_FAILURE() << "no exception";
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), std::string("'") + text + "' は整数ではありません");
-        }
+        ExpectRaises<EConvertError>([&] { StrToInt(text); }, std::string("'") + text + "' は整数ではありません");
         EXPECT_EQ(StrToIntDef(text, 42), 42);
     }
 }
@@ -94,32 +92,18 @@ TEST(Format, KeepsUserTextOutOfTheCLibrary)
     const char* bad[] = {"%n", "%p", "%c", "abc%", "%5", "%.d", "%ld", "%hs", "%q"};
     for (const char* fmt : bad) {
         SCOPED_TRACE(fmt);
-        try {
-            Format(fmt, "2223");
-            ADD_FAILURE() << "no exception";
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      std::string("書式文字列 '") + fmt + "' は正しくないか引数の型と一致しません");
-        }
+        ExpectRaises<EConvertError>([&] { Format(fmt, "2223"); },
+                                    std::string("書式文字列 '") + fmt + "' は正しくないか引数の型と一致しません");
     }
 }
 
 TEST(Format, ReportsTypeMismatchAndMissingArguments)
 {
     const std::string url = "http://www.rfc-editor.org/rfc/rfc%d.txt";
-    try {
-        Format(url, std::string("2223"));
-        ADD_FAILURE();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(std::string(e.what()), "書式文字列 '" + url + "' は正しくないか引数の型と一致しません");
-    }
+    ExpectRaises<EConvertError>([&] { Format(url, std::string("2223")); },
+                                "書式文字列 '" + url + "' は正しくないか引数の型と一致しません");
     const std::string two = "x%sy%s";
-    try {
-        Format(two, std::string("1"));
-        ADD_FAILURE();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(std::string(e.what()), "書式文字列 'x%sy%s' の引数が見つかりません");
-    }
+    ExpectRaises<EConvertError>([&] { Format(two, std::string("1")); }, "書式文字列 'x%sy%s' の引数が見つかりません");
     EXPECT_EQ(Format("no placeholder", std::string("1")), "no placeholder");
 }
 

@@ -10,9 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 class IniFileTest : public ::testing::Test {
 protected:
@@ -288,12 +291,7 @@ TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsTheOldFile)
         SCOPED_TRACE(c.name);
         TIniFile ini(c.path);
         ini.WriteString("conf", "URLbase", "new");
-        try {
-            ini.UpdateFile();
-            ADD_FAILURE() << "no exception";
-        } catch (const EIniFileException& e) {
-            EXPECT_EQ(std::string(e.what()), c.path + " に書き込めません");
-        }
+        ExpectRaises<EIniFileException>([&] { ini.UpdateFile(); }, c.path + " に書き込めません");
     }
     if (::geteuid() != 0) {
         ::chmod(dir_.File("unreadable.ini").c_str(), 0600);

@@ -16,9 +16,12 @@
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
 #include "settings/SettingText.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 const QString kDefaultUrl = QStringLiteral("https://www.rfc-editor.org/rfc/rfc%s.txt");
 
@@ -182,12 +185,7 @@ TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises)
             EXPECT_EQ(dlg.GetHistCount(), c.expected);
             continue;
         }
-        try {
-            dlg.GetHistCount();
-            ADD_FAILURE() << "no exception";
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(std::string(e.what()), c.message);
-        }
+        ExpectRaises<EConvertError>([&] { dlg.GetHistCount(); }, c.message);
     }
 }
 

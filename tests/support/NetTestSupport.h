@@ -1,7 +1,8 @@
 #pragma once
 
 // Test support that knows the transport (include only from tests that link net_tcp and GoogleTest): the
-// counting anti-freeze, and the scripted server as tests use it, which checks itself when it goes.
+// counting anti-freeze, the scripted server as tests use it, which checks itself when it goes, and the check
+// of a failing socket call.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "net/tcp/IdAntiFreezeBase.h"
+#include "net/tcp/IdException.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
 
 namespace testsupport {
@@ -40,5 +42,20 @@ public:
 private:
     bool unchecked_ = false;
 };
+
+// Runs action and expects it to raise a socket error with this code and, when message is given, this text.
+template <class Action>
+void ExpectSocketError(Action&& action, int32_t code, const char* message = nullptr)
+{
+    try {
+        action();
+        ADD_FAILURE() << "no socket error";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), code);
+        if (message) {
+            EXPECT_STREQ(e.what(), message);
+        }
+    }
+}
 
 } // namespace testsupport

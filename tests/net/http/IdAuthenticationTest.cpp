@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "net/http/IdCoderMIME.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 using Lines = std::vector<std::string>;
 
@@ -94,13 +97,9 @@ TEST(SchemeRegistry, FindsBasicInAnyCaseAndRefusesDuplicates)
     EXPECT_EQ(FindScheme("bAsIc"), TIdBasicAuthentication::Class());
     EXPECT_EQ(FindScheme("Digest"), nullptr);
     EXPECT_EQ(FindScheme(""), nullptr);
-    try {
-        RegisterScheme("basic", TIdBasicAuthentication::Class());
-        FAIL() << "no error";
-    } catch (const EIdAlreadyRegisteredAuthenticationMethod& e) {
-        EXPECT_STREQ(e.what(), "This authentication method is already registered with class name "
-                               "TIdBasicAuthentication.");
-    }
+    ExpectRaises<EIdAlreadyRegisteredAuthenticationMethod>(
+        [&] { RegisterScheme("basic", TIdBasicAuthentication::Class()); },
+        "This authentication method is already registered with class name TIdBasicAuthentication.");
     const std::unique_ptr<TIdAuthentication> made = FindScheme("BASIC")->Create();
     EXPECT_EQ(made->ClassType(), TIdBasicAuthentication::Class());
     EXPECT_EQ(made->StepNo(), 0);

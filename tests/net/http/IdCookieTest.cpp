@@ -9,8 +9,19 @@
 #include <vector>
 
 #include "tests/net/http/FixedCookieClock.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
+
+// A cookie read from text, alone in a collection of its own that runs on the fixed clock.
+struct TParsedCookie {
+    explicit TParsedCookie(const std::string& text) { cookie.ParseCookie(text); }
+    TFixedCookieClock clock;
+    TIdCookies cookies{clock};
+    TIdCookieRFC2109& cookie = *cookies.NewCookie();
+};
 
 TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
 {
@@ -47,12 +58,10 @@ TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
          false, 60, ckRFC2109, "", ""},
         {"k=v; expires=garbage", "k", "v", "", "", "garbage", false, -1, ckRFC2109, "", ""},
     };
-    TFixedCookieClock clock;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TIdCookies cookies(clock);
-        TIdCookieRFC2109& cookie = *cookies.NewCookie();
-        cookie.ParseCookie(c.text);
+        const TParsedCookie parsed(c.text);
+        const TIdCookieRFC2109& cookie = parsed.cookie;
         EXPECT_EQ(cookie.SourceText, c.text);
         EXPECT_EQ(cookie.CookieName, c.name);
         EXPECT_EQ(cookie.CookieValue, c.value);
@@ -69,13 +78,10 @@ TEST(TIdCookieRFC2109, ParsesCookieTextIntoFields)
 
 TEST(TIdCookieRFC2109, ParsingTheSameTextAgainChangesNothing)
 {
-    TFixedCookieClock clock;
-    TIdCookies cookies(clock);
-    TIdCookieRFC2109& cookie = *cookies.NewCookie();
-    cookie.ParseCookie("k=v; path=/");
-    cookie.CookieValue = "changed";
-    cookie.ParseCookie("k=v; path=/");
-    EXPECT_EQ(cookie.CookieValue, "changed");
+    TParsedCookie parsed("k=v; path=/");
+    parsed.cookie.CookieValue = "changed";
+    parsed.cookie.ParseCookie("k=v; path=/");
+    EXPECT_EQ(parsed.cookie.CookieValue, "changed");
 }
 
 TEST(TIdCookieRFC2109, PutExpiresCountsWholeSecondsTowardZero)
@@ -116,14 +122,11 @@ TEST(TIdCookieRFC2109, RebuildsItsText)
         {"k=v; expires=Sun, 10 Mar 2024 05:00:00 GMT; comment=c; version=1", "k=v; comment=c; version=1"},
         {"k=v; path=\"/x/\"", "k=v; path=/x/"},
     };
-    TFixedCookieClock clock;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        TIdCookies cookies(clock);
-        TIdCookieRFC2109& cookie = *cookies.NewCookie();
-        cookie.ParseCookie(c.text);
-        EXPECT_EQ(cookie.BuildCookieText(), c.built);
-        EXPECT_EQ(cookie.ServerForm(), c.built);
+        const TParsedCookie parsed(c.text);
+        EXPECT_EQ(parsed.cookie.BuildCookieText(), c.built);
+        EXPECT_EQ(parsed.cookie.ServerForm(), c.built);
     }
 
     TIdCookieRFC2109 bare(nullptr);
@@ -165,12 +168,7 @@ TEST(TIdCookieRFC2965, ReadsPortsDiscardAndCommentUrl)
     EXPECT_EQ(cookie.Kind, ckNetscape);
     EXPECT_EQ(cookie.BuildCookieText(), "k=v; version=1");
 
-    try {
-        cookie.ParseCookie("k=v; port=\"80,x8\"");
-        FAIL() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'x8' は整数ではありません");
-    }
+    ExpectRaises<EConvertError>([&] { cookie.ParseCookie("k=v; port=\"80,x8\""); }, "'x8' は整数ではありません");
 }
 
 TEST(TIdCookieRFC2965, PutPortGrowsByOneAtMost)
@@ -182,12 +180,7 @@ TEST(TIdCookieRFC2965, PutPortGrowsByOneAtMost)
     EXPECT_EQ(cookie.Ports, (std::vector<int32_t>{82, 81}));
     for (int index : {-1, 3}) {
         SCOPED_TRACE(index);
-        try {
-            cookie.PutPort(index, 1);
-            FAIL() << "no error";
-        } catch (const EIdException& e) {
-            EXPECT_STREQ(e.what(), "Index out of range.");
-        }
+        ExpectRaises<EIdException>([&] { cookie.PutPort(index, 1); }, "Index out of range.");
     }
     EXPECT_EQ(cookie.Ports.size(), 2u);
 }

@@ -8,7 +8,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/support/ExpectRaises.h"
+
 namespace {
+
+using testsupport::ExpectRaises;
 
 // Serial of 1994-11-06 08:49:37, the instant of the sample dates.
 constexpr double kSample = 34644 + 31777.0 / 86400;
@@ -175,12 +179,8 @@ TEST(LocalUtcOffset, FollowsTheZoneAndDaylightSaving)
 TEST(LocalUtcOffset, RaisesWhenTheSystemCannotTell)
 {
     ScopedTimeZone zone("UTC");
-    try {
-        LocalUtcOffsetAt(std::numeric_limits<std::time_t>::max());
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdFailedToRetreiveTimeZoneInfo& e) {
-        EXPECT_STREQ(e.what(), "Failed attempting to retrieve time zone information.");
-    }
+    ExpectRaises<EIdFailedToRetreiveTimeZoneInfo>([&] { LocalUtcOffsetAt(std::numeric_limits<std::time_t>::max()); },
+                                                  "Failed attempting to retrieve time zone information.");
 }
 
 TEST(InternetDateToLocal, ShiftsFromTheDateZoneToTheLocalZone)

@@ -8,8 +8,11 @@
 
 #include "net/http/IdAuthentication.h"
 #include "platform/SysUtils.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 using Lines = std::vector<std::string>;
 
@@ -260,12 +263,8 @@ TEST(TIdEntityHeaderInfo, AssignCopiesByTheRecordsRules)
     EXPECT_EQ(response.Date(), 2.5);
 
     TIdProxyConnectionInfo proxy;
-    try {
-        proxy.Assign(source);
-        FAIL() << "no error";
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "Cannot assign a TIdRequestHeaderInfo to a TIdProxyConnectionInfo");
-    }
+    ExpectRaises<EConvertError>([&] { proxy.Assign(source); },
+                                "Cannot assign a TIdRequestHeaderInfo to a TIdProxyConnectionInfo");
     EXPECT_THROW(response.Assign(proxy), EConvertError);
 }
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ExpectRaises.h"
+
 namespace {
+
+using testsupport::ExpectRaises;
 
 struct UrlCase {
     const char* url;
@@ -117,12 +121,7 @@ TEST(TIdURI, ComposeRejectsMissingProtocolOrHost)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
         TIdURI uri(c.url);
-        try {
-            uri.ComposeUrl(true, true);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdURIException& e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
+        ExpectRaises<EIdURIException>([&] { uri.ComposeUrl(true, true); }, c.message);
     }
     // The exception belongs to the network tree.
     TIdURI empty;

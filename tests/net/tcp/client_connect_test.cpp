@@ -16,10 +16,14 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdTCPClient.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
 
+using testsupport::ExpectRaises;
+
+using testsupport::ExpectSocketError;
 using testsupport::TCountingAntiFreeze;
 
 using stacktest::TRawSocket;
@@ -46,13 +50,8 @@ TEST(TIdTCPClient, PlainConnectToARefusingPortRaisesTheSocketError)
         TIdTCPClient client;
         client.SetHost("127.0.0.1");
         client.SetPort(refusing.Port());
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 10061);
-            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-        }
+        ExpectSocketError([&] { client.OpenConnection(timeout); }, 10061,
+                          "Socket Error # 10061\r\nConnection refused.");
         EXPECT_FALSE(client.IsConnected());
         // The handler made for the attempt stays assigned, closed.
         ASSERT_NE(client.IOHandler(), nullptr);
@@ -69,12 +68,8 @@ TEST(TIdTCPClient, TimedConnectToARefusingPortCarriesTheMessage)
         TIdTCPClient client;
         client.SetHost("127.0.0.1");
         client.SetPort(refusing.Port());
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdConnectException& e) {
-            EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-        }
+        ExpectRaises<EIdConnectException>([&] { client.OpenConnection(timeout); },
+                                          "Socket Error # 10061\r\nConnection refused.");
         EXPECT_FALSE(client.IsConnected());
     }
 }
@@ -94,12 +89,7 @@ TEST(TIdTCPClient, TimedConnectToAPeerThatNeverAnswersTimesOut)
         client.SetHost("127.0.0.1");
         client.SetPort(silent.Port());
         auto start = Clock::now();
-        try {
-            client.OpenConnection(c.timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdConnectTimeout& e) {
-            EXPECT_STREQ(e.what(), "Connect timed out.");
-        }
+        ExpectRaises<EIdConnectTimeout>([&] { client.OpenConnection(c.timeout); }, "Connect timed out.");
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_GE(elapsed, c.minMs);
         EXPECT_LT(elapsed, c.timeout + 2000);
@@ -139,13 +129,7 @@ TEST(TIdTCPClient, UnresolvableNameRaisesHostNotFound)
         TIdTCPClient client;
         client.SetHost("scrivlet-no-such-host.invalid");
         client.SetPort(80);
-        try {
-            client.OpenConnection(timeout);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 11001);
-            EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-        }
+        ExpectSocketError([&] { client.OpenConnection(timeout); }, 11001, "Socket Error # 11001\r\nHost not found.");
     }
 }
 
@@ -196,12 +180,7 @@ TEST(TIdTCPClient, ConnectOnAnOpenConnectionIsRefusedAndKeepsIt)
     client.SetHost("127.0.0.1");
     client.SetPort(server.Port());
     client.OpenConnection();
-    try {
-        client.OpenConnection();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdAlreadyConnected& e) {
-        EXPECT_STREQ(e.what(), "Already connected.");
-    }
+    ExpectRaises<EIdAlreadyConnected>([&] { client.OpenConnection(); }, "Already connected.");
     EXPECT_TRUE(client.IsConnected());
     client.WriteText("after");
     EXPECT_EQ(client.ReadAll(), "ok");
@@ -280,12 +259,7 @@ TEST(TIdIOHandlerSocket, TransferWithoutASocketRaisesDisconnected)
     char buffer[4];
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        try {
-            handler.ReceiveSome(buffer, sizeof(buffer));
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdClosedSocket& e) {
-            EXPECT_STREQ(e.what(), "Disconnected.");
-        }
+        ExpectRaises<EIdClosedSocket>([&] { handler.ReceiveSome(buffer, sizeof(buffer)); }, "Disconnected.");
         EXPECT_THROW(handler.SendSome("x", 1), EIdClosedSocket);
         EXPECT_FALSE(handler.IsOpen());
         handler.PrepareTransport(); // a handle, but no socket yet
@@ -367,13 +341,8 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
         client.SetHost("127.0.0.1");
         client.SetPort(c.port);
         client.SetBoundPort(c.boundPort);
-        try {
-            client.OpenConnection();
-            ADD_FAILURE() << "connected";
-        } catch (const EIdSocketHandleError& e) {
-            EXPECT_EQ(std::string(e.what()),
-                      "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
-        }
+        ExpectRaises<EIdSocketHandleError>([&] { client.OpenConnection(); },
+                                           "Port " + std::to_string(c.expected) + " is outside the range 0 to 65535.");
         EXPECT_FALSE(client.IsConnected());
     }
     EXPECT_EQ(server.ConnectionsServed(), 0u);

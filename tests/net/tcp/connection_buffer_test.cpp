@@ -5,8 +5,11 @@
 
 #include "net/tcp/IdBuffer.h"
 #include "net/tcp/IdException.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 std::string Content(TIdSimpleBuffer& b) { return std::string(b.DataStart(), static_cast<size_t>(b.Size())); }
 
@@ -39,12 +42,7 @@ TEST(TIdSimpleBuffer, TakingMoreThanHeldRaisesAndKeepsTheBytes)
     b.Append("abc", 3);
     for (int64_t n : {4, 100}) {
         SCOPED_TRACE(n);
-        try {
-            b.TakeText(n);
-            FAIL() << "no exception";
-        } catch (const EIdNotEnoughDataInBuffer& e) {
-            EXPECT_STREQ(e.what(), "Not enough data in buffer.");
-        }
+        ExpectRaises<EIdNotEnoughDataInBuffer>([&] { b.TakeText(n); }, "Not enough data in buffer.");
         EXPECT_THROW(b.Discard(n), EIdNotEnoughDataInBuffer);
         EXPECT_EQ(Content(b), "abc");
     }

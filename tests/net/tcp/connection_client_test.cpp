@@ -19,6 +19,7 @@
 
 namespace {
 
+using testsupport::ExpectSocketError;
 using testsupport::TCountingAntiFreeze;
 
 using testsupport::TConnectionScript;
@@ -148,12 +149,7 @@ TEST_F(TIdTCPConnectionFileOverClient, FailedFastPathRaisesInsteadOfReportingSuc
         GlobalStack->SockSend(-1, "x", 1, 0);
         return int64_t{0};
     });
-    try {
-        client.WriteFileContents(path_);
-        FAIL() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10009);
-    }
+    ExpectSocketError([&] { client.WriteFileContents(path_); }, 10009);
 }
 
 TEST(TIdTCPConnectionOverClient, WaitsForDataYieldWhileAHookIsActive)

@@ -19,12 +19,15 @@
 #include "net/tcp/IdStack.h"
 #include "net/tcp/IdTCPConnection.h"
 #include "platform/Classes.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace connection_test {
 
 using testsupport::ConnectLoopback;
+using testsupport::ExpectRaises;
+using testsupport::ExpectSocketError;
 using testsupport::TConnectionScript;
 using testsupport::TCountingAntiFreeze;
 using TScriptedServer = testsupport::TCheckedServer;
@@ -36,6 +39,16 @@ inline std::string StreamText(TStream& s)
     s.SetPosition(0);
     s.ReadBuffer(text.data(), s.Size());
     return text;
+}
+
+// Records the connection's work reports into events as "begin <mode> <max>", "<count>" and "end <mode>".
+inline void RecordWork(TIdTCPConnection& c, std::vector<std::string>& events)
+{
+    c.OnWorkBegin = [&events](TIdComponent*, TWorkMode mode, int64_t max) {
+        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
+    };
+    c.OnWork = [&events](TIdComponent*, TWorkMode, int64_t count) { events.push_back(std::to_string(count)); };
+    c.OnWorkEnd = [&events](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
 }
 
 // A transport over one connected socket. Errors go through the stack's calls so that the connection finds
@@ -81,25 +94,29 @@ private:
     int fd_;
 };
 
-// A scripted server with one connection already open to it.
-struct TLoopbackConnection {
-    explicit TLoopbackConnection(std::vector<TConnectionScript> scripts)
+// A scripted server with one connection already open to it, through a transport of type Handler (a
+// TLoopbackIOHandler or one derived from it).
+template <class Handler>
+struct TLoopbackConnectionThrough {
+    explicit TLoopbackConnectionThrough(std::vector<TConnectionScript> scripts)
         : server(std::move(scripts)), connection(std::make_unique<TIdTCPConnection>())
     {
-        handler = new TLoopbackIOHandler(ConnectLoopback(server.Port()));
+        handler = new Handler(ConnectLoopback(server.Port()));
         connection->SetIOHandler(handler);
         connection->SetOwnsIOHandler(true);
     }
-    explicit TLoopbackConnection(TConnectionScript script)
-        : TLoopbackConnection(std::vector<TConnectionScript>{std::move(script)})
+    explicit TLoopbackConnectionThrough(TConnectionScript script)
+        : TLoopbackConnectionThrough(std::vector<TConnectionScript>{std::move(script)})
     {}
 
     // The connection goes first so that the server sees the client's close before it is stopped.
-    ~TLoopbackConnection() { connection.reset(); }
+    ~TLoopbackConnectionThrough() { connection.reset(); }
 
     TScriptedServer server;
     std::unique_ptr<TIdTCPConnection> connection;
-    TLoopbackIOHandler* handler = nullptr; // owned by the connection
+    Handler* handler = nullptr; // owned by the connection
 };
+
+using TLoopbackConnection = TLoopbackConnectionThrough<TLoopbackIOHandler>;
 
 } // namespace connection_test

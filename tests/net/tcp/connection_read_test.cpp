@@ -145,11 +145,7 @@ TEST(TIdTCPConnectionReadToStream, ReportsReadWorkOnceAroundTheTransfer)
 {
     TLoopbackConnection lc(TConnectionScript().Send("0123456789", 4, 5).ReadToEnd());
     std::vector<std::string> events;
-    lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
-        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
-    };
-    lc.connection->OnWork = [&](TIdComponent*, TWorkMode, int64_t count) { events.push_back(std::to_string(count)); };
-    lc.connection->OnWorkEnd = [&](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
+    RecordWork(*lc.connection, events);
     lc.connection->SetRecvBufferSize(5);
     TMemoryStream stream;
     lc.connection->ReadToStream(stream, 10);
@@ -212,12 +208,7 @@ TEST(TIdTCPConnectionRead, FillInputBufferReportsTimeoutAndMissingTransport)
 
     TIdTCPConnection bare;
     EXPECT_EQ(bare.FillInputBuffer(false, 30, true), 0);
-    try {
-        bare.FillInputBuffer(true, 30, true);
-        FAIL() << "no exception";
-    } catch (const EIdNotConnected& e) {
-        EXPECT_STREQ(e.what(), "Not Connected");
-    }
+    ExpectRaises<EIdNotConnected>([&] { bare.FillInputBuffer(true, 30, true); }, "Not Connected");
     EXPECT_FALSE(bare.IsConnected());
     EXPECT_THROW(bare.ReadLine(), EIdNotConnected);
 }
@@ -235,13 +226,7 @@ TEST(TIdTCPConnectionRead, ProbeDisconnectNoticesTheCloseWithoutWaiting)
 TEST(TIdTCPConnectionRead, ResetByPeerRaisesSocketError)
 {
     TLoopbackConnection lc(TConnectionScript().Reset());
-    try {
-        lc.connection->ReadLine();
-        FAIL() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10054);
-        EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-    }
+    ExpectSocketError([&] { lc.connection->ReadLine(); }, 10054, "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 // A transport whose receive fails once with the "shut down" code (10058), produced through the stack's own
@@ -258,40 +243,30 @@ public:
     int calls = 0;
     int failOnCall = 0; // the receive (counted from 1) that fails
 };
+using TShutdownConnection = TLoopbackConnectionThrough<TShutdownOnReceive>;
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingClosesQuietlyWhileDataIsQueued)
 {
-    TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
-    TIdTCPConnection conn;
-    auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-    conn.SetIOHandler(handler);
-    conn.SetOwnsIOHandler(true);
-    handler->failOnCall = 2;
+    TShutdownConnection lc(TConnectionScript().Send("abc").ReadToEnd());
+    TIdTCPConnection& conn = *lc.connection;
+    lc.handler->failOnCall = 2;
     EXPECT_EQ(conn.FillInputBuffer(true, -1, true), 3);
-    ::shutdown(handler->Fd(), SHUT_RD); // the wait needs something readable before the receive is tried
+    ::shutdown(lc.handler->Fd(), SHUT_RD); // the wait needs something readable before the receive is tried
     EXPECT_EQ(conn.ReadLine(), "");
     EXPECT_TRUE(conn.LineTimedOut());
-    EXPECT_EQ(handler->closeCalls, 1);
+    EXPECT_EQ(lc.handler->closeCalls, 1);
     EXPECT_THROW(conn.ReadLine(), EIdConnClosedGracefully);
     EXPECT_EQ(conn.ReadAll(), "abc");
 }
 
 TEST(TIdTCPConnectionRead, ShutdownWhileReceivingRaisesWithAnEmptyQueue)
 {
-    TScriptedServer server({TConnectionScript().ReadToEnd()});
-    TIdTCPConnection conn;
-    auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-    conn.SetIOHandler(handler);
-    conn.SetOwnsIOHandler(true);
-    handler->failOnCall = 1;
+    TShutdownConnection lc(TConnectionScript().ReadToEnd());
+    TIdTCPConnection& conn = *lc.connection;
+    lc.handler->failOnCall = 1;
     // The wait needs something readable before the receive is tried.
-    ::shutdown(handler->Fd(), SHUT_RD);
-    try {
-        conn.ReadLine();
-        FAIL() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10058);
-    }
+    ::shutdown(lc.handler->Fd(), SHUT_RD);
+    ExpectSocketError([&] { conn.ReadLine(); }, 10058);
     EXPECT_FALSE(conn.IsConnected());
 }
 
@@ -301,12 +276,9 @@ TEST(TIdTCPConnectionRead, ShutdownDuringAStreamReadKeepsThePartialPieceQueued)
     const std::string path = folder.File("stream.bin");
     for (bool toFile : {false, true}) {
         SCOPED_TRACE(toFile ? "file stream" : "memory stream");
-        TScriptedServer server({TConnectionScript().Send("abc").ReadToEnd()});
-        TIdTCPConnection conn;
-        auto* handler = new TShutdownOnReceive(ConnectLoopback(server.Port()));
-        conn.SetIOHandler(handler);
-        conn.SetOwnsIOHandler(true);
-        handler->failOnCall = 2;
+        TShutdownConnection lc(TConnectionScript().Send("abc").ReadToEnd());
+        TIdTCPConnection& conn = *lc.connection;
+        lc.handler->failOnCall = 2;
         std::unique_ptr<TStream> stream;
         if (toFile) {
             stream = std::make_unique<TFileStream>(path, fmCreate);

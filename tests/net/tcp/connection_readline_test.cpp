@@ -128,12 +128,7 @@ TEST(TIdTCPConnectionReadLine, OverLongPartialLineRaisesBeforeItsEndArrives)
     // The server keeps the line open: the raise must come from the bytes already queued, not from a close.
     TLoopbackConnection lc(TConnectionScript().Send("abcdef").ReadToEnd());
     lc.connection->SetMaxLineLength(4);
-    try {
-        lc.connection->ReadLine();
-        FAIL() << "no exception";
-    } catch (const EIdReadLnMaxLineLengthExceeded& e) {
-        EXPECT_STREQ(e.what(), "Max line length exceeded.");
-    }
+    ExpectRaises<EIdReadLnMaxLineLengthExceeded>([&] { lc.connection->ReadLine(); }, "Max line length exceeded.");
     EXPECT_EQ(lc.connection->InputQueue().Size(), 6);
 }
 
@@ -149,24 +144,14 @@ TEST(TIdTCPConnectionReadLine, PartialLineStaysQueuedForOtherReads)
 TEST(TIdTCPConnectionReadLine, ClosedGracefullyCarriesItsText)
 {
     TLoopbackConnection lc(TConnectionScript().Close());
-    try {
-        lc.connection->ReadLine();
-        FAIL() << "no exception";
-    } catch (const EIdConnClosedGracefully& e) {
-        EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
-    }
+    ExpectRaises<EIdConnClosedGracefully>([&] { lc.connection->ReadLine(); }, "Connection Closed Gracefully.");
 }
 
 TEST(TIdTCPConnectionReadLine, ReadTimeoutRaisesAndLeavesTheConnectionUsable)
 {
     TLoopbackConnection lc(TConnectionScript().Send("abc").Pause(400).Send("def\n"));
     lc.connection->SetReadTimeout(50);
-    try {
-        lc.connection->ReadLine();
-        FAIL() << "no exception";
-    } catch (const EIdReadTimeout& e) {
-        EXPECT_STREQ(e.what(), "Read Timeout");
-    }
+    ExpectRaises<EIdReadTimeout>([&] { lc.connection->ReadLine(); }, "Read Timeout");
     lc.connection->SetReadTimeout(0); // 0 waits without limit
     EXPECT_EQ(lc.connection->ReadLine(), "abcdef");
 }

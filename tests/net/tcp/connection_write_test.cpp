@@ -137,23 +137,14 @@ TEST(TIdTCPConnectionWrite, WriteFromStreamReportsWorkAndRunsOutOfData)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     std::vector<std::string> events;
-    lc.connection->OnWorkBegin = [&](TIdComponent*, TWorkMode mode, int64_t max) {
-        events.push_back("begin " + std::to_string(mode) + " " + std::to_string(max));
-    };
-    lc.connection->OnWork = [&](TIdComponent*, TWorkMode, int64_t count) { events.push_back(std::to_string(count)); };
-    lc.connection->OnWorkEnd = [&](TIdComponent*, TWorkMode mode) { events.push_back("end " + std::to_string(mode)); };
+    RecordWork(*lc.connection, events);
     lc.connection->SetSendBufferSize(4);
     TMemoryStream stream;
     stream.WriteBuffer("abcdef", 6);
     lc.connection->WriteFromStream(stream);
     EXPECT_EQ(events, (std::vector<std::string>{"begin 1 6", "4", "6", "end 1"}));
     events.clear();
-    try {
-        lc.connection->WriteFromStream(stream, true, false, 9);
-        FAIL() << "no exception";
-    } catch (const EIdNoDataToRead& e) {
-        EXPECT_STREQ(e.what(), "No data to read.");
-    }
+    ExpectRaises<EIdNoDataToRead>([&] { lc.connection->WriteFromStream(stream, true, false, 9); }, "No data to read.");
     EXPECT_EQ(events, (std::vector<std::string>{"begin 1 9", "4", "6", "end 1"}));
 }
 
@@ -191,12 +182,8 @@ TEST_F(TIdTCPConnectionFile, KeepsItsPlaceAmongBufferedWrites)
 TEST_F(TIdTCPConnectionFile, MissingFileRaisesWithItsName)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
-    try {
-        lc.connection->WriteFileContents("/nonexistent/x.txt");
-        FAIL() << "no exception";
-    } catch (const EIdFileNotFound& e) {
-        EXPECT_STREQ(e.what(), "File \"/nonexistent/x.txt\" not found");
-    }
+    ExpectRaises<EIdFileNotFound>([&] { lc.connection->WriteFileContents("/nonexistent/x.txt"); },
+                                  "File \"/nonexistent/x.txt\" not found");
 }
 
 TEST(TIdTCPConnectionWrite, WriteInt32AndEmptyTexts)
@@ -227,13 +214,8 @@ TEST(TIdTCPConnectionWrite, SendOnAShutSocketDropsItAndRaisesSocketError)
 {
     TLoopbackConnection lc(TConnectionScript().ReadToEnd());
     ::shutdown(lc.handler->Fd(), SHUT_WR);
-    try {
-        lc.connection->WriteText("x");
-        FAIL() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10058);
-        EXPECT_STREQ(e.what(), "Socket Error # 10058\r\nCannot send or receive after socket is closed.");
-    }
+    ExpectSocketError([&] { lc.connection->WriteText("x"); }, 10058,
+                      "Socket Error # 10058\r\nCannot send or receive after socket is closed.");
     EXPECT_EQ(lc.handler->closeCalls, 1);
     EXPECT_FALSE(lc.connection->IsConnected());
 }

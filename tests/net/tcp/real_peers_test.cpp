@@ -48,6 +48,13 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob)
     const std::string webPort = std::to_string(web->Port());
     const std::string target = std::string("\x7f\0\0\x01", 4) + Port2(web->Port());
 
+    // After the greeting: the SOCKS 5 connect to the web peer, then the GET through the tunnel.
+    const auto socks5ConnectAndGet = [&](int fd) {
+        EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00\x01", 4) + target, 10).substr(0, 2),
+                  std::string("\x05\x00", 2));
+        return Exchange(fd, kGet);
+    };
+
     struct TRow {
         const char* name;
         std::function<std::string()> run;
@@ -79,9 +86,7 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob)
              auto socks = TRealPeer::Dante();
              const TFd fd = Connect(socks->Port());
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00", 3), 2), std::string("\x05\x00", 2));
-             EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00\x01", 4) + target, 10).substr(0, 2),
-                       std::string("\x05\x00", 2));
-             return Exchange(fd, kGet);
+             return socks5ConnectAndGet(fd);
          },
          "hello from nginx"},
         {"microsocks, SOCKS 5 with user name and password",
@@ -90,9 +95,7 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob)
              const TFd fd = Connect(socks->Port());
              EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x02", 3), 2), std::string("\x05\x02", 2));
              EXPECT_EQ(Exchange(fd, "\x01\x04user\x06secret", 2), std::string("\x01\x00", 2));
-             EXPECT_EQ(Exchange(fd, std::string("\x05\x01\x00\x01", 4) + target, 10).substr(0, 2),
-                       std::string("\x05\x00", 2));
-             return Exchange(fd, kGet);
+             return socks5ConnectAndGet(fd);
          },
          "hello from nginx"},
         {"nginx over TLS accepts connections",

@@ -7,8 +7,12 @@
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
 #include "platform/SysUtils.h"
+#include "tests/support/ExpectRaises.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 // Counts the lookups that reach the resolver.
 class TCountingStack : public TIdStackPosix {
@@ -67,13 +71,8 @@ TEST(TIdStackAddress, UnresolvableNameRaisesHostNotFound)
     // The .invalid top-level domain never resolves.
     for (const char* name : {"no-such-host.invalid", "scrivlet.test.invalid"}) {
         SCOPED_TRACE(name);
-        try {
-            stack.ResolveHostName(name);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdSocketError& e) {
-            EXPECT_EQ(e.ErrorCode(), 11001);
-            EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-        }
+        testsupport::ExpectSocketError([&] { stack.ResolveHostName(name); }, 11001,
+                                       "Socket Error # 11001\r\nHost not found.");
         EXPECT_EQ(stack.LastErrorCode(), 11001);
     }
 }
@@ -94,12 +93,8 @@ TEST(TIdStackAddress, ServiceByNameFindsTheEntryOrReadsANumber)
     EXPECT_EQ(stack.ServiceByName("http"), 80);
     EXPECT_EQ(stack.ServiceByName("ssh"), 22);
     EXPECT_EQ(stack.ServiceByName("8080"), 8080);
-    try {
-        stack.ServiceByName("no-such-service");
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdInvalidServiceName& e) {
-        EXPECT_STREQ(e.what(), "no-such-service is not a valid service.");
-    }
+    ExpectRaises<EIdInvalidServiceName>([&] { stack.ServiceByName("no-such-service"); },
+                                        "no-such-service is not a valid service.");
 }
 
 TEST(TIdStackAddress, ServiceByPortListsNameAndAliases)

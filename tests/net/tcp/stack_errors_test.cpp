@@ -10,8 +10,12 @@
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 // The stack with a chosen "last error", so the check can be driven without
 // provoking each failure for real.
@@ -115,13 +119,8 @@ TEST(TIdStackErrors, RealFailureCarriesTheSystemsCode)
     EXPECT_EQ(result, -1);
     EXPECT_EQ(stack.LastSocketError(), 10061);
     EXPECT_TRUE(stack.CheckSocketResult(result, {10061}));
-    try {
-        stack.CheckSocketResult(result);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.ErrorCode(), 10061);
-        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-    }
+    testsupport::ExpectSocketError([&] { stack.CheckSocketResult(result); }, 10061,
+                                   "Socket Error # 10061\r\nConnection refused.");
     stack.SockClose(socket);
 }
 
@@ -146,13 +145,8 @@ TEST(TIdStackErrors, LastSocketErrorIsKeptPerThread)
 TEST(TIdStackErrors, NewSocketFailureRaisesInvalidSocket)
 {
     TIdStackPosix stack;
-    try {
-        // No such socket type.
-        stack.NewSocket(99, 0);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdInvalidSocket& e) {
-        EXPECT_STREQ(e.what(), "Cannot allocate socket.");
-    }
+    // No such socket type.
+    ExpectRaises<EIdInvalidSocket>([&] { stack.NewSocket(99, 0); }, "Cannot allocate socket.");
 }
 
 } // namespace

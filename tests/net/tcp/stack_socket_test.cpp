@@ -18,10 +18,13 @@
 #include "net/tcp/IdSocketHandle.h"
 #include "net/tcp/IdStackPosix.h"
 #include "stack_helpers.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
+
+using testsupport::ExpectRaises;
 
 using testsupport::TCountingAntiFreeze;
 
@@ -32,6 +35,16 @@ class TSocketTest : public ::testing::Test {
 protected:
     TIdComponent stackUser_;
 };
+
+// Opens a stream socket on handle, bound to a free port, and connects it to port on loopback; returns what
+// ConnectPeer returned.
+int ConnectToLoopback(TIdSocketHandle& handle, int32_t port)
+{
+    handle.AllocateHandle(Id_SOCK_STREAM, 0);
+    handle.BindLocal();
+    handle.SetRemote("127.0.0.1", port);
+    return handle.ConnectPeer(Id_PF_INET);
+}
 
 // Records the ports the handle tries to bind.
 class TBindRecordingStack : public TIdStackPosix {
@@ -81,12 +94,7 @@ TEST_F(TBindTest, ReversedRangeIsRejectedBeforeAnyBind)
     handle.AllocateHandle(Id_SOCK_STREAM, 0);
     handle.SetClientPortMin(5000);
     handle.SetClientPortMax(4999);
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdInvalidPortRange& e) {
-        EXPECT_STREQ(e.what(), "Invalid Port Range (5000 - 4999)");
-    }
+    ExpectRaises<EIdInvalidPortRange>([&] { handle.BindLocal(); }, "Invalid Port Range (5000 - 4999)");
     EXPECT_TRUE(Tried().empty());
 }
 
@@ -139,14 +147,9 @@ TEST_F(TBindTest, ExhaustedRangeTriesEveryPortFromTheTop)
     handle.SetIP("127.0.0.1");
     handle.SetClientPortMin(low);
     handle.SetClientPortMax(low + 2);
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdCanNotBindPortInRange& e) {
-        char expected[80];
-        std::snprintf(expected, sizeof(expected), "Can not bind in port range (%d - %d)", low, low + 2);
-        EXPECT_STREQ(e.what(), expected);
-    }
+    char expected[80];
+    std::snprintf(expected, sizeof(expected), "Can not bind in port range (%d - %d)", low, low + 2);
+    ExpectRaises<EIdCanNotBindPortInRange>([&] { handle.BindLocal(); }, expected);
     EXPECT_EQ(Tried(), (std::vector<int32_t>{low + 2, low + 1, low}));
 }
 
@@ -157,12 +160,8 @@ TEST_F(TBindTest, PortInUseCannotBeBound)
     handle.AllocateHandle(Id_SOCK_STREAM, 0);
     handle.SetIP("127.0.0.1");
     handle.SetPort(holder.Port());
-    try {
-        handle.BindLocal();
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdCouldNotBindSocket& e) {
-        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
-    }
+    ExpectRaises<EIdCouldNotBindSocket>([&] { handle.BindLocal(); },
+                                        "Could not bind socket. Address and port are already in use.");
     EXPECT_EQ(GlobalStack->LastErrorCode(), 10048);
 }
 
@@ -171,10 +170,7 @@ TEST_F(TSocketTest, ConnectFillsBothAddressesAndReleaseKeepsThem)
     TRawSocket listener;
     listener.Listen(1);
     TIdSocketHandle handle;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
     EXPECT_EQ(handle.IP(), "127.0.0.1");
     EXPECT_GT(handle.Port(), 0);
     EXPECT_EQ(handle.RemoteIP(), "127.0.0.1");
@@ -197,10 +193,7 @@ TEST_F(TSocketTest, AcceptFromTakesTheWaitingPeer)
     server.BindLocal();
     ASSERT_EQ(GlobalStack->SockListen(server.Handle(), 1), 0);
     TIdSocketHandle client;
-    client.AllocateHandle(Id_SOCK_STREAM, 0);
-    client.BindLocal();
-    client.SetRemote("127.0.0.1", server.Port());
-    ASSERT_EQ(client.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(client, server.Port()), 0);
 
     TIdSocketHandle accepted;
     ASSERT_TRUE(accepted.AcceptFrom(server.Handle()));
@@ -216,10 +209,7 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
     TIdSocketHandle handle;
     TRawSocket listener;
     listener.Listen(1);
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
     int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_NE(server, -1);
 
@@ -252,10 +242,7 @@ TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
     TRawSocket listener;
     listener.Listen(1);
     TIdSocketHandle handle;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
-    handle.BindLocal();
-    handle.SetRemote("127.0.0.1", listener.Port());
-    ASSERT_EQ(handle.ConnectPeer(Id_PF_INET), 0);
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
 
     TCountingAntiFreeze hook;
     hook.SetIdleTimeOut(30);
@@ -298,12 +285,8 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
             readList.push_back(pairs[i].second);
         }
         if (c.raises) {
-            try {
-                GlobalStack->SockSelect(&readList, nullptr, nullptr, 0);
-                ADD_FAILURE() << "no exception";
-            } catch (const EIdStackSetSizeExceeded& e) {
-                EXPECT_STREQ(e.what(), "Set Size Exceeded.");
-            }
+            ExpectRaises<EIdStackSetSizeExceeded>([&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, 0); },
+                                                  "Set Size Exceeded.");
             continue;
         }
         int result = GlobalStack->SockSelect(&readList, nullptr, nullptr, 100);

@@ -58,13 +58,22 @@ void Aim(TIdTCPClient& client, TIdSSLIOHandlerSocket& handler, int port, const s
     client.SetPort(port);
 }
 
-TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerCloses)
-{
+// A client connected to the good peer over its own transport.
+struct TGoodPeerConnection {
+    TGoodPeerConnection()
+    {
+        Aim(client, handler, Peers().good->Port());
+        client.OpenConnection();
+    }
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
-    Aim(client, handler, Peers().good->Port());
-    client.OpenConnection();
-    EXPECT_EQ(handler.ProtocolVersion(), "TLSv1.3");
+};
+
+TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerCloses)
+{
+    TGoodPeerConnection peer;
+    TIdTCPClient& client = peer.client;
+    EXPECT_EQ(peer.handler.ProtocolVersion(), "TLSv1.3");
     EXPECT_EQ(Get(client, "/doc.txt").body, Peers().document);
     const TResponse chunked = Get(client, "/chunked/doc.txt");
     EXPECT_EQ(chunked.headers.at("Transfer-Encoding"), "chunked");
@@ -77,10 +86,8 @@ TEST(TlsTransport, ReadsByLengthAndByChunksOnOneKeptAliveConnectionUntilThePeerC
 
 TEST(TlsTransport, APeerClosingWithoutCloseNotifyEndsTheConnectionLikeAPlainClose)
 {
-    TIdSSLIOHandlerSocket handler;
-    TIdTCPClient client;
-    Aim(client, handler, Peers().good->Port());
-    client.OpenConnection();
+    TGoodPeerConnection peer;
+    TIdTCPClient& client = peer.client;
     client.WriteText("GET /drop HTTP/1.1\r\nHost: localhost\r\n\r\n");
     EXPECT_THROW(client.ReadLine(), EIdConnClosedGracefully);
     EXPECT_FALSE(client.IsConnected());
@@ -88,10 +95,8 @@ TEST(TlsTransport, APeerClosingWithoutCloseNotifyEndsTheConnectionLikeAPlainClos
 
 TEST(TlsTransport, AReadTimeOutPassesWhileOnlyHandshakeRecordsArriveAndTheConnectionGoesOn)
 {
-    TIdSSLIOHandlerSocket handler;
-    TIdTCPClient client;
-    Aim(client, handler, Peers().good->Port());
-    client.OpenConnection();
+    TGoodPeerConnection peer;
+    TIdTCPClient& client = peer.client;
     // After a TLS 1.3 handshake the server sends session tickets: the socket turns readable, yet no byte of
     // the stream is there, and a receive would wait for good.
     EXPECT_EQ(client.ReadLine("\n", 300), "");

@@ -18,74 +18,36 @@ namespace testsupport {
 
 using TKind = TConnectionScript::TStep::TKind;
 
-TConnectionScript& TConnectionScript::ReadUntil(std::string marker)
+TConnectionScript& TConnectionScript::Add(TKind kind, std::string bytes, std::uint64_t count, std::size_t pieceSize,
+                                          int pauseMs)
 {
-    steps_.push_back({TKind::ReadUntil, std::move(marker)});
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::ReadCount(std::size_t count)
-{
-    TStep step{TKind::ReadCount, {}};
+    TStep step{kind, std::move(bytes)};
     step.count = count;
-    steps_.push_back(step);
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::ReadHttpRequest()
-{
-    steps_.push_back({TKind::ReadHttpRequest, {}});
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::ReadToEnd()
-{
-    steps_.push_back({TKind::ReadToEnd, {}});
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::Send(std::string bytes, std::size_t pieceSize, int pauseMs)
-{
-    TStep step{TKind::Send, std::move(bytes)};
     step.pieceSize = pieceSize;
     step.pauseMs = pauseMs;
     steps_.push_back(std::move(step));
     return *this;
 }
 
+TConnectionScript& TConnectionScript::ReadUntil(std::string marker) { return Add(TKind::ReadUntil, std::move(marker)); }
+TConnectionScript& TConnectionScript::ReadCount(std::size_t count) { return Add(TKind::ReadCount, {}, count); }
+TConnectionScript& TConnectionScript::ReadHttpRequest() { return Add(TKind::ReadHttpRequest); }
+TConnectionScript& TConnectionScript::ReadToEnd() { return Add(TKind::ReadToEnd); }
+
+TConnectionScript& TConnectionScript::Send(std::string bytes, std::size_t pieceSize, int pauseMs)
+{
+    return Add(TKind::Send, std::move(bytes), 0, pieceSize, pauseMs);
+}
+
 TConnectionScript& TConnectionScript::SendRepeated(std::string block, std::uint64_t totalBytes)
 {
-    TStep step{TKind::SendRepeated, std::move(block)};
-    step.count = totalBytes;
-    steps_.push_back(std::move(step));
-    return *this;
+    return Add(TKind::SendRepeated, std::move(block), totalBytes);
 }
 
-TConnectionScript& TConnectionScript::Pause(int ms)
-{
-    TStep step{TKind::Pause, {}};
-    step.pauseMs = ms;
-    steps_.push_back(step);
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::ShutdownWrite()
-{
-    steps_.push_back({TKind::ShutdownWrite, {}});
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::Close()
-{
-    steps_.push_back({TKind::Close, {}});
-    return *this;
-}
-
-TConnectionScript& TConnectionScript::Reset()
-{
-    steps_.push_back({TKind::Reset, {}});
-    return *this;
-}
+TConnectionScript& TConnectionScript::Pause(int ms) { return Add(TKind::Pause, {}, 0, 0, ms); }
+TConnectionScript& TConnectionScript::ShutdownWrite() { return Add(TKind::ShutdownWrite); }
+TConnectionScript& TConnectionScript::Close() { return Add(TKind::Close); }
+TConnectionScript& TConnectionScript::Reset() { return Add(TKind::Reset); }
 
 namespace {
 

@@ -77,6 +77,9 @@ public:
     const std::vector<TStep>& Steps() const { return steps_; }
 
 private:
+    TConnectionScript& Add(TStep::TKind kind, std::string bytes = {}, std::uint64_t count = 0,
+                           std::size_t pieceSize = 0, int pauseMs = 0);
+
     std::vector<TStep> steps_;
 };
 
