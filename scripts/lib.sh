@@ -13,7 +13,7 @@ SCRIVLET_RUN_PACKAGES=(
 # Further packages the test suite needs.
 SCRIVLET_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  poppler-utils xvfb xauth
+  poppler-utils xvfb xauth clang-format
   nginx-light tinyproxy dante-server microsocks openssl curl
 )
 
