@@ -54,11 +54,13 @@ QString ExceptionText(const std::exception& failure)
     return QString::fromUtf8(message.data(), qsizetype(message.size()));
 }
 
-// Sets the hourglass and disables the pane for one command; both come back
-// on every way out, also when a failure goes to the general error report.
+// Sets the hourglass and disables the pane for one command; both come back,
+// and the transfer's progress goes, on every way out, also when a failure
+// goes to the general error report.
 class TBusyWindow {
 public:
-    TBusyWindow(QWidget& window, QWidget& pane, bool& busy) : window_(window), pane_(pane), busy_(busy)
+    TBusyWindow(QWidget& window, QWidget& pane, QWidget& progress, bool& busy)
+        : window_(window), pane_(pane), progress_(progress), busy_(busy)
     {
         busy_ = true;
         window_.setCursor(Qt::WaitCursor);
@@ -66,6 +68,7 @@ public:
     }
     ~TBusyWindow()
     {
+        progress_.setVisible(false);
         pane_.setEnabled(true);
         window_.unsetCursor();
         busy_ = false;
@@ -76,6 +79,7 @@ public:
 private:
     QWidget& window_;
     QWidget& pane_;
+    QWidget& progress_;
     bool& busy_;
 };
 
@@ -241,9 +245,7 @@ bool TForm1::Guarded(const std::function<void()>& body)
 
 void TForm1::ReportFailure(const std::exception& failure)
 {
-    const std::string message = ExceptionMessage(failure);
-    const QString text = QString::fromUtf8(message.data(), qsizetype(message.size()));
-    services_.MessageBoxes->ShowError(this, ErrorReportText(text));
+    services_.MessageBoxes->ShowError(this, ErrorReportText(ExceptionText(failure)));
 }
 
 void TForm1::ShowMessage(const QString& text) { services_.MessageBoxes->ShowMessage(this, text); }
@@ -431,7 +433,7 @@ void TForm1::mOpenFromWebClick()
 
     bool ok = false;
     {
-        const TBusyWindow busy(*this, *Memo1, fetching_);
+        const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
         ok = IsLocalFileUrl(url) ? LoadLocalFile(url) : FetchHttp(url);
         if (ok) {
             if (index == -1) {
@@ -449,6 +451,13 @@ void TForm1::mOpenFromWebClick()
     if (closeAfterFetch_) close();
 }
 
+bool TForm1::FetchFailed(const QString& message)
+{
+    ShowMessage(message);
+    PrintBtn->setEnabled(false);
+    return false;
+}
+
 bool TForm1::FetchHttp(const std::string& url)
 {
     TMemoryStream body;
@@ -463,17 +472,10 @@ bool TForm1::FetchHttp(const std::string& url)
         expectedBytes_ = 0;
         IdHTTP1->Get(url, body);
     } catch (const EIdHTTPProtocolException& e) {
-        progressLabel_->setVisible(false);
-        ShowMessage(kNotFound + ExceptionText(e));
-        PrintBtn->setEnabled(false);
-        return false;
+        return FetchFailed(kNotFound + ExceptionText(e));
     } catch (const EIdSocketError& e) {
-        progressLabel_->setVisible(false);
-        ShowMessage(kNoServer + ExceptionText(e));
-        PrintBtn->setEnabled(false);
-        return false;
+        return FetchFailed(kNoServer + ExceptionText(e));
     }
-    progressLabel_->setVisible(false);
     // A CR LF pair ends one line, as in a file: servers on other systems send
     // such text, and splitting it twice would double-space every page.
     if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));

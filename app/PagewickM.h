@@ -133,6 +133,8 @@ private:
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received);
+    // The end of a fetch that failed in one of the two handled ways: says why, disables printing, returns false.
+    bool FetchFailed(const QString& message);
     void CreateHttpClient();
 
     TFormServices services_;
