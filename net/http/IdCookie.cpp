@@ -1,18 +1,12 @@
 #include "net/http/IdCookie.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <ctime>
 
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
 
 namespace {
-
-constexpr int64_t kMsPerDay = 86400000;
-// Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
-constexpr double kUnixEpochSerial = 25569;
 
 // The value of the first "NAME=value" entry whose name matches (letter case
 // ignored); found tells an absent attribute from an empty value.
@@ -81,19 +75,7 @@ std::string LocalDateText(TDateTime local, TDateTime localUtcOffset)
 
 // ---- clock ------------------------------------------------------------------
 
-// The zone comes from the C library's current zone state without asking it
-// to re-read the zone (LocalUtcOffset does that): Now runs for every stored
-// cookie text and every request.
-TDateTime TIdSystemCookieClock::Now() const
-{
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
-    return static_cast<TDateTime>(ms + int64_t{local.tm_gmtoff} * 1000) / kMsPerDay + kUnixEpochSerial;
-}
+TDateTime TIdSystemCookieClock::Now() const { return LocalNow(); }
 
 TDateTime TIdSystemCookieClock::LocalUtcOffset() const { return ::LocalUtcOffset(); }
 

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int64_t kMsPerDay = 86400000;
 // Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
 constexpr int64_t kUnixEpochSerial = 25569;
 
@@ -354,6 +353,16 @@ TDateTime LocalUtcOffsetAt(std::time_t when)
 }
 
 TDateTime LocalUtcOffset() { return LocalUtcOffsetAt(std::time(nullptr)); }
+
+TDateTime LocalNow()
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) throw EIdFailedToRetreiveTimeZoneInfo();
+    return static_cast<TDateTime>(ms + int64_t{local.tm_gmtoff} * 1000) / kMsPerDay + kUnixEpochSerial;
+}
 
 std::string TimeToZoneOffset(TDateTime offset, bool allowGMT)
 {

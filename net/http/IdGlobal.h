@@ -20,6 +20,9 @@
 
 using TDateTime = double;
 
+// Milliseconds in one TDateTime day.
+inline constexpr int64_t kMsPerDay = 86400000;
+
 // The operating system could not tell the local time zone.
 class EIdFailedToRetreiveTimeZoneInfo : public EIdException {
 public:
@@ -86,6 +89,12 @@ TDateTime ZoneOffsetToTime(const std::string& text);
 // An Internet date shifted from its zone into local time. An unreadable text
 // still gets the local shift, so it yields LocalUtcOffset() itself.
 TDateTime InternetDateToLocal(const std::string& text);
+
+// The local time now, to the millisecond. Reads the C library's current zone
+// state without asking it to re-read the zone (LocalUtcOffset does that):
+// it runs for every stored cookie text and every request.
+// Throws EIdFailedToRetreiveTimeZoneInfo.
+TDateTime LocalNow();
 
 // Local time minus UTC as a day fraction, for the current moment (daylight
 // saving included). Throws EIdFailedToRetreiveTimeZoneInfo.

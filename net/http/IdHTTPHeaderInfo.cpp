@@ -1,6 +1,5 @@
 #include "net/http/IdHTTPHeaderInfo.h"
 
-#include <chrono>
 #include <span>
 
 #include "net/http/IdAuthentication.h"
@@ -12,24 +11,13 @@ const char* const kDefaultAccept = "text/html, */*";
 const char* const kDefaultUserAgent = "Mozilla/3.0 (compatible; Scrivlet)";
 const char* const kDefaultContentType = "text/html";
 
-constexpr double kSecondsPerDay = 86400.0;
-// Day 0 of TDateTime, 1899-12-30, lies this many days before 1970-01-01.
-constexpr double kUnixEpochSerial = 25569.0;
-
-TDateTime LocalNow()
-{
-    using namespace std::chrono;
-    const double seconds = duration<double>(system_clock::now().time_since_epoch()).count();
-    return kUnixEpochSerial + seconds / kSecondsPerDay + LocalUtcOffset();
-}
-
 // A whole number of seconds (anything but -1) counts from now, backwards when
 // negative: a cache hint must never fail the document it came with.
 // Any other text is a date.
 TDateTime ExpiresFrom(const std::string& value)
 {
     int32_t seconds = 0;
-    if (TryStrToInt(value, seconds) && seconds != -1) return LocalNow() + seconds / kSecondsPerDay;
+    if (TryStrToInt(value, seconds) && seconds != -1) return LocalNow() + seconds * 1000.0 / kMsPerDay;
     return InternetDateToLocal(value);
 }
 
