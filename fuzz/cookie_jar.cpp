@@ -43,7 +43,8 @@ void CheckIndexMatchesCollection(TIdCookies& cookies)
     Check(cookies.Count() <= 3000);
 
     std::set<const TIdNetscapeCookie*> filed;
-    TIdCookieList& index = cookies.LockIndex(caRead);
+    const TIdCookieReadGuard guard(cookies);
+    const TIdCookieList& index = guard.Index();
     for (int d = 0; d < index.Count(); ++d) {
         const TIdCookieList* domain = index.ListAt(d);
         Check(domain->Count() <= 50);
@@ -53,7 +54,6 @@ void CheckIndexMatchesCollection(TIdCookies& cookies)
             Check(filed.insert(cookie).second);
         }
     }
-    cookies.UnlockIndex(caRead);
     // StoreCookie files or deletes every cookie it makes.
     Check(filed.size() == items.size());
 }

@@ -373,21 +373,6 @@ void TIdIndexLock::EndWrite()
 
 // ---- TIdCookies ---------------------------------------------------------------
 
-namespace {
-
-class TWriteGuard {
-public:
-    explicit TWriteGuard(TIdIndexLock& lock) : lock_(lock) { lock_.BeginWrite(); }
-    ~TWriteGuard() { lock_.EndWrite(); }
-    TWriteGuard(const TWriteGuard&) = delete;
-    TWriteGuard& operator=(const TWriteGuard&) = delete;
-
-private:
-    TIdIndexLock& lock_;
-};
-
-} // namespace
-
 TIdCookies::TIdCookies(const TIdCookieClock& clock) : clock_(&clock) {}
 
 TIdCookies::~TIdCookies()
@@ -415,7 +400,7 @@ void TIdCookies::Release(TIdNetscapeCookie* cookie)
 void TIdCookies::Unfile(TIdNetscapeCookie* cookie)
 {
     if (!cookie->filedIn_) return;
-    TWriteGuard guard(lock_);
+    TIdCookieWriteGuard guard(*this);
     const int at = cookie->filedIn_->IndexOfCookie(cookie);
     if (at >= 0) cookie->filedIn_->Delete(at);
     cookie->filedIn_ = nullptr;
@@ -423,7 +408,7 @@ void TIdCookies::Unfile(TIdNetscapeCookie* cookie)
 
 TIdNetscapeCookie* TIdCookies::AddToIndex(TIdNetscapeCookie* cookie)
 {
-    TWriteGuard guard(lock_);
+    TIdCookieWriteGuard guard(*this);
     const int domainAt = index_.IndexOf(cookie->CookieDomain);
     TIdCookieList* domain = domainAt < 0 ? index_.AddList(cookie->CookieDomain) : index_.ListAt(domainAt);
 

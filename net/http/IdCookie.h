@@ -21,6 +21,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "net/http/IdGlobal.h"
@@ -228,7 +229,8 @@ public:
     TIdNetscapeCookie* AddToIndex(TIdNetscapeCookie* cookie);
 
     // The domain index, under the read or the write side of the lock; every
-    // LockIndex is paired with an UnlockIndex of the same access.
+    // LockIndex is paired with an UnlockIndex of the same access;
+    // TIdCookieIndexGuard pairs them.
     TIdCookieList& LockIndex(TIdCookieAccess access);
     void UnlockIndex(TIdCookieAccess access);
 
@@ -246,3 +248,24 @@ private:
     TIdCookieList index_;
     TIdIndexLock lock_;
 };
+
+// Holds the domain index locked with one access for the guard's life;
+// readers see it const.
+template <TIdCookieAccess Access>
+class TIdCookieIndexGuard {
+public:
+    using TIndex = std::conditional_t<Access == caRead, const TIdCookieList, TIdCookieList>;
+
+    explicit TIdCookieIndexGuard(TIdCookies& cookies) : cookies_(cookies), index_(cookies.LockIndex(Access)) {}
+    ~TIdCookieIndexGuard() { cookies_.UnlockIndex(Access); }
+    TIdCookieIndexGuard(const TIdCookieIndexGuard&) = delete;
+    TIdCookieIndexGuard& operator=(const TIdCookieIndexGuard&) = delete;
+    TIndex& Index() const { return index_; }
+
+private:
+    TIdCookies& cookies_;
+    TIndex& index_;
+};
+
+using TIdCookieReadGuard = TIdCookieIndexGuard<caRead>;
+using TIdCookieWriteGuard = TIdCookieIndexGuard<caReadWrite>;

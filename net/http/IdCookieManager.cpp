@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <type_traits>
 
 #include "platform/SysUtils.h"
 
@@ -21,26 +20,6 @@ bool DomainServesHost(const std::string& domain, const std::string& host)
     if (SameText(domain, host)) return true;
     return !domain.empty() && domain.front() == '.' && EndsWithText(host, domain);
 }
-
-// Holds the cookie index locked with one access for the guard's life; readers see it const.
-template <TIdCookieAccess Access>
-class TIndexGuard {
-public:
-    using TIndex = std::conditional_t<Access == caRead, const TIdCookieList, TIdCookieList>;
-
-    explicit TIndexGuard(TIdCookies& cookies) : cookies_(cookies), index_(cookies.LockIndex(Access)) {}
-    ~TIndexGuard() { cookies_.UnlockIndex(Access); }
-    TIndexGuard(const TIndexGuard&) = delete;
-    TIndexGuard& operator=(const TIndexGuard&) = delete;
-    TIndex& Index() const { return index_; }
-
-private:
-    TIdCookies& cookies_;
-    TIndex& index_;
-};
-
-using TReadGuard = TIndexGuard<caRead>;
-using TWriteIndexGuard = TIndexGuard<caReadWrite>;
 
 } // namespace
 
@@ -113,7 +92,7 @@ void TIdCookieManager::RemoveExpired()
         // Without the time zone nothing can be judged expired; keep everything.
         return;
     }
-    TWriteIndexGuard guard(*cookies_);
+    TIdCookieWriteGuard guard(*cookies_);
     const TIdCookieList& index = guard.Index();
     for (int d = 0; d < index.Count(); ++d) {
         TIdCookieList* domain = index.ListAt(d);
@@ -132,7 +111,7 @@ std::string TIdCookieManager::CookieHeaderFor(const TIdURI& url, bool tls)
     // first; sent longest path first, equal paths in collection order.
     std::vector<const TIdNetscapeCookie*> chosen;
     {
-        TReadGuard guard(*cookies_);
+        TIdCookieReadGuard guard(*cookies_);
         const TIdCookieList& index = guard.Index();
         for (int d = 0; d < index.Count(); ++d) {
             if (!DomainServesHost(index.Strings(d), url.Host)) continue;
