@@ -43,6 +43,22 @@ void WriteTextFields(TIdHeaderList& lines, std::span<const TTextField> fields)
     }
 }
 
+// Sets the named authorization line from the handler, making a Basic one
+// from the user name and password first when asked to and none is set.
+// No handler, or an empty value, gives no line.
+void PutAuthorization(TIdHeaderList& lines, const char* name, std::unique_ptr<TIdAuthentication>& authentication,
+                      bool basic, const std::string& username, const std::string& password)
+{
+    if (!authentication && basic) {
+        authentication = TIdBasicAuthentication::Class()->Create();
+        authentication->ParamList().SetValueOf("Username", username);
+        authentication->ParamList().SetValueOf("Password", password);
+    }
+    if (!authentication) return;
+    const std::string value = authentication->HeaderValue();
+    if (!value.empty()) lines.SetValueOf(name, value);
+}
+
 } // namespace
 
 // ---- TIdPersistent ------------------------------------------------------------
@@ -227,14 +243,7 @@ void TIdRequestHeaderInfo::AddRange()
 
 void TIdRequestHeaderInfo::AddAuthorization()
 {
-    if (!authentication_ && basicAuthentication_) {
-        authentication_ = TIdBasicAuthentication::Class()->Create();
-        authentication_->ParamList().SetValueOf("Username", username_);
-        authentication_->ParamList().SetValueOf("Password", password_);
-    }
-    if (!authentication_) return;
-    const std::string value = authentication_->HeaderValue();
-    if (!value.empty()) headerLines_.SetValueOf("Authorization", value);
+    PutAuthorization(headerLines_, "Authorization", authentication_, basicAuthentication_, username_, password_);
 }
 
 // ---- TIdResponseHeaderInfo -----------------------------------------------------
@@ -328,12 +337,6 @@ void TIdProxyConnectionInfo::AssignTo(TIdPersistent& destination) const
 
 void TIdProxyConnectionInfo::LinesFromFields(TIdHeaderList& target)
 {
-    if (!authentication_ && basicAuthentication_) {
-        authentication_ = TIdBasicAuthentication::Class()->Create();
-        authentication_->ParamList().SetValueOf("Username", proxyUsername_);
-        authentication_->ParamList().SetValueOf("Password", proxyPassword_);
-    }
-    if (!authentication_) return;
-    const std::string value = authentication_->HeaderValue();
-    if (!value.empty()) target.SetValueOf("Proxy-Authorization", value);
+    PutAuthorization(target, "Proxy-Authorization", authentication_, basicAuthentication_, proxyUsername_,
+                     proxyPassword_);
 }
