@@ -169,11 +169,9 @@ void TIdSSLIOHandlerSocket::CloseTransport()
         if (handshakeDone_ && failure_.empty() && IsOpen()) {
             // One close_notify and no wait for the peer's: the socket closes right after. A peer that is
             // already gone only makes the send fail, which changes nothing here.
-            deadline_ = NowMs();
             try {
-                CallLibrary([this] { return SSL_shutdown(session_); });
+                CallLibrary(NowMs(), [this] { return SSL_shutdown(session_); });
             } catch (const std::exception&) {}
-            deadline_ = -1;
         }
         FreeSession();
     }
@@ -198,16 +196,9 @@ bool TIdSSLIOHandlerSocket::WaitReadable(int32_t timeoutMs)
     }
     // A readable socket may hold only part of a record, or a record without application data (a session
     // ticket), after which a receive would block; peeking under the deadline settles it.
-    deadline_ = timeoutMs == -2 ? -1 : NowMs() + std::max(timeoutMs, 0);
+    const int64_t deadline = timeoutMs == -2 ? -1 : NowMs() + std::max(timeoutMs, 0);
     char probe = 0;
-    int result = 0;
-    try {
-        result = CallLibrary([&] { return SSL_peek(session_, &probe, 1); });
-    } catch (const std::exception&) {
-        deadline_ = -1;
-        throw;
-    }
-    deadline_ = -1;
+    const int result = CallLibrary(deadline, [&] { return SSL_peek(session_, &probe, 1); });
     if (result > 0) {
         return true;
     }
@@ -230,7 +221,7 @@ int32_t TIdSSLIOHandlerSocket::SessionTransfer(int32_t length, TCall call)
     if (length <= 0) {
         return 0;
     }
-    const int result = CallLibrary(call);
+    const int result = CallLibrary(-1, call);
     return result > 0 ? result : TransferEnded(result);
 }
 
@@ -358,17 +349,15 @@ void TIdSSLIOHandlerSocket::StartTLS()
         SSL_set1_host(session_, name.c_str());
     }
 
-    deadline_ = connectTimeoutMs_ > 0 ? NowMs() + connectTimeoutMs_ : -1;
+    const int64_t deadline = connectTimeoutMs_ > 0 ? NowMs() + connectTimeoutMs_ : -1;
     int result = 0;
     try {
-        result = CallLibrary([this] { return SSL_connect(session_); });
+        result = CallLibrary(deadline, [this] { return SSL_connect(session_); });
     } catch (const std::exception&) {
-        deadline_ = -1;
         FreeSession();
         TIdIOHandlerSocket::CloseTransport();
         throw;
     }
-    deadline_ = -1;
     if (result != 1) {
         RaiseFailure(result, "handshake");
     }
@@ -420,8 +409,15 @@ void TIdSSLIOHandlerSocket::RaiseFailure(int result, const char* stage)
 }
 
 template <typename TCall>
-int TIdSSLIOHandlerSocket::CallLibrary(TCall call)
+int TIdSSLIOHandlerSocket::CallLibrary(int64_t deadline, TCall call)
 {
+    // The deadline holds for this call only, however it ends.
+    struct TRestore {
+        int64_t& field;
+        int64_t saved;
+        ~TRestore() { field = saved; }
+    } restore{deadline_, deadline_};
+    deadline_ = deadline;
     ERR_clear_error();
     socketError_ = 0;
     pendingException_ = nullptr;

@@ -91,10 +91,11 @@ private:
     std::string PeerName() const;
     // Remembers a tunnel's target from the CONNECT request leaving in pass-through mode.
     void NoteTunnelTarget(const void* buffer, int32_t length);
-    // Runs one call into the library with a fresh error queue; an exception that a socket call raised inside
-    // it is rethrown once the library has returned.
+    // Runs one call into the library with a fresh error queue, its receives bounded by deadline (steady-clock
+    // milliseconds, -1 for none); an exception that a socket call raised inside it is rethrown once the
+    // library has returned.
     template <typename TCall>
-    int CallLibrary(TCall call);
+    int CallLibrary(int64_t deadline, TCall call);
     // Raises EIdSSLProtocolReplyError for a failed call and remembers it for every later call.
     [[noreturn]] void RaiseFailure(int result, const char* stage);
     // One read or write through the session: a failure the session had before is raised again and a length
@@ -121,9 +122,9 @@ private:
     std::string failure_;
 
     // Set by the receive under the library: the end of the stream, the socket error code, and a deadline
-    // (milliseconds on the steady clock, 0 for none) after which the receive gives up with "try again".
+    // (milliseconds on the steady clock, -1 for none) after which the receive gives up with "try again".
     bool receivedEnd_ = false;
     int32_t socketError_ = 0;
-    int64_t deadline_ = 0;
+    int64_t deadline_ = -1;
     std::exception_ptr pendingException_;
 };
