@@ -9,6 +9,7 @@
 
 #include "net/http/IdHeaderList.h"
 #include "platform/SysUtils.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -16,8 +17,6 @@ void Check(bool condition)
 {
     if (!condition) std::abort();
 }
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // What folding and unfolding may change: blanks and commas at break points.
 std::string Solid(const std::string& text)

@@ -8,15 +8,6 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-char ToUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 [[noreturn]] void ThrowBadFormat(const std::string& format)
@@ -265,10 +256,20 @@ int32_t StrToIntDef(const std::string& text, int32_t defaultValue)
 
 std::string IntToStr(long long value) { return Format("%d", value); }
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+char UpperCaseChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
 std::string UpperCase(const std::string& text)
 {
     std::string out = text;
-    for (char& c : out) c = ToUpper(c);
+    for (char& c : out) c = UpperCaseChar(c);
     return out;
 }
 
@@ -279,19 +280,19 @@ std::string LowerCase(const std::string& text)
     return out;
 }
 
-int CompareText(const std::string& a, const std::string& b)
+int CompareText(std::string_view a, std::string_view b)
 {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        unsigned char x = (unsigned char)ToUpper(a[i]);
-        unsigned char y = (unsigned char)ToUpper(b[i]);
+        unsigned char x = (unsigned char)UpperCaseChar(a[i]);
+        unsigned char y = (unsigned char)UpperCaseChar(b[i]);
         if (x != y) return x < y ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
 
 std::string FormatArgs(const std::string& format, const std::vector<TFormatArg>& args)
 {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -48,8 +49,12 @@ std::string IntToStr(long long value);
 // ASCII-only case mapping: bytes above 127 pass through untouched.
 std::string UpperCase(const std::string& text);
 std::string LowerCase(const std::string& text);
-bool SameText(const std::string& a, const std::string& b);
-int CompareText(const std::string& a, const std::string& b);
+char UpperCaseChar(char c);
+bool SameText(std::string_view a, std::string_view b);
+int CompareText(std::string_view a, std::string_view b);
+
+// 0 to 15 for a hexadecimal digit in either letter case, -1 for any other byte.
+int HexValue(char c);
 
 // One argument of Format.
 class TFormatArg {

@@ -1,11 +1,5 @@
 #include "platform/TextUtil.h"
 
-namespace {
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-} // namespace
-
 std::string_view TrimLeftBlanks(std::string_view text)
 {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

@@ -8,6 +8,7 @@
 #include <vector>
 
 // "Blank" is a space or any control character: every byte from 0 to 32.
+inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 // Example: TrimBlanks("\t a b \r\n") == "a b".
 std::string_view TrimBlanks(std::string_view text);
 std::string_view TrimLeftBlanks(std::string_view text);

@@ -7,8 +7,6 @@
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 bool IsQuotePair(std::string_view s)
 {
     return s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front();

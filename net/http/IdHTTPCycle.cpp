@@ -1,6 +1,8 @@
 // The request cycle: resolving the URL, choosing and opening the connection, sending the head, and the loop
 // over redirects and authentication retries.
 
+#include <memory>
+
 #include "net/http/IdCookieManager.h"
 #include "net/http/IdHTTP.h"
 #include "net/tcp/IdException.h"
@@ -40,13 +42,10 @@ void TIdCustomHTTP::SetPort(int32_t value)
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value)
 {
     if (value == cookieManager_) return;
-    if (cookieManager_) {
-        cookieManager_->RemoveFreeNotification(this);
-        if (ownsCookieManager_) delete cookieManager_;
-    }
-    cookieManager_ = value;
+    // A manager made for this client goes when another takes its place.
+    std::unique_ptr<TIdCookieManager> owned(ownsCookieManager_ ? cookieManager_ : nullptr);
+    Relink(cookieManager_, value);
     ownsCookieManager_ = false;
-    if (cookieManager_) cookieManager_->FreeNotification(this);
 }
 
 void TIdCustomHTTP::SetAuthManager(TIdAuthenticationManager* value) { Relink(authManager_, value); }

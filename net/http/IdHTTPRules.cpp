@@ -8,16 +8,6 @@ namespace {
 
 std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
 
-int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 } // namespace
 
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version) { return version == pv1_0 ? "1.0" : "1.1"; }
@@ -58,18 +48,17 @@ int64_t ChunkSizeOf(const std::string& line)
 {
     // RFC 7230 section 4.1: chunk-size [ chunk-ext ] where an extension starts with ";" (optionally after
     // blanks). Anything else after the digits means the framing is lost, so the body cannot be trusted.
+    const std::string_view text = TrimLeftBlanks(line);
     size_t i = 0;
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    const size_t digitsStart = i;
     int64_t size = 0;
     int significant = 0;
-    for (; i < line.size() && HexDigitValue(line[i]) >= 0; ++i) {
-        if (size != 0 || line[i] != '0') ++significant;
+    for (; i < text.size() && HexValue(text[i]) >= 0; ++i) {
+        if (size != 0 || text[i] != '0') ++significant;
         if (significant > 15) throw EIdHTTPBadResponse("Chunk size too large");
-        size = size * 16 + HexDigitValue(line[i]);
+        size = size * 16 + HexValue(text[i]);
     }
-    const bool endsWell = i == line.size() || line[i] == ';' || IsBlank(line[i]);
-    if (i == digitsStart || !endsWell) throw EIdHTTPBadResponse("Invalid chunk size line");
+    const bool endsWell = i == text.size() || text[i] == ';' || IsBlank(text[i]);
+    if (i == 0 || !endsWell) throw EIdHTTPBadResponse("Invalid chunk size line");
     return size;
 }
 

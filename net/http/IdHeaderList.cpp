@@ -12,17 +12,6 @@ const std::string kLineBreak = "\r\n";
 
 bool IsContinuation(const std::string& line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-bool SameAscii(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    }
-    return true;
-}
-
 bool IsBreakChar(char c) { return c == ' ' || c == '\t' || c == ','; }
 
 bool IsSkippedAfterBreak(char c) { return IsBreakChar(c) || c == '\r' || c == '\n'; }
@@ -108,7 +97,7 @@ size_t TIdHeaderList::SeparatorPos(const std::string& line) const
     // Equivalent to searching an upper-cased copy of the line, without making one.
     for (size_t i = 0; i + sep.size() <= line.size(); ++i) {
         size_t k = 0;
-        while (k < sep.size() && UpperAscii(line[i + k]) == sep[k]) ++k;
+        while (k < sep.size() && UpperCaseChar(line[i + k]) == sep[k]) ++k;
         if (k == sep.size()) return i;
     }
     return std::string::npos;
@@ -118,7 +107,7 @@ bool TIdHeaderList::NameMatches(int index, const std::string& name) const
 {
     const std::string& line = Strings(index);
     // The cheap test first: most lines differ in their first bytes.
-    if (line.size() < name.size() || !SameAscii(std::string_view(line).substr(0, name.size()), name)) return false;
+    if (line.size() < name.size() || !SameText(std::string_view(line).substr(0, name.size()), name)) return false;
     const size_t p = SeparatorPos(line);
     return (p == std::string::npos ? 0 : p) == name.size();
 }
