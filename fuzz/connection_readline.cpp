@@ -14,48 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/tcp/IdException.h"
-#include "net/tcp/IdIOHandler.h"
 #include "net/tcp/IdTCPConnection.h"
 
 namespace {
 
 const char* const kTerminators[] = {"\n", "\r\n", ".", "--END--", "aa"};
-
-// Serves the payload in the described pieces; a receive never returns more than it is asked for, and the
-// rest of a piece comes with the next receive. After the last byte every receive reports the close.
-class TPieceTransport : public TIdIOHandler {
-public:
-    TPieceTransport(std::string payload, std::vector<size_t> pieces)
-        : payload_(std::move(payload)), pieces_(std::move(pieces))
-    {}
-    ~TPieceTransport() override { TPieceTransport::CloseTransport(); }
-
-    void CloseTransport() override { open_ = false; }
-    bool IsOpen() override { return open_; }
-    bool WaitReadable(int32_t) override { return true; }
-    int32_t ReceiveSome(void* buffer, int32_t length) override
-    {
-        if (offset_ == payload_.size()) return 0;
-        if (pieceLeft_ == 0) {
-            pieceLeft_ = pieces_.empty() ? payload_.size() : pieces_[pieceIndex_++ % pieces_.size()];
-        }
-        size_t n = std::min({pieceLeft_, payload_.size() - offset_, static_cast<size_t>(length)});
-        std::copy_n(payload_.data() + offset_, n, static_cast<char*>(buffer));
-        offset_ += n;
-        pieceLeft_ -= n;
-        return static_cast<int32_t>(n);
-    }
-    int32_t SendSome(const void*, int32_t length) override { return length; }
-
-private:
-    std::string payload_;
-    std::vector<size_t> pieces_;
-    size_t offset_ = 0;
-    size_t pieceIndex_ = 0;
-    size_t pieceLeft_ = 0;
-    bool open_ = true;
-};
 
 // What the reader must return when all bytes are there at once: "line:", "split:", "timedout" and a final
 // "raise:max" or "raise:closed". A terminator still incomplete at the end of the bytes does not count toward

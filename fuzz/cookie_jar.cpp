@@ -10,25 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <set>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdCookieManager.h"
+#include "tests/net/http/FixedCookieClock.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-class TMovableClock : public TIdCookieClock {
-public:
-    TDateTime Now() const override { return now; }
-    TDateTime LocalUtcOffset() const override { return 0.375; }
-    TDateTime now = 45361.5;
-};
 
 const char* const kHosts[] = {"a.example", "w.a.example", "x.w.a.example", "b.example",
                               "1.2.3.4",   "W.A.Example", "example",       "h"};
@@ -63,7 +52,7 @@ void CheckIndexMatchesCollection(TIdCookies& cookies)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string input(reinterpret_cast<const char*>(data), size);
-    TMovableClock clock;
+    TFixedCookieClock clock;
     TIdCookieManager manager(nullptr, nullptr, clock);
 
     size_t start = 0;

@@ -5,24 +5,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdCookie.h"
+#include "tests/net/http/FixedCookieClock.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-// Sunday 2024-03-10 12:00:00 at UTC+9, standing still.
-class TStillClock : public TIdCookieClock {
-public:
-    TDateTime Now() const override { return 45361.5; }
-    TDateTime LocalUtcOffset() const override { return 0.375; }
-};
 
 // The rebuilt text cannot carry a path that begins or ends with a double
 // quote (one pair is taken off each time) or ends in a blank (entries are
@@ -49,7 +38,7 @@ void CheckSameCarriedFields(const TIdCookieRFC2109& a, const TIdCookieRFC2109& b
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const TStillClock clock;
+    const TFixedCookieClock clock;
     TIdCookies cookies(clock);
     TIdCookieRFC2965& cookie = *cookies.NewCookie2();
     try {

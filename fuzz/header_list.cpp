@@ -4,29 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdHeaderList.h"
 #include "platform/SysUtils.h"
-#include "platform/TextUtil.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-// What folding and unfolding may change: blanks and commas at break points.
-std::string Solid(const std::string& text)
-{
-    std::string solid;
-    for (const char c : text) {
-        if (!IsBlank(c) && c != ',') solid += c;
-    }
-    return solid;
-}
 
 void ReadEveryLine(const TIdHeaderList& list)
 {

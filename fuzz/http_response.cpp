@@ -8,55 +8,21 @@
 // Input layout: [options] [payload...]; options bit 0 follows redirects, bit 1 speaks HTTP/1.0, bit 2
 // answers challenges in-process, bits 5-7 choose the piece size.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdHTTP.h"
 #include "net/tcp/IdException.h"
-#include "net/tcp/IdIOHandler.h"
-
-namespace {
-
-class TReplayTransport : public TIdIOHandler {
-public:
-    TReplayTransport(std::string payload, size_t piece) : payload_(std::move(payload)), piece_(piece) {}
-    ~TReplayTransport() override { TReplayTransport::CloseTransport(); }
-
-    void ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t) override
-    {
-        if (connects_++ > 0) throw EIdConnectException("refused");
-        open_ = true;
-    }
-    void CloseTransport() override { open_ = false; }
-    bool IsOpen() override { return open_; }
-    bool WaitReadable(int32_t) override { return true; }
-    int32_t ReceiveSome(void* buffer, int32_t length) override
-    {
-        const size_t n = std::min({piece_, payload_.size() - offset_, static_cast<size_t>(length)});
-        std::copy_n(payload_.data() + offset_, n, static_cast<char*>(buffer));
-        offset_ += n;
-        return static_cast<int32_t>(n);
-    }
-    int32_t SendSome(const void*, int32_t length) override { return length; }
-
-private:
-    std::string payload_;
-    size_t piece_;
-    size_t offset_ = 0;
-    int connects_ = 0;
-    bool open_ = false;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
     const uint8_t options = data[0];
     static const size_t kPieces[] = {1, 2, 3, 7, 64, 512, 4096, 65536};
-    TReplayTransport transport(std::string(reinterpret_cast<const char*>(data + 1), size - 1), kPieces[options >> 5]);
+    TPieceTransport transport(std::string(reinterpret_cast<const char*>(data + 1), size - 1), {kPieces[options >> 5]},
+                              false);
     TIdHTTP http;
     http.SetIOHandler(&transport);
     http.SetHandleRedirects(options & 1);

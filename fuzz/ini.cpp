@@ -5,19 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
+#include "fuzz/FuzzSupport.h"
 #include "settings/IniFile.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
 
 std::string TempPath()
 {

@@ -8,14 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdGlobal.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
 
 // 1901-01-01 and the day after 9999-12-31. Earlier years do not survive
 // writing: two-digit years are read back in 19xx or 20xx and the year 1900

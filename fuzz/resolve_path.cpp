@@ -4,17 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdGlobal.h"
 
 namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
 
 void CheckResolved(const std::string& base, const std::string& path, char delimiter)
 {

@@ -4,30 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "net/http/IdHTTPHeaderInfo.h"
-
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition) std::abort();
-}
-
-// Composing may fold a long value, and reading it back joins the pieces
-// with single blanks: only blanks and commas may differ.
-std::string Solid(const std::string& text)
-{
-    std::string solid;
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) > 32 && c != ',') solid += c;
-    }
-    return solid;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
