@@ -13,16 +13,21 @@ TIdIOHandler::~TIdIOHandler() { TIdIOHandler::CloseTransport(); }
 void TIdIOHandler::ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t)
 {}
 
-void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs)
+TIdDeadline DeadlineAfter(int32_t timeoutMs)
 {
-    using TClock = std::chrono::steady_clock;
-    const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    if (timeoutMs == -2) return std::nullopt;
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+}
+
+void TIdIOHandler::ReceiveExactly(void* buffer, int32_t length, TIdDeadline deadline)
+{
     char* next = static_cast<char*>(buffer);
     for (int32_t remaining = length; remaining > 0;) {
         // The wait also lets an anti-freeze run while the peer takes its time.
         int32_t wait = -2;
-        if (timeoutMs != -2) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        if (deadline) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now()).count();
             if (left <= 0) throw EIdReadTimeout();
             wait = static_cast<int32_t>(left);
         }

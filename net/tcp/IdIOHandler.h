@@ -12,7 +12,9 @@
 // A destructor cannot dispatch to a derived class, so every transport that holds a resource releases it by
 // calling its own CloseTransport from its own destructor.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "net/tcp/IdComponent.h"
@@ -26,6 +28,12 @@ public:
         : EIdProtocolReplyError(code, message)
     {}
 };
+
+// The moment on the steady clock by which an exchange must be done; empty for no limit.
+using TIdDeadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// The deadline timeoutMs milliseconds from now: none for -2, now itself for any other value below 1.
+TIdDeadline DeadlineAfter(int32_t timeoutMs);
 
 class TIdIOHandler : public TIdComponent {
 public:
@@ -49,9 +57,8 @@ public:
     // Exchanges that run below a connection's input queue (proxy and TLS handshakes) build on these two,
     // through the virtual operations above. They raise instead of returning results: EIdSocketError (from the
     // stack's check) for a failure, EIdConnClosedGracefully for a peer that closed first.
-    // Receives exactly length bytes; with timeoutMs other than -2 all of them within that many milliseconds
-    // in all, else EIdReadTimeout.
-    void ReceiveExactly(void* buffer, int32_t length, int32_t timeoutMs = -2);
+    // Receives exactly length bytes; with a deadline all of them by then, else EIdReadTimeout.
+    void ReceiveExactly(void* buffer, int32_t length, TIdDeadline deadline = std::nullopt);
     void SendAll(const void* buffer, int32_t length);
 
     // What the HTTP client asks of a TLS transport, without linking one. A plain transport is not TLS and

@@ -166,7 +166,9 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     if (!socketHandle_) {
         PrepareTransport();
     }
-    const auto started = std::chrono::steady_clock::now();
+    // A limit the caller gave covers the proxy exchange too: a proxy that accepts and then stalls must not
+    // stretch the connect beyond it.
+    const TIdDeadline deadline = timeoutMs > 0 ? DeadlineAfter(timeoutMs) : std::nullopt;
     TIdSocksInfo* socks = SocksInfo();
     const bool viaSocks = socks->Version() != svNoSocks;
     const std::string targetHost = viaSocks ? socks->Host() : host;
@@ -203,15 +205,7 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     } else {
         GlobalStack->CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
     }
-    // A limit the caller gave covers the proxy exchange too: a proxy that accepts and then stalls must not
-    // stretch the connect beyond it.
-    int32_t negotiationMs = -2;
-    if (timeoutMs > 0) {
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-        negotiationMs = static_cast<int32_t>(std::max<int64_t>(timeoutMs - spent, 0));
-    }
-    socks->Negotiate(host, port, negotiationMs);
+    socks->Negotiate(host, port, deadline);
 }
 
 void TIdIOHandlerSocket::ConnectWait(int32_t timeoutMs)

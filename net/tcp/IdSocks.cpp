@@ -1,6 +1,5 @@
 #include "net/tcp/IdSocks.h"
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -72,10 +71,10 @@ void AppendCounted(std::string& message, const std::string& text)
     }
 }
 
-// One negotiation on a transport, within one time limit for all its receives.
+// One negotiation on a transport, with one deadline for all its receives.
 class TSocksExchange {
 public:
-    TSocksExchange(TIdIOHandler* transport, int32_t timeoutMs) : transport_(transport), timeoutMs_(timeoutMs)
+    TSocksExchange(TIdIOHandler* transport, TIdDeadline deadline) : transport_(transport), deadline_(deadline)
     {
         if (transport_ == nullptr) throw EIdSocksError("SOCKS negotiation without a transport.");
     }
@@ -87,7 +86,7 @@ public:
     {
         std::string reply(n, '\0');
         try {
-            transport_->ReceiveExactly(reply.data(), static_cast<int32_t>(n), TimeLeft());
+            transport_->ReceiveExactly(reply.data(), static_cast<int32_t>(n), deadline_);
         } catch (const EIdReadTimeout&) {
             throw EIdConnectTimeout();
         }
@@ -107,34 +106,25 @@ public:
     }
 
 private:
-    int32_t TimeLeft() const
-    {
-        if (timeoutMs_ == -2) return -2;
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-        return spent >= timeoutMs_ ? 0 : static_cast<int32_t>(timeoutMs_ - spent);
-    }
-
-    using Clock = std::chrono::steady_clock;
     TIdIOHandler* transport_;
-    int32_t timeoutMs_;
-    Clock::time_point start_ = Clock::now();
+    TIdDeadline deadline_;
 };
 
 uint8_t Byte(const std::string& reply, std::size_t offset) { return static_cast<uint8_t>(reply[offset]); }
 
 } // namespace
 
-void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, int32_t timeoutMs)
+void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, TIdDeadline deadline)
 {
     switch (version_) {
     case svNoSocks: return;
     case svSocks4:
-    case svSocks4A: NegotiateV4(host, port, timeoutMs); return;
-    case svSocks5: NegotiateV5(host, port, timeoutMs); return;
+    case svSocks4A: NegotiateV4(host, port, deadline); return;
+    case svSocks5: NegotiateV5(host, port, deadline); return;
     }
 }
 
-void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t timeoutMs)
+void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, TIdDeadline deadline)
 {
     CheckNulTerminated(username_, "user id");
     const bool remoteName = version_ == svSocks4A;
@@ -143,7 +133,7 @@ void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t ti
     // name that does not resolve fails before anything is sent.
     const TIdIPv4Bytes address =
         remoteName ? TIdIPv4Bytes{0, 0, 0, 1} : GlobalStack->ParseIPv4(GlobalStack->ResolveHostName(host));
-    TSocksExchange exchange(transport_, timeoutMs);
+    TSocksExchange exchange(transport_, deadline);
     std::string request = {4, kCommandConnect};
     AppendPort(request, port);
     request.append(address.begin(), address.end());
@@ -158,7 +148,7 @@ void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, int32_t ti
     if (Byte(reply, 1) != kSocks4Granted) RaiseSocks4Reply(Byte(reply, 1));
 }
 
-void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, int32_t timeoutMs)
+void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, TIdDeadline deadline)
 {
     const bool withPassword = authentication_ == saUsernamePassword;
     if (withPassword) {
@@ -166,7 +156,7 @@ void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, int32_t ti
         CheckField(password_, "password");
     }
     CheckField(host, "host name");
-    TSocksExchange exchange(transport_, timeoutMs);
+    TSocksExchange exchange(transport_, deadline);
 
     const char method = withPassword ? kMethodUserPass : kMethodNone;
     exchange.Send(std::string{5, 1, method});

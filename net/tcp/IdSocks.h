@@ -24,8 +24,7 @@
 
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdException.h"
-
-class TIdIOHandler;
+#include "net/tcp/IdIOHandler.h"
 
 enum TSocksVersion { svNoSocks, svSocks4, svSocks4A, svSocks5 };
 enum TSocksAuthentication { saNoAuthentication, saUsernamePassword };
@@ -46,9 +45,9 @@ public:
     }
 
     // Runs the proxy exchange for the final target host:port on Transport.
-    // timeoutMs bounds the whole exchange (-2: no limit); when it passes the
-    // exchange raises EIdConnectTimeout, as the connect itself would.
-    void Negotiate(const std::string& host, int32_t port, int32_t timeoutMs = -2);
+    // The whole exchange must be done by deadline (none: no limit); when it
+    // passes the exchange raises EIdConnectTimeout, as the connect itself would.
+    void Negotiate(const std::string& host, int32_t port, TIdDeadline deadline = std::nullopt);
 
     TSocksAuthentication Authentication() const { return authentication_; }
     void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
@@ -66,8 +65,8 @@ public:
     void SetTransport(TIdIOHandler* value) { transport_ = value; }
 
 private:
-    void NegotiateV4(const std::string& host, int32_t port, int32_t timeoutMs);
-    void NegotiateV5(const std::string& host, int32_t port, int32_t timeoutMs);
+    void NegotiateV4(const std::string& host, int32_t port, TIdDeadline deadline);
+    void NegotiateV5(const std::string& host, int32_t port, TIdDeadline deadline);
 
     TSocksAuthentication authentication_ = saNoAuthentication;
     std::string host_;

@@ -41,7 +41,7 @@ TEST(TIdIOHandler, ReceiveExactlyTakesPiecesWholeAndRaisesForWhatCannotComplete)
         std::string buffer(static_cast<size_t>(c.want), '\0');
         std::string got;
         try {
-            lc.handler->ReceiveExactly(buffer.data(), c.want, c.timeoutMs);
+            lc.handler->ReceiveExactly(buffer.data(), c.want, DeadlineAfter(c.timeoutMs));
             got = buffer;
         } catch (const EIdException& e) {
             got = e.what();
