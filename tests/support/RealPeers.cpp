@@ -1,12 +1,9 @@
 #include "tests/support/RealPeers.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,21 +66,6 @@ std::string NginxConfig(const std::string& folder, int port, const std::string& 
 }
 
 } // namespace
-
-int FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    if (!ok) throw std::runtime_error("no free loopback port");
-    return ntohs(address.sin_port);
-}
 
 void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile)
 {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 
 namespace testsupport {
@@ -63,9 +64,6 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
 };
-
-// A port on 127.0.0.1 that was free a moment ago.
-int FreeLoopbackPort();
 
 // Writes a fresh self-signed certificate for "localhost" and its key (PEM) with the openssl tool.
 void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile);
