@@ -6,9 +6,9 @@
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -12,8 +12,8 @@
 #include "net/tcp/IdTCPClient.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/net/tls/TlsTestPeers.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
