@@ -129,9 +129,9 @@ void BM_Curl(benchmark::State& state)
 {
     TScriptedServer& server = BodyServer();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
-    const std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
+    const std::vector<std::string> args = {"-o", "/dev/null", url};
     for (auto _ : state) {
-        if (!benchsupport::RunProgram(args)) {
+        if (!benchsupport::RunCurl(args)) {
             state.SkipWithError("curl is missing or failed");
             break;
         }

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdStack.h"
 #include "tests/support/Loopback.h"
@@ -28,12 +29,7 @@ std::string MakeFile()
 {
     static const TTempDir folder;
     std::string path = folder.File("serve.bin");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    std::string block(1 << 20, 'r');
-    for (int64_t written = 0; written < kFileSize; written += static_cast<int64_t>(block.size())) {
-        std::fwrite(block.data(), 1, block.size(), file);
-    }
-    std::fclose(file);
+    benchsupport::WriteFilledFile(path, kFileSize, 'r');
     return path;
 }
 
