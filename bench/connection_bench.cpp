@@ -28,8 +28,8 @@
 #include "bench/support/BenchSupport.h"
 #include "net/tcp/IdTCPClient.h"
 #include "platform/Classes.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 
@@ -129,9 +129,9 @@ void BM_Curl(benchmark::State& state)
 {
     TScriptedServer& server = BodyServer();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/body";
-    const std::vector<std::string> args = {"curl", "-s", "-o", "/dev/null", "--noproxy", "*", url};
+    const std::vector<std::string> args = {"-o", "/dev/null", url};
     for (auto _ : state) {
-        if (!benchsupport::RunProgram(args)) {
+        if (!benchsupport::RunCurl(args)) {
             state.SkipWithError("curl is missing or failed");
             break;
         }

@@ -4,6 +4,7 @@
 // 420 KB and 10 MB. The window is the real one, offscreen.
 #include "app/PagewickM.h"
 #include "app/TextPane.h"
+#include "bench/support/BenchSupport.h"
 #include "platform/Dialogs.h"
 #include "settings/PagewickDlg.h"
 #include "tests/support/RealPeers.h"
@@ -23,15 +24,8 @@ namespace {
 
 std::string MakeDocument(size_t bytes)
 {
-    std::string text = "Network Working Group\nRequest for Comments: 4242\n\n   A Document of Our Own\n\n";
-    const std::string words = "the quick brown fox jumps over the lazy dog while the network works ";
-    for (int line = 0; text.size() < bytes; ++line) {
-        if (line % 58 == 57)
-            text += "\f\n";
-        else
-            text += "   " + words.substr(size_t(line) % 7, 60 + size_t(line) % 9) + "\n";
-    }
-    return text;
+    return benchsupport::MakeRfcLikeDocument(
+        bytes, "Network Working Group\nRequest for Comments: 4242\n\n   A Document of Our Own\n\n", 0);
 }
 
 // Message boxes would wait for a click; a failed fetch ends the run instead.

@@ -75,12 +75,10 @@ int64_t StatusKb(const char* field)
 }
 
 // Runs curl with args, waits for it, and returns the seconds it took.
-double RunCurl(const std::vector<std::string>& args)
+double TimeCurl(const std::vector<std::string>& args)
 {
-    std::vector<std::string> all = {"curl", "-s", "--http1.1"};
-    all.insert(all.end(), args.begin(), args.end());
     const auto start = std::chrono::steady_clock::now();
-    if (!benchsupport::RunProgram(all)) throw std::runtime_error("curl is missing or failed");
+    if (!benchsupport::RunCurl(args)) throw std::runtime_error("curl is missing or failed");
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
@@ -139,7 +137,7 @@ void BM_GetChunked(benchmark::State& state) { GetBig(state, "/chunked/big.bin");
 void BM_CurlByLength(benchmark::State& state)
 {
     const std::string url = Peers().Url("/big.bin");
-    for (auto _ : state) state.SetIterationTime(RunCurl({"-o", "/dev/null", url}));
+    for (auto _ : state) state.SetIterationTime(TimeCurl({"-o", "/dev/null", url}));
     state.SetBytesProcessed(state.iterations() * kBigSize);
 }
 
@@ -160,11 +158,8 @@ void BM_Get16KBx1000(benchmark::State& state)
 void BM_Curl16KBx1000(benchmark::State& state)
 {
     TTempDir folder;
-    std::string config;
-    for (int i = 0; i < kSmallCalls; ++i)
-        config += "url = \"" + Peers().Url("/small.bin") + "\"\noutput = \"/dev/null\"\n";
-    WriteTextFile(folder.File("urls.cfg"), config);
-    for (auto _ : state) state.SetIterationTime(RunCurl({"-K", folder.File("urls.cfg")}));
+    benchsupport::WriteCurlUrlList(folder.File("urls.cfg"), Peers().Url("/small.bin"), kSmallCalls);
+    for (auto _ : state) state.SetIterationTime(TimeCurl({"-K", folder.File("urls.cfg")}));
 }
 
 BENCHMARK(BM_GetPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -6,7 +6,7 @@
 #include "app/DocumentText.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
-#include "platform/FileUtil.h"
+#include "bench/support/BenchSupport.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
@@ -16,24 +16,7 @@
 
 namespace {
 
-std::string MakeDocument(size_t bytes)
-{
-    std::string text;
-    text.reserve(bytes + 200);
-    const std::string words = "the quick brown fox jumps over the lazy dog while the network works ";
-    for (int line = 0; text.size() < bytes; ++line) {
-        if (line % 58 == 57) {
-            text += "\f\n";
-            continue;
-        }
-        if (line % 40 == 39) {
-            text += words + words + words + "\n";
-            continue;
-        }
-        text += "   " + words.substr(size_t(line) % 7, 60 + size_t(line) % 9) + "\n";
-    }
-    return text;
-}
+std::string MakeDocument(size_t bytes) { return benchsupport::MakeRfcLikeDocument(bytes, "", 40); }
 
 std::string WriteTemp(const std::string& bytes)
 {
@@ -64,9 +47,7 @@ void Open(benchmark::State& state, const std::string& document)
     TTextPane& pane = Pane();
     for (auto _ : state) {
         std::string bytes;
-        // The program's own bound: a generated document overshoots its
-        // nominal size by part of a line.
-        if (!ReadRegularFile(path, bytes, kMaxDocumentBytes)) {
+        if (!ReadDocumentFile(path, bytes)) {
             state.SkipWithError("unreadable");
             break;
         }

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,14 +36,6 @@ struct TDocument {
     std::string path; // the text on disk, for the tools
     std::string text;
 };
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Pages shaped like a published RFC page: 56 lines of at most 72 columns,
 // a footer line, then a form feed line carrying the next page's header.
@@ -74,7 +65,7 @@ QFont DocumentFont() { return QFont("DejaVu Sans Mono", 10); }
 
 bool PrintFileToPdf(const std::string& textPath, const std::string& pdfPath)
 {
-    const TStringLines lines(FileLines(ReadFile(textPath)));
+    const TStringLines lines(FileLines(ReadTextFile(textPath)));
     return PrintLinesToPdf(pdfPath, DocumentFont(), lines, [](const std::string&, const std::string&) { return true; });
 }
 
@@ -149,8 +140,8 @@ int main(int argc, char** argv)
 
     std::vector<TDocument> docs;
     docs.push_back({"generated200", g_workDir + "/generated.txt", GeneratedText(kGeneratedPages)});
-    std::ofstream(docs.back().path, std::ios::binary) << docs.back().text;
-    if (std::ifstream(kSampleRfc)) docs.push_back({"rfc2616", kSampleRfc, ReadFile(kSampleRfc)});
+    WriteTextFile(docs.back().path, docs.back().text);
+    if (std::ifstream(kSampleRfc)) docs.push_back({"rfc2616", kSampleRfc, ReadTextFile(kSampleRfc)});
 
     const std::pair<const char*, void (*)(benchmark::State&, const TDocument*)> ways[] = {
         {"PrintPdfInProcess", BM_PrintPdfInProcess},

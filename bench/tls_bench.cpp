@@ -15,7 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -26,8 +25,8 @@
 #include "net/tcp/IdTCPClient.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
-#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ constexpr int kSmallGets = 1000;
 const std::string kSmallBody = "a small document of a few dozen bytes\n";
 
 struct TSetup {
-    tls_test::TTestCertificates certificates;
+    testsupport::TTestCertificates certificates;
     TTempDir documents;
     std::unique_ptr<testsupport::TRealPeer> server;
     std::string cipher;
@@ -100,18 +99,17 @@ int64_t Get(TIdTCPClient& client, const std::string& path)
     return length;
 }
 
-bool RunCurl(const std::vector<std::string>& extra)
+bool RunTlsCurl(const std::vector<std::string>& extra)
 {
     // localhost may resolve to ::1 first, where nginx does not listen.
     const std::string resolve = "localhost:" + std::to_string(Setup().server->Port()) + ":127.0.0.1";
-    std::vector<std::string> args = {"curl", "-s",        "--http1.1", "--tlsv1.3", "--noproxy",
-                                     "*",    "--resolve", resolve,     "--cacert",  Setup().certificates.CAFile()};
+    std::vector<std::string> args = {"--tlsv1.3", "--resolve", resolve, "--cacert", Setup().certificates.CAFile()};
     if (!Setup().cipher.empty()) {
         args.push_back("--tls13-ciphers");
         args.push_back(Setup().cipher);
     }
     args.insert(args.end(), extra.begin(), extra.end());
-    return benchsupport::RunProgram(args);
+    return benchsupport::RunCurl(args);
 }
 
 void BM_Https100MB(benchmark::State& state)
@@ -155,7 +153,7 @@ void BM_Curl100MB(benchmark::State& state)
         TClient probe;
     } // learns the cipher to ask curl for
     for (auto _ : state) {
-        if (!RunCurl({"-o", "/dev/null", Setup().Url("/big.bin")})) state.SkipWithError("curl failed");
+        if (!RunTlsCurl({"-o", "/dev/null", Setup().Url("/big.bin")})) state.SkipWithError("curl failed");
     }
     state.SetLabel(Setup().cipher);
     state.SetBytesProcessed(state.iterations() * kBigSize);
@@ -182,7 +180,7 @@ void BM_CurlHandshakeAndSmallGet(benchmark::State& state)
         TClient probe;
     }
     for (auto _ : state) {
-        if (!RunCurl({"-o", "/dev/null", Setup().Url("/small.txt")})) state.SkipWithError("curl failed");
+        if (!RunTlsCurl({"-o", "/dev/null", Setup().Url("/small.txt")})) state.SkipWithError("curl failed");
     }
 }
 
@@ -215,13 +213,9 @@ void BM_Curl1000SmallGetsKeptAlive(benchmark::State& state)
     }
     // One run with 1,000 URLs; curl reuses its connection between them.
     const std::string config = Setup().documents.File("curl-1000.conf");
-    {
-        std::ofstream out(config);
-        for (int i = 0; i < kSmallGets; ++i)
-            out << "url = \"" << Setup().Url("/small.txt") << "\"\noutput = \"/dev/null\"\n";
-    }
+    benchsupport::WriteCurlUrlList(config, Setup().Url("/small.txt"), kSmallGets);
     for (auto _ : state) {
-        if (!RunCurl({"-K", config})) state.SkipWithError("curl failed");
+        if (!RunTlsCurl({"-K", config})) state.SkipWithError("curl failed");
     }
     state.SetItemsProcessed(state.iterations() * kSmallGets);
 }

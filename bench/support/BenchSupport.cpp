@@ -40,4 +40,33 @@ bool RunProgram(std::vector<std::string> args)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::string MakeRfcLikeDocument(std::size_t bytes, const std::string& header, int longLineEvery)
+{
+    std::string text = header;
+    text.reserve(bytes + 200);
+    const std::string words = "the quick brown fox jumps over the lazy dog while the network works ";
+    for (int line = 0; text.size() < bytes; ++line) {
+        if (line % 58 == 57)
+            text += "\f\n";
+        else if (longLineEvery > 0 && line % longLineEvery == longLineEvery - 1)
+            text += words + words + words + "\n";
+        else
+            text += "   " + words.substr(std::size_t(line) % 7, 60 + std::size_t(line) % 9) + "\n";
+    }
+    return text;
+}
+
+bool RunCurl(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"curl", "-s", "--http1.1", "--noproxy", "*"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(std::move(all));
+}
+
+void WriteCurlUrlList(const std::string& path, const std::string& url, int count)
+{
+    std::ofstream out(path);
+    for (int i = 0; i < count; ++i) out << "url = \"" << url << "\"\noutput = \"/dev/null\"\n";
+}
+
 } // namespace benchsupport

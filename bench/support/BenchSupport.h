@@ -2,6 +2,7 @@
 
 // What the benchmarks that measure against a server or a reference program share.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,5 +30,16 @@ void WriteFilledFile(const std::string& path, int64_t size, char fill);
 // Runs the program args[0], found on PATH, with the rest as its arguments and waits for it. True when it started
 // and exited with status 0.
 bool RunProgram(std::vector<std::string> args);
+
+// A document shaped like an RFC of about bytes bytes: header, then lines of 60 to 68 columns, a form feed line
+// closing every 58 lines and, when longLineEvery > 0, a line too long for the pane's width that often.
+std::string MakeRfcLikeDocument(std::size_t bytes, const std::string& header, int longLineEvery);
+
+// Runs curl, silent, over HTTP/1.1 and never through a proxy the environment names, with args after that. True
+// when it exited with status 0.
+bool RunCurl(const std::vector<std::string>& args);
+
+// Writes a curl configuration that fetches url count times into /dev/null: one curl run, one kept connection.
+void WriteCurlUrlList(const std::string& path, const std::string& url, int count);
 
 } // namespace benchsupport
