@@ -7,9 +7,6 @@
 
 namespace {
 
-// The first piece of a body read by its length. Later pieces double with what has come.
-constexpr int64_t kFirstBodyPiece = 64 * 1024;
-
 // Keeps the first `limit` bytes written to it and only counts the rest: error bodies are held up to a size,
 // discarded bodies not at all. Pre-sizing allocates nothing, so a peer's announced length costs no memory.
 class TBoundedStream : public TStream {
@@ -190,29 +187,20 @@ void TIdCustomHTTP::ReadBodyByLength(TStream& stream, int64_t length)
 {
     TWorkReport work(*this, length);
     const int64_t start = stream.Position();
-    int64_t expected = 0;
-    while (expected < length) {
-        // The announced length is trusted only as far as bytes have come: the stream grows with them until a
-        // sixteenth has arrived and then takes the rest in one piece. A large honest body is so sized once
-        // (never copied into a bigger buffer), and a peer that only announces one gets no large buffer.
-        const int64_t rest = length - expected;
-        const int64_t piece = expected * 16 >= length ? rest : std::min(rest, std::max(kFirstBodyPiece, expected));
-        expected += piece;
-        try {
-            ReadToStream(stream, piece, false);
-        } catch (const EIdConnClosedGracefully&) {}
-        const int64_t arrived = stream.Position() - start;
-        if (arrived >= expected) continue;
-        // The server closed early. The bytes of the piece the close cut short are still queued; they belong
-        // to the body, and the caller learns that it is short.
-        TIdManagedBuffer& queue = InputQueue();
-        const int64_t late = std::min(queue.Size(), length - arrived);
-        if (late > 0) {
-            stream.WriteBuffer(queue.DataStart(), late);
-            queue.Discard(late);
-        }
-        throw EIdConnClosedGracefully();
+    try {
+        ReadToStream(stream, length, false);
+    } catch (const EIdConnClosedGracefully&) {}
+    const int64_t arrived = stream.Position() - start;
+    if (arrived >= length) return;
+    // The server closed early. The bytes of the piece the close cut short are still queued; they belong to the
+    // body, and the caller learns that it is short.
+    TIdManagedBuffer& queue = InputQueue();
+    const int64_t late = std::min(queue.Size(), length - arrived);
+    if (late > 0) {
+        stream.WriteBuffer(queue.DataStart(), late);
+        queue.Discard(late);
     }
+    throw EIdConnClosedGracefully();
 }
 
 int64_t TIdCustomHTTP::ReadChunkSize()
