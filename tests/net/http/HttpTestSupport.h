@@ -8,12 +8,14 @@
 
 #include "net/http/IdHTTP.h"
 #include "tests/support/GoldenExchange.h"
+#include "tests/support/NetTestSupport.h"
 
 namespace httptest {
 
 using testsupport::TConnectionScript;
 using testsupport::TGoldenExchange;
-using testsupport::TScriptedServer;
+// Checks itself when it goes: every script played to its end, no failure inside it.
+using TScriptedServer = testsupport::TCheckedServer;
 
 // The content of a memory stream.
 inline std::string Text(TMemoryStream& stream)
