@@ -9,19 +9,15 @@
 #include "net/http/IdHTTP.h"
 #include "tests/support/GoldenExchange.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/StreamText.h"
 
 namespace httptest {
 
+using testsupport::StreamText;
 using testsupport::TConnectionScript;
 using testsupport::TGoldenExchange;
 // Checks itself when it goes: every script played to its end, no failure inside it.
 using TScriptedServer = testsupport::TCheckedServer;
-
-// The content of a memory stream.
-inline std::string Text(TMemoryStream& stream)
-{
-    return std::string(stream.Memory(), static_cast<size_t>(stream.Size()));
-}
 
 inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
 {

@@ -11,6 +11,7 @@
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
 #include "tests/net/tls/TlsTestPeers.h"
+#include "tests/support/StreamText.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ protected:
     {
         TMemoryStream body;
         http_.Get(url, body);
-        return std::string(body.Memory(), static_cast<size_t>(body.Size()));
+        return testsupport::StreamText(body);
     }
     static std::string Url(const std::unique_ptr<TRealPeer>& server, const std::string& path,
                            const std::string& scheme = "https")

@@ -14,6 +14,7 @@
 #include "platform/Classes.h"
 #include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/net/tls/TlsTestPeers.h"
+#include "tests/support/StreamText.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TResponse Get(TIdTCPClient& client, const std::string& path, const std::string& 
     if (response.headers.count("Content-Length")) {
         TMemoryStream stream;
         client.ReadToStream(stream, std::stoll(response.headers["Content-Length"]));
-        response.body.assign(stream.Memory(), static_cast<size_t>(stream.Size()));
+        response.body = testsupport::StreamText(stream);
         return response;
     }
     for (long long size; (size = std::stoll(client.ReadLine(), nullptr, 16)) > 0; client.ReadLine()) {
