@@ -11,11 +11,13 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
+#include "tests/net/tcp/socks_client.h"
 #include "tests/support/GoldenExchange.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
 
+using socks_test::ThroughSocks;
 using testsupport::TGoldenExchange;
 using TScriptedServer = testsupport::TCheckedServer;
 
@@ -146,17 +148,9 @@ TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
                                                                         : TGoldenExchange::Parse(row.exchange);
         TScriptedServer server(exchange.Script(row.pieceSize, row.pieceSize > 0 ? 1 : 0));
         TIdTCPClient client;
-        auto* handler = new TIdIOHandlerSocket(&client);
-        client.SetIOHandler(handler);
-        TIdSocksInfo& socks = *handler->SocksInfo();
-        socks.SetHost("127.0.0.1");
-        socks.SetPort(server.Port());
-        socks.SetVersion(row.version);
-        socks.SetUsername(row.user);
-        socks.SetPassword(row.password);
-        socks.SetAuthentication(row.password.empty() ? saNoAuthentication : saUsernamePassword);
-        client.SetHost(row.host);
-        client.SetPort(row.port);
+        ThroughSocks(client,
+                     {.port = server.Port(), .version = row.version, .user = row.user, .password = row.password},
+                     row.host, row.port);
 
         const std::type_info* type = nullptr;
         EXPECT_EQ(Connect(client, row.timeout, type), row.expected);
@@ -180,17 +174,12 @@ TEST(TIdTCPClient, ThroughSocksTheStatusNamesTheProxy)
 {
     TScriptedServer server(TGoldenExchange::Load("socks/socks5_no_auth_dotted_quad.txt").Script());
     TIdTCPClient client;
-    auto* handler = new TIdIOHandlerSocket(&client);
-    client.SetIOHandler(handler);
+    TIdIOHandlerSocket& handler =
+        ThroughSocks(client, {.port = server.Port(), .version = svSocks5, .host = "localhost"}, "127.0.0.1", 80);
     std::vector<std::string> log;
-    client.OnStatus = handler->OnStatus = [&log](TIdComponent*, TIdStatus status, const std::string& text) {
+    client.OnStatus = handler.OnStatus = [&log](TIdComponent*, TIdStatus status, const std::string& text) {
         log.push_back(std::to_string(status) + ":" + text);
     };
-    handler->SocksInfo()->SetHost("localhost");
-    handler->SocksInfo()->SetPort(server.Port());
-    handler->SocksInfo()->SetVersion(svSocks5);
-    client.SetHost("127.0.0.1");
-    client.SetPort(80);
     client.OpenConnection(2000);
     EXPECT_EQ(log, (std::vector<std::string>{"0:Resolving hostname localhost.", "1:Connecting to 127.0.0.1.",
                                              "2:Connected."}));
