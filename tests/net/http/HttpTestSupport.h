@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/http/IdHTTP.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/GoldenExchange.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/StreamText.h"
@@ -47,12 +48,7 @@ inline std::string Describe(const std::exception& failure)
 template <typename TCall>
 std::string Outcome(TCall call)
 {
-    try {
-        call();
-        return "ok";
-    } catch (const std::exception& e) {
-        return Describe(e);
-    }
+    return testsupport::HowItEnded(call, Describe, "ok");
 }
 
 } // namespace httptest

@@ -29,6 +29,7 @@ namespace connection_test {
 using testsupport::ConnectLoopback;
 using testsupport::ExpectRaises;
 using testsupport::ExpectSocketError;
+using testsupport::RaisedText;
 using testsupport::StreamText;
 using testsupport::TConnectionScript;
 using testsupport::TCountingAntiFreeze;

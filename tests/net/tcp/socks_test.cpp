@@ -12,6 +12,7 @@
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
 #include "tests/net/tcp/socks_client.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/GoldenExchange.h"
 #include "tests/support/NetTestSupport.h"
 
@@ -128,18 +129,6 @@ std::vector<TSocksRow> Rows()
     return rows;
 }
 
-// Connects through the proxy; the exception's message and class, or empty ones.
-std::string Connect(TIdTCPClient& client, int32_t timeout, const std::type_info*& type)
-{
-    try {
-        client.OpenConnection(timeout);
-    } catch (const std::exception& e) {
-        type = &typeid(e);
-        return e.what();
-    }
-    return "";
-}
-
 TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
 {
     for (const TSocksRow& row : Rows()) {
@@ -152,8 +141,14 @@ TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
                      {.port = server.Port(), .version = row.version, .user = row.user, .password = row.password},
                      row.host, row.port);
 
+        // The exception's message and class, or empty ones.
         const std::type_info* type = nullptr;
-        EXPECT_EQ(Connect(client, row.timeout, type), row.expected);
+        EXPECT_EQ(testsupport::HowItEnded([&] { client.OpenConnection(row.timeout); },
+                                          [&type](const std::exception& e) {
+                                              type = &typeid(e);
+                                              return std::string(e.what());
+                                          }),
+                  row.expected);
         if (row.expected.empty()) {
             client.WriteText("ping");
             char reply[4];
