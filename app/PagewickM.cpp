@@ -31,7 +31,6 @@
 #include <QStatusBar>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -408,9 +407,6 @@ void TForm1::CreateHttpClient()
     IdHTTP1->OnWork = [this](TIdComponent*, TWorkMode mode, int64_t count) {
         if (mode == wmRead) ShowProgress(count);
     };
-    IdHTTP1->OnWorkEnd = [this](TIdComponent*, TWorkMode mode) {
-        if (mode == wmRead) progressLabel_->setVisible(false);
-    };
     antiFreeze_ = std::make_unique<TQtAntiFreeze>();
 }
 
@@ -493,11 +489,7 @@ void TForm1::mOpenClick()
     // general error report, leaving the pane empty and the history as it was.
     const std::string fileName = path->toStdString();
     std::string bytes;
-    errno = 0;
-    if (!ReadDocumentFile(fileName, bytes)) {
-        // The system's reason where it gave one; a FIFO, a device or an oversized file has none.
-        throw EFOpenError("ファイル " + fileName + " を開けません。" + (errno != 0 ? std::strerror(errno) : ""));
-    }
+    if (!ReadDocumentFile(fileName, bytes)) throw OpenError(fileName, errno);
     Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());

@@ -28,8 +28,8 @@
 #include "bench/support/BenchSupport.h"
 #include "net/tcp/IdTCPClient.h"
 #include "platform/Classes.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
 #include "platform/Classes.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace {
 

@@ -5,11 +5,8 @@
 // Each file benchmark sends a 16 MB file to a reader thread that drains the
 // socket; the throughput is reported as bytes per second.
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,28 +17,12 @@
 
 #include "net/tcp/IdComponent.h"
 #include "net/tcp/IdStack.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 constexpr int64_t kFileSize = 16 << 20;
-
-std::pair<int, int> LoopbackPair()
-{
-    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    listen(listener, 1);
-    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    int server = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    close(listener);
-    return {server, client};
-}
 
 std::string MakeFile()
 {
@@ -73,7 +54,7 @@ void ServeFileEachIteration(benchmark::State& state, Serve serve)
     TIdComponent stackUser;
     std::string path = MakeFile();
     for (auto _ : state) {
-        auto [receiver, sender] = LoopbackPair();
+        auto [receiver, sender] = testsupport::ConnectedPair();
         std::thread reader = Drain(receiver);
         serve(sender, path);
         close(sender);
@@ -117,7 +98,7 @@ void BM_SelectFullSetIdle(benchmark::State& state)
     TIdComponent stackUser;
     std::vector<std::pair<int, int>> pairs;
     for (std::size_t i = 0; i < kIdSelectSetSize; ++i) {
-        pairs.push_back(LoopbackPair());
+        pairs.push_back(testsupport::ConnectedPair());
     }
     TIdSocketList list;
     for (auto _ : state) {

@@ -26,8 +26,8 @@
 #include "net/tcp/IdTCPClient.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
-#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ constexpr int kSmallGets = 1000;
 const std::string kSmallBody = "a small document of a few dozen bytes\n";
 
 struct TSetup {
-    tls_test::TTestCertificates certificates;
+    testsupport::TTestCertificates certificates;
     TTempDir documents;
     std::unique_ptr<testsupport::TRealPeer> server;
     std::string cipher;

@@ -160,6 +160,11 @@ void TMemoryStream::SaveToFile(const std::string& path)
     file.WriteBuffer(data_.data(), size_);
 }
 
+EFOpenError OpenError(const std::string& path, int error)
+{
+    return EFOpenError("ファイル " + path + " を開けません。" + (error != 0 ? std::strerror(error) : ""));
+}
+
 TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path)
 {
     int flags = O_CLOEXEC;
@@ -173,13 +178,13 @@ TFileStream::TFileStream(const std::string& path, TFileMode mode) : path_(path)
     if (fd_ < 0) {
         std::string reason = std::strerror(errno);
         if (mode == fmCreate) throw EFCreateError("ファイル " + path + " を作成できません。" + reason);
-        throw EFOpenError("ファイル " + path + " を開けません。" + reason);
+        throw OpenError(path, errno);
     }
     struct stat info {};
     if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd_);
         fd_ = -1;
-        throw EFOpenError("ファイル " + path + " を開けません。" + std::strerror(EISDIR));
+        throw OpenError(path, EISDIR);
     }
 }
 

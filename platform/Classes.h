@@ -50,6 +50,8 @@ class EFOpenError : public EStreamError {
 public:
     using EStreamError::EStreamError;
 };
+// "ファイル <path> を開けません。" with the system's reason for error (none for 0).
+EFOpenError OpenError(const std::string& path, int error);
 class EFCreateError : public EStreamError {
 public:
     using EStreamError::EStreamError;

@@ -15,7 +15,10 @@ public:
     explicit TDescriptor(int fd) : fd_(fd) {}
     ~TDescriptor()
     {
+        // Closing keeps the reason the caller is told.
+        const int error = errno;
         if (fd_ >= 0) ::close(fd_);
+        errno = error;
     }
     TDescriptor(const TDescriptor&) = delete;
     TDescriptor& operator=(const TDescriptor&) = delete;
@@ -25,6 +28,12 @@ private:
     int fd_;
 };
 
+bool Refused()
+{
+    errno = 0;
+    return false;
+}
+
 } // namespace
 
 bool ReadRegularFile(const std::string& path, std::string& contents, std::size_t maxBytes)
@@ -32,7 +41,8 @@ bool ReadRegularFile(const std::string& path, std::string& contents, std::size_t
     const TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.Get() < 0) return false;
     struct stat info {};
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (::fstat(file.Get(), &info) != 0) return false;
+    if (!S_ISREG(info.st_mode)) return Refused();
 
     std::string data;
     // The reported size is a hint only; one byte more tells the bound apart from a file that grew.
@@ -45,7 +55,7 @@ bool ReadRegularFile(const std::string& path, std::string& contents, std::size_t
             return false;
         }
         if (got == 0) break;
-        if (std::size_t(got) > maxBytes - data.size()) return false;
+        if (std::size_t(got) > maxBytes - data.size()) return Refused();
         data.append(chunk, std::size_t(got));
     }
     contents = std::move(data);

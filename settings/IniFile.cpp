@@ -7,20 +7,12 @@
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
 bool IsQuotePair(std::string_view s)
 {
     return s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front();
 }
 
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string Lower(std::string_view s) { return LowerCase(std::string(s)); }
 
 // The section name of a "[name]" line; false for any other line.
 bool SectionHeader(std::string_view line, std::string_view& name)
@@ -56,7 +48,7 @@ std::string EncodeValue(std::string value)
 {
     for (char& c : value)
         if (c == '\r' || c == '\n') c = ' ';
-    const bool quote = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuotePair(value));
+    const bool quote = !value.empty() && (TrimBlanks(value).size() != value.size() || IsQuotePair(value));
     return quote ? '"' + value + '"' : value;
 }
 

@@ -21,28 +21,11 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LEBom = "\xFF\xFE";
 constexpr std::string_view kUtf16BEBom = "\xFE\xFF";
 constexpr std::string_view kTempSuffix = ".tmp";
-constexpr char32_t kFirstEscape = TIniFile::kEscapedByteBase + 0x80;
-constexpr char32_t kLastEscape = TIniFile::kEscapedByteBase + 0xFF;
 
-void AppendUtf8(std::string& out, char32_t c)
+bool IsEscapedByte(char32_t c)
 {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    return c >= TIniFile::kEscapedByteBase + 0x80 && c <= TIniFile::kEscapedByteBase + 0xFF;
 }
-
 void AppendUnit(std::string& out, char16_t unit, bool bigEndian)
 {
     const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
@@ -70,20 +53,12 @@ std::string DecodeUtf16(std::string_view body, bool bigEndian)
     };
     const std::size_t units = body.size() / 2;
     for (std::size_t k = 0; k < units; ++k) {
-        const char32_t u = unitAt(2 * k);
-        // (a reserved code point is the byte it stands for)
-        if (IsSurrogate(u, 0xD800) && k + 1 < units && IsSurrogate(unitAt(2 * k + 2), 0xDC00)) {
-            const char32_t c = 0x10000 + ((u - 0xD800) << 10) + (unitAt(2 * k + 2) - 0xDC00);
-            if (c >= kFirstEscape && c <= kLastEscape)
-                out += static_cast<char>(c - TIniFile::kEscapedByteBase);
-            else
-                AppendUtf8(out, c);
+        char32_t c = unitAt(2 * k);
+        if (IsSurrogate(c, 0xD800) && k + 1 < units && IsSurrogate(unitAt(2 * k + 2), 0xDC00)) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unitAt(2 * k + 2) - 0xDC00);
             ++k;
-        } else if (u >= kFirstEscape && u <= kLastEscape) {
-            out += static_cast<char>(u - TIniFile::kEscapedByteBase);
-        } else {
-            AppendUtf8(out, u); // a lone surrogate too, in its three-byte form
         }
+        AppendSettingPoint(out, c); // a lone surrogate too, in its three-byte form
     }
     return out;
 }
@@ -106,16 +81,11 @@ std::string EncodeUtf16(std::string_view text, bool bigEndian)
     out.reserve(text.size() * 2);
     for (std::size_t pos = 0; pos < text.size();) {
         char32_t c = 0, next = 0;
-        std::size_t len = Utf8SequenceLength(text, pos, c);
-        if (len != 0 && c >= kFirstEscape && c <= kLastEscape) len = 0;
+        std::size_t len = 3;
         // Two such forms in a row would pair up when read again.
-        if (len == 0 && LoneSurrogateAt(text, pos, c) &&
-            !(IsSurrogate(c, 0xD800) && LoneSurrogateAt(text, pos + 3, next) && IsSurrogate(next, 0xDC00)))
-            len = 3;
-        if (len == 0) {
-            c = TIniFile::kEscapedByteBase + static_cast<unsigned char>(text[pos]);
-            len = 1;
-        }
+        if (!LoneSurrogateAt(text, pos, c) ||
+            (IsSurrogate(c, 0xD800) && LoneSurrogateAt(text, pos + 3, next) && IsSurrogate(next, 0xDC00)))
+            len = NextSettingPoint(text, pos, c);
         AppendUtf16(out, c, bigEndian);
         pos += len;
     }
@@ -229,6 +199,28 @@ void SyncDirectory(const std::string& dir)
 }
 
 } // namespace
+
+std::size_t NextSettingPoint(std::string_view text, std::size_t pos, char32_t& c)
+{
+    const std::size_t len = Utf8SequenceLength(text, pos, c);
+    if (len != 0 && !IsEscapedByte(c)) return len;
+    c = TIniFile::kEscapedByteBase + static_cast<unsigned char>(text[pos]);
+    return 1;
+}
+
+void AppendSettingPoint(std::string& out, char32_t c)
+{
+    if (IsEscapedByte(c)) {
+        out += static_cast<char>(c - TIniFile::kEscapedByteBase);
+    } else if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else {
+        const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+        out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+        for (int k = tail - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
+    }
+}
 
 bool ReadSettingsFile(const std::string& path, std::string& bytes)
 {

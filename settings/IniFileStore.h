@@ -1,6 +1,7 @@
 // The settings file's bytes on disk: bounded reading, the text encodings a
-// settings file may come in, and all-or-nothing replacement. Used by TIniFile
-// only.
+// settings file may come in, and all-or-nothing replacement; and the one
+// mapping between a settings text's bytes and code points, which the UTF-16
+// forms on disk and the dialogs' text fields share.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +9,14 @@
 #include <string_view>
 
 namespace ini_store {
+
+// One character of a settings text at pos: a valid UTF-8 sequence gives its
+// code point, and any other byte (also each byte of a reserved code point's
+// own encoding) the reserved code point TIniFile::kEscapedByteBase + byte.
+// Returns the bytes taken.
+std::size_t NextSettingPoint(std::string_view text, std::size_t pos, char32_t& c);
+// The way back: a reserved code point becomes its byte, any other UTF-8.
+void AppendSettingPoint(std::string& out, char32_t c);
 
 // A settings file larger than this is not a settings file.
 constexpr std::size_t kMaxFileBytes = 64u << 20;

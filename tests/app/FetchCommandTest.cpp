@@ -6,9 +6,9 @@
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
-#include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestCertificates.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -207,7 +207,7 @@ TEST_F(FetchCommandTest, ProxyGetsTheAbsoluteUrl)
 
 TEST_F(FetchCommandTest, HttpsDocumentFromAServerTheHandlerTrusts)
 {
-    tls_test::TTestCertificates certificates;
+    testsupport::TTestCertificates certificates;
     auto server = testsupport::TRealPeer::NginxTls(root_->Path(), certificates.Cert("good"), certificates.Key("good"));
     Start();
     form_->IdSSLIOHandlerSocket1->SetCAFile(certificates.CAFile());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -25,12 +26,13 @@ TEST(ReadRegularFile, ReadsRegularFilesWithinTheBoundAndRefusesTheRest)
         std::size_t maxBytes;
         bool ok;
         std::string contents;
+        int error = 0; // errno after a failure: the system's reason, 0 for a refusal
     } cases[] = {
         {dir.File("empty"), 0, true, ""},
         {dir.File("ten"), 10, true, "0123456789"},
         {dir.File("ten"), 9, false, "untouched"},
         {dir.File("ten-link"), 10, true, "0123456789"},
-        {dir.File("missing"), 10, false, "untouched"},
+        {dir.File("missing"), 10, false, "untouched", ENOENT},
         {dir.Path(), 10, false, "untouched"},
         {dir.File("fifo"), 10, false, "untouched"}, // no writer: must not block
         {"/dev/zero", 10, false, "untouched"},
@@ -39,8 +41,13 @@ TEST(ReadRegularFile, ReadsRegularFilesWithinTheBoundAndRefusesTheRest)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + " max " + std::to_string(c.maxBytes));
         std::string contents = "untouched";
-        EXPECT_EQ(ReadRegularFile(c.path, contents, c.maxBytes), c.ok);
+        const bool ok = ReadRegularFile(c.path, contents, c.maxBytes);
+        const int error = errno;
+        EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(contents, c.contents);
+        if (!ok) {
+            EXPECT_EQ(error, c.error);
+        }
     }
 }
 

@@ -378,6 +378,7 @@ TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte)
              for (int b = 0x80; b <= 0xFF; ++b) all += static_cast<char>(b);
              return all;
          }()},
+        {"a byte-order mark first", "\xEF\xBB\xBFx"},
         {"valid UTF-8 stays text", "\xE3\x83\x97\xE3\x83\xAD\xE3\x82\xAD\xE3\x82\xB7 \xF0\x9F\x98\x80"},
     };
     for (const auto& c : cases) {
@@ -395,6 +396,9 @@ TEST_F(OptionDlgTest, OptionStringsSurviveTheTextFieldsByteForByte)
     }
     // Text that is valid UTF-8 shows as itself.
     EXPECT_EQ(SettingToText("\xE3\x83\x97 \xF0\x9F\x98\x80"), QString::fromUtf8("\xE3\x83\x97 \xF0\x9F\x98\x80"));
+    // A lone surrogate, which no settings text gives, goes back as U+FFFD.
+    EXPECT_EQ(TextToSetting(QString(QChar(0xD800)) + "a"), "\xEF\xBF\xBD"
+                                                           "a");
 }
 
 TEST_F(OptionDlgTest, LeftWholeNeverSplitsACharacter)

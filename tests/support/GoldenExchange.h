@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace testsupport {
 

@@ -11,7 +11,7 @@
 
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 namespace testsupport {
 

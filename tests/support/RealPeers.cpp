@@ -1,12 +1,9 @@
 #include "tests/support/RealPeers.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,46 +66,6 @@ std::string NginxConfig(const std::string& folder, int port, const std::string& 
 }
 
 } // namespace
-
-int FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    if (!ok) throw std::runtime_error("no free loopback port");
-    return ntohs(address.sin_port);
-}
-
-void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile)
-{
-    const std::string openssl = FindProgram("openssl");
-    if (openssl.empty()) throw std::runtime_error("openssl is not installed");
-    const std::vector<std::string> command = {
-        openssl,   "req",   "-x509", "-newkey",       "rsa:2048", "-nodes",
-        "-days",   "2",     "-subj", "/CN=localhost", "-addext",  "subjectAltName=DNS:localhost,IP:127.0.0.1",
-        "-keyout", keyFile, "-out",  certFile};
-    std::vector<char*> argv;
-    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execv(openssl.c_str(), argv.data());
-        ::_exit(127);
-    }
-    int status = -1;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("openssl could not make a certificate");
-}
 
 std::unique_ptr<TRealPeer> TRealPeer::Start(const std::string& name, const TConfigure& configure)
 {
@@ -253,6 +210,15 @@ std::unique_ptr<TRealPeer> TRealPeer::Microsocks(const std::string& user, const 
     return Start("microsocks", [&](const std::string&, int port) {
         return std::vector<std::string>{"microsocks", "-i", "127.0.0.1", "-p", std::to_string(port), "-u",
                                         user,         "-P", password,    "-b", "127.0.0.1"};
+    });
+}
+
+std::unique_ptr<TRealPeer> TRealPeer::OpensslServer(const std::string& certFile, const std::string& keyFile)
+{
+    return Start("openssl", [&](const std::string&, int port) {
+        return std::vector<std::string>{"openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port),
+                                        "-cert",   certFile,   "-key",   keyFile,   "-Verify",
+                                        "1",       "-www"};
     });
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Real servers as test peers: nginx (http and https), tinyproxy (HTTP proxy), dante (SOCKS 4 and 5 without
-// authentication) and microsocks (SOCKS 5 with user name and password).
+// authentication), microsocks (SOCKS 5 with user name and password) and the openssl tool's TLS test server.
 //
 // Each peer runs in the foreground as a child of the test, listens on a free 127.0.0.1 port, and keeps its
 // configuration, pid file and logs in a temporary folder of its own. The constructor returns once the peer
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Loopback.h"
 #include "tests/support/TempDir.h"
 
 namespace testsupport {
@@ -38,6 +39,9 @@ public:
     static std::unique_ptr<TRealPeer> Dante();
     // SOCKS 5 demanding the given user name and password.
     static std::unique_ptr<TRealPeer> Microsocks(const std::string& user, const std::string& password);
+    // The openssl tool's TLS test server with the given PEM certificate and key files, demanding a client
+    // certificate; answers with a status page.
+    static std::unique_ptr<TRealPeer> OpensslServer(const std::string& certFile, const std::string& keyFile);
 
     ~TRealPeer();
     TRealPeer(const TRealPeer&) = delete;
@@ -63,11 +67,5 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
 };
-
-// A port on 127.0.0.1 that was free a moment ago.
-int FreeLoopbackPort();
-
-// Writes a fresh self-signed certificate for "localhost" and its key (PEM) with the openssl tool.
-void WriteSelfSignedCertificate(const std::string& certFile, const std::string& keyFile);
 
 } // namespace testsupport

@@ -26,8 +26,8 @@ using testsupport::ExpectRaises;
 using testsupport::ExpectSocketError;
 using testsupport::TCountingAntiFreeze;
 
-using stacktest::TRawSocket;
 using testsupport::TConnectionScript;
+using testsupport::TRawSocket;
 using TScriptedServer = testsupport::TCheckedServer;
 using Clock = std::chrono::steady_clock;
 

@@ -11,6 +11,7 @@
 
 #include "tests/support/Loopback.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TestCertificates.h"
 
 namespace {
 
@@ -100,8 +101,9 @@ TEST(RealPeers, EachPeerStartsAndDoesItsJob)
          "hello from nginx"},
         {"nginx over TLS accepts connections",
          [&] {
-             testsupport::WriteSelfSignedCertificate(root.File("cert.pem"), root.File("key.pem"));
-             auto tls = TRealPeer::NginxTls(root.Path(), root.File("cert.pem"), root.File("key.pem"));
+             const testsupport::TTestCertificates certificates;
+             auto tls =
+                 TRealPeer::NginxTls(root.Path(), certificates.Cert("selfsigned"), certificates.Key("selfsigned"));
              // A plain request to a TLS port gets nginx's own complaint: the server is up and speaks TLS.
              return Exchange(Connect(tls->Port()), kGet);
          },

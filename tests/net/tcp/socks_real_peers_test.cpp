@@ -11,8 +11,8 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
-#include "stack_helpers.h"
 #include "tests/net/tcp/socks_client.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
 
@@ -67,7 +67,7 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure)
         SCOPED_TRACE(row.name);
         const bool tunnel = row.expected.empty();
         std::unique_ptr<TScriptedServer> target;
-        stacktest::TRawSocket refusing; // bound, never listening
+        testsupport::TRawSocket refusing; // bound, never listening
         if (tunnel) target = std::make_unique<TScriptedServer>(TConnectionScript().ReadCount(up.size()).Send(down));
         TIdTCPClient client;
         ThroughSocks(client,

@@ -9,8 +9,8 @@
 
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdStackPosix.h"
-#include "stack_helpers.h"
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
@@ -106,7 +106,7 @@ TEST(TIdStackErrors, CheckSocketResultRaisesUnlessTheCodeIsTolerated)
 TEST(TIdStackErrors, RealFailureCarriesTheSystemsCode)
 {
     // A bound socket that does not listen refuses every connect.
-    stacktest::TRawSocket refusing;
+    testsupport::TRawSocket refusing;
     ASSERT_TRUE(refusing.Bound());
     TIdStackPosix stack;
     TIdStackSocketHandle socket = stack.NewSocket(Id_SOCK_STREAM, 0);
@@ -121,7 +121,7 @@ TEST(TIdStackErrors, RealFailureCarriesTheSystemsCode)
 
 TEST(TIdStackErrors, LastSocketErrorIsKeptPerThread)
 {
-    stacktest::TRawSocket refusing;
+    testsupport::TRawSocket refusing;
     TIdStackPosix stack;
     TIdStackSocketHandle socket = stack.NewSocket(Id_SOCK_STREAM, 0);
     ASSERT_EQ(stack.SockConnect(socket, Id_PF_INET, refusing.Port(), "127.0.0.1"), -1);

@@ -28,7 +28,7 @@ using testsupport::ExpectRaises;
 
 using testsupport::TCountingAntiFreeze;
 
-using stacktest::TRawSocket;
+using testsupport::TRawSocket;
 
 // Keeps GlobalStack alive for a test.
 class TSocketTest : public ::testing::Test {
@@ -269,7 +269,7 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
 {
     std::vector<std::pair<int, int>> pairs;
     for (int i = 0; i < 65; ++i) {
-        pairs.push_back(stacktest::ConnectedPair());
+        pairs.push_back(testsupport::ConnectedPair());
     }
     // Only the third connection has data waiting.
     ASSERT_EQ(write(pairs[2].first, "x", 1), 1);
@@ -314,7 +314,7 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
 
 TEST_F(TSocketTest, SelectOnAClosedHandleFails)
 {
-    auto [a, b] = stacktest::ConnectedPair();
+    auto [a, b] = testsupport::ConnectedPair();
     close(a);
     close(b);
     TIdSocketList readList{b};
@@ -342,7 +342,7 @@ protected:
 TEST_F(TServeFileTest, SendsTheWholeFileAndReturnsItsSize)
 {
     ASSERT_TRUE(static_cast<bool>(ServeFileHook));
-    auto [receiver, sender] = stacktest::ConnectedPair();
+    auto [receiver, sender] = testsupport::ConnectedPair();
     std::string received;
     std::thread reader([&received, fd = receiver] { received = stacktest::ReadAllFrom(fd); });
     int64_t sent = ServeFileHook(sender, path_);
@@ -356,7 +356,7 @@ TEST_F(TServeFileTest, SendsTheWholeFileAndReturnsItsSize)
 
 TEST_F(TServeFileTest, FailureGivesZero)
 {
-    auto [receiver, sender] = stacktest::ConnectedPair();
+    auto [receiver, sender] = testsupport::ConnectedPair();
     EXPECT_EQ(ServeFileHook(sender, path_ + ".missing"), 0);
     // A peer that has gone: the send fails with a code instead of a signal.
     close(receiver);

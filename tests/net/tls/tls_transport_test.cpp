@@ -12,9 +12,9 @@
 #include "net/tcp/IdTCPClient.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
-#include "tests/net/tcp/support/ScriptedServer.h"
 #include "tests/net/tls/TlsTestPeers.h"
 #include "tests/support/ExpectRaises.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/StreamText.h"
 
 namespace {
@@ -115,7 +115,7 @@ TEST(TlsTransport, AcceptsTheServersItShould)
     std::filesystem::create_directories(folder);
     std::filesystem::copy_file(Peers().certificates.CAFile(), folder + "/ca.pem",
                                std::filesystem::copy_options::overwrite_existing);
-    tls_test::RunOpenssl(Peers().certificates.Dir(), "rehash cafolder");
+    testsupport::RunOpenssl(Peers().certificates.Dir(), "rehash cafolder");
     struct TRow {
         const char* what;
         std::string host;
@@ -187,10 +187,11 @@ TEST(TlsTransport, RefusalsCloseTheConnectionAndSayWhy)
 
 TEST(TlsTransport, AServerDemandingAClientCertificateFailsTheFirstReadWithTheReason)
 {
-    tls_test::TClientCertificateServer server(Peers().certificates.Cert("good"), Peers().certificates.Key("good"));
+    const auto server =
+        testsupport::TRealPeer::OpensslServer(Peers().certificates.Cert("good"), Peers().certificates.Key("good"));
     TIdSSLIOHandlerSocket handler;
     TIdTCPClient client;
-    Aim(client, handler, server.Port());
+    Aim(client, handler, server->Port());
     // In TLS 1.3 the client's part of the handshake is over before the server judges it, so the refusal
     // arrives with the first read; every read after it says the same rather than wait.
     client.OpenConnection();

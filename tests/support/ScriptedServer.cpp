@@ -1,4 +1,4 @@
-#include "tests/net/tcp/support/ScriptedServer.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+
+#include "tests/support/Loopback.h"
 
 namespace testsupport {
 
@@ -74,10 +76,7 @@ TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cy
     if (::pipe2(wakePipe_, O_CLOEXEC) != 0) throw std::runtime_error(ErrnoText("pipe2"));
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error(ErrnoText("socket"));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    sockaddr_in addr = LoopbackAddress();
     socklen_t len = sizeof(addr);
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listenFd_, 16) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
