@@ -14,7 +14,7 @@ SCRIVLET_RUN_PACKAGES=(
 SCRIVLET_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils xvfb xauth clang-format
-  nginx-light tinyproxy dante-server microsocks openssl curl
+  nginx-light tinyproxy dante-server microsocks curl
 )
 
 scrivlet_install() {
@@ -32,10 +32,17 @@ scrivlet_install() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# scrivlet_build <build dir> <build type> [extra cmake args...]
+# scrivlet_build <build dir> <build type> <target> [extra cmake args...]
+# Configuring talks a lot; its output shows only when it fails. The build
+# tool's own status line shows the progress.
 scrivlet_build() {
-  local dir=$1 type=$2
-  shift 2
-  cmake -S "$SCRIVLET_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
-  cmake --build "$dir" -j "$(nproc)"
+  local dir=$1 type=$2 target=$3
+  shift 3
+  local launcher=() log
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  if ! log=$(cmake -S "$SCRIVLET_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@" 2>&1); then
+    printf '%s\n' "$log" >&2
+    return 1
+  fi
+  cmake --build "$dir" -j "$(nproc)" --target "$target"
 }

@@ -6,8 +6,8 @@
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
+#include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
-#include "tests/support/ScriptedServer.h"
 #include "tests/support/TestCertificates.h"
 
 #include <QCheckBox>
@@ -194,13 +194,12 @@ TEST_F(FetchCommandTest, RejectedFormatChangesNothing)
 TEST_F(FetchCommandTest, ProxyGetsTheAbsoluteUrl)
 {
     const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nx\ny\n";
-    testsupport::TScriptedServer proxy({testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
+    testsupport::TCheckedServer proxy({testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
     Start();
     SetFormat("http://docs.example:8080/rfc/rfc%s.txt");
     SetProxy(true, "127.0.0.1", std::to_string(proxy.Port()));
     Fetch("42");
     ASSERT_TRUE(proxy.WaitDone());
-    EXPECT_EQ(proxy.Error(), "");
     const std::string request = proxy.Received(0);
     EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET http://docs.example:8080/rfc/rfc42.txt HTTP/1.1");
     EXPECT_EQ(Status(), "http://docs.example:8080/rfc/rfc42.txt: contains... 4 chars/2 lines");

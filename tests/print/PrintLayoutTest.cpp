@@ -239,4 +239,17 @@ TEST(PrintLines, AnswerDecidesWhetherAMisfitIsPrinted)
     }
 }
 
+TEST(TStringLines, GivesEachLineAndAnEmptyOneOutsideTheRange)
+{
+    const std::vector<std::vector<std::string>> cases = {{}, {"a"}, {"a", "", "\fb"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size());
+        const TStringLines lines(c);
+        ASSERT_EQ(lines.Count(), static_cast<int>(c.size()));
+        for (int i = 0; i < lines.Count(); ++i) EXPECT_EQ(lines.Line(i), c[static_cast<size_t>(i)]);
+        EXPECT_EQ(lines.Line(lines.Count()), "");
+        EXPECT_EQ(lines.Line(-1), "");
+    }
+}
+
 } // namespace

@@ -109,21 +109,49 @@ std::string TGoldenExchange::Reply() const
     return bytes;
 }
 
-TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) const
+TGoldenExchange::TConnections TGoldenExchange::Connections(TClientRead read, std::size_t pieceSize, int pauseMs) const
 {
-    TConnectionScript script;
+    TConnections connections;
+    bool open = false;
     for (const TStep& step : steps_) {
+        if (!open) {
+            connections.scripts.emplace_back();
+            connections.requests.emplace_back();
+            open = true;
+        }
+        TConnectionScript& script = connections.scripts.back();
         switch (step.kind) {
-        case TKind::Client: script.ReadCount(step.bytes.size()); break;
+        case TKind::Client:
+            if (read == TClientRead::AsHttpRequest) {
+                script.ReadHttpRequest();
+            } else {
+                script.ReadCount(step.bytes.size());
+            }
+            connections.requests.back() += step.bytes;
+            ++connections.clientPieces;
+            break;
         case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
-        case TKind::Close: script.Close(); break;
-        case TKind::Reset: script.Reset(); break;
+        case TKind::Close:
+            script.Close();
+            open = false;
+            break;
+        case TKind::Reset:
+            script.Reset();
+            open = false;
+            break;
         case TKind::Shutdown: script.ShutdownWrite(); break;
         case TKind::Pause: script.Pause(step.pauseMs); break;
         case TKind::ReadToEnd: script.ReadToEnd(); break;
         }
     }
-    return script;
+    return connections;
+}
+
+TConnectionScript TGoldenExchange::Script(std::size_t pieceSize, int pauseMs) const
+{
+    TConnections connections = Connections(TClientRead::ByLength, pieceSize, pauseMs);
+    if (connections.scripts.size() > 1) throw std::runtime_error("the exchange spans more than one connection");
+    return connections.scripts.empty() ? TConnectionScript() : std::move(connections.scripts.front());
 }
 
 } // namespace testsupport

@@ -41,9 +41,20 @@ public:
     std::string Request() const;
     // Everything the server sends, joined.
     std::string Reply() const;
-    // The server's side: reads each client piece by its length, sends each server piece (in pieces of
-    // pieceSize with pauseMs after each, when given), then the directives. Compare Received(i) with
-    // Request() afterwards.
+    // How the server reads a client piece: by its length, or as one HTTP request (for a client whose
+    // bytes hold what is known only once the server listens, such as its port).
+    enum class TClientRead { ByLength, AsHttpRequest };
+    struct TConnections {
+        std::vector<TConnectionScript> scripts;
+        std::vector<std::string> requests; // what the client must send on each connection
+        std::size_t clientPieces = 0;
+    };
+    // The server's side, one script per connection ("! close" and "! reset" end one, and what follows
+    // belongs to the next): reads each client piece, sends each server piece (in pieces of pieceSize with
+    // pauseMs after each, when given), then the directives. Compare Received(i) with requests[i] afterwards.
+    TConnections Connections(TClientRead read, std::size_t pieceSize = 0, int pauseMs = 0) const;
+    // The server's side of an exchange on one connection, each client piece read by its length. Compare
+    // Received(0) with Request() afterwards.
     TConnectionScript Script(std::size_t pieceSize = 0, int pauseMs = 0) const;
 
 private:

@@ -1,25 +1,24 @@
 #pragma once
 
-// What the HTTP client tests share: golden exchanges played by the scripted server, and one line that
-// describes how a call ended, so a table row can state the expected outcome as text.
+// What the HTTP client tests share: the scripted server, and one line that describes how a call ended, so a table row
+// can state the expected outcome as text.
 
 #include <string>
 #include <vector>
 
 #include "net/http/IdHTTP.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/GoldenExchange.h"
+#include "tests/support/NetTestSupport.h"
+#include "tests/support/StreamText.h"
 
 namespace httptest {
 
+using testsupport::StreamText;
 using testsupport::TConnectionScript;
 using testsupport::TGoldenExchange;
-using testsupport::TScriptedServer;
-
-// The content of a memory stream.
-inline std::string Text(TMemoryStream& stream)
-{
-    return std::string(stream.Memory(), static_cast<size_t>(stream.Size()));
-}
+// Checks itself when it goes: every script played to its end, no failure inside it.
+using TScriptedServer = testsupport::TCheckedServer;
 
 inline void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
 {
@@ -27,56 +26,6 @@ inline void ReplaceAll(std::string& text, const std::string& from, const std::st
         text.replace(at, from.size(), to);
     }
 }
-
-// A golden exchange for the scripted server. Each request is read as an HTTP request (its bytes hold the
-// server's port, which is known only once the server listens: "$PORT" in the file); "! close" and
-// "! reset" end a connection, and whatever follows belongs to the next one.
-struct TGoldenRun {
-    std::vector<TConnectionScript> scripts;
-    std::vector<std::string> requests; // per connection, "$PORT" still in place
-
-    static TGoldenRun Load(const std::string& file, size_t pieceSize = 0, int pauseMs = 0)
-    {
-        using TKind = TGoldenExchange::TStep::TKind;
-        TGoldenRun run;
-        bool open = false;
-        const TGoldenExchange exchange = TGoldenExchange::Load("http/" + file);
-        for (const auto& step : exchange.Steps()) {
-            if (!open) {
-                run.scripts.emplace_back();
-                run.requests.emplace_back();
-                open = true;
-            }
-            TConnectionScript& script = run.scripts.back();
-            switch (step.kind) {
-            case TKind::Client:
-                script.ReadHttpRequest();
-                run.requests.back() += step.bytes;
-                break;
-            case TKind::Server: script.Send(step.bytes, pieceSize, pauseMs); break;
-            case TKind::Pause: script.Pause(step.pauseMs); break;
-            case TKind::ReadToEnd: script.ReadToEnd(); break;
-            case TKind::Shutdown: script.ShutdownWrite(); break;
-            case TKind::Close:
-                script.Close();
-                open = false;
-                break;
-            case TKind::Reset:
-                script.Reset();
-                open = false;
-                break;
-            }
-        }
-        return run;
-    }
-
-    std::string Request(size_t connection, int port) const
-    {
-        std::string request = requests.at(connection);
-        ReplaceAll(request, "$PORT", std::to_string(port));
-        return request;
-    }
-};
 
 // The exception as a tag and its message: "HTTP 404: <status line> | <error body>", "closed",
 // "bad: <message>", "socket <code>", ..., "EIdException: <message>" for the rest of the tree.
@@ -99,12 +48,7 @@ inline std::string Describe(const std::exception& failure)
 template <typename TCall>
 std::string Outcome(TCall call)
 {
-    try {
-        call();
-        return "ok";
-    } catch (const std::exception& e) {
-        return Describe(e);
-    }
+    return testsupport::HowItEnded(call, Describe, "ok");
 }
 
 } // namespace httptest

@@ -105,7 +105,7 @@ void Check(const TRow& row)
     TMemoryStream body;
     const std::string outcome = Outcome([&] { http.Get(row.url, body); });
     EXPECT_EQ(outcome.substr(0, row.outcome.size()), row.outcome) << outcome;
-    EXPECT_EQ(Text(body), row.body);
+    EXPECT_EQ(StreamText(body), row.body);
     if (row.url.find("/chunked/") != std::string::npos) {
         EXPECT_NE(statuses.find("Chunk Started"), std::string::npos);
     }
@@ -147,7 +147,7 @@ TEST_F(RealPeers, KeptConnectionIsReusedUntilTheServerOrTheTargetChanges)
     auto connection = [&](const std::string& url) {
         TMemoryStream body;
         http.Get(url, body);
-        return Text(body);
+        return StreamText(body);
     };
     const std::string first = connection(Url("/conn"));
     EXPECT_EQ(connection(Url("/conn")), first);
@@ -165,7 +165,7 @@ TEST_F(RealPeers, CookiesSetByTheServerGoBack)
     http.Get(Url("/setcookie"), body);
     TMemoryStream echo;
     http.Get(Url("/echo"), echo);
-    EXPECT_EQ(Text(echo),
+    EXPECT_EQ(StreamText(echo),
               "GET /echo HTTP/1.1|127.0.0.1:" + Port() + "|text/html, */*|Mozilla/3.0 (compatible; Scrivlet)|k=v|");
     EXPECT_TRUE(http.OwnsCookieManager());
 }
@@ -234,7 +234,7 @@ TEST_F(RealPeers, HttpsThroughTheProxyOpensATunnelFirst)
     http.ProxyParams().SetProxyPort(proxy_->Port());
     TMemoryStream body;
     http.Get("https://127.0.0.1:" + Port() + "/doc.txt", body);
-    EXPECT_EQ(Text(body), kDocument);
+    EXPECT_EQ(StreamText(body), kDocument);
     EXPECT_EQ(handler.switches, "off ");
     EXPECT_EQ(http.Request().ConnectionKind(), ckTLSTunnel);
     http.CloseConnection();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "net/http/IdHTTPRules.h"
+#include "tests/support/ExpectRaises.h"
 
 namespace {
 
@@ -83,12 +84,7 @@ TEST(IdHTTPRules, ChunkSizeLineWithoutANumberRaises)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.line);
-        try {
-            ChunkSizeOf(row.line);
-            ADD_FAILURE() << "no exception";
-        } catch (const EIdHTTPBadResponse& e) {
-            EXPECT_EQ(e.Message(), row.message);
-        }
+        testsupport::ExpectRaises<EIdHTTPBadResponse>([&] { ChunkSizeOf(row.line); }, row.message);
     }
 }
 

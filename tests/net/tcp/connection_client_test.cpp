@@ -15,11 +15,13 @@
 #include "net/tcp/IdTCPClient.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/StreamText.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 using testsupport::ExpectSocketError;
+using testsupport::StreamText;
 using testsupport::TCountingAntiFreeze;
 
 using testsupport::TConnectionScript;
@@ -31,8 +33,6 @@ void Connect(TIdTCPClient& client, const TScriptedServer& server)
     client.SetPort(server.Port());
     client.OpenConnection();
 }
-
-std::string Text(TMemoryStream& s) { return std::string(s.Memory(), static_cast<size_t>(s.Size())); }
 
 TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsBack)
 {
@@ -59,7 +59,7 @@ TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsB
     EXPECT_EQ(client.ReadLine(), "");
     TMemoryStream first;
     client.ReadToStream(first, 70000);
-    EXPECT_EQ(Text(first), body);
+    EXPECT_EQ(StreamText(first), body);
 
     client.StartWriteBuffering(-1);
     client.WriteText(head);
@@ -68,7 +68,7 @@ TEST(TIdTCPConnectionOverClient, RequestHeadLeavesInOnePieceAndTheResponseReadsB
     EXPECT_EQ(client.ReadLine(), "");
     TMemoryStream second;
     client.ReadToStream(second, -1, true);
-    EXPECT_EQ(Text(second), "until the close");
+    EXPECT_EQ(StreamText(second), "until the close");
     EXPECT_FALSE(client.IsConnected());
 
     ASSERT_TRUE(server.WaitDone());

@@ -22,24 +22,18 @@
 #include "tests/support/ExpectRaises.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
+#include "tests/support/StreamText.h"
 
 namespace connection_test {
 
 using testsupport::ConnectLoopback;
 using testsupport::ExpectRaises;
 using testsupport::ExpectSocketError;
+using testsupport::RaisedText;
+using testsupport::StreamText;
 using testsupport::TConnectionScript;
 using testsupport::TCountingAntiFreeze;
 using TScriptedServer = testsupport::TCheckedServer;
-
-// The whole content of a stream, read from its start.
-inline std::string StreamText(TStream& s)
-{
-    std::string text(static_cast<size_t>(s.Size()), '\0');
-    s.SetPosition(0);
-    s.ReadBuffer(text.data(), s.Size());
-    return text;
-}
 
 // Records the connection's work reports into events as "begin <mode> <max>", "<count>" and "end <mode>".
 inline void RecordWork(TIdTCPConnection& c, std::vector<std::string>& events)

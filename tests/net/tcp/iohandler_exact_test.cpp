@@ -39,14 +39,9 @@ TEST(TIdIOHandler, ReceiveExactlyTakesPiecesWholeAndRaisesForWhatCannotComplete)
         TLoopbackConnection lc(c.script);
         lc.handler->receiveCap = c.receiveCap;
         std::string buffer(static_cast<size_t>(c.want), '\0');
-        std::string got;
-        try {
-            lc.handler->ReceiveExactly(buffer.data(), c.want, DeadlineAfter(c.timeoutMs));
-            got = buffer;
-        } catch (const EIdException& e) {
-            got = e.what();
-        }
-        EXPECT_EQ(got, c.expected);
+        const std::string failure = RaisedText<EIdException>(
+            [&] { lc.handler->ReceiveExactly(buffer.data(), c.want, DeadlineAfter(c.timeoutMs)); });
+        EXPECT_EQ(failure.empty() ? buffer : failure, c.expected);
     }
 }
 

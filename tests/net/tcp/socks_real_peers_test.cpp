@@ -11,12 +11,14 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
+#include "tests/net/tcp/socks_client.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
 
 namespace {
 
+using socks_test::ThroughSocks;
 using testsupport::TConnectionScript;
 using testsupport::TRealPeer;
 using TScriptedServer = testsupport::TCheckedServer;
@@ -68,17 +70,9 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure)
         testsupport::TRawSocket refusing; // bound, never listening
         if (tunnel) target = std::make_unique<TScriptedServer>(TConnectionScript().ReadCount(up.size()).Send(down));
         TIdTCPClient client;
-        auto* handler = new TIdIOHandlerSocket(&client);
-        client.SetIOHandler(handler);
-        TIdSocksInfo& socks = *handler->SocksInfo();
-        socks.SetHost("127.0.0.1");
-        socks.SetPort(row.proxy->Port());
-        socks.SetVersion(row.version);
-        socks.SetUsername(row.user);
-        socks.SetPassword(row.password);
-        socks.SetAuthentication(*row.password ? saUsernamePassword : saNoAuthentication);
-        client.SetHost(row.target);
-        client.SetPort(tunnel ? target->Port() : refusing.Port());
+        ThroughSocks(client,
+                     {.port = row.proxy->Port(), .version = row.version, .user = row.user, .password = row.password},
+                     row.target, tunnel ? target->Port() : refusing.Port());
         try {
             client.OpenConnection(10000);
             ASSERT_TRUE(tunnel) << "connected where it should fail";

@@ -11,11 +11,14 @@
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdSocks.h"
 #include "net/tcp/IdTCPClient.h"
+#include "tests/net/tcp/socks_client.h"
+#include "tests/support/ExpectRaises.h"
 #include "tests/support/GoldenExchange.h"
 #include "tests/support/NetTestSupport.h"
 
 namespace {
 
+using socks_test::ThroughSocks;
 using testsupport::TGoldenExchange;
 using TScriptedServer = testsupport::TCheckedServer;
 
@@ -126,18 +129,6 @@ std::vector<TSocksRow> Rows()
     return rows;
 }
 
-// Connects through the proxy; the exception's message and class, or empty ones.
-std::string Connect(TIdTCPClient& client, int32_t timeout, const std::type_info*& type)
-{
-    try {
-        client.OpenConnection(timeout);
-    } catch (const std::exception& e) {
-        type = &typeid(e);
-        return e.what();
-    }
-    return "";
-}
-
 TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
 {
     for (const TSocksRow& row : Rows()) {
@@ -146,20 +137,18 @@ TEST(TIdSocksInfo, NegotiatesByteForByteAndRaisesEachFailureWithItsClass)
                                                                         : TGoldenExchange::Parse(row.exchange);
         TScriptedServer server(exchange.Script(row.pieceSize, row.pieceSize > 0 ? 1 : 0));
         TIdTCPClient client;
-        auto* handler = new TIdIOHandlerSocket(&client);
-        client.SetIOHandler(handler);
-        TIdSocksInfo& socks = *handler->SocksInfo();
-        socks.SetHost("127.0.0.1");
-        socks.SetPort(server.Port());
-        socks.SetVersion(row.version);
-        socks.SetUsername(row.user);
-        socks.SetPassword(row.password);
-        socks.SetAuthentication(row.password.empty() ? saNoAuthentication : saUsernamePassword);
-        client.SetHost(row.host);
-        client.SetPort(row.port);
+        ThroughSocks(client,
+                     {.port = server.Port(), .version = row.version, .user = row.user, .password = row.password},
+                     row.host, row.port);
 
+        // The exception's message and class, or empty ones.
         const std::type_info* type = nullptr;
-        EXPECT_EQ(Connect(client, row.timeout, type), row.expected);
+        EXPECT_EQ(testsupport::HowItEnded([&] { client.OpenConnection(row.timeout); },
+                                          [&type](const std::exception& e) {
+                                              type = &typeid(e);
+                                              return std::string(e.what());
+                                          }),
+                  row.expected);
         if (row.expected.empty()) {
             client.WriteText("ping");
             char reply[4];
@@ -180,17 +169,12 @@ TEST(TIdTCPClient, ThroughSocksTheStatusNamesTheProxy)
 {
     TScriptedServer server(TGoldenExchange::Load("socks/socks5_no_auth_dotted_quad.txt").Script());
     TIdTCPClient client;
-    auto* handler = new TIdIOHandlerSocket(&client);
-    client.SetIOHandler(handler);
+    TIdIOHandlerSocket& handler =
+        ThroughSocks(client, {.port = server.Port(), .version = svSocks5, .host = "localhost"}, "127.0.0.1", 80);
     std::vector<std::string> log;
-    client.OnStatus = handler->OnStatus = [&log](TIdComponent*, TIdStatus status, const std::string& text) {
+    client.OnStatus = handler.OnStatus = [&log](TIdComponent*, TIdStatus status, const std::string& text) {
         log.push_back(std::to_string(status) + ":" + text);
     };
-    handler->SocksInfo()->SetHost("localhost");
-    handler->SocksInfo()->SetPort(server.Port());
-    handler->SocksInfo()->SetVersion(svSocks5);
-    client.SetHost("127.0.0.1");
-    client.SetPort(80);
     client.OpenConnection(2000);
     EXPECT_EQ(log, (std::vector<std::string>{"0:Resolving hostname localhost.", "1:Connecting to 127.0.0.1.",
                                              "2:Connected."}));

@@ -11,6 +11,8 @@
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
 #include "tests/net/tls/TlsTestPeers.h"
+#include "tests/support/ExpectRaises.h"
+#include "tests/support/StreamText.h"
 
 namespace {
 
@@ -29,7 +31,7 @@ protected:
     {
         TMemoryStream body;
         http_.Get(url, body);
-        return std::string(body.Memory(), static_cast<size_t>(body.Size()));
+        return testsupport::StreamText(body);
     }
     static std::string Url(const std::unique_ptr<TRealPeer>& server, const std::string& path,
                            const std::string& scheme = "https")
@@ -73,13 +75,9 @@ TEST_F(HttpsClient, SendsASecureCookieOverTlsOnly)
 
 TEST_F(HttpsClient, ARefusedCertificateClosesTheConnectionAndTheClientGoesOn)
 {
-    try {
-        Fetch(Url(Peers().expired, "/small.txt"));
-        ADD_FAILURE() << "fetched";
-    } catch (const EIdSSLProtocolReplyError& e) {
-        EXPECT_EQ(e.Message(), "TLS handshake with localhost failed: the server's certificate was refused: it has "
-                               "expired (certificate has expired)");
-    }
+    testsupport::ExpectRaises<EIdSSLProtocolReplyError>([&] { Fetch(Url(Peers().expired, "/small.txt")); },
+                                                        "TLS handshake with localhost failed: the server's certificate "
+                                                        "was refused: it has expired (certificate has expired)");
     EXPECT_FALSE(http_.IsConnected());
     EXPECT_EQ(Fetch(Url(Peers().good, "/small.txt")), "small document\n");
 }
