@@ -197,8 +197,8 @@ int TTextPane::RowCount() const
 int TTextPane::FirstRowOfLine(int line) const
 {
     EnsureWraps();
-    auto after = std::lower_bound(wrapped_.begin(), wrapped_.end(), line,
-                                  [](const TWrapped& w, int l) { return w.Line < l; });
+    auto after =
+        std::lower_bound(wrapped_.begin(), wrapped_.end(), line, [](const TWrapped& w, int l) { return w.Line < l; });
     return line + (after == wrapped_.end() ? int(breaks_.size()) : after->FirstBreak);
 }
 
@@ -242,8 +242,8 @@ int TTextPane::RowOfPosition(int position) const
 {
     const int line = SourceLineOfPosition(position);
     const int first = FirstRowOfLine(line);
-    auto w = std::lower_bound(wrapped_.begin(), wrapped_.end(), line,
-                              [](const TWrapped& x, int l) { return x.Line < l; });
+    auto w =
+        std::lower_bound(wrapped_.begin(), wrapped_.end(), line, [](const TWrapped& x, int l) { return x.Line < l; });
     if (w == wrapped_.end() || w->Line != line) return first;
     const int offset = position - lineStarts_[size_t(line)];
     const auto begin = breaks_.begin() + w->FirstBreak;
@@ -650,19 +650,15 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
         if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
         preferredX_ = -1;
         return MoveCaret(step(caret_, 1), shift);
-    case Qt::Key_Up:
-        return MoveVertically(-1, shift);
-    case Qt::Key_Down:
-        return MoveVertically(1, shift);
+    case Qt::Key_Up: return MoveVertically(-1, shift);
+    case Qt::Key_Down: return MoveVertically(1, shift);
     case Qt::Key_PageUp:
     case Qt::Key_PageDown: {
         const int rows = e->key() == Qt::Key_PageUp ? -PageRows() : PageRows();
         verticalScrollBar()->setValue(verticalScrollBar()->value() + rows);
         return MoveVertically(rows, shift);
     }
-    case Qt::Key_Home:
-        preferredX_ = -1;
-        return MoveCaret(ctrl ? 0 : RowAt(RowOfPosition(caret_)).Start, shift);
+    case Qt::Key_Home: preferredX_ = -1; return MoveCaret(ctrl ? 0 : RowAt(RowOfPosition(caret_)).Start, shift);
     case Qt::Key_End: {
         preferredX_ = -1;
         if (ctrl) return MoveCaret(size, shift);
@@ -680,10 +676,8 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
         if (caret_ < size) Replace(caret_, step(caret_, 1), QString());
         return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return InsertText(QStringLiteral("\n"));
-    default:
-        break;
+    case Qt::Key_Enter: return InsertText(QStringLiteral("\n"));
+    default: break;
     }
     const QString typed = e->text();
     if (!typed.isEmpty() && !ctrl && (typed[0].isPrint() || typed[0] == QChar('\t'))) return InsertText(typed);
@@ -699,19 +693,15 @@ void TTextPane::inputMethodEvent(QInputMethodEvent* e)
 QVariant TTextPane::inputMethodQuery(Qt::InputMethodQuery query) const
 {
     switch (query) {
-    case Qt::ImEnabled:
-        return true;
+    case Qt::ImEnabled: return true;
     case Qt::ImCursorRectangle: {
         const int row = RowOfPosition(caret_) - verticalScrollBar()->value();
         const QRect r(int(kMargin + XOfPosition(caret_)), kMargin + row * RowHeight(), 1, RowHeight());
         return QRect(viewport()->mapTo(this, r.topLeft()), r.size());
     }
-    case Qt::ImCursorPosition:
-        return caret_ - SourceLineStart(SourceLineOfPosition(caret_));
-    case Qt::ImSurroundingText:
-        return SourceLineAt(SourceLineOfPosition(caret_));
-    default:
-        return QAbstractScrollArea::inputMethodQuery(query);
+    case Qt::ImCursorPosition: return caret_ - SourceLineStart(SourceLineOfPosition(caret_));
+    case Qt::ImSurroundingText: return SourceLineAt(SourceLineOfPosition(caret_));
+    default: return QAbstractScrollArea::inputMethodQuery(query);
     }
 }
 
