@@ -178,8 +178,10 @@ std::string TTextPane::TLines::Line(int index) const
 
 qreal TTextPane::WrapWidth() const
 {
+    // A pane collapsed to nothing (or not laid out yet) does not wrap: a
+    // row per character would cost more than the text itself.
     const int width = viewport()->width();
-    return width > 2 * kMargin ? qreal(width - 2 * kMargin) : qreal(1);
+    return width > 2 * kMargin ? qreal(width - 2 * kMargin) : qreal(INT_MAX);
 }
 
 int TTextPane::BreakCount(size_t wrapped) const
