@@ -211,14 +211,13 @@ public:
         for (std::size_t i = 0; i < raw.size(); ++i) lines_.push_back(Prepare(raw[i], i == 0));
         furniture_ = PageFurniture(lines_);
         FindMargin();
-        SkipHeaderBlock();
     }
 
     std::vector<THeading> Run()
     {
         std::vector<THeading> headings;
         int lastNumberedLevel = 0;
-        for (std::size_t i = firstBody_; i < lines_.size(); ++i) {
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
             if (!AtMargin(i) || !AfterBreak(i, headings)) continue;
             THeading heading;
             if (Numbered(i, heading)) {
@@ -250,15 +249,6 @@ private:
             margin_ = any ? std::min(margin_, lines_[i].Indent) : lines_[i].Indent;
             any = true;
         }
-    }
-
-    // The block at the top (working group, authors, dates) is never a heading.
-    void SkipHeaderBlock()
-    {
-        std::size_t i = 0;
-        while (i < lines_.size() && lines_[i].Blank()) ++i;
-        while (i < lines_.size() && !lines_[i].Blank()) ++i;
-        firstBody_ = i;
     }
 
     // A heading follows a blank line, a page break or the heading just found.
@@ -304,7 +294,6 @@ private:
     std::vector<TLine> lines_;
     std::vector<bool> furniture_;
     int margin_ = 0;
-    std::size_t firstBody_ = 0;
 };
 
 } // namespace

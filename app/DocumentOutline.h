@@ -35,9 +35,9 @@ struct THeading {
 //     followed by a blank line ("Abstract", "Status of This Memo", "Authors' Addresses").
 // Not headings: lines of the document's own table of contents (dotted leaders
 // or a page number at the end), page headers and footers (the lines next to a
-// form feed, "... [Page 12]", "RFC 2616   HTTP/1.1   June 1999"), the header
-// block at the top, anything indented (figures, lists, body text), a numbered
-// line inside a paragraph, and a numbered item whose text runs on like a
-// sentence. Time is linear in the text.
+// form feed, "... [Page 12]", "RFC 2616   HTTP/1.1   June 1999"), the lines
+// of the header block (two columns, or labels such as "Category:"), anything
+// indented (figures, lists, body text), a line inside a paragraph, and a
+// numbered item whose text runs on like a sentence. Time is linear in the text.
 // Example: {"", "1.  Introduction", "", "   Text."} gives {1, "1", "Introduction", 1}.
 std::vector<THeading> DocumentOutline(std::span<const std::string_view> lines);

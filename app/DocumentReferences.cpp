@@ -1,5 +1,6 @@
 #include "app/DocumentReferences.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -156,8 +157,8 @@ private:
         std::string_view url = s_.text.substr(start, s_.pos - start);
         while (s_.pos > hostStart) {
             char last = s_.text[s_.pos - 1];
-            bool unmatched = (last == ')' && url.find('(') == std::string_view::npos) ||
-                             (last == ']' && url.find('[') == std::string_view::npos);
+            bool unmatched = (last == ')' && std::count(url.begin(), url.end(), ')') > std::count(url.begin(), url.end(), '(')) ||
+                             (last == ']' && std::count(url.begin(), url.end(), ']') > std::count(url.begin(), url.end(), '['));
             if (std::string_view(".,;:!?'").find(last) == std::string_view::npos && !unmatched) break;
             --s_.pos;
             url.remove_suffix(1);
