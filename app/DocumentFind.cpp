@@ -1,41 +1,51 @@
 #include "app/DocumentFind.h"
 
-#include <algorithm>
-#include <cstring>
-#include <functional>
+#include <array>
 
 namespace {
 
-unsigned char Fold(char c)
-{
-    unsigned char u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
-}
+unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-struct TFoldedHash {
-    std::size_t operator()(char c) const { return Fold(c); }
-};
-struct TFoldedEqual {
-    bool operator()(char a, char b) const { return Fold(a) == Fold(b); }
-};
-
-// Runs one searcher, built once for the needle, over every line.
-template <class Searcher>
-void Collect(std::span<const std::string_view> lines, std::size_t length, const Searcher& searcher,
-             std::vector<TFindMatch>& matches)
-{
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string_view line = lines[i];
-        if (line.size() < length) continue;
-        auto from = line.begin();
-        for (;;) {
-            auto hit = std::search(from, line.end(), searcher);
-            if (hit == line.end()) break;
-            matches.push_back(TFindMatch{int(i), std::size_t(hit - line.begin()), length});
-            from = hit + std::ptrdiff_t(length);
+// A Horspool search for one needle, built once and run over every line. The
+// needle is stored folded when case does not matter; the shift table then
+// holds both cases of each letter.
+class TSearcher {
+public:
+    TSearcher(std::string_view needle, bool matchCase) : matchCase_(matchCase)
+    {
+        for (char c : needle) needle_.push_back(char(Key(static_cast<unsigned char>(c))));
+        shift_.fill(needle_.size());
+        for (std::size_t k = 0; k + 1 < needle_.size(); ++k) {
+            unsigned char c = static_cast<unsigned char>(needle_[k]);
+            shift_[c] = needle_.size() - 1 - k;
+            if (!matchCase_ && c >= 'a' && c <= 'z') shift_[c - ('a' - 'A')] = shift_[c];
         }
     }
-}
+
+    // The first occurrence in line at or after from, or npos.
+    std::size_t Find(std::string_view line, std::size_t from) const
+    {
+        const std::size_t n = needle_.size();
+        while (from + n <= line.size()) {
+            std::size_t k = n;
+            while (k > 0 &&
+                   Key(static_cast<unsigned char>(line[from + k - 1])) == static_cast<unsigned char>(needle_[k - 1]))
+                --k;
+            if (k == 0) return from;
+            from += shift_[static_cast<unsigned char>(line[from + n - 1])];
+        }
+        return std::string_view::npos;
+    }
+
+    std::size_t Length() const { return needle_.size(); }
+
+private:
+    unsigned char Key(unsigned char c) const { return matchCase_ ? c : Fold(c); }
+
+    bool matchCase_;
+    std::string needle_;
+    std::array<std::size_t, 256> shift_{};
+};
 
 } // namespace
 
@@ -43,12 +53,11 @@ std::vector<TFindMatch> FindAll(std::span<const std::string_view> lines, std::st
 {
     std::vector<TFindMatch> matches;
     if (needle.empty() || needle.find_first_of("\r\n") != std::string_view::npos) return matches;
-    if (matchCase) {
-        Collect(lines, needle.size(), std::boyer_moore_horspool_searcher(needle.begin(), needle.end()), matches);
-    } else {
-        Collect(lines, needle.size(),
-                std::boyer_moore_horspool_searcher(needle.begin(), needle.end(), TFoldedHash{}, TFoldedEqual{}),
-                matches);
+    const TSearcher searcher(needle, matchCase);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        for (std::size_t at = searcher.Find(lines[i], 0); at != std::string_view::npos;
+             at = searcher.Find(lines[i], at + searcher.Length()))
+            matches.push_back(TFindMatch{int(i), at, searcher.Length()});
     }
     return matches;
 }

@@ -42,8 +42,10 @@ TLine Prepare(std::string_view raw, bool first)
     std::size_t pos = 0;
     int column = 0;
     for (; pos < raw.size() && IsBlank(raw[pos]); ++pos) {
-        if (raw[pos] == ' ') ++column;
-        else if (raw[pos] == '\t') column = (column / 8 + 1) * 8;
+        if (raw[pos] == ' ')
+            ++column;
+        else if (raw[pos] == '\t')
+            column = (column / 8 + 1) * 8;
     }
     line.Text = TrimRightBlanks(raw.substr(pos));
     line.Indent = column;
@@ -95,7 +97,8 @@ bool LooksLikeContentsLine(std::string_view text)
 {
     if (text.find("...") != std::string_view::npos || text.find(". . .") != std::string_view::npos) return true;
     std::size_t end = text.size();
-    while (end > 0 && (IsDigit(text[end - 1]) || std::string_view("ivxlc").find(text[end - 1]) != std::string_view::npos))
+    while (end > 0 &&
+           (IsDigit(text[end - 1]) || std::string_view("ivxlc").find(text[end - 1]) != std::string_view::npos))
         --end;
     if (end == text.size() || end == 0) return false;
     std::string_view rest = text.substr(0, end);
@@ -190,9 +193,9 @@ bool LooksLikePlainTitle(std::string_view text)
 bool IsTopLevelMatter(std::string_view title)
 {
     static constexpr std::array<std::string_view, 17> kWords = {
-        "Abstract",   "Status",     "Copyright", "Table",       "Acknowledg", "References",
-        "Normative",  "Informative", "Author",   "Index",       "Full",       "Intellectual",
-        "Appendices", "Contributors", "Editor",  "Preface",     "Security"};
+        "Abstract",   "Status",       "Copyright", "Table",   "Acknowledg", "References",
+        "Normative",  "Informative",  "Author",    "Index",   "Full",       "Intellectual",
+        "Appendices", "Contributors", "Editor",    "Preface", "Security"};
     std::string lower;
     for (char c : title.substr(0, 12)) lower.push_back(IsUpper(c) ? char(c - 'A' + 'a') : c);
     for (std::string_view word : kWords) {
@@ -223,8 +226,7 @@ public:
             if (Numbered(i, heading)) {
                 lastNumberedLevel = heading.Level;
             } else if (Plain(i, heading)) {
-                heading.Level =
-                    IsTopLevelMatter(heading.Title) ? 1 : std::min(lastNumberedLevel + 1, kMaxLevel);
+                heading.Level = IsTopLevelMatter(heading.Title) ? 1 : std::min(lastNumberedLevel + 1, kMaxLevel);
                 if (heading.Level == 1) lastNumberedLevel = 0;
             } else {
                 continue;

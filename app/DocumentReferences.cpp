@@ -46,7 +46,8 @@ int ReadRfcNumber(TScan& s)
 {
     std::size_t start = s.pos;
     int value = 0;
-    while (!s.AtEnd() && IsDigit(s.Peek()) && s.pos - start < kMaxRfcDigits + 1) value = value * 10 + (s.text[s.pos++] - '0');
+    while (!s.AtEnd() && IsDigit(s.Peek()) && s.pos - start < kMaxRfcDigits + 1)
+        value = value * 10 + (s.text[s.pos++] - '0');
     std::size_t digits = s.pos - start;
     if (digits == 0 || digits > kMaxRfcDigits || value == 0 || IsAlnum(s.Peek())) {
         s.pos = start;
@@ -129,9 +130,26 @@ public:
 
     std::vector<TReference> Run()
     {
+        // Only a word's first letter (or a bracket) can start a reference, and
+        // that letter says which one: most of a line is passed over unread.
         while (!s_.AtEnd()) {
             std::size_t before = s_.pos;
-            if (!(Url() || Rfc() || Sections("Section", false) || Sections("Appendix", true))) s_.pos = before + 1;
+            char c = s_.Peek();
+            bool found = false;
+            if (c == '[') {
+                found = Rfc();
+            } else if (s_.AtWordStart()) {
+                switch (c) {
+                case 'h': found = Url(); break;
+                case 'R': found = Rfc(); break;
+                case 'S':
+                case 's': found = Sections("Section", false); break;
+                case 'A':
+                case 'a': found = Sections("Appendix", true); break;
+                default: break;
+                }
+            }
+            if (!found) s_.pos = before + 1;
         }
         return std::move(found_);
     }
@@ -157,8 +175,9 @@ private:
         std::string_view url = s_.text.substr(start, s_.pos - start);
         while (s_.pos > hostStart) {
             char last = s_.text[s_.pos - 1];
-            bool unmatched = (last == ')' && std::count(url.begin(), url.end(), ')') > std::count(url.begin(), url.end(), '(')) ||
-                             (last == ']' && std::count(url.begin(), url.end(), ']') > std::count(url.begin(), url.end(), '['));
+            bool unmatched =
+                (last == ')' && std::count(url.begin(), url.end(), ')') > std::count(url.begin(), url.end(), '(')) ||
+                (last == ']' && std::count(url.begin(), url.end(), ']') > std::count(url.begin(), url.end(), '['));
             if (std::string_view(".,;:!?'").find(last) == std::string_view::npos && !unmatched) break;
             --s_.pos;
             url.remove_suffix(1);

@@ -32,8 +32,8 @@ TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
         std::vector<THeading> headings;
     } cases[] = {
         {"new style, deep, appendix",
-         {"", "1.  Purpose and Scope", "", "3.10.7.4.  Other States", "", "Appendix A.  Other Implementation Notes",
-          "", "A.1.1.  Precedence", ""},
+         {"", "1.  Purpose and Scope", "", "3.10.7.4.  Other States", "", "Appendix A.  Other Implementation Notes", "",
+          "A.1.1.  Precedence", ""},
          {{1, "1", "Purpose and Scope", 1},
           {4, "3.10.7.4", "Other States", 3},
           {1, "A", "Other Implementation Notes", 5},
@@ -55,11 +55,13 @@ TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
           {4, "3.9.1.9", "Set Differentiated Services Field (IPv4 TOS or IPv6 Traffic Class)", 4}}},
         {"unnumbered: top-level matter, and a subheading inside a section",
          {"", "Status of This Memo", "", "6.  Replies", "", "CONNECT", "", "Authors' Addresses", ""},
-         {{1, "", "Status of This Memo", 1}, {1, "6", "Replies", 3}, {2, "", "CONNECT", 5},
+         {{1, "", "Status of This Memo", 1},
+          {1, "6", "Replies", 3},
+          {2, "", "CONNECT", 5},
           {1, "", "Authors' Addresses", 7}}},
         {"the document's own contents",
-         {"", "1.1    Purpose......................................................7", "",
-          "1.1  Purpose    7", "", "2.  NOTATIONAL CONVENTIONS .................................    3", "",
+         {"", "1.1    Purpose......................................................7", "", "1.1  Purpose    7", "",
+          "2.  NOTATIONAL CONVENTIONS .................................    3", "",
           "PREFACE ....................................................   ii", ""},
          {}},
         {"page footer and header around a form feed",
@@ -154,7 +156,8 @@ bool CanFollow(const std::string& previous, const std::string& next)
     if (previous.empty()) return next == "1" || next == "A";
     if (next == "A") return true;
     if (n.size() > p.size() && std::equal(p.begin(), p.end(), n.begin()))
-        return std::all_of(n.begin() + std::ptrdiff_t(p.size()), n.end(), [](const std::string& x) { return x == "1"; });
+        return std::all_of(n.begin() + std::ptrdiff_t(p.size()), n.end(),
+                           [](const std::string& x) { return x == "1"; });
     if (n.size() > p.size()) return false;
     return std::equal(n.begin(), n.end() - 1, p.begin()) && n.back() == Successor(p[n.size() - 1]);
 }
