@@ -264,7 +264,8 @@ private:
     {
         std::string_view title;
         if (!SplitNumbered(lines_[i].Text, heading.Number, title)) return false;
-        if (title.size() > kMaxNumberedTitle || LooksLikeContentsLine(title)) return false;
+        // An item of a list at the margin reads as a sentence; a title does not.
+        if (title.size() > kMaxNumberedTitle || LooksLikeContentsLine(title) || EndsLikeSentence(title)) return false;
         if (LevelOf(heading.Number) > kMaxLevel) return false;
         heading.Title = std::string(title);
         heading.Level = LevelOf(heading.Number);
