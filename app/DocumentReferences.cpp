@@ -171,16 +171,21 @@ private:
             ++s_.pos;
         }
         // Closing punctuation belongs to the sentence; a bracket stays when
-        // the address opened one itself.
+        // the address opened one itself. The balance is counted once, so an
+        // address of a million ")" is still one pass.
         std::string_view url = s_.text.substr(start, s_.pos - start);
+        long parens = std::count(url.begin(), url.end(), ')') - std::count(url.begin(), url.end(), '(');
+        long brackets = std::count(url.begin(), url.end(), ']') - std::count(url.begin(), url.end(), '[');
         while (s_.pos > hostStart) {
             char last = s_.text[s_.pos - 1];
-            bool unmatched =
-                (last == ')' && std::count(url.begin(), url.end(), ')') > std::count(url.begin(), url.end(), '(')) ||
-                (last == ']' && std::count(url.begin(), url.end(), ']') > std::count(url.begin(), url.end(), '['));
-            if (std::string_view(".,;:!?'").find(last) == std::string_view::npos && !unmatched) break;
+            if (last == ')' && parens > 0) {
+                --parens;
+            } else if (last == ']' && brackets > 0) {
+                --brackets;
+            } else if (last == '(' || last == '[' || std::string_view(".,;:!?'").find(last) == std::string_view::npos) {
+                break;
+            }
             --s_.pos;
-            url.remove_suffix(1);
         }
         if (s_.pos == hostStart) {
             s_.pos = start;

@@ -74,6 +74,32 @@ TEST(FindReferences, FindsRfcsSectionsAndAddressesInRealLines)
     }
 }
 
+// Lines a hostile document could hold: each is read in one pass, and what
+// it holds is still found (a quadratic scan would not finish here).
+TEST(FindReferences, HostileLinesStayLinear)
+{
+    const std::size_t n = 200000;
+    struct Case {
+        std::string line;
+        std::size_t count;
+    } cases[] = {
+        {"http://a" + std::string(n, ')'), 1},
+        {std::string(n, '[') + "RFC1]", 1},
+        {"Sections 1" +
+             [] {
+                 std::string list;
+                 for (int k = 0; k < 20000; ++k) list += ", 2";
+                 return list;
+             }(),
+         20001},
+        {std::string(n, 'h') + " " + std::string(n, 'R'), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 20));
+        EXPECT_EQ(FindReferences(c.line).size(), c.count);
+    }
+}
+
 TEST(FindAll, FindsEveryOccurrenceLineByLine)
 {
     const std::vector<std::string_view> lines = {"3.6.1 Chunked Transfer Coding",
