@@ -1,5 +1,6 @@
 #include "app/DocumentOutline.h"
 
+#include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
 
 #include <algorithm>
@@ -196,13 +197,8 @@ bool IsTopLevelMatter(std::string_view title)
         "Abstract",   "Status",       "Copyright", "Table",   "Acknowledg", "References",
         "Normative",  "Informative",  "Author",    "Index",   "Full",       "Intellectual",
         "Appendices", "Contributors", "Editor",    "Preface", "Security"};
-    std::string lower;
-    for (char c : title.substr(0, 12)) lower.push_back(IsUpper(c) ? char(c - 'A' + 'a') : c);
-    for (std::string_view word : kWords) {
-        std::string wordLower;
-        for (char c : word) wordLower.push_back(IsUpper(c) ? char(c - 'A' + 'a') : c);
-        if (StartsWith(lower, wordLower)) return true;
-    }
+    for (std::string_view word : kWords)
+        if (title.size() >= word.size() && SameText(title.substr(0, word.size()), word)) return true;
     return false;
 }
 
