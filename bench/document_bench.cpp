@@ -83,7 +83,12 @@ void BM_OutlineAndReferencesBig(benchmark::State& state)
     state.SetComplexityN(std::int64_t(text.size()));
 }
 // Sizes in KB: 2.5, 5 and 10 MB, to show the time grows linearly.
-BENCHMARK(BM_OutlineAndReferencesBig)->Arg(2560)->Arg(5120)->Arg(10240)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_OutlineAndReferencesBig)
+    ->Arg(2560)
+    ->Arg(5120)
+    ->Arg(10240)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 void BM_FindAllCommonWord(benchmark::State& state)
 {
