@@ -4,6 +4,7 @@
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
 #include "app/PaneText.h"
+#include "app/ReaderView.h"
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -21,6 +22,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,6 +31,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 
@@ -138,6 +141,7 @@ TFormServices TFormServices::Desktop()
     services.Screen = std::make_shared<TQtScreen>();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
+    services.OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     return services;
 }
 
@@ -192,6 +196,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CreateHttpClient();
 
     BuildMenu();
+    CreateReader();
     FormCreate();
     // Watched only now that every control exists.
     client->installEventFilter(this);
@@ -201,6 +206,21 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::CreateReader()
+{
+    TReaderHooks hooks;
+    hooks.FetchRfc = [this](int rfc) {
+        RFCNumber->setEditText(QString::number(rfc));
+        mOpenFromWebClick();
+    };
+    hooks.OpenUrl = [this](const QString& url) {
+        if (services_.OpenUrl) services_.OpenUrl(url);
+    };
+    hooks.Status = [this](const QString& text) { SetStatusText(text); };
+    hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
+    Reader = std::make_unique<TReaderView>(*this, *Memo1, *PrintBtn, std::move(hooks));
+}
 
 void TForm1::BuildMenu()
 {
@@ -268,7 +288,7 @@ void TForm1::FormActivate()
     if (!FirstActivate) return;
     FirstActivate = false;
     LoadState();
-    Memo1->setFont(FontDlg.Font);
+    Reader->SetDocumentFont(FontDlg.Font);
     SetStatusText(QString::fromStdString(version->GetVersionText()));
 }
 
@@ -291,6 +311,7 @@ void TForm1::LoadState()
     const QRect place = PlaceOnScreen(stored, minimumSize(), services_.Screen->Size(), services_.Screen->Available());
     resize(place.size());
     move(place.topLeft());
+    Reader->Load(ini);
 }
 
 void TForm1::SaveState()
@@ -300,6 +321,7 @@ void TForm1::SaveState()
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
     history_.Save(ini);
+    Reader->Save(ini);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
     ini.UpdateFile();
@@ -326,9 +348,10 @@ void TForm1::FormResize()
     // The client area here excludes the status bar, which the layout keeps
     // along the bottom edge: the pane keeps its left margin on three sides.
     QWidget* client = centralWidget();
-    const int left = Memo1->x();
-    const int top = Memo1->y();
-    Memo1->resize(client->width() - 2 * left, client->height() - top - left);
+    // The contents panel and the find bar, when shown, share the pane's place.
+    const int left = 8;
+    const int top = 40;
+    Reader->LayOut(QRect(left, top, client->width() - 2 * left, client->height() - top - left));
 }
 
 void TForm1::closeEvent(QCloseEvent* e)
@@ -371,7 +394,7 @@ void TForm1::mFontConfClick()
     std::optional<QFont> chosen = services_.Dialogs->ChooseFont(this, shown);
     if (!chosen) return;
     FontDlg.Font = *chosen;
-    Memo1->setFont(FontDlg.Font);
+    Reader->SetDocumentFont(FontDlg.Font);
     Memo1->update();
 }
 
@@ -427,6 +450,7 @@ void TForm1::mOpenFromWebClick()
         index == -1 ? DocumentUrl(TextToSetting(OptionDlg->UrlBase->text()), typed) : history_.Urls()[index];
     SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
 
+    Reader->Leaving();
     bool ok = false;
     {
         const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
@@ -442,6 +466,7 @@ void TForm1::mOpenFromWebClick()
             }
             SyncNumberBox();
             PrintBtn->setEnabled(true);
+            Reader->Shown();
         }
     }
     if (closeAfterFetch_) close();
@@ -484,6 +509,7 @@ void TForm1::mOpenClick()
     std::optional<QString> path = services_.Dialogs->OpenFile(this, OpenDlg.Filter, OpenDlg.DefaultExt);
     if (!path) return;
     OpenDlg.FileName = *path;
+    Reader->Leaving();
     Memo1->clear();
     // Not guarded here: a file that cannot be read ends the command with the
     // general error report, leaving the pane empty and the history as it was.
@@ -495,6 +521,7 @@ void TForm1::mOpenClick()
     std::string title = ExtractTitle(Memo1->Lines());
     history_.AddOpenedFile(number, title, path->toStdString());
     SyncNumberBox();
+    Reader->Shown();
 }
 
 bool TForm1::LoadLocalFile(const std::string& url)

@@ -30,6 +30,7 @@ class QStatusBar;
 class TCommonDialogs;
 class TMessageBoxes;
 class TOptionDlg;
+class TReaderView;
 class TScreen;
 class TTextPane;
 class TversionInfo;
@@ -42,6 +43,8 @@ struct TFormServices {
     std::string IniPath = "Scrivlet.ini";
     // Ends the event loop without closing the windows.
     std::function<void()> EndEventLoop;
+    // Opens a web address in the desktop's browser.
+    std::function<void(const QString& url)> OpenUrl;
     static TFormServices Desktop();
 };
 
@@ -89,6 +92,8 @@ public:
     // The HTTP client of every fetch; lives as long as the window.
     std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
+    // Find, contents, links, back and forward, zoom: the menu "表示" and what it drives.
+    std::unique_ptr<TReaderView> Reader;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -136,6 +141,7 @@ private:
     // The end of a fetch that failed in one of the two handled ways: says why, disables printing, returns false.
     bool FetchFailed(const QString& message);
     void CreateHttpClient();
+    void CreateReader();
 
     TFormServices services_;
     TDocumentHistory history_;

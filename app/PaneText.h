@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 // Decodes document bytes for display: every valid UTF-8 sequence becomes its
 // character and every other byte becomes one character of its own (the
@@ -14,3 +17,22 @@ QString DecodeDocumentBytes(std::string_view bytes);
 // A file's text for the pane: CR LF, a lone CR and a lone LF each become one
 // line break ("\n"). Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
 QString FileTextToPaneText(std::string_view bytes);
+
+class TTextPane;
+
+// The pane's source lines as UTF-8, for the plain document functions (outline,
+// references, find): one buffer, and a view of each line into it. Every
+// character of the pane becomes a valid UTF-8 sequence, so a byte offset maps
+// back to a pane column through Utf16Column.
+struct TUtf8Lines {
+    std::string Bytes;
+    std::vector<std::string_view> Lines;
+};
+TUtf8Lines Utf8SourceLines(const TTextPane& pane);
+
+// The pane position of bytes [offset, offset + length) of source line line.
+struct TPaneSpan {
+    int Start = 0;
+    int Length = 0;
+};
+TPaneSpan PaneSpan(const TTextPane& pane, const TUtf8Lines& lines, int line, std::size_t offset, std::size_t length);

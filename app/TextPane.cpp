@@ -589,11 +589,24 @@ void TTextPane::paintEvent(QPaintEvent*)
         }
         add(selFrom, selTo, QPalette::Highlight, QPalette::HighlightedText, false);
         layout.draw(&painter, QPointF(kMargin, y), formats);
+        if (row.Segment == 0 && row.End > row.Start && text_[row.Start] == QChar('\f'))
+            DrawPageBreak(painter, row, y, colours.color(group, QPalette::Mid));
         if (r == caretRow && layout.lineCount() > 0) {
             const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
             painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
         }
     }
+}
+
+// A page break is a form feed at the start of a line: a thin rule across
+// the pane shows it, through the middle of a line that holds nothing else,
+// else along its top. The text keeps the form feed.
+void TTextPane::DrawPageBreak(QPainter& painter, const TRow& row, int y, const QColor& colour) const
+{
+    bool alone = true;
+    for (int i = row.Start + 1; i < row.End && alone; ++i) alone = text_[i].isSpace();
+    const int at = alone ? y + RowHeight() / 2 : y;
+    painter.fillRect(QRect(kMargin, at, viewport()->width() - 2 * kMargin, 1), colour);
 }
 
 void TTextPane::resizeEvent(QResizeEvent* e)

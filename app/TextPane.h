@@ -27,6 +27,8 @@
 #include <memory>
 #include <vector>
 
+class QColor;
+class QPainter;
 class QTextLayout;
 
 // A range of the text drawn in other colours, such as a find hit or a link.
@@ -153,6 +155,7 @@ private:
     void WrapLine(int line, std::vector<int>& breaks) const;
     void RewrapLines(int first, int oldLast, int newLast);
     void LayOutRow(QTextLayout& layout, const TRow& row) const;
+    void DrawPageBreak(QPainter& painter, const TRow& row, int y, const QColor& colour) const;
     qreal XOfPosition(int position) const;
     int PositionInRow(int row, qreal x) const;
 

@@ -1,0 +1,98 @@
+#include "app/ContentsPanel.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QTreeWidget>
+#include <algorithm>
+
+// The strip along the right edge that resizes the panel.
+class TContentsPanel::TGrip : public QWidget {
+public:
+    explicit TGrip(TContentsPanel& panel) : QWidget(&panel), panel_(panel)
+    {
+        setCursor(Qt::SplitHCursor);
+        setFixedWidth(5);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        if (e->button() == Qt::LeftButton) grabbedAt_ = e->globalPosition().x() - panel_.width();
+    }
+    void mouseMoveEvent(QMouseEvent* e) override
+    {
+        if (e->buttons() & Qt::LeftButton) emit panel_.widthDragged(int(e->globalPosition().x() - grabbedAt_));
+    }
+
+private:
+    TContentsPanel& panel_;
+    qreal grabbedAt_ = 0;
+};
+
+TContentsPanel::TContentsPanel(QWidget* parent) : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    Tree = new QTreeWidget(this);
+    Tree->setHeaderHidden(true);
+    Tree->setColumnCount(1);
+    Tree->setUniformRowHeights(true);
+    Tree->header()->setStretchLastSection(true);
+    row->addWidget(Tree, 1);
+    row->addWidget(new TGrip(*this));
+
+    auto chosen = [this](QTreeWidgetItem* item) {
+        if (item) emit headingChosen(outline_[size_t(item->data(0, Qt::UserRole).toInt())].Line);
+    };
+    connect(Tree, &QTreeWidget::itemClicked, this, chosen);
+    // Enter, and a double click where the style activates on one.
+    connect(Tree, &QTreeWidget::itemActivated, this, chosen);
+    hide();
+}
+
+void TContentsPanel::SetOutline(std::vector<THeading> outline)
+{
+    outline_ = std::move(outline);
+    reading_ = -1;
+    items_.clear();
+    Tree->clear();
+    // The open heading of each level; a heading goes under the nearest open
+    // one of a lower level, so a gap in the levels does not lose it.
+    std::vector<std::pair<int, QTreeWidgetItem*>> open;
+    QList<QTreeWidgetItem*> top;
+    for (size_t i = 0; i < outline_.size(); ++i) {
+        const THeading& h = outline_[i];
+        while (!open.empty() && open.back().first >= h.Level) open.pop_back();
+        QString text = QString::fromStdString(h.Title);
+        if (!h.Number.empty()) text = QString::fromStdString(h.Number) + QStringLiteral("  ") + text;
+        auto* item = open.empty() ? new QTreeWidgetItem() : new QTreeWidgetItem(open.back().second);
+        item->setText(0, text);
+        item->setToolTip(0, text);
+        item->setData(0, Qt::UserRole, int(i));
+        if (open.empty()) top.append(item);
+        open.emplace_back(h.Level, item);
+        items_.push_back(item);
+    }
+    Tree->addTopLevelItems(top);
+    Tree->expandAll();
+}
+
+void TContentsPanel::ShowReading(int line)
+{
+    auto after = std::upper_bound(outline_.begin(), outline_.end(), line,
+                                  [](int l, const THeading& h) { return l < h.Line; });
+    const int index = int(after - outline_.begin()) - 1;
+    if (index == reading_) return;
+    reading_ = index;
+    const QSignalBlocker quiet(Tree);
+    if (index < 0) {
+        Tree->setCurrentItem(nullptr);
+        Tree->clearSelection();
+        return;
+    }
+    Tree->setCurrentItem(items_[size_t(index)]);
+    Tree->scrollToItem(items_[size_t(index)]);
+}

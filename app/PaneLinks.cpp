@@ -1,0 +1,96 @@
+#include "app/PaneLinks.h"
+
+#include "app/PaneText.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+// A line of the running page header: the first after a page break.
+bool IsPageHeader(const std::vector<std::string_view>& lines, size_t line)
+{
+    return line > 0 && !lines[line - 1].empty() && lines[line - 1][0] == '\f';
+}
+
+} // namespace
+
+TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane)
+{
+    pane_.viewport()->setMouseTracking(true);
+    pane_.viewport()->installEventFilter(this);
+}
+
+void TPaneLinks::Scan(const TUtf8Lines& lines, int ownNumber)
+{
+    links_.clear();
+    marks_.clear();
+    for (size_t line = 0; line < lines.Lines.size(); ++line) {
+        const std::string_view text = lines.Lines[line];
+        const bool header = IsPageHeader(lines.Lines, line);
+        for (TReference& r : FindReferences(text)) {
+            if (header && r.Kind == TReferenceKind::Rfc && r.Rfc == ownNumber) continue;
+            const TPaneSpan span = PaneSpan(pane_, lines, int(line), r.Offset, r.Length);
+            TPaneLink link{span.Start, span.Length, std::move(r), {}};
+            if (link.Reference.Kind == TReferenceKind::Url)
+                link.Url = std::string(text.substr(link.Reference.Offset, link.Reference.Length));
+            links_.push_back(std::move(link));
+            TPaneMark mark;
+            mark.Start = span.Start;
+            mark.Length = span.Length;
+            mark.Background = QPalette::NoRole;
+            mark.Foreground = QPalette::Link;
+            mark.Underline = true;
+            marks_.push_back(mark);
+        }
+    }
+}
+
+const TPaneLink* TPaneLinks::LinkAt(int position) const
+{
+    auto after = std::upper_bound(links_.begin(), links_.end(), position,
+                                  [](int p, const TPaneLink& l) { return p < l.Start; });
+    if (after == links_.begin()) return nullptr;
+    const TPaneLink& link = *(after - 1);
+    return position < link.Start + link.Length ? &link : nullptr;
+}
+
+bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched != pane_.viewport()) return false;
+    switch (e->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(e);
+        pressed_ = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier;
+        pressedAt_ = mouse->position().toPoint();
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(e);
+        const QPoint at = mouse->position().toPoint();
+        const bool click = pressed_ && mouse->button() == Qt::LeftButton &&
+                           (at - pressedAt_).manhattanLength() < QApplication::startDragDistance() &&
+                           pane_.AnchorPosition() == pane_.CursorPosition();
+        pressed_ = false;
+        if (!click) break;
+        if (const TPaneLink* link = LinkAt(pane_.PositionAt(at))) {
+            // Followed once the pane is done with the click: following may
+            // load another document, or run a fetch with its own event loop.
+            const TPaneLink copy = *link;
+            QTimer::singleShot(0, this, [this, copy] { emit followed(copy); });
+        }
+        break;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(e);
+        if (mouse->buttons() != Qt::NoButton || links_.empty()) break;
+        const bool over = LinkAt(pane_.PositionAt(mouse->position().toPoint())) != nullptr;
+        pane_.viewport()->setCursor(over ? Qt::PointingHandCursor : Qt::IBeamCursor);
+        break;
+    }
+    default: break;
+    }
+    return false;
+}

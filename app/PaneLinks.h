@@ -1,0 +1,50 @@
+// The references of the document in the text pane, shown and followed as
+// links: drawn underlined in the palette's link colour, the pointing hand
+// over them, and a click that neither drags nor extends a selection follows
+// one. Editing keeps working: the pane still receives every press. GUI thread only.
+#pragma once
+
+#include "app/DocumentReferences.h"
+#include "app/TextPane.h"
+
+#include <QObject>
+#include <QPoint>
+#include <string>
+#include <vector>
+
+struct TUtf8Lines;
+
+struct TPaneLink {
+    int Start = 0; // position in the pane's text
+    int Length = 0;
+    TReference Reference;
+    std::string Url; // the address, for a web link
+};
+
+class TPaneLinks : public QObject {
+    Q_OBJECT
+public:
+    explicit TPaneLinks(TTextPane& pane);
+
+    // Finds the links of the document. ownNumber is its RFC number (0 when
+    // unknown): the running page header names it, which is no link.
+    void Scan(const TUtf8Lines& lines, int ownNumber);
+    const std::vector<TPaneLink>& Links() const { return links_; }
+    const std::vector<TPaneMark>& Marks() const { return marks_; }
+    // The link at a position of the pane's text, or null.
+    const TPaneLink* LinkAt(int position) const;
+
+signals:
+    // Sent after the click's events are done with, from the event loop.
+    void followed(const TPaneLink& link);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    TTextPane& pane_;
+    std::vector<TPaneLink> links_; // by position
+    std::vector<TPaneMark> marks_;
+    QPoint pressedAt_;
+    bool pressed_ = false;
+};

@@ -1,0 +1,360 @@
+#include "app/ReaderView.h"
+
+#include "app/ContentsPanel.h"
+#include "app/DocumentText.h"
+#include "app/FindBar.h"
+#include "app/PaneLinks.h"
+#include "app/TextPane.h"
+#include "settings/IniFile.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const kSection = "reader";
+constexpr int kZoomSteps[] = {50, 67, 80, 90, 100, 110, 125, 150, 175, 200, 250, 300};
+constexpr int kMinContents = 80;
+constexpr int kMinPane = 150;
+constexpr int kGap = 4;
+// Places beyond this many are forgotten from the oldest: each may keep a document.
+constexpr size_t kMaxPlaces = 100;
+// Edits are followed once typing pauses this long.
+constexpr int kRescanDelayMs = 150;
+
+QFont Zoomed(QFont font, int percent)
+{
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * percent / 100.0);
+    else if (font.pixelSize() > 0)
+        font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * percent / 100.0))));
+    return font;
+}
+
+} // namespace
+
+TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks)
+    : QObject(&window), window_(window), pane_(pane), printButton_(printButton), hooks_(std::move(hooks)),
+      font_(pane.font())
+{
+    QWidget* client = pane_.parentWidget();
+    Find = new TFindBar(pane_, [this]() -> const TUtf8Lines& { return Lines(); }, client);
+    Contents = new TContentsPanel(client);
+    Links = new TPaneLinks(pane_);
+
+    auto add = [this](const QString& caption, QList<QKeySequence> keys, auto handler) {
+        QAction* action = Menu->addAction(caption);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, [this, handler] { hooks_.Guarded(handler); });
+        return action;
+    };
+    Menu = window_.menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    FindAction = add(QStringLiteral("検索(&F)"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
+                     [this] { ShowFind(true); });
+    FindNextAction = add(QStringLiteral("次を検索(&N)"), {QKeySequence(Qt::Key_F3)}, [this] {
+        if (Find->isHidden()) return ShowFind(true);
+        Find->Next();
+    });
+    FindPreviousAction = add(QStringLiteral("前を検索(&P)"), {QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] {
+        if (Find->isHidden()) return ShowFind(true);
+        Find->Previous();
+    });
+    CloseFindAction =
+        add(QStringLiteral("検索を閉じる"), {QKeySequence(Qt::Key_Escape)}, [this] { ShowFind(false); });
+    Menu->addSeparator();
+    ContentsAction = add(QStringLiteral("目次(&C)"), {QKeySequence(Qt::Key_F9)},
+                         [this] { ShowContents(Contents->isHidden()); });
+    ContentsAction->setCheckable(true);
+    Menu->addSeparator();
+    BackAction = add(QStringLiteral("戻る(&B)"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, [this] { Back(); });
+    ForwardAction = add(QStringLiteral("進む(&G)"), {QKeySequence(Qt::ALT | Qt::Key_Right)}, [this] { Forward(); });
+    Menu->addSeparator();
+    ZoomInAction = add(QStringLiteral("拡大(&I)"),
+                       {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                       [this] { ZoomIn(); });
+    ZoomOutAction = add(QStringLiteral("縮小(&O)"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { ZoomOut(); });
+    ZoomResetAction = add(QStringLiteral("元の大きさ(&R)"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] {
+        SetZoom(100);
+        hooks_.Status(QStringLiteral("表示倍率 100%"));
+    });
+
+    connect(Find, &TFindBar::marksChanged, this, &TReaderView::ShowMarks);
+    connect(Find, &TFindBar::closeRequested, this, [this] { ShowFind(false); });
+    connect(Contents, &TContentsPanel::headingChosen, this, [this](int line) { JumpTo(line); });
+    connect(Contents, &TContentsPanel::widthDragged, this, [this](int width) {
+        contentsWidth_ = std::max(kMinContents, width);
+        LayOut(area_);
+    });
+    connect(Links, &TPaneLinks::followed, this,
+            [this](const TPaneLink& link) { hooks_.Guarded([this, &link] { Follow(link); }); });
+    connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this] { Contents->ShowReading(pane_.FirstVisibleSourceLine()); });
+    rescan_.setSingleShot(true);
+    rescan_.setInterval(kRescanDelayMs);
+    connect(&rescan_, &QTimer::timeout, this, &TReaderView::Rescan);
+    connect(&pane_, &TTextPane::textChanged, &rescan_, qOverload<>(&QTimer::start));
+    pane_.viewport()->installEventFilter(this);
+    window_.installEventFilter(this);
+    UpdateActions();
+}
+
+TReaderView::~TReaderView() = default;
+
+void TReaderView::LayOut(const QRect& area)
+{
+    area_ = area;
+    int left = area.left();
+    const int right = area.left() + area.width();
+    if (!Contents->isHidden()) {
+        const int width = std::clamp(contentsWidth_, kMinContents, std::max(kMinContents, area.width() - kMinPane));
+        Contents->setGeometry(left, area.top(), width, area.height());
+        left += width + kGap;
+    }
+    int height = area.height();
+    if (!Find->isHidden()) {
+        const int barHeight = Find->sizeHint().height();
+        Find->setGeometry(left, area.top() + area.height() - barHeight, right - left, barHeight);
+        height -= barHeight + kGap;
+    }
+    pane_.setGeometry(left, area.top(), right - left, std::max(0, height));
+}
+
+// ---------------------------------------------------------------- zoom
+
+void TReaderView::SetDocumentFont(const QFont& font)
+{
+    font_ = font;
+    pane_.setFont(Zoomed(font_, zoom_));
+}
+
+void TReaderView::SetZoom(int percent)
+{
+    zoom_ = std::clamp(percent, kZoomSteps[0], std::end(kZoomSteps)[-1]);
+    pane_.setFont(Zoomed(font_, zoom_));
+}
+
+void TReaderView::ZoomIn()
+{
+    const int* next = std::upper_bound(std::begin(kZoomSteps), std::end(kZoomSteps), zoom_);
+    SetZoom(next == std::end(kZoomSteps) ? zoom_ : *next);
+    hooks_.Status(QStringLiteral("表示倍率 %1%").arg(zoom_));
+}
+
+void TReaderView::ZoomOut()
+{
+    const int* below = std::lower_bound(std::begin(kZoomSteps), std::end(kZoomSteps), zoom_);
+    SetZoom(below == std::begin(kZoomSteps) ? zoom_ : below[-1]);
+    hooks_.Status(QStringLiteral("表示倍率 %1%").arg(zoom_));
+}
+
+// ---------------------------------------------------------------- settings
+
+void TReaderView::Load(const TIniFile& ini)
+{
+    SetZoom(ini.ReadInteger(kSection, "Zoom", 100));
+    contentsWidth_ = std::max(kMinContents, int(ini.ReadInteger(kSection, "ContentsWidth", contentsWidth_)));
+    ShowContents(ini.ReadBool(kSection, "Contents", false));
+}
+
+void TReaderView::Save(TIniFile& ini) const
+{
+    ini.WriteInteger(kSection, "Zoom", zoom_);
+    ini.WriteInteger(kSection, "ContentsWidth", contentsWidth_);
+    ini.WriteBool(kSection, "Contents", !Contents->isHidden());
+}
+
+// ---------------------------------------------------------------- places
+
+TReaderView::TPlace TReaderView::Here() const
+{
+    return {pane_.Text(), pane_.FirstVisibleSourceLine(), printButton_.isEnabled()};
+}
+
+void TReaderView::AddPlace()
+{
+    TPlace here = Here();
+    if (place_ >= 0 && places_[size_t(place_)].Line == here.Line && places_[size_t(place_)].Text == here.Text) {
+        places_[size_t(place_)] = std::move(here);
+        return;
+    }
+    places_.erase(places_.begin() + (place_ + 1), places_.end());
+    places_.push_back(std::move(here));
+    if (places_.size() > kMaxPlaces) places_.erase(places_.begin());
+    place_ = int(places_.size()) - 1;
+    UpdateActions();
+}
+
+void TReaderView::Leaving()
+{
+    if (place_ >= 0)
+        places_[size_t(place_)] = Here();
+    else if (!pane_.Text().isEmpty())
+        AddPlace(); // text typed or pasted before any document was shown
+}
+
+void TReaderView::Shown()
+{
+    ++shown_;
+    Refresh();
+    AddPlace();
+}
+
+void TReaderView::Back()
+{
+    if (place_ > 0) Go(place_ - 1);
+}
+
+void TReaderView::Forward()
+{
+    if (place_ + 1 < int(places_.size())) Go(place_ + 1);
+}
+
+void TReaderView::Go(int index)
+{
+    Leaving();
+    place_ = index;
+    const TPlace& place = places_[size_t(index)];
+    if (place.Text != pane_.Text()) {
+        pane_.LoadText(place.Text);
+        Rescan();
+    }
+    printButton_.setEnabled(place.Printable);
+    pane_.ScrollToSourceLine(place.Line);
+    UpdateActions();
+}
+
+void TReaderView::JumpTo(int line)
+{
+    Leaving();
+    pane_.ScrollToSourceLine(line);
+    AddPlace();
+}
+
+bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
+{
+    Refresh();
+    const std::vector<THeading>& outline = Contents->Outline();
+    auto heading = std::find_if(outline.begin(), outline.end(), [&](const THeading& h) { return h.Number == section; });
+    if (heading == outline.end()) {
+        hooks_.Status(QStringLiteral("この文書に %1 節はありません").arg(QString::fromStdString(section)));
+        return false;
+    }
+    if (newPlace) {
+        JumpTo(heading->Line);
+    } else {
+        pane_.ScrollToSourceLine(heading->Line);
+        if (place_ >= 0) places_[size_t(place_)] = Here();
+    }
+    return true;
+}
+
+void TReaderView::Follow(const TPaneLink& link)
+{
+    const TReference& r = link.Reference;
+    switch (r.Kind) {
+    case TReferenceKind::Rfc: hooks_.FetchRfc(r.Rfc); break;
+    case TReferenceKind::Section: JumpToSection(r.Section, true); break;
+    case TReferenceKind::RfcSection: {
+        const int before = shown_;
+        hooks_.FetchRfc(r.Rfc);
+        // The fetch's own place becomes the section's.
+        if (shown_ != before) JumpToSection(r.Section, false);
+        break;
+    }
+    case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
+    }
+}
+
+// ---------------------------------------------------------------- document
+
+void TReaderView::Refresh()
+{
+    if (rescan_.isActive()) Rescan();
+}
+
+const TUtf8Lines& TReaderView::Lines()
+{
+    Refresh();
+    return lines_;
+}
+
+void TReaderView::Rescan()
+{
+    rescan_.stop();
+    lines_ = Utf8SourceLines(pane_);
+    Contents->SetOutline(DocumentOutline(lines_.Lines));
+    Contents->ShowReading(pane_.FirstVisibleSourceLine());
+    Links->Scan(lines_, ExtractNumber(pane_.SourceLines()));
+    if (!Find->isHidden())
+        Find->Research(); // shows the marks
+    else
+        ShowMarks();
+}
+
+void TReaderView::ShowMarks()
+{
+    std::vector<TPaneMark> marks = Links->Marks();
+    marks.insert(marks.end(), Find->Marks().begin(), Find->Marks().end());
+    pane_.SetMarks(std::move(marks));
+}
+
+void TReaderView::ShowContents(bool visible)
+{
+    if (visible) Refresh();
+    Contents->setVisible(visible);
+    ContentsAction->setChecked(visible);
+    LayOut(area_);
+}
+
+void TReaderView::ShowFind(bool visible)
+{
+    if (visible) {
+        Find->show();
+        LayOut(area_);
+        Find->Open();
+    } else if (!Find->isHidden()) {
+        Find->Close();
+        LayOut(area_);
+    }
+    UpdateActions();
+}
+
+void TReaderView::UpdateActions()
+{
+    BackAction->setEnabled(place_ > 0);
+    ForwardAction->setEnabled(place_ + 1 < int(places_.size()));
+    CloseFindAction->setEnabled(!Find->isHidden());
+}
+
+bool TReaderView::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == pane_.viewport() && e->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(e);
+        if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
+        wheel_ += wheel->angleDelta().y();
+        // A notch is 120; fine-grained wheels and touchpads add up to one.
+        for (; wheel_ >= 120; wheel_ -= 120) ZoomIn();
+        for (; wheel_ <= -120; wheel_ += 120) ZoomOut();
+        return true;
+    }
+    // The mouse's back and forward buttons, wherever in the window they are pressed.
+    if (e->type() == QEvent::MouseButtonPress && (watched == &window_ || watched == pane_.viewport())) {
+        const Qt::MouseButton button = static_cast<QMouseEvent*>(e)->button();
+        if (button == Qt::BackButton) {
+            hooks_.Guarded([this] { Back(); });
+            return true;
+        }
+        if (button == Qt::ForwardButton) {
+            hooks_.Guarded([this] { Forward(); });
+            return true;
+        }
+    }
+    return false;
+}

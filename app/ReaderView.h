@@ -1,0 +1,132 @@
+// The reading aids around the text pane, and the menu "表示" that drives
+// them: the find bar, the contents panel, links, the places visited (back
+// and forward) and the zoom. The main window creates one, lays it out and
+// tells it when a command leaves a document and shows another; the rest it
+// handles itself. GUI thread only.
+#pragma once
+
+#include "app/DocumentOutline.h"
+#include "app/PaneText.h"
+
+#include <QFont>
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class TContentsPanel;
+class TFindBar;
+class TIniFile;
+class TPaneLinks;
+class TTextPane;
+struct TPaneLink;
+
+// What the reading aids ask of the window.
+struct TReaderHooks {
+    // Runs the fetch command for an RFC number, as the number box does.
+    std::function<void(int rfc)> FetchRfc;
+    // Opens a web address in the desktop's browser.
+    std::function<void(const QString& url)> OpenUrl;
+    std::function<void(const QString& text)> Status;
+    // Runs a command body; a failure goes to the general error report.
+    std::function<void(const std::function<void()>& body)> Guarded;
+};
+
+class TReaderView : public QObject {
+    Q_OBJECT
+public:
+    // The panel and the bar become children of the pane's parent; the menu goes on the window's menu bar.
+    TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks);
+    ~TReaderView() override;
+
+    // Places the contents panel, the pane and the find bar in area, in the pane's parent.
+    void LayOut(const QRect& area);
+
+    // The font the font dialog holds; the pane shows it at the zoom.
+    void SetDocumentFont(const QFont& font);
+    // The zoom in percent, kept between 50 and 300.
+    int Zoom() const { return zoom_; }
+    void SetZoom(int percent);
+    void ZoomIn();
+    void ZoomOut();
+
+    void Load(const TIniFile& ini);
+    void Save(TIniFile& ini) const;
+
+    // Around a command that may show another document: Leaving before it
+    // notes where the reader was, Shown after it showed one adds a place.
+    void Leaving();
+    void Shown();
+    // How many times a document was shown: tells whether a command showed one.
+    int ShownCount() const { return shown_; }
+
+    void Back();
+    void Forward();
+    int PlaceCount() const { return int(places_.size()); }
+    int PlaceIndex() const { return place_; }
+
+    // Puts the source line at the top of the pane, as a new place.
+    void JumpTo(int line);
+    // Jumps to the heading numbered section ("3.2", "B"); false when there is none.
+    bool JumpToSection(const std::string& section, bool newPlace);
+    void Follow(const TPaneLink& link);
+
+    // The outline, links and find results follow edits after a pause; this
+    // brings them up to date at once.
+    void Refresh();
+    const TUtf8Lines& Lines();
+
+    QMenu* Menu;
+    QAction* FindAction;
+    QAction* FindNextAction;
+    QAction* FindPreviousAction;
+    QAction* CloseFindAction;
+    QAction* ContentsAction;
+    QAction* BackAction;
+    QAction* ForwardAction;
+    QAction* ZoomInAction;
+    QAction* ZoomOutAction;
+    QAction* ZoomResetAction;
+    TFindBar* Find;
+    TContentsPanel* Contents;
+    TPaneLinks* Links;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    struct TPlace {
+        QString Text; // kept, so going back needs no second fetch
+        int Line = 0;
+        bool Printable = false;
+    };
+    TPlace Here() const;
+    void AddPlace();
+    void Go(int index);
+    void Rescan();
+    void ShowMarks();
+    void ShowContents(bool visible);
+    void ShowFind(bool visible);
+    void UpdateActions();
+
+    QMainWindow& window_;
+    TTextPane& pane_;
+    QWidget& printButton_;
+    TReaderHooks hooks_;
+    QFont font_;
+    int zoom_ = 100;
+    int contentsWidth_ = 200;
+    int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
+    QRect area_;
+    TUtf8Lines lines_;
+    QTimer rescan_;
+    std::vector<TPlace> places_;
+    int place_ = -1;
+    int shown_ = 0;
+};
