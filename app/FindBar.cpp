@@ -72,11 +72,11 @@ TFindBar::TFindBar(TTextPane& pane, std::function<const TUtf8Lines&()> lines, QW
 
 void TFindBar::Open()
 {
-    const bool wasHidden = isHidden();
     show();
     Field->setFocus(Qt::ShortcutFocusReason);
     Field->selectAll();
-    if (wasHidden) Research();
+    // Closing dropped the matches: the text still in the field is found again.
+    if (matches_.empty()) Research();
 }
 
 void TFindBar::Close()

@@ -218,6 +218,8 @@ void TReaderView::Forward()
 
 void TReaderView::Go(int index)
 {
+    // The pane is disabled while a command such as a fetch runs: its document is about to change.
+    if (!pane_.isEnabled()) return;
     Leaving();
     place_ = index;
     const TPlace& place = places_[size_t(index)];

@@ -7,6 +7,9 @@
 #include "app/DocumentText.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
+#include "app/FindBar.h"
+#include "app/PaneLinks.h"
+#include "app/ReaderView.h"
 #include "bench/support/BenchSupport.h"
 #include "tests/support/TempDir.h"
 #include <QScrollBar>
@@ -16,6 +19,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
 #include <benchmark/benchmark.h>
 #include <fstream>
 #include <sstream>
@@ -175,7 +181,32 @@ void Rfc2616Load(benchmark::State& state)
     }
 }
 
-// Paging down through RFC 2616 to its end, painting every screen.
+// The window's reading aids around a pane of the default window's size.
+struct TReaderWindow {
+    TReaderWindow()
+    {
+        auto* client = new QWidget;
+        window.setCentralWidget(client);
+        pane = new TTextPane(client);
+        auto* print = new QPushButton(client);
+        TReaderHooks hooks;
+        hooks.FetchRfc = [](int) {};
+        hooks.OpenUrl = [](const QString&) {};
+        hooks.Status = [](const QString&) {};
+        hooks.Guarded = [](const std::function<void()>& body) { body(); };
+        reader = new TReaderView(window, *pane, *print, hooks);
+        window.resize(640, 512);
+        window.show();
+        reader->LayOut(QRect(8, 40, 624, 406));
+        QApplication::processEvents();
+    }
+    QMainWindow window;
+    TTextPane* pane;
+    TReaderView* reader;
+};
+
+// Paging down through RFC 2616 to its end, painting every screen; with
+// argument 1, its links are shown and every "the" is highlighted (about 6000).
 void Rfc2616ScrollAndPaint(benchmark::State& state)
 {
     const QString text = Rfc2616();
@@ -183,8 +214,17 @@ void Rfc2616ScrollAndPaint(benchmark::State& state)
         state.SkipWithError("rfc2616.txt not found");
         return;
     }
-    TTextPane& pane = Pane();
+    static TReaderWindow window;
+    TTextPane& pane = *window.pane;
     pane.LoadText(text);
+    window.reader->Refresh();
+    if (state.range(0) == 1) {
+        window.reader->FindAction->trigger();
+        window.reader->Find->Field->setText(QStringLiteral("the"));
+    } else {
+        pane.SetMarks({});
+    }
+    state.counters["marks"] = double(pane.Marks().size());
     pane.repaint();
     int pages = 0;
     for (auto _ : state) {
@@ -203,6 +243,57 @@ void Rfc2616ScrollAndPaint(benchmark::State& state)
         }
     }
     state.counters["screens"] = pages;
+    window.reader->CloseFindAction->trigger();
+}
+
+// Typing "chunked" into the find bar over RFC 2616, a key at a time: each
+// key finds every match, highlights them with the links, scrolls to the
+// current one and paints the pane. The time is per key.
+void Rfc2616FindTyping(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    static TReaderWindow window;
+    window.pane->LoadText(text);
+    window.reader->Refresh();
+    window.reader->FindAction->trigger();
+    QLineEdit* field = window.reader->Find->Field;
+    const QString word = QStringLiteral("chunked");
+    for (auto _ : state) {
+        state.PauseTiming();
+        field->clear();
+        window.pane->ScrollToSourceLine(0);
+        state.ResumeTiming();
+        for (qsizetype i = 1; i <= word.size(); ++i) {
+            field->setText(word.left(i));
+            window.pane->repaint();
+        }
+    }
+    state.counters["matches"] = window.reader->Find->MatchCount();
+    state.SetItemsProcessed(state.iterations() * word.size());
+    window.reader->CloseFindAction->trigger();
+}
+
+// What a newly shown RFC 2616 costs the reading aids: its lines as UTF-8,
+// the outline for the contents panel and the links.
+void Rfc2616ReaderScan(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    static TReaderWindow window;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.pane->LoadText(text);
+        state.ResumeTiming();
+        window.reader->Refresh();
+    }
+    state.counters["links"] = double(window.reader->Links->Links().size());
 }
 
 } // namespace
@@ -210,7 +301,9 @@ void Rfc2616ScrollAndPaint(benchmark::State& state)
 BENCHMARK(FetchedLines65)->Arg(100 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(FetchedEmptyLines)->Arg(30 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(Rfc2616Load)->Unit(benchmark::kMillisecond);
-BENCHMARK(Rfc2616ScrollAndPaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616ScrollAndPaint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616FindTyping)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616ReaderScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSingleLine)->Arg(1000 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);

@@ -97,6 +97,7 @@ protected:
         services.Screen = screen_;
         services.IniPath = ini_;
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
+        services.OpenUrl = [this](const QString& url) { openedUrls_.push_back(url); };
         form_ = std::make_unique<TForm1>(services);
         dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
         form_->SetOptionDlg(dialog_.get());
@@ -131,4 +132,5 @@ protected:
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<TOptionDlg> dialog_;
     int eventLoopEnds_ = 0;
+    std::vector<QString> openedUrls_; // web addresses sent to the desktop's browser
 };

@@ -1,0 +1,284 @@
+// The reading aids in the real window, offscreen: find, the contents panel,
+// links (another RFC from a real nginx, a section, a web address), back and
+// forward, zoom and the settings they keep. The outline and the references
+// themselves are tested in the plain document tests.
+#include "WindowFixture.h"
+
+#include "app/ContentsPanel.h"
+#include "app/FindBar.h"
+#include "app/PaneLinks.h"
+#include "app/ReaderView.h"
+#include "app/TextPane.h"
+#include "tests/support/RealPeers.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+namespace {
+
+// Filler long enough that every heading is out of view from every other.
+std::string Filler(int lines)
+{
+    std::string text;
+    for (int i = 0; i < lines; ++i) text += "   Body text line " + std::to_string(i) + ".\n";
+    return text;
+}
+
+const std::string kDocument = "Network Working Group\nRequest for Comments: 9999\n\n   A Test Document\n\n"
+                              "1.  Introduction\n\n"
+                              "   Chunked bodies: see RFC 2068 and Section 2; Section 3 of RFC 2068;\n"
+                              "   RFC 4444 and https://example.invalid/page.\n\n" +
+                              Filler(80) + "\f\nRFC 9999   A Test Document   June 1999\n\n2.  Details\n\n" +
+                              "   chunked CHUNKED chunked\n\n" + Filler(80);
+
+const std::string kOther = "Network Working Group\nRequest for Comments: 2068\n\n   The Other One\n\n"
+                           "1.  Start\n\n" + Filler(60) + "3.  Third\n\n" + Filler(60);
+
+class ReaderTest : public TWindowTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        root_ = new TTempDir();
+        WriteTextFile(root_->File("rfc2068.txt"), kOther);
+        nginx_ = testsupport::TRealPeer::Nginx(root_->Path()).release();
+    }
+    static void TearDownTestSuite()
+    {
+        delete nginx_;
+        delete root_;
+    }
+
+    TReaderView& Reader() { return *form_->Reader; }
+    TTextPane& Pane() { return *form_->Memo1; }
+    void Open(const std::string& bytes = kDocument)
+    {
+        dialog_->UrlBase->setText(QStringLiteral("http://127.0.0.1:%1/rfc%s.txt").arg(nginx_->Port()));
+        OpenDocument(bytes);
+        QApplication::processEvents();
+    }
+    int LineOf(const std::string& text) const
+    {
+        for (int i = 0; i < form_->Memo1->SourceLineCount(); ++i)
+            if (form_->Memo1->SourceLineAt(i).contains(QString::fromStdString(text))) return i;
+        return -1;
+    }
+    // A point of the viewport that shows the position, found through the pane's own hit test.
+    QPoint PointOf(int position)
+    {
+        QWidget* view = Pane().viewport();
+        const int line = Pane().SourceLineOfPosition(position);
+        for (int y = 1; y < view->height(); y += 2) {
+            if (Pane().SourceLineOfPosition(Pane().PositionAt({1, y})) != line) continue;
+            for (int x = 1; x < view->width(); ++x)
+                if (Pane().PositionAt({x, y}) == position) return {x + 1, y};
+        }
+        ADD_FAILURE() << "position " << position << " not on screen";
+        return {};
+    }
+    // Clicks the first link of the given kind; processes the follow it leads to.
+    void ClickLink(TReferenceKind kind, int rfc = 0)
+    {
+        for (const TPaneLink& link : Reader().Links->Links())
+            if (link.Reference.Kind == kind && (rfc == 0 || link.Reference.Rfc == rfc)) {
+                QTest::mouseClick(Pane().viewport(), Qt::LeftButton, {}, PointOf(link.Start + 1));
+                QApplication::processEvents();
+                return;
+            }
+        ADD_FAILURE() << "no such link";
+    }
+
+    static TTempDir* root_;
+    static testsupport::TRealPeer* nginx_;
+};
+
+TTempDir* ReaderTest::root_ = nullptr;
+testsupport::TRealPeer* ReaderTest::nginx_ = nullptr;
+
+TEST_F(ReaderTest, FindCountsHighlightsStepsAndSaysWhenNothingIsFound)
+{
+    Start();
+    Open();
+    form_->Reader->FindAction->trigger();
+    TFindBar& find = *Reader().Find;
+    ASSERT_TRUE(find.isVisible());
+    struct Row {
+        const char* typed;
+        bool matchCase;
+        QString count;
+    } rows[] = {
+        {"chunked", false, "1 / 4"}, {"chunked", true, "1 / 2"}, {"CHUNKED", true, "1 / 1"},
+        {"chunkier", false, "見つかりません"}, {"", false, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        find.MatchCase->setChecked(row.matchCase);
+        QTest::keyClick(find.Field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(find.Field, QString::fromUtf8(row.typed));
+        if (*row.typed == 0) find.Field->clear();
+        EXPECT_EQ(find.CountText(), row.count);
+        EXPECT_EQ(int(Pane().Marks().size() - Reader().Links->Marks().size()), find.MatchCount());
+    }
+    // Stepping wraps both ways, and the current match is kept in view.
+    find.MatchCase->setChecked(false);
+    find.Field->setText(QStringLiteral("chunked"));
+    const int first = Pane().FirstVisibleSourceLine();
+    QTest::keyClick(form_.get(), Qt::Key_F3);
+    EXPECT_EQ(find.CountText(), "2 / 4");
+    EXPECT_GT(Pane().FirstVisibleSourceLine(), first);
+    EXPECT_LE(Pane().FirstVisibleSourceLine(), LineOf("chunked CHUNKED"));
+    QTest::keyClick(find.Field, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClick(find.Field, Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(find.CountText(), "4 / 4");
+    // Esc closes: the highlights go, the current match is the selection.
+    QTest::keyClick(find.Field, Qt::Key_Escape);
+    EXPECT_FALSE(find.isVisible());
+    EXPECT_EQ(Pane().Marks().size(), Reader().Links->Marks().size());
+    EXPECT_EQ(Pane().SelectedText(), "chunked");
+    EXPECT_EQ(Pane().SourceLineOfPosition(Pane().CursorPosition()), LineOf("chunked CHUNKED"));
+}
+
+TEST_F(ReaderTest, ContentsJumpsToHeadingsMarksTheSectionReadAndIsRemembered)
+{
+    Start();
+    Open();
+    Reader().ContentsAction->trigger();
+    TContentsPanel& contents = *Reader().Contents;
+    ASSERT_TRUE(contents.isVisible());
+    EXPECT_GE(Pane().x(), contents.x() + contents.width());
+    const QList<QTreeWidgetItem*> found = contents.Tree->findItems("2  Details", Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1);
+    QTreeWidgetItem* details = found[0];
+    const QRect rect = contents.Tree->visualItemRect(details);
+    QTest::mouseClick(contents.Tree->viewport(), Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("2.  Details"));
+    EXPECT_EQ(contents.Outline()[size_t(contents.Reading())].Title, "Details");
+    // Scrolling back up marks the section being read.
+    Pane().verticalScrollBar()->setValue(LineOf("Body text line 3."));
+    EXPECT_EQ(contents.Outline()[size_t(contents.Reading())].Title, "Introduction");
+    Reader().BackAction->trigger();
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), 0);
+
+    emit contents.widthDragged(260);
+    ASSERT_TRUE(form_->close());
+    Stop();
+    Start();
+    EXPECT_TRUE(Reader().Contents->isVisible());
+    EXPECT_EQ(Reader().Contents->width(), 260);
+}
+
+TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
+{
+    Start();
+    Open();
+
+    // The page header names the document itself: no link there.
+    std::vector<std::pair<TReferenceKind, int>> kinds;
+    for (const TPaneLink& link : Reader().Links->Links()) kinds.emplace_back(link.Reference.Kind, link.Reference.Rfc);
+    EXPECT_EQ(kinds, (std::vector<std::pair<TReferenceKind, int>>{{TReferenceKind::Rfc, 2068},
+                                                                  {TReferenceKind::Section, 0},
+                                                                  {TReferenceKind::RfcSection, 2068},
+                                                                  {TReferenceKind::Rfc, 4444},
+                                                                  {TReferenceKind::Url, 0}}));
+
+    // A drag across a link selects and follows nothing.
+    const TPaneLink rfcLink = Reader().Links->Links()[0];
+    QTest::mousePress(Pane().viewport(), Qt::LeftButton, {}, PointOf(rfcLink.Start));
+    const QPoint end = PointOf(rfcLink.Start + rfcLink.Length);
+    QMouseEvent drag(QEvent::MouseMove, end, Pane().viewport()->mapToGlobal(end), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(Pane().viewport(), &drag);
+    QTest::mouseRelease(Pane().viewport(), Qt::LeftButton, {}, end);
+    QApplication::processEvents();
+    EXPECT_EQ(Pane().SelectedText().size(), rfcLink.Length);
+    EXPECT_EQ(Reader().PlaceCount(), 1);
+    Pane().Select(0, 0);
+
+    ClickLink(TReferenceKind::Section);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("2.  Details"));
+    Reader().BackAction->trigger();
+    Pane().verticalScrollBar()->setValue(2);
+    const int readingAt = Pane().FirstVisibleSourceLine();
+
+    ClickLink(TReferenceKind::Rfc, 2068);
+    EXPECT_TRUE(Pane().Text().startsWith("Network Working Group\nRequest for Comments: 2068"));
+    EXPECT_EQ(form_->RFCNumber->currentText(), "2068");
+    EXPECT_EQ(Reader().PlaceCount(), 2); // the section's place was dropped by going on from an earlier one
+    QTest::mouseClick(Pane().viewport(), Qt::BackButton);
+    EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), readingAt);
+    QTest::keyClick(form_.get(), Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(LineOf("Request for Comments: 2068"), 1);
+    Reader().BackAction->trigger();
+
+    ClickLink(TReferenceKind::RfcSection);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("3.  Third"));
+    Reader().BackAction->trigger();
+
+    // A number the server does not have: the fetch command's message, the document and places stay.
+    const size_t boxes = boxes_->Shown.size();
+    ClickLink(TReferenceKind::Rfc, 4444);
+    ASSERT_EQ(boxes_->Shown.size(), boxes + 1);
+    EXPECT_TRUE(boxes_->Shown.back().Text.contains("404"));
+    EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
+
+    ClickLink(TReferenceKind::Url);
+    EXPECT_EQ(openedUrls_, std::vector<QString>{"https://example.invalid/page"});
+}
+
+TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
+{
+    Start();
+    const qreal base = form_->FontDlg.Font.pointSizeF();
+    const QFont chosen = form_->FontDlg.Font;
+    struct Row {
+        std::function<void()> act;
+        int zoom;
+    } rows[] = {
+        {[&] { QTest::keyClick(form_.get(), Qt::Key_Plus, Qt::ControlModifier); }, 110},
+        {[&] { QTest::keyClick(form_.get(), Qt::Key_Equal, Qt::ControlModifier); }, 125},
+        {[&] { QTest::keyClick(form_.get(), Qt::Key_0, Qt::ControlModifier); }, 100},
+        {[&] { QTest::keyClick(form_.get(), Qt::Key_Minus, Qt::ControlModifier); }, 90},
+        {[&] {
+             QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), {}, {0, -240}, Qt::NoButton, Qt::ControlModifier,
+                               Qt::NoScrollPhase, false);
+             QApplication::sendEvent(Pane().viewport(), &wheel);
+         },
+         67},
+    };
+    for (const Row& row : rows) {
+        row.act();
+        EXPECT_EQ(Reader().Zoom(), row.zoom);
+        EXPECT_NEAR(Pane().font().pointSizeF(), base * row.zoom / 100, 0.01);
+        EXPECT_EQ(form_->FontDlg.Font, chosen);
+    }
+    ASSERT_TRUE(form_->close());
+    Stop();
+    Start();
+    EXPECT_EQ(Reader().Zoom(), 67);
+}
+
+TEST(PagePaneTest, AFormFeedLineIsARuleAcrossThePaneAndStaysInTheText)
+{
+    TTextPane pane;
+    pane.resize(300, 120);
+    pane.LoadText(QStringLiteral("above\n\f\nbelow\n"));
+    pane.show();
+    QApplication::processEvents();
+    const QImage image = pane.viewport()->grab().toImage();
+    const QColor rule = pane.palette().color(QPalette::Active, QPalette::Mid);
+    int ruled = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < image.width(); ++x) run += image.pixelColor(x, y) == rule;
+        if (run > image.width() * 9 / 10) ++ruled;
+    }
+    EXPECT_EQ(ruled, 1);
+    EXPECT_EQ(pane.SourceLineAt(1), "\f");
+}
+
+} // namespace
