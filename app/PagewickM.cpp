@@ -218,6 +218,7 @@ void TForm1::CreateReader()
         if (services_.OpenUrl) services_.OpenUrl(url);
     };
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
+    hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
     Reader = std::make_unique<TReaderView>(*this, *Memo1, *PrintBtn, std::move(hooks));
 }

@@ -94,8 +94,7 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     });
     connect(Links, &TPaneLinks::followed, this,
             [this](const TPaneLink& link) { hooks_.Guarded([this, &link] { Follow(link); }); });
-    connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this] { Contents->ShowReading(pane_.FirstVisibleSourceLine()); });
+    connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowReading);
     rescan_.setSingleShot(true);
     rescan_.setInterval(kRescanDelayMs);
     connect(&rescan_, &QTimer::timeout, this, &TReaderView::Rescan);
@@ -174,7 +173,7 @@ void TReaderView::Save(TIniFile& ini) const
 
 TReaderView::TPlace TReaderView::Here() const
 {
-    return {pane_.Text(), pane_.FirstVisibleSourceLine(), printButton_.isEnabled()};
+    return {pane_.Text(), pane_.FirstVisibleSourceLine(), hooks_.StatusText ? hooks_.StatusText() : QString()};
 }
 
 void TReaderView::AddPlace()
@@ -227,7 +226,9 @@ void TReaderView::Go(int index)
         pane_.LoadText(place.Text);
         Rescan();
     }
-    printButton_.setEnabled(place.Printable);
+    // Shown again as a fetch would show it: printable, with its status line.
+    printButton_.setEnabled(!place.Text.isEmpty());
+    if (!place.Status.isEmpty()) hooks_.Status(place.Status);
     pane_.ScrollToSourceLine(place.Line);
     UpdateActions();
 }
@@ -292,12 +293,20 @@ void TReaderView::Rescan()
     rescan_.stop();
     lines_ = Utf8SourceLines(pane_);
     Contents->SetOutline(DocumentOutline(lines_.Lines));
-    Contents->ShowReading(pane_.FirstVisibleSourceLine());
+    ShowReading();
     Links->Scan(lines_, ExtractNumber(pane_.SourceLines()));
     if (!Find->isHidden())
         Find->Research(); // shows the marks
     else
         ShowMarks();
+}
+
+// The section being read is the one at a quarter of the pane's height: a
+// heading just below the top already starts what is read.
+void TReaderView::ShowReading()
+{
+    const int quarter = pane_.viewport()->height() / 4;
+    Contents->ShowReading(pane_.SourceLineOfPosition(pane_.PositionAt(QPoint(0, quarter))));
 }
 
 void TReaderView::ShowMarks()

@@ -33,7 +33,9 @@ struct TReaderHooks {
     std::function<void(int rfc)> FetchRfc;
     // Opens a web address in the desktop's browser.
     std::function<void(const QString& url)> OpenUrl;
+    // Writes and reads the status line.
     std::function<void(const QString& text)> Status;
+    std::function<QString()> StatusText;
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
 };
@@ -104,13 +106,14 @@ private:
     struct TPlace {
         QString Text; // kept, so going back needs no second fetch
         int Line = 0;
-        bool Printable = false;
+        QString Status;
     };
     TPlace Here() const;
     void AddPlace();
     void Go(int index);
     void Rescan();
     void ShowMarks();
+    void ShowReading();
     void ShowContents(bool visible);
     void ShowFind(bool visible);
     void UpdateActions();
