@@ -567,7 +567,6 @@ void TTextPane::paintEvent(QPaintEvent*)
     QTextLayout layout;
     for (int r = first, y = kMargin; r < rows && y < viewport()->height(); ++r, y += RowHeight()) {
         const TRow row = RowAt(r);
-        LayOutRow(layout, row);
         QList<QTextLayout::FormatRange> formats;
         auto add = [&](int from, int to, QPalette::ColorRole back, QPalette::ColorRole fore, bool underline) {
             from = std::max(from, row.Start);
@@ -587,6 +586,12 @@ void TTextPane::paintEvent(QPaintEvent*)
             for (; m != marks_.end() && m->Start < row.End; ++m)
                 add(m->Start, m->Start + m->Length, m->Background, m->Foreground, m->Underline);
         }
+        // Marks are formats of the row's layout, drawn in the pass that draws
+        // its text (a range given to draw() costs a pass of its own); they
+        // outlast the text set in LayOutRow. The selection is drawn over them.
+        layout.setFormats(formats);
+        LayOutRow(layout, row);
+        formats.clear();
         add(selFrom, selTo, QPalette::Highlight, QPalette::HighlightedText, false);
         layout.draw(&painter, QPointF(kMargin, y), formats);
         if (row.Segment == 0 && row.End > row.Start && text_[row.Start] == QChar('\f'))

@@ -205,8 +205,9 @@ struct TReaderWindow {
     TReaderView* reader;
 };
 
-// Paging down through RFC 2616 to its end, painting every screen; with
-// argument 1, its links are shown and every "the" is highlighted (about 6000).
+// Paging down through RFC 2616 to its end, painting every screen: plain
+// (argument 0), with its links (1), and with its links and every "the"
+// highlighted as found (2: about 4800 matches).
 void Rfc2616ScrollAndPaint(benchmark::State& state)
 {
     const QString text = Rfc2616();
@@ -218,12 +219,10 @@ void Rfc2616ScrollAndPaint(benchmark::State& state)
     TTextPane& pane = *window.pane;
     pane.LoadText(text);
     window.reader->Refresh();
-    if (state.range(0) == 1) {
-        window.reader->FindAction->trigger();
-        window.reader->Find->Field->setText(QStringLiteral("the"));
-    } else {
-        pane.SetMarks({});
-    }
+    // Shown and hidden, so the pane is as high as with the bar in every case.
+    window.reader->FindAction->trigger();
+    if (state.range(0) == 2) window.reader->Find->Field->setText(QStringLiteral("the"));
+    if (state.range(0) == 0) pane.SetMarks({});
     state.counters["marks"] = double(pane.Marks().size());
     pane.repaint();
     int pages = 0;
@@ -301,7 +300,7 @@ void Rfc2616ReaderScan(benchmark::State& state)
 BENCHMARK(FetchedLines65)->Arg(100 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(FetchedEmptyLines)->Arg(30 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(Rfc2616Load)->Unit(benchmark::kMillisecond);
-BENCHMARK(Rfc2616ScrollAndPaint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616ScrollAndPaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rfc2616FindTyping)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rfc2616ReaderScan)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
