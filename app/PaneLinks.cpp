@@ -21,6 +21,12 @@ TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane)
 {
     pane_.viewport()->setMouseTracking(true);
     pane_.viewport()->installEventFilter(this);
+    // An edit moves the text under the links: they go with the pane's marks
+    // until the document is scanned again.
+    connect(&pane_, &TTextPane::textChanged, this, [this] {
+        links_.clear();
+        marks_.clear();
+    });
 }
 
 void TPaneLinks::Scan(const TUtf8Lines& lines, int ownNumber)

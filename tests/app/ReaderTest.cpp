@@ -7,6 +7,7 @@
 #include "app/ContentsPanel.h"
 #include "app/FindBar.h"
 #include "app/PaneLinks.h"
+#include "app/PaneText.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
 #include "tests/support/RealPeers.h"
@@ -262,6 +263,33 @@ TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
     Stop();
     Start();
     EXPECT_EQ(Reader().Zoom(), 67);
+}
+
+// Matches are found in UTF-8 and drawn at UTF-16 positions of the pane.
+TEST(FindBarTest, HighlightsCoverExactlyTheCharactersFound)
+{
+    struct Row {
+        const char* text;
+        const char* needle;
+        std::vector<std::pair<int, int>> marks; // start, length
+    } rows[] = {
+        {"Grüße x x", "x", {{6, 1}, {8, 1}}},
+        {"Grüße x", "ße", {{3, 2}}},
+        {"\xF0\x9F\x98\x80 ab\nAB ab", "ab", {{3, 2}, {6, 2}, {9, 2}}}, // the emoji takes two units
+        {"ÄB äb", "äb", {{3, 2}}},                                       // only A-Z fold
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        TTextPane pane;
+        pane.LoadText(QString::fromUtf8(row.text));
+        const TUtf8Lines lines = Utf8SourceLines(pane);
+        TFindBar bar(pane, [&lines]() -> const TUtf8Lines& { return lines; });
+        bar.Open();
+        bar.Field->setText(QString::fromUtf8(row.needle));
+        std::vector<std::pair<int, int>> marks;
+        for (const TPaneMark& m : bar.Marks()) marks.emplace_back(m.Start, m.Length);
+        EXPECT_EQ(marks, row.marks);
+    }
 }
 
 TEST(PagePaneTest, AFormFeedLineIsARuleAcrossThePaneAndStaysInTheText)
