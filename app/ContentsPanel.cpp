@@ -82,8 +82,8 @@ void TContentsPanel::SetOutline(std::vector<THeading> outline)
 
 void TContentsPanel::ShowReading(int line)
 {
-    auto after = std::upper_bound(outline_.begin(), outline_.end(), line,
-                                  [](int l, const THeading& h) { return l < h.Line; });
+    auto after =
+        std::upper_bound(outline_.begin(), outline_.end(), line, [](int l, const THeading& h) { return l < h.Line; });
     const int index = int(after - outline_.begin()) - 1;
     if (index == reading_) return;
     reading_ = index;

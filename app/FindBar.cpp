@@ -117,8 +117,8 @@ void TFindBar::Search(int from)
     const QByteArray needle = Field->text().toUtf8();
     if (!isHidden() && !needle.isEmpty()) {
         const TUtf8Lines& lines = lines_();
-        const std::vector<TFindMatch> found = FindAll(
-            lines.Lines, std::string_view(needle.constData(), size_t(needle.size())), MatchCase->isChecked());
+        const std::vector<TFindMatch> found =
+            FindAll(lines.Lines, std::string_view(needle.constData(), size_t(needle.size())), MatchCase->isChecked());
         marks_.reserve(found.size());
         for (const TFindMatch& m : found) {
             matches_.push_back(int(marks_.size()));

@@ -349,9 +349,10 @@ void TForm1::FormResize()
     // The client area here excludes the status bar, which the layout keeps
     // along the bottom edge: the pane keeps its left margin on three sides.
     QWidget* client = centralWidget();
-    // The contents panel and the find bar, when shown, share the pane's place.
+    // The contents panel and the find bar, when shown, share the pane's
+    // place; the pane's left edge then moves, its top is still the margin.
     const int left = 8;
-    const int top = 40;
+    const int top = Memo1->y();
     Reader->LayOut(QRect(left, top, client->width() - 2 * left, client->height() - top - left));
 }
 

@@ -56,8 +56,8 @@ void TPaneLinks::Scan(const TUtf8Lines& lines, int ownNumber)
 
 const TPaneLink* TPaneLinks::LinkAt(int position) const
 {
-    auto after = std::upper_bound(links_.begin(), links_.end(), position,
-                                  [](int p, const TPaneLink& l) { return p < l.Start; });
+    auto after =
+        std::upper_bound(links_.begin(), links_.end(), position, [](int p, const TPaneLink& l) { return p < l.Start; });
     if (after == links_.begin()) return nullptr;
     const TPaneLink& link = *(after - 1);
     return position < link.Start + link.Length ? &link : nullptr;

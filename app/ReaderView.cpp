@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTreeWidget>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -45,7 +46,8 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
       font_(pane.font())
 {
     QWidget* client = pane_.parentWidget();
-    Find = new TFindBar(pane_, [this]() -> const TUtf8Lines& { return Lines(); }, client);
+    Find = new TFindBar(
+        pane_, [this]() -> const TUtf8Lines& { return Lines(); }, client);
     Contents = new TContentsPanel(client);
     Links = new TPaneLinks(pane_);
 
@@ -56,8 +58,8 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
         return action;
     };
     Menu = window_.menuBar()->addMenu(QStringLiteral("表示(&V)"));
-    FindAction = add(QStringLiteral("検索(&F)"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)},
-                     [this] { ShowFind(true); });
+    FindAction =
+        add(QStringLiteral("検索(&F)"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)}, [this] { ShowFind(true); });
     FindNextAction = add(QStringLiteral("次を検索(&N)"), {QKeySequence(Qt::Key_F3)}, [this] {
         if (Find->isHidden()) return ShowFind(true);
         Find->Next();
@@ -66,19 +68,18 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
         if (Find->isHidden()) return ShowFind(true);
         Find->Previous();
     });
-    CloseFindAction =
-        add(QStringLiteral("検索を閉じる"), {QKeySequence(Qt::Key_Escape)}, [this] { ShowFind(false); });
+    CloseFindAction = add(QStringLiteral("検索を閉じる"), {QKeySequence(Qt::Key_Escape)}, [this] { ShowFind(false); });
     Menu->addSeparator();
-    ContentsAction = add(QStringLiteral("目次(&C)"), {QKeySequence(Qt::Key_F9)},
-                         [this] { ShowContents(Contents->isHidden()); });
+    ContentsAction =
+        add(QStringLiteral("目次(&C)"), {QKeySequence(Qt::Key_F9)}, [this] { ShowContents(Contents->isHidden()); });
     ContentsAction->setCheckable(true);
     Menu->addSeparator();
     BackAction = add(QStringLiteral("戻る(&B)"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, [this] { Back(); });
     ForwardAction = add(QStringLiteral("進む(&G)"), {QKeySequence(Qt::ALT | Qt::Key_Right)}, [this] { Forward(); });
     Menu->addSeparator();
-    ZoomInAction = add(QStringLiteral("拡大(&I)"),
-                       {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
-                       [this] { ZoomIn(); });
+    ZoomInAction =
+        add(QStringLiteral("拡大(&I)"), {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+            [this] { ZoomIn(); });
     ZoomOutAction = add(QStringLiteral("縮小(&O)"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)}, [this] { ZoomOut(); });
     ZoomResetAction = add(QStringLiteral("元の大きさ(&R)"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] {
         SetZoom(100);
@@ -99,7 +100,10 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     rescan_.setInterval(kRescanDelayMs);
     connect(&rescan_, &QTimer::timeout, this, &TReaderView::Rescan);
     connect(&pane_, &TTextPane::textChanged, &rescan_, qOverload<>(&QTimer::start));
+    // The mouse's back and forward buttons: the window sees the presses the
+    // widgets in it leave alone, the list of the contents panel takes all its own.
     pane_.viewport()->installEventFilter(this);
+    Contents->Tree->viewport()->installEventFilter(this);
     window_.installEventFilter(this);
     UpdateActions();
 }
@@ -192,9 +196,12 @@ void TReaderView::AddPlace()
 
 void TReaderView::Leaving()
 {
+    // An empty pane (an open that failed after clearing it) is no place to
+    // come back to, and must not replace the document the place holds.
+    if (pane_.Text().isEmpty()) return;
     if (place_ >= 0)
         places_[size_t(place_)] = Here();
-    else if (!pane_.Text().isEmpty())
+    else
         AddPlace(); // text typed or pasted before any document was shown
 }
 
@@ -355,8 +362,7 @@ bool TReaderView::eventFilter(QObject* watched, QEvent* e)
         for (; wheel_ <= -120; wheel_ += 120) ZoomOut();
         return true;
     }
-    // The mouse's back and forward buttons, wherever in the window they are pressed.
-    if (e->type() == QEvent::MouseButtonPress && (watched == &window_ || watched == pane_.viewport())) {
+    if (e->type() == QEvent::MouseButtonPress) {
         const Qt::MouseButton button = static_cast<QMouseEvent*>(e)->button();
         if (button == Qt::BackButton) {
             hooks_.Guarded([this] { Back(); });

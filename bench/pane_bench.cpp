@@ -5,11 +5,11 @@
 // measured as well. Then the memory a fetched body costs, as peak resident memory above what the process held
 // before, and loading, scrolling through and painting a real RFC.
 #include "app/DocumentText.h"
-#include "app/PaneText.h"
-#include "app/TextPane.h"
 #include "app/FindBar.h"
 #include "app/PaneLinks.h"
+#include "app/PaneText.h"
 #include "app/ReaderView.h"
+#include "app/TextPane.h"
 #include "bench/support/BenchSupport.h"
 #include "tests/support/TempDir.h"
 #include <QScrollBar>

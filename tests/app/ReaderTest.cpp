@@ -38,7 +38,8 @@ const std::string kDocument = "Network Working Group\nRequest for Comments: 9999
                               "   chunked CHUNKED chunked\n\n" + Filler(80);
 
 const std::string kOther = "Network Working Group\nRequest for Comments: 2068\n\n   The Other One\n\n"
-                           "1.  Start\n\n" + Filler(60) + "\n3.  Third\n\n" + Filler(60);
+                           "1.  Start\n\n" +
+                           Filler(60) + "\n3.  Third\n\n" + Filler(60);
 
 class ReaderTest : public TWindowTest {
 protected:
@@ -112,8 +113,11 @@ TEST_F(ReaderTest, FindCountsHighlightsStepsAndSaysWhenNothingIsFound)
         bool matchCase;
         QString count;
     } rows[] = {
-        {"chunked", false, "1 / 4"}, {"chunked", true, "1 / 2"}, {"CHUNKED", true, "1 / 1"},
-        {"chunkier", false, "見つかりません"}, {"", false, ""},
+        {"chunked", false, "1 / 4"},
+        {"chunked", true, "1 / 2"},
+        {"CHUNKED", true, "1 / 1"},
+        {"chunkier", false, "見つかりません"},
+        {"", false, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.typed);
@@ -276,7 +280,7 @@ TEST(FindBarTest, HighlightsCoverExactlyTheCharactersFound)
         {"Grüße x x", "x", {{6, 1}, {8, 1}}},
         {"Grüße x", "ße", {{3, 2}}},
         {"\xF0\x9F\x98\x80 ab\nAB ab", "ab", {{3, 2}, {6, 2}, {9, 2}}}, // the emoji takes two units
-        {"ÄB äb", "äb", {{3, 2}}},                                       // only A-Z fold
+        {"ÄB äb", "äb", {{3, 2}}},                                      // only A-Z fold
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
