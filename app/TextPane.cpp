@@ -111,6 +111,9 @@ void TTextPane::LoadText(QString text)
     const QChar* data = text_.constData();
     for (qsizetype i = 0, n = text_.size(); i < n; ++i)
         if (data[i] == QChar('\n')) lineStarts_.push_back(int(i + 1));
+    undo_.clear();
+    redo_.clear();
+    typing_ = false;
     std::vector<TWrapped>().swap(wrapped_);
     std::vector<int>().swap(breaks_);
     wrapsValid_ = false;
@@ -412,7 +415,44 @@ void TTextPane::Replace(int from, int to, const QString& text)
 
 void TTextPane::InsertText(const QString& text)
 {
-    Replace(std::min(anchor_, caret_), std::max(anchor_, caret_), AsPaneText(text));
+    Edit(std::min(anchor_, caret_), std::max(anchor_, caret_), AsPaneText(text));
+}
+
+void TTextPane::Edit(int from, int to, const QString& text)
+{
+    // Characters typed one after another undo together, up to a line break.
+    const bool typing = from == to && text.size() == 1 && text[0] != QChar('\n');
+    if (typing && typing_ && !undo_.empty() && undo_.back().From + undo_.back().InsertedLength == from) {
+        ++undo_.back().InsertedLength;
+    } else {
+        // A bound on the steps kept; the text of one step is the user's own edit.
+        if (undo_.size() >= 1000) undo_.erase(undo_.begin());
+        undo_.push_back({from, text_.mid(from, to - from), int(text.size())});
+    }
+    typing_ = typing;
+    redo_.clear();
+    Replace(from, to, text);
+}
+
+void TTextPane::undo()
+{
+    if (undo_.empty()) return;
+    TUndoStep step = std::move(undo_.back());
+    undo_.pop_back();
+    const int end = step.From + step.InsertedLength;
+    redo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, end, step.Removed);
+}
+
+void TTextPane::redo()
+{
+    if (redo_.empty()) return;
+    TUndoStep step = std::move(redo_.back());
+    redo_.pop_back();
+    undo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, step.From + step.InsertedLength, step.Removed);
 }
 
 QString TTextPane::SelectedText() const
@@ -468,6 +508,7 @@ void TTextPane::MoveCaret(int position, bool keepAnchor)
 {
     caret_ = std::clamp(position, 0, int(text_.size()));
     if (!keepAnchor) anchor_ = caret_;
+    typing_ = false;
     EnsureCaretVisible();
     RestartBlink();
     viewport()->update();
@@ -626,6 +667,21 @@ void TTextPane::changeEvent(QEvent* e)
         viewport()->update();
 }
 
+// The start of the next word after pos, or of the word before it.
+int TTextPane::WordStep(int pos, int dir) const
+{
+    const int size = int(text_.size());
+    auto inWord = [this](int i) { return text_[i].isLetterOrNumber() || text_[i] == QChar('_'); };
+    if (dir > 0) {
+        while (pos < size && inWord(pos)) ++pos;
+        while (pos < size && !inWord(pos)) ++pos;
+    } else {
+        while (pos > 0 && !inWord(pos - 1)) --pos;
+        while (pos > 0 && inWord(pos - 1)) --pos;
+    }
+    return pos;
+}
+
 void TTextPane::keyPressEvent(QKeyEvent* e)
 {
     const bool shift = e->modifiers() & Qt::ShiftModifier;
@@ -634,6 +690,8 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     if (e == QKeySequence::Copy) return copy();
     if (e == QKeySequence::Cut) return cut();
     if (e == QKeySequence::Paste) return paste();
+    if (e == QKeySequence::Undo) return undo();
+    if (e == QKeySequence::Redo) return redo();
 
     const int size = int(text_.size());
     auto step = [this](int pos, int dir) {
@@ -645,12 +703,14 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     };
     switch (e->key()) {
     case Qt::Key_Left:
-        if (!shift && anchor_ != caret_) return MoveCaret(std::min(anchor_, caret_), false);
         preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, -1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::min(anchor_, caret_), false);
         return MoveCaret(step(caret_, -1), shift);
     case Qt::Key_Right:
-        if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
         preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, 1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
         return MoveCaret(step(caret_, 1), shift);
     case Qt::Key_Up: return MoveVertically(-1, shift);
     case Qt::Key_Down: return MoveVertically(1, shift);
@@ -671,11 +731,11 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     }
     case Qt::Key_Backspace:
         if (anchor_ != caret_) return InsertText(QString());
-        if (caret_ > 0) Replace(step(caret_, -1), caret_, QString());
+        if (caret_ > 0) Edit(step(caret_, -1), caret_, QString());
         return;
     case Qt::Key_Delete:
         if (anchor_ != caret_) return InsertText(QString());
-        if (caret_ < size) Replace(caret_, step(caret_, 1), QString());
+        if (caret_ < size) Edit(caret_, step(caret_, 1), QString());
         return;
     case Qt::Key_Return:
     case Qt::Key_Enter: return InsertText(QStringLiteral("\n"));
@@ -744,6 +804,9 @@ void TTextPane::contextMenuEvent(QContextMenuEvent* e)
         action->setEnabled(enabled);
         connect(action, &QAction::triggered, this, slot);
     };
+    add(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, &TTextPane::undo, !undo_.empty());
+    add(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, &TTextPane::redo, !redo_.empty());
+    menu.addSeparator();
     add(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, &TTextPane::cut, selected);
     add(QStringLiteral("コピー(&C)"), QKeySequence::Copy, &TTextPane::CopySelection, selected);
     add(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, &TTextPane::paste,

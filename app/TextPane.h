@@ -90,6 +90,9 @@ public:
     void InsertText(const QString& text);
 
 public slots:
+    // Each undoes or redoes one edit; typing in a row is one edit.
+    void undo();
+    void redo();
     void selectAll();
     void copy() const;
     void cut();
@@ -156,9 +159,12 @@ private:
     qreal XOfPosition(int position) const;
     int PositionInRow(int row, qreal x) const;
 
+    // An edit as the user makes it, recorded for undo.
+    void Edit(int from, int to, const QString& text);
     void Replace(int from, int to, const QString& text);
     void MoveCaret(int position, bool keepAnchor);
     void MoveVertically(int rows, bool keepAnchor);
+    int WordStep(int position, int direction) const;
     void EnsureCaretVisible();
     void UpdateScrollRange();
     int PageRows() const;
@@ -183,6 +189,14 @@ private:
     bool caretShown_ = false;
     bool selecting_ = false;
     QBasicTimer blink_;
+    // An edit replaced Removed at From by InsertedLength characters.
+    struct TUndoStep {
+        int From;
+        QString Removed;
+        int InsertedLength;
+    };
+    std::vector<TUndoStep> undo_, redo_;
+    bool typing_ = false; // the last undo step is typing that may go on
     std::vector<TPaneMark> marks_;
     int longestMark_ = 0;
     TLines displayed_{*this, true};
