@@ -114,6 +114,7 @@ void TTextPane::LoadText(QString text)
     undo_.clear();
     redo_.clear();
     typing_ = false;
+    preedit_.clear();
     std::vector<TWrapped>().swap(wrapped_);
     std::vector<int>().swap(breaks_);
     wrapsValid_ = false;
@@ -605,6 +606,7 @@ void TTextPane::paintEvent(QPaintEvent*)
     const int first = verticalScrollBar()->value();
     const int rows = RowCount();
     const int caretRow = caretShown_ && hasFocus() ? RowOfPosition(caret_) : -1;
+    const int preeditRow = preedit_.isEmpty() ? -1 : RowOfPosition(caret_);
     QTextLayout layout;
     for (int r = first, y = kMargin; r < rows && y < viewport()->height(); ++r, y += RowHeight()) {
         const TRow row = RowAt(r);
@@ -634,7 +636,23 @@ void TTextPane::paintEvent(QPaintEvent*)
             const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
             painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
         }
+        if (!preedit_.isEmpty() && r == preeditRow && layout.lineCount() > 0)
+            DrawPreedit(painter, QPointF(kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start), y), colours, group);
     }
+}
+
+// What an input method is composing, underlined at the caret over the text
+// after it, until it is committed.
+void TTextPane::DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const
+{
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    const QFontMetricsF metrics(underlined);
+    painter.fillRect(QRectF(at.x(), at.y(), metrics.horizontalAdvance(preedit_), RowHeight()),
+                     colours.brush(group, QPalette::Base));
+    painter.setFont(underlined);
+    painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), preedit_);
+    painter.setFont(font());
 }
 
 void TTextPane::resizeEvent(QResizeEvent* e)
@@ -749,6 +767,8 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
 void TTextPane::inputMethodEvent(QInputMethodEvent* e)
 {
     if (!e->commitString().isEmpty() || e->replacementLength() > 0) InsertText(e->commitString());
+    preedit_ = e->preeditString();
+    viewport()->update();
     e->accept();
 }
 

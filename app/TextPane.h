@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+class QPainter;
 class QTextLayout;
 
 // A range of the text drawn in other colours, such as a find hit or a link.
@@ -172,6 +173,7 @@ private:
     void FontChanged();
     void RestartBlink();
     void CopySelection();
+    void DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const;
 
     QString text_;
     std::vector<int> lineStarts_{0}; // never empty: line 0 starts at 0
@@ -197,6 +199,7 @@ private:
     };
     std::vector<TUndoStep> undo_, redo_;
     bool typing_ = false; // the last undo step is typing that may go on
+    QString preedit_;     // an input method's composition, not yet text
     std::vector<TPaneMark> marks_;
     int longestMark_ = 0;
     TLines displayed_{*this, true};
