@@ -632,6 +632,13 @@ void TTextPane::paintEvent(QPaintEvent*)
         }
         add(selFrom, selTo, QPalette::Highlight, QPalette::HighlightedText, false);
         layout.draw(&painter, QPointF(kMargin, y), formats);
+        // A selected line break shows as a blank's width after the line.
+        const int lineEnd = LineEnd(row.Line);
+        if (row.End == lineEnd && selFrom <= lineEnd && lineEnd < selTo && lineEnd < int(text_.size()) &&
+            layout.lineCount() > 0)
+            painter.fillRect(
+                QRectF(kMargin + layout.lineAt(0).naturalTextWidth(), y, advances_->Of(QChar(' ')), RowHeight()),
+                colours.brush(group, QPalette::Highlight));
         if (r == caretRow && layout.lineCount() > 0) {
             const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
             painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
