@@ -12,6 +12,8 @@ program=${1:-$SCRIVLET_ROOT/build-release/app/scrivlet}
 text=${2:-$SCRIVLET_ROOT/../shared/rfcs/rfc2616.txt}
 runs=${3:-7}
 [ -x "$program" ] || { echo "no program at $program (scripts/run builds it)" >&2; exit 1; }
+program=$(realpath "$program")
+text=$(realpath "$text")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -21,7 +23,8 @@ measure() {
   local name=$1 command=$2 i
   : >"$name.times"
   for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -f '%e %U %S %M' -a -o "$name.times" sh -c "$command" >/dev/null 2>&1
+    /usr/bin/time -f '%e %U %S %M' -a -o "$name.times" sh -c "$command" >/dev/null 2>&1 ||
+      { echo "failed: $command" >&2; exit 1; }
   done
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
