@@ -8,7 +8,7 @@ namespace {
 // The application object's own options. It removes them from the argument
 // list itself; they are only recognised here so they are not taken for ours.
 constexpr std::array<std::string_view, 13> kToolkitValueOptions = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry", "qwindowicon", "qwindowtitle",
     "style",    "stylesheet",         "session",       "display", "geometry",        "name"};
 constexpr std::array<std::string_view, 5> kToolkitFlags = {"reverse", "nograb", "dograb", "sync", "widgetcount"};
 
@@ -59,7 +59,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return result;
         } else if (arg == "--pdf") {
             if (pdf) return Failed("--pdf given twice");
-            if (i + 1 >= args.size() || args[i + 1].empty()) return Failed("--pdf needs the name of the PDF file to write");
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return Failed("--pdf needs the name of the PDF file to write");
             pdf = true;
             result.PdfPath = args[++i];
         } else if (arg == "--strict") {
@@ -74,7 +75,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             return Failed("unknown option '" + arg + "' (see --help)");
         }
     }
-    if (documents.size() > 1) return Failed("one document at a time, not '" + documents[0] + "' and '" + documents[1] + "'");
+    if (documents.size() > 1)
+        return Failed("one document at a time, not '" + documents[0] + "' and '" + documents[1] + "'");
     if (result.Strict && !pdf) return Failed("--strict goes with --pdf only");
     if (!documents.empty()) result.Document = documents[0];
     if (pdf) {

@@ -40,12 +40,8 @@ int RunScrivlet(int argc, char** argv)
 {
     const TCommandLine command = ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     switch (command.Mode) {
-    case TCommandLine::cmError:
-        std::cerr << "scrivlet: " << command.Error << std::endl;
-        return kExitUsage;
-    case TCommandLine::cmHelp:
-        std::cout << UsageText();
-        return kExitOk;
+    case TCommandLine::cmError: std::cerr << "scrivlet: " << command.Error << std::endl; return kExitUsage;
+    case TCommandLine::cmHelp: std::cout << UsageText(); return kExitOk;
     case TCommandLine::cmVersion:
         std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
         return kExitOk;
@@ -53,8 +49,7 @@ int RunScrivlet(int argc, char** argv)
         // No window on any screen; "-platform" on the command line would still win, so it goes.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         break;
-    case TCommandLine::cmWindow:
-        break;
+    case TCommandLine::cmWindow: break;
     }
 
     TApplication application(argc, argv);

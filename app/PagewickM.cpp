@@ -540,7 +540,8 @@ void TForm1::mPrintPreviewClick()
     if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->Lines(), ask)) return;
     // Asked once above; the preview draws again on every change of its page set-up.
     services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
-        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(), [](const std::string&, const std::string&) { return true; });
+        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(),
+                       [](const std::string&, const std::string&) { return true; });
     });
 }
 

@@ -82,7 +82,7 @@ void TQtPrinterCanvas::PrepareAsciiRun()
     const qreal advance = positions[1].x() - positions[0].x();
     if (advance <= 0) return;
     for (qsizetype i = 0; i < glyphs.size(); ++i) {
-        if (glyphs[i] == 0 && i > 0) return; // a missing glyph
+        if (glyphs[i] == 0 && i > 0) return;                                                   // a missing glyph
         if (std::abs(positions[i].x() - positions[0].x() - qreal(i) * advance) > 1e-6) return; // not fixed pitch
         asciiGlyphs_[size_t(i)] = glyphs[i];
     }

@@ -13,10 +13,10 @@
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QImage>
-#include <QPalette>
-#include <QPixmap>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>

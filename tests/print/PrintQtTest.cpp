@@ -359,7 +359,8 @@ TEST_F(PrintToPdf, AsciiLinesMeasureAndPlaceAsShapedLinesDo)
     ASSERT_EQ(pages.size(), 1u);
     // The words of the first line (slot 0) against the same words in slot 1.
     std::vector<TPdfWord> first, second;
-    for (const TPdfWord& word : pages[0]) (word.yMin < SlotTopPoints(1) - kTopTolerance ? first : second).push_back(word);
+    for (const TPdfWord& word : pages[0])
+        (word.yMin < SlotTopPoints(1) - kTopTolerance ? first : second).push_back(word);
     ASSERT_EQ(first.size(), 3u);
     ASSERT_EQ(second.size(), 4u); // and the accented letter
     for (size_t i = 0; i < first.size(); ++i) {
