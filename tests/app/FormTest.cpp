@@ -1,5 +1,6 @@
 #include "app/PagewickM.h"
 
+#include "app/Pagewick.h"
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
@@ -10,9 +11,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPalette>
@@ -362,4 +366,16 @@ TEST_F(FormTest, DarkPaletteKeepsTheTextReadable)
         EXPECT_GT(light, 0);
         EXPECT_LT(light, all / 4);
     }
+}
+
+TEST_F(FormTest, ToolkitDialogsSpeakJapaneseOnceTheTranslationsAreLoaded)
+{
+    if (QLibraryInfo::path(QLibraryInfo::TranslationsPath).isEmpty() ||
+        !QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+        GTEST_SKIP() << "the toolkit's Japanese translations are not installed";
+    InstallToolkitTranslations(*QCoreApplication::instance());
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
+                             QDialogButtonBox::No);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text(), QStringLiteral("はい(&Y)"));
 }
