@@ -11,6 +11,7 @@
 #include <QLibraryInfo>
 #include <QTimer>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -46,13 +47,15 @@ int RunScrivlet(int argc, char** argv)
         std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
         return kExitOk;
     case TCommandLine::cmPdf:
-        // No window on any screen; "-platform" on the command line would still win, so it goes.
+        // No window on any screen, whatever the environment names.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         break;
     case TCommandLine::cmWindow: break;
     }
 
-    TApplication application(argc, argv);
+    // Without a window the toolkit's own options (a "-platform" among them) have nothing to do.
+    int toolkitArgc = command.Mode == TCommandLine::cmPdf ? std::min(argc, 1) : argc;
+    TApplication application(toolkitArgc, argv);
     // The title is the caption of every message box.
     QApplication::setApplicationName(QStringLiteral("Scrivlet"));
     InstallToolkitTranslations(application);
