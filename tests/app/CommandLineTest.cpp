@@ -144,7 +144,4 @@ TEST(CommandLine, ParsesWhatStartsTheWindow)
         EXPECT_EQ(parsed.Mode, row.mode) << parsed.Error;
         EXPECT_EQ(parsed.Document, row.document);
     }
-    EXPECT_TRUE(IsDocumentNumber("2616"));
-    EXPECT_FALSE(IsDocumentNumber("2616.txt"));
-    EXPECT_FALSE(IsDocumentNumber(""));
 }
