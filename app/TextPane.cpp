@@ -391,12 +391,17 @@ void TTextPane::Replace(int from, int to, const QString& text)
 {
     const int firstLine = SourceLineOfPosition(from);
     const int oldLast = SourceLineOfPosition(to);
-    text_.replace(from, to - from, text);
     const int shift = int(text.size()) - (to - from);
+    // Room grows by a sixteenth at a time: the containers' own doubling would
+    // let one keystroke in a large document double what it costs.
+    if (text_.size() + shift > text_.capacity()) text_.reserve(text_.size() + shift + text_.size() / 16 + 64);
+    text_.replace(from, to - from, text);
 
     std::vector<int> starts;
     for (qsizetype i = 0; i < text.size(); ++i)
         if (text[i] == QChar('\n')) starts.push_back(from + int(i) + 1);
+    if (lineStarts_.size() + starts.size() > lineStarts_.capacity())
+        lineStarts_.reserve(lineStarts_.size() + starts.size() + lineStarts_.size() / 16 + 64);
     const auto eraseFrom = lineStarts_.begin() + firstLine + 1;
     const auto after = lineStarts_.erase(eraseFrom, eraseFrom + (oldLast - firstLine));
     const auto inserted = lineStarts_.insert(after, starts.begin(), starts.end());
