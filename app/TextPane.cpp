@@ -810,7 +810,22 @@ void TTextPane::mousePressEvent(QMouseEvent* e)
 void TTextPane::mouseMoveEvent(QMouseEvent* e)
 {
     if (!selecting_ || !(e->buttons() & Qt::LeftButton)) return;
-    MoveCaret(PositionAt(e->position().toPoint()), true);
+    dragPoint_ = e->position().toPoint();
+    MoveCaret(PositionAt(dragPoint_), true);
+    // Above or below the text, the selection goes on growing while the button is held.
+    if (dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height())
+        autoScroll_.start(50, this);
+    else
+        autoScroll_.stop();
+}
+
+void TTextPane::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        selecting_ = false;
+        autoScroll_.stop();
+    }
+    QAbstractScrollArea::mouseReleaseEvent(e);
 }
 
 void TTextPane::mouseDoubleClickEvent(QMouseEvent* e)
@@ -859,6 +874,7 @@ void TTextPane::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     blink_.stop();
+    autoScroll_.stop();
     caretShown_ = false;
     selecting_ = false;
     viewport()->update();
@@ -876,6 +892,14 @@ void TTextPane::RestartBlink()
 
 void TTextPane::timerEvent(QTimerEvent* e)
 {
+    if (e->timerId() == autoScroll_.timerId()) {
+        if (!selecting_) return autoScroll_.stop();
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + (dragPoint_.y() < 0 ? -1 : 1));
+        const int y = std::clamp(dragPoint_.y(), 0, viewport()->height() - 1);
+        MoveCaret(PositionAt(QPoint(dragPoint_.x(), y)), true);
+        return;
+    }
     if (e->timerId() != blink_.timerId()) return QAbstractScrollArea::timerEvent(e);
     caretShown_ = !caretShown_;
     viewport()->update();

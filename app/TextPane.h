@@ -111,6 +111,7 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -191,6 +192,8 @@ private:
     bool caretShown_ = false;
     bool selecting_ = false;
     QBasicTimer blink_;
+    QBasicTimer autoScroll_; // while a drag selection is held outside the text
+    QPoint dragPoint_;
     // An edit replaced Removed at From by InsertedLength characters.
     struct TUndoStep {
         int From;
