@@ -204,18 +204,19 @@ void TLibraryDatabase::Open(const TLibraryOptions& options)
     sqlite3_busy_timeout(connection_, options.BusyTimeoutMs);
 }
 
+int64_t TLibraryDatabase::ReadInteger(const char* sql)
+{
+    // Finalized before returning: a statement left on a row would hold its read transaction open.
+    TSqlStatement read(*this, sql);
+    return read.Step() ? read.Integer(0) : 0;
+}
+
 void TLibraryDatabase::EnsureSchema()
 {
-    TSqlStatement version(*this, "PRAGMA user_version");
-    version.Step();
-    int64_t found = version.Integer(0);
-    if (found == kSchemaVersion) {
-        Execute("PRAGMA journal_mode=WAL");
-        return;
-    }
+    const int64_t found = ReadInteger("PRAGMA user_version");
     if (found > kSchemaVersion) throw ELibraryError(TLibraryFault::lfNewerSchema, "schema " + std::to_string(found));
-    version.Reset();
-    CreateSchema();
+    if (found < kSchemaVersion) CreateSchema();
+    Execute("PRAGMA journal_mode=WAL");
 }
 
 void TLibraryDatabase::CreateSchema()
@@ -223,16 +224,10 @@ void TLibraryDatabase::CreateSchema()
     {
         // Another process may be doing the same: look again under the write lock.
         TSqlTransaction transaction(*this);
-        TSqlStatement version(*this, "PRAGMA user_version");
-        version.Step();
-        if (version.Integer(0) == kSchemaVersion) return transaction.Commit();
-        TSqlStatement tables(*this, "SELECT count(*) FROM sqlite_schema");
-        tables.Step();
-        if (tables.Integer(0) == 0) {
+        if (ReadInteger("PRAGMA user_version") == kSchemaVersion) return transaction.Commit();
+        if (ReadInteger("SELECT count(*) FROM sqlite_schema") == 0) {
             Execute(kSchema);
-            transaction.Commit();
-            Execute("PRAGMA journal_mode=WAL");
-            return;
+            return transaction.Commit();
         }
     }
     // An older layout (or a file of unknown tables): the library is a cache,
@@ -244,7 +239,6 @@ void TLibraryDatabase::CreateSchema()
     TSqlTransaction transaction(*this);
     Execute(kSchema);
     transaction.Commit();
-    Execute("PRAGMA journal_mode=WAL");
 }
 
 void TLibraryDatabase::Execute(const char* sql)

@@ -141,6 +141,7 @@ public:
 private:
     void Open(const TLibraryOptions& options);
     void EnsureSchema();
+    int64_t ReadInteger(const char* sql);
     void CreateSchema();
 
     sqlite3* connection_ = nullptr;

@@ -2,6 +2,7 @@
 // that must leave the previous one whole.
 
 #include <gtest/gtest.h>
+#include <utime.h>
 
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
@@ -68,8 +69,12 @@ TEST(UpdateIndex, LoadsOnceThenAsksConditionallyAndKeepsTheOldIndexOnFailure)
     if (!SharedFilesPresent()) GTEST_SKIP() << "no sample index beside the project";
     TTempDir root;
     WriteTextFile(root.File("rfc-index.xml"), ReadTextFile(SampleIndexPath()));
-    for (const char* file : {"index_cut.xml", "index_bad_xml.xml", "index_entity_bomb.xml"})
+    // Dated apart from the good index, so the conditional request cannot pass them off as unchanged.
+    for (const char* file : {"index_cut.xml", "index_bad_xml.xml", "index_entity_bomb.xml"}) {
         WriteTextFile(root.File(file), ReadTextFile(LibraryDataPath(file)));
+        const utimbuf times{1'700'000'000, 1'700'000'000};
+        ::utime(root.File(file).c_str(), &times);
+    }
     std::unique_ptr<TRealPeer> nginx = TRealPeer::Nginx(root.Path());
     const std::string base = "http://127.0.0.1:" + std::to_string(nginx->Port()) + "/";
     TTempDir home;
