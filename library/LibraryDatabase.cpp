@@ -160,6 +160,25 @@ std::string_view TSqlStatement::TextView(int column) const
     return std::string_view(text, size_t(sqlite3_column_bytes(statement_, column)));
 }
 
+TSqlBlob::TSqlBlob(TLibraryDatabase& database, const char* table, const char* column, int64_t row)
+    : database_(database)
+{
+    const int rc = sqlite3_blob_open(database_.Handle(), "main", table, column, row, 0, &blob_);
+    if (rc != SQLITE_OK) database_.Raise(rc);
+    size_ = sqlite3_blob_bytes(blob_);
+}
+
+TSqlBlob::~TSqlBlob() { sqlite3_blob_close(blob_); }
+
+void TSqlBlob::AppendTo(std::string& text, int64_t count)
+{
+    const size_t at = text.size();
+    text.resize(at + size_t(count));
+    const int rc = sqlite3_blob_read(blob_, text.data() + at, int(count), int(offset_));
+    if (rc != SQLITE_OK) database_.Raise(rc);
+    offset_ += count;
+}
+
 TSqlTransaction::TSqlTransaction(TLibraryDatabase& database) : database_(database)
 {
     database_.Execute("BEGIN IMMEDIATE");
@@ -217,6 +236,9 @@ void TLibraryDatabase::EnsureSchema()
     if (found > kSchemaVersion) throw ELibraryError(TLibraryFault::lfNewerSchema, "schema " + std::to_string(found));
     if (found < kSchemaVersion) CreateSchema();
     Execute("PRAGMA journal_mode=WAL");
+    // With a write-ahead log this still never corrupts the file; a power cut
+    // may only lose the last document stored, which a cache can afford.
+    Execute("PRAGMA synchronous=NORMAL");
 }
 
 void TLibraryDatabase::CreateSchema()

@@ -20,6 +20,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 // Why the library could not do what was asked.
 enum class TLibraryFault {
@@ -78,6 +79,25 @@ public:
 private:
     TLibraryDatabase& database_;
     sqlite3_stmt* statement_ = nullptr;
+};
+
+// Incremental reading of one stored value (text or bytes), so a large one
+// need not be read whole. Raises ELibraryError.
+class TSqlBlob {
+public:
+    TSqlBlob(TLibraryDatabase& database, const char* table, const char* column, int64_t row);
+    ~TSqlBlob();
+    TSqlBlob(const TSqlBlob&) = delete;
+    TSqlBlob& operator=(const TSqlBlob&) = delete;
+    int64_t Size() const { return size_; }
+    // Appends the next count bytes to text.
+    void AppendTo(std::string& text, int64_t count);
+
+private:
+    TLibraryDatabase& database_;
+    sqlite3_blob* blob_ = nullptr;
+    int64_t size_ = 0;
+    int64_t offset_ = 0;
 };
 
 // BEGIN IMMEDIATE at once, ROLLBACK unless committed.

@@ -79,25 +79,47 @@ size_t FindIgnoringCase(std::string_view text, std::string_view word)
     return found == text.end() ? std::string_view::npos : size_t(found - text.begin());
 }
 
-// The line around the earliest searched word. The index matches word stems,
-// so a word not found whole is looked for by its stem-like beginning.
-std::string MatchingLine(std::string_view body, const std::vector<std::string>& words)
+// The line around the earliest searched word of text, a beginning of the
+// whole body (complete tells whether it is all of it). The index matches
+// word stems, so a word not found whole is looked for by its stem-like
+// beginning. Nothing when no word occurs, or when the line may go on past
+// the end of text.
+std::optional<std::string> MatchingLine(std::string_view text, bool complete, const std::vector<std::string>& words)
 {
     size_t best = std::string_view::npos;
     for (const std::string& word : words) {
-        size_t at = FindIgnoringCase(body, word);
+        size_t at = FindIgnoringCase(text, word);
         if (at == std::string_view::npos && word.size() > 5)
-            at = FindIgnoringCase(body, std::string_view(word).substr(0, word.size() - 3));
+            at = FindIgnoringCase(text, std::string_view(word).substr(0, word.size() - 3));
         best = std::min(best, at);
     }
-    if (best == std::string_view::npos) return "";
-    const size_t begin = body.find_last_of("\r\n\f", best);
+    if (best == std::string_view::npos) return std::nullopt;
+    const size_t begin = text.find_last_of("\r\n\f", best);
     const size_t from = begin == std::string_view::npos ? 0 : begin + 1;
-    const size_t end = std::min(body.find_first_of("\r\n\f", best), body.size());
-    std::string_view line = body.substr(from, std::min(end - from, kMaxLineBytes));
+    size_t end = text.find_first_of("\r\n\f", best);
+    if (end == std::string_view::npos) {
+        if (!complete && text.size() - from < kMaxLineBytes) return std::nullopt;
+        end = text.size();
+    }
+    std::string_view line = text.substr(from, std::min(end - from, kMaxLineBytes));
     while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
     while (!line.empty() && line.back() == ' ') line.remove_suffix(1);
     return std::string(line);
+}
+
+// The matching line of a cached document, read from its beginning in
+// growing pieces: the words mostly occur early (in the contents, at the
+// latest), so most of a large document is never read.
+std::string MatchingLineOf(TLibraryDatabase& database, int64_t id, const std::vector<std::string>& words)
+{
+    TSqlBlob body(database, "document", "body", id);
+    std::string text;
+    for (int64_t piece = 16 * 1024; int64_t(text.size()) < body.Size(); piece *= 4) {
+        body.AppendTo(text, std::min(piece, body.Size() - int64_t(text.size())));
+        const bool complete = int64_t(text.size()) == body.Size();
+        if (std::optional<std::string> line = MatchingLine(text, complete, words)) return *line;
+    }
+    return "";
 }
 
 TLibraryHit HitFrom(TSqlStatement& row)
@@ -157,10 +179,12 @@ void AddNumberHits(TLibraryDatabase& database, const TQuery& query, THitList& hi
 void AddIndexHits(TLibraryDatabase& database, const TQuery& query, THitList& hits, int limit)
 {
     // Title words weigh most, then keywords and authors, then the abstract.
+    // Ranked and cut first, so the rows and the cached-copy look-up are only made for the hits kept.
     TSqlStatement search(database, "SELECT r.number, r.title, r.date, r.status, r.obsolete, "
                                    "(SELECT url FROM document d WHERE d.number = r.number ORDER BY fetched DESC "
-                                   "LIMIT 1) FROM rfc_text JOIN rfc r ON r.number = rfc_text.rowid "
-                                   "WHERE rfc_text MATCH ?1 ORDER BY bm25(rfc_text, 10.0, 4.0, 6.0, 1.0) LIMIT ?2");
+                                   "LIMIT 1) FROM (SELECT rowid AS id, bm25(rfc_text, 10.0, 4.0, 6.0, 1.0) AS score "
+                                   "FROM rfc_text WHERE rfc_text MATCH ?1 ORDER BY score LIMIT ?2) AS m "
+                                   "JOIN rfc r ON r.number = m.id ORDER BY m.score");
     search.Bind(1, query.Match).Bind(2, limit);
     while (search.Step() && !hits.Full()) hits.Add(HitFrom(search));
 }
@@ -168,15 +192,16 @@ void AddIndexHits(TLibraryDatabase& database, const TQuery& query, THitList& hit
 void AddDocumentHits(TLibraryDatabase& database, const TQuery& query, THitList& hits)
 {
     TSqlStatement search(database, "SELECT d.number, coalesce(r.title, d.title), coalesce(r.date, ''), "
-                                   "coalesce(r.status, ''), coalesce(r.obsolete, 0), d.url, d.body "
-                                   "FROM document_text JOIN document d ON d.id = document_text.rowid "
-                                   "LEFT JOIN rfc r ON r.number = d.number AND d.number > 0 "
-                                   "WHERE document_text MATCH ?1 ORDER BY rank LIMIT ?2");
+                                   "coalesce(r.status, ''), coalesce(r.obsolete, 0), d.url, d.id "
+                                   "FROM (SELECT rowid AS id, rank AS score FROM document_text "
+                                   "WHERE document_text MATCH ?1 ORDER BY rank LIMIT ?2) AS m "
+                                   "JOIN document d ON d.id = m.id "
+                                   "LEFT JOIN rfc r ON r.number = d.number AND d.number > 0 ORDER BY m.score");
     search.Bind(1, query.Match).Bind(2, kMaxDocumentHits);
     while (search.Step()) {
         TLibraryHit* hit = hits.Add(HitFrom(search));
         if (hit == nullptr) break;
-        if (hit->Line.empty()) hit->Line = MatchingLine(search.TextView(6), query.Words);
+        if (hit->Line.empty()) hit->Line = MatchingLineOf(database, search.Integer(6), query.Words);
         if (hit->Url.empty()) hit->Url = search.Text(5);
     }
 }
