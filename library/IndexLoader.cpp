@@ -226,6 +226,18 @@ void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& en
     transaction.Commit();
 }
 
+std::string IndexUrlBeside(const std::string& documentUrlFormat)
+{
+    for (const char* scheme : {"http://", "https://"}) {
+        const size_t length = std::char_traits<char>::length(scheme);
+        if (documentUrlFormat.size() <= length || !SameText(documentUrlFormat.substr(0, length), scheme)) continue;
+        const size_t pathStart = documentUrlFormat.find('/', length);
+        const std::string origin = documentUrlFormat.substr(0, pathStart);
+        if (origin.find('%') == std::string::npos) return origin + "/rfc-index.xml";
+    }
+    return "https://www.rfc-editor.org/rfc-index.xml";
+}
+
 bool IndexLoaded(TLibraryDatabase& database)
 {
     return database.Guarded(

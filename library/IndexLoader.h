@@ -86,6 +86,11 @@ struct TIndexUpdateResult {
     std::string Failure;
 };
 
+// Where the index lies beside the documents: "/rfc-index.xml" on the server
+// the document URL format names, or the publisher's when it names none.
+// Example: "http://127.0.0.1:8080/rfc/rfc%s.txt" -> "http://127.0.0.1:8080/rfc-index.xml".
+std::string IndexUrlBeside(const std::string& documentUrlFormat);
+
 // Fetches the index at url with http (its proxy settings as they stand),
 // conditional on the Last-Modified of the stored index, and loads it.
 TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url);

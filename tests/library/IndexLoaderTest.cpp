@@ -62,6 +62,22 @@ TEST(TIndexParser, DocumentIdsAndTheirDisplay)
     }
 }
 
+TEST(UpdateIndex, IndexLiesOnTheServerOfTheDocuments)
+{
+    struct TCase {
+        const char* format;
+        const char* index;
+    } cases[] = {
+        {"https://www.rfc-editor.org/rfc/rfc%s.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"http://127.0.0.1:8080/rfc%s.txt", "http://127.0.0.1:8080/rfc-index.xml"},
+        {"HTTP://h", "HTTP://h/rfc-index.xml"},
+        {"http://%s.example/rfc.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"file:///tmp/rfc%s.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"", "https://www.rfc-editor.org/rfc-index.xml"},
+    };
+    for (const TCase& c : cases) EXPECT_EQ(IndexUrlBeside(c.format), c.index) << c.format;
+}
+
 // The index served by nginx: loaded, then unchanged (a 304 to the stored Last-Modified), then each hostile
 // index in turn fails and the loaded one stays whole.
 TEST(UpdateIndex, LoadsOnceThenAsksConditionallyAndKeepsTheOldIndexOnFailure)
