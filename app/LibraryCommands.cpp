@@ -15,6 +15,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 #include <ctime>
@@ -102,6 +104,8 @@ TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath
 }
 
 TLibraryCommands::~TLibraryCommands() { delete search_.data(); }
+
+TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
 
 bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 {

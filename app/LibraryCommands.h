@@ -41,7 +41,7 @@ public:
 
     TLibraryDatabase& Database() { return database_; }
     TDocumentCache& Cache() { return cache_; }
-    TSearchWindow* SearchWindow() const { return search_; }
+    TSearchWindow* SearchWindow() const;
 
     void Started();
     // The document at url from the library: shown at once, then asked about
