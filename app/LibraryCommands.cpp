@@ -150,8 +150,10 @@ void TLibraryCommands::BuildRelationsBar()
     form_.centralWidget()->installEventFilter(this);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
         form_.Guarded([this, &link] {
-            if (link.startsWith(QStringLiteral("rfc:"))) OpenNumber(link.mid(4).toInt());
-            else QDesktopServices::openUrl(QUrl(link));
+            if (link.startsWith(QStringLiteral("rfc:")))
+                OpenNumber(link.mid(4).toInt());
+            else
+                QDesktopServices::openUrl(QUrl(link));
         });
     });
 }
@@ -173,10 +175,9 @@ void TLibraryCommands::ShowRelations()
     parts << QStringLiteral("<b>RFC %1</b>").arg(number);
     if (relations->Obsolete) parts << QStringLiteral("<b>OBSOLETE</b>");
     if (!relations->Status.empty()) parts << Text(relations->Status).toHtmlEscaped();
-    for (const QString& part : {RelationText("Obsoleted by ", relations->ObsoletedBy),
-                                RelationText("Updated by ", relations->UpdatedBy),
-                                RelationText("Obsoletes ", relations->Obsoletes),
-                                RelationText("Updates ", relations->Updates)})
+    for (const QString& part :
+         {RelationText("Obsoleted by ", relations->ObsoletedBy), RelationText("Updated by ", relations->UpdatedBy),
+          RelationText("Obsoletes ", relations->Obsoletes), RelationText("Updates ", relations->Updates)})
         if (!part.isEmpty()) parts << part;
     if (!relations->ErrataUrl.empty())
         parts << QStringLiteral("<a href=\"%1\">Errata</a>").arg(Text(relations->ErrataUrl).toHtmlEscaped());
@@ -222,9 +223,9 @@ void TLibraryCommands::ApplyProxy()
 void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
 {
     form_.Memo1->LoadText(FileTextToPaneText(body));
-    form_.SetStatusText(
-        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()), form_.Memo1->LineCount())) +
-        note);
+    form_.SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()),
+                                             form_.Memo1->LineCount())) +
+                        note);
 }
 
 void TLibraryCommands::Started()
@@ -251,14 +252,9 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
     ApplyProxy();
     const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
     switch (checked.Outcome) {
-    case TRevalidationOutcome::roFresh:
-        break;
-    case TRevalidationOutcome::roNotModified:
-        Show(url, cached->Body, kConfirmed);
-        break;
-    case TRevalidationOutcome::roReplaced:
-        Show(url, checked.Document.Body, QString());
-        break;
+    case TRevalidationOutcome::roFresh: break;
+    case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
+    case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
     case TRevalidationOutcome::roFailed:
         form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
         break;
@@ -323,9 +319,7 @@ void TLibraryCommands::mUpdateIndexClick()
         case TIndexUpdateOutcome::iuLoaded:
             form_.SetStatusText(QStringLiteral("索引を更新しました: %1 件").arg(result.Entries));
             break;
-        case TIndexUpdateOutcome::iuUnchanged:
-            form_.SetStatusText(QStringLiteral("索引は最新です"));
-            break;
+        case TIndexUpdateOutcome::iuUnchanged: form_.SetStatusText(QStringLiteral("索引は最新です")); break;
         case TIndexUpdateOutcome::iuFailed:
             form_.SetStatusText(QStringLiteral("索引を更新できませんでした: ") + Text(result.Failure).trimmed());
             break;

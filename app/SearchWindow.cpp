@@ -37,16 +37,16 @@ TSearchWindow::TSearchWindow(TLibraryDatabase& database, QWidget* parent) : QDia
     layout->addWidget(Note);
 
     connect(Query, &QLineEdit::textChanged, this, &TSearchWindow::RunSearch);
-    connect(Query, &QLineEdit::returnPressed, this, [this] {
-        Open(Hits->currentItem() ? Hits->currentItem() : Hits->topLevelItem(0));
-    });
+    connect(Query, &QLineEdit::returnPressed, this,
+            [this] { Open(Hits->currentItem() ? Hits->currentItem() : Hits->topLevelItem(0)); });
     connect(Hits, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Open(item); });
 }
 
 void TSearchWindow::RunSearch()
 {
     const QByteArray query = Query->text().toUtf8();
-    const std::vector<TLibraryHit> hits = SearchLibrary(database_, std::string(query.constData(), size_t(query.size())));
+    const std::vector<TLibraryHit> hits =
+        SearchLibrary(database_, std::string(query.constData(), size_t(query.size())));
     Hits->clear();
     const QBrush greyed = palette().brush(QPalette::Disabled, QPalette::Text);
     for (const TLibraryHit& hit : hits) {
@@ -62,8 +62,10 @@ void TSearchWindow::RunSearch()
     }
     if (Hits->topLevelItemCount() > 0) Hits->setCurrentItem(Hits->topLevelItem(0));
     const std::string fault = database_.TakeFaultMessage();
-    if (!fault.empty()) Note->setText(Text(fault));
-    else Note->setText(query.trimmed().isEmpty() ? QString() : QStringLiteral("%1 件").arg(hits.size()));
+    if (!fault.empty())
+        Note->setText(Text(fault));
+    else
+        Note->setText(query.trimmed().isEmpty() ? QString() : QStringLiteral("%1 件").arg(hits.size()));
 }
 
 void TSearchWindow::Open(QTreeWidgetItem* item)

@@ -19,11 +19,11 @@
 namespace {
 
 const char* const kWords[] = {
-    "transfer", "protocol", "message",  "header",   "routing",  "cookie",   "session", "security",
-    "transport", "control", "internet", "address",  "network",  "format",   "mail",    "server",
-    "client",   "proxy",    "cache",    "resource", "identifier", "syntax", "media",   "encoding",
-    "domain",   "name",     "service",  "option",   "extension", "authentication", "state", "management",
-    "datagram", "stream",   "congestion", "window", "timer",    "packet",   "routing", "registry"};
+    "transfer",  "protocol", "message",    "header",   "routing",    "cookie",         "session", "security",
+    "transport", "control",  "internet",   "address",  "network",    "format",         "mail",    "server",
+    "client",    "proxy",    "cache",      "resource", "identifier", "syntax",         "media",   "encoding",
+    "domain",    "name",     "service",    "option",   "extension",  "authentication", "state",   "management",
+    "datagram",  "stream",   "congestion", "window",   "timer",      "packet",         "routing", "registry"};
 
 std::string Words(std::mt19937& random, int count)
 {
@@ -56,7 +56,8 @@ std::string MakeIndex(int count)
         xml += "    <date>\n      <month>" + std::string(months[n % 4]) + "</month>\n      <year>" +
                std::to_string(1970 + n / 200) + "</year>\n    </date>\n";
         xml += "    <format>\n      <file-format>ASCII</file-format>\n      <file-format>HTML</file-format>\n"
-               "    </format>\n    <page-count>" + std::to_string(10 + n % 90) + "</page-count>\n";
+               "    </format>\n    <page-count>" +
+               std::to_string(10 + n % 90) + "</page-count>\n";
         xml += "    <keywords>\n      <kw>" + Words(random, 1) + "</kw>\n      <kw>" + Words(random, 2) +
                "</kw>\n    </keywords>\n";
         xml += "    <abstract>\n      <p>" + Words(random, 70) + "</p>\n    </abstract>\n";
@@ -68,7 +69,8 @@ std::string MakeIndex(int count)
         xml += "    <current-status>PROPOSED STANDARD</current-status>\n"
                "    <publication-status>PROPOSED STANDARD</publication-status>\n    <stream>IETF</stream>\n"
                "    <area>app</area>\n    <wg_acronym>wg</wg_acronym>\n";
-        if (n % 3 == 0) xml += "    <errata-url>https://www.rfc-editor.org/errata/rfc" + std::to_string(n) + "</errata-url>\n";
+        if (n % 3 == 0)
+            xml += "    <errata-url>https://www.rfc-editor.org/errata/rfc" + std::to_string(n) + "</errata-url>\n";
         xml += "    <doi>10.17487/" + DocId(n) + "</doi>\n  </rfc-entry>\n";
     }
     return xml + "</rfc-index>\n";

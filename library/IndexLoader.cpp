@@ -113,28 +113,43 @@ struct TIndexParser::TState {
         const std::string value = CollapseBlanks(text);
         const std::string& name = path.back();
         if (path.size() == 3) {
-            if (name == "doc-id") entry.Number = RfcNumberOf(value);
-            else if (name == "title") entry.Title = value;
-            else if (name == "current-status") entry.Status = value;
-            else if (name == "stream") entry.Stream = value;
-            else if (name == "errata-url") entry.ErrataUrl = value;
+            if (name == "doc-id")
+                entry.Number = RfcNumberOf(value);
+            else if (name == "title")
+                entry.Title = value;
+            else if (name == "current-status")
+                entry.Status = value;
+            else if (name == "stream")
+                entry.Stream = value;
+            else if (name == "errata-url")
+                entry.ErrataUrl = value;
             return;
         }
         if (path.size() != 4) return;
         const std::string& parent = path[2];
-        if (parent == "author" && name == "name") entry.Authors.push_back(value);
-        else if (parent == "keywords" && name == "kw") entry.Keywords.push_back(value);
+        if (parent == "author" && name == "name")
+            entry.Authors.push_back(value);
+        else if (parent == "keywords" && name == "kw")
+            entry.Keywords.push_back(value);
         else if (parent == "abstract" && name == "p")
             entry.Abstract += (entry.Abstract.empty() ? "" : "\n") + value;
-        else if (parent == "date" && name == "day") day = value;
-        else if (parent == "date" && name == "month") month = value;
-        else if (parent == "date" && name == "year") year = value;
+        else if (parent == "date" && name == "day")
+            day = value;
+        else if (parent == "date" && name == "month")
+            month = value;
+        else if (parent == "date" && name == "year")
+            year = value;
         else if (name == "doc-id") {
-            if (parent == "obsoletes") entry.Obsoletes.push_back(value);
-            else if (parent == "obsoleted-by") entry.ObsoletedBy.push_back(value);
-            else if (parent == "updates") entry.Updates.push_back(value);
-            else if (parent == "updated-by") entry.UpdatedBy.push_back(value);
-            else if (parent == "is-also") entry.Also.push_back(value);
+            if (parent == "obsoletes")
+                entry.Obsoletes.push_back(value);
+            else if (parent == "obsoleted-by")
+                entry.ObsoletedBy.push_back(value);
+            else if (parent == "updates")
+                entry.Updates.push_back(value);
+            else if (parent == "updated-by")
+                entry.UpdatedBy.push_back(value);
+            else if (parent == "is-also")
+                entry.Also.push_back(value);
         }
     }
 
@@ -152,7 +167,8 @@ TIndexParser::TIndexParser() : state_(std::make_unique<TState>())
     if (state_->parser == nullptr) throw std::bad_alloc();
     XML_SetUserData(state_->parser, state_.get());
     XML_SetElementHandler(
-        state_->parser, [](void* data, const XML_Char* name, const XML_Char**) { static_cast<TState*>(data)->Start(name); },
+        state_->parser,
+        [](void* data, const XML_Char* name, const XML_Char**) { static_cast<TState*>(data)->Start(name); },
         [](void* data, const XML_Char*) { static_cast<TState*>(data)->End(); });
     XML_SetCharacterDataHandler(state_->parser, [](void* data, const XML_Char* text, int length) {
         static_cast<TState*>(data)->Characters(text, length);
@@ -194,8 +210,7 @@ bool TIndexParser::Finish()
     return failure_.empty();
 }
 
-void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries,
-                  const std::string& lastModified)
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified)
 {
     TSqlTransaction transaction(database);
     database.Execute("DELETE FROM relation; DELETE FROM rfc;");

@@ -68,8 +68,7 @@ int RfcNumberOf(const std::string& documentId);
 // Replaces the stored index by entries, with lastModified (the server's
 // Last-Modified) kept for the next conditional fetch, in one transaction:
 // a failure leaves the old index whole. Raises ELibraryError.
-void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries,
-                  const std::string& lastModified);
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified);
 
 // Whether the database holds an index.
 bool IndexLoaded(TLibraryDatabase& database);

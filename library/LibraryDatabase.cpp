@@ -12,37 +12,25 @@ TLibraryFault FaultOf(int rc)
 {
     switch (rc & 0xff) {
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return TLibraryFault::lfLocked;
-    case SQLITE_READONLY:
-        return TLibraryFault::lfReadOnly;
+    case SQLITE_LOCKED: return TLibraryFault::lfLocked;
+    case SQLITE_READONLY: return TLibraryFault::lfReadOnly;
     case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-        return TLibraryFault::lfCorrupt;
-    case SQLITE_FULL:
-        return TLibraryFault::lfDiskFull;
-    default:
-        return TLibraryFault::lfUnavailable;
+    case SQLITE_NOTADB: return TLibraryFault::lfCorrupt;
+    case SQLITE_FULL: return TLibraryFault::lfDiskFull;
+    default: return TLibraryFault::lfUnavailable;
     }
 }
 
 const char* FaultText(TLibraryFault fault)
 {
     switch (fault) {
-    case TLibraryFault::lfNone:
-        return "";
-    case TLibraryFault::lfLocked:
-        return "ライブラリは別のプロセスが使用中です";
-    case TLibraryFault::lfReadOnly:
-        return "ライブラリに書き込めません";
-    case TLibraryFault::lfCorrupt:
-        return "ライブラリのデータベースが壊れています";
-    case TLibraryFault::lfDiskFull:
-        return "ディスクがいっぱいでライブラリに保存できません";
-    case TLibraryFault::lfNewerSchema:
-        return "ライブラリは新しい版のプログラムのものです";
-    case TLibraryFault::lfUnavailable:
-        break;
+    case TLibraryFault::lfNone: return "";
+    case TLibraryFault::lfLocked: return "ライブラリは別のプロセスが使用中です";
+    case TLibraryFault::lfReadOnly: return "ライブラリに書き込めません";
+    case TLibraryFault::lfCorrupt: return "ライブラリのデータベースが壊れています";
+    case TLibraryFault::lfDiskFull: return "ディスクがいっぱいでライブラリに保存できません";
+    case TLibraryFault::lfNewerSchema: return "ライブラリは新しい版のプログラムのものです";
+    case TLibraryFault::lfUnavailable: break;
     }
     return "ライブラリを開けません";
 }
@@ -160,8 +148,7 @@ std::string_view TSqlStatement::TextView(int column) const
     return std::string_view(text, size_t(sqlite3_column_bytes(statement_, column)));
 }
 
-TSqlBlob::TSqlBlob(TLibraryDatabase& database, const char* table, const char* column, int64_t row)
-    : database_(database)
+TSqlBlob::TSqlBlob(TLibraryDatabase& database, const char* table, const char* column, int64_t row) : database_(database)
 {
     const int rc = sqlite3_blob_open(database_.Handle(), "main", table, column, row, 0, &blob_);
     if (rc != SQLITE_OK) database_.Raise(rc);

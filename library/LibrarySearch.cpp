@@ -71,7 +71,10 @@ TQuery ParseQuery(const std::string& text)
     return query;
 }
 
-bool SameLetter(char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); }
+bool SameLetter(char a, char b)
+{
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
 
 size_t FindIgnoringCase(std::string_view text, std::string_view word)
 {

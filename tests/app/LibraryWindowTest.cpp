@@ -62,7 +62,8 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     Fetch("2616");
     EXPECT_TRUE(Status().endsWith(QStringLiteral("lines"))) << Status().toStdString();
     ASSERT_TRUE(library.RelationsBar->isVisible());
-    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:7230\">RFC 7230</a>")));
+    EXPECT_TRUE(
+        library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:7230\">RFC 7230</a>")));
     EXPECT_GT(form_->Memo1->y(), library.RelationsBar->geometry().bottom());
     EXPECT_TRUE(form_->RFCNumber->itemData(0, Qt::FontRole).value<QFont>().bold());
 
@@ -71,7 +72,8 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     Fetch("2616");
     EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
     library.mRefetch->trigger();
-    EXPECT_TRUE(Status().contains(QStringLiteral("[ライブラリ] サーバに接続できませんでした: "))) << Status().toStdString();
+    EXPECT_TRUE(Status().contains(QStringLiteral("[ライブラリ] サーバに接続できませんでした: ")))
+        << Status().toStdString();
     EXPECT_EQ(Pane(), text);
     EXPECT_TRUE(boxes_->Shown.empty());
 

@@ -26,7 +26,10 @@ TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
     } cases[] = {
         {"just fetched", 0, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT", {false, "", ""}},
         {"one second short of a day", 86399, "\"e\"", "", {false, "", ""}},
-        {"a day old", 86400, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT",
+        {"a day old",
+         86400,
+         "\"e\"",
+         "Mon, 01 Jan 2024 00:00:00 GMT",
          {true, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT"}},
         {"only a date", 90000, "", "Mon, 01 Jan 2024 00:00:00 GMT", {true, "", "Mon, 01 Jan 2024 00:00:00 GMT"}},
         {"no validators", 90000, "", "", {true, "", ""}},

@@ -24,21 +24,26 @@ TEST(TIndexParser, ReadsEveryFieldOfAnEntryWhateverThePieces)
                                         [](const TIndexEntry& e) { return e.Number == 1928; });
         ASSERT_NE(entry, parser.Entries().end());
         EXPECT_EQ(entry->Title, "SOCKS Protocol Version 5");
-        EXPECT_EQ(entry->Authors, (std::vector<std::string>{"M. Leech", "M. Ganis", "Y. Lee", "R. Kuris",
-                                                            "D. Koblas", "L. Jones"}));
+        EXPECT_EQ(entry->Authors,
+                  (std::vector<std::string>{"M. Leech", "M. Ganis", "Y. Lee", "R. Kuris", "D. Koblas", "L. Jones"}));
         EXPECT_EQ(entry->Date, "March 1996");
         EXPECT_EQ(entry->Status, "PROPOSED STANDARD");
         EXPECT_EQ(entry->Stream, "IETF");
         EXPECT_EQ(entry->Keywords, (std::vector<std::string>{"SOCKS-V5", "firewall"}));
-        EXPECT_TRUE(entry->Abstract.starts_with("This memo describes a protocol that is an evolution")) << entry->Abstract;
+        EXPECT_TRUE(entry->Abstract.starts_with("This memo describes a protocol that is an evolution"))
+            << entry->Abstract;
         EXPECT_EQ(entry->ErrataUrl, "https://www.rfc-editor.org/errata/rfc1928");
     }
 }
 
 TEST(TIndexParser, HostileOrIncompleteIndexesAreRefused)
 {
-    const char* files[] = {"index_cut.xml",           "index_bad_xml.xml",         "index_entity_bomb.xml",
-                           "index_external_entity.xml", "index_other_namespace.xml", "index_without_entries.xml"};
+    const char* files[] = {"index_cut.xml",
+                           "index_bad_xml.xml",
+                           "index_entity_bomb.xml",
+                           "index_external_entity.xml",
+                           "index_other_namespace.xml",
+                           "index_without_entries.xml"};
     for (const char* file : files) {
         SCOPED_TRACE(file);
         TIndexParser parser;
@@ -54,7 +59,7 @@ TEST(TIndexParser, DocumentIdsAndTheirDisplay)
         int number;
         const char* shown;
     } cases[] = {{"RFC0822", 822, "RFC 822"}, {"RFC7230", 7230, "RFC 7230"}, {"STD0011", 0, "STD 11"},
-                 {"RFC", 0, "RFC"},          {"RFC12x", 0, "RFC12x"},     {"RFC99999999999", 0, "RFC99999999999"}};
+                 {"RFC", 0, "RFC"},           {"RFC12x", 0, "RFC12x"},       {"RFC99999999999", 0, "RFC99999999999"}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.id);
         EXPECT_EQ(RfcNumberOf(c.id), c.number);

@@ -113,8 +113,7 @@ TEST(TLibraryDatabase, DamagedLockedReadOnlyOrForeignFilesNeverStopTheProgram)
         TLibraryFault fault;
     };
     const std::vector<TCase> cases = {
-        {"not a database",
-         [](const std::string& path) { WriteTextFile(path, std::string(8192, 'x')); }, false, false,
+        {"not a database", [](const std::string& path) { WriteTextFile(path, std::string(8192, 'x')); }, false, false,
          TLibraryFault::lfCorrupt},
         {"damaged pages",
          [](const std::string& path) {
@@ -157,8 +156,12 @@ TEST(TLibraryDatabase, NewerProgramsFileIsLeftUntouched)
 {
     TTempDir temp;
     const std::string path = temp.File("library.db");
-    { TRawConnection(path).Exec("CREATE TABLE future(x); INSERT INTO future VALUES (1); PRAGMA user_version = 99;"); }
-    { TLibraryDatabase database({path}); }
+    {
+        TRawConnection(path).Exec("CREATE TABLE future(x); INSERT INTO future VALUES (1); PRAGMA user_version = 99;");
+    }
+    {
+        TLibraryDatabase database({path});
+    }
     TRawConnection raw(path);
     EXPECT_EQ(raw.Exec("SELECT x FROM future"), SQLITE_OK);
 }
@@ -204,7 +207,9 @@ TEST(TLibraryDatabase, TwoProcessesStoreIntoOneFileWithoutLoss)
 {
     TTempDir temp;
     const std::string path = temp.File("library.db");
-    { TLibraryDatabase created({path}); }
+    {
+        TLibraryDatabase created({path});
+    }
     const auto storeMany = [&](const std::string& prefix) {
         TLibraryDatabase database({path});
         TDocumentCache cache(database);

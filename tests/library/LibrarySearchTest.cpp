@@ -95,8 +95,8 @@ TEST_F(LibrarySearch, HitsCarryIndexFactsAndTheMatchingLineOfCachedText)
 
 TEST_F(LibrarySearch, QuerySyntaxAndQuotesAreSearchedAsPlainWords)
 {
-    for (const char* query : {"\"", "NEAR(socks firewall)", "title:socks", "*", "socks OR", "'; DROP TABLE rfc; --",
-                              "", "   "}) {
+    for (const char* query :
+         {"\"", "NEAR(socks firewall)", "title:socks", "*", "socks OR", "'; DROP TABLE rfc; --", "", "   "}) {
         SCOPED_TRACE(query);
         SearchLibrary(database_, query);
         EXPECT_EQ(database_.Fault(), TLibraryFault::lfNone);
