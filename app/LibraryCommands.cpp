@@ -25,10 +25,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <ctime>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -45,12 +46,15 @@ constexpr int kBarTop = 36;
 
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
+// The first lines of the pane's document, read block by block: the whole
+// text is never copied for a look at its header.
 class THeadLines : public TLineSource {
 public:
-    explicit THeadLines(const QString& text)
+    explicit THeadLines(const QTextDocument& document)
     {
-        std::istringstream in(text.left(16 * 1024).toStdString());
-        for (std::string line; int(lines_.size()) < kHeaderLines && std::getline(in, line);) lines_.push_back(line);
+        for (QTextBlock block = document.begin(); block.isValid() && int(lines_.size()) < kHeaderLines;
+             block = block.next())
+            lines_.push_back(block.text().toStdString());
     }
     int Count() const override { return int(lines_.size()); }
     std::string Line(int index) const override
@@ -160,7 +164,7 @@ void TLibraryCommands::BuildRelationsBar()
 
 void TLibraryCommands::ShowRelations()
 {
-    const int number = ExtractNumber(THeadLines(form_.Memo1->toPlainText()));
+    const int number = ExtractNumber(THeadLines(*form_.Memo1->document()));
     std::optional<TRelations> relations;
     if (number > 0) relations = RelationsOf(database_, number);
     if (!relations) {
@@ -267,8 +271,10 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
 
 void TLibraryCommands::Fetched(const std::string& url, std::string body)
 {
+    // An empty answer (204, or a server that sent nothing) is no document to keep.
+    if (body.empty()) return;
     TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
-    document.Number = ExtractNumber(THeadLines(form_.Memo1->toPlainText()));
+    document.Number = ExtractNumber(THeadLines(*form_.Memo1->document()));
     document.Title = ExtractTitle(form_.Memo1->Lines());
     cache_.Store(document);
     currentUrl_ = url;

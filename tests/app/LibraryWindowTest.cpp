@@ -27,6 +27,7 @@ protected:
         if (!std::filesystem::exists(SharedFile("../rfc-index-sample.xml"))) GTEST_SKIP() << "no shared folder";
         for (const char* name : {"rfc2616.txt", "rfc2109.txt"})
             WriteTextFile(root_.File(name), ReadTextFile(SharedFile(name)));
+        WriteTextFile(root_.File("rfc7230.txt"), "Request for Comments: 7230\n\nMessage Syntax and Routing\n");
         WriteTextFile(root_.File("rfc-index.xml"), ReadTextFile(SharedFile("../rfc-index-sample.xml")));
         nginx_ = testsupport::TRealPeer::Nginx(root_.Path());
         libraryPath_ = dir_.File("cache/scrivlet/library.db");
@@ -66,6 +67,12 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
         library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:7230\">RFC 7230</a>")));
     EXPECT_GT(form_->Memo1->y(), library.RelationsBar->geometry().bottom());
     EXPECT_TRUE(form_->RFCNumber->itemData(0, Qt::FontRole).value<QFont>().bold());
+
+    // A link of the bar goes through the fetch command.
+    emit library.RelationsBar->linkActivated(QStringLiteral("rfc:7230"));
+    EXPECT_TRUE(Pane().contains(QStringLiteral("Message Syntax and Routing")));
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "7230");
+    Fetch("2616");
 
     nginx_.reset();
     const QString text = Pane();
