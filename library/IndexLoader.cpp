@@ -18,6 +18,9 @@ const std::string kIndexNamespace = "https://www.rfc-editor.org/rfc-index";
 const char* const kIndexLastModifiedKey = "index-last-modified";
 // No field of a real entry comes near this; a longer one is cut, not kept whole.
 constexpr size_t kMaxFieldBytes = 1024 * 1024;
+// The published index keeps about 15 MB of text; a server that sends far more
+// is not believed, and memory stays bounded while the download runs.
+constexpr size_t kMaxKeptBytes = 256 * 1024 * 1024;
 
 enum TRelationKind : int64_t { rkObsoletes = 0, rkObsoletedBy = 1, rkUpdates = 2, rkUpdatedBy = 3 };
 
@@ -72,6 +75,7 @@ struct TIndexParser::TState {
     TIndexEntry entry;
     std::string day, month, year;
     bool sawRoot = false;
+    size_t kept = 0;
 
     void Fail(const std::string& why)
     {
@@ -111,6 +115,8 @@ struct TIndexParser::TState {
     void EndInEntry()
     {
         const std::string value = CollapseBlanks(text);
+        kept += value.size() + 16;
+        if (kept > kMaxKeptBytes) return Fail("the index is too large");
         const std::string& name = path.back();
         if (path.size() == 3) {
             if (name == "doc-id")
@@ -163,7 +169,7 @@ struct TIndexParser::TState {
 TIndexParser::TIndexParser() : state_(std::make_unique<TState>())
 {
     state_->owner = this;
-    state_->parser = XML_ParserCreateNS("UTF-8", kNamespaceSeparator);
+    state_->parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
     if (state_->parser == nullptr) throw std::bad_alloc();
     XML_SetUserData(state_->parser, state_.get());
     XML_SetElementHandler(

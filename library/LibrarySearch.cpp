@@ -12,6 +12,8 @@ namespace {
 // beyond this many the scan would cost more than the list is worth.
 constexpr int kMaxDocumentHits = 50;
 constexpr size_t kMaxLineBytes = 200;
+// Words past this many add nothing a reader can use and only slow the query.
+constexpr size_t kMaxWords = 16;
 
 struct TQuery {
     std::vector<int> Numbers;
@@ -47,7 +49,7 @@ TQuery ParseQuery(const std::string& text)
 {
     TQuery query;
     size_t at = 0;
-    while (at < text.size()) {
+    while (at < text.size() && query.Words.size() + query.Numbers.size() < kMaxWords) {
         const size_t start = text.find_first_not_of(" \t\r\n\f", at);
         if (start == std::string::npos) break;
         const size_t end = std::min(text.find_first_of(" \t\r\n\f", start), text.size());
