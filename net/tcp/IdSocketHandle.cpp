@@ -1,5 +1,8 @@
 #include "net/tcp/IdSocketHandle.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
 
@@ -118,31 +121,27 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket)
     return true;
 }
 
-bool TIdSocketHandle::IsReadable(int32_t timeoutMs)
+bool TIdSocketHandle::IsReadable(const TIdDeadline& deadline)
 {
-    if (!hasHandle_) {
-        throw EIdConnClosedGracefully();
-    }
-    if (TIdAntiFreezeBase::ShouldYield()) {
-        TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
-        int32_t idle = hook != nullptr ? hook->IdleTimeOut() : 0;
-        if (timeoutMs == -2) {
-            // Wait in idle-sized pieces so that the application gets its
-            // yield between them.
-            while (!IsReadable(idle)) {}
-            return true;
+    // With a yield hook the wait runs in idle-sized slices and the application gets its step between them;
+    // one loop, however long the deadline or short the slice.
+    for (;;) {
+        if (!hasHandle_) {
+            throw EIdConnClosedGracefully();
         }
-        if (idle < timeoutMs) {
-            if (IsReadable(timeoutMs - idle)) {
-                return true;
-            }
-            timeoutMs = idle;
+        TIdDeadline slice = deadline;
+        if (TIdAntiFreezeBase::ShouldYield()) {
+            TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
+            const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
+            slice = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+        }
+        TIdSocketList readList{handle_};
+        const bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, slice) == 1;
+        TIdAntiFreezeBase::YieldToApplication(!result, false);
+        if (result || deadline.Passed()) {
+            return result;
         }
     }
-    TIdSocketList readList{handle_};
-    bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, timeoutMs) == 1;
-    TIdAntiFreezeBase::YieldToApplication(!result, false);
-    return result;
 }
 
 void TIdSocketHandle::RefreshLocal()

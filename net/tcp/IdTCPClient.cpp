@@ -1,5 +1,6 @@
 #include "net/tcp/IdTCPClient.h"
 
+#include "net/tcp/IdDeadline.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdIntercept.h"
@@ -36,7 +37,10 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs)
         TIdIOHandler* handler = IOHandler();
         handler->PrepareTransport();
         ResetReadState();
-        handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_, timeoutMs);
+        // -1 and 0 ask for the plain connect, which only the call's own deadline (if any) bounds.
+        const TIdDeadline connectBy = timeoutMs == -1 || timeoutMs == 0 ? TIdDeadline() : DeadlineAfter(timeoutMs);
+        handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_,
+                                  connectBy.Earlier(CallDeadline()));
         if (Intercept() != nullptr) {
             Intercept()->AttachConnection(this);
         }

@@ -39,7 +39,8 @@ public:
     virtual void DoOnConnected();
     // Connects to Host:Port. timeoutMs -1 and 0: a plain blocking connect;
     // -2: no limit; any other value: at most that many milliseconds
-    // (EIdConnectTimeout "Connect timed out."). Raises EIdAlreadyConnected
+    // (EIdConnectTimeout "Connect timed out."); CallDeadline bounds all of
+    // them. Raises EIdAlreadyConnected
     // "Already connected." on an open connection (which stays open). Any
     // failure drops the socket before the exception leaves.
     // Example: client.SetHost("127.0.0.1"); client.SetPort(80); client.OpenConnection();
