@@ -219,12 +219,15 @@ void TIdIOHandlerSocket::ConnectWait(const TIdDeadline& deadline)
             step = std::max(std::min(hook->IdleTimeOut(), kConnectStepMs), 1);
         }
     }
+    // Whole steps with a yield after each while more than a step is left, then the rest without one; the
+    // deadline ends the steps early when they run late.
+    const int32_t steps = (deadline.WaitMs() - 1) / step;
     bool finished = false;
-    while (!finished && !deadline.Passed()) {
-        finished = thread.WaitFinished(std::min(step, deadline.WaitMs()));
+    for (int32_t i = 0; i < steps && !finished && !deadline.Passed(); ++i) {
+        finished = thread.WaitFinished(step);
         TIdAntiFreezeBase::YieldToApplication(true, false);
     }
-    if (finished || thread.Finished()) {
+    if (finished || thread.WaitFinished(deadline.WaitMs())) {
         thread.WaitFor();
         if (!thread.ConnectError().empty()) {
             throw EIdConnectException(thread.ConnectError());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
@@ -123,22 +124,31 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket)
 
 bool TIdSocketHandle::IsReadable(const TIdDeadline& deadline)
 {
-    // With a yield hook the wait runs in idle-sized slices and the application gets its step between them;
-    // one loop, however long the deadline or short the slice.
-    for (;;) {
+    // With a yield hook the wait runs in idle-sized slices, as many as the deadline holds when the wait starts,
+    // and the application gets its step after each; one loop, however long the deadline or short the slice.
+    // The last slice ends at the deadline itself, so slices that ran late make it shorter, not the wait longer.
+    int64_t slices = -1;
+    for (int64_t slice = 1;; ++slice) {
         if (!hasHandle_) {
             throw EIdConnClosedGracefully();
         }
-        TIdDeadline slice = deadline;
+        TIdDeadline until = deadline;
         if (TIdAntiFreezeBase::ShouldYield()) {
             TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
             const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
-            slice = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+            if (slices < 0) {
+                slices = deadline.Limited() ? std::max((deadline.WaitMs() + idle - 1) / idle, 1) : INT64_MAX;
+            }
+            if (slice < slices) {
+                until = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+            }
+        } else {
+            slices = slice;
         }
         TIdSocketList readList{handle_};
-        const bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, slice) == 1;
+        const bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, until) == 1;
         TIdAntiFreezeBase::YieldToApplication(!result, false);
-        if (result || deadline.Passed()) {
+        if (result || slice >= slices) {
             return result;
         }
     }

@@ -37,8 +37,14 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs)
         TIdIOHandler* handler = IOHandler();
         handler->PrepareTransport();
         ResetReadState();
-        // -1 and 0 ask for the plain connect, which only the call's own deadline (if any) bounds.
-        const TIdDeadline connectBy = timeoutMs == -1 || timeoutMs == 0 ? TIdDeadline() : DeadlineAfter(timeoutMs);
+        // -1 and 0 ask for the plain connect, which only the call's own deadline (if any) bounds; -2 for the
+        // worker-thread connect that can be called off, without a limit of its own (the clock's far end).
+        TIdDeadline connectBy;
+        if (timeoutMs == -2) {
+            connectBy = TIdDeadline::At(TIdDeadline::TClock::time_point::max());
+        } else if (timeoutMs != -1 && timeoutMs != 0) {
+            connectBy = DeadlineAfter(timeoutMs);
+        }
         handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_,
                                   connectBy.Earlier(CallDeadline()));
         if (Intercept() != nullptr) {

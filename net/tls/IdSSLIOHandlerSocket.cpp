@@ -86,6 +86,7 @@ void TIdSSLIOHandlerSocket::SetPassThrough(bool value, const std::string& peerNa
     if (!value) {
         peerName_ = peerName;
         handshakeDeadline_ = handshakeBy;
+        handshakeMs_ = handshakeBy.WaitMs();
     }
     if (!value && session_ == nullptr && IsOpen()) {
         StartTLS();
@@ -152,6 +153,7 @@ void TIdSSLIOHandlerSocket::ConnectTransport(const std::string& host, int32_t po
     FreeSession();
     connectHost_ = host;
     handshakeDeadline_ = deadline;
+    handshakeMs_ = deadline.WaitMs();
     TIdIOHandlerSocket::ConnectTransport(host, port, boundIP, boundPort, boundPortLow, boundPortHigh, deadline);
     if (!passThrough_) {
         StartTLS();
@@ -320,7 +322,6 @@ void TIdSSLIOHandlerSocket::StartTLS()
         SSL_set1_host(session_, name.c_str());
     }
 
-    handshakeMs_ = handshakeDeadline_.WaitMs();
     int result = 0;
     try {
         result = CallLibrary(handshakeDeadline_, [this] { return SSL_connect(session_); });

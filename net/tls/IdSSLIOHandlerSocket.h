@@ -109,7 +109,7 @@ private:
     std::string connectHost_;
     std::string peerName_;
     TIdDeadline handshakeDeadline_;
-    // What the handshake's deadline left it when it started, for the message of one that ran out.
+    // What the handshake's deadline allowed when it was given, for the message of one that ran out.
     int handshakeMs_ = -1;
 
     ssl_ctx_st* context_ = nullptr;
