@@ -115,8 +115,12 @@ void TIdHTTPExchange::ReadBody(const TIdBodyFraming& framing, TStream& stream, i
     case TIdBodyKind::UntilClose:
         if (maxBytes <= 0) {
             connection_.ReadToStream(stream, -1, true);
-        } else if (ReadUpTo(stream, maxBytes + 1) > maxBytes) {
-            throw EIdHTTPTooLarge(maxBytes);
+            return;
+        }
+        // One byte past the limit tells a body that is too large; it does not reach the document.
+        if (ReadUpTo(stream, maxBytes) == maxBytes) {
+            TMemoryStream past;
+            if (ReadUpTo(past, 1) > 0) throw EIdHTTPTooLarge(maxBytes);
         }
         return;
     }

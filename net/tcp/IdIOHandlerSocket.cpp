@@ -219,11 +219,11 @@ void TIdIOHandlerSocket::ConnectWait(const TIdDeadline& deadline)
             step = std::max(std::min(hook->IdleTimeOut(), kConnectStepMs), 1);
         }
     }
-    // Whole steps with a yield after each while more than a step is left, then the rest without one; the
-    // deadline ends the steps early when they run late.
+    // As many whole steps as the deadline holds when the wait starts, with a yield after each, then the rest of
+    // the time without one (none when the steps ran late).
     const int32_t steps = (deadline.WaitMs() - 1) / step;
     bool finished = false;
-    for (int32_t i = 0; i < steps && !finished && !deadline.Passed(); ++i) {
+    for (int32_t i = 0; i < steps && !finished; ++i) {
         finished = thread.WaitFinished(step);
         TIdAntiFreezeBase::YieldToApplication(true, false);
     }

@@ -265,6 +265,29 @@ TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
     close(server);
 }
 
+TEST_F(TSocketTest, YieldingWaitWithTheShortestSliceNeitherOverflowsNorEndsEarly)
+{
+    TRawSocket listener;
+    listener.Listen(1);
+    TIdSocketHandle handle;
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
+    TCountingAntiFreeze hook;
+    hook.SetIdleTimeOut(0); // taken as 1 ms slices
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(handle.IsReadable(DeadlineAfter(100)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+
+    // Two hours in 1 ms slices: a wait that called itself per slice would overflow the stack long before data.
+    int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    std::thread writer([server] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(write(server, "x", 1), 1);
+    });
+    EXPECT_TRUE(handle.IsReadable(DeadlineAfter(7200000)));
+    writer.join();
+    close(server);
+}
+
 TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
 {
     std::vector<std::pair<int, int>> pairs;
