@@ -133,10 +133,9 @@ void TIdCustomHTTP::RunPasses(TStream* body, int64_t start)
         SendAndAwaitAnswer(request_);
         const bool headWhole = ReadResponseHead(request_, response_);
         const int32_t code = response_.StatusCode();
-        const TIdHTTPAction action = DecideAfterResponse({code, !response_.Location().empty(), handleRedirects_,
-                                                          redirectCount_, redirectMaximum_,
-                                                          code == 407 ? proxyAuthTries_ : serverAuthTries_,
-                                                          authRetries_});
+        const TIdHTTPAction action =
+            DecideAfterResponse({code, !response_.Location().empty(), handleRedirects_, redirectCount_,
+                                 redirectMaximum_, code == 407 ? proxyAuthTries_ : serverAuthTries_, authRetries_});
         switch (action) {
         case TIdHTTPAction::Done: {
             // Without its whole header block the body's framing is unknown.

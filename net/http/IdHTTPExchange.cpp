@@ -159,8 +159,7 @@ void TIdHTTPExchange::ReadChunked(TStream& stream, int64_t maxBytes)
     } catch (const EIdConnClosedGracefully&) {}
 }
 
-bool TIdHTTPExchange::ReadSideBody(const TIdBodyFraming& framing, int64_t maxBytes, int32_t waitMs,
-                                   std::string* kept)
+bool TIdHTTPExchange::ReadSideBody(const TIdBodyFraming& framing, int64_t maxBytes, int32_t waitMs, std::string* kept)
 {
     struct TRestore {
         TIdTCPConnection& connection;

@@ -82,8 +82,8 @@ std::string RedirectRefusal(const std::string& currentProtocol, const std::strin
     if (colon == std::string::npos || colon == 0 || (end != std::string::npos && end < colon)) return {};
     const std::string scheme = location.substr(0, colon);
     const bool isScheme = IsAsciiLetter(scheme[0]) && std::all_of(scheme.begin(), scheme.end(), [](char c) {
-        return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    });
+                              return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+                          });
     if (!isScheme) return {};
     if (!SameText(scheme, "http") && !SameText(scheme, "https")) {
         return "Redirect to a location that is neither http nor https refused: " + location;

@@ -115,13 +115,13 @@ bool IsInterimStatus(int32_t code);
 
 // What the cycle does after a response's head.
 enum class TIdHTTPAction {
-    Done,                // the final response: its body is the document
-    Redirect,            // follow Location, when the redirect event agrees
-    AskRedirect,         // redirects are not followed: the redirect event may still accept Location
-    TooManyRedirects,    // the redirect limit is reached: raise
+    Done,                  // the final response: its body is the document
+    Redirect,              // follow Location, when the redirect event agrees
+    AskRedirect,           // redirects are not followed: the redirect event may still accept Location
+    TooManyRedirects,      // the redirect limit is reached: raise
     AnswerServerChallenge, // a 401 with tries left: answer it and send again
     AnswerProxyChallenge,  // a 407 with tries left
-    Fail                 // raise EIdHTTPProtocolException for the status
+    Fail                   // raise EIdHTTPProtocolException for the status
 };
 struct TIdHTTPResponseFacts {
     int32_t code = 0;

@@ -141,12 +141,18 @@ TEST(TIdHTTP, CallBoundsEndTheFetch)
     const auto total = [](TIdHTTP& http) { http.SetTotalTimeout(300); };
     const char* const late = "time limit: The document did not arrive within the time limit of 300 ms.";
     const TGoldenRow rows[] = {
-        {.file = "length.txt", .outcome = "bad: The document exceeds the size limit of 4 bytes.", .body = "",
+        {.file = "length.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "",
          .setup = maxBody},
-        {.file = "chunked.txt", .outcome = "bad: The document exceeds the size limit of 4 bytes.", .body = "",
+        {.file = "chunked.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "",
          .setup = maxBody},
-        {.file = "until_close.txt", .outcome = "bad: The document exceeds the size limit of 4 bytes.",
-         .body = "all ", .setup = maxBody},
+        {.file = "until_close.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "all ",
+         .setup = maxBody},
         {.file = "length.txt", .outcome = late, .body = "", .pieceSize = 1, .pauseMs = 100, .setup = total},
         {.file = "interim_100.txt", .outcome = late, .body = "", .pieceSize = 30, .pauseMs = 200, .setup = total},
         {.file = "404_kept_open.txt", .outcome = late, .body = "", .setup = total},

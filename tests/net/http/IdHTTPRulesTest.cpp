@@ -181,7 +181,7 @@ TEST(IdHTTPRules, BodyFramingFollowsStatusMethodAndFields)
     for (const char* length : {"0x10", "$10", "+5", "-1", "1 2", "1234567890123456789"}) {
         SCOPED_TRACE(length);
         testsupport::ExpectRaises<EIdHTTPBadResponse>([&] { BodyFramingOf(200, hmGet, "", length); },
-                                         ("Invalid Content-Length: " + std::string(length)).c_str());
+                                                      ("Invalid Content-Length: " + std::string(length)).c_str());
     }
 }
 

@@ -14,10 +14,10 @@ TEST(TIdDeadline, ConvertsTheMillisecondConventions)
         bool passed;
         int waitMs;
     } rows[] = {
-        {-2, false, false, -1}, // no limit: poll waits for ever
-        {0, true, true, 0},     // now
-        {-1, true, true, 0},    // any other value below 1 is now as well
-        {-7, true, true, 0},
+        {-2, false, false, -1},          // no limit: poll waits for ever
+        {0, true, true, 0},              // now
+        {-1, true, true, 0},             // any other value below 1 is now as well
+        {-7, true, true, 0},             // likewise
         {7200000, true, false, 7200000}, // two hours, no overflow
     };
     for (const auto& row : rows) {

@@ -308,8 +308,8 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
             readList.push_back(pairs[i].second);
         }
         if (c.raises) {
-            ExpectRaises<EIdStackSetSizeExceeded>([&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(0)); },
-                                                  "Set Size Exceeded.");
+            ExpectRaises<EIdStackSetSizeExceeded>(
+                [&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(0)); }, "Set Size Exceeded.");
             continue;
         }
         int result = GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(100));
