@@ -316,9 +316,7 @@ void TIdCustomHTTP::SetPassThrough(bool value)
     // A TLS session opened inside a tunnel ends when the switch goes on.
     if (value) tunnelTarget_.clear();
     // A handshake started on an open connection (inside a tunnel) has the connect's time-out.
-    const int32_t timeoutMs = connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout();
-    const TIdDeadline handshakeBy = timeoutMs == 0 || timeoutMs == -1 ? TIdDeadline() : DeadlineAfter(timeoutMs);
-    IOHandler()->SetPassThrough(value, currentUri_.Host, handshakeBy.Earlier(CallDeadline()));
+    IOHandler()->SetPassThrough(value, currentUri_.Host, ConnectDeadline(ConnectTimeoutMs()));
 }
 
 TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
@@ -369,7 +367,7 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
     reusedConnection_ = KeepOrClose(response);
     if (reusedConnection_) return;
     try {
-        OpenConnection(connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout());
+        OpenConnection(ConnectTimeoutMs());
     } catch (const EIdSSLProtocolReplyError&) {
         CloseConnection();
         throw;

@@ -211,6 +211,8 @@ private:
         bool operator==(const TCredentials&) const = default;
     };
 
+    // The time-out a connect gets: ConnectTimeout, or ReadTimeout when that is 0.
+    int32_t ConnectTimeoutMs() const { return connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout(); }
     void RunPasses(TStream* body, int64_t start);
     void FinishCall();
     // Opens or reuses the connection, sends the request and reads the first status line.
