@@ -73,6 +73,7 @@ public:
     QAction* mOpenFromWeb;
     QAction* N2;
     QAction* mPrint;
+    QAction* mPrintPreview;
     QAction* N3;
     QAction* mQuit;
     QMenu* O2;
@@ -101,6 +102,9 @@ public:
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
+    // The pages as printing would draw them, after the same fit check; the
+    // preview's own print button prints those pages.
+    void mPrintPreviewClick();
     void mQuitClick();
     void mHttpConfClick();
     void mFontConfClick();
@@ -109,6 +113,9 @@ public:
     // Loads the file named by a "file:///" URL into the pane; on any failure
     // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
+    // The open command after its dialog: loads the file at path and adds it
+    // to the history. A file that cannot be read raises, the pane left empty.
+    void OpenFile(const QString& path);
     // Fetches the URL into the pane with the proxy the options name; on an
     // HTTP error status or a socket failure shows the message, disables the
     // print button and returns false. Other failures propagate.
