@@ -3,6 +3,7 @@
 #include "app/AntiFreeze.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
+#include "app/LibraryCommands.h"
 #include "app/PaneText.h"
 #include "app/PrintPreview.h"
 #include "app/TextPane.h"
@@ -137,6 +138,7 @@ TFormServices TFormServices::Desktop()
     services.MessageBoxes = std::make_shared<TQtMessageBoxes>();
     services.Dialogs = std::make_shared<TQtCommonDialogs>();
     services.Screen = std::make_shared<TQtScreen>();
+    services.LibraryPath = DefaultLibraryPath();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
     return services;
@@ -193,6 +195,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CreateHttpClient();
 
     BuildMenu();
+    if (!services_.LibraryPath.empty()) Library = std::make_unique<TLibraryCommands>(*this, services_.LibraryPath);
     FormCreate();
     // Watched only now that every control exists.
     client->installEventFilter(this);
@@ -272,6 +275,7 @@ void TForm1::FormActivate()
     LoadState();
     Memo1->setFont(FontDlg.Font);
     SetStatusText(QString::fromStdString(version->GetVersionText()));
+    if (Library) Library->Started();
 }
 
 void TForm1::LoadState()
@@ -458,6 +462,8 @@ bool TForm1::FetchFailed(const QString& message)
 
 bool TForm1::FetchHttp(const std::string& url)
 {
+    if (Library)
+        if (std::optional<bool> done = Library->FetchFromLibrary(url)) return *done;
     TMemoryStream body;
     try {
         if (OptionDlg->UseProxy->isChecked()) {
@@ -478,7 +484,25 @@ bool TForm1::FetchHttp(const std::string& url)
     // such text, and splitting it twice would double-space every page.
     if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
     SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, body.Size(), Memo1->LineCount())));
+    if (Library) Library->Fetched(url, std::string(body.Memory(), size_t(body.Size())));
     return true;
+}
+
+bool TForm1::RunBusy(const std::function<void()>& body)
+{
+    if (fetching_) return false;
+    {
+        const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
+        body();
+    }
+    if (closeAfterFetch_) close();
+    return true;
+}
+
+void TForm1::RemoveHistoryEntry(int index)
+{
+    history_.Remove(index);
+    SyncNumberBox();
 }
 
 void TForm1::mOpenClick()
@@ -553,4 +577,5 @@ void TForm1::SyncNumberBox()
     for (const std::string& entry : history_.Entries()) RFCNumber->addItem(QString::fromStdString(entry));
     RFCNumber->setCurrentIndex(-1);
     RFCNumber->setEditText(text);
+    if (Library) Library->MarkHistory();
 }
