@@ -111,6 +111,10 @@ void TTextPane::LoadText(QString text)
     const QChar* data = text_.constData();
     for (qsizetype i = 0, n = text_.size(); i < n; ++i)
         if (data[i] == QChar('\n')) lineStarts_.push_back(int(i + 1));
+    undo_.clear();
+    redo_.clear();
+    typing_ = false;
+    preedit_.clear();
     std::vector<TWrapped>().swap(wrapped_);
     std::vector<int>().swap(breaks_);
     wrapsValid_ = false;
@@ -387,12 +391,17 @@ void TTextPane::Replace(int from, int to, const QString& text)
 {
     const int firstLine = SourceLineOfPosition(from);
     const int oldLast = SourceLineOfPosition(to);
-    text_.replace(from, to - from, text);
     const int shift = int(text.size()) - (to - from);
+    // Room grows by a sixteenth at a time: the containers' own doubling would
+    // let one keystroke in a large document double what it costs.
+    if (text_.size() + shift > text_.capacity()) text_.reserve(text_.size() + shift + text_.size() / 16 + 64);
+    text_.replace(from, to - from, text);
 
     std::vector<int> starts;
     for (qsizetype i = 0; i < text.size(); ++i)
         if (text[i] == QChar('\n')) starts.push_back(from + int(i) + 1);
+    if (lineStarts_.size() + starts.size() > lineStarts_.capacity())
+        lineStarts_.reserve(lineStarts_.size() + starts.size() + lineStarts_.size() / 16 + 64);
     const auto eraseFrom = lineStarts_.begin() + firstLine + 1;
     const auto after = lineStarts_.erase(eraseFrom, eraseFrom + (oldLast - firstLine));
     const auto inserted = lineStarts_.insert(after, starts.begin(), starts.end());
@@ -412,7 +421,44 @@ void TTextPane::Replace(int from, int to, const QString& text)
 
 void TTextPane::InsertText(const QString& text)
 {
-    Replace(std::min(anchor_, caret_), std::max(anchor_, caret_), AsPaneText(text));
+    Edit(std::min(anchor_, caret_), std::max(anchor_, caret_), AsPaneText(text));
+}
+
+void TTextPane::Edit(int from, int to, const QString& text)
+{
+    // Characters typed one after another undo together, up to a line break.
+    const bool typing = from == to && text.size() == 1 && text[0] != QChar('\n');
+    if (typing && typing_ && !undo_.empty() && undo_.back().From + undo_.back().InsertedLength == from) {
+        ++undo_.back().InsertedLength;
+    } else {
+        // A bound on the steps kept; the text of one step is the user's own edit.
+        if (undo_.size() >= 1000) undo_.erase(undo_.begin());
+        undo_.push_back({from, text_.mid(from, to - from), int(text.size())});
+    }
+    typing_ = typing;
+    redo_.clear();
+    Replace(from, to, text);
+}
+
+void TTextPane::undo()
+{
+    if (undo_.empty()) return;
+    TUndoStep step = std::move(undo_.back());
+    undo_.pop_back();
+    const int end = step.From + step.InsertedLength;
+    redo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, end, step.Removed);
+}
+
+void TTextPane::redo()
+{
+    if (redo_.empty()) return;
+    TUndoStep step = std::move(redo_.back());
+    redo_.pop_back();
+    undo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, step.From + step.InsertedLength, step.Removed);
 }
 
 QString TTextPane::SelectedText() const
@@ -468,6 +514,7 @@ void TTextPane::MoveCaret(int position, bool keepAnchor)
 {
     caret_ = std::clamp(position, 0, int(text_.size()));
     if (!keepAnchor) anchor_ = caret_;
+    typing_ = false;
     EnsureCaretVisible();
     RestartBlink();
     viewport()->update();
@@ -564,6 +611,7 @@ void TTextPane::paintEvent(QPaintEvent*)
     const int first = verticalScrollBar()->value();
     const int rows = RowCount();
     const int caretRow = caretShown_ && hasFocus() ? RowOfPosition(caret_) : -1;
+    const int preeditRow = preedit_.isEmpty() ? -1 : RowOfPosition(caret_);
     QTextLayout layout;
     for (int r = first, y = kMargin; r < rows && y < viewport()->height(); ++r, y += RowHeight()) {
         const TRow row = RowAt(r);
@@ -596,10 +644,19 @@ void TTextPane::paintEvent(QPaintEvent*)
         layout.draw(&painter, QPointF(kMargin, y), formats);
         if (row.Segment == 0 && row.End > row.Start && text_[row.Start] == QChar('\f'))
             DrawPageBreak(painter, row, y, colours.color(group, QPalette::Mid));
+        // A selected line break shows as a blank's width after the line.
+        const int lineEnd = LineEnd(row.Line);
+        if (row.End == lineEnd && selFrom <= lineEnd && lineEnd < selTo && lineEnd < int(text_.size()) &&
+            layout.lineCount() > 0)
+            painter.fillRect(
+                QRectF(kMargin + layout.lineAt(0).naturalTextWidth(), y, advances_->Of(QChar(' ')), RowHeight()),
+                colours.brush(group, QPalette::Highlight));
         if (r == caretRow && layout.lineCount() > 0) {
             const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
             painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
         }
+        if (!preedit_.isEmpty() && r == preeditRow && layout.lineCount() > 0)
+            DrawPreedit(painter, QPointF(kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start), y), colours, group);
     }
 }
 
@@ -612,6 +669,20 @@ void TTextPane::DrawPageBreak(QPainter& painter, const TRow& row, int y, const Q
     for (int i = row.Start + 1; i < row.End && alone; ++i) alone = text_[i].isSpace();
     const int at = alone ? y + RowHeight() / 2 : y;
     painter.fillRect(QRect(kMargin, at, viewport()->width() - 2 * kMargin, 1), colour);
+}
+
+// What an input method is composing, underlined at the caret over the text
+// after it, until it is committed.
+void TTextPane::DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const
+{
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    const QFontMetricsF metrics(underlined);
+    painter.fillRect(QRectF(at.x(), at.y(), metrics.horizontalAdvance(preedit_), RowHeight()),
+                     colours.brush(group, QPalette::Base));
+    painter.setFont(underlined);
+    painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), preedit_);
+    painter.setFont(font());
 }
 
 void TTextPane::resizeEvent(QResizeEvent* e)
@@ -644,6 +715,21 @@ void TTextPane::changeEvent(QEvent* e)
         viewport()->update();
 }
 
+// The start of the next word after pos, or of the word before it.
+int TTextPane::WordStep(int pos, int dir) const
+{
+    const int size = int(text_.size());
+    auto inWord = [this](int i) { return text_[i].isLetterOrNumber() || text_[i] == QChar('_'); };
+    if (dir > 0) {
+        while (pos < size && inWord(pos)) ++pos;
+        while (pos < size && !inWord(pos)) ++pos;
+    } else {
+        while (pos > 0 && !inWord(pos - 1)) --pos;
+        while (pos > 0 && inWord(pos - 1)) --pos;
+    }
+    return pos;
+}
+
 void TTextPane::keyPressEvent(QKeyEvent* e)
 {
     const bool shift = e->modifiers() & Qt::ShiftModifier;
@@ -652,6 +738,8 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     if (e == QKeySequence::Copy) return copy();
     if (e == QKeySequence::Cut) return cut();
     if (e == QKeySequence::Paste) return paste();
+    if (e == QKeySequence::Undo) return undo();
+    if (e == QKeySequence::Redo) return redo();
 
     const int size = int(text_.size());
     auto step = [this](int pos, int dir) {
@@ -663,12 +751,14 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     };
     switch (e->key()) {
     case Qt::Key_Left:
-        if (!shift && anchor_ != caret_) return MoveCaret(std::min(anchor_, caret_), false);
         preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, -1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::min(anchor_, caret_), false);
         return MoveCaret(step(caret_, -1), shift);
     case Qt::Key_Right:
-        if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
         preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, 1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
         return MoveCaret(step(caret_, 1), shift);
     case Qt::Key_Up: return MoveVertically(-1, shift);
     case Qt::Key_Down: return MoveVertically(1, shift);
@@ -689,11 +779,11 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
     }
     case Qt::Key_Backspace:
         if (anchor_ != caret_) return InsertText(QString());
-        if (caret_ > 0) Replace(step(caret_, -1), caret_, QString());
+        if (caret_ > 0) Edit(step(caret_, -1), caret_, QString());
         return;
     case Qt::Key_Delete:
         if (anchor_ != caret_) return InsertText(QString());
-        if (caret_ < size) Replace(caret_, step(caret_, 1), QString());
+        if (caret_ < size) Edit(caret_, step(caret_, 1), QString());
         return;
     case Qt::Key_Return:
     case Qt::Key_Enter: return InsertText(QStringLiteral("\n"));
@@ -707,6 +797,8 @@ void TTextPane::keyPressEvent(QKeyEvent* e)
 void TTextPane::inputMethodEvent(QInputMethodEvent* e)
 {
     if (!e->commitString().isEmpty() || e->replacementLength() > 0) InsertText(e->commitString());
+    preedit_ = e->preeditString();
+    viewport()->update();
     e->accept();
 }
 
@@ -736,7 +828,22 @@ void TTextPane::mousePressEvent(QMouseEvent* e)
 void TTextPane::mouseMoveEvent(QMouseEvent* e)
 {
     if (!selecting_ || !(e->buttons() & Qt::LeftButton)) return;
-    MoveCaret(PositionAt(e->position().toPoint()), true);
+    dragPoint_ = e->position().toPoint();
+    MoveCaret(PositionAt(dragPoint_), true);
+    // Above or below the text, the selection goes on growing while the button is held.
+    if (dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height())
+        autoScroll_.start(50, this);
+    else
+        autoScroll_.stop();
+}
+
+void TTextPane::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        selecting_ = false;
+        autoScroll_.stop();
+    }
+    QAbstractScrollArea::mouseReleaseEvent(e);
 }
 
 void TTextPane::mouseDoubleClickEvent(QMouseEvent* e)
@@ -762,6 +869,9 @@ void TTextPane::contextMenuEvent(QContextMenuEvent* e)
         action->setEnabled(enabled);
         connect(action, &QAction::triggered, this, slot);
     };
+    add(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, &TTextPane::undo, !undo_.empty());
+    add(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, &TTextPane::redo, !redo_.empty());
+    menu.addSeparator();
     add(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, &TTextPane::cut, selected);
     add(QStringLiteral("コピー(&C)"), QKeySequence::Copy, &TTextPane::CopySelection, selected);
     add(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, &TTextPane::paste,
@@ -782,6 +892,7 @@ void TTextPane::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     blink_.stop();
+    autoScroll_.stop();
     caretShown_ = false;
     selecting_ = false;
     viewport()->update();
@@ -799,6 +910,14 @@ void TTextPane::RestartBlink()
 
 void TTextPane::timerEvent(QTimerEvent* e)
 {
+    if (e->timerId() == autoScroll_.timerId()) {
+        if (!selecting_) return autoScroll_.stop();
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + (dragPoint_.y() < 0 ? -1 : 1));
+        const int y = std::clamp(dragPoint_.y(), 0, viewport()->height() - 1);
+        MoveCaret(PositionAt(QPoint(dragPoint_.x(), y)), true);
+        return;
+    }
     if (e->timerId() != blink_.timerId()) return QAbstractScrollArea::timerEvent(e);
     caretShown_ = !caretShown_;
     viewport()->update();

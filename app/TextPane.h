@@ -92,6 +92,9 @@ public:
     void InsertText(const QString& text);
 
 public slots:
+    // Each undoes or redoes one edit; typing in a row is one edit.
+    void undo();
+    void redo();
     void selectAll();
     void copy() const;
     void cut();
@@ -109,6 +112,7 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -159,9 +163,12 @@ private:
     qreal XOfPosition(int position) const;
     int PositionInRow(int row, qreal x) const;
 
+    // An edit as the user makes it, recorded for undo.
+    void Edit(int from, int to, const QString& text);
     void Replace(int from, int to, const QString& text);
     void MoveCaret(int position, bool keepAnchor);
     void MoveVertically(int rows, bool keepAnchor);
+    int WordStep(int position, int direction) const;
     void EnsureCaretVisible();
     void UpdateScrollRange();
     int PageRows() const;
@@ -169,6 +176,7 @@ private:
     void FontChanged();
     void RestartBlink();
     void CopySelection();
+    void DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const;
 
     QString text_;
     std::vector<int> lineStarts_{0}; // never empty: line 0 starts at 0
@@ -186,6 +194,17 @@ private:
     bool caretShown_ = false;
     bool selecting_ = false;
     QBasicTimer blink_;
+    QBasicTimer autoScroll_; // while a drag selection is held outside the text
+    QPoint dragPoint_;
+    // An edit replaced Removed at From by InsertedLength characters.
+    struct TUndoStep {
+        int From;
+        QString Removed;
+        int InsertedLength;
+    };
+    std::vector<TUndoStep> undo_, redo_;
+    bool typing_ = false; // the last undo step is typing that may go on
+    QString preedit_;     // an input method's composition, not yet text
     std::vector<TPaneMark> marks_;
     int longestMark_ = 0;
     TLines displayed_{*this, true};

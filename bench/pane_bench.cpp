@@ -23,6 +23,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -138,6 +139,17 @@ void FetchedBody(benchmark::State& state, const std::string& document)
         const long long held = StatusKb("VmRSS");
         state.counters["peak_MB"] = double(StatusKb("VmHWM") - before) / 1024;
         state.counters["held_MB"] = double(held - before) / 1024;
+        // A line typed in the middle of the document: a key, then Enter.
+        const auto typed = std::chrono::steady_clock::now();
+        pane.Select(int(pane.Text().size() / 2), int(pane.Text().size() / 2));
+        for (const auto& [key, text] : {std::pair{Qt::Key_A, "a"}, std::pair{Qt::Key_Return, "\r"}}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
+            QApplication::sendEvent(&pane, &press);
+        }
+        pane.repaint();
+        state.counters["type_ms"] =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - typed).count();
+        state.counters["typed_MB"] = double(StatusKb("VmRSS") - before) / 1024;
         state.counters["doc_MB"] = double(document.size()) / 1e6;
         state.PauseTiming();
         pane.LoadText(QString());
