@@ -29,7 +29,7 @@ public:
     // Lists of different lengths are discarded (Damaged).
     TLoadResult Load(const TIniFile& ini);
     // Erases section "rfcs", then writes all N keys, then all U keys,
-    // numbered anew. An entry whose URL holds a line break (an opened file's
+    // numbered anew. An entry holding a control character (an opened file's
     // path) is left out: stored, it would read back as another file.
     void Save(TIniFile& ini) const;
 

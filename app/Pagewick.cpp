@@ -1,6 +1,7 @@
 #include "app/Pagewick.h"
 
 #include "app/PagewickM.h"
+#include "app/SignalPipe.h"
 #include "settings/PagewickDlg.h"
 
 #include <QApplication>
@@ -28,6 +29,9 @@ int RunScrivlet(int argc, char** argv)
     TOptionDlg optionDlg(services.IniPath, &form);
     form.SetOptionDlg(&optionDlg);
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
+
+    // A session that ends or a kill asking politely saves the run's history as a normal exit does.
+    const TSignalPipe endSignals([&form](int) { form.EndBySignal(); });
 
     form.show();
     return application.exec();

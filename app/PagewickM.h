@@ -33,6 +33,7 @@ class TOptionDlg;
 class TScreen;
 class TTextPane;
 class TversionInfo;
+class TSignalPipe;
 
 // The desktop services the window talks to; tests replace them with scripted ones.
 struct TFormServices {
@@ -62,7 +63,8 @@ public:
     explicit TForm1(TFormServices services, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    void SetOptionDlg(TOptionDlg* dialog) { OptionDlg = dialog; }
+    // Also makes the dialog's OK refuse a URL format no fetch could use.
+    void SetOptionDlg(TOptionDlg* dialog);
 
     // Controls and components, named as the window definition names them.
     QLabel* Label1;
@@ -82,6 +84,8 @@ public:
     TOpenDlg OpenDlg;
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
+    // Beside the transfer's progress while a fetch runs; cancels it, as Esc does.
+    QPushButton* CancelBtn;
     std::unique_ptr<TversionInfo> version;
     // The TLS transport of the client, for https documents (and plain bytes for http);
     // declared first so it outlives the client that references it.
@@ -109,10 +113,22 @@ public:
     // Loads the file named by a "file:///" URL into the pane; on any failure
     // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
-    // Fetches the URL into the pane with the proxy the options name; on an
-    // HTTP error status or a socket failure shows the message, disables the
-    // print button and returns false. Other failures propagate.
-    bool FetchHttp(const std::string& url);
+    // How a fetch over the network ended: the message to show (Failed) and
+    // the status line's text (Failed, Cancelled).
+    struct TFetchOutcome {
+        enum TKind { Done, Failed, Cancelled } Kind = Done;
+        QString Message;
+        QString Status;
+    };
+    // Fetches the URL into the pane with the proxy and SOCKS hop the options
+    // name. An HTTP error status, a failure to reach the server and a cancel
+    // end it as Failed or Cancelled with the pane as it was; other failures
+    // propagate. shownUrl is the URL as the status line may show it.
+    TFetchOutcome FetchHttp(const std::string& url, const std::string& shownUrl);
+
+    // A signal to end the program: cancels a running fetch, then saves and
+    // ends as the quit command does, without asking anything.
+    void EndBySignal();
 
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.
@@ -133,9 +149,20 @@ private:
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received);
-    // The end of a fetch that failed in one of the two handled ways: says why, disables printing, returns false.
-    bool FetchFailed(const QString& message);
     void CreateHttpClient();
+    // Puts the options' HTTP proxy and SOCKS hop on the client.
+    void ApplyConnectionSettings();
+    // What the user is told when the server could not be reached: the host
+    // and port that were tried and the failure.
+    QString NoServerMessage(const std::exception& failure, const std::string& url);
+    // The window's caption names the document shown.
+    void ShowDocumentName(const std::string& entry);
+    // The URL the command is to load for the typed text, or "" after saying why there is none.
+    std::string UrlForTyped(const std::string& typed, int index);
+    // Saves at the end of the program; a folder that cannot be written is
+    // reported and does not keep the program from ending. False when the
+    // save failed otherwise (the window then stays).
+    bool SaveForExit();
 
     TFormServices services_;
     TDocumentHistory history_;
@@ -146,6 +173,8 @@ private:
     // A fetch is running: the window stays drawn but takes no second command.
     bool fetching_ = false;
     bool closeAfterFetch_ = false;
+    // Ending on a signal: the save asks nothing and the program ends whatever happens.
+    bool endingBySignal_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
     int64_t expectedBytes_ = 0;
