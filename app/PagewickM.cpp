@@ -208,6 +208,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CancelBtn->setVisible(false);
     CancelBtn->setFocusPolicy(Qt::NoFocus);
     StatusBar1->addPermanentWidget(CancelBtn);
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { antiFreeze_->RequestCancel(); });
     CreateHttpClient();
 
     BuildMenu();
