@@ -1,6 +1,7 @@
 #include "app/FontStyle.h"
 
 #include <QFontDatabase>
+#include <QStringList>
 #include <cstdlib>
 
 QString StyleToOffer(const QString& family, bool italic, int weight)

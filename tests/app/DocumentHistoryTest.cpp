@@ -181,16 +181,20 @@ TEST_F(HistoryTest, SavedHistoryNeverNamesAnotherFile)
         const char* name;
         std::string path;
         bool saved;
+        std::string title = "T";
+        std::string entry = "0822 * T";
     } cases[] = {
         {"plain path", "/tmp/rfc822.txt", true},
         {"line feed", "/tmp/a\nb.txt", false},
         {"carriage return", "/tmp/a\rb.txt", false},
+        {"NUL", std::string("/tmp/a\0b", 8), false},
         {"blank", "/tmp/a b.txt", true},
+        {"control characters in the title", "/tmp/t.txt", true, std::string("T\0\x01x", 4), "0822 * T  x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TDocumentHistory h = Filled(2);
-        h.AddOpenedFile(822, "T", c.path);
+        h.AddOpenedFile(822, c.title, c.path);
         {
             TIniFile ini(path_);
             h.Save(ini);
@@ -201,6 +205,9 @@ TEST_F(HistoryTest, SavedHistoryNeverNamesAnotherFile)
         EXPECT_FALSE(loaded.Load(ini).Damaged);
         ASSERT_EQ(loaded.Count(), c.saved ? 3 : 2);
         EXPECT_EQ(loaded.Urls()[0], c.saved ? "file:///" + c.path : "u0");
+        if (c.saved) {
+            EXPECT_EQ(loaded.Entries()[0], c.entry);
+        }
         EXPECT_EQ(loaded.Entries()[loaded.Count() - 1], "e1");
     }
 }

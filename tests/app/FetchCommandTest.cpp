@@ -3,6 +3,7 @@
 // real one will not misbehave on purpose).
 #include "WindowFixture.h"
 
+#include "app/SignalPipe.h"
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -10,12 +11,16 @@
 #include "tests/support/RealPeers.h"
 #include "tests/support/TestCertificates.h"
 
-#include <QCheckBox>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -141,7 +146,9 @@ TEST_F(FetchCommandTest, EachRoadEndsWithItsStatusMessageHistoryAndPrintButton)
         EXPECT_EQ(Status(), status);
         EXPECT_EQ(LastBox(), row.box);
         EXPECT_EQ(TopEntry(), row.top);
-        if (!row.top.empty()) EXPECT_EQ(form_->UrlList()[0], row.url);
+        if (!row.top.empty()) {
+            EXPECT_EQ(form_->UrlList()[0], row.url);
+        }
         EXPECT_EQ(form_->windowTitle().toStdString(), row.top.empty() ? "Scrivlet Util" : row.top + " - Scrivlet Util");
         EXPECT_EQ(form_->PrintBtn->isEnabled(), row.printEnabled);
         ExpectRestored();
@@ -301,6 +308,154 @@ TEST_F(FetchCommandTest, SilentServerTimesOutAndTheWindowComesBack)
     EXPECT_NE(LastBox().find("ERR:Read Timeout"), std::string::npos) << LastBox();
     EXPECT_EQ(form_->History().Count(), 0);
     ExpectRestored();
+}
+
+} // namespace
+
+namespace {
+
+// A fetch from a server that answers only after the client gave up, cancelled
+// in each way a user (or the session) can; the server's script ends only when
+// the client has closed the connection.
+TEST_F(FetchCommandTest, CancelClosesTheConnectionAndKeepsWhatWasShown)
+{
+    enum TWay { Escape, CancelButton, CloseRequest, Terminate };
+    const struct {
+        const char* name;
+        TWay way;
+        bool quits; // the window closes and the settings file holds the history
+    } rows[] = {
+        {"Esc", Escape, false},
+        {"cancel button", CancelButton, false},
+        {"window closed", CloseRequest, true},
+        {"SIGTERM", Terminate, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TCheckedServer slow(testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd());
+        Start();
+        const TSignalPipe endSignals([this](int) { form_->EndBySignal(); });
+        SetFormat(Base() + "/rfc/rfc%s.txt");
+        Fetch("2223");
+        const std::vector<std::string> shown = {form_->Memo1->Lines().Line(0), form_->Memo1->Lines().Line(1)};
+        SetFormat("http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc%s.txt");
+        QTimer::singleShot(300, [&] {
+            switch (row.way) {
+            case Escape: QTest::keyClick(form_.get(), Qt::Key_Escape); break;
+            case CancelButton:
+                ASSERT_TRUE(form_->CancelBtn->isVisible());
+                QTest::mouseClick(form_->CancelBtn, Qt::LeftButton);
+                break;
+            case CloseRequest: form_->close(); break;
+            case Terminate: std::raise(SIGTERM); break;
+            }
+        });
+        Fetch("1");
+        QApplication::processEvents();
+        EXPECT_TRUE(slow.WaitDone(5000));
+        EXPECT_EQ(form_->History().Count(), 1);
+        EXPECT_EQ(form_->Memo1->Lines().Line(1), shown[1]);
+        EXPECT_TRUE(form_->PrintBtn->isEnabled());
+        EXPECT_FALSE(form_->CancelBtn->isVisible());
+        EXPECT_TRUE(boxes_->Shown.empty());
+        EXPECT_EQ(form_->isVisible(), !row.quits);
+        if (row.quits) {
+            EXPECT_NE(ReadTextFile(ini_).find("N01=2223 : Instructions to RFC Authors"), std::string::npos);
+        } else {
+            EXPECT_EQ(Status(), "取得を中止しました: http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc1.txt");
+            ExpectRestored();
+        }
+        EXPECT_EQ(eventLoopEnds_, row.way == Terminate ? 1 : 0);
+        Stop();
+        eventLoopEnds_ = 0;
+        std::remove(ini_.c_str());
+    }
+}
+
+// Keys already queued when a fetch starts, and those pressed while it runs,
+// are dropped: Enter does not fetch again and no text lands in the document.
+TEST_F(FetchCommandTest, InputDuringAFetchIsDropped)
+{
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nx\ny\n";
+    testsupport::TCheckedServer server(testsupport::TConnectionScript().ReadHttpRequest().Pause(400).Send(reply));
+    Start();
+    form_->IdHTTP1->SetReadTimeout(2000);
+    SetFormat("http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt");
+    form_->RFCNumber->setEditText("42");
+    const auto post = [](QObject* to, int key, const QString& text = {}) {
+        QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+    };
+    post(form_->RFCNumber, Qt::Key_Return);
+    post(form_->Memo1, Qt::Key_A, "a");
+    post(form_.get(), Qt::Key_M, {}); // not the shortcut, but a key for the window all the same
+    QTimer::singleShot(150, [&] {
+        QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
+        QTest::keyClicks(form_->Memo1, "typed");
+    });
+    form_->mOpenFromWeb->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(server.ConnectionsServed(), 1u);
+    EXPECT_EQ(form_->History().Count(), 1);
+    ASSERT_EQ(form_->Memo1->LineCount(), 2);
+    EXPECT_EQ(form_->Memo1->Lines().Line(0), "x");
+    EXPECT_EQ(form_->RFCNumber->currentText(), "42");
+    ExpectRestored();
+}
+
+} // namespace
+
+namespace {
+
+// The SOCKS part of the options reaches every fetch, alone or below an HTTP proxy.
+TEST_F(FetchCommandTest, SocksSettingsCarryTheFetch)
+{
+    auto dante = testsupport::TRealPeer::Dante();
+    auto microsocks = testsupport::TRealPeer::Microsocks("reader", "s3cret");
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nx\ny\n";
+    testsupport::TCheckedServer proxy({testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
+    const std::string closed = std::to_string(testsupport::FreeLoopbackPort());
+    const std::string format = Base() + "/rfc/rfc%s.txt";
+    const struct {
+        const char* name;
+        int version; // index of the version choice: 1 = 4, 2 = 4A, 3 = 5
+        std::string port, user, password;
+        bool viaProxy;
+        std::string box; // "" for a fetch that succeeds
+    } rows[] = {
+        {"SOCKS 4", 1, std::to_string(dante->Port()), "", "", false, ""},
+        {"SOCKS 4A", 2, std::to_string(dante->Port()), "", "", false, ""},
+        {"SOCKS 5", 3, std::to_string(dante->Port()), "", "", false, ""},
+        {"SOCKS 5 with a password", 3, std::to_string(microsocks->Port()), "reader", "s3cret", false, ""},
+        {"SOCKS 5 refusing the password", 3, std::to_string(microsocks->Port()), "reader", "wrong", false,
+         "サーバにアクセスできませんでした。\r\n接続先: 127.0.0.1:" + std::to_string(nginx_->Port()) +
+             " (SOCKS 127.0.0.1:" + std::to_string(microsocks->Port()) +
+             ")\r\nERR:Authentication error to socks server."},
+        {"SOCKS server down", 3, closed, "", "", false,
+         "サーバにアクセスできませんでした。\r\n接続先: SOCKS 127.0.0.1:" + closed +
+             "\r\nERR:Socket Error # 10061\r\nConnection refused."},
+        {"HTTP proxy reached through SOCKS", 3, std::to_string(dante->Port()), "", "", true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Start();
+        SetFormat(format);
+        SetProxy(row.viaProxy, "127.0.0.1", std::to_string(proxy.Port()));
+        dialog_->SocksVersion->setCurrentIndex(row.version);
+        dialog_->SocksServer->setText("127.0.0.1");
+        dialog_->SocksPort->setText(QString::fromStdString(row.port));
+        dialog_->SocksUser->setText(QString::fromStdString(row.user));
+        dialog_->SocksPassword->setText(QString::fromStdString(row.password));
+        Fetch("2223");
+        EXPECT_EQ(LastBox(), row.box);
+        EXPECT_EQ(form_->History().Count(), row.box.empty() ? 1 : 0);
+        if (row.viaProxy) {
+            ASSERT_TRUE(proxy.WaitDone());
+            const std::string request = proxy.Received(0);
+            EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET " + Base() + "/rfc/rfc2223.txt HTTP/1.1");
+        }
+        Stop();
+        boxes_->Shown.clear();
+    }
 }
 
 } // namespace
