@@ -33,6 +33,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 
@@ -86,12 +87,25 @@ bool IsNoServer(const std::exception& failure)
 // limit the window would wait for good, and the only way out would lose the
 // settings and history of the whole run.
 const int32_t kNetworkTimeoutMs = 30000;
+const int32_t kMaxRedirects = 5;
 
 QString ExceptionText(const std::exception& failure)
 {
     const std::string message = ExceptionMessage(failure);
     return QString::fromUtf8(message.data(), qsizetype(message.size()));
 }
+
+// The number box, telling when its drop-down list closes.
+class TNumberBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void hidePopup() override
+    {
+        QComboBox::hidePopup();
+        if (OnListClosed) OnListClosed();
+    }
+    std::function<void()> OnListClosed;
+};
 
 // A font name keeps at most 31 characters, as the settings have always stored it.
 const int kMaxFontName = 31;
@@ -166,7 +180,13 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     Label1->setFont(UiFont(16));
     Label1->move(8, 8);
 
-    RFCNumber = new QComboBox(client);
+    auto* numberBox = new TNumberBox(client);
+    // The list closes right before the box reports the entry picked in it.
+    numberBox->OnListClosed = [this] {
+        pickedFromList_ = true;
+        QTimer::singleShot(0, this, [this] { pickedFromList_ = false; });
+    };
+    RFCNumber = numberBox;
     RFCNumber->setEditable(true);
     RFCNumber->setInsertPolicy(QComboBox::NoInsert);
     RFCNumber->setMaxVisibleItems(15);
@@ -174,8 +194,13 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     RFCNumber->setEditText(QStringLiteral("2223"));
     // Enter fetches what was typed: nothing is completed into the box from the history.
     RFCNumber->setCompleter(nullptr);
-    // An entry picked from the drop-down list is fetched at once.
-    connect(RFCNumber, &QComboBox::activated, this, [this] { Guarded([this] { mOpenFromWebClick(); }); });
+    // An entry picked from the drop-down list is fetched at once. The box
+    // also reports an activation when its field loses the focus holding an
+    // entry's text, so only one that follows a pick in the list counts.
+    connect(RFCNumber, &QComboBox::activated, this, [this] {
+        if (!std::exchange(pickedFromList_, false)) return;
+        Guarded([this] { mOpenFromWebClick(); });
+    });
 
     PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
     PrintBtn->setGeometry(352, 8, 33, 25);
@@ -217,6 +242,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     client->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
+
     FormResize();
 }
 
@@ -474,6 +500,10 @@ void TForm1::CreateHttpClient()
     IdHTTP1->SetMaxLineAction(maException);
     IdHTTP1->SetReadTimeout(kNetworkTimeoutMs);
     IdHTTP1->SetConnectTimeout(kNetworkTimeoutMs);
+    // A publisher moving its documents to https, or to another path of its own, is followed;
+    // OnRedirect, set for each fetch, turns the rest away.
+    IdHTTP1->SetHandleRedirects(true);
+    IdHTTP1->SetRedirectMaximum(kMaxRedirects);
     IdHTTP1->OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int64_t max) {
         if (mode == wmRead) expectedBytes_ = max;
     };
@@ -642,6 +672,17 @@ TForm1::TFetchOutcome TForm1::FetchHttp(const std::string& url, const std::strin
 {
     TMemoryStream body;
     TFetchOutcome outcome;
+    // Where the last request went, to judge the next redirect by.
+    std::string current = url;
+    IdHTTP1->OnRedirect = [&current](TIdCustomHTTP*, std::string& location, int32_t& count, bool& handled,
+                                     TIdHTTPMethod&) {
+        handled = count < kMaxRedirects && RedirectAllowed(current, location);
+        if (handled && CheckUrl(location) == TUrlProblem::None) current = location;
+    };
+    struct TForget {
+        TIdHTTP& client;
+        ~TForget() { client.OnRedirect = nullptr; }
+    } forget{*IdHTTP1};
     try {
         ApplyConnectionSettings();
         expectedBytes_ = 0;

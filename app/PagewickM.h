@@ -175,6 +175,8 @@ private:
     bool closeAfterFetch_ = false;
     // Ending on a signal: the save asks nothing and the program ends whatever happens.
     bool endingBySignal_ = false;
+    // Set when the number box's list closes, for the activation that follows a pick in it.
+    bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
     int64_t expectedBytes_ = 0;

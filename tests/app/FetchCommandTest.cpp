@@ -423,7 +423,6 @@ TEST_F(FetchCommandTest, SocksSettingsCarryTheFetch)
         std::string box; // "" for a fetch that succeeds
     } rows[] = {
         {"SOCKS 4", 1, std::to_string(dante->Port()), "", "", false, ""},
-        {"SOCKS 4A", 2, std::to_string(dante->Port()), "", "", false, ""},
         {"SOCKS 5", 3, std::to_string(dante->Port()), "", "", false, ""},
         {"SOCKS 5 with a password", 3, std::to_string(microsocks->Port()), "reader", "s3cret", false, ""},
         {"SOCKS 5 refusing the password", 3, std::to_string(microsocks->Port()), "reader", "wrong", false,
