@@ -3,7 +3,7 @@
 
 #include <QString>
 
-// The installed style of family that is italic exactly when italic is set
+// The installed style of family that slants (italic or oblique) exactly when italic is set
 // and nearest in weight; "" when the family lists no styles. A font given
 // by family and size alone would otherwise open the dialog on whatever
 // style the family lists first, an oblique one in some families.
