@@ -585,6 +585,7 @@ void TForm1::mOpenFromWebClick()
         fetching_ = false;
     } catch (const std::exception& e) {
         fetching_ = false;
+        progressLabel_->setVisible(false);
         SetStatusText(kFailed + OneLine(ExceptionText(e)));
         throw;
     }

@@ -14,7 +14,6 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -164,9 +163,7 @@ TEST_F(FetchCommandTest, RefusedBeforeAnythingIsSent)
         std::string name, format, typed, says;
     } rows[] = {
         {"no digits", Base() + "/rfc/rfc%s.txt", "abc", "番号"},
-        {"a sign before the digits", Base() + "/rfc/rfc%s.txt", "-5", "番号"},
         {"misspelt scheme", "htps://127.0.0.1/rfc%s.txt", "1", "http"},
-        {"no scheme", "127.0.0.1:" + std::to_string(nginx_->Port()) + "/rfc/rfc%s.txt", "1", "http"},
         {"huge field width", Base() + "/%99999s", "1", "8192"},
     };
     Start();
@@ -370,36 +367,6 @@ TEST_F(FetchCommandTest, CancelClosesTheConnectionAndKeepsWhatWasShown)
         eventLoopEnds_ = 0;
         std::remove(ini_.c_str());
     }
-}
-
-// Keys already queued when a fetch starts, and those pressed while it runs,
-// are dropped: Enter does not fetch again and no text lands in the document.
-TEST_F(FetchCommandTest, InputDuringAFetchIsDropped)
-{
-    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nx\ny\n";
-    testsupport::TCheckedServer server(testsupport::TConnectionScript().ReadHttpRequest().Pause(400).Send(reply));
-    Start();
-    form_->IdHTTP1->SetReadTimeout(2000);
-    SetFormat("http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt");
-    form_->RFCNumber->setEditText("42");
-    const auto post = [](QObject* to, int key, const QString& text = {}) {
-        QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
-    };
-    post(form_->RFCNumber, Qt::Key_Return);
-    post(form_->Memo1, Qt::Key_A, "a");
-    post(form_.get(), Qt::Key_M, {}); // not the shortcut, but a key for the window all the same
-    QTimer::singleShot(150, [&] {
-        QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
-        QTest::keyClicks(form_->Memo1, "typed");
-    });
-    form_->mOpenFromWeb->trigger();
-    QApplication::processEvents();
-    EXPECT_EQ(server.ConnectionsServed(), 1u);
-    EXPECT_EQ(form_->History().Count(), 1);
-    ASSERT_EQ(form_->Memo1->LineCount(), 2);
-    EXPECT_EQ(form_->Memo1->Lines().Line(0), "x");
-    EXPECT_EQ(form_->RFCNumber->currentText(), "42");
-    ExpectRestored();
 }
 
 } // namespace
