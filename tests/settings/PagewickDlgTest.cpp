@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -198,7 +199,7 @@ TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
         bool useProxy;
         std::string expected;
         int socks = 0;
-        QString socksServer, socksUser;
+        QString socksServer = {}, socksUser = {};
     } cases[] = {
         {"plain", "u/%s", "12", "px", "3128", true,
          "[conf]\nURLbase=u/%s\nHistCount=12\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n" + noSocks},
