@@ -63,6 +63,13 @@ std::string TDocumentHistory::AddFetched(const std::string& typed, const std::st
     std::string entry = WithoutControlCharacters(typed + " : " + title);
     entries_.Insert(0, entry);
     urls_.Insert(0, url);
+    // The same text for the same address again (typing a number twice) keeps one entry, the new one.
+    for (int i = entries_.Count() - 1; i > 0; --i) {
+        if (urls_[i] == url && SameText(entries_[i], entry)) {
+            entries_.Delete(i);
+            urls_.Delete(i);
+        }
+    }
     int limit = histCount();
     if (limit < 0) limit = 0;
     // Only the entry just beyond the limit goes: a longer history (from the

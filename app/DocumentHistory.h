@@ -40,7 +40,8 @@ public:
     // "<typed> : <title>" and its URL go to the top; then, if the history
     // holds more than histCount() entries, the entry at index N alone is
     // removed. histCount is read after the insertion and may throw, leaving
-    // the new entry in place. A negative count behaves as 0.
+    // the new entry in place. A negative count behaves as 0. An older entry
+    // of the same text (ignoring case) and URL goes first.
     // Returns the new entry.
     std::string AddFetched(const std::string& typed, const std::string& title, const std::string& url,
                            const std::function<int()>& histCount);

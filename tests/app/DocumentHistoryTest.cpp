@@ -120,6 +120,15 @@ TEST_F(HistoryTest, AddFetchedRemovesOnlyTheEntryJustBeyondTheLimit)
     EXPECT_EQ(big.Entries()[0], "9 : N");
     EXPECT_EQ(big.LookUp("e19"), -1);
 
+    // The same number fetched again from the same address leaves one entry, at the top.
+    TDocumentHistory twice = Filled(2);
+    twice.AddFetched("5", "F", "http://x/5", [] { return 20; });
+    twice.AddFetched("5", "F", "http://x/6", [] { return 20; });
+    twice.AddFetched("5", "f", "http://x/5", [] { return 20; });
+    EXPECT_EQ(twice.Count(), 4);
+    EXPECT_EQ(twice.Urls()[0], "http://x/5");
+    EXPECT_EQ(twice.Urls()[1], "http://x/6");
+
     // Limit 0 and a negative limit remove the new entry again.
     for (int limit : {0, -3}) {
         SCOPED_TRACE(limit);
