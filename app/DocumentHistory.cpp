@@ -1,6 +1,6 @@
 #include "app/DocumentHistory.h"
 
-#include "app/FetchRules.h"
+#include "app/DocumentFetch.h"
 
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"

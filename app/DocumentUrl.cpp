@@ -1,6 +1,6 @@
 #include "app/DocumentUrl.h"
 
-#include "app/FetchRules.h"
+#include "app/DocumentFetch.h"
 
 #include "platform/SysUtils.h"
 

@@ -44,14 +44,12 @@ bool TFetchGuard::eventFilter(QObject* watched, QEvent* event)
         // Accepted, so no menu shortcut fires; the key itself is dropped below.
         event->accept();
         return true;
-    case QEvent::Shortcut:
-        return true;
+    case QEvent::Shortcut: return true;
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) hook_->RequestCancel();
         return true;
     case QEvent::KeyRelease:
-    case QEvent::InputMethod:
-        return true;
+    case QEvent::InputMethod: return true;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
@@ -66,7 +64,6 @@ bool TFetchGuard::eventFilter(QObject* watched, QEvent* event)
         // Windows pass them on to their widgets, where they are judged; only the cancel control takes them.
         if (!watched->isWidgetType()) return false;
         return watched != &cancel_;
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -1,10 +1,10 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
 #include "app/FetchGuard.h"
-#include "app/FetchRules.h"
 #include "app/FontStyle.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
@@ -59,8 +59,7 @@ QString UrlProblemText(TUrlProblem problem, const std::string& url)
     case TUrlProblem::NoScheme: why = QStringLiteral("http://、https:// または file:/// で始めてください。"); break;
     case TUrlProblem::BadScheme: why = QStringLiteral("使えるのは http、https、file だけです。"); break;
     case TUrlProblem::NoHost: why = QStringLiteral("サーバ名がありません。"); break;
-    case TUrlProblem::TooLong:
-        return QStringLiteral("URLが長すぎます（%1バイトまで）。").arg(qulonglong(kMaxUrlBytes));
+    case TUrlProblem::TooLong: return QStringLiteral("URLが長すぎます（%1バイトまで）。").arg(qulonglong(kMaxUrlBytes));
     }
     return QStringLiteral("URLの形式が正しくありません: ") + SettingToText(WithoutPassword(url)) + "\r\n" + why;
 }
@@ -735,8 +734,8 @@ void TForm1::mOpenClick()
     history_.AddOpenedFile(number, title, path->toStdString());
     SyncNumberBox();
     RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
-    SetStatusText(SettingToText(Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()),
-                                       Memo1->LineCount())));
+    SetStatusText(SettingToText(
+        Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()), Memo1->LineCount())));
     ShowDocumentName(history_.Entries()[0]);
 }
 

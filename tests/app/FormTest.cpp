@@ -166,10 +166,10 @@ TEST_F(FormTest, ClosingSavesEverySectionOnce)
     form.resize(700, 400);
     EXPECT_TRUE(form.close());
     std::string text = ReadIni();
-    for (const char* expected : {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0",
-                                 "ProxyPort=8080", "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "SocksVersion=0",
-                                 "SocksPort=1080", "[window]",
-                                 "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
+    for (const char* expected :
+         {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0", "ProxyPort=8080",
+          "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "SocksVersion=0", "SocksPort=1080", "[window]",
+          "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
         SCOPED_TRACE(expected);
         EXPECT_NE(text.find(expected), std::string::npos);
     }

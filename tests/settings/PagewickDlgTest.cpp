@@ -291,8 +291,8 @@ TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder)
         SCOPED_TRACE(c.name);
         TOptionDlg dlg(path_);
         const std::pair<QWidget*, const char*> names[] = {
-            {dlg.OKBtn, "OKBtn"},         {dlg.CancelBtn, "CancelBtn"},   {dlg.UrlBase, "UrlBase"},
-            {dlg.UseProxy, "UseProxy"},   {dlg.ServerName, "ServerName"}, {dlg.PortNumber, "PortNumber"},
+            {dlg.OKBtn, "OKBtn"},         {dlg.CancelBtn, "CancelBtn"},       {dlg.UrlBase, "UrlBase"},
+            {dlg.UseProxy, "UseProxy"},   {dlg.ServerName, "ServerName"},     {dlg.PortNumber, "PortNumber"},
             {dlg.HistCount, "HistCount"}, {dlg.SocksVersion, "SocksVersion"},
         };
         auto nameOf = [&](QWidget* w) -> std::string {

@@ -20,10 +20,10 @@ std::string TypedNumber(std::string_view typed);
 
 enum class TUrlProblem {
     None,
-    NoScheme,   // no "scheme://" at the start
-    BadScheme,  // a scheme other than http, https (any case) or file (lower case)
-    NoHost,     // http or https without a host
-    TooLong     // more than kMaxUrlBytes
+    NoScheme,  // no "scheme://" at the start
+    BadScheme, // a scheme other than http, https (any case) or file (lower case)
+    NoHost,    // http or https without a host
+    TooLong    // more than kMaxUrlBytes
 };
 
 // Checks a URL, or a URL format before its number is filled in.

@@ -1,4 +1,4 @@
-#include "app/FetchRules.h"
+#include "app/DocumentFetch.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,16 @@ TEST(TypedNumber, SkipsAnRfcPrefixAndReadsFullWidthDigits)
         const char* typed;
         const char* number;
     } rows[] = {
-        {"2223 : Instructions", "2223"}, {"RFC 2616", "2616"}, {"rfc2616", "2616"}, {"  Rfc\t 42x", "42"},
+        {"2223 : Instructions", "2223"},
+        {"RFC 2616", "2616"},
+        {"rfc2616", "2616"},
+        {"  Rfc\t 42x", "42"},
         {"\xEF\xBC\x91\xEF\xBC\x92\xEF\xBC\x93", "123"}, // full-width 123
-        {"1\xEF\xBC\x99", "19"},                          // mixed
-        {"-5", ""}, {"abc", ""}, {"", ""}, {"RFC", ""},
+        {"1\xEF\xBC\x99", "19"},                         // mixed
+        {"-5", ""},
+        {"abc", ""},
+        {"", ""},
+        {"RFC", ""},
         {"\xEF\xBC\x8A", ""}, // a full-width character that is no digit
     };
     for (const auto& row : rows) EXPECT_EQ(TypedNumber(row.typed), row.number) << row.typed;
@@ -46,8 +52,14 @@ TEST(FormattedSizeBound, CountsWidthsWithoutBuilding)
         const char* format;
         std::size_t argBytes, bound;
     } rows[] = {
-        {"http://h/rfc%s.txt", 4, 20}, {"a%%b", 4, 3},          {"%5s", 2, 5},  {"%-5s", 7, 7},
-        {"%0:8s", 2, 8},               {"%.9s", 2, 9},          {"%s%s", 3, 6}, {"%99999s", 4, 99999},
+        {"http://h/rfc%s.txt", 4, 20},
+        {"a%%b", 4, 3},
+        {"%5s", 2, 5},
+        {"%-5s", 7, 7},
+        {"%0:8s", 2, 8},
+        {"%.9s", 2, 9},
+        {"%s%s", 3, 6},
+        {"%99999s", 4, 99999},
         {"%99999999999999999999s", 1, std::size_t{1} << 40}, // saturates instead of wrapping
     };
     for (const auto& row : rows) EXPECT_EQ(FormattedSizeBound(row.format, row.argBytes), row.bound) << row.format;
@@ -97,7 +109,9 @@ TEST(RedirectAllowed, SameHostOrSamePathOverHttps)
 TEST(DocumentBytes, NulMeansBinaryAndControlCharactersBecomeBlanks)
 {
     EXPECT_TRUE(LooksLikeText("plain\ttext\r\n\f"));
-    EXPECT_FALSE(LooksLikeText(std::string("\x7f" "ELF\0", 5)));
+    EXPECT_FALSE(LooksLikeText(std::string("\x7f"
+                                           "ELF\0",
+                                           5)));
     EXPECT_TRUE(LooksLikeText(std::string(8192, 'a') + std::string(1, '\0'))); // only the first 8 KB count
     EXPECT_EQ(WithoutControlCharacters(std::string("a\0b\tc\x7f\xC3\xA9", 8)), "a b c \xC3\xA9");
 }

@@ -1,4 +1,4 @@
-#include "app/FetchRules.h"
+#include "app/DocumentFetch.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,9 +9,8 @@ char Lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
 
 bool EqualNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return Lower(x) == Lower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // A full-width digit (U+FF10 to U+FF19) at the start of text: its value, or -1.
@@ -38,10 +37,10 @@ TUrlParts SplitUrl(std::string_view url)
         return parts;
     }
     const std::string_view scheme = url.substr(0, mark);
-    const bool wellFormed = std::isalpha(static_cast<unsigned char>(scheme[0])) &&
-                            std::all_of(scheme.begin(), scheme.end(), [](char c) {
-                                return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
-                            });
+    const bool wellFormed =
+        std::isalpha(static_cast<unsigned char>(scheme[0])) && std::all_of(scheme.begin(), scheme.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
     if (!wellFormed) {
         parts.Rest = url;
         return parts;
@@ -193,10 +192,7 @@ bool RedirectAllowed(std::string_view url, std::string_view location)
     return toHttps && from.Rest == to.Rest;
 }
 
-bool LooksLikeText(std::string_view bytes)
-{
-    return bytes.substr(0, 8192).find('\0') == std::string_view::npos;
-}
+bool LooksLikeText(std::string_view bytes) { return bytes.substr(0, 8192).find('\0') == std::string_view::npos; }
 
 std::string WithoutControlCharacters(std::string text)
 {
@@ -207,6 +203,5 @@ std::string WithoutControlCharacters(std::string text)
 
 bool HasControlCharacter(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 32 || c == 127; });
 }
