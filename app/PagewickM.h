@@ -111,7 +111,8 @@ public:
     void RFCnumberKeyPress(QChar key);
 
     // Loads the file named by a "file:///" URL into the pane; on any failure
-    // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
+    // (a binary file included) shows "ファイルが読めませんでした", keeps the
+    // pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
     // How a fetch over the network ended: the message to show (Failed) and
     // the status line's text (Failed, Cancelled).
