@@ -179,6 +179,17 @@ TUrlAddress UrlAddress(std::string_view url)
     return address;
 }
 
+std::string TriedAddress(const TFetchRoute& route, bool socksAnswered)
+{
+    const auto hostPort = [](const std::string& host, int port) { return host + ":" + std::to_string(port); };
+    const TUrlAddress document = UrlAddress(route.Url);
+    const std::string beyond =
+        route.ProxyHost.empty() ? hostPort(document.Host, document.Port) : hostPort(route.ProxyHost, route.ProxyPort);
+    if (route.SocksHost.empty()) return beyond;
+    const std::string hop = "SOCKS " + hostPort(route.SocksHost, route.SocksPort);
+    return socksAnswered ? beyond + " (" + hop + ")" : hop;
+}
+
 bool RedirectAllowed(std::string_view url, std::string_view location)
 {
     const TUrlParts from = SplitUrl(url);

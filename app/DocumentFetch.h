@@ -46,6 +46,22 @@ struct TUrlAddress {
 };
 TUrlAddress UrlAddress(std::string_view url);
 
+// The way a fetch goes out: the document's URL, the HTTP proxy (empty host:
+// none) and the SOCKS hop below it (empty host: none).
+struct TFetchRoute {
+    std::string Url;
+    std::string ProxyHost;
+    int ProxyPort = 0;
+    std::string SocksHost;
+    int SocksPort = 0;
+};
+
+// The address a failed fetch tried, as "host:port": the SOCKS hop when the
+// failure came before it answered; otherwise what lies beyond it, the proxy
+// if any, else the document's server, with "(SOCKS host:port)" after it when
+// the hop answered. Example: "127.0.0.1:8080 (SOCKS 127.0.0.1:1080)".
+std::string TriedAddress(const TFetchRoute& route, bool socksAnswered);
+
 // Whether a redirect from url to location is followed: a location on the
 // same host (a relative one included) over http or https, never from https
 // down to http, or the same path over https on any host.

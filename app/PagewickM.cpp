@@ -650,22 +650,17 @@ void TForm1::ApplyConnectionSettings()
 
 QString TForm1::NoServerMessage(const std::exception& failure, const std::string& url)
 {
-    const auto hostPort = [](const std::string& host, int port) {
-        return SettingToText(host) + ":" + QString::number(port);
-    };
     const TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
     TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
-    const TUrlAddress document = UrlAddress(url);
-    // Beyond the SOCKS hop the client talks to its proxy, if any, else to the document's server.
-    const QString beyond = proxy.ProxyServer().empty() ? hostPort(document.Host, document.Port)
-                                                       : hostPort(proxy.ProxyServer(), proxy.ProxyPort());
-    QString tried = beyond;
+    TFetchRoute route{url, proxy.ProxyServer(), proxy.ProxyPort(), "", 0};
     if (socks->Version() != svNoSocks) {
-        const QString hop = hostPort(socks->Host(), socks->Port());
-        // A SOCKS reply means the hop itself was reached; anything else failed on the way to it.
-        tried = dynamic_cast<const EIdSocksError*>(&failure) ? beyond + " (SOCKS " + hop + ")" : "SOCKS " + hop;
+        route.SocksHost = socks->Host();
+        route.SocksPort = socks->Port();
     }
-    return kNoServer + QStringLiteral("\r\n接続先: ") + tried + QStringLiteral("\r\nERR:") + ExceptionText(failure);
+    // A SOCKS reply means the hop itself was reached.
+    const bool socksAnswered = dynamic_cast<const EIdSocksError*>(&failure) != nullptr;
+    return kNoServer + QStringLiteral("\r\n接続先: ") + SettingToText(TriedAddress(route, socksAnswered)) +
+           QStringLiteral("\r\nERR:") + ExceptionText(failure);
 }
 
 TForm1::TFetchOutcome TForm1::FetchHttp(const std::string& url, const std::string& shownUrl)

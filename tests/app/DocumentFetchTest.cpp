@@ -84,6 +84,22 @@ TEST(UrlParts, PasswordDroppedAndAddressRead)
     }
 }
 
+TEST(TriedAddress, NamesTheHopThatFailed)
+{
+    const struct {
+        TFetchRoute route;
+        bool socksAnswered;
+        const char* tried;
+    } rows[] = {
+        {{"http://h/x", "", 0, "", 0}, false, "h:80"},
+        {{"https://h/x", "p", 3128, "", 0}, false, "p:3128"},
+        {{"http://h:81/x", "", 0, "s", 1080}, false, "SOCKS s:1080"},
+        {{"http://h:81/x", "", 0, "s", 1080}, true, "h:81 (SOCKS s:1080)"},
+        {{"http://h/x", "p", 3128, "s", 1080}, true, "p:3128 (SOCKS s:1080)"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(TriedAddress(row.route, row.socksAnswered), row.tried) << row.tried;
+}
+
 TEST(RedirectAllowed, SameHostOrSamePathOverHttps)
 {
     const struct {
