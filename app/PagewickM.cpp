@@ -7,6 +7,7 @@
 #include "app/FetchGuard.h"
 #include "app/FontStyle.h"
 #include "app/PaneText.h"
+#include "app/PrintPreview.h"
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -277,6 +278,7 @@ void TForm1::BuildMenu()
         add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M), &TForm1::mOpenFromWebClick);
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
+    mPrintPreview = add(N1, QStringLiteral("印刷プレビュー"), QKeySequence(), &TForm1::mPrintPreviewClick);
     N3 = N1->addSeparator();
     mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
     O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
@@ -712,10 +714,15 @@ void TForm1::mOpenClick()
 {
     std::optional<QString> path = services_.Dialogs->OpenFile(this, OpenDlg.Filter, OpenDlg.DefaultExt);
     if (!path) return;
-    OpenDlg.FileName = *path;
+    OpenFile(*path);
+}
+
+void TForm1::OpenFile(const QString& path)
+{
+    OpenDlg.FileName = path;
     // Not guarded here: a file that cannot be read ends the command with the
     // general error report, leaving the pane empty and the history as it was.
-    const std::string fileName = path->toStdString();
+    const std::string fileName = path.toStdString();
     std::string bytes;
     const bool read = ReadDocumentFile(fileName, bytes);
     const int readError = errno;
@@ -726,7 +733,7 @@ void TForm1::mOpenClick()
     Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
-    history_.AddOpenedFile(number, title, path->toStdString());
+    history_.AddOpenedFile(number, title, fileName);
     SyncNumberBox();
     RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
     SetStatusText(SettingToText(
@@ -758,6 +765,21 @@ void TForm1::mPrintClick()
                        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text),
                                                                QString::fromStdString(caption));
                    });
+}
+
+void TForm1::mPrintPreviewClick()
+{
+    if (Memo1->LineCount() == 0) return;
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    const TAskYesNo ask = [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
+    };
+    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->Lines(), ask)) return;
+    // Asked once above; the preview draws again on every change of its page set-up.
+    services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
+        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(),
+                       [](const std::string&, const std::string&) { return true; });
+    });
 }
 
 void TForm1::SyncNumberBox()

@@ -75,6 +75,7 @@ public:
     QAction* mOpenFromWeb;
     QAction* N2;
     QAction* mPrint;
+    QAction* mPrintPreview;
     QAction* N3;
     QAction* mQuit;
     QMenu* O2;
@@ -105,6 +106,9 @@ public:
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
+    // The pages as printing would draw them, after the same fit check; the
+    // preview's own print button prints those pages.
+    void mPrintPreviewClick();
     void mQuitClick();
     void mHttpConfClick();
     void mFontConfClick();
@@ -114,6 +118,9 @@ public:
     // (a binary file included) shows "ファイルが読めませんでした", keeps the
     // pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
+    // The open command after its dialog: loads the file at path and adds it
+    // to the history. A file that cannot be read raises, the pane left empty.
+    void OpenFile(const QString& path);
     // How a fetch over the network ended: the message to show (Failed) and
     // the status line's text (Failed, Cancelled).
     struct TFetchOutcome {

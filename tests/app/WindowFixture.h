@@ -61,7 +61,17 @@ public:
         printer.setOutputFileName(QString::fromStdString(PrintTo));
         return true;
     }
-    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0;
+    // The preview's pages go into a PDF at PreviewTo, as printing from it would.
+    void PrintPreview(QWidget*, QPrinter&, const std::function<void(QPrinter&)>& paint) override
+    {
+        PreviewCalls++;
+        QPrinter target(QPrinter::HighResolution);
+        target.setOutputFormat(QPrinter::PdfFormat);
+        target.setOutputFileName(QString::fromStdString(PreviewTo));
+        paint(target);
+    }
+    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0, PreviewCalls = 0;
+    std::string PreviewTo;
     QString LastFilter, LastDefaultExt;
     std::optional<QString> OpenAnswer;
     std::optional<QFont> FontAnswer;
