@@ -40,16 +40,13 @@ TFetchGuard::~TFetchGuard()
 bool TFetchGuard::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Shortcut:
+        // The window's menu commands; a message box shown meanwhile keeps its own keys.
+        return !watched->isWidgetType() || static_cast<QWidget*>(watched)->window() == &window_;
     case QEvent::ShortcutOverride:
-        // Accepted, so no menu shortcut fires; the key itself is dropped below.
-        event->accept();
-        return true;
-    case QEvent::Shortcut: return true;
     case QEvent::KeyPress:
-        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) hook_->RequestCancel();
-        return true;
     case QEvent::KeyRelease:
-    case QEvent::InputMethod: return true;
+    case QEvent::InputMethod:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
@@ -60,10 +57,19 @@ bool TFetchGuard::eventFilter(QObject* watched, QEvent* event)
     case QEvent::TouchEnd:
     case QEvent::DragEnter:
     case QEvent::DragMove:
-    case QEvent::Drop:
-        // Windows pass them on to their widgets, where they are judged; only the cancel control takes them.
-        if (!watched->isWidgetType()) return false;
-        return watched != &cancel_;
+    case QEvent::Drop: break;
     default: return false;
     }
+    // Windows pass input on to their widgets, where it is judged; only the
+    // main window's widgets lose it, the cancel control apart.
+    if (!watched->isWidgetType()) return false;
+    const auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != &window_ || widget == &cancel_) return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Accepted, so no menu shortcut fires; the key itself is dropped next.
+        event->accept();
+    } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        hook_->RequestCancel();
+    }
+    return true;
 }

@@ -2,9 +2,9 @@
 // given controls disabled, the cancel control shown, and (for a network
 // fetch) every key, click and shortcut meant for the window dropped as it
 // arrives, also those already queued when the fetch began, so none runs
-// after the fetch. Esc anywhere and the cancel control ask the hook to
-// cancel. Everything comes back on every way out, exceptions included.
-// GUI thread only.
+// after the fetch. Esc in the window and the cancel control ask the hook to
+// cancel. Other windows (a message box shown meanwhile) keep their input. Everything comes back on every way out,
+// exceptions included. GUI thread only.
 #pragma once
 
 #include <QObject>

@@ -6,6 +6,7 @@
 #include "app/DocumentUrl.h"
 #include "app/FetchGuard.h"
 #include "app/FontStyle.h"
+#include "app/LibraryCommands.h"
 #include "app/PaneText.h"
 #include "app/PrintPreview.h"
 #include "app/TextPane.h"
@@ -20,6 +21,7 @@
 #include "settings/SettingText.h"
 #include "version/verInfo.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -47,7 +49,7 @@ const QString kWarningCaption = QStringLiteral("警告");
 const QString kNotFound = QStringLiteral("指定のRFCが見つかりませんでした。\r\nERR:");
 const QString kNoServer = QStringLiteral("サーバにアクセスできませんでした。");
 const QString kNoNumber = QStringLiteral("RFCの番号を数字で入力してください。");
-const QString kCancelled = QStringLiteral("取得を中止しました: ");
+const QString kCancelled = QStringLiteral("取得を中止しました");
 const QString kFailed = QStringLiteral("取得できませんでした: ");
 const QString kNotText = QStringLiteral("テキストファイルではありません");
 
@@ -101,8 +103,9 @@ public:
     using QComboBox::QComboBox;
     void hidePopup() override
     {
+        const bool shown = view()->isVisible();
         QComboBox::hidePopup();
-        if (OnListClosed) OnListClosed();
+        if (shown && OnListClosed) OnListClosed();
     }
     std::function<void()> OnListClosed;
 };
@@ -161,6 +164,7 @@ TFormServices TFormServices::Desktop()
     services.MessageBoxes = std::make_shared<TQtMessageBoxes>();
     services.Dialogs = std::make_shared<TQtCommonDialogs>();
     services.Screen = std::make_shared<TQtScreen>();
+    services.LibraryPath = DefaultLibraryPath();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
     return services;
@@ -237,6 +241,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CreateHttpClient();
 
     BuildMenu();
+    if (!services_.LibraryPath.empty()) Library = std::make_unique<TLibraryCommands>(*this, services_.LibraryPath);
     FormCreate();
     // Watched only now that every control exists.
     client->installEventFilter(this);
@@ -332,6 +337,7 @@ void TForm1::FormActivate()
     LoadState();
     Memo1->setFont(FontDlg.Font);
     SetStatusText(QString::fromStdString(version->GetVersionText()));
+    if (Library) Library->Started();
 }
 
 void TForm1::LoadState()
@@ -371,6 +377,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == centralWidget() && e->type() == QEvent::Resize) {
         FormResize();
+    } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
+        // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
+        pickedFromList_ = false;
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::KeyPress) {
         // The focus sits on the box itself, which hands keys to its edit field
         // directly, past the field's filters: so both are watched. A key reaches
@@ -431,6 +440,16 @@ void TForm1::mQuitClick()
     if (!SaveForExit()) return;
     quitting_ = true;
     if (services_.EndEventLoop) services_.EndEventLoop();
+}
+
+TForm1::TCloseAfterFetch::~TCloseAfterFetch()
+{
+    if (!form_.closeAfterFetch_) return;
+    form_.closeAfterFetch_ = false;
+    if (form_.endingBySignal_)
+        form_.EndBySignal();
+    else
+        form_.close();
 }
 
 void TForm1::EndBySignal()
@@ -547,19 +566,7 @@ std::string TForm1::UrlForTyped(const std::string& typed, int index)
 void TForm1::mOpenFromWebClick()
 {
     if (fetching_) return;
-    // A close asked for during the fetch happens once it has ended, whichever way it ends.
-    struct TCloseAfter {
-        TForm1& form;
-        ~TCloseAfter()
-        {
-            if (!form.closeAfterFetch_) return;
-            form.closeAfterFetch_ = false;
-            if (form.endingBySignal_)
-                form.EndBySignal();
-            else
-                form.close();
-        }
-    } closeAfter{*this};
+    const TCloseAfterFetch closeAfter(*this);
 
     const std::string typed = TextToSetting(RFCNumber->currentText());
     const int index = history_.LookUp(typed);
@@ -580,7 +587,7 @@ void TForm1::mOpenFromWebClick()
             if (local) {
                 if (!LoadLocalFile(url)) outcome.Kind = TFetchOutcome::Failed;
             } else {
-                outcome = FetchHttp(url, shownUrl);
+                outcome = FetchOverNetwork(url, shownUrl);
             }
         }
         fetching_ = false;
@@ -604,7 +611,7 @@ void TForm1::mOpenFromWebClick()
         }
         SetStatusText(outcome.Status);
         PrintBtn->setEnabled(false);
-        ShowMessage(outcome.Message);
+        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
         return;
     }
     if (index == -1) {
@@ -665,8 +672,16 @@ QString TForm1::NoServerMessage(const std::exception& failure, const std::string
            QStringLiteral("\r\nERR:") + ExceptionText(failure);
 }
 
-TForm1::TFetchOutcome TForm1::FetchHttp(const std::string& url, const std::string& shownUrl)
+TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std::string& shownUrl)
 {
+    // A document the library holds is shown from there; the library asks the server about it itself.
+    if (Library) {
+        if (const std::optional<bool> shown = Library->FetchFromLibrary(shownUrl)) {
+            TFetchOutcome outcome;
+            if (!*shown) outcome = {TFetchOutcome::Failed, QString(), StatusText()};
+            return outcome;
+        }
+    }
     TMemoryStream body;
     TFetchOutcome outcome;
     // Where the last request went, to judge the next redirect by.
@@ -690,7 +705,7 @@ TForm1::TFetchOutcome TForm1::FetchHttp(const std::string& url, const std::strin
             // Closed at once: the server may still be sending, and the next fetch must start afresh.
             IdHTTP1->CloseConnection();
             outcome.Kind = TFetchOutcome::Cancelled;
-            outcome.Status = kCancelled + SettingToText(shownUrl);
+            outcome.Status = kCancelled + ": " + SettingToText(shownUrl);
             return outcome;
         }
         if (dynamic_cast<const EIdHTTPProtocolException*>(&e))
@@ -707,7 +722,54 @@ TForm1::TFetchOutcome TForm1::FetchHttp(const std::string& url, const std::strin
     if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
     SetStatusText(
         SettingToText(Format("%s: contains... %d chars/%d lines", shownUrl, body.Size(), Memo1->LineCount())));
+    if (Library) Library->Fetched(shownUrl, std::string(body.Memory(), size_t(body.Size())));
     return outcome;
+}
+
+bool TForm1::FetchHttp(const std::string& url)
+{
+    const TFetchOutcome outcome = FetchOverNetwork(url, WithoutPassword(url));
+    if (outcome.Kind == TFetchOutcome::Done) return true;
+    SetStatusText(outcome.Status);
+    if (outcome.Kind == TFetchOutcome::Failed) {
+        PrintBtn->setEnabled(false);
+        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
+    }
+    return false;
+}
+
+bool TForm1::RunBusy(const std::function<void()>& body)
+{
+    if (fetching_) return false;
+    const TCloseAfterFetch closeAfter(*this);
+    bool cancelled = false;
+    try {
+        fetching_ = true;
+        {
+            const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, antiFreeze_.get());
+            try {
+                body();
+            } catch (const std::exception&) {
+                if (!antiFreeze_->CancelRequested()) throw;
+                IdHTTP1->CloseConnection();
+            }
+            cancelled = antiFreeze_->CancelRequested();
+        }
+        fetching_ = false;
+    } catch (const std::exception&) {
+        fetching_ = false;
+        progressLabel_->setVisible(false);
+        throw;
+    }
+    progressLabel_->setVisible(false);
+    if (cancelled) SetStatusText(kCancelled);
+    return true;
+}
+
+void TForm1::RemoveHistoryEntry(int index)
+{
+    history_.Remove(index);
+    SyncNumberBox();
 }
 
 void TForm1::mOpenClick()
@@ -790,4 +852,5 @@ void TForm1::SyncNumberBox()
     for (const std::string& entry : history_.Entries()) RFCNumber->addItem(QString::fromStdString(entry));
     RFCNumber->setCurrentIndex(-1);
     RFCNumber->setEditText(text);
+    if (Library) Library->MarkHistory();
 }

@@ -19,6 +19,7 @@
 
 class QAction;
 class TIdHTTP;
+class TLibraryCommands;
 class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
 class QComboBox;
@@ -41,6 +42,8 @@ struct TFormServices {
     std::shared_ptr<TCommonDialogs> Dialogs;
     std::shared_ptr<TScreen> Screen;
     std::string IniPath = "Scrivlet.ini";
+    // The library's database file; empty: the window works without a library.
+    std::string LibraryPath;
     // Ends the event loop without closing the windows.
     std::function<void()> EndEventLoop;
     static TFormServices Desktop();
@@ -94,6 +97,8 @@ public:
     // The HTTP client of every fetch; lives as long as the window.
     std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
+    // The local library's commands and its part in fetching; absent without a library.
+    std::unique_ptr<TLibraryCommands> Library;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -129,14 +134,24 @@ public:
         QString Status;
     };
     // Fetches the URL into the pane with the proxy and SOCKS hop the options
-    // name. An HTTP error status, a failure to reach the server and a cancel
-    // end it as Failed or Cancelled with the pane as it was; other failures
-    // propagate. shownUrl is the URL as the status line may show it.
-    TFetchOutcome FetchHttp(const std::string& url, const std::string& shownUrl);
+    // name (or shows it from the library). An HTTP error status, a failure to
+    // reach the server and a cancel end it as Failed or Cancelled with the
+    // pane as it was; other failures propagate. shownUrl is the URL as the
+    // status line may show it and the library keeps it.
+    TFetchOutcome FetchOverNetwork(const std::string& url, const std::string& shownUrl);
+    // The same, telling the user: on a failure the status line and a message
+    // say why and the print button is disabled; false then and on a cancel.
+    bool FetchHttp(const std::string& url);
 
     // A signal to end the program: cancels a running fetch, then saves and
     // ends as the quit command does, without asking anything.
     void EndBySignal();
+
+    // Runs a network command other than the fetch with the window busy as for
+    // a fetch; false (and nothing run) while a fetch is under way.
+    bool RunBusy(const std::function<void()>& body);
+    // Drops history entry index and shows the history again.
+    void RemoveHistoryEntry(int index);
 
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.
@@ -183,6 +198,18 @@ private:
     bool closeAfterFetch_ = false;
     // Ending on a signal: the save asks nothing and the program ends whatever happens.
     bool endingBySignal_ = false;
+    // A close asked for while a command waited on the network happens when it
+    // ends, whichever way it ends.
+    class TCloseAfterFetch {
+    public:
+        explicit TCloseAfterFetch(TForm1& form) : form_(form) {}
+        ~TCloseAfterFetch();
+        TCloseAfterFetch(const TCloseAfterFetch&) = delete;
+        TCloseAfterFetch& operator=(const TCloseAfterFetch&) = delete;
+
+    private:
+        TForm1& form_;
+    };
     // Set when the number box's list closes, for the activation that follows a pick in it.
     bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;

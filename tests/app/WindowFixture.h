@@ -106,6 +106,7 @@ protected:
         services.Dialogs = realDialogs_ ? realDialogs_ : dialogs_;
         services.Screen = screen_;
         services.IniPath = ini_;
+        services.LibraryPath = libraryPath_;
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
         form_ = std::make_unique<TForm1>(services);
         dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
@@ -133,6 +134,8 @@ protected:
 
     TTempDir dir_;
     std::string ini_ = dir_.File("Scrivlet.ini");
+    // Empty: the window runs without a library.
+    std::string libraryPath_;
     std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
     std::shared_ptr<TFakeDialogs> dialogs_ = std::make_shared<TFakeDialogs>();
     // When set, the window uses these instead of the scripted ones.
