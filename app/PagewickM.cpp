@@ -819,10 +819,12 @@ bool TForm1::LoadLocalFile(const std::string& url)
 
 void TForm1::mPrintClick()
 {
-    if (Memo1->LineCount() == 0) return;
+    // The document's own lines: what is printed must not depend on the
+    // window's width, and a line too wide for the page is warned about.
+    if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->Lines(),
+    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
                    [this](const std::string& text, const std::string& caption) {
                        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text),
                                                                QString::fromStdString(caption));
@@ -831,15 +833,15 @@ void TForm1::mPrintClick()
 
 void TForm1::mPrintPreviewClick()
 {
-    if (Memo1->LineCount() == 0) return;
+    if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     const TAskYesNo ask = [this](const std::string& text, const std::string& caption) {
         return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
     };
-    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->Lines(), ask)) return;
+    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), ask)) return;
     // Asked once above; the preview draws again on every change of its page set-up.
     services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
-        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(),
+        PrintPaneLines(printer, FontDlg.Font, Memo1->SourceLines(),
                        [](const std::string&, const std::string&) { return true; });
     });
 }
