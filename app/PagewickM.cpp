@@ -97,6 +97,22 @@ QString ExceptionText(const std::exception& failure)
     return QString::fromUtf8(message.data(), qsizetype(message.size()));
 }
 
+// The fetch's own bounds, and a server that hung up mid-answer: each says
+// what happened rather than passing for an unreachable server.
+QString BoundExceededText(const std::exception& failure, const std::string& url)
+{
+    QString why;
+    if (dynamic_cast<const EIdHTTPTooLarge*>(&failure))
+        why = QStringLiteral("文書が大きすぎます（%1 MiBまで）。").arg(qulonglong(kMaxDocumentBytes >> 20));
+    else if (dynamic_cast<const EIdHTTPTimeLimit*>(&failure))
+        why = QStringLiteral("制限時間内に文書が届きませんでした。");
+    else if (dynamic_cast<const EIdHTTPClosedInHeader*>(&failure))
+        why = QStringLiteral("サーバが応答の途中で接続を切りました。");
+    else
+        return {};
+    return why + QStringLiteral("\r\n") + SettingToText(url) + QStringLiteral("\r\nERR:") + ExceptionText(failure);
+}
+
 // The number box, telling when its drop-down list closes.
 class TNumberBox : public QComboBox {
 public:
@@ -520,6 +536,8 @@ void TForm1::CreateHttpClient()
     IdHTTP1->SetMaxLineAction(maException);
     IdHTTP1->SetReadTimeout(kNetworkTimeoutMs);
     IdHTTP1->SetConnectTimeout(kNetworkTimeoutMs);
+    // A document is held whole in memory, so a server may not send more than a local file may hold.
+    IdHTTP1->SetMaxBodySize(int64_t(kMaxDocumentBytes));
     // A publisher moving its documents to https, or to another path of its own, is followed;
     // OnRedirect, set for each fetch, turns the rest away.
     IdHTTP1->SetHandleRedirects(true);
@@ -634,6 +652,8 @@ void TForm1::ShowDocumentName(const std::string& entry)
 
 void TForm1::ApplyConnectionSettings()
 {
+    // A server trickling a byte now and then never trips the per-read limit; this bounds the whole fetch.
+    IdHTTP1->SetTotalTimeout(int32_t(OptionDlg->FetchTimeLimit) * 1000);
     TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
     if (OptionDlg->UseProxy->isChecked()) {
         proxy.SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
@@ -710,6 +730,8 @@ TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std
         }
         if (dynamic_cast<const EIdHTTPProtocolException*>(&e))
             outcome.Message = kNotFound + ExceptionText(e);
+        else if (const QString bounded = BoundExceededText(e, shownUrl); !bounded.isEmpty())
+            outcome.Message = bounded;
         else if (IsNoServer(e))
             outcome.Message = NoServerMessage(e, url);
         else

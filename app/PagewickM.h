@@ -159,6 +159,10 @@ public:
     // The general error report: the failure's message in an error box.
     void ReportFailure(const std::exception& failure);
 
+    // Puts the options' HTTP proxy, SOCKS hop and time limit on the client;
+    // every request of the window's client goes out after it.
+    void ApplyConnectionSettings();
+
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -173,8 +177,6 @@ private:
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received);
     void CreateHttpClient();
-    // Puts the options' HTTP proxy and SOCKS hop on the client.
-    void ApplyConnectionSettings();
     // What the user is told when the server could not be reached: the host
     // and port that were tried and the failure.
     QString NoServerMessage(const std::exception& failure, const std::string& url);

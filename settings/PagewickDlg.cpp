@@ -207,6 +207,8 @@ void TOptionDlg::LoadConf(TIniFile& ini)
     SocksUser->setText(SettingToText(ini.ReadString(kSection, "SocksUser", "")));
     SocksPassword->setText(SettingToText(ini.ReadString(kSection, "SocksPassword", "")));
     SocksVersionChange();
+    const int limit = ini.ReadInteger(kSection, "FetchTimeLimit", kDefaultFetchTimeLimit);
+    FetchTimeLimit = limit >= 1 && limit <= 86400 ? limit : kDefaultFetchTimeLimit;
 }
 
 void TOptionDlg::SaveConf(TIniFile& ini)
@@ -221,6 +223,7 @@ void TOptionDlg::SaveConf(TIniFile& ini)
     ini.WriteString(kSection, "SocksPort", TextToSetting(SocksPort->text()));
     ini.WriteString(kSection, "SocksUser", TextToSetting(SocksUser->text()));
     ini.WriteString(kSection, "SocksPassword", TextToSetting(SocksPassword->text()));
+    ini.WriteInteger(kSection, "FetchTimeLimit", FetchTimeLimit);
 }
 
 void TOptionDlg::KeepValues()

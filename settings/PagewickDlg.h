@@ -59,6 +59,12 @@ public:
     // otherwise, the empty text included.
     int GetHistCount() const;
 
+    // How long one fetch may take as a whole, in seconds ("FetchTimeLimit";
+    // 300 when absent or outside 1 to 86400). Kept as read: the dialog shows
+    // no field for it.
+    int FetchTimeLimit = kDefaultFetchTimeLimit;
+    static constexpr int kDefaultFetchTimeLimit = 300;
+
     // Asked on OK with the URL format; false keeps the dialog open (the
     // owner has said why). Unset: OK always closes.
     std::function<bool(const QString& urlFormat)> AcceptUrlFormat;

@@ -307,6 +307,37 @@ TEST_F(FetchCommandTest, SilentServerTimesOutAndTheWindowComesBack)
     ExpectRestored();
 }
 
+// A server that trickles (below every per-read limit) or hangs up inside its
+// header block: the fetch ends with a message that says which.
+TEST_F(FetchCommandTest, WholeFetchBoundAndHangUpSayWhatHappened)
+{
+    const struct {
+        const char* name;
+        testsupport::TConnectionScript script;
+        const char* said;
+    } rows[] = {
+        {"trickle past the fetch's time limit",
+         testsupport::TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" +
+                                                                     std::string(40, 'x'), 1, 150),
+         "制限時間内に文書が届きませんでした"},
+        {"closed inside the header block",
+         testsupport::TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Le").Close(),
+         "接続を切りました"},
+    };
+    Start();
+    dialog_->FetchTimeLimit = 1;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TScriptedServer server({row.script});
+        SetFormat("http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt");
+        Fetch("1");
+        EXPECT_NE(LastBox().find(row.said), std::string::npos) << LastBox();
+        EXPECT_EQ(Status(), OneLine(LastBox()));
+        EXPECT_EQ(form_->History().Count(), 0);
+        ExpectRestored();
+    }
+}
+
 } // namespace
 
 namespace {
