@@ -211,18 +211,6 @@ void TLibraryCommands::ShowFaultOnce()
     if (!fault.empty()) form_.SetStatusText(form_.StatusText() + QStringLiteral(" — ") + Text(fault));
 }
 
-void TLibraryCommands::ApplyProxy()
-{
-    TIdProxyConnectionInfo& proxy = form_.IdHTTP1->ProxyParams();
-    if (form_.OptionDlg->UseProxy->isChecked()) {
-        proxy.SetProxyServer(TextToSetting(form_.OptionDlg->ServerName->text()));
-        proxy.SetProxyPort(StrToInt(TextToSetting(form_.OptionDlg->PortNumber->text())));
-    } else {
-        proxy.SetProxyServer("");
-        proxy.SetProxyPort(0);
-    }
-}
-
 void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
 {
     form_.Memo1->LoadText(FileTextToPaneText(body));
@@ -252,7 +240,7 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
     // The copy is drawn before the server is asked, which may take a while.
     form_.Memo1->repaint();
 
-    ApplyProxy();
+    form_.ApplyConnectionSettings();
     const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
     switch (checked.Outcome) {
     case TRevalidationOutcome::roFresh: break;
@@ -318,7 +306,7 @@ void TLibraryCommands::mUpdateIndexClick()
     const std::string url = IndexUrlBeside(TextToSetting(form_.OptionDlg->UrlBase->text()));
     form_.RunBusy([this, &url] {
         form_.SetStatusText(QStringLiteral("索引を取得しています... ") + SettingToText(url));
-        ApplyProxy();
+        form_.ApplyConnectionSettings();
         const TIndexUpdateResult result = UpdateIndex(*form_.IdHTTP1, database_, url);
         switch (result.Outcome) {
         case TIndexUpdateOutcome::iuLoaded:
