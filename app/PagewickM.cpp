@@ -610,6 +610,8 @@ void TForm1::mOpenFromWebClick()
 {
     if (fetching_) return;
     const TCloseAfterFetch closeAfter(*this);
+    // Where the reader was, before the status line says what is fetched.
+    Reader->Leaving();
 
     const std::string typed = TextToSetting(RFCNumber->currentText());
     const int index = history_.LookUp(typed);
@@ -619,7 +621,6 @@ void TForm1::mOpenFromWebClick()
     const std::string shownUrl = WithoutPassword(url);
     SetStatusText(QStringLiteral("accessing... ") + SettingToText(shownUrl));
 
-    Reader->Leaving();
     const bool local = IsLocalFileUrl(url);
     TFetchOutcome outcome;
     try {

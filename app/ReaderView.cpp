@@ -199,10 +199,15 @@ void TReaderView::Leaving()
     // An empty pane (an open that failed after clearing it) is no place to
     // come back to, and must not replace the document the place holds.
     if (pane_.Text().isEmpty()) return;
-    if (place_ >= 0)
-        places_[size_t(place_)] = Here();
-    else
+    if (place_ >= 0) {
+        // The status line is kept from when the place was made: by now a
+        // command may have written its own ("accessing...").
+        TPlace& place = places_[size_t(place_)];
+        place.Text = pane_.Text();
+        place.Line = pane_.FirstVisibleSourceLine();
+    } else {
         AddPlace(); // text typed or pasted before any document was shown
+    }
 }
 
 void TReaderView::Shown()
