@@ -169,6 +169,10 @@ TEST_F(ReaderTest, ContentsJumpsToHeadingsMarksTheSectionReadAndIsRemembered)
     EXPECT_EQ(contents.Outline()[size_t(contents.Reading())].Title, "Introduction");
     Reader().BackAction->trigger();
     EXPECT_EQ(Pane().FirstVisibleSourceLine(), 0);
+    // Enter on a heading of the list jumps too.
+    contents.Tree->setCurrentItem(details);
+    QTest::keyClick(contents.Tree, Qt::Key_Return);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("2.  Details"));
 
     emit contents.widthDragged(260);
     ASSERT_TRUE(form_->close());
