@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "net/http/IdCookieManager.h"
+#include "net/http/IdGlobal.h"
 #include "net/http/IdHTTP.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandler.h"

@@ -30,7 +30,7 @@ public:
 
     // Releases any socket, then creates a new one (IPv4, type 1 = stream).
     // Raises EIdInvalidSocket when the system gives none.
-    void AllocateHandle(int type, int protocol);
+    void AllocateHandle(int type, int protocol, int family = Id_PF_INET);
     // Shuts the sending side down and closes the socket; results unchecked.
     void ReleaseHandle();
     // Forgets the socket without closing it; with clearLocal also IP and Port.

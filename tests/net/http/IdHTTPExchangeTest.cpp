@@ -25,6 +25,7 @@ struct TGoldenRow {
     const char* url = "http://127.0.0.1:$PORT/doc.txt";
     bool throughProxy = false; // the scripted server is the proxy
     size_t calls = 0;          // 0: one call per request in the file
+    bool ipv6 = false;         // the scripted server listens on ::1
 };
 
 void RunGolden(const TGoldenRow& row)
@@ -35,7 +36,7 @@ void RunGolden(const TGoldenRow& row)
     const TGoldenExchange::TConnections run =
         TGoldenExchange::Load("http/" + std::string(row.file))
             .Connections(TGoldenExchange::TClientRead::AsHttpRequest, row.pieceSize, row.pauseMs);
-    TScriptedServer server(run.scripts);
+    TScriptedServer server(run.scripts, false, row.ipv6);
     const std::string port = std::to_string(server.Port());
     std::string url = row.url;
     ReplaceAll(url, "$PORT", port);
@@ -94,6 +95,7 @@ TEST(TIdHTTP, GoldenExchanges)
         {"kept_closed_twice.txt", "closed", "one", 0, 0, "http://127.0.0.1:$PORT/doc.txt", false, 2},
         {"raw_url.txt", "ok", "ok", 0, 0, "http://127.0.0.1:$PORT/a b/\xE3\x81\x82.txt?q=1 2#frag"},
         {"proxy_absolute_url.txt", "ok", "ok", 0, 0, "http://example.test/rfc/rfc822.txt", true},
+        {"ipv6_literal.txt", "ok", "hello", 0, 0, "http://[::1]:$PORT/doc.txt", false, 0, true},
     };
     for (const TGoldenRow& row : rows) RunGolden(row);
 }
