@@ -369,13 +369,14 @@ char* TIdTCPConnection::RoomForPiece(TMemoryStream& memory, int64_t start, int64
 {
     // A stated count (the peer's, mostly) is a hint, not a promise: the room runs at most a bounded first step
     // ahead, then as much again as has arrived, never past the count; so a false claim costs memory only in
-    // proportion to what was really sent, and a true one is reserved in a few steps.
+    // proportion to what was really sent, and a true one is reserved in a few steps. Many short reads into
+    // one stream (the chunks of a body) still grow it by half again each time, not by one read at a time.
     const int64_t position = memory.Position();
     if (memory.Capacity() < position + n) {
         const int64_t arrived = position - start;
         int64_t room = std::max(arrived + n, 2 * arrived);
         if (remaining >= 0) room = std::min(std::max(room, kFirstReserve), arrived + remaining);
-        memory.Reserve(start + room);
+        memory.Reserve(std::max(start + room, std::min(memory.Capacity() / 2 * 3, 2 * position)));
     }
     return memory.Memory() + position;
 }
