@@ -75,3 +75,15 @@ int ExtractNumber(const TLineSource& lines)
     }
     return 0;
 }
+
+std::size_t Utf16Column(std::string_view line, std::size_t byteOffset)
+{
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < line.size() && i < byteOffset;) {
+        char32_t codePoint = 0;
+        std::size_t length = static_cast<unsigned char>(line[i]) < 0x80 ? 1 : Utf8SequenceLength(line, i, codePoint);
+        units += codePoint > 0xFFFF ? 2 : 1;
+        i += length == 0 ? 1 : length;
+    }
+    return units;
+}

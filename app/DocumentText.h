@@ -44,3 +44,10 @@ std::string ExtractTitle(const TLineSource& lines);
 // column of the usual header) is ignored. 0 when there is no such line or no
 // digits follow the marker.
 int ExtractNumber(const TLineSource& lines);
+
+// Where byte offset of a line falls in the pane's text of that line, in
+// UTF-16 code units: each valid UTF-8 sequence that starts before the offset
+// counts one unit (two above U+FFFF), every other byte one, as the pane shows
+// it as a character of its own. Turns the byte offsets of references and
+// find matches into pane positions. Example: Utf16Column("Grüße x", 7) == 5.
+std::size_t Utf16Column(std::string_view line, std::size_t byteOffset);

@@ -106,3 +106,28 @@ TEST(LocalFilePath, DropsTheFirstEightCharactersWhateverTheyAre)
         EXPECT_EQ(LocalFilePath(c.url), c.path);
     }
 }
+
+TEST(Utf16Column, CountsThePaneCharactersBeforeAByteOffset)
+{
+    struct Case {
+        std::string_view line;
+        std::size_t offset;
+        std::size_t column;
+    } cases[] = {
+        {"RFC 2616", 4, 4},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e x",
+         7, 5},
+        // Above U+FFFF: a surrogate pair. Inside a sequence: the sequence counts.
+        {"\xF0\x9F\x98\x80!", 4, 2},
+        {"\xC3\xBC!", 1, 1},
+        // A byte that is not UTF-8 is one character; offsets past the end stop at the end.
+        {"\xFF\xFEx", 2, 2},
+        {"ab", 9, 2},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(Utf16Column(c.line, c.offset), c.column);
+    }
+}
