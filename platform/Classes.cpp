@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <utility>
 #include <fcntl.h>
+#include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 int TStringList::Add(const std::string& text)
 {
@@ -103,8 +103,7 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count)
 TByteBlock::TByteBlock(TByteBlock&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), capacity_(std::exchange(other.capacity_, 0)),
       mapped_(std::exchange(other.mapped_, false))
-{
-}
+{}
 
 TByteBlock& TByteBlock::operator=(TByteBlock&& other) noexcept
 {

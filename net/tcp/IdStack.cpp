@@ -163,7 +163,8 @@ std::string TIdStack::ResolveHostName(const std::string& host)
     if (IsDottedQuad(host) || IsIPv6Literal(host)) {
         return host;
     }
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']' && IsIPv6Literal(host.substr(1, host.size() - 2))) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+        IsIPv6Literal(host.substr(1, host.size() - 2))) {
         return host.substr(1, host.size() - 2);
     }
     return HostByName(host);

@@ -82,7 +82,8 @@ TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cy
     v6.sin6_addr = in6addr_loopback;
     sockaddr* addr = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
     socklen_t len = ipv6 ? sizeof(v6) : sizeof(v4);
-    if (::bind(listenFd_, addr, len) != 0 || ::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, addr, &len) != 0) {
+    if (::bind(listenFd_, addr, len) != 0 || ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, addr, &len) != 0) {
         const std::string what = ErrnoText("bind/listen");
         ::close(listenFd_);
         throw std::runtime_error(what);
