@@ -383,7 +383,7 @@ char* TIdTCPConnection::RoomForPiece(TMemoryStream& memory, int64_t start, int64
 
 void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n)
 {
-    // A pre-sized memory stream already has room for the piece, so the receives can land there and skip the
+    // A memory stream with room reserved for the piece lets the receives land there and skip the
     // copy through the queue.
     struct TPiece {
         TIdTCPConnection& c;
