@@ -80,6 +80,13 @@ void TDocumentHistory::MoveToTop(int index, const std::string& typed)
     urls_.Insert(0, url);
 }
 
+void TDocumentHistory::Remove(int index)
+{
+    if (index < 0 || index >= Count()) return;
+    entries_.Delete(index);
+    urls_.Delete(index);
+}
+
 void TDocumentHistory::AddOpenedFile(int number, const std::string& title, const std::string& path)
 {
     entries_.Insert(0, Format("%4.4d * %s", number, title));

@@ -50,6 +50,9 @@ public:
     // keeping its URL.
     void MoveToTop(int index, const std::string& typed);
 
+    // Drops entry index and its URL; an index outside the list does nothing.
+    void Remove(int index);
+
     // An opened local file: "%4.4d * %s" of number and title, URL
     // "file:///" + path. No look-up and no cap.
     void AddOpenedFile(int number, const std::string& title, const std::string& path);

@@ -1,9 +1,19 @@
 #include "app/Pagewick.h"
 
+#include "app/CommandLine.h"
+#include "app/HeadlessPrint.h"
 #include "app/PagewickM.h"
 #include "settings/PagewickDlg.h"
+#include "version/verInfo.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLibraryInfo>
+#include <QTimer>
+#include <QTranslator>
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
@@ -15,11 +25,41 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
     }
 }
 
+void InstallToolkitTranslations(QCoreApplication& application)
+{
+    // The menus are Japanese whatever the desktop's language, so the
+    // toolkit's dialogs and buttons are too. Without the catalogue installed
+    // they stay in English.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 int RunScrivlet(int argc, char** argv)
 {
-    TApplication application(argc, argv);
+    const TCommandLine command = ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    switch (command.Mode) {
+    case TCommandLine::cmError: std::cerr << "scrivlet: " << command.Error << std::endl; return kExitUsage;
+    case TCommandLine::cmHelp: std::cout << UsageText(); return kExitOk;
+    case TCommandLine::cmVersion:
+        std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
+        return kExitOk;
+    case TCommandLine::cmPdf:
+        // No window on any screen, whatever the environment names.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        break;
+    case TCommandLine::cmWindow: break;
+    }
+
+    // Without a window the toolkit's own options (a "-platform" among them) have nothing to do.
+    int toolkitArgc = command.Mode == TCommandLine::cmPdf ? std::min(argc, 1) : argc;
+    TApplication application(toolkitArgc, argv);
     // The title is the caption of every message box.
     QApplication::setApplicationName(QStringLiteral("Scrivlet"));
+    InstallToolkitTranslations(application);
+    if (command.Mode == TCommandLine::cmPdf) return PrintDocumentToPdf(command, std::cerr);
 
     TFormServices services = TFormServices::Desktop();
     TForm1 form(services);
@@ -30,5 +70,16 @@ int RunScrivlet(int argc, char** argv)
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
 
     form.show();
+    if (!command.Document.empty()) {
+        // After the first activation, which sets the number box from the history.
+        QTimer::singleShot(0, &form, [&form, &command] {
+            if (IsDocumentNumber(command.Document)) {
+                form.RFCNumber->setEditText(QString::fromStdString(command.Document));
+                form.Guarded([&form] { form.mOpenFromWebClick(); });
+            } else {
+                form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
+            }
+        });
+    }
     return application.exec();
 }

@@ -17,4 +17,10 @@ public:
     std::function<void(const std::exception&)> OnUncaughtFailure;
 };
 
+// Loads the toolkit's own Japanese texts (standard dialogs and buttons).
+void InstallToolkitTranslations(QCoreApplication& application);
+
+// The program: reads the command line (help, version and errors end here,
+// before any application object), then prints a PDF without a window or
+// starts the window, optionally on a document. Returns the exit code.
 int RunScrivlet(int argc, char** argv);

@@ -3,7 +3,9 @@
 #include "app/AntiFreeze.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
+#include "app/LibraryCommands.h"
 #include "app/PaneText.h"
+#include "app/PrintPreview.h"
 #include "app/TextPane.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -136,6 +138,7 @@ TFormServices TFormServices::Desktop()
     services.MessageBoxes = std::make_shared<TQtMessageBoxes>();
     services.Dialogs = std::make_shared<TQtCommonDialogs>();
     services.Screen = std::make_shared<TQtScreen>();
+    services.LibraryPath = DefaultLibraryPath();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
     return services;
@@ -192,6 +195,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CreateHttpClient();
 
     BuildMenu();
+    if (!services_.LibraryPath.empty()) Library = std::make_unique<TLibraryCommands>(*this, services_.LibraryPath);
     FormCreate();
     // Watched only now that every control exists.
     client->installEventFilter(this);
@@ -217,6 +221,7 @@ void TForm1::BuildMenu()
         add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M), &TForm1::mOpenFromWebClick);
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
+    mPrintPreview = add(N1, QStringLiteral("印刷プレビュー"), QKeySequence(), &TForm1::mPrintPreviewClick);
     N3 = N1->addSeparator();
     mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
     O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
@@ -270,6 +275,7 @@ void TForm1::FormActivate()
     LoadState();
     Memo1->setFont(FontDlg.Font);
     SetStatusText(QString::fromStdString(version->GetVersionText()));
+    if (Library) Library->Started();
 }
 
 void TForm1::LoadState()
@@ -456,6 +462,8 @@ bool TForm1::FetchFailed(const QString& message)
 
 bool TForm1::FetchHttp(const std::string& url)
 {
+    if (Library)
+        if (std::optional<bool> done = Library->FetchFromLibrary(url)) return *done;
     TMemoryStream body;
     try {
         if (OptionDlg->UseProxy->isChecked()) {
@@ -476,24 +484,47 @@ bool TForm1::FetchHttp(const std::string& url)
     // such text, and splitting it twice would double-space every page.
     if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
     SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, body.Size(), Memo1->LineCount())));
+    if (Library) Library->Fetched(url, std::string(body.Memory(), size_t(body.Size())));
     return true;
+}
+
+bool TForm1::RunBusy(const std::function<void()>& body)
+{
+    if (fetching_) return false;
+    {
+        const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
+        body();
+    }
+    if (closeAfterFetch_) close();
+    return true;
+}
+
+void TForm1::RemoveHistoryEntry(int index)
+{
+    history_.Remove(index);
+    SyncNumberBox();
 }
 
 void TForm1::mOpenClick()
 {
     std::optional<QString> path = services_.Dialogs->OpenFile(this, OpenDlg.Filter, OpenDlg.DefaultExt);
     if (!path) return;
-    OpenDlg.FileName = *path;
+    OpenFile(*path);
+}
+
+void TForm1::OpenFile(const QString& path)
+{
+    OpenDlg.FileName = path;
     Memo1->clear();
     // Not guarded here: a file that cannot be read ends the command with the
     // general error report, leaving the pane empty and the history as it was.
-    const std::string fileName = path->toStdString();
+    const std::string fileName = path.toStdString();
     std::string bytes;
     if (!ReadDocumentFile(fileName, bytes)) throw OpenError(fileName, errno);
     Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
-    history_.AddOpenedFile(number, title, path->toStdString());
+    history_.AddOpenedFile(number, title, fileName);
     SyncNumberBox();
 }
 
@@ -523,6 +554,21 @@ void TForm1::mPrintClick()
                    });
 }
 
+void TForm1::mPrintPreviewClick()
+{
+    if (Memo1->LineCount() == 0) return;
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    const TAskYesNo ask = [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
+    };
+    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->Lines(), ask)) return;
+    // Asked once above; the preview draws again on every change of its page set-up.
+    services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
+        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(),
+                       [](const std::string&, const std::string&) { return true; });
+    });
+}
+
 void TForm1::SyncNumberBox()
 {
     const QString text = RFCNumber->currentText();
@@ -531,4 +577,5 @@ void TForm1::SyncNumberBox()
     for (const std::string& entry : history_.Entries()) RFCNumber->addItem(QString::fromStdString(entry));
     RFCNumber->setCurrentIndex(-1);
     RFCNumber->setEditText(text);
+    if (Library) Library->MarkHistory();
 }

@@ -19,6 +19,7 @@
 
 class QAction;
 class TIdHTTP;
+class TLibraryCommands;
 class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
 class QComboBox;
@@ -40,6 +41,8 @@ struct TFormServices {
     std::shared_ptr<TCommonDialogs> Dialogs;
     std::shared_ptr<TScreen> Screen;
     std::string IniPath = "Scrivlet.ini";
+    // The library's database file; empty: the window works without a library.
+    std::string LibraryPath;
     // Ends the event loop without closing the windows.
     std::function<void()> EndEventLoop;
     static TFormServices Desktop();
@@ -73,6 +76,7 @@ public:
     QAction* mOpenFromWeb;
     QAction* N2;
     QAction* mPrint;
+    QAction* mPrintPreview;
     QAction* N3;
     QAction* mQuit;
     QMenu* O2;
@@ -89,6 +93,8 @@ public:
     // The HTTP client of every fetch; lives as long as the window.
     std::unique_ptr<TIdHTTP> IdHTTP1;
     TOptionDlg* OptionDlg = nullptr;
+    // The local library's commands and its part in fetching; absent without a library.
+    std::unique_ptr<TLibraryCommands> Library;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -101,6 +107,9 @@ public:
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
+    // The pages as printing would draw them, after the same fit check; the
+    // preview's own print button prints those pages.
+    void mPrintPreviewClick();
     void mQuitClick();
     void mHttpConfClick();
     void mFontConfClick();
@@ -109,10 +118,19 @@ public:
     // Loads the file named by a "file:///" URL into the pane; on any failure
     // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
+    // The open command after its dialog: loads the file at path and adds it
+    // to the history. A file that cannot be read raises, the pane left empty.
+    void OpenFile(const QString& path);
     // Fetches the URL into the pane with the proxy the options name; on an
     // HTTP error status or a socket failure shows the message, disables the
     // print button and returns false. Other failures propagate.
     bool FetchHttp(const std::string& url);
+
+    // Runs a network command other than the fetch with the window busy as for
+    // a fetch; false (and nothing run) while a fetch is under way.
+    bool RunBusy(const std::function<void()>& body);
+    // Drops history entry index and shows the history again.
+    void RemoveHistoryEntry(int index);
 
     // Runs one handler body; a failure goes to the general error report.
     // Returns false when the body failed.

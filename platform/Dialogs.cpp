@@ -7,9 +7,11 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScreen>
 #include <QStringList>
+#include <exception>
 
 namespace {
 
@@ -114,6 +116,24 @@ bool TQtCommonDialogs::Print(QWidget* parent, QPrinter& printer)
     dialog.setOptions(QAbstractPrintDialog::PrintToFile);
     dialog.setPrintRange(QAbstractPrintDialog::AllPages);
     return dialog.exec() == QDialog::Accepted;
+}
+
+void TQtCommonDialogs::PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint)
+{
+    QPrintPreviewDialog dialog(&printer, parent);
+    // A failure while drawing reaches the caller's error report, not the toolkit.
+    std::exception_ptr failure;
+    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
+        if (failure) return;
+        try {
+            paint(*target);
+        } catch (...) {
+            failure = std::current_exception();
+            dialog.reject();
+        }
+    });
+    dialog.exec();
+    if (failure) std::rethrow_exception(failure);
 }
 
 QSize TQtScreen::Size()

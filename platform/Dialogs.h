@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QPrinter;
@@ -35,6 +36,9 @@ public:
     virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) = 0;
     // Lets the user pick a printer (or a PDF file) and configures printer.
     virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
+    // Shows the pages paint draws on printer (again after each change of the
+    // page set-up); printing from it calls paint on the chosen printer.
+    virtual void PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint) = 0;
 };
 
 class TScreen {
@@ -57,6 +61,7 @@ public:
     std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) override;
     std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
+    void PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint) override;
 };
 
 class TQtScreen : public TScreen {

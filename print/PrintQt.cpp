@@ -1,12 +1,15 @@
 #include "print/PrintQt.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QPageSize>
 #include <QPoint>
 #include <QPrinter>
 #include <QScreen>
 #include <QString>
+#include <QTextLayout>
+#include <cmath>
 
 namespace {
 
@@ -56,14 +59,56 @@ void TQtPrinterCanvas::SetFont(const QFont& font)
     metrics_ = QFontMetrics(font_, &printer_);
     ascent_ = metrics_.ascent();
     CheckMetrics();
+    PrepareAsciiRun();
     if (painter_.isActive()) painter_.setFont(font_);
+}
+
+void TQtPrinterCanvas::PrepareAsciiRun()
+{
+    asciiAdvance_ = 0;
+    QString sample;
+    for (char16_t c = 32; c <= 126; ++c) sample += QChar(c);
+    // Laid out on the printer, as the painter lays out every line it draws.
+    QTextLayout layout(sample, font_, &printer_);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e9);
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (runs.size() != 1) return; // a character came from a fallback font
+    const QList<quint32> glyphs = runs[0].glyphIndexes();
+    const QList<QPointF> positions = runs[0].positions();
+    if (glyphs.size() != qsizetype(asciiGlyphs_.size()) || positions.size() != glyphs.size()) return;
+    const qreal advance = positions[1].x() - positions[0].x();
+    if (advance <= 0) return;
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+        if (glyphs[i] == 0 && i > 0) return;                                                   // a missing glyph
+        if (std::abs(positions[i].x() - positions[0].x() - qreal(i) * advance) > 1e-6) return; // not fixed pitch
+        asciiGlyphs_[size_t(i)] = glyphs[i];
+    }
+    // Counting must give what the metrics measure, or the fit check would differ.
+    if (metrics_.horizontalAdvance(sample) != qRound(qreal(glyphs.size()) * advance)) return;
+    asciiFont_ = runs[0].rawFont();
+    asciiAdvance_ = advance;
+}
+
+bool TQtPrinterCanvas::IsAsciiRun(const std::string& text) const
+{
+    if (asciiAdvance_ <= 0) return false;
+    for (const char c : text)
+        if (c < 32 || c > 126) return false;
+    return true;
 }
 
 int TQtPrinterCanvas::PageWidth() const { return printer_.width(); }
 
 int TQtPrinterCanvas::PageHeight() const { return printer_.height(); }
 
-int TQtPrinterCanvas::TextWidth(const std::string& text) const { return metrics_.horizontalAdvance(ToQString(text)); }
+int TQtPrinterCanvas::TextWidth(const std::string& text) const
+{
+    if (IsAsciiRun(text)) return qRound(qreal(text.size()) * asciiAdvance_);
+    return metrics_.horizontalAdvance(ToQString(text));
+}
 
 int TQtPrinterCanvas::TextHeight(const std::string& text) const
 {
@@ -73,7 +118,25 @@ int TQtPrinterCanvas::TextHeight(const std::string& text) const
 
 void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
 {
-    painter_.drawText(QPoint(x, y + ascent_), ToQString(text));
+    if (!IsAsciiRun(text)) {
+        painter_.drawText(QPoint(x, y + ascent_), ToQString(text));
+        return;
+    }
+    QList<quint32> glyphs;
+    QList<QPointF> positions;
+    glyphs.reserve(qsizetype(text.size()));
+    positions.reserve(qsizetype(text.size()));
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ' ') continue;
+        glyphs.append(asciiGlyphs_[size_t(text[i] - 32)]);
+        positions.append(QPointF(qreal(i) * asciiAdvance_, 0));
+    }
+    if (glyphs.isEmpty()) return;
+    QGlyphRun run;
+    run.setRawFont(asciiFont_);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    painter_.drawGlyphRun(QPointF(x, y + ascent_), run);
 }
 
 void TQtPrinterCanvas::BeginDoc()

@@ -8,7 +8,9 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRawFont>
 
+#include <array>
 #include <stdexcept>
 #include <string>
 
@@ -56,6 +58,8 @@ private:
     [[noreturn]] void Fail(const char* what) const;
     void CheckPrinterState(const char* what) const;
     void CheckMetrics() const;
+    void PrepareAsciiRun();
+    bool IsAsciiRun(const std::string& text) const;
 
     QPrinter& printer_;
     QFont font_;
@@ -64,6 +68,13 @@ private:
     QFontMetrics metrics_;
     QPainter painter_;
     int ascent_ = 0; // device pixels from the cell's top to the baseline
+    // A fixed-pitch font sets printable ASCII one glyph per character at one
+    // advance, exactly as the toolkit's shaping does; such lines are measured
+    // by counting and drawn from these glyphs, without shaping them again,
+    // and their blanks need no glyph at all. asciiAdvance_ 0: no such font.
+    QRawFont asciiFont_;
+    std::array<quint32, 95> asciiGlyphs_{}; // for the characters 32 to 126
+    qreal asciiAdvance_ = 0;
 };
 
 // Everything after the print dialog: puts the font on the printer, checks the

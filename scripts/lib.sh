@@ -7,15 +7,19 @@ SCRIVLET_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SCRIVLET_RUN_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev libxkbcommon-dev
-  fonts-noto-cjk fonts-dejavu-core fonts-liberation
+  fonts-noto-cjk fonts-dejavu-core fonts-liberation qt6-translations-l10n
   libssl-dev openssl ca-certificates
+  libsqlite3-dev libexpat1-dev
 )
 # Further packages the test suite needs.
 SCRIVLET_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils xvfb xauth clang-format
   nginx-light tinyproxy dante-server microsocks curl
+  desktop-file-utils appstream groff-base
 )
+# Further packages scripts/package needs to build the .deb.
+SCRIVLET_PACKAGE_PACKAGES=(dpkg-dev file)
 
 scrivlet_install() {
   local missing=()

@@ -1,5 +1,6 @@
 #include "app/PagewickM.h"
 
+#include "app/Pagewick.h"
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
@@ -10,10 +11,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QImage>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -332,4 +339,43 @@ TEST_F(FormTest, StoredFontNameCutAtACharacterBoundaryAndKeptByteForByte)
         EXPECT_NE(ReadIni().find("Name=" + row.family + "\n"), std::string::npos);
         Stop();
     }
+}
+
+TEST_F(FormTest, DarkPaletteKeepsTheTextReadable)
+{
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::AlternateBase})
+        dark.setColor(role, QColor(30, 30, 30));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+    TForm1& form = Start();
+    OpenDocument("MMMMMMMMMMMMMMMMMMMM\n");
+    const QImage shot = form.grab().toImage();
+    QApplication::setPalette(before);
+
+    // Every part of the window: mostly dark, with light text on it.
+    for (QWidget* part : std::initializer_list<QWidget*>{form.Memo1, form.RFCNumber, form.StatusBar1}) {
+        const QRect area(part->mapTo(&form, QPoint(0, 0)), part->size());
+        int light = 0, all = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x, ++all)
+                if (QColor(shot.pixel(x, y)).lightness() > 160) ++light;
+        SCOPED_TRACE(part->metaObject()->className());
+        EXPECT_GT(light, 0);
+        EXPECT_LT(light, all / 4);
+    }
+}
+
+TEST_F(FormTest, ToolkitDialogsSpeakJapaneseOnceTheTranslationsAreLoaded)
+{
+    if (QLibraryInfo::path(QLibraryInfo::TranslationsPath).isEmpty() ||
+        !QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ja.qm"))
+        GTEST_SKIP() << "the toolkit's Japanese translations are not installed";
+    InstallToolkitTranslations(*QCoreApplication::instance());
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
+                             QDialogButtonBox::No);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Yes)->text(), QStringLiteral("はい(&Y)"));
 }

@@ -101,3 +101,30 @@ TEST_F(PrintCommandTest, RealDocumentPrintsOnePageForEachOfItsPages)
     EXPECT_TRUE(boxes_->Shown.empty());
     EXPECT_EQ(PdfPageCount(pdf_), 9);
 }
+
+TEST_F(PrintCommandTest, PreviewAsksAsPrintingDoesThenShowsThePrintedPages)
+{
+    OpenDocument("page one\n\f\n" + std::string(90, 'w') + "\n");
+    form_->FontDlg.Font = DocumentFont("Courier New", 20);
+    dialogs_->PreviewTo = dir_.File("preview.pdf");
+    boxes_->Answers = {false};
+    form_->mPrintPreview->trigger();
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_NE(boxes_->Shown[0].Text.indexOf(QStringLiteral("2ページ1行目")), -1);
+    EXPECT_EQ(dialogs_->PreviewCalls, 0);
+
+    boxes_->Answers = {true, true};
+    form_->mPrintPreview->trigger();
+    EXPECT_EQ(dialogs_->PreviewCalls, 1);
+    EXPECT_EQ(boxes_->Shown.size(), 2u); // asked once, not again while drawing
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    const auto words = [](const std::string& pdf) {
+        std::vector<std::string> texts;
+        for (const TPdfPage& page : PdfWords(pdf))
+            for (const TPdfWord& word : page) texts.push_back(word.text);
+        return texts;
+    };
+    EXPECT_EQ(PdfPageCount(dialogs_->PreviewTo), 2);
+    EXPECT_EQ(words(dialogs_->PreviewTo), words(pdf_));
+}

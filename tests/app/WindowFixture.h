@@ -61,7 +61,17 @@ public:
         printer.setOutputFileName(QString::fromStdString(PrintTo));
         return true;
     }
-    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0;
+    // The preview's pages go into a PDF at PreviewTo, as printing from it would.
+    void PrintPreview(QWidget*, QPrinter&, const std::function<void(QPrinter&)>& paint) override
+    {
+        PreviewCalls++;
+        QPrinter target(QPrinter::HighResolution);
+        target.setOutputFormat(QPrinter::PdfFormat);
+        target.setOutputFileName(QString::fromStdString(PreviewTo));
+        paint(target);
+    }
+    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0, PreviewCalls = 0;
+    std::string PreviewTo;
     QString LastFilter, LastDefaultExt;
     std::optional<QString> OpenAnswer;
     std::optional<QFont> FontAnswer;
@@ -96,6 +106,7 @@ protected:
         services.Dialogs = realDialogs_ ? realDialogs_ : dialogs_;
         services.Screen = screen_;
         services.IniPath = ini_;
+        services.LibraryPath = libraryPath_;
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
         form_ = std::make_unique<TForm1>(services);
         dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
@@ -123,6 +134,8 @@ protected:
 
     TTempDir dir_;
     std::string ini_ = dir_.File("Scrivlet.ini");
+    // Empty: the window runs without a library.
+    std::string libraryPath_;
     std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
     std::shared_ptr<TFakeDialogs> dialogs_ = std::make_shared<TFakeDialogs>();
     // When set, the window uses these instead of the scripted ones.

@@ -5,7 +5,7 @@ set -u
 root=${1:?usage: check_format.sh <source root>}
 cd "$root" || exit 2
 command -v clang-format >/dev/null || { echo "clang-format is not installed"; exit 2; }
-mapfile -t files < <(find app bench fuzz net platform print settings tests version \
+mapfile -t files < <(find app bench fuzz library net platform print settings tests version \
   -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 [ ${#files[@]} -gt 0 ] || { echo "no sources under $root"; exit 2; }
 # One run over all files; each misplaced piece is reported as "file:line:col: error: ...".

@@ -337,3 +337,36 @@ TEST_F(PrintToPdf, UnwritableOutputIsReportedAndTheNextJobStillPrints)
 }
 
 } // namespace
+
+// Plain ASCII in a fixed-pitch font is set from the font's glyphs without
+// shaping; a line with any other character goes through the toolkit's
+// shaping. Both must measure and place the same text alike.
+TEST_F(PrintToPdf, AsciiLinesMeasureAndPlaceAsShapedLinesDo)
+{
+    const std::string pdf = Path("ascii.pdf");
+    QPrinter printer;
+    SetUpPdfPrinter(printer, QString::fromStdString(pdf));
+    const std::vector<std::string> lines = {"   Alpha  beta-7 {x}", "   Alpha  beta-7 {x} \xc3\xa9"};
+    {
+        TQtPrinterCanvas canvas(printer);
+        canvas.SetFont(TestFont());
+        const QFontMetrics shaped(TestFont(), &printer);
+        for (const char* text : {"", " ", "   Alpha  beta-7 {x}", "~!@#$%^&*()_+|`"})
+            EXPECT_EQ(canvas.TextWidth(text), shaped.horizontalAdvance(QString::fromUtf8(text))) << text;
+    }
+    ASSERT_TRUE(PrintPaneLines(printer, TestFont(), TStringLines(lines), FailIfAsked()));
+    const std::vector<TPdfPage> pages = PdfWords(pdf);
+    ASSERT_EQ(pages.size(), 1u);
+    // The words of the first line (slot 0) against the same words in slot 1.
+    std::vector<TPdfWord> first, second;
+    for (const TPdfWord& word : pages[0])
+        (word.yMin < SlotTopPoints(1) - kTopTolerance ? first : second).push_back(word);
+    ASSERT_EQ(first.size(), 3u);
+    ASSERT_EQ(second.size(), 4u); // and the accented letter
+    for (size_t i = 0; i < first.size(); ++i) {
+        SCOPED_TRACE(first[i].text);
+        EXPECT_EQ(first[i].text, second[i].text);
+        EXPECT_NEAR(first[i].xMin, second[i].xMin, 0.01);
+        EXPECT_NEAR(first[i].xMax, second[i].xMax, 0.01);
+    }
+}

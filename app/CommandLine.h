@@ -1,0 +1,45 @@
+// The program's command line, read before any window or application object
+// exists, so --help, --version and a wrong argument need no display.
+// Plain code, no toolkit.
+//
+//   scrivlet [NUMBER | PATH]
+//   scrivlet --pdf OUT.pdf [--strict] (NUMBER | PATH)
+//   scrivlet --help | --version
+//
+// A document argument made only of the digits 0 to 9 is a document number;
+// anything else is a path ("./2616" names a file called 2616). "--" ends the
+// options, so a path may begin with "-". The toolkit's own options
+// ("-platform offscreen", "-style=Fusion", "-reverse", ...) are let through
+// for the application object to take.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct TCommandLine {
+    enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmError };
+    TMode Mode = cmWindow;
+    // The number or path to show (or print); empty when none was given.
+    std::string Document;
+    std::string PdfPath;
+    // With --pdf: a fit problem ends the run without writing the file.
+    bool Strict = false;
+    // For cmError: one line, without the program's name or a line break.
+    std::string Error;
+};
+
+// Exit codes of the program outside the window.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// args are the arguments after the program's name. The first of --help and
+// --version wins over everything after it; an error is the first one found.
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Only the digits 0 to 9, at least one: "2616" is a number, "2616.txt" and "" are not.
+bool IsDocumentNumber(std::string_view text);
+
+// The text --help prints, ending in a line break.
+std::string UsageText();

@@ -1,0 +1,98 @@
+#include "app/HeadlessPrint.h"
+
+#include "app/PagewickM.h"
+#include "app/TextPane.h"
+#include "platform/Dialogs.h"
+#include "print/PrintQt.h"
+#include "settings/PagewickDlg.h"
+
+#include <QComboBox>
+#include <QPrinter>
+#include <QPushButton>
+#include <ostream>
+
+namespace {
+
+// Message boxes become blocks of text; a CR LF inside a message is one line break.
+std::string PlainText(const QString& text)
+{
+    QString plain = text;
+    plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return plain.toStdString();
+}
+
+class TStreamMessageBoxes : public TMessageBoxes {
+public:
+    explicit TStreamMessageBoxes(std::ostream& err) : err_(err) {}
+    void ShowMessage(QWidget*, const QString& text) override { err_ << PlainText(text) << std::endl; }
+    void ShowError(QWidget*, const QString& text) override { err_ << PlainText(text) << std::endl; }
+    // No question of the window has a safe Yes without someone to answer it.
+    bool AskYesNo(QWidget*, const QString& text, const QString&) override
+    {
+        err_ << PlainText(text) << std::endl;
+        return false;
+    }
+
+private:
+    std::ostream& err_;
+};
+
+// Nobody is there to answer a dialog: each one is cancelled.
+class TNoDialogs : public TCommonDialogs {
+public:
+    std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return std::nullopt; }
+    bool Print(QWidget*, QPrinter&) override { return false; }
+    void PrintPreview(QWidget*, QPrinter&, const std::function<void(QPrinter&)>&) override {}
+};
+
+// The designed window size fits, so the pane's lines are those the window
+// would print with the stored size.
+class TNoScreen : public TScreen {
+public:
+    QSize Size() override { return {1920, 1080}; }
+    QRect Available() override { return {0, 0, 1920, 1080}; }
+};
+
+} // namespace
+
+int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
+{
+    TFormServices services;
+    services.MessageBoxes = std::make_shared<TStreamMessageBoxes>(err);
+    services.Dialogs = std::make_shared<TNoDialogs>();
+    services.Screen = std::make_shared<TNoScreen>();
+    TForm1 form(services);
+    TOptionDlg optionDlg(services.IniPath, &form);
+    form.SetOptionDlg(&optionDlg);
+    form.show();
+
+    bool loaded = false;
+    if (IsDocumentNumber(command.Document)) {
+        form.RFCNumber->setEditText(QString::fromStdString(command.Document));
+        // The fetch command says why it failed and disables printing.
+        loaded = form.Guarded([&form] { form.mOpenFromWebClick(); }) && form.PrintBtn->isEnabled();
+    } else {
+        loaded = form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
+    }
+    if (!loaded) return kExitFailed;
+    if (form.Memo1->LineCount() == 0) {
+        err << "scrivlet: " << command.Document << " is empty; nothing to print" << std::endl;
+        return kExitFailed;
+    }
+
+    bool misfit = false;
+    const TAskYesNo ask = [&](const std::string& text, const std::string&) {
+        misfit = true;
+        // The problems without the question in front of them, which nobody is here to answer.
+        const size_t firstBreak = text.find("\r\n");
+        err << PlainText(QString::fromStdString(firstBreak == std::string::npos ? text : text.substr(firstBreak + 2)))
+            << std::endl;
+        return !command.Strict;
+    };
+    bool printed = false;
+    if (!form.Guarded([&] { printed = PrintLinesToPdf(command.PdfPath, form.FontDlg.Font, form.Memo1->Lines(), ask); }))
+        return kExitFailed;
+    if (!printed && misfit) err << "scrivlet: --strict: " << command.PdfPath << " not written" << std::endl;
+    return printed ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,355 @@
+#include "app/LibraryCommands.h"
+
+#include "app/DocumentText.h"
+#include "app/PagewickM.h"
+#include "app/PaneText.h"
+#include "app/SearchWindow.h"
+#include "app/TextPane.h"
+#include "library/IndexLoader.h"
+#include "library/LibrarySearch.h"
+#include "net/http/IdHTTP.h"
+#include "platform/LineSource.h"
+#include "platform/SysUtils.h"
+#include "settings/PagewickDlg.h"
+#include "settings/SettingText.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+const QString kFromLibrary = QStringLiteral(" [ライブラリ]");
+const QString kConfirmed = QStringLiteral(" [ライブラリ・最新を確認]");
+const QString kUnreachable = QStringLiteral(" [ライブラリ] サーバに接続できませんでした: ");
+const QString kCachedTip = QStringLiteral("ライブラリにあります");
+const QString kRemoveEntry = QStringLiteral("履歴から削除");
+// The header of an RFC, where its number stands, is within its first lines.
+constexpr int kHeaderLines = 80;
+// The bar sits between the number box and the pane.
+constexpr int kBarTop = 36;
+
+QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
+
+// The first lines of the pane's document, read block by block: the whole
+// text is never copied for a look at its header.
+class THeadLines : public TLineSource {
+public:
+    explicit THeadLines(const QTextDocument& document)
+    {
+        for (QTextBlock block = document.begin(); block.isValid() && int(lines_.size()) < kHeaderLines;
+             block = block.next())
+            lines_.push_back(block.text().toStdString());
+    }
+    int Count() const override { return int(lines_.size()); }
+    std::string Line(int index) const override
+    {
+        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string();
+    }
+
+private:
+    std::vector<std::string> lines_;
+};
+
+// "Obsoleted by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
+QString RelationText(const char* label, const std::vector<std::string>& ids)
+{
+    if (ids.empty()) return QString();
+    QStringList links;
+    for (const std::string& id : ids) {
+        const QString shown = Text(DisplayDocumentId(id)).toHtmlEscaped();
+        const int number = RfcNumberOf(id);
+        links << (number > 0 ? QStringLiteral("<a href=\"rfc:%1\">%2</a>").arg(number).arg(shown) : shown);
+    }
+    return QString::fromLatin1(label) + links.join(QStringLiteral(", "));
+}
+
+int64_t Now() { return int64_t(std::time(nullptr)); }
+
+} // namespace
+
+TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath)
+    : QObject(&form), form_(form), database_({databasePath}), cache_(database_)
+{
+    BuildMenu();
+    BuildRelationsBar();
+    // The bar follows whatever the pane shows, by whichever command it came.
+    auto* relationsTimer = new QTimer(this);
+    relationsTimer->setSingleShot(true);
+    relationsTimer->setInterval(0);
+    connect(relationsTimer, &QTimer::timeout, this, [this] { ShowRelations(); });
+    connect(form_.Memo1, &QPlainTextEdit::textChanged, relationsTimer, qOverload<>(&QTimer::start));
+
+    QAbstractItemView* list = form_.RFCNumber->view();
+    list->installEventFilter(this);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+        const int row = list->indexAt(at).row();
+        if (row < 0) return;
+        QMenu menu;
+        QAction* remove = menu.addAction(kRemoveEntry);
+        if (menu.exec(list->viewport()->mapToGlobal(at)) == remove) RemoveHistoryEntryAt(row);
+    });
+}
+
+TLibraryCommands::~TLibraryCommands() { delete search_.data(); }
+
+TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
+
+bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == form_.centralWidget() && e->type() == QEvent::Resize && RelationsBar->isVisible())
+        RelationsBar->resize(form_.centralWidget()->width() - 2 * RelationsBar->x(), RelationsBar->height());
+    if (watched == form_.RFCNumber->view() && e->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
+        const int row = form_.RFCNumber->view()->currentIndex().row();
+        if (row >= 0) {
+            RemoveHistoryEntryAt(row);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, e);
+}
+
+void TLibraryCommands::BuildMenu()
+{
+    auto add = [this](const QString& caption, const QKeySequence& keys, void (TLibraryCommands::*handler)()) {
+        QAction* action = mLibrary->addAction(caption);
+        action->setShortcut(keys);
+        connect(action, &QAction::triggered, this,
+                [this, handler] { form_.Guarded([this, handler] { (this->*handler)(); }); });
+        return action;
+    };
+    mLibrary = form_.menuBar()->addMenu(QStringLiteral("ライブラリ(&L)"));
+    mSearch = add(QStringLiteral("検索(&S)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
+                  &TLibraryCommands::mSearchClick);
+    mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), &TLibraryCommands::mRefetchClick);
+    mLibrary->addSeparator();
+    mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), &TLibraryCommands::mUpdateIndexClick);
+}
+
+void TLibraryCommands::BuildRelationsBar()
+{
+    RelationsBar = new QLabel(form_.centralWidget());
+    RelationsBar->setTextFormat(Qt::RichText);
+    RelationsBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    RelationsBar->setAutoFillBackground(true);
+    RelationsBar->setMargin(2);
+    RelationsBar->setVisible(false);
+    form_.centralWidget()->installEventFilter(this);
+    connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
+        form_.Guarded([this, &link] {
+            if (link.startsWith(QStringLiteral("rfc:")))
+                OpenNumber(link.mid(4).toInt());
+            else
+                QDesktopServices::openUrl(QUrl(link));
+        });
+    });
+}
+
+void TLibraryCommands::ShowRelations()
+{
+    const int number = ExtractNumber(THeadLines(*form_.Memo1->document()));
+    std::optional<TRelations> relations;
+    if (number > 0) relations = RelationsOf(database_, number);
+    if (!relations) {
+        if (RelationsBar->isVisible()) {
+            RelationsBar->setVisible(false);
+            form_.Memo1->move(form_.Memo1->x(), 40);
+            form_.FormResize();
+        }
+        return;
+    }
+    QStringList parts;
+    parts << QStringLiteral("<b>RFC %1</b>").arg(number);
+    if (relations->Obsolete) parts << QStringLiteral("<b>OBSOLETE</b>");
+    if (!relations->Status.empty()) parts << Text(relations->Status).toHtmlEscaped();
+    for (const QString& part :
+         {RelationText("Obsoleted by ", relations->ObsoletedBy), RelationText("Updated by ", relations->UpdatedBy),
+          RelationText("Obsoletes ", relations->Obsoletes), RelationText("Updates ", relations->Updates)})
+        if (!part.isEmpty()) parts << part;
+    if (!relations->ErrataUrl.empty())
+        parts << QStringLiteral("<a href=\"%1\">Errata</a>").arg(Text(relations->ErrataUrl).toHtmlEscaped());
+    RelationsBar->setText(parts.join(QStringLiteral(" &nbsp;·&nbsp; ")));
+
+    // An obsolete document's bar stands out in the selection colours of the palette, its links included.
+    QPalette colours = form_.palette();
+    if (relations->Obsolete) {
+        colours.setColor(QPalette::Window, colours.color(QPalette::Highlight));
+        colours.setColor(QPalette::WindowText, colours.color(QPalette::HighlightedText));
+        colours.setColor(QPalette::Link, colours.color(QPalette::HighlightedText));
+    } else {
+        colours.setColor(QPalette::Window, colours.color(QPalette::AlternateBase));
+    }
+    RelationsBar->setPalette(colours);
+    RelationsBar->setToolTip(Text(relations->Title));
+    const int left = form_.Memo1->x();
+    RelationsBar->setGeometry(left, kBarTop, form_.centralWidget()->width() - 2 * left,
+                              RelationsBar->sizeHint().height());
+    RelationsBar->setVisible(true);
+    form_.Memo1->move(left, kBarTop + RelationsBar->height() + 2);
+    form_.FormResize();
+}
+
+void TLibraryCommands::ShowFaultOnce()
+{
+    const std::string fault = database_.TakeFaultMessage();
+    if (!fault.empty()) form_.SetStatusText(form_.StatusText() + QStringLiteral(" — ") + Text(fault));
+}
+
+void TLibraryCommands::ApplyProxy()
+{
+    TIdProxyConnectionInfo& proxy = form_.IdHTTP1->ProxyParams();
+    if (form_.OptionDlg->UseProxy->isChecked()) {
+        proxy.SetProxyServer(TextToSetting(form_.OptionDlg->ServerName->text()));
+        proxy.SetProxyPort(StrToInt(TextToSetting(form_.OptionDlg->PortNumber->text())));
+    } else {
+        proxy.SetProxyServer("");
+        proxy.SetProxyPort(0);
+    }
+}
+
+void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
+{
+    form_.Memo1->LoadText(FileTextToPaneText(body));
+    form_.SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()),
+                                             form_.Memo1->LineCount())) +
+                        note);
+}
+
+void TLibraryCommands::Started()
+{
+    const std::string url = cache_.LastShown();
+    std::optional<TCachedDocument> last = url.empty() ? std::nullopt : cache_.Find(url);
+    if (last) {
+        Show(url, last->Body, kFromLibrary);
+        currentUrl_ = url;
+        form_.PrintBtn->setEnabled(true);
+    }
+    ShowFaultOnce();
+}
+
+std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
+{
+    const bool force = std::exchange(forceNext_, false);
+    std::optional<TCachedDocument> cached = cache_.Find(url);
+    if (!cached) return std::nullopt;
+    Show(url, cached->Body, kFromLibrary);
+    // The copy is drawn before the server is asked, which may take a while.
+    form_.Memo1->repaint();
+
+    ApplyProxy();
+    const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
+    switch (checked.Outcome) {
+    case TRevalidationOutcome::roFresh: break;
+    case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
+    case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
+    case TRevalidationOutcome::roFailed:
+        form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
+        break;
+    }
+    currentUrl_ = url;
+    cache_.SetLastShown(url);
+    ShowFaultOnce();
+    return true;
+}
+
+void TLibraryCommands::Fetched(const std::string& url, std::string body)
+{
+    // An empty answer (204, or a server that sent nothing) is no document to keep.
+    if (body.empty()) return;
+    TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
+    document.Number = ExtractNumber(THeadLines(*form_.Memo1->document()));
+    document.Title = ExtractTitle(form_.Memo1->Lines());
+    cache_.Store(document);
+    currentUrl_ = url;
+    cache_.SetLastShown(url);
+    MarkHistory();
+    ShowFaultOnce();
+}
+
+void TLibraryCommands::MarkHistory()
+{
+    QComboBox* box = form_.RFCNumber;
+    const TStringList& urls = form_.UrlList();
+    QFont marked = box->font();
+    marked.setBold(true);
+    for (int i = 0; i < box->count() && i < urls.Count(); ++i) {
+        const bool cached = cache_.Contains(urls[i]);
+        box->setItemData(i, cached ? QVariant(marked) : QVariant(), Qt::FontRole);
+        box->setItemData(i, cached ? QVariant(kCachedTip) : QVariant(), Qt::ToolTipRole);
+    }
+}
+
+void TLibraryCommands::RemoveHistoryEntryAt(int index)
+{
+    form_.RFCNumber->hidePopup();
+    form_.RemoveHistoryEntry(index);
+}
+
+void TLibraryCommands::mRefetchClick()
+{
+    if (currentUrl_.empty()) return;
+    const std::string url = currentUrl_;
+    form_.RunBusy([this, &url] {
+        form_.SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
+        forceNext_ = true;
+        form_.FetchHttp(url);
+        forceNext_ = false;
+    });
+}
+
+void TLibraryCommands::mUpdateIndexClick()
+{
+    const std::string url = IndexUrlBeside(TextToSetting(form_.OptionDlg->UrlBase->text()));
+    form_.RunBusy([this, &url] {
+        form_.SetStatusText(QStringLiteral("索引を取得しています... ") + SettingToText(url));
+        ApplyProxy();
+        const TIndexUpdateResult result = UpdateIndex(*form_.IdHTTP1, database_, url);
+        switch (result.Outcome) {
+        case TIndexUpdateOutcome::iuLoaded:
+            form_.SetStatusText(QStringLiteral("索引を更新しました: %1 件").arg(result.Entries));
+            break;
+        case TIndexUpdateOutcome::iuUnchanged: form_.SetStatusText(QStringLiteral("索引は最新です")); break;
+        case TIndexUpdateOutcome::iuFailed:
+            form_.SetStatusText(QStringLiteral("索引を更新できませんでした: ") + Text(result.Failure).trimmed());
+            break;
+        }
+        ShowFaultOnce();
+    });
+    ShowRelations();
+}
+
+void TLibraryCommands::mSearchClick()
+{
+    if (!search_) {
+        search_ = new TSearchWindow(database_, &form_);
+        search_->OnOpen = [this](int number) { OpenNumber(number); };
+    }
+    search_->show();
+    search_->raise();
+    search_->activateWindow();
+    search_->Query->setFocus();
+    search_->Query->selectAll();
+}
+
+void TLibraryCommands::OpenNumber(int number)
+{
+    form_.RFCNumber->setEditText(QString::number(number));
+    form_.Guarded([this] { form_.mOpenFromWebClick(); });
+}

@@ -1,0 +1,171 @@
+#include "library/DocumentCache.h"
+
+#include "net/http/IdHTTP.h"
+#include "net/tcp/IdException.h"
+#include "platform/SysUtils.h"
+
+namespace {
+
+constexpr int64_t kTrustedForSeconds = 24 * 60 * 60;
+const char* const kLastShownKey = "last-shown";
+
+} // namespace
+
+std::optional<TCachedDocument> TDocumentCache::Find(const std::string& url)
+{
+    return database_.Guarded(
+        [&]() -> std::optional<TCachedDocument> {
+            TSqlStatement find(database_, "SELECT number, title, etag, last_modified, length, fetched, body "
+                                          "FROM document WHERE url = ?1");
+            find.Bind(1, url);
+            if (!find.Step()) return std::nullopt;
+            TCachedDocument found;
+            found.Url = url;
+            found.Number = int(find.Integer(0));
+            found.Title = find.Text(1);
+            found.ETag = find.Text(2);
+            found.LastModified = find.Text(3);
+            found.Length = find.Integer(4);
+            found.FetchedAt = find.Integer(5);
+            found.Body = find.Text(6);
+            return found;
+        },
+        std::optional<TCachedDocument>());
+}
+
+bool TDocumentCache::Contains(const std::string& url)
+{
+    return database_.Guarded(
+        [&] {
+            TSqlStatement find(database_, "SELECT 1 FROM document WHERE url = ?1");
+            find.Bind(1, url);
+            return find.Step();
+        },
+        false);
+}
+
+bool TDocumentCache::Store(const TCachedDocument& document)
+{
+    if (int64_t(document.Body.size()) > kMaxDocumentBytes) return false;
+    return database_.Guarded(
+        [&] {
+            TSqlStatement store(database_,
+                                "INSERT INTO document(url, number, title, etag, last_modified, length, fetched, body) "
+                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT(url) DO UPDATE SET "
+                                "number = excluded.number, title = excluded.title, etag = excluded.etag, "
+                                "last_modified = excluded.last_modified, length = excluded.length, "
+                                "fetched = excluded.fetched, body = excluded.body");
+            store.Bind(1, document.Url).Bind(2, document.Number).Bind(3, document.Title).Bind(4, document.ETag);
+            store.Bind(5, document.LastModified).Bind(6, int64_t(document.Body.size())).Bind(7, document.FetchedAt);
+            store.Bind(8, document.Body).Step();
+            return true;
+        },
+        false);
+}
+
+bool TDocumentCache::Touch(const std::string& url, int64_t fetchedAt)
+{
+    return database_.Guarded(
+        [&] {
+            TSqlStatement touch(database_, "UPDATE document SET fetched = ?2 WHERE url = ?1");
+            touch.Bind(1, url).Bind(2, fetchedAt).Step();
+            return true;
+        },
+        false);
+}
+
+bool TDocumentCache::Remove(const std::string& url)
+{
+    return database_.Guarded(
+        [&] {
+            TSqlStatement remove(database_, "DELETE FROM document WHERE url = ?1");
+            remove.Bind(1, url).Step();
+            return database_.Changes() > 0;
+        },
+        false);
+}
+
+std::string TDocumentCache::LastShown()
+{
+    return database_.Guarded([&] { return database_.ReadMeta(kLastShownKey); }, std::string());
+}
+
+void TDocumentCache::SetLastShown(const std::string& url)
+{
+    database_.Guarded(
+        [&] {
+            database_.WriteMeta(kLastShownKey, url);
+            return true;
+        },
+        false);
+}
+
+TRevalidation DecideRevalidation(const TCachedDocument& cached, int64_t now)
+{
+    const int64_t age = now - cached.FetchedAt;
+    if (age >= 0 && age < kTrustedForSeconds) return {};
+    return {true, cached.ETag, cached.LastModified};
+}
+
+TConditionalRequest::TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch,
+                                         const std::string& ifModifiedSince)
+    : http_(http)
+{
+    // An empty value removes the line, so a validator the copy lacks is not sent.
+    http_.Request().CustomHeaders().SetValueOf("If-None-Match", ifNoneMatch);
+    http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", ifModifiedSince);
+}
+
+TConditionalRequest::~TConditionalRequest()
+{
+    http_.Request().CustomHeaders().SetValueOf("If-None-Match", "");
+    http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", "");
+}
+
+TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now)
+{
+    TCachedDocument document;
+    document.Url = url;
+    document.ETag = http.Response().HeaderLines().ValueOf("ETag");
+    document.LastModified = http.Response().HeaderLines().ValueOf("Last-Modified");
+    document.Length = int64_t(body.size());
+    document.FetchedAt = now;
+    document.Body = std::move(body);
+    return document;
+}
+
+TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
+                               bool force)
+{
+    TRevalidation decision = force ? TRevalidation{true, "", ""} : DecideRevalidation(cached, now);
+    TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
+    if (!decision.Needed) return result;
+
+    TMemoryStream body;
+    try {
+        const TConditionalRequest conditional(http, decision.IfNoneMatch, decision.IfModifiedSince);
+        http.Get(cached.Url, body);
+    } catch (const EIdHTTPProtocolException& e) {
+        if (e.ReplyErrorCode() == 304) {
+            cache.Touch(cached.Url, now);
+            result.Outcome = TRevalidationOutcome::roNotModified;
+            result.Document.FetchedAt = now;
+            return result;
+        }
+        result.Outcome = TRevalidationOutcome::roFailed;
+        result.Failure = ExceptionMessage(e);
+        return result;
+    } catch (const EIdException& e) {
+        result.Outcome = TRevalidationOutcome::roFailed;
+        result.Failure = ExceptionMessage(e);
+        return result;
+    }
+    TCachedDocument fresh =
+        DocumentFromResponse(http, cached.Url, std::string(body.Memory(), size_t(body.Size())), now);
+    fresh.Number = cached.Number;
+    fresh.Title = cached.Title;
+    cache.Store(fresh);
+    result.Outcome = TRevalidationOutcome::roReplaced;
+    result.Document = std::move(fresh);
+    return result;
+}

@@ -1,0 +1,104 @@
+// The cache of fetched documents, and the conditional request that keeps a
+// cached copy fresh.
+//
+// TDocumentCache references the database and turns every database failure
+// into "not found" / "not stored" plus the database's fault, so the window
+// falls back to the network. Times are seconds since the Unix epoch.
+// One thread, the one that owns the database.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "library/LibraryDatabase.h"
+
+class TIdHTTP;
+
+struct TCachedDocument {
+    std::string Url;
+    int Number = 0;
+    std::string Title;
+    // The validators exactly as the server sent them; empty when it sent none.
+    std::string ETag;
+    std::string LastModified;
+    int64_t Length = 0;
+    int64_t FetchedAt = 0;
+    std::string Body;
+};
+
+class TDocumentCache {
+public:
+    // Larger documents are shown but not kept, as the fetch limit of the window.
+    static constexpr int64_t kMaxDocumentBytes = 64LL * 1024 * 1024;
+
+    explicit TDocumentCache(TLibraryDatabase& database) : database_(database) {}
+
+    std::optional<TCachedDocument> Find(const std::string& url);
+    bool Contains(const std::string& url);
+    // Adds or replaces the copy of document.Url; Length is taken from the body.
+    // False when it was not stored: too large, or the database failed.
+    bool Store(const TCachedDocument& document);
+    // Records that the server confirmed the copy (a 304) at fetchedAt.
+    bool Touch(const std::string& url, int64_t fetchedAt);
+    bool Remove(const std::string& url);
+
+    // The URL of the document shown last, to show again at the next start.
+    std::string LastShown();
+    void SetLastShown(const std::string& url);
+
+    TLibraryDatabase& Database() { return database_; }
+
+private:
+    TLibraryDatabase& database_;
+};
+
+// Whether a cached copy is asked about again, and with which validators.
+struct TRevalidation {
+    bool Needed = false;
+    std::string IfNoneMatch;
+    std::string IfModifiedSince;
+};
+
+// A copy fetched less than a day before now is trusted without asking; an
+// older one (or one dated after now: the clock went back) is asked about
+// with its ETag and Last-Modified, whichever it has.
+// Example: fetched at 1000, now 1000 + 86399 -> not needed; + 86400 -> needed.
+TRevalidation DecideRevalidation(const TCachedDocument& cached, int64_t now);
+
+enum class TRevalidationOutcome {
+    roFresh,       // young enough: no request was made
+    roNotModified, // the server answered 304; the copy stays and counts as fetched now
+    roReplaced,    // the server sent the document again; it replaced the copy
+    roFailed       // the server could not be reached or answered with an error; the copy stays
+};
+
+struct TRevalidationResult {
+    TRevalidationOutcome Outcome = TRevalidationOutcome::roFresh;
+    // The copy to show: the old one, or the new one after roReplaced.
+    TCachedDocument Document;
+    // For roFailed: the network failure's message.
+    std::string Failure;
+};
+
+// Asks http about cached (with force: fetches it again without validators
+// and whatever its age) and updates the cache by the answer. Failures of the
+// network layers become roFailed; http's request headers are left as found.
+TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
+                               bool force = false);
+
+// The copy to store for a body just fetched with http (its last response
+// gives the validators). Number and title are the caller's.
+TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now);
+
+// Sets the validators on http's request while alive and takes them off again.
+class TConditionalRequest {
+public:
+    TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch, const std::string& ifModifiedSince);
+    ~TConditionalRequest();
+    TConditionalRequest(const TConditionalRequest&) = delete;
+    TConditionalRequest& operator=(const TConditionalRequest&) = delete;
+
+private:
+    TIdHTTP& http_;
+};

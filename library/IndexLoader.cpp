@@ -1,0 +1,312 @@
+#include "library/IndexLoader.h"
+
+#include "library/DocumentCache.h"
+#include "net/http/IdHTTP.h"
+#include "net/tcp/IdException.h"
+#include "platform/SysUtils.h"
+
+#include <expat.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+// Expat joins a namespace and a local name with this; neither holds a space.
+constexpr char kNamespaceSeparator = ' ';
+const std::string kIndexNamespace = "https://www.rfc-editor.org/rfc-index";
+const char* const kIndexLastModifiedKey = "index-last-modified";
+// No field of a real entry comes near this; a longer one is cut, not kept whole.
+constexpr size_t kMaxFieldBytes = 1024 * 1024;
+// The published index keeps about 15 MB of text; a server that sends far more
+// is not believed, and memory stays bounded while the download runs.
+constexpr size_t kMaxKeptBytes = 256 * 1024 * 1024;
+
+enum TRelationKind : int64_t { rkObsoletes = 0, rkObsoletedBy = 1, rkUpdates = 2, rkUpdatedBy = 3 };
+
+// Runs of blanks, tabs and line breaks become one space; none at either end.
+std::string CollapseBlanks(const std::string& text)
+{
+    std::string result;
+    bool blank = false;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            blank = !result.empty();
+            continue;
+        }
+        if (blank) result += ' ';
+        blank = false;
+        result += c;
+    }
+    return result;
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator)
+{
+    std::string result;
+    for (const std::string& item : items) {
+        if (!result.empty()) result += separator;
+        result += item;
+    }
+    return result;
+}
+
+} // namespace
+
+int RfcNumberOf(const std::string& documentId)
+{
+    if (documentId.size() < 4 || documentId.size() > 12 || documentId.compare(0, 3, "RFC") != 0) return 0;
+    int number = 0;
+    for (size_t i = 3; i < documentId.size(); ++i) {
+        if (documentId[i] < '0' || documentId[i] > '9') return 0;
+        number = number * 10 + (documentId[i] - '0');
+    }
+    return number;
+}
+
+// What the parser's callbacks share: the open elements of the index
+// namespace (an element of another namespace counts as an empty name), the
+// entry being read and its text.
+struct TIndexParser::TState {
+    XML_Parser parser = nullptr;
+    TIndexParser* owner = nullptr;
+    std::vector<std::string> path;
+    std::string text;
+    TIndexEntry entry;
+    std::string day, month, year;
+    bool sawRoot = false;
+    size_t kept = 0;
+
+    void Fail(const std::string& why)
+    {
+        if (owner->failure_.empty()) owner->failure_ = why;
+        XML_StopParser(parser, XML_FALSE);
+    }
+
+    void Start(const char* name)
+    {
+        const std::string_view full(name);
+        const size_t cut = full.find(kNamespaceSeparator);
+        const bool ours = cut != std::string_view::npos && full.substr(0, cut) == kIndexNamespace;
+        std::string local = ours ? std::string(full.substr(cut + 1)) : std::string();
+        if (!sawRoot) {
+            sawRoot = true;
+            if (local != "rfc-index") return Fail("not an RFC index");
+        }
+        if (path.size() == 1 && local == "rfc-entry") entry = TIndexEntry();
+        path.push_back(std::move(local));
+        text.clear();
+    }
+
+    void End()
+    {
+        if (path.size() >= 3 && path[1] == "rfc-entry") EndInEntry();
+        if (path.size() == 2 && path[1] == "rfc-entry" && entry.Number > 0) {
+            if (!month.empty() || !year.empty())
+                entry.Date = CollapseBlanks((day.empty() ? "" : day + " ") + month + " " + year);
+            owner->entries_.push_back(std::move(entry));
+            entry = TIndexEntry();
+            day.clear(), month.clear(), year.clear();
+        }
+        path.pop_back();
+        text.clear();
+    }
+
+    void EndInEntry()
+    {
+        const std::string value = CollapseBlanks(text);
+        kept += value.size() + 16;
+        if (kept > kMaxKeptBytes) return Fail("the index is too large");
+        const std::string& name = path.back();
+        if (path.size() == 3) {
+            if (name == "doc-id")
+                entry.Number = RfcNumberOf(value);
+            else if (name == "title")
+                entry.Title = value;
+            else if (name == "current-status")
+                entry.Status = value;
+            else if (name == "stream")
+                entry.Stream = value;
+            else if (name == "errata-url")
+                entry.ErrataUrl = value;
+            return;
+        }
+        if (path.size() != 4) return;
+        const std::string& parent = path[2];
+        if (parent == "author" && name == "name")
+            entry.Authors.push_back(value);
+        else if (parent == "keywords" && name == "kw")
+            entry.Keywords.push_back(value);
+        else if (parent == "abstract" && name == "p")
+            entry.Abstract += (entry.Abstract.empty() ? "" : "\n") + value;
+        else if (parent == "date" && name == "day")
+            day = value;
+        else if (parent == "date" && name == "month")
+            month = value;
+        else if (parent == "date" && name == "year")
+            year = value;
+        else if (name == "doc-id") {
+            if (parent == "obsoletes")
+                entry.Obsoletes.push_back(value);
+            else if (parent == "obsoleted-by")
+                entry.ObsoletedBy.push_back(value);
+            else if (parent == "updates")
+                entry.Updates.push_back(value);
+            else if (parent == "updated-by")
+                entry.UpdatedBy.push_back(value);
+            else if (parent == "is-also")
+                entry.Also.push_back(value);
+        }
+    }
+
+    void Characters(const char* data, int length)
+    {
+        if (path.size() < 3 || path[1] != "rfc-entry") return;
+        text.append(data, std::min(size_t(length), kMaxFieldBytes - std::min(kMaxFieldBytes, text.size())));
+    }
+};
+
+TIndexParser::TIndexParser() : state_(std::make_unique<TState>())
+{
+    state_->owner = this;
+    state_->parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
+    if (state_->parser == nullptr) throw std::bad_alloc();
+    XML_SetUserData(state_->parser, state_.get());
+    XML_SetElementHandler(
+        state_->parser,
+        [](void* data, const XML_Char* name, const XML_Char**) { static_cast<TState*>(data)->Start(name); },
+        [](void* data, const XML_Char*) { static_cast<TState*>(data)->End(); });
+    XML_SetCharacterDataHandler(state_->parser, [](void* data, const XML_Char* text, int length) {
+        static_cast<TState*>(data)->Characters(text, length);
+    });
+    XML_SetStartDoctypeDeclHandler(state_->parser,
+                                   [](void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+                                       static_cast<TState*>(data)->Fail("document type declaration refused");
+                                   });
+}
+
+TIndexParser::~TIndexParser() { XML_ParserFree(state_->parser); }
+
+int64_t TIndexParser::Write(const void* buffer, int64_t count)
+{
+    const char* bytes = static_cast<const char*>(buffer);
+    for (int64_t done = 0; done < count && failure_.empty();) {
+        const int piece = int(std::min<int64_t>(count - done, INT_MAX));
+        if (XML_Parse(state_->parser, bytes + done, piece, XML_FALSE) != XML_STATUS_OK && failure_.empty())
+            failure_ = Format("line %d: %s", int64_t(XML_GetCurrentLineNumber(state_->parser)),
+                              XML_ErrorString(XML_GetErrorCode(state_->parser)));
+        done += piece;
+    }
+    written_ += count;
+    return count;
+}
+
+int64_t TIndexParser::Read(void*, int64_t) { return 0; }
+
+int64_t TIndexParser::Seek(int64_t, TSeekOrigin) { return written_; }
+
+void TIndexParser::SetSize(int64_t) {}
+
+bool TIndexParser::Finish()
+{
+    if (failure_.empty() && XML_Parse(state_->parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK && failure_.empty())
+        failure_ = Format("line %d: %s", int64_t(XML_GetCurrentLineNumber(state_->parser)),
+                          XML_ErrorString(XML_GetErrorCode(state_->parser)));
+    if (failure_.empty() && entries_.empty()) failure_ = "no rfc-entry in the index";
+    return failure_.empty();
+}
+
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified)
+{
+    TSqlTransaction transaction(database);
+    database.Execute("DELETE FROM relation; DELETE FROM rfc;");
+    TSqlStatement rfc(database, "INSERT OR REPLACE INTO rfc(number, title, authors, date, status, stream, keywords, "
+                                "abstract, also, errata_url, obsolete) "
+                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+    TSqlStatement relation(database,
+                           "INSERT OR REPLACE INTO relation(number, kind, position, other) VALUES (?1, ?2, ?3, ?4)");
+    const auto relate = [&](int number, TRelationKind kind, const std::vector<std::string>& others) {
+        for (size_t i = 0; i < others.size(); ++i) {
+            relation.Bind(1, number).Bind(2, kind).Bind(3, int64_t(i)).Bind(4, others[i]).Step();
+            relation.Reset();
+        }
+    };
+    for (const TIndexEntry& entry : entries) {
+        rfc.Bind(1, entry.Number).Bind(2, entry.Title).Bind(3, Join(entry.Authors, ", ")).Bind(4, entry.Date);
+        rfc.Bind(5, entry.Status).Bind(6, entry.Stream).Bind(7, Join(entry.Keywords, ", ")).Bind(8, entry.Abstract);
+        rfc.Bind(9, Join(entry.Also, ", ")).Bind(10, entry.ErrataUrl).Bind(11, entry.ObsoletedBy.empty() ? 0 : 1);
+        rfc.Step();
+        rfc.Reset();
+        relate(entry.Number, rkObsoletes, entry.Obsoletes);
+        relate(entry.Number, rkObsoletedBy, entry.ObsoletedBy);
+        relate(entry.Number, rkUpdates, entry.Updates);
+        relate(entry.Number, rkUpdatedBy, entry.UpdatedBy);
+    }
+    database.Execute("INSERT INTO rfc_text(rfc_text) VALUES ('rebuild')");
+    database.WriteMeta(kIndexLastModifiedKey, lastModified);
+    transaction.Commit();
+}
+
+std::string IndexUrlBeside(const std::string& documentUrlFormat)
+{
+    for (const char* scheme : {"http://", "https://"}) {
+        const size_t length = std::char_traits<char>::length(scheme);
+        if (documentUrlFormat.size() <= length || !SameText(documentUrlFormat.substr(0, length), scheme)) continue;
+        const size_t pathStart = documentUrlFormat.find('/', length);
+        const std::string origin = documentUrlFormat.substr(0, pathStart);
+        if (origin.find('%') == std::string::npos) return origin + "/rfc-index.xml";
+    }
+    return "https://www.rfc-editor.org/rfc-index.xml";
+}
+
+bool IndexLoaded(TLibraryDatabase& database)
+{
+    return database.Guarded(
+        [&] {
+            TSqlStatement any(database, "SELECT 1 FROM rfc LIMIT 1");
+            return any.Step();
+        },
+        false);
+}
+
+TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url)
+{
+    TIndexUpdateResult result;
+    if (!database.Usable()) {
+        result.Failure = "the library database cannot be used";
+        return result;
+    }
+    const std::string since =
+        IndexLoaded(database)
+            ? database.Guarded([&] { return database.ReadMeta(kIndexLastModifiedKey); }, std::string())
+            : std::string();
+    TIndexParser parser;
+    try {
+        const TConditionalRequest conditional(http, "", since);
+        http.Get(url, parser);
+    } catch (const EIdHTTPProtocolException& e) {
+        if (e.ReplyErrorCode() == 304) {
+            result.Outcome = TIndexUpdateOutcome::iuUnchanged;
+            return result;
+        }
+        result.Failure = ExceptionMessage(e);
+        return result;
+    } catch (const EIdException& e) {
+        result.Failure = ExceptionMessage(e);
+        return result;
+    }
+    if (!parser.Finish()) {
+        result.Failure = parser.Failure();
+        return result;
+    }
+    try {
+        ReplaceIndex(database, parser.Entries(), http.Response().HeaderLines().ValueOf("Last-Modified"));
+    } catch (const ELibraryError& e) {
+        database.NoteFault(e);
+        result.Failure = e.what();
+        return result;
+    }
+    result.Outcome = TIndexUpdateOutcome::iuLoaded;
+    result.Entries = int(parser.Entries().size());
+    return result;
+}

@@ -1,0 +1,147 @@
+// The command line as a shell meets it: the real program run as a process
+// for each row (arguments -> exit code, standard output and error, PDF
+// written or not), with no display, so a row that opened a window would fail.
+// Parsing alone, for the rows that would start a window.
+#include "app/CommandLine.h"
+#include "tests/print/PdfProbe.h"
+#include "tests/support/RealPeers.h"
+#include "tests/support/TempDir.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct TRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs the program in dir without a display; --pdf must choose the offscreen
+// platform by itself.
+TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args)
+{
+    // The toolkit warns on standard error when it has no runtime folder.
+    std::string command = "cd '" + dir.Path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" +
+                          " XDG_RUNTIME_DIR='" + dir.Path() + "' '" + std::string(SCRIVLET_EXE) + "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " >stdout.txt 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    TRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadTextFile(dir.File("stdout.txt"));
+    run.err = ReadTextFile(dir.File("stderr.txt"));
+    return run;
+}
+
+// Words of each page joined by blanks, pages by "|".
+std::string PdfText(const std::string& path)
+{
+    std::string text;
+    for (const TPdfPage& page : PdfWords(path)) {
+        if (!text.empty()) text += "|";
+        for (size_t i = 0; i < page.size(); ++i) text += (i ? " " : "") + page[i].text;
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(CommandLine, ProgramRunsWithoutAWindow)
+{
+    if (!PdfToolsAvailable()) GTEST_SKIP() << "poppler tools missing";
+    TTempDir docs;
+    std::filesystem::create_directories(docs.File("rfc"));
+    WriteTextFile(docs.File("rfc/rfc2.txt"), "Served\n\n   Title\n\f\nsecond page\n");
+    const auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
+
+    TTempDir dir;
+    const std::string ini = "[conf]\nURLbase=http://127.0.0.1:" + std::to_string(nginx->Port()) +
+                            "/rfc/rfc%s.txt\n[font]\nName=Courier New\nsize=10\n";
+    WriteTextFile(dir.File("Scrivlet.ini"), ini);
+    // A font too tall for the line slots: the fit check's spacing problem.
+    TTempDir tall;
+    const std::string tallIni = "[font]\nName=Courier New\nsize=40\n";
+    WriteTextFile(tall.File("Scrivlet.ini"), tallIni);
+    WriteTextFile(tall.File("doc.txt"), "alpha\n");
+    WriteTextFile(dir.File("doc.txt"), "alpha\n\f\nbeta\n");
+    WriteTextFile(dir.File("empty.txt"), "");
+
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* out;  // part of standard output
+        const char* err;  // part of standard error; "" means it stays empty
+        const char* text; // the PDF's words (PdfText); nullptr: no out.pdf
+        bool tallFont = false;
+    } rows[] = {
+        {{"--help"}, 0, "--pdf OUT.pdf", "", nullptr},
+        {{"--version"}, 0, "Scrivlet 1.", "", nullptr},
+        {{"-platform", "offscreen", "--help"}, 0, "Usage", "", nullptr},
+        {{"--frobnicate", "doc.txt"}, 2, "", "scrivlet: unknown option '--frobnicate'", nullptr},
+        {{"doc.txt", "empty.txt"}, 2, "", "one document at a time", nullptr},
+        {{"--pdf"}, 2, "", "--pdf needs the name", nullptr},
+        {{"--pdf", "out.pdf"}, 2, "", "--pdf needs a document", nullptr},
+        {{"--strict", "doc.txt"}, 2, "", "--strict goes with --pdf", nullptr},
+        {{"--pdf", "out.pdf", "doc.txt", "-platform", "xcb"}, 0, "", "", "alpha|beta"},
+        {{"--pdf", "out.pdf", "2"}, 0, "", "", "Served Title|second page"},
+        {{"--pdf", "out.pdf", "doc.txt"}, 0, "", "・行間がとても狭く", "alpha", true},
+        {{"--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr, true},
+        {{"--pdf", "out.pdf", "3"}, 1, "", "指定のRFCが見つかりませんでした。\nERR:HTTP/1.1 404 Not Found", nullptr},
+        {{"--pdf", "out.pdf", "missing.txt"}, 1, "", "missing.txt", nullptr},
+        {{"--pdf", "out.pdf", "empty.txt"}, 1, "", "empty", nullptr},
+        {{"--pdf", "no-such-folder/out.pdf", "doc.txt"}, 1, "", "no-such-folder/out.pdf", nullptr},
+    };
+    for (const Row& row : rows) {
+        std::string name;
+        for (const std::string& arg : row.args) name += arg + " ";
+        SCOPED_TRACE(name);
+        const TTempDir& folder = row.tallFont ? tall : dir;
+        std::filesystem::remove(folder.File("out.pdf"));
+        const TRun run = RunProgram(folder, row.args);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.err;
+        EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+        if (*row.err == 0) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+        }
+        // A wrong command line is one line.
+        if (row.exitCode == 2) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        }
+        const bool written = std::filesystem::exists(folder.File("out.pdf"));
+        EXPECT_EQ(written, row.text != nullptr);
+        if (row.text != nullptr && written) {
+            EXPECT_EQ(PdfText(folder.File("out.pdf")), row.text);
+        }
+    }
+    // Neither the fetches nor the opens touched the settings.
+    EXPECT_EQ(ReadTextFile(dir.File("Scrivlet.ini")), ini);
+    EXPECT_EQ(ReadTextFile(tall.File("Scrivlet.ini")), tallIni);
+}
+
+TEST(CommandLine, ParsesWhatStartsTheWindow)
+{
+    struct Row {
+        std::vector<std::string> args;
+        TCommandLine::TMode mode;
+        const char* document;
+    } rows[] = {
+        {{}, TCommandLine::cmWindow, ""},
+        {{"2616"}, TCommandLine::cmWindow, "2616"},
+        {{"-style=Fusion", "./2616"}, TCommandLine::cmWindow, "./2616"},
+        {{"-reverse", "--platform", "xcb", "rfc.txt"}, TCommandLine::cmWindow, "rfc.txt"},
+        {{"--", "--help"}, TCommandLine::cmWindow, "--help"},
+        {{"-style"}, TCommandLine::cmError, ""},
+    };
+    for (const Row& row : rows) {
+        const TCommandLine parsed = ParseCommandLine(row.args);
+        EXPECT_EQ(parsed.Mode, row.mode) << parsed.Error;
+        EXPECT_EQ(parsed.Document, row.document);
+    }
+}

@@ -1,0 +1,138 @@
+// The library in the real window against a real nginx: the road of a reader who fetches, loses the server,
+// searches, follows a relation and starts the program again. What the library decides is tested below the
+// window; here only that the window shows it.
+
+#include "app/LibraryCommands.h"
+#include "app/SearchWindow.h"
+#include "app/TextPane.h"
+#include "tests/app/WindowFixture.h"
+#include "tests/support/RealPeers.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+namespace {
+
+std::string SharedFile(const std::string& name) { return std::string(SCRIVLET_RFC_DIR) + "/" + name; }
+
+class LibraryWindowTest : public TWindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(SharedFile("../rfc-index-sample.xml"))) GTEST_SKIP() << "no shared folder";
+        for (const char* name : {"rfc2616.txt", "rfc2109.txt"})
+            WriteTextFile(root_.File(name), ReadTextFile(SharedFile(name)));
+        WriteTextFile(root_.File("rfc7230.txt"), "Request for Comments: 7230\n\nMessage Syntax and Routing\n");
+        WriteTextFile(root_.File("rfc-index.xml"), ReadTextFile(SharedFile("../rfc-index-sample.xml")));
+        nginx_ = testsupport::TRealPeer::Nginx(root_.Path());
+        libraryPath_ = dir_.File("cache/scrivlet/library.db");
+    }
+    void StartWithServer()
+    {
+        Start();
+        dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(nginx_->Port()));
+    }
+    void Fetch(const std::string& typed)
+    {
+        form_->RFCNumber->setEditText(QString::fromStdString(typed));
+        form_->mOpenFromWeb->trigger();
+        // The relations bar follows the pane once the event loop runs.
+        QApplication::processEvents();
+    }
+    QString Status() const { return form_->StatusText(); }
+    QString Pane() const { return form_->Memo1->toPlainText(); }
+
+    TTempDir root_;
+    std::unique_ptr<testsupport::TRealPeer> nginx_;
+};
+
+} // namespace
+
+TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsItsRelations)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    EXPECT_EQ(Status(), QStringLiteral("索引を更新しました: 14 件"));
+
+    Fetch("2616");
+    EXPECT_TRUE(Status().endsWith(QStringLiteral("lines"))) << Status().toStdString();
+    ASSERT_TRUE(library.RelationsBar->isVisible());
+    EXPECT_TRUE(
+        library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:7230\">RFC 7230</a>")));
+    EXPECT_GT(form_->Memo1->y(), library.RelationsBar->geometry().bottom());
+    EXPECT_TRUE(form_->RFCNumber->itemData(0, Qt::FontRole).value<QFont>().bold());
+
+    // A link of the bar goes through the fetch command.
+    emit library.RelationsBar->linkActivated(QStringLiteral("rfc:7230"));
+    EXPECT_TRUE(Pane().contains(QStringLiteral("Message Syntax and Routing")));
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "7230");
+    Fetch("2616");
+
+    nginx_.reset();
+    const QString text = Pane();
+    Fetch("2616");
+    EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
+    library.mRefetch->trigger();
+    EXPECT_TRUE(Status().contains(QStringLiteral("[ライブラリ] サーバに接続できませんでした: ")))
+        << Status().toStdString();
+    EXPECT_EQ(Pane(), text);
+    EXPECT_TRUE(boxes_->Shown.empty());
+
+    // A document the index knows nothing of has no bar.
+    OpenDocument("Request for Comments: 9999\n\nUnknown\n");
+    QApplication::processEvents();
+    EXPECT_FALSE(library.RelationsBar->isVisible());
+    EXPECT_EQ(form_->Memo1->y(), 40);
+}
+
+TEST_F(LibraryWindowTest, SearchListsRankedHitsGreysObsoleteOnesAndOpensWithEnter)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    library.mSearch->trigger();
+    TSearchWindow* search = library.SearchWindow();
+    ASSERT_NE(search, nullptr);
+
+    search->Query->setText(QStringLiteral("cookie"));
+    std::map<int, QTreeWidgetItem*> listed;
+    for (int i = 0; i < search->Hits->topLevelItemCount(); ++i)
+        listed[search->Hits->topLevelItem(i)->text(0).toInt()] = search->Hits->topLevelItem(i);
+    ASSERT_TRUE(listed.count(6265) && listed.count(2109));
+    const QBrush greyed = search->palette().brush(QPalette::Disabled, QPalette::Text);
+    EXPECT_EQ(listed[2109]->foreground(1), greyed);
+    EXPECT_NE(listed[6265]->foreground(1), greyed);
+
+    search->Query->setText(QStringLiteral("2109"));
+    QTest::keyClick(search->Hits, Qt::Key_Return);
+    EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2109");
+}
+
+TEST_F(LibraryWindowTest, StartsWithTheLastDocumentAndRemovesHistoryEntries)
+{
+    StartWithServer();
+    Fetch("2109");
+    Fetch("2616");
+    const QString text = Pane();
+    form_->close();
+    Stop();
+    nginx_.reset();
+
+    Start();
+    EXPECT_EQ(Pane(), text);
+    EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
+    ASSERT_EQ(form_->History().Count(), 2);
+    QAbstractItemView* list = form_->RFCNumber->view();
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(list, Qt::Key_Delete);
+    ASSERT_EQ(form_->History().Count(), 1);
+    EXPECT_EQ(form_->RFCNumber->count(), 1);
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2616");
+}

@@ -1,0 +1,137 @@
+// The document cache: when a copy is asked about again, and the whole road against a real nginx that
+// answers with ETag and Last-Modified.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <ctime>
+
+#include "library/DocumentCache.h"
+#include "net/http/IdHTTP.h"
+#include "platform/Classes.h"
+#include "tests/support/RealPeers.h"
+#include "tests/support/TempDir.h"
+
+using testsupport::TRealPeer;
+
+TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
+{
+    struct TCase {
+        const char* name;
+        int64_t age;
+        const char* etag;
+        const char* lastModified;
+        TRevalidation expected;
+    } cases[] = {
+        {"just fetched", 0, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT", {false, "", ""}},
+        {"one second short of a day", 86399, "\"e\"", "", {false, "", ""}},
+        {"a day old",
+         86400,
+         "\"e\"",
+         "Mon, 01 Jan 2024 00:00:00 GMT",
+         {true, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT"}},
+        {"only a date", 90000, "", "Mon, 01 Jan 2024 00:00:00 GMT", {true, "", "Mon, 01 Jan 2024 00:00:00 GMT"}},
+        {"no validators", 90000, "", "", {true, "", ""}},
+        {"dated after now (clock set back)", -60, "\"e\"", "", {true, "\"e\"", ""}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCachedDocument cached;
+        cached.ETag = c.etag;
+        cached.LastModified = c.lastModified;
+        cached.FetchedAt = 1'700'000'000;
+        const TRevalidation decision = DecideRevalidation(cached, cached.FetchedAt + c.age);
+        EXPECT_EQ(decision.Needed, c.expected.Needed);
+        EXPECT_EQ(decision.IfNoneMatch, c.expected.IfNoneMatch);
+        EXPECT_EQ(decision.IfModifiedSince, c.expected.IfModifiedSince);
+    }
+}
+
+TEST(TDocumentCache, DocumentPastTheFetchLimitIsNotStored)
+{
+    TTempDir temp;
+    TLibraryDatabase database({temp.File("library.db")});
+    TDocumentCache cache(database);
+    TCachedDocument huge;
+    huge.Url = "http://h/huge.txt";
+    huge.Body.assign(size_t(64) * 1024 * 1024 + 1, 'x');
+    EXPECT_FALSE(cache.Store(huge));
+    EXPECT_FALSE(cache.Contains(huge.Url));
+    EXPECT_EQ(database.Fault(), TLibraryFault::lfNone);
+}
+
+namespace {
+
+// The status codes nginx logged, one per request, in order.
+std::vector<int> LoggedStatuses(const TRealPeer& nginx)
+{
+    std::vector<int> statuses;
+    std::istringstream log(ReadTextFile(nginx.Folder() + "/access.log"));
+    for (std::string line; std::getline(log, line);) {
+        const size_t quoteEnd = line.find("\" ", line.find("\"GET "));
+        if (quoteEnd != std::string::npos) statuses.push_back(std::stoi(line.substr(quoteEnd + 2, 3)));
+    }
+    return statuses;
+}
+
+void WriteDocument(const std::string& path, const std::string& text, time_t modified)
+{
+    WriteTextFile(path, text);
+    const utimbuf times{modified, modified};
+    ::utime(path.c_str(), &times);
+}
+
+} // namespace
+
+// Fetched once, then asked about: fresh (no request), 304 (kept), changed (replaced), forced (fetched
+// whatever its age), and with the server gone (kept, failure told).
+TEST(TDocumentCache, ConditionalRequestsAgainstRealServerKeepOrReplaceTheCopy)
+{
+    TTempDir root;
+    WriteDocument(root.File("rfc2616.txt"), "Hypertext Transfer Protocol -- HTTP/1.1\n", 1'600'000'000);
+    std::unique_ptr<TRealPeer> nginx = TRealPeer::Nginx(root.Path());
+    const std::string url = "http://127.0.0.1:" + std::to_string(nginx->Port()) + "/rfc2616.txt";
+    TTempDir home;
+    TLibraryDatabase database({home.File("library.db")});
+    TDocumentCache cache(database);
+    TIdHTTP http;
+    http.SetReadTimeout(10000);
+
+    TMemoryStream body;
+    http.Get(url, body);
+    TCachedDocument first = DocumentFromResponse(http, url, std::string(body.Memory(), size_t(body.Size())), 1000);
+    first.Number = 2616;
+    EXPECT_FALSE(first.ETag.empty());
+    EXPECT_EQ(first.LastModified, "Sun, 13 Sep 2020 12:26:40 GMT");
+    ASSERT_TRUE(cache.Store(first));
+
+    const TRevalidationResult fresh = Revalidate(http, cache, *cache.Find(url), 1000 + 3600);
+    EXPECT_EQ(fresh.Outcome, TRevalidationOutcome::roFresh);
+
+    const int64_t dayLater = 1000 + 86400;
+    const TRevalidationResult kept = Revalidate(http, cache, *cache.Find(url), dayLater);
+    EXPECT_EQ(kept.Outcome, TRevalidationOutcome::roNotModified) << kept.Failure;
+    EXPECT_EQ(kept.Document.Body, "Hypertext Transfer Protocol -- HTTP/1.1\n");
+    EXPECT_EQ(cache.Find(url)->FetchedAt, dayLater);
+    EXPECT_TRUE(http.Request().CustomHeaders().ValueOf("If-None-Match").empty());
+
+    WriteDocument(root.File("rfc2616.txt"), "Obsoleted text\n", 1'700'000'000);
+    const TRevalidationResult replaced = Revalidate(http, cache, *cache.Find(url), dayLater * 2);
+    EXPECT_EQ(replaced.Outcome, TRevalidationOutcome::roReplaced) << replaced.Failure;
+    const std::optional<TCachedDocument> stored = cache.Find(url);
+    EXPECT_EQ(stored->Body, "Obsoleted text\n");
+    EXPECT_EQ(stored->LastModified, "Tue, 14 Nov 2023 22:13:20 GMT");
+    EXPECT_EQ(stored->Number, 2616);
+
+    const TRevalidationResult forced = Revalidate(http, cache, *stored, stored->FetchedAt, true);
+    EXPECT_EQ(forced.Outcome, TRevalidationOutcome::roReplaced) << forced.Failure;
+    EXPECT_EQ(LoggedStatuses(*nginx), (std::vector<int>{200, 304, 200, 200}));
+
+    nginx.reset();
+    const TRevalidationResult unreachable = Revalidate(http, cache, *cache.Find(url), dayLater * 3, true);
+    EXPECT_EQ(unreachable.Outcome, TRevalidationOutcome::roFailed);
+    EXPECT_FALSE(unreachable.Failure.empty());
+    EXPECT_EQ(unreachable.Document.Body, "Obsoleted text\n");
+    EXPECT_TRUE(cache.Contains(url));
+}

@@ -1,0 +1,124 @@
+// Reading the publisher's index, and replacing the stored one over a real nginx, with hostile indexes
+// that must leave the previous one whole.
+
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include "library/IndexLoader.h"
+#include "library/LibrarySearch.h"
+#include "net/http/IdHTTP.h"
+#include "tests/library/LibraryTestSupport.h"
+#include "tests/support/RealPeers.h"
+
+using testsupport::TRealPeer;
+
+TEST(TIndexParser, ReadsEveryFieldOfAnEntryWhateverThePieces)
+{
+    if (!SharedFilesPresent()) GTEST_SKIP() << "no sample index beside the project";
+    for (size_t piece : {size_t(1), size_t(7), size_t(1) << 20}) {
+        SCOPED_TRACE(piece);
+        TIndexParser parser;
+        ASSERT_TRUE(ParseIndexFile(SampleIndexPath(), parser, piece)) << parser.Failure();
+        ASSERT_EQ(parser.Entries().size(), 14u);
+        const auto entry = std::find_if(parser.Entries().begin(), parser.Entries().end(),
+                                        [](const TIndexEntry& e) { return e.Number == 1928; });
+        ASSERT_NE(entry, parser.Entries().end());
+        EXPECT_EQ(entry->Title, "SOCKS Protocol Version 5");
+        EXPECT_EQ(entry->Authors,
+                  (std::vector<std::string>{"M. Leech", "M. Ganis", "Y. Lee", "R. Kuris", "D. Koblas", "L. Jones"}));
+        EXPECT_EQ(entry->Date, "March 1996");
+        EXPECT_EQ(entry->Status, "PROPOSED STANDARD");
+        EXPECT_EQ(entry->Stream, "IETF");
+        EXPECT_EQ(entry->Keywords, (std::vector<std::string>{"SOCKS-V5", "firewall"}));
+        EXPECT_TRUE(entry->Abstract.starts_with("This memo describes a protocol that is an evolution"))
+            << entry->Abstract;
+        EXPECT_EQ(entry->ErrataUrl, "https://www.rfc-editor.org/errata/rfc1928");
+    }
+}
+
+TEST(TIndexParser, HostileOrIncompleteIndexesAreRefused)
+{
+    const char* files[] = {"index_cut.xml",
+                           "index_bad_xml.xml",
+                           "index_entity_bomb.xml",
+                           "index_external_entity.xml",
+                           "index_other_namespace.xml",
+                           "index_without_entries.xml"};
+    for (const char* file : files) {
+        SCOPED_TRACE(file);
+        TIndexParser parser;
+        EXPECT_FALSE(ParseIndexFile(LibraryDataPath(file), parser));
+        EXPECT_FALSE(parser.Failure().empty());
+    }
+}
+
+TEST(TIndexParser, DocumentIdsAndTheirDisplay)
+{
+    struct TCase {
+        const char* id;
+        int number;
+        const char* shown;
+    } cases[] = {{"RFC0822", 822, "RFC 822"}, {"RFC7230", 7230, "RFC 7230"}, {"STD0011", 0, "STD 11"},
+                 {"RFC", 0, "RFC"},           {"RFC12x", 0, "RFC12x"},       {"RFC99999999999", 0, "RFC99999999999"}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(RfcNumberOf(c.id), c.number);
+        EXPECT_EQ(DisplayDocumentId(c.id), c.shown);
+    }
+}
+
+TEST(UpdateIndex, IndexLiesOnTheServerOfTheDocuments)
+{
+    struct TCase {
+        const char* format;
+        const char* index;
+    } cases[] = {
+        {"https://www.rfc-editor.org/rfc/rfc%s.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"http://127.0.0.1:8080/rfc%s.txt", "http://127.0.0.1:8080/rfc-index.xml"},
+        {"HTTP://h", "HTTP://h/rfc-index.xml"},
+        {"http://%s.example/rfc.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"file:///tmp/rfc%s.txt", "https://www.rfc-editor.org/rfc-index.xml"},
+        {"", "https://www.rfc-editor.org/rfc-index.xml"},
+    };
+    for (const TCase& c : cases) EXPECT_EQ(IndexUrlBeside(c.format), c.index) << c.format;
+}
+
+// The index served by nginx: loaded, then unchanged (a 304 to the stored Last-Modified), then each hostile
+// index in turn fails and the loaded one stays whole.
+TEST(UpdateIndex, LoadsOnceThenAsksConditionallyAndKeepsTheOldIndexOnFailure)
+{
+    if (!SharedFilesPresent()) GTEST_SKIP() << "no sample index beside the project";
+    TTempDir root;
+    WriteTextFile(root.File("rfc-index.xml"), ReadTextFile(SampleIndexPath()));
+    // Dated apart from the good index, so the conditional request cannot pass them off as unchanged.
+    for (const char* file : {"index_cut.xml", "index_bad_xml.xml", "index_entity_bomb.xml"}) {
+        WriteTextFile(root.File(file), ReadTextFile(LibraryDataPath(file)));
+        const utimbuf times{1'700'000'000, 1'700'000'000};
+        ::utime(root.File(file).c_str(), &times);
+    }
+    std::unique_ptr<TRealPeer> nginx = TRealPeer::Nginx(root.Path());
+    const std::string base = "http://127.0.0.1:" + std::to_string(nginx->Port()) + "/";
+    TTempDir home;
+    TLibraryDatabase database({home.File("library.db")});
+    TIdHTTP http;
+    http.SetReadTimeout(10000);
+
+    TIndexUpdateResult loaded = UpdateIndex(http, database, base + "rfc-index.xml");
+    EXPECT_EQ(loaded.Outcome, TIndexUpdateOutcome::iuLoaded) << loaded.Failure;
+    EXPECT_EQ(loaded.Entries, 14);
+    TIndexUpdateResult again = UpdateIndex(http, database, base + "rfc-index.xml");
+    EXPECT_EQ(again.Outcome, TIndexUpdateOutcome::iuUnchanged) << again.Failure;
+    EXPECT_NE(ReadTextFile(nginx->Folder() + "/access.log").find("\"GET /rfc-index.xml HTTP/1.1\" 304 "),
+              std::string::npos);
+
+    for (const char* file : {"index_cut.xml", "index_bad_xml.xml", "index_entity_bomb.xml", "missing.xml"}) {
+        SCOPED_TRACE(file);
+        const TIndexUpdateResult failed = UpdateIndex(http, database, base + file);
+        EXPECT_EQ(failed.Outcome, TIndexUpdateOutcome::iuFailed);
+        EXPECT_FALSE(failed.Failure.empty());
+        const std::optional<TRelations> kept = RelationsOf(database, 2616);
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->ObsoletedBy.size(), 6u);
+        EXPECT_EQ(SearchLibrary(database, "socks").size(), 2u);
+    }
+}
