@@ -13,9 +13,11 @@ TQtAntiFreeze::TQtAntiFreeze()
 
 void TQtAntiFreeze::ProcessStep()
 {
+    if (cancelRequested_) throw EFetchCancelled();
     // The transport calls in after every receive; handling events a few dozen
     // times a second is enough for the eye and costs a fast transfer nothing.
     if (sinceLastStep_.elapsed() < 30) return;
     sinceLastStep_.restart();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QCoreApplication::processEvents(inputFiltered_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    if (cancelRequested_) throw EFetchCancelled();
 }

@@ -1,5 +1,7 @@
 #include "app/DocumentHistory.h"
 
+#include "app/DocumentFetch.h"
+
 #include "platform/SysUtils.h"
 #include "settings/IniFile.h"
 
@@ -39,12 +41,13 @@ TDocumentHistory::TLoadResult TDocumentHistory::Load(const TIniFile& ini)
 
 void TDocumentHistory::Save(TIniFile& ini) const
 {
-    // A line break cannot be stored in a value (it becomes a blank), and a
-    // URL changed that way names another file: such entries live only for
+    // A line break cannot be stored in a value (it becomes a blank), a URL
+    // changed that way names another file, and other control characters
+    // (a NUL above all) would spoil the file: such entries live only for
     // this run.
     std::vector<int> kept;
     for (int i = 0; i < urls_.Count(); ++i)
-        if (urls_[i].find_first_of("\r\n") == std::string::npos) kept.push_back(i);
+        if (!HasControlCharacter(urls_[i]) && !HasControlCharacter(entries_[i])) kept.push_back(i);
     ini.EraseSection(kSection);
     for (std::size_t k = 0; k < kept.size(); ++k)
         ini.WriteString(kSection, Format("N%2.2d", int(k) + 1), entries_[kept[k]]);
@@ -57,9 +60,16 @@ int TDocumentHistory::LookUp(const std::string& text) const { return entries_.In
 std::string TDocumentHistory::AddFetched(const std::string& typed, const std::string& title, const std::string& url,
                                          const std::function<int()>& histCount)
 {
-    std::string entry = typed + " : " + title;
+    std::string entry = WithoutControlCharacters(typed + " : " + title);
     entries_.Insert(0, entry);
     urls_.Insert(0, url);
+    // The same text for the same address again (typing a number twice) keeps one entry, the new one.
+    for (int i = entries_.Count() - 1; i > 0; --i) {
+        if (urls_[i] == url && SameText(entries_[i], entry)) {
+            entries_.Delete(i);
+            urls_.Delete(i);
+        }
+    }
     int limit = histCount();
     if (limit < 0) limit = 0;
     // Only the entry just beyond the limit goes: a longer history (from the
@@ -76,7 +86,7 @@ void TDocumentHistory::MoveToTop(int index, const std::string& typed)
     std::string url = urls_[index];
     entries_.Delete(index);
     urls_.Delete(index);
-    entries_.Insert(0, typed);
+    entries_.Insert(0, WithoutControlCharacters(typed));
     urls_.Insert(0, url);
 }
 
@@ -89,6 +99,6 @@ void TDocumentHistory::Remove(int index)
 
 void TDocumentHistory::AddOpenedFile(int number, const std::string& title, const std::string& path)
 {
-    entries_.Insert(0, Format("%4.4d * %s", number, title));
+    entries_.Insert(0, WithoutControlCharacters(Format("%4.4d * %s", number, title)));
     urls_.Insert(0, "file:///" + path);
 }

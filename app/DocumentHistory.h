@@ -29,7 +29,7 @@ public:
     // Lists of different lengths are discarded (Damaged).
     TLoadResult Load(const TIniFile& ini);
     // Erases section "rfcs", then writes all N keys, then all U keys,
-    // numbered anew. An entry whose URL holds a line break (an opened file's
+    // numbered anew. An entry holding a control character (an opened file's
     // path) is left out: stored, it would read back as another file.
     void Save(TIniFile& ini) const;
 
@@ -40,7 +40,8 @@ public:
     // "<typed> : <title>" and its URL go to the top; then, if the history
     // holds more than histCount() entries, the entry at index N alone is
     // removed. histCount is read after the insertion and may throw, leaving
-    // the new entry in place. A negative count behaves as 0.
+    // the new entry in place. A negative count behaves as 0. An older entry
+    // of the same text (ignoring case) and URL goes first.
     // Returns the new entry.
     std::string AddFetched(const std::string& typed, const std::string& title, const std::string& url,
                            const std::function<int()>& histCount);

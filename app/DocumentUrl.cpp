@@ -1,5 +1,7 @@
 #include "app/DocumentUrl.h"
 
+#include "app/DocumentFetch.h"
+
 #include "platform/SysUtils.h"
 
 std::string DigitPrefix(std::string_view text)
@@ -11,7 +13,7 @@ std::string DigitPrefix(std::string_view text)
 
 std::string DocumentUrl(const std::string& urlFormat, std::string_view typed)
 {
-    return Format(urlFormat, DigitPrefix(typed));
+    return Format(urlFormat, TypedNumber(typed));
 }
 
 bool IsLocalFileUrl(std::string_view url)

@@ -76,7 +76,7 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
         loaded = form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
     }
     if (!loaded) return kExitFailed;
-    if (form.Memo1->LineCount() == 0) {
+    if (form.Memo1->SourceLineCount() == 0) {
         err << "scrivlet: " << command.Document << " is empty; nothing to print" << std::endl;
         return kExitFailed;
     }
@@ -91,7 +91,8 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
         return !command.Strict;
     };
     bool printed = false;
-    if (!form.Guarded([&] { printed = PrintLinesToPdf(command.PdfPath, form.FontDlg.Font, form.Memo1->Lines(), ask); }))
+    if (!form.Guarded(
+            [&] { printed = PrintLinesToPdf(command.PdfPath, form.FontDlg.Font, form.Memo1->SourceLines(), ask); }))
         return kExitFailed;
     if (!printed && misfit) err << "scrivlet: --strict: " << command.PdfPath << " not written" << std::endl;
     return printed ? kExitOk : kExitFailed;

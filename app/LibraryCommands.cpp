@@ -25,10 +25,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -46,15 +45,14 @@ constexpr int kBarTop = 36;
 
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
-// The first lines of the pane's document, read block by block: the whole
+// The first lines of the pane's document, read line by line: the whole
 // text is never copied for a look at its header.
 class THeadLines : public TLineSource {
 public:
-    explicit THeadLines(const QTextDocument& document)
+    explicit THeadLines(const TTextPane& pane)
     {
-        for (QTextBlock block = document.begin(); block.isValid() && int(lines_.size()) < kHeaderLines;
-             block = block.next())
-            lines_.push_back(block.text().toStdString());
+        for (int i = 0; i < std::min(kHeaderLines, pane.SourceLineCount()); ++i)
+            lines_.push_back(pane.SourceLineAt(i).toStdString());
     }
     int Count() const override { return int(lines_.size()); }
     std::string Line(int index) const override
@@ -93,7 +91,7 @@ TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath
     relationsTimer->setSingleShot(true);
     relationsTimer->setInterval(0);
     connect(relationsTimer, &QTimer::timeout, this, [this] { ShowRelations(); });
-    connect(form_.Memo1, &QPlainTextEdit::textChanged, relationsTimer, qOverload<>(&QTimer::start));
+    connect(form_.Memo1, &TTextPane::textChanged, relationsTimer, qOverload<>(&QTimer::start));
 
     QAbstractItemView* list = form_.RFCNumber->view();
     list->installEventFilter(this);
@@ -164,7 +162,7 @@ void TLibraryCommands::BuildRelationsBar()
 
 void TLibraryCommands::ShowRelations()
 {
-    const int number = ExtractNumber(THeadLines(*form_.Memo1->document()));
+    const int number = ExtractNumber(THeadLines(*form_.Memo1));
     std::optional<TRelations> relations;
     if (number > 0) relations = RelationsOf(database_, number);
     if (!relations) {
@@ -212,18 +210,6 @@ void TLibraryCommands::ShowFaultOnce()
     if (!fault.empty()) form_.SetStatusText(form_.StatusText() + QStringLiteral(" — ") + Text(fault));
 }
 
-void TLibraryCommands::ApplyProxy()
-{
-    TIdProxyConnectionInfo& proxy = form_.IdHTTP1->ProxyParams();
-    if (form_.OptionDlg->UseProxy->isChecked()) {
-        proxy.SetProxyServer(TextToSetting(form_.OptionDlg->ServerName->text()));
-        proxy.SetProxyPort(StrToInt(TextToSetting(form_.OptionDlg->PortNumber->text())));
-    } else {
-        proxy.SetProxyServer("");
-        proxy.SetProxyPort(0);
-    }
-}
-
 void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
 {
     form_.Memo1->LoadText(FileTextToPaneText(body));
@@ -253,7 +239,7 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
     // The copy is drawn before the server is asked, which may take a while.
     form_.Memo1->repaint();
 
-    ApplyProxy();
+    form_.ApplyConnectionSettings();
     const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
     switch (checked.Outcome) {
     case TRevalidationOutcome::roFresh: break;
@@ -274,7 +260,7 @@ void TLibraryCommands::Fetched(const std::string& url, std::string body)
     // An empty answer (204, or a server that sent nothing) is no document to keep.
     if (body.empty()) return;
     TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
-    document.Number = ExtractNumber(THeadLines(*form_.Memo1->document()));
+    document.Number = ExtractNumber(THeadLines(*form_.Memo1));
     document.Title = ExtractTitle(form_.Memo1->Lines());
     cache_.Store(document);
     currentUrl_ = url;
@@ -319,7 +305,7 @@ void TLibraryCommands::mUpdateIndexClick()
     const std::string url = IndexUrlBeside(TextToSetting(form_.OptionDlg->UrlBase->text()));
     form_.RunBusy([this, &url] {
         form_.SetStatusText(QStringLiteral("索引を取得しています... ") + SettingToText(url));
-        ApplyProxy();
+        form_.ApplyConnectionSettings();
         const TIndexUpdateResult result = UpdateIndex(*form_.IdHTTP1, database_, url);
         switch (result.Outcome) {
         case TIndexUpdateOutcome::iuLoaded:

@@ -67,7 +67,6 @@ private:
     void BuildRelationsBar();
     void ShowRelations();
     void ShowFaultOnce();
-    void ApplyProxy();
     void Show(const std::string& url, const std::string& body, const QString& note);
     void RemoveHistoryEntryAt(int index);
 

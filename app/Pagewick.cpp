@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessPrint.h"
 #include "app/PagewickM.h"
+#include "app/SignalPipe.h"
 #include "settings/PagewickDlg.h"
 #include "version/verInfo.h"
 
@@ -68,6 +69,9 @@ int RunScrivlet(int argc, char** argv)
     TOptionDlg optionDlg(services.IniPath, &form);
     form.SetOptionDlg(&optionDlg);
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
+
+    // A session that ends or a kill asking politely saves the run's history as a normal exit does.
+    const TSignalPipe endSignals([&form](int) { form.EndBySignal(); });
 
     form.show();
     if (!command.Document.empty()) {

@@ -1,8 +1,11 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
+#include "app/FetchGuard.h"
+#include "app/FontStyle.h"
 #include "app/LibraryCommands.h"
 #include "app/PaneText.h"
 #include "app/PrintPreview.h"
@@ -18,11 +21,13 @@
 #include "settings/SettingText.h"
 #include "version/verInfo.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +36,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 
@@ -41,13 +47,49 @@ const QString kUnreadableFile = QStringLiteral("ファイルが読めません�
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
 const QString kWarningCaption = QStringLiteral("警告");
 const QString kNotFound = QStringLiteral("指定のRFCが見つかりませんでした。\r\nERR:");
-const QString kNoServer = QStringLiteral("サーバにアクセスできませんでした。\r\nERR:");
+const QString kNoServer = QStringLiteral("サーバにアクセスできませんでした。");
+const QString kNoNumber = QStringLiteral("RFCの番号を数字で入力してください。");
+const QString kCancelled = QStringLiteral("取得を中止しました");
+const QString kFailed = QStringLiteral("取得できませんでした: ");
+const QString kNotText = QStringLiteral("テキストファイルではありません");
+
+// Why a URL format or URL is refused, for the message box.
+QString UrlProblemText(TUrlProblem problem, const std::string& url)
+{
+    QString why;
+    switch (problem) {
+    case TUrlProblem::None: return {};
+    case TUrlProblem::NoScheme: why = QStringLiteral("http://、https:// または file:/// で始めてください。"); break;
+    case TUrlProblem::BadScheme: why = QStringLiteral("使えるのは http、https、file だけです。"); break;
+    case TUrlProblem::NoHost: why = QStringLiteral("サーバ名がありません。"); break;
+    case TUrlProblem::TooLong: return QStringLiteral("URLが長すぎます（%1バイトまで）。").arg(qulonglong(kMaxUrlBytes));
+    }
+    return QStringLiteral("URLの形式が正しくありません: ") + SettingToText(WithoutPassword(url)) + "\r\n" + why;
+}
+
+// A message in one line, for the status bar.
+QString OneLine(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    text.replace(QChar('\n'), QChar(' '));
+    return text;
+}
+
+// Failures that mean the server (or the proxy on the way) was never reached
+// or never answered, whichever layer noticed it.
+bool IsNoServer(const std::exception& failure)
+{
+    return dynamic_cast<const EIdSocketError*>(&failure) || dynamic_cast<const EIdConnectException*>(&failure) ||
+           dynamic_cast<const EIdConnectTimeout*>(&failure) || dynamic_cast<const EIdSocksError*>(&failure) ||
+           dynamic_cast<const EIdReadTimeout*>(&failure);
+}
 
 // A document server that stays silent this long between two received bytes,
 // or does not accept the connection in this time, is given up on: without a
 // limit the window would wait for good, and the only way out would lose the
 // settings and history of the whole run.
 const int32_t kNetworkTimeoutMs = 30000;
+const int32_t kMaxRedirects = 5;
 
 QString ExceptionText(const std::exception& failure)
 {
@@ -55,33 +97,33 @@ QString ExceptionText(const std::exception& failure)
     return QString::fromUtf8(message.data(), qsizetype(message.size()));
 }
 
-// Sets the hourglass and disables the pane for one command; both come back,
-// and the transfer's progress goes, on every way out, also when a failure
-// goes to the general error report.
-class TBusyWindow {
-public:
-    TBusyWindow(QWidget& window, QWidget& pane, QWidget& progress, bool& busy)
-        : window_(window), pane_(pane), progress_(progress), busy_(busy)
-    {
-        busy_ = true;
-        window_.setCursor(Qt::WaitCursor);
-        pane_.setEnabled(false);
-    }
-    ~TBusyWindow()
-    {
-        progress_.setVisible(false);
-        pane_.setEnabled(true);
-        window_.unsetCursor();
-        busy_ = false;
-    }
-    TBusyWindow(const TBusyWindow&) = delete;
-    TBusyWindow& operator=(const TBusyWindow&) = delete;
+// The fetch's own bounds, and a server that hung up mid-answer: each says
+// what happened rather than passing for an unreachable server.
+QString BoundExceededText(const std::exception& failure, const std::string& url)
+{
+    QString why;
+    if (dynamic_cast<const EIdHTTPTooLarge*>(&failure))
+        why = QStringLiteral("文書が大きすぎます（%1 MiBまで）。").arg(qulonglong(kMaxDocumentBytes >> 20));
+    else if (dynamic_cast<const EIdHTTPTimeLimit*>(&failure))
+        why = QStringLiteral("制限時間内に文書が届きませんでした。");
+    else if (dynamic_cast<const EIdHTTPClosedInHeader*>(&failure))
+        why = QStringLiteral("サーバが応答の途中で接続を切りました。");
+    else
+        return {};
+    return why + QStringLiteral("\r\n") + SettingToText(url) + QStringLiteral("\r\nERR:") + ExceptionText(failure);
+}
 
-private:
-    QWidget& window_;
-    QWidget& pane_;
-    QWidget& progress_;
-    bool& busy_;
+// The number box, telling when its drop-down list closes.
+class TNumberBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void hidePopup() override
+    {
+        const bool shown = view()->isVisible();
+        QComboBox::hidePopup();
+        if (shown && OnListClosed) OnListClosed();
+    }
+    std::function<void()> OnListClosed;
 };
 
 // A font name keeps at most 31 characters, as the settings have always stored it.
@@ -158,12 +200,27 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     Label1->setFont(UiFont(16));
     Label1->move(8, 8);
 
-    RFCNumber = new QComboBox(client);
+    auto* numberBox = new TNumberBox(client);
+    // The list closes right before the box reports the entry picked in it.
+    numberBox->OnListClosed = [this] {
+        pickedFromList_ = true;
+        QTimer::singleShot(0, this, [this] { pickedFromList_ = false; });
+    };
+    RFCNumber = numberBox;
     RFCNumber->setEditable(true);
     RFCNumber->setInsertPolicy(QComboBox::NoInsert);
     RFCNumber->setMaxVisibleItems(15);
     RFCNumber->setGeometry(16, 8, 329, 20);
     RFCNumber->setEditText(QStringLiteral("2223"));
+    // Enter fetches what was typed: nothing is completed into the box from the history.
+    RFCNumber->setCompleter(nullptr);
+    // An entry picked from the drop-down list is fetched at once. The box
+    // also reports an activation when its field loses the focus holding an
+    // entry's text, so only one that follows a pick in the list counts.
+    connect(RFCNumber, &QComboBox::activated, this, [this] {
+        if (!std::exchange(pickedFromList_, false)) return;
+        Guarded([this] { mOpenFromWebClick(); });
+    });
 
     PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
     PrintBtn->setGeometry(352, 8, 33, 25);
@@ -192,6 +249,11 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     progressLabel_ = new QLabel(StatusBar1);
     progressLabel_->setVisible(false);
     StatusBar1->addPermanentWidget(progressLabel_);
+    CancelBtn = new QPushButton(QStringLiteral("中止"), StatusBar1);
+    CancelBtn->setVisible(false);
+    CancelBtn->setFocusPolicy(Qt::NoFocus);
+    StatusBar1->addPermanentWidget(CancelBtn);
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { antiFreeze_->RequestCancel(); });
     CreateHttpClient();
 
     BuildMenu();
@@ -201,10 +263,26 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     client->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
+
     FormResize();
 }
 
 TForm1::~TForm1() = default;
+
+void TForm1::SetOptionDlg(TOptionDlg* dialog)
+{
+    OptionDlg = dialog;
+    if (!dialog) return;
+    dialog->AcceptUrlFormat = [this](const QString& text) {
+        const std::string format = TextToSetting(text);
+        TUrlProblem problem = CheckUrl(format);
+        if (problem == TUrlProblem::None && FormattedSizeBound(format, 5) > kMaxUrlBytes)
+            problem = TUrlProblem::TooLong;
+        if (problem == TUrlProblem::None) return true;
+        ShowMessage(UrlProblemText(problem, format));
+        return false;
+    };
+}
 
 void TForm1::BuildMenu()
 {
@@ -315,14 +393,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == centralWidget() && e->type() == QEvent::Resize) {
         FormResize();
+    } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
+        // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
+        pickedFromList_ = false;
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::KeyPress) {
         // The focus sits on the box itself, which hands keys to its edit field
         // directly, past the field's filters: so both are watched. A key reaches
         // only one of them.
         auto* key = static_cast<QKeyEvent*>(e);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             Guarded([this] { RFCnumberKeyPress(QChar(13)); });
-        // The number box still receives the key.
+            // Kept from the box: on a text equal to an entry it would pick that entry, a second fetch.
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, e);
 }
@@ -339,22 +422,65 @@ void TForm1::FormResize()
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
-    // Closed while a fetch waits: the fetch ends first, then the window closes and saves.
+    // Closed while a fetch waits: the fetch is cancelled, then the window closes and saves.
     if (fetching_) {
         closeAfterFetch_ = true;
+        antiFreeze_->RequestCancel();
         e->ignore();
         return;
     }
-    if (quitting_ || Guarded([this] { SaveState(); }))
+    if (quitting_ || SaveForExit())
         e->accept();
     else
         e->ignore();
 }
 
+bool TForm1::SaveForExit()
+{
+    try {
+        SaveState();
+        return true;
+    } catch (const EIniFileException& e) {
+        // Staying open would not make the folder writable: the user could only kill the program.
+        if (!endingBySignal_) ShowMessage(QString::fromUtf8(e.what()) + QStringLiteral("。"));
+        return true;
+    } catch (const std::exception& e) {
+        if (endingBySignal_) return true;
+        ReportFailure(e);
+        return false;
+    }
+}
+
 void TForm1::mQuitClick()
 {
-    SaveState();
+    if (!SaveForExit()) return;
     quitting_ = true;
+    if (services_.EndEventLoop) services_.EndEventLoop();
+}
+
+TForm1::TCloseAfterFetch::~TCloseAfterFetch()
+{
+    if (!form_.closeAfterFetch_) return;
+    form_.closeAfterFetch_ = false;
+    if (form_.endingBySignal_)
+        form_.EndBySignal();
+    else
+        form_.close();
+}
+
+void TForm1::EndBySignal()
+{
+    endingBySignal_ = true;
+    if (fetching_) {
+        // The fetch unwinds first; the close it then makes saves and ends.
+        closeAfterFetch_ = true;
+        antiFreeze_->RequestCancel();
+        return;
+    }
+    if (quitting_) return;
+    SaveForExit();
+    quitting_ = true;
+    close();
     if (services_.EndEventLoop) services_.EndEventLoop();
 }
 
@@ -374,6 +500,9 @@ void TForm1::mFontConfClick()
     QFont shown = FontDlg.Font;
     shown.setFamilies({inUse.family()});
     if (shown.pointSizeF() <= 0) shown.setPointSizeF(inUse.pointSizeF());
+    // Named, so the dialog does not start on the family's first-listed (possibly oblique) style.
+    const QString style = StyleToOffer(inUse.family(), inUse.italic(), inUse.weight());
+    if (!style.isEmpty()) shown.setStyleName(style);
     std::optional<QFont> chosen = services_.Dialogs->ChooseFont(this, shown);
     if (!chosen) return;
     FontDlg.Font = *chosen;
@@ -407,6 +536,12 @@ void TForm1::CreateHttpClient()
     IdHTTP1->SetMaxLineAction(maException);
     IdHTTP1->SetReadTimeout(kNetworkTimeoutMs);
     IdHTTP1->SetConnectTimeout(kNetworkTimeoutMs);
+    // A document is held whole in memory, so a server may not send more than a local file may hold.
+    IdHTTP1->SetMaxBodySize(int64_t(kMaxDocumentBytes));
+    // A publisher moving its documents to https, or to another path of its own, is followed;
+    // OnRedirect, set for each fetch, turns the rest away.
+    IdHTTP1->SetHandleRedirects(true);
+    IdHTTP1->SetRedirectMaximum(kMaxRedirects);
     IdHTTP1->OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int64_t max) {
         if (mode == wmRead) expectedBytes_ = max;
     };
@@ -424,78 +559,232 @@ void TForm1::ShowProgress(int64_t received)
     progressLabel_->setVisible(true);
 }
 
+std::string TForm1::UrlForTyped(const std::string& typed, int index)
+{
+    if (index != -1) return history_.Urls()[index];
+    const std::string number = TypedNumber(typed);
+    if (number.empty()) {
+        ShowMessage(kNoNumber);
+        return {};
+    }
+    const std::string format = TextToSetting(OptionDlg->UrlBase->text());
+    // A format from the settings file was never checked by the dialog's OK.
+    TUrlProblem problem = CheckUrl(format);
+    if (problem == TUrlProblem::None && FormattedSizeBound(format, number.size()) > kMaxUrlBytes)
+        problem = TUrlProblem::TooLong;
+    if (problem == TUrlProblem::None) {
+        const std::string url = DocumentUrl(format, typed);
+        problem = CheckUrl(url);
+        if (problem == TUrlProblem::None) return url;
+    }
+    ShowMessage(UrlProblemText(problem, format));
+    return {};
+}
+
 void TForm1::mOpenFromWebClick()
 {
     if (fetching_) return;
+    const TCloseAfterFetch closeAfter(*this);
+
     const std::string typed = TextToSetting(RFCNumber->currentText());
     const int index = history_.LookUp(typed);
-    const std::string url =
-        index == -1 ? DocumentUrl(TextToSetting(OptionDlg->UrlBase->text()), typed) : history_.Urls()[index];
-    SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
+    const std::string url = UrlForTyped(typed, index);
+    if (url.empty()) return;
+    // The password goes with the request only: it is neither shown nor stored.
+    const std::string shownUrl = WithoutPassword(url);
+    SetStatusText(QStringLiteral("accessing... ") + SettingToText(shownUrl));
 
-    bool ok = false;
-    {
-        const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
-        ok = IsLocalFileUrl(url) ? LoadLocalFile(url) : FetchHttp(url);
-        if (ok) {
-            if (index == -1) {
-                // The count is read before the entry goes in, so a count that is
-                // not a number leaves the history as it was.
-                const int histCount = OptionDlg->GetHistCount();
-                history_.AddFetched(typed, ExtractTitle(Memo1->Lines()), url, [histCount] { return histCount; });
+    const bool local = IsLocalFileUrl(url);
+    TFetchOutcome outcome;
+    try {
+        fetching_ = true;
+        // The guard goes before the flag: input it drops on its way out must still find a fetch running.
+        {
+            const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn,
+                                    local ? nullptr : antiFreeze_.get());
+            if (local) {
+                if (!LoadLocalFile(url)) outcome.Kind = TFetchOutcome::Failed;
             } else {
-                history_.MoveToTop(index, typed);
+                outcome = FetchOverNetwork(url, shownUrl);
             }
-            SyncNumberBox();
-            PrintBtn->setEnabled(true);
+        }
+        fetching_ = false;
+    } catch (const std::exception& e) {
+        fetching_ = false;
+        progressLabel_->setVisible(false);
+        SetStatusText(kFailed + OneLine(ExceptionText(e)));
+        throw;
+    }
+    progressLabel_->setVisible(false);
+
+    if (outcome.Kind == TFetchOutcome::Cancelled) {
+        SetStatusText(outcome.Status);
+        return;
+    }
+    if (outcome.Kind == TFetchOutcome::Failed) {
+        // A file that could not be read said so itself and leaves the print button alone.
+        if (local) {
+            SetStatusText(kUnreadableFile + ": " + SettingToText(shownUrl));
+            return;
+        }
+        SetStatusText(outcome.Status);
+        PrintBtn->setEnabled(false);
+        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
+        return;
+    }
+    if (index == -1) {
+        // The count is read before the entry goes in, so a count that is
+        // not a number leaves the history as it was.
+        const int histCount = OptionDlg->GetHistCount();
+        history_.AddFetched(typed, ExtractTitle(Memo1->Lines()), shownUrl, [histCount] { return histCount; });
+    } else {
+        history_.MoveToTop(index, typed);
+    }
+    SyncNumberBox();
+    PrintBtn->setEnabled(true);
+    ShowDocumentName(history_.Entries()[0]);
+}
+
+void TForm1::ShowDocumentName(const std::string& entry)
+{
+    setWindowTitle(QString::fromStdString(entry) + QStringLiteral(" - ") + kCaption);
+}
+
+void TForm1::ApplyConnectionSettings()
+{
+    // A server trickling a byte now and then never trips the per-read limit; this bounds the whole fetch.
+    IdHTTP1->SetTotalTimeout(int32_t(OptionDlg->FetchTimeLimit) * 1000);
+    TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
+    if (OptionDlg->UseProxy->isChecked()) {
+        proxy.SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
+        proxy.SetProxyPort(StrToInt(TextToSetting(OptionDlg->PortNumber->text())));
+    } else {
+        proxy.SetProxyServer("");
+        proxy.SetProxyPort(0);
+    }
+    // The SOCKS hop lies below whatever the client connects to, so a proxy is reached through it too.
+    TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
+    static const TSocksVersion kVersions[] = {svNoSocks, svSocks4, svSocks4A, svSocks5};
+    const int version = std::clamp(OptionDlg->SocksVersion->currentIndex(), 0, 3);
+    socks->SetVersion(kVersions[version]);
+    if (version == 0) return;
+    socks->SetHost(TextToSetting(OptionDlg->SocksServer->text()));
+    socks->SetPort(StrToInt(TextToSetting(OptionDlg->SocksPort->text())));
+    const std::string user = TextToSetting(OptionDlg->SocksUser->text());
+    const bool withLogin = kVersions[version] == svSocks5 && !user.empty();
+    socks->SetAuthentication(withLogin ? saUsernamePassword : saNoAuthentication);
+    socks->SetUsername(withLogin ? user : "");
+    socks->SetPassword(withLogin ? TextToSetting(OptionDlg->SocksPassword->text()) : "");
+}
+
+QString TForm1::NoServerMessage(const std::exception& failure, const std::string& url)
+{
+    const TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
+    TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
+    TFetchRoute route{url, proxy.ProxyServer(), proxy.ProxyPort(), "", 0};
+    if (socks->Version() != svNoSocks) {
+        route.SocksHost = socks->Host();
+        route.SocksPort = socks->Port();
+    }
+    // A SOCKS reply means the hop itself was reached.
+    const bool socksAnswered = dynamic_cast<const EIdSocksError*>(&failure) != nullptr;
+    return kNoServer + QStringLiteral("\r\n接続先: ") + SettingToText(TriedAddress(route, socksAnswered)) +
+           QStringLiteral("\r\nERR:") + ExceptionText(failure);
+}
+
+TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std::string& shownUrl)
+{
+    // A document the library holds is shown from there; the library asks the server about it itself.
+    if (Library) {
+        if (const std::optional<bool> shown = Library->FetchFromLibrary(shownUrl)) {
+            TFetchOutcome outcome;
+            if (!*shown) outcome = {TFetchOutcome::Failed, QString(), StatusText()};
+            return outcome;
         }
     }
-    if (closeAfterFetch_) close();
-}
-
-bool TForm1::FetchFailed(const QString& message)
-{
-    ShowMessage(message);
-    PrintBtn->setEnabled(false);
-    return false;
-}
-
-bool TForm1::FetchHttp(const std::string& url)
-{
-    if (Library)
-        if (std::optional<bool> done = Library->FetchFromLibrary(url)) return *done;
     TMemoryStream body;
+    TFetchOutcome outcome;
+    // Where the last request went, to judge the next redirect by.
+    std::string current = url;
+    IdHTTP1->OnRedirect = [&current](TIdCustomHTTP*, std::string& location, int32_t& count, bool& handled,
+                                     TIdHTTPMethod&) {
+        handled = count < kMaxRedirects && RedirectAllowed(current, location);
+        if (handled && CheckUrl(location) == TUrlProblem::None) current = location;
+    };
+    struct TForget {
+        TIdHTTP& client;
+        ~TForget() { client.OnRedirect = nullptr; }
+    } forget{*IdHTTP1};
     try {
-        if (OptionDlg->UseProxy->isChecked()) {
-            IdHTTP1->ProxyParams().SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
-            IdHTTP1->ProxyParams().SetProxyPort(StrToInt(TextToSetting(OptionDlg->PortNumber->text())));
-        } else {
-            IdHTTP1->ProxyParams().SetProxyServer("");
-            IdHTTP1->ProxyParams().SetProxyPort(0);
-        }
+        ApplyConnectionSettings();
         expectedBytes_ = 0;
         IdHTTP1->Get(url, body);
-    } catch (const EIdHTTPProtocolException& e) {
-        return FetchFailed(kNotFound + ExceptionText(e));
-    } catch (const EIdSocketError& e) {
-        return FetchFailed(kNoServer + ExceptionText(e));
+    } catch (const std::exception& e) {
+        outcome.Kind = TFetchOutcome::Failed;
+        if (antiFreeze_->CancelRequested() || dynamic_cast<const EFetchCancelled*>(&e)) {
+            // Closed at once: the server may still be sending, and the next fetch must start afresh.
+            IdHTTP1->CloseConnection();
+            outcome.Kind = TFetchOutcome::Cancelled;
+            outcome.Status = kCancelled + ": " + SettingToText(shownUrl);
+            return outcome;
+        }
+        if (dynamic_cast<const EIdHTTPProtocolException*>(&e))
+            outcome.Message = kNotFound + ExceptionText(e);
+        else if (const QString bounded = BoundExceededText(e, shownUrl); !bounded.isEmpty())
+            outcome.Message = bounded;
+        else if (IsNoServer(e))
+            outcome.Message = NoServerMessage(e, url);
+        else
+            throw;
+        outcome.Status = OneLine(outcome.Message);
+        return outcome;
     }
     // A CR LF pair ends one line, as in a file: servers on other systems send
     // such text, and splitting it twice would double-space every page.
     if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
-    SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, body.Size(), Memo1->LineCount())));
-    if (Library) Library->Fetched(url, std::string(body.Memory(), size_t(body.Size())));
-    return true;
+    SetStatusText(
+        SettingToText(Format("%s: contains... %d chars/%d lines", shownUrl, body.Size(), Memo1->LineCount())));
+    if (Library) Library->Fetched(shownUrl, std::string(body.Memory(), size_t(body.Size())));
+    return outcome;
+}
+
+bool TForm1::FetchHttp(const std::string& url)
+{
+    const TFetchOutcome outcome = FetchOverNetwork(url, WithoutPassword(url));
+    if (outcome.Kind == TFetchOutcome::Done) return true;
+    SetStatusText(outcome.Status);
+    if (outcome.Kind == TFetchOutcome::Failed) {
+        PrintBtn->setEnabled(false);
+        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
+    }
+    return false;
 }
 
 bool TForm1::RunBusy(const std::function<void()>& body)
 {
     if (fetching_) return false;
-    {
-        const TBusyWindow busy(*this, *Memo1, *progressLabel_, fetching_);
-        body();
+    const TCloseAfterFetch closeAfter(*this);
+    bool cancelled = false;
+    try {
+        fetching_ = true;
+        {
+            const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, antiFreeze_.get());
+            try {
+                body();
+            } catch (const std::exception&) {
+                if (!antiFreeze_->CancelRequested()) throw;
+                IdHTTP1->CloseConnection();
+            }
+            cancelled = antiFreeze_->CancelRequested();
+        }
+        fetching_ = false;
+    } catch (const std::exception&) {
+        fetching_ = false;
+        progressLabel_->setVisible(false);
+        throw;
     }
-    if (closeAfterFetch_) close();
+    progressLabel_->setVisible(false);
+    if (cancelled) SetStatusText(kCancelled);
     return true;
 }
 
@@ -515,17 +804,25 @@ void TForm1::mOpenClick()
 void TForm1::OpenFile(const QString& path)
 {
     OpenDlg.FileName = path;
-    Memo1->clear();
     // Not guarded here: a file that cannot be read ends the command with the
     // general error report, leaving the pane empty and the history as it was.
     const std::string fileName = path.toStdString();
     std::string bytes;
-    if (!ReadDocumentFile(fileName, bytes)) throw OpenError(fileName, errno);
+    const bool read = ReadDocumentFile(fileName, bytes);
+    const int readError = errno;
+    // A binary file would fill the history and the settings file with its bytes; the pane keeps its text.
+    if (read && !LooksLikeText(bytes)) throw EFOpenError(OpenError(fileName, 0).what() + kNotText.toStdString());
+    Memo1->clear();
+    if (!read) throw OpenError(fileName, readError);
     Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
     history_.AddOpenedFile(number, title, fileName);
     SyncNumberBox();
+    RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
+    SetStatusText(SettingToText(
+        Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()), Memo1->LineCount())));
+    ShowDocumentName(history_.Entries()[0]);
 }
 
 bool TForm1::LoadLocalFile(const std::string& url)
@@ -534,7 +831,7 @@ bool TForm1::LoadLocalFile(const std::string& url)
     // are. The rest is the whole path: paths here may be far longer than 255
     // characters, and cutting them would open a different file.
     std::string bytes;
-    if (!ReadDocumentFile(LocalFilePath(url), bytes)) {
+    if (!ReadDocumentFile(LocalFilePath(url), bytes) || !LooksLikeText(bytes)) {
         ShowMessage(kUnreadableFile);
         return false;
     }
@@ -544,10 +841,12 @@ bool TForm1::LoadLocalFile(const std::string& url)
 
 void TForm1::mPrintClick()
 {
-    if (Memo1->LineCount() == 0) return;
+    // The document's own lines: what is printed must not depend on the
+    // window's width, and a line too wide for the page is warned about.
+    if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->Lines(),
+    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
                    [this](const std::string& text, const std::string& caption) {
                        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text),
                                                                QString::fromStdString(caption));
@@ -556,15 +855,15 @@ void TForm1::mPrintClick()
 
 void TForm1::mPrintPreviewClick()
 {
-    if (Memo1->LineCount() == 0) return;
+    if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     const TAskYesNo ask = [this](const std::string& text, const std::string& caption) {
         return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
     };
-    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->Lines(), ask)) return;
+    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), ask)) return;
     // Asked once above; the preview draws again on every change of its page set-up.
     services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
-        PrintPaneLines(printer, FontDlg.Font, Memo1->Lines(),
+        PrintPaneLines(printer, FontDlg.Font, Memo1->SourceLines(),
                        [](const std::string&, const std::string&) { return true; });
     });
 }

@@ -34,6 +34,7 @@ class TOptionDlg;
 class TScreen;
 class TTextPane;
 class TversionInfo;
+class TSignalPipe;
 
 // The desktop services the window talks to; tests replace them with scripted ones.
 struct TFormServices {
@@ -65,7 +66,8 @@ public:
     explicit TForm1(TFormServices services, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    void SetOptionDlg(TOptionDlg* dialog) { OptionDlg = dialog; }
+    // Also makes the dialog's OK refuse a URL format no fetch could use.
+    void SetOptionDlg(TOptionDlg* dialog);
 
     // Controls and components, named as the window definition names them.
     QLabel* Label1;
@@ -86,6 +88,8 @@ public:
     TOpenDlg OpenDlg;
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
+    // Beside the transfer's progress while a fetch runs; cancels it, as Esc does.
+    QPushButton* CancelBtn;
     std::unique_ptr<TversionInfo> version;
     // The TLS transport of the client, for https documents (and plain bytes for http);
     // declared first so it outlives the client that references it.
@@ -116,15 +120,32 @@ public:
     void RFCnumberKeyPress(QChar key);
 
     // Loads the file named by a "file:///" URL into the pane; on any failure
-    // shows "ファイルが読めませんでした", keeps the pane's text and returns false.
+    // (a binary file included) shows "ファイルが読めませんでした", keeps the
+    // pane's text and returns false.
     bool LoadLocalFile(const std::string& url);
     // The open command after its dialog: loads the file at path and adds it
     // to the history. A file that cannot be read raises, the pane left empty.
     void OpenFile(const QString& path);
-    // Fetches the URL into the pane with the proxy the options name; on an
-    // HTTP error status or a socket failure shows the message, disables the
-    // print button and returns false. Other failures propagate.
+    // How a fetch over the network ended: the message to show (Failed) and
+    // the status line's text (Failed, Cancelled).
+    struct TFetchOutcome {
+        enum TKind { Done, Failed, Cancelled } Kind = Done;
+        QString Message;
+        QString Status;
+    };
+    // Fetches the URL into the pane with the proxy and SOCKS hop the options
+    // name (or shows it from the library). An HTTP error status, a failure to
+    // reach the server and a cancel end it as Failed or Cancelled with the
+    // pane as it was; other failures propagate. shownUrl is the URL as the
+    // status line may show it and the library keeps it.
+    TFetchOutcome FetchOverNetwork(const std::string& url, const std::string& shownUrl);
+    // The same, telling the user: on a failure the status line and a message
+    // say why and the print button is disabled; false then and on a cancel.
     bool FetchHttp(const std::string& url);
+
+    // A signal to end the program: cancels a running fetch, then saves and
+    // ends as the quit command does, without asking anything.
+    void EndBySignal();
 
     // Runs a network command other than the fetch with the window busy as for
     // a fetch; false (and nothing run) while a fetch is under way.
@@ -137,6 +158,10 @@ public:
     bool Guarded(const std::function<void()>& body);
     // The general error report: the failure's message in an error box.
     void ReportFailure(const std::exception& failure);
+
+    // Puts the options' HTTP proxy, SOCKS hop and time limit on the client;
+    // every request of the window's client goes out after it.
+    void ApplyConnectionSettings();
 
 protected:
     bool event(QEvent* e) override;
@@ -151,9 +176,18 @@ private:
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received);
-    // The end of a fetch that failed in one of the two handled ways: says why, disables printing, returns false.
-    bool FetchFailed(const QString& message);
     void CreateHttpClient();
+    // What the user is told when the server could not be reached: the host
+    // and port that were tried and the failure.
+    QString NoServerMessage(const std::exception& failure, const std::string& url);
+    // The window's caption names the document shown.
+    void ShowDocumentName(const std::string& entry);
+    // The URL the command is to load for the typed text, or "" after saying why there is none.
+    std::string UrlForTyped(const std::string& typed, int index);
+    // Saves at the end of the program; a folder that cannot be written is
+    // reported and does not keep the program from ending. False when the
+    // save failed otherwise (the window then stays).
+    bool SaveForExit();
 
     TFormServices services_;
     TDocumentHistory history_;
@@ -164,6 +198,22 @@ private:
     // A fetch is running: the window stays drawn but takes no second command.
     bool fetching_ = false;
     bool closeAfterFetch_ = false;
+    // Ending on a signal: the save asks nothing and the program ends whatever happens.
+    bool endingBySignal_ = false;
+    // A close asked for while a command waited on the network happens when it
+    // ends, whichever way it ends.
+    class TCloseAfterFetch {
+    public:
+        explicit TCloseAfterFetch(TForm1& form) : form_(form) {}
+        ~TCloseAfterFetch();
+        TCloseAfterFetch(const TCloseAfterFetch&) = delete;
+        TCloseAfterFetch& operator=(const TCloseAfterFetch&) = delete;
+
+    private:
+        TForm1& form_;
+    };
+    // Set when the number box's list closes, for the activation that follows a pick in it.
+    bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
     int64_t expectedBytes_ = 0;

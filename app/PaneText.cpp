@@ -1,9 +1,12 @@
 #include "app/PaneText.h"
 
-#include "app/DocumentText.h"
 #include "platform/TextUtil.h"
 
-QString DecodeDocumentBytes(std::string_view bytes)
+namespace {
+
+// With lineFeeds, each CR LF and lone CR becomes "\n" on the way, so a file's
+// text is decoded in one pass without a converted copy of its bytes.
+QString Decode(std::string_view bytes, bool lineFeeds)
 {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     QString out;
@@ -12,10 +15,15 @@ QString DecodeDocumentBytes(std::string_view bytes)
     while (i < bytes.size()) {
         // Runs of ASCII are the common case in RFC texts.
         size_t run = i;
-        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80) ++run;
+        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80 && (!lineFeeds || bytes[run] != '\r')) ++run;
         if (run > i) {
             out.append(QLatin1StringView(bytes.data() + i, qsizetype(run - i)));
             i = run;
+            continue;
+        }
+        if (bytes[i] == '\r') {
+            out.append(QChar('\n'));
+            i += i + 1 < bytes.size() && bytes[i + 1] == '\n' ? 2 : 1;
             continue;
         }
         char32_t cp = 0;
@@ -38,4 +46,8 @@ QString DecodeDocumentBytes(std::string_view bytes)
     return out;
 }
 
-QString FileTextToPaneText(std::string_view bytes) { return DecodeDocumentBytes(WithLineFeeds(bytes)); }
+} // namespace
+
+QString DecodeDocumentBytes(std::string_view bytes) { return Decode(bytes, false); }
+
+QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes, true); }

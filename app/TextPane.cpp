@@ -1,20 +1,29 @@
 #include "app/TextPane.h"
 
-#include <QAbstractTextDocumentLayout>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QHash>
-#include <QPlainTextDocumentLayout>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTextBoundaryFinder>
-#include <QTextDocument>
 #include <QTextLayout>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
 
-// Blocks longer than this are laid out by TPaneLayout itself.
-constexpr int kLongBlock = 1024;
+// Lines longer than this are wrapped by WrapLongLine.
+constexpr int kLongLine = 1024;
+// Space left and right of the text, and above the first row.
+constexpr int kMargin = 4;
 
 // Shown in place of the Unicode line and paragraph separators, which are not
 // line ends in a document and must not break its lines.
@@ -24,9 +33,30 @@ constexpr char16_t kParagraphSeparatorSymbol = 0x00B6; // PILCROW SIGN
 // A blank the toolkit's line breaking treats as a place to wrap.
 bool IsBreakableSpace(QChar c) { return c.isSpace() && c.decompositionTag() != QChar::NoBreak; }
 
-// Per-character advances, cached: their sum estimates a run's width, which
-// is all the layout needs to tell a run far wider than a line.
-class TAdvances {
+// Text from outside (the clipboard, the keyboard) in the pane's own form:
+// each CR LF, lone CR and lone LF one "\n", the separators as their symbols.
+QString AsPaneText(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QChar('\r'), QChar('\n'));
+    text.replace(QChar::LineSeparator, QChar(kLineSeparatorSymbol));
+    text.replace(QChar::ParagraphSeparator, QChar(kParagraphSeparatorSymbol));
+    return text;
+}
+
+QTextOption RowOption()
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    return option;
+}
+
+} // namespace
+
+// Per-character advances, cached: their sum estimates a run's width, which is
+// all wrapping needs to tell a line that surely fits, or a run far wider than
+// a line.
+class TTextPane::TAdvances {
 public:
     explicit TAdvances(const QFont& font) : metrics_(font)
     {
@@ -52,226 +82,830 @@ private:
     QHash<char16_t, qreal> other_;
 };
 
-} // namespace
-
-// The pane's document layout. The toolkit wraps a line whose first word is
-// wider than the pane by measuring the whole word again for every line it
-// fills, which is quadratic in the length of a long run without a break
-// opportunity. Long blocks are therefore laid out here, line by line with
-// the toolkit's own line breaking: a line that starts on such a run and
-// certainly cannot hold it is filled character by character, which is what
-// the toolkit does in the end; every other line wraps at word boundaries.
-// The lines are the toolkit's own, found in time linear in the block.
-class TPaneLayout : public QPlainTextDocumentLayout {
-public:
-    // The pane wraps at its viewport's width, which it also gives the base
-    // class (whose own copy is private).
-    TPaneLayout(QTextDocument* document, const QWidget* viewport)
-        : QPlainTextDocumentLayout(document), viewport_(viewport)
-    {}
-
-    void EnsureLaidOut(const QTextBlock& block)
-    {
-        if (!block.isValid() || block.layout()->lineCount() > 0) return;
-        if (block.length() > kLongBlock)
-            LayOutLongBlock(block);
-        else
-            ensureBlockLayout(block);
-    }
-
-    QRectF blockBoundingRect(const QTextBlock& block) const override
-    {
-        if (block.isValid() && block.length() > kLongBlock && block.layout()->lineCount() == 0)
-            const_cast<TPaneLayout*>(this)->LayOutLongBlock(block);
-        return QPlainTextDocumentLayout::blockBoundingRect(block);
-    }
-
-protected:
-    void documentChanged(int from, int charsRemoved, int charsAdded) override
-    {
-        // An edit inside one block is laid out at once by the base class;
-        // a long block is laid out here instead.
-        QTextDocument* doc = document();
-        const QTextBlock first = doc->findBlock(from);
-        const QTextBlock last = doc->findBlock(qMax(0, from + charsRemoved + charsAdded - 1));
-        if (first == last && doc->blockCount() == blockCount_ && first.length() > kLongBlock) {
-            first.layout()->clearLayout();
-            LayOutLongBlock(first);
-            emit update(QRectF(0., -doc->documentMargin(), 1000000000., 1000000000.));
-            return;
-        }
-        QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
-        blockCount_ = doc->blockCount();
-    }
-
-private:
-    void LayOutLongBlock(const QTextBlock& block);
-
-    const QWidget* viewport_;
-    int blockCount_ = 1;
-};
-
-void TPaneLayout::LayOutLongBlock(const QTextBlock& block)
+TTextPane::TTextPane(QWidget* parent) : QAbstractScrollArea(parent)
 {
-    QTextDocument* doc = document();
-    const QString text = block.text();
-    const qreal margin = doc->documentMargin();
-    qreal width = viewport_->width() > 0 ? qreal(viewport_->width()) : qreal(INT_MAX);
-    width -= 2 * margin;
-
-    const QTextOption words = doc->defaultTextOption();
-    QTextOption anywhere = words;
-    anywhere.setWrapMode(QTextOption::WrapAnywhere);
-    TAdvances advances(doc->defaultFont());
-    // Shaping may make a run narrower than its summed advances, but not by
-    // half: past this a run surely does not fit.
-    const qreal certainlyTooWide = 2 * width + 4 * advances.MaxWidth();
-    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
-
-    // The run without a break opportunity that the current line starts on:
-    // [runPos, runEnd), and the estimated width of that rest.
-    int runPos = 0, runEnd = 0;
-    qreal runRest = 0;
-    QTextLayout* layout = block.layout();
-    layout->beginLayout();
-    qreal height = 0;
-    int pos = 0;
-    for (;;) {
-        bool fill = false;
-        if (pos < text.size() && !IsBreakableSpace(text[pos])) {
-            if (pos >= runEnd) {
-                breaks.setPosition(pos);
-                qsizetype next = breaks.toNextBoundary();
-                if (next < 0) next = text.size();
-                runEnd = pos;
-                runRest = 0;
-                while (runEnd < next && !IsBreakableSpace(text[runEnd])) runRest += advances.Of(text[runEnd++]);
-            } else {
-                for (int i = runPos; i < pos; ++i) runRest -= advances.Of(text[i]);
-            }
-            runPos = pos;
-            fill = runRest > certainlyTooWide;
-        }
-        // Read by the line breaking of each line as that line is laid out.
-        layout->setTextOption(fill ? anywhere : words);
-        QTextLine line = layout->createLine();
-        if (!line.isValid()) break;
-        line.setLeadingIncluded(true);
-        line.setLineWidth(width);
-        line.setPosition(QPointF(margin, height));
-        height += line.height();
-        if (line.leading() < 0) height += std::ceil(line.leading());
-        pos = line.textStart() + line.textLength();
-    }
-    layout->setTextOption(words);
-    layout->endLayout();
-    // As the base class does: the scroll range follows the line count.
-    const int before = doc->lineCount();
-    const_cast<QTextBlock&>(block).setLineCount(block.isVisible() ? layout->lineCount() : 0);
-    if (doc->lineCount() != before) emit documentSizeChanged(documentSize());
-}
-
-TTextPane::TTextPane(QWidget* parent) : QPlainTextEdit(parent)
-{
-    layout_ = new TPaneLayout(document(), viewport());
-    document()->setDocumentLayout(layout_);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    connect(document(), &QTextDocument::contentsChanged, this, [this] { indexValid_ = false; });
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(false);
+    FontChanged();
 }
 
-void TTextPane::LoadText(const QString& text)
+TTextPane::~TTextPane() = default;
+
+// ---------------------------------------------------------------- text
+
+void TTextPane::LoadText(QString text)
 {
-    QString shown = text;
-    shown.replace(QChar::LineSeparator, QChar(kLineSeparatorSymbol));
-    shown.replace(QChar::ParagraphSeparator, QChar(kParagraphSeparatorSymbol));
-    setUpdatesEnabled(false);
-    setPlainText(shown);
-    setUpdatesEnabled(true);
-    indexValid_ = false;
+    text.replace(QChar::LineSeparator, QChar(kLineSeparatorSymbol));
+    text.replace(QChar::ParagraphSeparator, QChar(kParagraphSeparatorSymbol));
+    text_ = std::move(text);
+    // Counted first so the index takes no more room than it needs.
+    const qsizetype breaks = text_.count(QChar('\n'));
+    std::vector<int>().swap(lineStarts_);
+    lineStarts_.reserve(size_t(breaks) + 1);
+    lineStarts_.push_back(0);
+    const QChar* data = text_.constData();
+    for (qsizetype i = 0, n = text_.size(); i < n; ++i)
+        if (data[i] == QChar('\n')) lineStarts_.push_back(int(i + 1));
+    undo_.clear();
+    redo_.clear();
+    typing_ = false;
+    preedit_.clear();
+    std::vector<TWrapped>().swap(wrapped_);
+    std::vector<int>().swap(breaks_);
+    wrapsValid_ = false;
+    marks_.clear();
+    longestMark_ = 0;
+    caret_ = anchor_ = 0;
+    preferredX_ = -1;
+    pinnedTop_ = 0;
+    UpdateScrollRange();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+    emit textChanged();
+}
+
+int TTextPane::LineEnd(int line) const
+{
+    return line + 1 < int(lineStarts_.size()) ? lineStarts_[size_t(line) + 1] - 1 : int(text_.size());
+}
+
+int TTextPane::SourceLineCount() const
+{
+    const int lines = int(lineStarts_.size());
+    return lineStarts_.back() == int(text_.size()) ? lines - 1 : lines;
+}
+
+QString TTextPane::SourceLineAt(int index) const
+{
+    if (index < 0 || index >= SourceLineCount()) return {};
+    const int start = lineStarts_[size_t(index)];
+    return text_.mid(start, LineEnd(index) - start);
+}
+
+int TTextPane::SourceLineStart(int line) const
+{
+    return lineStarts_[size_t(std::clamp(line, 0, int(lineStarts_.size()) - 1))];
+}
+
+int TTextPane::SourceLineOfPosition(int position) const
+{
+    return int(std::upper_bound(lineStarts_.begin(), lineStarts_.end(), position) - lineStarts_.begin()) - 1;
 }
 
 int TTextPane::LineCount() const
 {
-    EnsureIndex();
-    return int(index_.size());
+    // The last row is an empty line exactly when the text ends with a break.
+    const int rows = RowCount();
+    return lineStarts_.back() == int(text_.size()) ? rows - 1 : rows;
 }
 
 QString TTextPane::LineAt(int index) const
 {
-    EnsureIndex();
-    if (index < 0 || index >= int(index_.size())) return {};
-    const TDisplayLine& line = index_[size_t(index)];
-    return text_.mid(line.Start, line.Length);
+    if (index < 0 || index >= LineCount()) return {};
+    const TRow row = RowAt(index);
+    return text_.mid(row.Start, row.End - row.Start);
+}
+
+int TTextPane::TLines::Count() const { return displayed_ ? pane_.LineCount() : pane_.SourceLineCount(); }
+
+std::string TTextPane::TLines::Line(int index) const
+{
+    return (displayed_ ? pane_.LineAt(index) : pane_.SourceLineAt(index)).toStdString();
+}
+
+// ---------------------------------------------------------------- wrapping
+
+qreal TTextPane::WrapWidth() const
+{
+    // A pane collapsed to nothing (or not laid out yet) does not wrap: a
+    // row per character would cost more than the text itself.
+    const int width = viewport()->width();
+    return width > 2 * kMargin ? qreal(width - 2 * kMargin) : qreal(INT_MAX);
+}
+
+int TTextPane::BreakCount(size_t wrapped) const
+{
+    const size_t next = wrapped + 1 < wrapped_.size() ? size_t(wrapped_[wrapped + 1].FirstBreak) : breaks_.size();
+    return int(next) - wrapped_[wrapped].FirstBreak;
+}
+
+int TTextPane::RowCount() const
+{
+    EnsureWraps();
+    return int(lineStarts_.size() + breaks_.size());
+}
+
+int TTextPane::FirstRowOfLine(int line) const
+{
+    EnsureWraps();
+    auto after =
+        std::lower_bound(wrapped_.begin(), wrapped_.end(), line, [](const TWrapped& w, int l) { return w.Line < l; });
+    return line + (after == wrapped_.end() ? int(breaks_.size()) : after->FirstBreak);
+}
+
+TTextPane::TRow TTextPane::RowAt(int row) const
+{
+    EnsureWraps();
+    return RowInIndex(row);
+}
+
+// Reads the wrap index as it stands, current or not.
+TTextPane::TRow TTextPane::RowInIndex(int row) const
+{
+    // The last wrapped line whose first row is at or before this row.
+    auto after = std::upper_bound(wrapped_.begin(), wrapped_.end(), row,
+                                  [](int r, const TWrapped& w) { return r < w.Line + w.FirstBreak; });
+    int line = row, segment = 0, breaks = 0;
+    const TWrapped* wrap = nullptr;
+    if (after != wrapped_.begin()) {
+        const size_t w = size_t(after - wrapped_.begin()) - 1;
+        const int first = wrapped_[w].Line + wrapped_[w].FirstBreak;
+        breaks = BreakCount(w);
+        if (row - first <= breaks) {
+            wrap = &wrapped_[w];
+            line = wrap->Line;
+            segment = row - first;
+        } else {
+            line = wrapped_[w].Line + (row - first - breaks);
+        }
+    }
+    line = std::clamp(line, 0, int(lineStarts_.size()) - 1);
+    const int start = lineStarts_[size_t(line)];
+    int from = start, end = LineEnd(line);
+    if (wrap != nullptr) {
+        if (segment > 0) from = start + breaks_[size_t(wrap->FirstBreak + segment - 1)];
+        if (segment < breaks) end = start + breaks_[size_t(wrap->FirstBreak + segment)];
+    }
+    return {line, segment, from, end};
+}
+
+int TTextPane::RowOfPosition(int position) const
+{
+    const int line = SourceLineOfPosition(position);
+    const int first = FirstRowOfLine(line);
+    auto w =
+        std::lower_bound(wrapped_.begin(), wrapped_.end(), line, [](const TWrapped& x, int l) { return x.Line < l; });
+    if (w == wrapped_.end() || w->Line != line) return first;
+    const int offset = position - lineStarts_[size_t(line)];
+    const auto begin = breaks_.begin() + w->FirstBreak;
+    const auto end = begin + BreakCount(size_t(w - wrapped_.begin()));
+    // A position at a break starts the next row.
+    return first + int(std::upper_bound(begin, end, offset) - begin);
+}
+
+void TTextPane::EnsureWraps() const
+{
+    const qreal width = WrapWidth();
+    if (wrapsValid_ && width == wrappedAt_) return;
+    wrapped_.clear();
+    breaks_.clear();
+    std::vector<int> breaks;
+    for (int line = 0, n = int(lineStarts_.size()); line < n; ++line) {
+        WrapLine(line, breaks);
+        if (breaks.empty()) continue;
+        wrapped_.push_back({line, int(breaks_.size())});
+        breaks_.insert(breaks_.end(), breaks.begin(), breaks.end());
+    }
+    wrapsValid_ = true;
+    wrappedAt_ = width;
+}
+
+// The offsets at which the line's displayed rows after the first begin,
+// exactly where the toolkit's word wrap would break it.
+void TTextPane::WrapLine(int line, std::vector<int>& breaks) const
+{
+    breaks.clear();
+    const int start = lineStarts_[size_t(line)];
+    const int length = LineEnd(line) - start;
+    const qreal width = WrapWidth();
+    // Summed advances clearly below the width cannot wrap; the slack covers
+    // rounding and shaping. Tabs go to the toolkit's stops every 80 pixels.
+    const qreal fits = width - 4 * advances_->MaxWidth() - 8;
+    const QChar* data = text_.constData() + start;
+    qreal sum = 0;
+    bool simple = true;
+    for (int i = 0; i < length && sum < fits; ++i) {
+        const char16_t u = data[i].unicode();
+        if (u == '\t') {
+            sum = (std::floor(sum / 80) + 1) * 80;
+        } else if (u < 32 || data[i].isSurrogate()) {
+            simple = false;
+            break;
+        } else {
+            sum += advances_->Of(data[i]);
+        }
+    }
+    if (simple && sum < fits) return;
+
+    const QString text = text_.mid(start, length);
+    QTextLayout layout(text, font());
+    QTextOption words;
+    words.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QTextOption anywhere = words;
+    anywhere.setWrapMode(QTextOption::WrapAnywhere);
+    layout.setTextOption(words);
+    // The toolkit wraps a line whose first word is wider than the pane by
+    // measuring the whole word again for every row it fills, which is
+    // quadratic in the length of a run without a break opportunity. In a long
+    // line, a row that starts on such a run and certainly cannot hold it is
+    // filled character by character, which is what the toolkit does in the
+    // end; every other row wraps at word boundaries.
+    const bool longLine = length > kLongLine;
+    const qreal certainlyTooWide = 2 * width + 4 * advances_->MaxWidth();
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Line, text);
+    int runPos = 0, runEnd = 0;
+    qreal runRest = 0;
+    layout.beginLayout();
+    int pos = 0;
+    for (;;) {
+        if (longLine) {
+            bool fill = false;
+            if (pos < text.size() && !IsBreakableSpace(text[pos])) {
+                if (pos >= runEnd) {
+                    finder.setPosition(pos);
+                    qsizetype next = finder.toNextBoundary();
+                    if (next < 0) next = text.size();
+                    runEnd = pos;
+                    runRest = 0;
+                    while (runEnd < next && !IsBreakableSpace(text[runEnd])) runRest += advances_->Of(text[runEnd++]);
+                } else {
+                    for (int i = runPos; i < pos; ++i) runRest -= advances_->Of(text[i]);
+                }
+                runPos = pos;
+                fill = runRest > certainlyTooWide;
+            }
+            // Read by the line breaking of each row as that row is laid out.
+            layout.setTextOption(fill ? anywhere : words);
+        }
+        QTextLine row = layout.createLine();
+        if (!row.isValid()) break;
+        row.setLineWidth(width);
+        if (row.textStart() > 0) breaks.push_back(row.textStart());
+        pos = row.textStart() + row.textLength();
+    }
+    layout.endLayout();
+}
+
+// After an edit that turned source lines first..oldLast into first..newLast:
+// the wrapped entries of those lines are made anew, later ones shifted.
+void TTextPane::RewrapLines(int first, int oldLast, int newLast)
+{
+    if (!wrapsValid_ || wrappedAt_ != WrapWidth()) {
+        wrapsValid_ = false;
+        return;
+    }
+    auto lineLess = [](const TWrapped& w, int l) { return w.Line < l; };
+    const auto from = std::lower_bound(wrapped_.begin(), wrapped_.end(), first, lineLess);
+    const auto to = std::lower_bound(from, wrapped_.end(), oldLast + 1, lineLess);
+    const int breakFrom = from == wrapped_.end() ? int(breaks_.size()) : from->FirstBreak;
+    const int breakTo = to == wrapped_.end() ? int(breaks_.size()) : to->FirstBreak;
+
+    std::vector<TWrapped> entries;
+    std::vector<int> newBreaks, breaks;
+    for (int line = first; line <= newLast; ++line) {
+        WrapLine(line, breaks);
+        if (breaks.empty()) continue;
+        entries.push_back({line, breakFrom + int(newBreaks.size())});
+        newBreaks.insert(newBreaks.end(), breaks.begin(), breaks.end());
+    }
+    const int lineShift = newLast - oldLast;
+    const int breakShift = int(newBreaks.size()) - (breakTo - breakFrom);
+    for (auto w = to; w != wrapped_.end(); ++w) {
+        w->Line += lineShift;
+        w->FirstBreak += breakShift;
+    }
+    breaks_.erase(breaks_.begin() + breakFrom, breaks_.begin() + breakTo);
+    breaks_.insert(breaks_.begin() + breakFrom, newBreaks.begin(), newBreaks.end());
+    const auto at = wrapped_.erase(from, to);
+    wrapped_.insert(at, entries.begin(), entries.end());
+}
+
+// ---------------------------------------------------------------- editing
+
+void TTextPane::Replace(int from, int to, const QString& text)
+{
+    const int firstLine = SourceLineOfPosition(from);
+    const int oldLast = SourceLineOfPosition(to);
+    const int shift = int(text.size()) - (to - from);
+    // Room grows by a sixteenth at a time: the containers' own doubling would
+    // let one keystroke in a large document double what it costs.
+    if (text_.size() + shift > text_.capacity()) text_.reserve(text_.size() + shift + text_.size() / 16 + 64);
+    text_.replace(from, to - from, text);
+
+    std::vector<int> starts;
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (text[i] == QChar('\n')) starts.push_back(from + int(i) + 1);
+    if (lineStarts_.size() + starts.size() > lineStarts_.capacity())
+        lineStarts_.reserve(lineStarts_.size() + starts.size() + lineStarts_.size() / 16 + 64);
+    const auto eraseFrom = lineStarts_.begin() + firstLine + 1;
+    const auto after = lineStarts_.erase(eraseFrom, eraseFrom + (oldLast - firstLine));
+    const auto inserted = lineStarts_.insert(after, starts.begin(), starts.end());
+    for (auto s = inserted + qsizetype(starts.size()); s != lineStarts_.end(); ++s) *s += shift;
+    RewrapLines(firstLine, oldLast, firstLine + int(starts.size()));
+
+    marks_.clear();
+    longestMark_ = 0;
+    caret_ = anchor_ = from + int(text.size());
+    preferredX_ = -1;
+    UpdateScrollRange();
+    EnsureCaretVisible();
+    RestartBlink();
+    viewport()->update();
+    emit textChanged();
+}
+
+void TTextPane::InsertText(const QString& text)
+{
+    Edit(std::min(anchor_, caret_), std::max(anchor_, caret_), AsPaneText(text));
+}
+
+void TTextPane::Edit(int from, int to, const QString& text)
+{
+    // Characters typed one after another undo together, up to a line break.
+    const bool typing = from == to && text.size() == 1 && text[0] != QChar('\n');
+    if (typing && typing_ && !undo_.empty() && undo_.back().From + undo_.back().InsertedLength == from) {
+        ++undo_.back().InsertedLength;
+    } else {
+        // A bound on the steps kept; the text of one step is the user's own edit.
+        if (undo_.size() >= 1000) undo_.erase(undo_.begin());
+        undo_.push_back({from, text_.mid(from, to - from), int(text.size())});
+    }
+    typing_ = typing;
+    redo_.clear();
+    Replace(from, to, text);
+}
+
+void TTextPane::undo()
+{
+    if (undo_.empty()) return;
+    TUndoStep step = std::move(undo_.back());
+    undo_.pop_back();
+    const int end = step.From + step.InsertedLength;
+    redo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, end, step.Removed);
+}
+
+void TTextPane::redo()
+{
+    if (redo_.empty()) return;
+    TUndoStep step = std::move(redo_.back());
+    redo_.pop_back();
+    undo_.push_back({step.From, text_.mid(step.From, step.InsertedLength), int(step.Removed.size())});
+    typing_ = false;
+    Replace(step.From, step.From + step.InsertedLength, step.Removed);
+}
+
+QString TTextPane::SelectedText() const
+{
+    const int from = std::min(anchor_, caret_);
+    return text_.mid(from, std::max(anchor_, caret_) - from);
+}
+
+void TTextPane::Select(int anchor, int caret)
+{
+    const int size = int(text_.size());
+    anchor_ = std::clamp(anchor, 0, size);
+    caret_ = std::clamp(caret, 0, size);
+    preferredX_ = -1;
+    EnsureCaretVisible();
+    viewport()->update();
+}
+
+void TTextPane::selectAll() { Select(0, int(text_.size())); }
+
+void TTextPane::copy() const
+{
+    if (anchor_ != caret_) QApplication::clipboard()->setText(SelectedText());
+}
+
+void TTextPane::CopySelection() { copy(); }
+
+void TTextPane::cut()
+{
+    if (anchor_ == caret_) return;
+    copy();
+    InsertText(QString());
+}
+
+void TTextPane::paste()
+{
+    const QString text = QApplication::clipboard()->text();
+    if (!text.isEmpty()) InsertText(text);
+}
+
+void TTextPane::SetMarks(std::vector<TPaneMark> marks)
+{
+    std::sort(marks.begin(), marks.end(), [](const TPaneMark& a, const TPaneMark& b) { return a.Start < b.Start; });
+    longestMark_ = 0;
+    for (const TPaneMark& m : marks) longestMark_ = std::max(longestMark_, m.Length);
+    marks_ = std::move(marks);
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------- caret
+
+void TTextPane::MoveCaret(int position, bool keepAnchor)
+{
+    caret_ = std::clamp(position, 0, int(text_.size()));
+    if (!keepAnchor) anchor_ = caret_;
+    typing_ = false;
+    EnsureCaretVisible();
+    RestartBlink();
+    viewport()->update();
+}
+
+void TTextPane::MoveVertically(int rows, bool keepAnchor)
+{
+    if (preferredX_ < 0) preferredX_ = XOfPosition(caret_);
+    const qreal x = preferredX_;
+    const int row = std::clamp(RowOfPosition(caret_) + rows, 0, RowCount() - 1);
+    MoveCaret(PositionInRow(row, x), keepAnchor);
+    preferredX_ = x;
+}
+
+int TTextPane::PageRows() const { return std::max(1, (viewport()->height() - kMargin) / RowHeight()); }
+
+void TTextPane::EnsureCaretVisible()
+{
+    const int row = RowOfPosition(caret_);
+    QScrollBar* bar = verticalScrollBar();
+    if (row < bar->value())
+        bar->setValue(row);
+    else if (row >= bar->value() + PageRows())
+        bar->setValue(row - PageRows() + 1);
+}
+
+void TTextPane::UpdateScrollRange()
+{
+    QScrollBar* bar = verticalScrollBar();
+    const int rows = RowCount();
+    bar->setRange(0, std::max(std::max(0, rows - PageRows()), std::min(pinnedTop_, rows - 1)));
+    bar->setPageStep(PageRows());
+    bar->setSingleStep(1);
+}
+
+void TTextPane::ScrollToSourceLine(int line)
+{
+    pinnedTop_ = FirstRowOfLine(std::clamp(line, 0, int(lineStarts_.size()) - 1));
+    UpdateScrollRange();
+    verticalScrollBar()->setValue(pinnedTop_);
+}
+
+int TTextPane::FirstVisibleSourceLine() const { return RowAt(verticalScrollBar()->value()).Line; }
+
+void TTextPane::LayOutRow(QTextLayout& layout, const TRow& row) const
+{
+    layout.setText(text_.mid(row.Start, row.End - row.Start));
+    layout.setFont(font());
+    layout.setTextOption(RowOption());
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid()) line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+}
+
+qreal TTextPane::XOfPosition(int position) const
+{
+    const TRow row = RowAt(RowOfPosition(position));
+    QTextLayout layout;
+    LayOutRow(layout, row);
+    return layout.lineCount() > 0 ? layout.lineAt(0).cursorToX(position - row.Start) : 0;
+}
+
+int TTextPane::PositionInRow(int row, qreal x) const
+{
+    const TRow r = RowAt(row);
+    QTextLayout layout;
+    LayOutRow(layout, r);
+    if (layout.lineCount() == 0) return r.Start;
+    int offset = layout.lineAt(0).xToCursor(x, QTextLine::CursorBetweenCharacters);
+    // The end of a row that wraps is the start of the next: stay on this one.
+    if (r.Start + offset == r.End && r.End < LineEnd(r.Line) && offset > 0) --offset;
+    return r.Start + offset;
+}
+
+int TTextPane::PositionAt(const QPoint& point) const
+{
+    const int row = verticalScrollBar()->value() + std::max(0, point.y() - kMargin) / RowHeight();
+    return PositionInRow(std::min(row, RowCount() - 1), point.x() - kMargin);
+}
+
+// ---------------------------------------------------------------- events
+
+void TTextPane::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const QPalette::ColorGroup group =
+        !isEnabled() ? QPalette::Disabled : (hasFocus() || isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+    const QPalette& colours = palette();
+    painter.fillRect(viewport()->rect(), colours.brush(group, QPalette::Base));
+    painter.setPen(colours.color(group, QPalette::Text));
+
+    const int selFrom = std::min(anchor_, caret_), selTo = std::max(anchor_, caret_);
+    const int first = verticalScrollBar()->value();
+    const int rows = RowCount();
+    const int caretRow = caretShown_ && hasFocus() ? RowOfPosition(caret_) : -1;
+    const int preeditRow = preedit_.isEmpty() ? -1 : RowOfPosition(caret_);
+    QTextLayout layout;
+    for (int r = first, y = kMargin; r < rows && y < viewport()->height(); ++r, y += RowHeight()) {
+        const TRow row = RowAt(r);
+        LayOutRow(layout, row);
+        QList<QTextLayout::FormatRange> formats;
+        auto add = [&](int from, int to, QPalette::ColorRole back, QPalette::ColorRole fore, bool underline) {
+            from = std::max(from, row.Start);
+            to = std::min(to, row.End);
+            if (from >= to) return;
+            QTextLayout::FormatRange range;
+            range.start = from - row.Start;
+            range.length = to - from;
+            if (back != QPalette::NoRole) range.format.setBackground(colours.brush(group, back));
+            if (fore != QPalette::NoRole) range.format.setForeground(colours.brush(group, fore));
+            if (underline) range.format.setFontUnderline(true);
+            formats.append(range);
+        };
+        if (!marks_.empty()) {
+            auto m = std::lower_bound(marks_.begin(), marks_.end(), row.Start - longestMark_,
+                                      [](const TPaneMark& mark, int pos) { return mark.Start < pos; });
+            for (; m != marks_.end() && m->Start < row.End; ++m)
+                add(m->Start, m->Start + m->Length, m->Background, m->Foreground, m->Underline);
+        }
+        add(selFrom, selTo, QPalette::Highlight, QPalette::HighlightedText, false);
+        layout.draw(&painter, QPointF(kMargin, y), formats);
+        // A selected line break shows as a blank's width after the line.
+        const int lineEnd = LineEnd(row.Line);
+        if (row.End == lineEnd && selFrom <= lineEnd && lineEnd < selTo && lineEnd < int(text_.size()) &&
+            layout.lineCount() > 0)
+            painter.fillRect(
+                QRectF(kMargin + layout.lineAt(0).naturalTextWidth(), y, advances_->Of(QChar(' ')), RowHeight()),
+                colours.brush(group, QPalette::Highlight));
+        if (r == caretRow && layout.lineCount() > 0) {
+            const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
+            painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
+        }
+        if (!preedit_.isEmpty() && r == preeditRow && layout.lineCount() > 0)
+            DrawPreedit(painter, QPointF(kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start), y), colours, group);
+    }
+}
+
+// What an input method is composing, underlined at the caret over the text
+// after it, until it is committed.
+void TTextPane::DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const
+{
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    const QFontMetricsF metrics(underlined);
+    painter.fillRect(QRectF(at.x(), at.y(), metrics.horizontalAdvance(preedit_), RowHeight()),
+                     colours.brush(group, QPalette::Base));
+    painter.setFont(underlined);
+    painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), preedit_);
+    painter.setFont(font());
 }
 
 void TTextPane::resizeEvent(QResizeEvent* e)
 {
-    QPlainTextEdit::resizeEvent(e);
-    indexValid_ = false;
+    QAbstractScrollArea::resizeEvent(e);
+    // The top line stays on top when the rows wrap anew.
+    const int top = wrapsValid_ ? RowInIndex(verticalScrollBar()->value()).Line : -1;
+    UpdateScrollRange();
+    if (top >= 0) verticalScrollBar()->setValue(FirstRowOfLine(top));
+}
+
+void TTextPane::FontChanged()
+{
+    advances_ = std::make_unique<TAdvances>(font());
+    rowHeight_ = std::max(1, int(std::ceil(QFontMetricsF(font()).height())));
+    wrapsValid_ = false;
 }
 
 void TTextPane::changeEvent(QEvent* e)
 {
-    QPlainTextEdit::changeEvent(e);
-    if (e->type() == QEvent::FontChange) indexValid_ = false;
+    QAbstractScrollArea::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        const int top = wrapsValid_ ? RowInIndex(verticalScrollBar()->value()).Line : 0;
+        FontChanged();
+        UpdateScrollRange();
+        verticalScrollBar()->setValue(FirstRowOfLine(top));
+    }
+    if (e->type() == QEvent::EnabledChange || e->type() == QEvent::PaletteChange ||
+        e->type() == QEvent::ActivationChange)
+        viewport()->update();
 }
 
-void TTextPane::EnsureIndex() const
+// The start of the next word after pos, or of the word before it.
+int TTextPane::WordStep(int pos, int dir) const
 {
-    if (indexValid_) return;
-    const int width = viewport()->width();
-
-    index_.clear();
-    text_ = document()->toRawText();
-    // A line of printable ASCII whose width, summed from per-character
-    // advances, stays clearly below the wrap width cannot wrap; only the
-    // other blocks need the real layout. The slack covers the document
-    // margins and the rounding of summed advances.
-    QFontMetricsF metrics(font());
-    qreal asciiWidths[128] = {};
-    for (int c = 32; c < 127; ++c) asciiWidths[c] = metrics.horizontalAdvance(QChar(c));
-    const qreal fitWidth = width - 2 * document()->documentMargin() - 4 * metrics.maxWidth() - 8;
-
-    int start = 0;
-    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        IndexBlock(block, start, fitWidth, asciiWidths);
-        start += block.length(); // the block's text and its separator
+    const int size = int(text_.size());
+    auto inWord = [this](int i) { return text_[i].isLetterOrNumber() || text_[i] == QChar('_'); };
+    if (dir > 0) {
+        while (pos < size && inWord(pos)) ++pos;
+        while (pos < size && !inWord(pos)) ++pos;
+    } else {
+        while (pos > 0 && !inWord(pos - 1)) --pos;
+        while (pos > 0 && inWord(pos - 1)) --pos;
     }
-    // The empty line after a final line break is not counted.
-    if (!index_.empty() && index_.back().Length == 0 && index_.back().Start == text_.size()) index_.pop_back();
-
-    indexValid_ = true;
+    return pos;
 }
 
-void TTextPane::IndexBlock(const QTextBlock& block, int start, qreal fitWidth, const qreal* asciiWidths) const
+void TTextPane::keyPressEvent(QKeyEvent* e)
 {
-    const int length = block.length() - 1;
-    qreal sum = 0;
-    bool simple = true;
-    for (int i = start; i < start + length; ++i) {
-        char16_t u = text_[i].unicode();
-        if (u < 32 || u >= 127) {
-            simple = false;
-            break;
-        }
-        sum += asciiWidths[u];
-        if (sum >= fitWidth) break;
+    const bool shift = e->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    if (e == QKeySequence::SelectAll) return selectAll();
+    if (e == QKeySequence::Copy) return copy();
+    if (e == QKeySequence::Cut) return cut();
+    if (e == QKeySequence::Paste) return paste();
+    if (e == QKeySequence::Undo) return undo();
+    if (e == QKeySequence::Redo) return redo();
+
+    const int size = int(text_.size());
+    auto step = [this](int pos, int dir) {
+        pos += dir;
+        // A surrogate pair is one character.
+        if (pos > 0 && pos < int(text_.size()) && text_[pos].isLowSurrogate() && text_[pos - 1].isHighSurrogate())
+            pos += dir;
+        return std::clamp(pos, 0, int(text_.size()));
+    };
+    switch (e->key()) {
+    case Qt::Key_Left:
+        preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, -1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::min(anchor_, caret_), false);
+        return MoveCaret(step(caret_, -1), shift);
+    case Qt::Key_Right:
+        preferredX_ = -1;
+        if (ctrl) return MoveCaret(WordStep(caret_, 1), shift);
+        if (!shift && anchor_ != caret_) return MoveCaret(std::max(anchor_, caret_), false);
+        return MoveCaret(step(caret_, 1), shift);
+    case Qt::Key_Up: return MoveVertically(-1, shift);
+    case Qt::Key_Down: return MoveVertically(1, shift);
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        const int rows = e->key() == Qt::Key_PageUp ? -PageRows() : PageRows();
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + rows);
+        return MoveVertically(rows, shift);
     }
-    if (simple && sum < fitWidth) {
-        index_.push_back({start, length});
+    case Qt::Key_Home: preferredX_ = -1; return MoveCaret(ctrl ? 0 : RowAt(RowOfPosition(caret_)).Start, shift);
+    case Qt::Key_End: {
+        preferredX_ = -1;
+        if (ctrl) return MoveCaret(size, shift);
+        const TRow row = RowAt(RowOfPosition(caret_));
+        // The end of a wrapped row is before its trailing blank.
+        const bool wraps = row.End < LineEnd(row.Line);
+        return MoveCaret(wraps && row.End > row.Start ? row.End - 1 : row.End, shift);
+    }
+    case Qt::Key_Backspace:
+        if (anchor_ != caret_) return InsertText(QString());
+        if (caret_ > 0) Edit(step(caret_, -1), caret_, QString());
+        return;
+    case Qt::Key_Delete:
+        if (anchor_ != caret_) return InsertText(QString());
+        if (caret_ < size) Edit(caret_, step(caret_, 1), QString());
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return InsertText(QStringLiteral("\n"));
+    default: break;
+    }
+    const QString typed = e->text();
+    if (!typed.isEmpty() && !ctrl && (typed[0].isPrint() || typed[0] == QChar('\t'))) return InsertText(typed);
+    e->ignore();
+}
+
+void TTextPane::inputMethodEvent(QInputMethodEvent* e)
+{
+    if (!e->commitString().isEmpty() || e->replacementLength() > 0) InsertText(e->commitString());
+    preedit_ = e->preeditString();
+    viewport()->update();
+    e->accept();
+}
+
+QVariant TTextPane::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled: return true;
+    case Qt::ImCursorRectangle: {
+        const int row = RowOfPosition(caret_) - verticalScrollBar()->value();
+        const QRect r(int(kMargin + XOfPosition(caret_)), kMargin + row * RowHeight(), 1, RowHeight());
+        return QRect(viewport()->mapTo(this, r.topLeft()), r.size());
+    }
+    case Qt::ImCursorPosition: return caret_ - SourceLineStart(SourceLineOfPosition(caret_));
+    case Qt::ImSurroundingText: return SourceLineAt(SourceLineOfPosition(caret_));
+    default: return QAbstractScrollArea::inputMethodQuery(query);
+    }
+}
+
+void TTextPane::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(e);
+    selecting_ = true;
+    preferredX_ = -1;
+    MoveCaret(PositionAt(e->position().toPoint()), e->modifiers() & Qt::ShiftModifier);
+}
+
+void TTextPane::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!selecting_ || !(e->buttons() & Qt::LeftButton)) return;
+    dragPoint_ = e->position().toPoint();
+    MoveCaret(PositionAt(dragPoint_), true);
+    // Above or below the text, the selection goes on growing while the button is held.
+    if (dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height())
+        autoScroll_.start(50, this);
+    else
+        autoScroll_.stop();
+}
+
+void TTextPane::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        selecting_ = false;
+        autoScroll_.stop();
+    }
+    QAbstractScrollArea::mouseReleaseEvent(e);
+}
+
+void TTextPane::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton) return;
+    const int at = PositionAt(e->position().toPoint());
+    const int line = SourceLineOfPosition(at);
+    const int lineStart = lineStarts_[size_t(line)], lineEnd = LineEnd(line);
+    auto inWord = [this](int pos) { return text_[pos].isLetterOrNumber() || text_[pos] == QChar('_'); };
+    int from = at, to = at;
+    while (from > lineStart && inWord(from - 1)) --from;
+    while (to < lineEnd && inWord(to)) ++to;
+    Select(from, to);
+}
+
+void TTextPane::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    const bool selected = anchor_ != caret_;
+    auto add = [&](const QString& text, QKeySequence::StandardKey key, void (TTextPane::*slot)(), bool enabled) {
+        QAction* action = menu.addAction(text);
+        action->setShortcut(key);
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, slot);
+    };
+    add(QStringLiteral("元に戻す(&U)"), QKeySequence::Undo, &TTextPane::undo, !undo_.empty());
+    add(QStringLiteral("やり直し(&R)"), QKeySequence::Redo, &TTextPane::redo, !redo_.empty());
+    menu.addSeparator();
+    add(QStringLiteral("切り取り(&T)"), QKeySequence::Cut, &TTextPane::cut, selected);
+    add(QStringLiteral("コピー(&C)"), QKeySequence::Copy, &TTextPane::CopySelection, selected);
+    add(QStringLiteral("貼り付け(&P)"), QKeySequence::Paste, &TTextPane::paste,
+        !QApplication::clipboard()->text().isEmpty());
+    menu.addSeparator();
+    add(QStringLiteral("すべて選択(&A)"), QKeySequence::SelectAll, &TTextPane::selectAll, !text_.isEmpty());
+    menu.exec(e->globalPos());
+}
+
+void TTextPane::focusInEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    RestartBlink();
+    viewport()->update();
+}
+
+void TTextPane::focusOutEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    blink_.stop();
+    autoScroll_.stop();
+    caretShown_ = false;
+    selecting_ = false;
+    viewport()->update();
+}
+
+void TTextPane::RestartBlink()
+{
+    caretShown_ = true;
+    const int period = QApplication::cursorFlashTime() / 2;
+    if (period > 0 && hasFocus())
+        blink_.start(period, this);
+    else
+        blink_.stop();
+}
+
+void TTextPane::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() == autoScroll_.timerId()) {
+        if (!selecting_) return autoScroll_.stop();
+        QScrollBar* bar = verticalScrollBar();
+        bar->setValue(bar->value() + (dragPoint_.y() < 0 ? -1 : 1));
+        const int y = std::clamp(dragPoint_.y(), 0, viewport()->height() - 1);
+        MoveCaret(PositionAt(QPoint(dragPoint_.x(), y)), true);
         return;
     }
-    layout_->EnsureLaidOut(block);
-    const QTextLayout* lines = block.layout();
-    if (!lines || lines->lineCount() == 0) {
-        index_.push_back({start, length});
-        return;
-    }
-    for (int i = 0; i < lines->lineCount(); ++i) {
-        QTextLine line = lines->lineAt(i);
-        index_.push_back({start + line.textStart(), line.textLength()});
-    }
+    if (e->timerId() != blink_.timerId()) return QAbstractScrollArea::timerEvent(e);
+    caretShown_ = !caretShown_;
+    viewport()->update();
 }
+
+void TTextPane::scrollContentsBy(int, int) { viewport()->update(); }
+
+// Tab is typed into the text, as in any editor of plain text.
+bool TTextPane::focusNextPrevChild(bool) { return false; }

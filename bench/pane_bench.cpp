@@ -2,15 +2,24 @@
 // at the pane size of the default 640 by 512 window, for a 500 KB and a
 // 10 MB file, and opening a file that is one line without blanks. The documents are generated: RFC-shaped lines of up
 // to 72 characters with a form feed every 58 lines, and every 40th line too long for the pane so the wrapping path is
-// measured as well.
+// measured as well. Then the memory a fetched body costs, as peak resident memory above what the process held
+// before, and loading, scrolling through and painting a real RFC.
 #include "app/DocumentText.h"
 #include "app/PaneText.h"
 #include "app/TextPane.h"
 #include "bench/support/BenchSupport.h"
 #include "tests/support/TempDir.h"
+#include <QScrollBar>
+
+#include "platform/Classes.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -87,8 +96,133 @@ void ReadAllLines(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
+// Resident memory now and at its peak, in bytes, from /proc/self/status.
+long long StatusKb(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0) return std::stoll(line.substr(key.size()));
+    return -1;
+}
+
+// Starts a new peak: writing 5 to clear_refs resets the high-water mark.
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// A fetched body as the window handles it: the body stream, the pane's text
+// made from it, the status line's count, the title and one paint. The peak
+// counter is the highest resident memory above what the process held before
+// the body arrived; "held" is what remains while the document is shown.
+void FetchedBody(benchmark::State& state, const std::string& document)
+{
+    TTextPane& pane = Pane();
+    pane.LoadText(QString());
+    QApplication::processEvents();
+    for (auto _ : state) {
+        const long long before = StatusKb("VmRSS");
+        ResetPeak();
+        {
+            TMemoryStream body;
+            body.WriteBuffer(document.data(), int64_t(document.size()));
+            pane.LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
+            benchmark::DoNotOptimize(pane.LineCount());
+            benchmark::DoNotOptimize(ExtractTitle(pane.Lines()));
+        }
+        pane.repaint();
+        const long long held = StatusKb("VmRSS");
+        state.counters["peak_MB"] = double(StatusKb("VmHWM") - before) / 1024;
+        state.counters["held_MB"] = double(held - before) / 1024;
+        // A line typed in the middle of the document: a key, then Enter.
+        const auto typed = std::chrono::steady_clock::now();
+        pane.Select(int(pane.Text().size() / 2), int(pane.Text().size() / 2));
+        for (const auto& [key, text] : {std::pair{Qt::Key_A, "a"}, std::pair{Qt::Key_Return, "\r"}}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString::fromLatin1(text));
+            QApplication::sendEvent(&pane, &press);
+        }
+        pane.repaint();
+        state.counters["type_ms"] =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - typed).count();
+        state.counters["typed_MB"] = double(StatusKb("VmRSS") - before) / 1024;
+        state.counters["doc_MB"] = double(document.size()) / 1e6;
+        state.PauseTiming();
+        pane.LoadText(QString());
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+
+std::string LinesOf65(size_t bytes)
+{
+    const std::string line = std::string(64, 'x').replace(10, 1, " ").replace(40, 1, " ") + "\n";
+    std::string text;
+    text.reserve(bytes);
+    while (text.size() + line.size() <= bytes) text += line;
+    return text;
+}
+
+void FetchedLines65(benchmark::State& state) { FetchedBody(state, LinesOf65(size_t(state.range(0)))); }
+void FetchedEmptyLines(benchmark::State& state) { FetchedBody(state, std::string(size_t(state.range(0)), '\n')); }
+
+QString Rfc2616()
+{
+    QFile file(QStringLiteral(SCRIVLET_RFC_DIR "/rfc2616.txt"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    return FileTextToPaneText(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
+// Loading RFC 2616 and painting its first screen.
+void Rfc2616Load(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    TTextPane& pane = Pane();
+    for (auto _ : state) {
+        pane.LoadText(text);
+        pane.repaint();
+    }
+}
+
+// Paging down through RFC 2616 to its end, painting every screen.
+void Rfc2616ScrollAndPaint(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    TTextPane& pane = Pane();
+    pane.LoadText(text);
+    pane.repaint();
+    int pages = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::ControlModifier);
+        QApplication::sendEvent(&pane, &home);
+        pane.repaint();
+        state.ResumeTiming();
+        pages = 0;
+        for (; pages < 2000; ++pages) {
+            const int before = pane.verticalScrollBar()->value();
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+            QApplication::sendEvent(&pane, &down);
+            pane.repaint();
+            if (pane.verticalScrollBar()->value() == before) break;
+        }
+    }
+    state.counters["screens"] = pages;
+}
+
 } // namespace
 
+BENCHMARK(FetchedLines65)->Arg(100 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(FetchedEmptyLines)->Arg(30 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(Rfc2616Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616ScrollAndPaint)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSingleLine)->Arg(1000 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);

@@ -102,7 +102,7 @@ void BM_SelectFullSetIdle(benchmark::State& state)
         for (auto& pair : pairs) {
             list.push_back(pair.second);
         }
-        benchmark::DoNotOptimize(GlobalStack->SockSelect(&list, nullptr, nullptr, 0));
+        benchmark::DoNotOptimize(GlobalStack->SockSelect(&list, nullptr, nullptr, DeadlineAfter(0)));
     }
     for (auto [a, b] : pairs) {
         close(a);

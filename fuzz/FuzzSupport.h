@@ -45,14 +45,15 @@ public:
     {}
     ~TPieceTransport() override { TPieceTransport::CloseTransport(); }
 
-    void ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t) override
+    void ConnectTransport(const std::string&, int32_t, const std::string&, int32_t, int32_t, int32_t,
+                          const TIdDeadline&) override
     {
         if (connects_++ > 0) throw EIdConnectException("refused");
         open_ = true;
     }
     void CloseTransport() override { open_ = false; }
     bool IsOpen() override { return open_; }
-    bool WaitReadable(int32_t) override { return true; }
+    bool WaitReadable(const TIdDeadline&) override { return true; }
     int32_t ReceiveSome(void* buffer, int32_t length) override
     {
         if (offset_ == payload_.size()) return 0;

@@ -26,6 +26,20 @@ std::string SeveralOverflowsText(int page, int line, int count)
     return buffer;
 }
 
+std::string OneCutPageText(int page)
+{
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "・%dページの下端が切れそうです", page);
+    return buffer;
+}
+
+std::string SeveralCutPagesText(int page, int count)
+{
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "・%dページなど%dページで下端が切れそうです", page, count);
+    return buffer;
+}
+
 } // namespace
 
 TStringLines::TStringLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
@@ -49,12 +63,14 @@ int LinePitch(int pageHeight)
 
 int SlotTop(int slot, int pitch) { return kTopMargin + slot * pitch; }
 
-TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas)
+TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas, int pitch, int textHeight)
 {
     const int limit = canvas.PageWidth() - kHorizontalMargins;
+    const int pageHeight = canvas.PageHeight();
     TOverflowReport report;
     int page = 1;
     int pageStart = 0;
+    int lastCutPage = 0;
     const int count = lines.Count();
     for (int i = 0; i < count; ++i) {
         const std::string line = lines.Line(i);
@@ -62,6 +78,10 @@ TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& c
             ++page;
             pageStart = i;
             continue;
+        }
+        if (!line.empty() && page != lastCutPage && SlotTop(i - pageStart, pitch) + textHeight > pageHeight) {
+            lastCutPage = page;
+            if (++report.cutPages == 1) report.firstCutPage = page;
         }
         if (canvas.TextWidth(line) < limit) continue;
         if (++report.count == 1) {
@@ -86,6 +106,10 @@ std::string ProblemText(int lineGap, const TOverflowReport& overflows)
         text = AddProblem(text, OneOverflowText(overflows.firstPage, overflows.firstLine));
     else if (overflows.count >= 2)
         text = AddProblem(text, SeveralOverflowsText(overflows.firstPage, overflows.firstLine, overflows.count));
+    if (overflows.cutPages == 1)
+        text = AddProblem(text, OneCutPageText(overflows.firstCutPage));
+    else if (overflows.cutPages >= 2)
+        text = AddProblem(text, SeveralCutPagesText(overflows.firstCutPage, overflows.cutPages));
     return text;
 }
 
@@ -117,7 +141,7 @@ bool PrintLines(const TLineSource& lines, TPrinterCanvas& canvas, const TAskYesN
     const int pitch = LinePitch(canvas.PageHeight());
     const int lineGap = pitch - textHeight;
 
-    const std::string problems = ProblemText(lineGap, CountOverflows(lines, canvas));
+    const std::string problems = ProblemText(lineGap, CountOverflows(lines, canvas, pitch, textHeight));
     if (!problems.empty() && !ask(problems, kWarningCaption)) return false;
 
     // The step between slots is text height + gap, which is the pitch itself.

@@ -2,8 +2,8 @@
 
 // Page layout of a printed document: the document's form-feed pages become
 // printed pages, each page height less the margins is cut into 58 line slots,
-// and a fit check warns before printing when the font is too tall for a slot
-// or a line too wide for the page.
+// and a fit check warns before printing when the font is too tall for a slot,
+// a line too wide for the page or a page too long for the paper.
 //
 // Everything here is plain arithmetic over two small interfaces, so it runs
 // against a recording canvas in tests and against the real printer in
@@ -81,11 +81,17 @@ struct TOverflowReport {
     int count = 0;
     int firstPage = 0; // 0 while count is 0
     int firstLine = 0; // 0 while count is 0
+    // Pages with a line drawn below the printable height, and the first.
+    int cutPages = 0;
+    int firstCutPage = 0; // 0 while cutPages is 0
 };
 
 // Counting pass: measures every line that is not a page break line and counts
-// those whose width reaches pageWidth - 100 (equal counts as too wide).
-TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas);
+// those whose width reaches pageWidth - 100 (equal counts as too wide), and
+// the pages on which a line with text has its cell's bottom (its slot top
+// plus textHeight) below the page height: no break is made there, so that
+// text would not reach the paper. Empty lines draw nothing and are not cut.
+TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas, int pitch, int textHeight);
 
 // Appends one problem line to the warning. The first line gets the question
 // "次のような問題がありますが印刷を行いますか？\r\n" in front; later lines
@@ -94,7 +100,8 @@ std::string AddProblem(const std::string& problemText, const std::string& line);
 
 // The whole warning for a line gap and a counting-pass result: the spacing
 // problem first (gap < 0), then one width problem (one overflow, or several
-// with their number). Empty when everything fits.
+// with their number), then the cut pages (the first, and their number when
+// there are several). Empty when everything fits.
 std::string ProblemText(int lineGap, const TOverflowReport& overflows);
 
 // Printing pass: one document; a page break line starts a new page and takes

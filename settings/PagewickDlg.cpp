@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -23,6 +24,8 @@ const char* const kSection = "conf";
 const char* const kDefaultUrlFormat = "https://www.rfc-editor.org/rfc/rfc%s.txt";
 constexpr int kDefaultHistCount = 20;
 constexpr int kDefaultProxyPort = 8080;
+constexpr int kDefaultSocksPort = 1080;
+constexpr int kSocksVersions = 4; // none, 4, 4A, 5
 
 // The font the positions below were designed for: its text height and the
 // average width of the letters A-Z and a-z, in pixels.
@@ -88,6 +91,22 @@ void TOptionDlg::CreateControls()
     PortNumber = new QLineEdit(this);
     PortNumber->setText(QStringLiteral("8080"));
 
+    Bevel2 = new QFrame(this);
+    Bevel2->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    SocksLabel = MakeLabel(this, "SOCKS");
+    SocksVersion = new QComboBox(this);
+    SocksVersion->addItems({QString::fromUtf8("なし"), QStringLiteral("4"), QStringLiteral("4A"), QStringLiteral("5")});
+    connect(SocksVersion, &QComboBox::currentIndexChanged, this, &TOptionDlg::SocksVersionChange);
+    SocksServerLabel = MakeLabel(this, "Server name");
+    SocksServer = new QLineEdit(this);
+    SocksPortLabel = MakeLabel(this, "port number");
+    SocksPort = new QLineEdit(this);
+    SocksUserLabel = MakeLabel(this, "user");
+    SocksUser = new QLineEdit(this);
+    SocksPasswordLabel = MakeLabel(this, "password");
+    SocksPassword = new QLineEdit(this);
+    SocksPassword->setEchoMode(QLineEdit::Password);
+
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setDefault(true);
     connect(OKBtn, &QPushButton::clicked, this, &TOptionDlg::OKBtnClick);
@@ -103,6 +122,11 @@ void TOptionDlg::CreateControls()
     QWidget::setTabOrder(UseProxy, ServerName);
     QWidget::setTabOrder(ServerName, PortNumber);
     QWidget::setTabOrder(PortNumber, HistCount);
+    QWidget::setTabOrder(HistCount, SocksVersion);
+    QWidget::setTabOrder(SocksVersion, SocksServer);
+    QWidget::setTabOrder(SocksServer, SocksPort);
+    QWidget::setTabOrder(SocksPort, SocksUser);
+    QWidget::setTabOrder(SocksUser, SocksPassword);
     OKBtn->setFocus();
 }
 
@@ -127,11 +151,18 @@ void TOptionDlg::PlaceControls()
         {Label4, {24, 44}, HistCount, {88, 40, 41, 20}},
         {Label2, {32, 100}, ServerName, {104, 96, 193, 20}},
         {Label3, {32, 124}, PortNumber, {104, 120, 49, 20}},
+        {SocksServerLabel, {32, 204}, SocksServer, {104, 200, 193, 20}},
+        {SocksPortLabel, {32, 228}, SocksPort, {104, 224, 49, 20}},
+        {SocksUserLabel, {32, 252}, SocksUser, {104, 248, 193, 20}},
+        {SocksPasswordLabel, {32, 276}, SocksPassword, {104, 272, 193, 20}},
     };
     const struct {
         QWidget* widget;
         QRect rect;
-    } boxes[] = {{UseProxy, {16, 72, 97, 17}}, {OKBtn, {79, 180, 75, 25}}, {CancelBtn, {159, 180, 75, 25}}};
+    } boxes[] = {{UseProxy, {16, 72, 97, 17}},
+                 {SocksVersion, {88, 176, 65, 20}},
+                 {OKBtn, {79, 312, 75, 25}},
+                 {CancelBtn, {159, 312, 75, 25}}};
     for (const auto& row : rows) {
         sx = std::max(sx, double(row.label->width() + kLabelGap) / (row.fieldRect.left() - row.at.x()));
         sy = std::max(sy, double(row.field->sizeHint().height()) / row.fieldRect.height());
@@ -142,8 +173,10 @@ void TOptionDlg::PlaceControls()
     }
 
     const TScale scale(sx, sy);
-    setFixedSize(scale.X(313), scale.Y(214));
+    setFixedSize(scale.X(313), scale.Y(346));
     Bevel1->setGeometry(scale(QRect(8, 8, 297, 161)));
+    Bevel2->setGeometry(scale(QRect(8, 168, 297, 133)));
+    SocksLabel->move(scale.X(24), scale.Y(180));
     for (const auto& row : rows) {
         row.label->move(scale.X(row.at.x()), scale.Y(row.at.y()));
         row.field->setGeometry(scale(row.fieldRect));
@@ -167,6 +200,15 @@ void TOptionDlg::LoadConf(TIniFile& ini)
     // The check box may not have changed, so its handler may not have run.
     ServerName->setEnabled(UseProxy->isChecked());
     PortNumber->setEnabled(UseProxy->isChecked());
+    const int version = ini.ReadInteger(kSection, "SocksVersion", 0);
+    SocksVersion->setCurrentIndex(version >= 0 && version < kSocksVersions ? version : 0);
+    SocksServer->setText(SettingToText(ini.ReadString(kSection, "SocksServer", "")));
+    SocksPort->setText(QString::number(ini.ReadInteger(kSection, "SocksPort", kDefaultSocksPort)));
+    SocksUser->setText(SettingToText(ini.ReadString(kSection, "SocksUser", "")));
+    SocksPassword->setText(SettingToText(ini.ReadString(kSection, "SocksPassword", "")));
+    SocksVersionChange();
+    const int limit = ini.ReadInteger(kSection, "FetchTimeLimit", kDefaultFetchTimeLimit);
+    FetchTimeLimit = limit >= 1 && limit <= 86400 ? limit : kDefaultFetchTimeLimit;
 }
 
 void TOptionDlg::SaveConf(TIniFile& ini)
@@ -176,6 +218,12 @@ void TOptionDlg::SaveConf(TIniFile& ini)
     ini.WriteBool(kSection, "UseProxy", UseProxy->isChecked());
     ini.WriteString(kSection, "ProxyServer", TextToSetting(ServerName->text()));
     ini.WriteString(kSection, "ProxyPort", TextToSetting(PortNumber->text()));
+    ini.WriteInteger(kSection, "SocksVersion", SocksVersion->currentIndex());
+    ini.WriteString(kSection, "SocksServer", TextToSetting(SocksServer->text()));
+    ini.WriteString(kSection, "SocksPort", TextToSetting(SocksPort->text()));
+    ini.WriteString(kSection, "SocksUser", TextToSetting(SocksUser->text()));
+    ini.WriteString(kSection, "SocksPassword", TextToSetting(SocksPassword->text()));
+    ini.WriteInteger(kSection, "FetchTimeLimit", FetchTimeLimit);
 }
 
 void TOptionDlg::KeepValues()
@@ -184,6 +232,11 @@ void TOptionDlg::KeepValues()
     useProxy_ = UseProxy->isChecked();
     serverName_ = ServerName->text();
     portNumber_ = PortNumber->text();
+    socksVersion_ = SocksVersion->currentIndex();
+    socksServer_ = SocksServer->text();
+    socksPort_ = SocksPort->text();
+    socksUser_ = SocksUser->text();
+    socksPassword_ = SocksPassword->text();
 }
 
 void TOptionDlg::RestoreValues()
@@ -192,11 +245,23 @@ void TOptionDlg::RestoreValues()
     UseProxy->setChecked(useProxy_);
     ServerName->setText(serverName_);
     PortNumber->setText(portNumber_);
+    SocksVersion->setCurrentIndex(socksVersion_);
+    SocksServer->setText(socksServer_);
+    SocksPort->setText(socksPort_);
+    SocksUser->setText(socksUser_);
+    SocksPassword->setText(socksPassword_);
 }
 
 int TOptionDlg::GetHistCount() const { return StrToInt(TextToSetting(HistCount->text())); }
 
-void TOptionDlg::OKBtnClick() { accept(); }
+void TOptionDlg::OKBtnClick()
+{
+    if (AcceptUrlFormat && !AcceptUrlFormat(UrlBase->text())) {
+        UrlBase->setFocus();
+        return;
+    }
+    accept();
+}
 
 void TOptionDlg::CancelBtnClick() { reject(); }
 
@@ -204,6 +269,15 @@ void TOptionDlg::mFontConfClick()
 {
     ServerName->setEnabled(UseProxy->isChecked());
     PortNumber->setEnabled(UseProxy->isChecked());
+}
+
+void TOptionDlg::SocksVersionChange()
+{
+    const int version = SocksVersion->currentIndex();
+    SocksServer->setEnabled(version > 0);
+    SocksPort->setEnabled(version > 0);
+    SocksUser->setEnabled(version == 3);
+    SocksPassword->setEnabled(version == 3);
 }
 
 void TOptionDlg::showEvent(QShowEvent* event)

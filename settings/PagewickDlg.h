@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <QDialog>
 #include <QString>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -14,7 +16,7 @@ class QShowEvent;
 class TIniFile;
 
 // TOptionDlg: the modal options dialog for fetching documents (URL format,
-// history length, HTTP proxy).
+// history length, HTTP proxy, SOCKS proxy).
 //
 // Created once at program start and kept, hidden, until the end. Its edit
 // fields and check box are the only in-memory copy of these options: the main
@@ -29,8 +31,8 @@ class TIniFile;
 //
 // The caller shows it as: KeepValues(); if (exec() != QDialog::Accepted)
 // RestoreValues(); OK, Cancel, Escape and the close box end the dialog.
-// Cancel restores the URL format, the proxy check box, server and port, but
-// not the history count.
+// Cancel restores the URL format, the proxy check box, server and port and
+// the SOCKS part, but not the history count.
 class TOptionDlg : public QDialog {
     Q_OBJECT
 
@@ -57,6 +59,16 @@ public:
     // otherwise, the empty text included.
     int GetHistCount() const;
 
+    // How long one fetch may take as a whole, in seconds ("FetchTimeLimit";
+    // 300 when absent or outside 1 to 86400). Kept as read: the dialog shows
+    // no field for it.
+    int FetchTimeLimit = kDefaultFetchTimeLimit;
+    static constexpr int kDefaultFetchTimeLimit = 300;
+
+    // Asked on OK with the URL format; false keeps the dialog open (the
+    // owner has said why). Unset: OK always closes.
+    std::function<bool(const QString& urlFormat)> AcceptUrlFormat;
+
     QFrame* Bevel1;
     QLabel* Label1;
     QLineEdit* UrlBase;
@@ -67,6 +79,21 @@ public:
     QLineEdit* ServerName;
     QLabel* Label3;
     QLineEdit* PortNumber;
+    // The SOCKS hop of every fetch: none, 4, 4A or 5 (the index), its server
+    // and port, and for 5 a user name and password (none when the name is
+    // empty). Server and port are enabled with a version, user and password
+    // with 5. Stored under their own keys of section "conf".
+    QFrame* Bevel2;
+    QLabel* SocksLabel;
+    QComboBox* SocksVersion;
+    QLabel* SocksServerLabel;
+    QLineEdit* SocksServer;
+    QLabel* SocksPortLabel;
+    QLineEdit* SocksPort;
+    QLabel* SocksUserLabel;
+    QLineEdit* SocksUser;
+    QLabel* SocksPasswordLabel;
+    QLineEdit* SocksPassword;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 
@@ -77,6 +104,8 @@ public slots:
     // exactly while it is checked. Fires on every change of the checked state,
     // from the user or from code.
     void mFontConfClick();
+    // The SOCKS fields follow the chosen version.
+    void SocksVersionChange();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -90,4 +119,6 @@ private:
     bool useProxy_ = false;
     QString serverName_;
     QString portNumber_;
+    int socksVersion_ = 0;
+    QString socksServer_, socksPort_, socksUser_, socksPassword_;
 };

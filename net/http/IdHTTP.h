@@ -4,17 +4,20 @@
 // a TIdTCPClient), directly or through an HTTP proxy, following redirects and answering authentication
 // challenges when asked to.
 //
-// Ownership: the client owns its exchange (TIdHTTPProtocol with Request and Response), CurrentUri,
-// ProxyParams and a cookie manager it creates itself; an assigned cookie manager, I/O handler or
-// authentication manager is only referenced and forgotten when it is destroyed. Streams handed to it are
-// never released by it. One call at a time, on the caller's thread; every read blocks.
+// Ownership: the client owns Request, Response, CurrentUri, ProxyParams and a cookie manager it creates
+// itself; an assigned cookie manager, I/O handler or authentication manager is only referenced and forgotten
+// when it is destroyed. Streams handed to it are never released by it. One call at a time, on the caller's
+// thread; every read blocks.
 //
 // Failures leave as exceptions: EIdHTTPProtocolException for an error status (message = status line),
-// EIdHTTPBadResponse for a response it refuses to read on, and the transport's exceptions. Time-outs are
-// milliseconds; ReadTimeout 0 waits without limit.
+// EIdHTTPBadResponse for a response it refuses to read on or a redirect it refuses to follow (EIdHTTPTooLarge
+// for a document past MaxBodySize), EIdHTTPClosedInHeader when the server closed inside a header block,
+// EIdHTTPTimeLimit when the call outlasts TotalTimeout, and the transport's exceptions. An exception from the
+// application's yield hook passes through and leaves the client disconnected. Time-outs are milliseconds;
+// ReadTimeout 0 waits without limit.
 //
-// The source is split by concern: IdHTTPRules.cpp (decisions without a connection), IdHTTPExchange.cpp
-// (status, headers, body and the next step), IdHTTPCycle.cpp (the request cycle).
+// The source is split by concern: IdHTTPRules (decisions without a connection), IdHTTPExchange (one request
+// head out and one response in, on a connection it is given), IdHTTP (this cycle, which alone acts).
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +26,7 @@
 #include <string>
 
 #include "net/http/IdAuthentication.h"
+#include "net/http/IdHTTPExchange.h"
 #include "net/http/IdHTTPHeaderInfo.h"
 #include "net/http/IdHTTPRules.h"
 #include "net/http/IdURI.h"
@@ -31,14 +35,6 @@
 
 class TIdCustomHTTP;
 class TIdCookieManager;
-
-// What the cycle does after a response.
-enum TIdHTTPNextStep {
-    nsFollow,    // send again, to the URL now in the request (a redirect, or an answered challenge)
-    nsDone,      // the response is final; the call returns
-    nsUndecided, // no rule matched (a 2xx on a connection already closed); the call raises
-    nsAuthRetry  // send the same URL again with credentials
-};
 
 enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = std::set<TIdHTTPOption>;
@@ -62,7 +58,7 @@ public:
 // The response: status line, parsed header fields and where the body goes.
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
 public:
-    explicit TIdHTTPResponse(TIdCustomHTTP& owner);
+    TIdHTTPResponse() = default;
     const char* ClassName() const override { return "TIdHTTPResponse"; }
 
     const std::string& StatusLine() const { return statusLine_; }
@@ -78,11 +74,11 @@ public:
     void SetBodyStream(TStream* value) { bodyStream_ = value; }
 
     int32_t ParseStatusCode();
-    // Notices a closed connection, then applies the keep-alive rule by the client's own ProtocolVersion.
-    bool EvaluateKeepAlive();
+    // Takes the version from the status line, then applies the keep-alive rule by the client's own version to
+    // a connection that is still open.
+    bool EvaluateKeepAlive(bool connected, TIdHTTPProtocolVersion clientVersion);
 
 private:
-    TIdCustomHTTP& owner_;
     std::string statusLine_;
     TIdHTTPProtocolVersion statusVersion_ = pv1_0;
     bool keepConnection_ = false;
@@ -91,7 +87,7 @@ private:
 
 class TIdHTTPRequest : public TIdRequestHeaderInfo {
 public:
-    explicit TIdHTTPRequest(TIdCustomHTTP& owner);
+    TIdHTTPRequest() = default;
     const char* ClassName() const override { return "TIdHTTPRequest"; }
 
     // As given to the call, then the path (or absolute URL through a proxy) that goes on the request line.
@@ -112,51 +108,15 @@ private:
     TIdHTTPConnectionKind connectionKind_ = ckDirect;
 };
 
-// One request and its response on a client's connection. The client is referenced, the records owned.
-class TIdHTTPProtocol {
-public:
-    explicit TIdHTTPProtocol(TIdCustomHTTP& client);
-
-    TIdHTTPRequest& Request() { return request_; }
-    TIdHTTPResponse& Response() { return response_; }
-
-    // Writes the request line and header lines in one piece; with a URL also the "Cookie" line for it.
-    void SendRequestHead(const TIdURI* url);
-    // Reads the header block after the status line into the response and parses it. A close inside the block
-    // ends it and closes the connection. Raises EIdHTTPBadResponse past 1 MiB or 10,000 lines.
-    void ReadResponseHeaders();
-    // Follow, finish, retry with credentials or raise, reading or discarding the body on the way.
-    TIdHTTPNextStep DecideNextStep();
-    // Reads the error body (2 s read time-out) and raises EIdHTTPProtocolException with the code, the status
-    // line and whatever of the body arrived, also when reading it failed.
-    [[noreturn]] void RaiseProtocolError();
-    // Reads the body and drops it. Failures propagate; a caller that swallows them closes the connection.
-    void DiscardBody();
-    // Whether the last response was read to its end, so the connection holds nothing of it any more.
-    bool ResponseComplete() const { return responseComplete_; }
-
-private:
-    // Runs read with ReadTimeout set to timeoutMs, restoring it on every path; false when read raised (the
-    // connection is then closed, since the rest of the response may still be on its way).
-    template <typename TRead>
-    bool ReadQuietly(int32_t timeoutMs, TRead read);
-    TIdHTTPNextStep DecideRedirect();
-    void ReadFinalBody();
-
-    TIdCustomHTTP& client_;
-    TIdHTTPRequest request_;
-    TIdHTTPResponse response_;
-    bool responseComplete_ = true;
-
-    friend class TIdCustomHTTP;
-};
-
 class TIdCustomHTTP : public TIdTCPClient {
 public:
-    static constexpr int32_t kMaxHeaderBytes = 1024 * 1024;
-    static constexpr int32_t kMaxHeaderLines = 10000;
-    // Error bodies are kept for the exception up to this size; the rest is read and dropped.
-    static constexpr int64_t kMaxErrorBody = 1024 * 1024;
+    static constexpr int32_t kMaxHeaderBytes = TIdHTTPExchange::kMaxHeaderBytes;
+    static constexpr int32_t kMaxHeaderLines = TIdHTTPExchange::kMaxHeaderLines;
+    // The most of a body that is not the document (an error page, a redirect's) that is read; the error
+    // exception keeps it. A longer one is not read on: its connection closes.
+    static constexpr int64_t kMaxErrorBody = 64 * 1024;
+    // Interim responses (1xx) one request may receive before its final one.
+    static constexpr int32_t kMaxInterim = 20;
 
     explicit TIdCustomHTTP(TIdBaseComponent* owner = nullptr);
     ~TIdCustomHTTP() override;
@@ -175,12 +135,20 @@ public:
     // Milliseconds for a connect; 0 lets ReadTimeout serve (whose 0 means a plain blocking connect).
     int32_t ConnectTimeout() const { return connectTimeout_; }
     void SetConnectTimeout(int32_t value) { connectTimeout_ = value; }
+    // Bytes; 0 for no limit. A document larger than this raises EIdHTTPTooLarge before the bytes past it are
+    // read.
+    int64_t MaxBodySize() const { return maxBodySize_; }
+    void SetMaxBodySize(int64_t bytes) { maxBodySize_ = bytes; }
+    // Milliseconds for a whole call: connect, redirects, retries and every read; 0 for none. A call that
+    // outlasts it raises EIdHTTPTimeLimit, however the server trickles its bytes.
+    int32_t TotalTimeout() const { return totalTimeout_; }
+    void SetTotalTimeout(int32_t ms) { totalTimeout_ = ms; }
     TIdProxyConnectionInfo& ProxyParams() { return *proxyParams_; }
     void SetProxyParams(const TIdProxyConnectionInfo& value) { proxyParams_->Assign(value); }
-    TIdHTTPRequest& Request() { return exchange_->Request(); }
+    TIdHTTPRequest& Request() { return request_; }
     // Copies by the request records' rules (Accept..., credentials, user agent; not Host).
-    void SetRequest(const TIdRequestHeaderInfo& value) { exchange_->Request().Assign(value); }
-    TIdHTTPResponse& Response() { return exchange_->Response(); }
+    void SetRequest(const TIdRequestHeaderInfo& value) { request_.Assign(value); }
+    TIdHTTPResponse& Response() { return response_; }
     const TIdHTTPOptions& HTTPOptions() const { return httpOptions_; }
     void SetHTTPOptions(const TIdHTTPOptions& value) { httpOptions_ = value; }
     TIdCookieManager* CookieManager() const { return cookieManager_; }
@@ -200,7 +168,6 @@ public:
     // ---- state ----------------------------------------------------------------------------------------
     // The URL of the last request: the base for the next one.
     TIdURI& CurrentUri() { return currentUri_; }
-    TIdHTTPProtocol& Exchange() { return *exchange_; }
     int32_t RedirectCount() const { return redirectCount_; }
     int32_t ServerAuthTries() const { return serverAuthTries_; }
     int32_t ProxyAuthTries() const { return proxyAuthTries_; }
@@ -221,17 +188,6 @@ public:
     // Runs the whole cycle for one call: source is sent for POST and PUT, the body goes to response.
     virtual void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* response);
 
-    // ---- response reading (used by the exchange) --------------------------------------------------------
-    // Reads the response's body into its BodyStream: by Content-Length, chunked, or until the server closes.
-    // A server that closes before the announced length raises EIdConnClosedGracefully after every byte that
-    // arrived has reached the stream.
-    void ReadResponseBody(TIdHTTPResponse& response);
-    // The next chunk-size line's size. Raises EIdHTTPBadResponse for a malformed or over-long line and
-    // EIdConnClosedGracefully when the server closes inside it.
-    int64_t ReadChunkSize();
-    // One line of the status or header block, never longer than the header limit.
-    std::string ReadHeaderLine();
-
 protected:
     void Notification(TIdBaseComponent* component, TOperation operation) override;
     void DoOnDisconnected() override;
@@ -244,7 +200,6 @@ protected:
     void StoreResponseCookies(TIdHTTPRequest& request, TIdHTTPResponse& response);
 
 private:
-    friend class TIdHTTPProtocol;
     // Sets "Cookie" for url when the cookie manager has any.
     void AddCookieHeader(const TIdURI& url, TIdHTTPRequest& request);
     // The credentials of the request record, compared to tell whether the application changed them.
@@ -256,21 +211,40 @@ private:
         bool operator==(const TCredentials&) const = default;
     };
 
-    void RunPasses(const std::string& url, TStream* response, int64_t start);
+    // The time-out a connect gets: ConnectTimeout, or ReadTimeout when that is 0.
+    int32_t ConnectTimeoutMs() const { return connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout(); }
+    void RunPasses(TStream* body, int64_t start);
     void FinishCall();
     // Opens or reuses the connection, sends the request and reads the first status line.
     void SendAndAwaitAnswer(TIdHTTPRequest& request);
-    void ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request);
+    void SendRequestHead(TIdHTTPRequest& request, const TIdURI* cookieUrl);
+    // Reads the header block after the status line in response, and those of interim responses up to the
+    // final one. False when the connection closed inside the final header block.
+    bool ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response);
+    // The framing of response's body; EIdHTTPBadResponse for an invalid Content-Length.
+    TIdBodyFraming FramingOf(const TIdHTTPResponse& response, TIdHTTPMethod method);
+    // Reads a body that is not the document (see kMaxErrorBody), each wait at most waitMs.
+    std::string ReadSideBody(const TIdHTTPResponse& response, TIdHTTPMethod method, int32_t waitMs);
+    // Reads the error body and raises EIdHTTPProtocolException with the code, the status line and whatever of
+    // the body arrived.
+    [[noreturn]] void RaiseProtocolError(const TIdHTTPResponse& response, TIdHTTPMethod method);
+    // Answers a 401 or 407 of response to request so that it can go again at once (inProcess), or raises its
+    // protocol error.
+    void AnswerChallenge(TIdHTTPAction action, TIdHTTPRequest& request, TIdHTTPResponse& response, bool inProcess);
+    // Follows a redirect as the redirect event (and the rules) allow; false when the event accepted it
+    // without following, which ends the call.
+    bool FollowRedirect(TIdHTTPAction action);
     void OpenTunnel(TIdHTTPRequest& request);
+    // Closes a connection the last response does not let us keep or that holds stray bytes; whether it is
+    // still open.
+    bool KeepOrClose(TIdHTTPResponse& response);
     void RequireTLSHandler();
+    // Sets a TLS handler's pass-through switch, naming the server behind it.
     void SetPassThrough(bool value);
     TCredentials CredentialsNow();
     void TakeCredentialsOwnership();
     void DropForeignCredentials(TIdHTTPRequest& request, const std::string& target);
     TIdAuthenticationClass ChooseScheme(const TIdHeaderList& challenges, const TIdOnSelectAuthorization& onSelect);
-    void ReadBodyByLength(TStream& stream, int64_t length);
-    void ReadChunkedBody(TStream& stream);
-    void SkipTrailer();
 
     TIdURI currentUri_;
     int32_t authRetries_ = 3;
@@ -279,16 +253,24 @@ private:
     TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
     int32_t redirectMaximum_ = 15;
     int32_t connectTimeout_ = 0;
+    int64_t maxBodySize_ = 0;
+    int32_t totalTimeout_ = 0;
     TIdHTTPOptions httpOptions_;
     int32_t redirectCount_ = 0;
     int32_t serverAuthTries_ = 0;
     int32_t proxyAuthTries_ = 0;
     // Whether the last request went out on a connection kept from an earlier one.
     bool reusedConnection_ = false;
+    // Whether the last response was read to its end, so the connection holds nothing of it any more.
+    bool responseComplete_ = true;
+    // The server (TargetKeyOf) that the open connection's proxy tunnel leads to; empty without one.
+    std::string tunnelTarget_;
     TIdCookieManager* cookieManager_ = nullptr;
     bool ownsCookieManager_ = false;
     TIdAuthenticationManager* authManager_ = nullptr;
-    std::unique_ptr<TIdHTTPProtocol> exchange_;
+    TIdHTTPRequest request_;
+    TIdHTTPResponse response_;
+    TIdHTTPExchange exchange_{*this};
     std::unique_ptr<TIdProxyConnectionInfo> proxyParams_;
     // The credentials as they stood after the last call, and the server (TargetKeyOf) they belong to: they
     // are dropped before a request to any other server. Empty: they belong to the next server resolved.

@@ -1,5 +1,8 @@
 #include "net/http/IdHTTPRules.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "net/http/IdGlobal.h"
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
@@ -7,6 +10,13 @@
 namespace {
 
 std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
+
+bool IsDecimal(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 } // namespace
 
@@ -17,8 +27,89 @@ int32_t StatusCodeOf(const std::string& statusLine)
     std::string rest = statusLine;
     CutToken(rest, " ");
     rest = Trimmed(rest);
-    int32_t code = -1;
-    return TryStrToInt(CutToken(rest, " ", false), code) ? code : -1;
+    const std::string word = CutToken(rest, " ", false);
+    if (word.size() != 3 || !IsDecimal(word)) return -1;
+    return (word[0] - '0') * 100 + (word[1] - '0') * 10 + (word[2] - '0');
+}
+
+int64_t ContentLengthOf(const std::string& value)
+{
+    const std::string digits = Trimmed(value);
+    if (digits.empty() || digits.size() > 18 || !IsDecimal(digits)) return -1;
+    return std::stoll(digits);
+}
+
+TIdBodyFraming BodyFramingOf(int32_t code, TIdHTTPMethod method, const std::string& transferEncoding,
+                             const std::string& contentLength)
+{
+    if (method == hmHead || code / 100 == 1 || code == 204 || code == 304) return {};
+    std::string last;
+    std::string rest = transferEncoding;
+    while (!rest.empty()) {
+        const std::string coding = Trimmed(CutToken(rest, ","));
+        if (!coding.empty()) last = coding;
+    }
+    if (!last.empty()) return {SameText(last, "chunked") ? TIdBodyKind::Chunked : TIdBodyKind::UntilClose, 0};
+    if (Trimmed(contentLength).empty()) return {TIdBodyKind::UntilClose, 0};
+    const int64_t length = ContentLengthOf(contentLength);
+    if (length < 0) throw EIdHTTPBadResponse("Invalid Content-Length: " + contentLength);
+    return {length == 0 ? TIdBodyKind::None : TIdBodyKind::Length, length};
+}
+
+bool IsInterimStatus(int32_t code) { return code / 100 == 1 && code != 101; }
+
+TIdHTTPAction DecideAfterResponse(const TIdHTTPResponseFacts& facts)
+{
+    const int32_t code = facts.code;
+    // A Location on any status but 304 is taken as a redirect, as the client always has.
+    if ((code / 100 == 3 && code != 304) || facts.hasLocation) {
+        if (!facts.handleRedirects) return TIdHTTPAction::AskRedirect;
+        return facts.passes < facts.redirectMaximum ? TIdHTTPAction::Redirect : TIdHTTPAction::TooManyRedirects;
+    }
+    if (code / 100 == 2) return TIdHTTPAction::Done;
+    if ((code == 401 || code == 407) && facts.challengeTries < facts.authRetries) {
+        return code == 401 ? TIdHTTPAction::AnswerServerChallenge : TIdHTTPAction::AnswerProxyChallenge;
+    }
+    return TIdHTTPAction::Fail;
+}
+
+std::string RedirectRefusal(const std::string& currentProtocol, const std::string& location)
+{
+    // A scheme is a letter, then letters, digits, "+", "-" or ".", then ":" (RFC 3986 section 3.1); anything
+    // else before the first "/", "?" or "#" makes the location relative.
+    const size_t colon = location.find(':');
+    const size_t end = location.find_first_of("/?#");
+    if (colon == std::string::npos || colon == 0 || (end != std::string::npos && end < colon)) return {};
+    const std::string scheme = location.substr(0, colon);
+    const bool isScheme = IsAsciiLetter(scheme[0]) && std::all_of(scheme.begin(), scheme.end(), [](char c) {
+                              return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+                          });
+    if (!isScheme) return {};
+    if (!SameText(scheme, "http") && !SameText(scheme, "https")) {
+        return "Redirect to a location that is neither http nor https refused: " + location;
+    }
+    if (SameText(currentProtocol, "https") && SameText(scheme, "http")) {
+        return "Redirect from https to http refused: " + location;
+    }
+    return {};
+}
+
+std::string EncodeRequestTarget(const std::string& target)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(target.size());
+    for (const char c : target) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F || std::strchr("\"<>\\^`{|}", c) != nullptr) {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
 }
 
 bool StatusVersionOf(const std::string& statusLine, TIdHTTPProtocolVersion& version)

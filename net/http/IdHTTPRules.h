@@ -1,8 +1,9 @@
 #pragma once
 
 // The decisions of the HTTP client that need no connection: reading the status line, the keep-alive rule,
-// the chunk-size line, merging a request URL into the previous one, and the request line. The client
-// (IdHTTP.h) calls them; tests call them directly.
+// how a body is framed, the chunk-size line, what to do after a response, where a redirect may go, merging a
+// request URL into the previous one, and the request line. The client (IdHTTP.h) calls them; tests call them
+// directly.
 
 #include <cstdint>
 #include <string>
@@ -38,11 +39,34 @@ public:
     using EIdException::EIdException;
 };
 
+// A fetch whose connection closed inside a response's header block, so what the server meant is unknown. The
+// text is the client's long-standing one; the class says that the server closed the connection.
+class EIdHTTPClosedInHeader : public EIdException {
+public:
+    EIdHTTPClosedInHeader() : EIdException("Undefined situation") {}
+};
+
+// A document larger than the client's MaxBodySize; nothing past the limit was read.
+class EIdHTTPTooLarge : public EIdHTTPBadResponse {
+public:
+    explicit EIdHTTPTooLarge(int64_t limit)
+        : EIdHTTPBadResponse("The document exceeds the size limit of " + std::to_string(limit) + " bytes.")
+    {}
+};
+
+// A fetch that did not end within the client's TotalTimeout (connect, redirects and every read together).
+class EIdHTTPTimeLimit : public EIdReadTimeout {
+public:
+    explicit EIdHTTPTimeLimit(int32_t limitMs)
+        : EIdReadTimeout("The document did not arrive within the time limit of " + std::to_string(limitMs) + " ms.")
+    {}
+};
+
 // "1.0" or "1.1".
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version);
 
-// The status code of a status line: the second word read by the integer conversion, -1 when it is missing
-// or not a number. Example: "HTTP/1.1 404 Not Found" -> 404; "HTTP/1.0 200" -> 200; "" -> -1.
+// The status code of a status line: the second word when it is three decimal digits (RFC 9112 section 4), else
+// -1. Example: "HTTP/1.1 404 Not Found" -> 404; "HTTP/1.0 200" -> 200; "HTTP/1.1 +200 OK" -> -1; "" -> -1.
 int32_t StatusCodeOf(const std::string& statusLine);
 
 // The version a status line names (characters 6 to 8, letter case ignored). False when it names neither
@@ -60,6 +84,65 @@ bool KeepAliveAllowed(TIdHTTPProtocolVersion clientVersion, const std::string& c
 // else in the number, or with more than 15 significant digits. Examples: "1A" -> 26, "1a;x=y" -> 26, "1A ext" -> 26,
 // "0" -> 0.
 int64_t ChunkSizeOf(const std::string& line);
+
+// A Content-Length value: decimal digits only, blanks around them ignored (RFC 9110 section 8.6); -1 for
+// anything else, and for a length of 19 digits or more. Example: "42" -> 42; "0x10" -> -1; "+5" -> -1.
+int64_t ContentLengthOf(const std::string& value);
+
+// How a response's body ends (RFC 9112 section 6.3).
+enum class TIdBodyKind {
+    None,      // no body: HEAD, 1xx, 204, 304
+    Length,    // exactly Length bytes
+    Chunked,   // chunks up to the last one and its trailer
+    UntilClose // everything until the server closes
+};
+struct TIdBodyFraming {
+    TIdBodyKind kind = TIdBodyKind::None;
+    int64_t length = 0;
+    bool operator==(const TIdBodyFraming&) const = default;
+};
+
+// The framing of a response's body. transferEncoding is every Transfer-Encoding value joined with commas;
+// its codings are compared as whole names in any letter case, and the last one decides: chunked, else the
+// body runs until the close. A transfer coding wins over Content-Length. contentLength is the field's value
+// ("" when absent); one that is not a decimal number raises EIdHTTPBadResponse.
+TIdBodyFraming BodyFramingOf(int32_t code, TIdHTTPMethod method, const std::string& transferEncoding,
+                             const std::string& contentLength);
+
+// Whether the status line of code is followed by the real response on the same connection: every 1xx but
+// 101 (RFC 9110 section 15.2).
+bool IsInterimStatus(int32_t code);
+
+// What the cycle does after a response's head.
+enum class TIdHTTPAction {
+    Done,                  // the final response: its body is the document
+    Redirect,              // follow Location, when the redirect event agrees
+    AskRedirect,           // redirects are not followed: the redirect event may still accept Location
+    TooManyRedirects,      // the redirect limit is reached: raise
+    AnswerServerChallenge, // a 401 with tries left: answer it and send again
+    AnswerProxyChallenge,  // a 407 with tries left
+    Fail                   // raise EIdHTTPProtocolException for the status
+};
+struct TIdHTTPResponseFacts {
+    int32_t code = 0;
+    bool hasLocation = false;
+    bool handleRedirects = false;
+    int32_t passes = 0;          // requests of this call so far, this one included
+    int32_t redirectMaximum = 0; // passes a call may make before a redirect raises
+    int32_t challengeTries = 0;  // challenges of this kind (401 or 407) answered in this call
+    int32_t authRetries = 0;
+};
+// Example: {code 302, location, handleRedirects, passes 1, maximum 15} -> Redirect; passes 15 -> TooManyRedirects.
+TIdHTTPAction DecideAfterResponse(const TIdHTTPResponseFacts& facts);
+
+// Why a redirect may not be followed from a URL of currentProtocol to location: "" when it may. A location
+// may name no protocol (it is then relative), http or https, but not another one ("file:", "ftp:",
+// "javascript:"), and never lead from https to http.
+std::string RedirectRefusal(const std::string& currentProtocol, const std::string& location);
+
+// A request target with every byte that may not stand in one (controls, blanks, bytes above 126 and
+// "\"<>^`{|}) percent-encoded; "%" and everything else is kept. Example: "/a b" -> "/a%20b".
+std::string EncodeRequestTarget(const std::string& target);
 
 // Merges the URL `next` into `current` (the previous request's URL): path resolved against the previous
 // path, resource and query taken over, host kept when the URL names none, protocol "http" when it names

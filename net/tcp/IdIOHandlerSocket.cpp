@@ -135,12 +135,12 @@ void TIdIOHandlerSocket::PrepareTransport()
     }
 }
 
-bool TIdIOHandlerSocket::WaitReadable(int32_t timeoutMs)
+bool TIdIOHandlerSocket::WaitReadable(const TIdDeadline& deadline)
 {
     if (!socketHandle_) {
         throw EIdConnClosedGracefully();
     }
-    return socketHandle_->IsReadable(timeoutMs);
+    return socketHandle_->IsReadable(deadline);
 }
 
 int32_t TIdIOHandlerSocket::ReceiveSome(void* buffer, int32_t length)
@@ -161,14 +161,11 @@ int32_t TIdIOHandlerSocket::SendSome(const void* buffer, int32_t length)
 
 void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP,
                                           int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
-                                          int32_t timeoutMs)
+                                          const TIdDeadline& deadline)
 {
     if (!socketHandle_) {
         PrepareTransport();
     }
-    // A limit the caller gave covers the proxy exchange too: a proxy that accepts and then stalls must not
-    // stretch the connect beyond it.
-    const TIdDeadline deadline = timeoutMs > 0 ? DeadlineAfter(timeoutMs) : std::nullopt;
     TIdSocksInfo* socks = SocksInfo();
     const bool viaSocks = socks->Version() != svNoSocks;
     const std::string targetHost = viaSocks ? socks->Host() : host;
@@ -198,17 +195,19 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     }
     ReportStatus(hsConnecting, address);
 
-    if (timeoutMs != -1 && timeoutMs != 0) {
-        ConnectWait(timeoutMs);
+    if (deadline.Limited()) {
+        ConnectWait(deadline);
     } else if (TIdAntiFreezeBase::ShouldYield()) {
-        ConnectWait(kYieldingConnectTimeoutMs);
+        ConnectWait(TIdDeadline::In(std::chrono::milliseconds(kYieldingConnectTimeoutMs)));
     } else {
         GlobalStack->CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
     }
+    // The deadline covers the proxy exchange too: a proxy that accepts and then stalls must not stretch the
+    // connect beyond it.
     socks->Negotiate(host, port, deadline);
 }
 
-void TIdIOHandlerSocket::ConnectWait(int32_t timeoutMs)
+void TIdIOHandlerSocket::ConnectWait(const TIdDeadline& deadline)
 {
     TIdConnectThread thread(socketHandle_.get());
     thread.Start();
@@ -217,20 +216,18 @@ void TIdIOHandlerSocket::ConnectWait(int32_t timeoutMs)
     if (TIdAntiFreezeBase::ShouldYield()) {
         TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
         if (hook != nullptr) {
-            step = std::min(hook->IdleTimeOut(), kConnectStepMs);
+            step = std::max(std::min(hook->IdleTimeOut(), kConnectStepMs), 1);
         }
     }
-    int32_t remaining = timeoutMs == -2 ? step + 1 : timeoutMs;
-    while (step < remaining) {
-        bool finished = thread.WaitFinished(step);
-        remaining = timeoutMs == -2 ? step + 1 : remaining - step;
+    // As many whole steps as the deadline holds when the wait starts, with a yield after each, then the rest of
+    // the time without one (none when the steps ran late).
+    const int32_t steps = (deadline.WaitMs() - 1) / step;
+    bool finished = false;
+    for (int32_t i = 0; i < steps && !finished; ++i) {
+        finished = thread.WaitFinished(step);
         TIdAntiFreezeBase::YieldToApplication(true, false);
-        if (finished || thread.Finished()) {
-            remaining = 0;
-            break;
-        }
     }
-    if (thread.WaitFinished(remaining)) {
+    if (finished || thread.WaitFinished(deadline.WaitMs())) {
         thread.WaitFor();
         if (!thread.ConnectError().empty()) {
             throw EIdConnectException(thread.ConnectError());

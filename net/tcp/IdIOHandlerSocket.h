@@ -26,18 +26,18 @@ public:
 
     void CloseTransport() override;
     // Connects to host:port (or to the SOCKS server), bound to boundIP and
-    // boundPort or the range boundPortLow..boundPortHigh. timeoutMs -1 or 0:
-    // a plain blocking connect, raising EIdSocketError; -2: a worker-thread
-    // connect without limit; any other value: at most that long, raising
-    // EIdConnectTimeout "Connect timed out." when it passes and
-    // EIdConnectException with the failure's message when the connect fails.
-    // With SOCKS settings the exchange with the proxy follows (TIdSocksInfo)
-    // and a positive limit covers it too.
+    // boundPort or the range boundPortLow..boundPortHigh. Without a deadline
+    // a plain blocking connect, raising EIdSocketError (with a yield hook a
+    // worker-thread connect of at most 120 s); with one, a worker-thread
+    // connect raising EIdConnectTimeout "Connect timed out." when it passes
+    // and EIdConnectException with the failure's message when the connect
+    // fails. With SOCKS settings the exchange with the proxy follows
+    // (TIdSocksInfo) under the same deadline.
     void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
-                          int32_t boundPortLow, int32_t boundPortHigh, int32_t timeoutMs) override;
+                          int32_t boundPortLow, int32_t boundPortHigh, const TIdDeadline& deadline) override;
     bool IsOpen() override;
     void PrepareTransport() override;
-    bool WaitReadable(int32_t timeoutMs) override;
+    bool WaitReadable(const TIdDeadline& deadline) override;
     // Raw results of the socket; EIdClosedSocket "Disconnected." without one.
     int32_t ReceiveSome(void* buffer, int32_t length) override;
     int32_t SendSome(const void* buffer, int32_t length) override;
@@ -60,7 +60,7 @@ protected:
     void Notification(TIdBaseComponent* component, TOperation operation) override;
 
 private:
-    void ConnectWait(int32_t timeoutMs);
+    void ConnectWait(const TIdDeadline& deadline);
     void FreeOwnSocksInfo();
 
     std::unique_ptr<TIdSocketHandle> socketHandle_;

@@ -1,5 +1,9 @@
 #include "net/tcp/IdSocketHandle.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
 
@@ -118,31 +122,36 @@ bool TIdSocketHandle::AcceptFrom(TIdStackSocketHandle listeningSocket)
     return true;
 }
 
-bool TIdSocketHandle::IsReadable(int32_t timeoutMs)
+bool TIdSocketHandle::IsReadable(const TIdDeadline& deadline)
 {
-    if (!hasHandle_) {
-        throw EIdConnClosedGracefully();
-    }
-    if (TIdAntiFreezeBase::ShouldYield()) {
-        TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
-        int32_t idle = hook != nullptr ? hook->IdleTimeOut() : 0;
-        if (timeoutMs == -2) {
-            // Wait in idle-sized pieces so that the application gets its
-            // yield between them.
-            while (!IsReadable(idle)) {}
-            return true;
+    // With a yield hook the wait runs in idle-sized slices, as many as the deadline holds when the wait starts,
+    // and the application gets its step after each; one loop, however long the deadline or short the slice.
+    // The last slice ends at the deadline itself, so slices that ran late make it shorter, not the wait longer.
+    int64_t slices = -1;
+    for (int64_t slice = 1;; ++slice) {
+        if (!hasHandle_) {
+            throw EIdConnClosedGracefully();
         }
-        if (idle < timeoutMs) {
-            if (IsReadable(timeoutMs - idle)) {
-                return true;
+        TIdDeadline until = deadline;
+        if (TIdAntiFreezeBase::ShouldYield()) {
+            TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
+            const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
+            if (slices < 0) {
+                slices = deadline.Limited() ? std::max((deadline.WaitMs() + idle - 1) / idle, 1) : INT64_MAX;
             }
-            timeoutMs = idle;
+            if (slice < slices) {
+                until = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+            }
+        } else {
+            slices = slice;
+        }
+        TIdSocketList readList{handle_};
+        const bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, until) == 1;
+        TIdAntiFreezeBase::YieldToApplication(!result, false);
+        if (result || slice >= slices) {
+            return result;
         }
     }
-    TIdSocketList readList{handle_};
-    bool result = GlobalStack->SockSelect(&readList, nullptr, nullptr, timeoutMs) == 1;
-    TIdAntiFreezeBase::YieldToApplication(!result, false);
-    return result;
 }
 
 void TIdSocketHandle::RefreshLocal()

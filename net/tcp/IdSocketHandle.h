@@ -55,9 +55,9 @@ public:
     // when the wait was interrupted or the listening socket went away.
     bool AcceptFrom(TIdStackSocketHandle listeningSocket);
 
-    // Waits up to timeoutMs (-2 without limit, 0 polls once) for data or end
-    // of stream. Raises EIdConnClosedGracefully without a socket.
-    bool IsReadable(int32_t timeoutMs);
+    // Waits until the deadline (one that has passed polls once) for data or
+    // end of stream. Raises EIdConnClosedGracefully without a socket.
+    bool IsReadable(const TIdDeadline& deadline);
 
     void RefreshLocal();
     void RefreshRemote();

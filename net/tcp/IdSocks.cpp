@@ -74,7 +74,7 @@ void AppendCounted(std::string& message, const std::string& text)
 // One negotiation on a transport, with one deadline for all its receives.
 class TSocksExchange {
 public:
-    TSocksExchange(TIdIOHandler* transport, TIdDeadline deadline) : transport_(transport), deadline_(deadline)
+    TSocksExchange(TIdIOHandler* transport, const TIdDeadline& deadline) : transport_(transport), deadline_(deadline)
     {
         if (transport_ == nullptr) throw EIdSocksError("SOCKS negotiation without a transport.");
     }
@@ -114,7 +114,7 @@ uint8_t Byte(const std::string& reply, std::size_t offset) { return static_cast<
 
 } // namespace
 
-void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, TIdDeadline deadline)
+void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, const TIdDeadline& deadline)
 {
     switch (version_) {
     case svNoSocks: return;
@@ -124,7 +124,7 @@ void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, TIdDeadline 
     }
 }
 
-void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, TIdDeadline deadline)
+void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, const TIdDeadline& deadline)
 {
     CheckNulTerminated(username_, "user id");
     const bool remoteName = version_ == svSocks4A;
@@ -148,7 +148,7 @@ void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, TIdDeadlin
     if (Byte(reply, 1) != kSocks4Granted) RaiseSocks4Reply(Byte(reply, 1));
 }
 
-void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, TIdDeadline deadline)
+void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, const TIdDeadline& deadline)
 {
     const bool withPassword = authentication_ == saUsernamePassword;
     if (withPassword) {

@@ -47,7 +47,7 @@ public:
     // Runs the proxy exchange for the final target host:port on Transport.
     // The whole exchange must be done by deadline (none: no limit); when it
     // passes the exchange raises EIdConnectTimeout, as the connect itself would.
-    void Negotiate(const std::string& host, int32_t port, TIdDeadline deadline = std::nullopt);
+    void Negotiate(const std::string& host, int32_t port, const TIdDeadline& deadline = {});
 
     TSocksAuthentication Authentication() const { return authentication_; }
     void SetAuthentication(TSocksAuthentication value) { authentication_ = value; }
@@ -65,8 +65,8 @@ public:
     void SetTransport(TIdIOHandler* value) { transport_ = value; }
 
 private:
-    void NegotiateV4(const std::string& host, int32_t port, TIdDeadline deadline);
-    void NegotiateV5(const std::string& host, int32_t port, TIdDeadline deadline);
+    void NegotiateV4(const std::string& host, int32_t port, const TIdDeadline& deadline);
+    void NegotiateV5(const std::string& host, int32_t port, const TIdDeadline& deadline);
 
     TSocksAuthentication authentication_ = saNoAuthentication;
     std::string host_;

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "net/tcp/IdDeadline.h"
 #include "platform/Classes.h"
 
 using TIdStackSocketHandle = int;
@@ -149,12 +150,12 @@ public:
     virtual int SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags, std::string& ip,
                              int32_t& port) = 0;
     // Waits until a handle of the given lists is ready (null lists are not
-    // watched) and rewrites each list to its ready handles. Time-out in ms,
-    // -2 waits without limit. More than 64 handles in one list raise
-    // EIdStackSetSizeExceeded. Returns the number of ready entries, 0 on
-    // time-out, -1 on failure.
+    // watched) and rewrites each list to its ready handles, at the latest
+    // by the deadline (one that has passed polls once). More than 64 handles
+    // in one list raise EIdStackSetSizeExceeded. Returns the number of ready
+    // entries, 0 on time-out, -1 on failure.
     virtual int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
-                           int32_t timeoutMs) = 0;
+                           const TIdDeadline& deadline) = 0;
     virtual int SockSend(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags) = 0;
     virtual int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags,
                            const std::string& ip, int32_t port) = 0;

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "net/tcp/IdException.h"
@@ -488,7 +487,7 @@ int TIdStackPosix::SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32
 }
 
 int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
-                              int32_t timeoutMs)
+                              const TIdDeadline& deadline)
 {
     // The readiness classes of select on this system: end of stream and
     // errors count as readable, errors as writable, urgent data as an
@@ -517,22 +516,12 @@ int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
         }
     }
 
-    // -2 waits without limit; other negative values poll once.
-    using Clock = std::chrono::steady_clock;
-    const bool unlimited = timeoutMs == -2;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // The wait is asked afresh after an interruption, and rounded up: a wait rounded down would end before the
+    // deadline and read as a time-out.
     int ready;
-    for (;;) {
-        int wait = -1;
-        if (!unlimited) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left < 0 ? 0 : static_cast<int>(left);
-        }
-        ready = poll(fds, count, wait);
-        if (ready != -1 || errno != EINTR) {
-            break;
-        }
-    }
+    do {
+        ready = poll(fds, count, deadline.WaitMs());
+    } while (ready == -1 && errno == EINTR);
     if (ready == -1) {
         SetLastErrorFromErrno();
         return Id_SOCKET_ERROR;

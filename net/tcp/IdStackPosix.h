@@ -52,7 +52,7 @@ public:
     int SockRecvFrom(TIdStackSocketHandle socket, void* buffer, int32_t length, int flags, std::string& ip,
                      int32_t& port) override;
     int SockSelect(TIdSocketList* readList, TIdSocketList* writeList, TIdSocketList* errorList,
-                   int32_t timeoutMs) override;
+                   const TIdDeadline& deadline) override;
     int SockSend(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags) override;
     int SockSendTo(TIdStackSocketHandle socket, const void* buffer, int32_t length, int flags, const std::string& ip,
                    int32_t port) override;

@@ -1,5 +1,6 @@
 #include "net/tcp/IdTCPClient.h"
 
+#include "net/tcp/IdDeadline.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandlerSocket.h"
 #include "net/tcp/IdIntercept.h"
@@ -19,6 +20,19 @@ void TIdTCPClient::DoOnConnected()
     }
 }
 
+TIdDeadline TIdTCPClient::ConnectDeadline(int32_t timeoutMs) const
+{
+    // -1 and 0 ask for the plain connect, which only the call's own deadline (if any) bounds; -2 for the
+    // worker-thread connect that can be called off, without a limit of its own (the clock's far end).
+    TIdDeadline connectBy;
+    if (timeoutMs == -2) {
+        connectBy = TIdDeadline::At(TIdDeadline::TClock::time_point::max());
+    } else if (timeoutMs != -1 && timeoutMs != 0) {
+        connectBy = DeadlineAfter(timeoutMs);
+    }
+    return connectBy.Earlier(CallDeadline());
+}
+
 void TIdTCPClient::OpenConnection(int32_t timeoutMs)
 {
     if (IOHandler() == nullptr) {
@@ -36,7 +50,8 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs)
         TIdIOHandler* handler = IOHandler();
         handler->PrepareTransport();
         ResetReadState();
-        handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_, timeoutMs);
+        handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_,
+                                  ConnectDeadline(timeoutMs));
         if (Intercept() != nullptr) {
             Intercept()->AttachConnection(this);
         }

@@ -39,11 +39,14 @@ public:
     virtual void DoOnConnected();
     // Connects to Host:Port. timeoutMs -1 and 0: a plain blocking connect;
     // -2: no limit; any other value: at most that many milliseconds
-    // (EIdConnectTimeout "Connect timed out."). Raises EIdAlreadyConnected
+    // (EIdConnectTimeout "Connect timed out."); CallDeadline bounds all of
+    // them. Raises EIdAlreadyConnected
     // "Already connected." on an open connection (which stays open). Any
     // failure drops the socket before the exception leaves.
     // Example: client.SetHost("127.0.0.1"); client.SetPort(80); client.OpenConnection();
     virtual void OpenConnection(int32_t timeoutMs = -1);
+    // The deadline a connect (and the handshake a transport runs on it) of timeoutMs gets, as above.
+    TIdDeadline ConnectDeadline(int32_t timeoutMs) const;
     // Connects, reads until the peer closes, closes (also when the read fails).
     virtual std::string ConnectAndReadAll();
 

@@ -169,15 +169,15 @@ void TIdTCPConnection::CloseConnection()
 
 // ---- receiving ----------------------------------------------------------------------------------------------
 
-int32_t TIdTCPConnection::ResolveTimeout(int32_t timeout) const
+TIdDeadline TIdTCPConnection::WaitDeadline(int32_t timeout) const
 {
-    if (timeout != -1) return timeout;
-    return readTimeout_ == 0 ? -2 : readTimeout_;
+    if (timeout == -1) timeout = readTimeout_ == 0 ? -2 : readTimeout_;
+    return DeadlineAfter(timeout).Earlier(callDeadline_);
 }
 
 int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout)
 {
-    timeout = ResolveTimeout(timeout);
+    const TIdDeadline deadline = WaitDeadline(timeout);
     DetectDisconnect(raiseIfClosed, false);
     if (!IsConnected()) {
         if (raiseIfClosed) throw EIdNotConnected();
@@ -185,10 +185,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, b
     }
     // Without a limit and without a yield hook to run while waiting, the wait would only precede a receive
     // that blocks anyway; skipping it halves the system calls of a bulk transfer.
-    const bool waitFirst = timeout != -2 || TIdAntiFreezeBase::ShouldYield();
+    const bool waitFirst = deadline.Limited() || TIdAntiFreezeBase::ShouldYield();
     int32_t n = 0;
     do {
-        if (waitFirst && !ioHandler_->WaitReadable(timeout)) {
+        if (waitFirst && !ioHandler_->WaitReadable(deadline)) {
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }

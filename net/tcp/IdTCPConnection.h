@@ -12,6 +12,7 @@
 // Reads block; a connection is used by one thread at a time.
 //
 // Time-outs are milliseconds: -1 means ReadTimeout, -2 waits without limit, and a ReadTimeout of 0 means -2.
+// Each wait converts them once into a deadline (IdDeadline.h), never later than CallDeadline.
 // Failures are exceptions of the EIdException tree (net/tcp/IdException.h).
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 
 #include "net/tcp/IdBuffer.h"
 #include "net/tcp/IdComponent.h"
+#include "net/tcp/IdDeadline.h"
 #include "net/tcp/IdRFCReply.h"
 #include "platform/Classes.h"
 
@@ -62,6 +64,10 @@ public:
     void SetMaxLineAction(TIdMaxLineAction value) { maxLineAction_ = value; }
     int32_t ReadTimeout() const { return readTimeout_; }
     void SetReadTimeout(int32_t value) { readTimeout_ = value; }
+    // A bound on every wait and connect, whatever their own time-outs (a protocol's limit for a whole call);
+    // none by default. A wait it cuts short raises EIdReadTimeout like any other.
+    const TIdDeadline& CallDeadline() const { return callDeadline_; }
+    void SetCallDeadline(const TIdDeadline& value) { callDeadline_ = value; }
     // A receive or stream copy needs room for at least one byte, so sizes below 1 are taken as 1.
     int32_t RecvBufferSize() const { return recvBufferSize_; }
     void SetRecvBufferSize(int32_t value) { recvBufferSize_ = value < 1 ? 1 : value; }
@@ -156,7 +162,8 @@ protected:
     void Notification(TIdBaseComponent* component, TOperation operation) override;
 
 private:
-    int32_t ResolveTimeout(int32_t timeout) const;
+    // The deadline of one wait of timeout milliseconds (-1: ReadTimeout).
+    TIdDeadline WaitDeadline(int32_t timeout) const;
     // The 4-byte big-endian length before a stream: 0 .. 2^31-1, else EIdException.
     int64_t ReadLengthPrefix();
     // Receives once into the queue; the bytes added, 0 for a closed peer.
@@ -188,6 +195,7 @@ private:
     int32_t maxLineLength_ = kDefaultMaxLineLength;
     TIdMaxLineAction maxLineAction_ = maException;
     int32_t readTimeout_ = 0;
+    TIdDeadline callDeadline_;
     int32_t recvBufferSize_ = kDefaultBufferSize;
     int32_t sendBufferSize_ = kDefaultBufferSize;
 

@@ -5,8 +5,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "net/tcp/IdException.h"
@@ -14,12 +12,6 @@
 #include "platform/SysUtils.h"
 
 namespace {
-
-int64_t NowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 std::string LibraryReason()
 {
@@ -88,9 +80,14 @@ TIdSSLIOHandlerSocket::~TIdSSLIOHandlerSocket()
 
 // ---- properties -------------------------------------------------------------------------------------------
 
-void TIdSSLIOHandlerSocket::SetPassThrough(bool value)
+void TIdSSLIOHandlerSocket::SetPassThrough(bool value, const std::string& peerName, const TIdDeadline& handshakeBy)
 {
     passThrough_ = value;
+    if (!value) {
+        peerName_ = peerName;
+        handshakeDeadline_ = handshakeBy;
+        handshakeMs_ = handshakeBy.WaitMs();
+    }
     if (!value && session_ == nullptr && IsOpen()) {
         StartTLS();
     } else if (value && session_ != nullptr) {
@@ -138,7 +135,7 @@ std::string TIdSSLIOHandlerSocket::PeerName() const
     if (!hostName_.empty()) {
         return hostName_;
     }
-    return tunnelHost_.empty() ? connectHost_ : tunnelHost_;
+    return peerName_.empty() ? connectHost_ : peerName_;
 }
 
 // ---- transport --------------------------------------------------------------------------------------------
@@ -151,13 +148,13 @@ void TIdSSLIOHandlerSocket::PrepareTransport()
 
 void TIdSSLIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP,
                                              int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
-                                             int32_t timeoutMs)
+                                             const TIdDeadline& deadline)
 {
     FreeSession();
     connectHost_ = host;
-    tunnelHost_.clear();
-    connectTimeoutMs_ = timeoutMs;
-    TIdIOHandlerSocket::ConnectTransport(host, port, boundIP, boundPort, boundPortLow, boundPortHigh, timeoutMs);
+    handshakeDeadline_ = deadline;
+    handshakeMs_ = deadline.WaitMs();
+    TIdIOHandlerSocket::ConnectTransport(host, port, boundIP, boundPort, boundPortLow, boundPortHigh, deadline);
     if (!passThrough_) {
         StartTLS();
     }
@@ -170,7 +167,7 @@ void TIdSSLIOHandlerSocket::CloseTransport()
             // One close_notify and no wait for the peer's: the socket closes right after. A peer that is
             // already gone only makes the send fail, which changes nothing here.
             try {
-                CallLibrary(NowMs(), [this] { return SSL_shutdown(session_); });
+                CallLibrary(DeadlineAfter(0), [this] { return SSL_shutdown(session_); });
             } catch (const std::exception&) {}
         }
         FreeSession();
@@ -186,17 +183,16 @@ void TIdSSLIOHandlerSocket::FreeSession()
     failure_.clear();
 }
 
-bool TIdSSLIOHandlerSocket::WaitReadable(int32_t timeoutMs)
+bool TIdSSLIOHandlerSocket::WaitReadable(const TIdDeadline& deadline)
 {
     if (session_ == nullptr) {
-        return TIdIOHandlerSocket::WaitReadable(timeoutMs);
+        return TIdIOHandlerSocket::WaitReadable(deadline);
     }
     if (!failure_.empty() || receivedEnd_ || SSL_pending(session_) > 0) {
         return true;
     }
     // A readable socket may hold only part of a record, or a record without application data (a session
     // ticket), after which a receive would block; peeking under the deadline settles it.
-    const int64_t deadline = timeoutMs == -2 ? -1 : NowMs() + std::max(timeoutMs, 0);
     char probe = 0;
     const int result = CallLibrary(deadline, [&] { return SSL_peek(session_, &probe, 1); });
     if (result > 0) {
@@ -221,7 +217,7 @@ int32_t TIdSSLIOHandlerSocket::SessionTransfer(int32_t length, TCall call)
     if (length <= 0) {
         return 0;
     }
-    const int result = CallLibrary(-1, call);
+    const int result = CallLibrary(TIdDeadline(), call);
     return result > 0 ? result : TransferEnded(result);
 }
 
@@ -236,9 +232,6 @@ int32_t TIdSSLIOHandlerSocket::ReceiveSome(void* buffer, int32_t length)
 int32_t TIdSSLIOHandlerSocket::SendSome(const void* buffer, int32_t length)
 {
     if (session_ == nullptr || !IsOpen()) {
-        if (passThrough_) {
-            NoteTunnelTarget(buffer, length);
-        }
         return TIdIOHandlerSocket::SendSome(buffer, length);
     }
     return SessionTransfer(length, [&] { return SSL_write(session_, buffer, length); });
@@ -252,26 +245,6 @@ int32_t TIdSSLIOHandlerSocket::TransferEnded(int result)
         // The socket's error code is still the stack's last one, where the connection looks for it.
         return socketError_ != 0 ? -1 : 0;
     default: RaiseFailure(result, nullptr);
-    }
-}
-
-void TIdSSLIOHandlerSocket::NoteTunnelTarget(const void* buffer, int32_t length)
-{
-    // The request line "CONNECT host:port HTTP/1.x" names the server that TLS will be spoken with once the
-    // proxy has opened the tunnel; the socket itself is connected to the proxy.
-    static constexpr char kConnect[] = "CONNECT ";
-    const std::string_view sent(static_cast<const char*>(buffer), static_cast<size_t>(std::max(length, 0)));
-    if (sent.substr(0, sizeof(kConnect) - 1) != kConnect) {
-        return;
-    }
-    std::string_view target = sent.substr(sizeof(kConnect) - 1);
-    target = target.substr(0, target.find_first_of(" \r\n"));
-    const size_t colon = target.rfind(':');
-    if (colon != std::string_view::npos && target.find(']') == std::string_view::npos) {
-        target = target.substr(0, colon);
-    }
-    if (!target.empty()) {
-        tunnelHost_ = std::string(target);
     }
 }
 
@@ -349,10 +322,9 @@ void TIdSSLIOHandlerSocket::StartTLS()
         SSL_set1_host(session_, name.c_str());
     }
 
-    const int64_t deadline = connectTimeoutMs_ > 0 ? NowMs() + connectTimeoutMs_ : -1;
     int result = 0;
     try {
-        result = CallLibrary(deadline, [this] { return SSL_connect(session_); });
+        result = CallLibrary(handshakeDeadline_, [this] { return SSL_connect(session_); });
     } catch (const std::exception&) {
         FreeSession();
         TIdIOHandlerSocket::CloseTransport();
@@ -375,7 +347,7 @@ std::string TIdSSLIOHandlerSocket::FailureReason(int result, const char* stage)
                       X509_verify_cert_error_string(verified));
     }
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-        return Format("the server did not complete the %s within %d ms", stage, connectTimeoutMs_);
+        return Format("the server did not complete the %s within %d ms", stage, handshakeMs_);
     }
     const unsigned long code = ERR_peek_last_error();
     if (socketError_ != 0) {
@@ -409,12 +381,12 @@ void TIdSSLIOHandlerSocket::RaiseFailure(int result, const char* stage)
 }
 
 template <typename TCall>
-int TIdSSLIOHandlerSocket::CallLibrary(int64_t deadline, TCall call)
+int TIdSSLIOHandlerSocket::CallLibrary(const TIdDeadline& deadline, TCall call)
 {
     // The deadline holds for this call only, however it ends.
     struct TRestore {
-        int64_t& field;
-        int64_t saved;
+        TIdDeadline& field;
+        TIdDeadline saved;
         ~TRestore() { field = saved; }
     } restore{deadline_, deadline_};
     deadline_ = deadline;
@@ -455,9 +427,8 @@ int TIdSSLIOHandlerSocket::BioRead(BIO* bio, char* data, int length)
     auto* self = static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     try {
-        if (self->deadline_ >= 0) {
-            const int64_t left = std::max<int64_t>(self->deadline_ - NowMs(), 0);
-            if (!self->TIdIOHandlerSocket::WaitReadable(static_cast<int32_t>(left))) {
+        if (self->deadline_.Limited()) {
+            if (!self->TIdIOHandlerSocket::WaitReadable(self->deadline_)) {
                 BIO_set_retry_read(bio);
                 return -1;
             }

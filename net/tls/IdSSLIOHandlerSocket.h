@@ -20,8 +20,7 @@
 //
 // Nagle's algorithm is off by default (UseNagle false): TLS writes small records back to back.
 //
-// Owns its TLS context and session; used by one thread at a time. Time-outs are milliseconds, -2 without
-// limit.
+// Owns its TLS context and session; used by one thread at a time. Waits end at a deadline (IdDeadline.h).
 
 #include <cstdint>
 #include <exception>
@@ -42,20 +41,19 @@ public:
 
     bool IsTLS() const override { return true; }
     bool PassThrough() const override { return passThrough_; }
-    // Off on an open connection without TLS runs the handshake now (EIdSSLProtocolReplyError on failure).
-    // On while TLS runs closes the connection (close_notify first): a TLS session cannot fall back to plain
-    // bytes, so they need a connection of their own.
-    void SetPassThrough(bool value) override;
+    // Off on an open connection without TLS runs the handshake now with peerName, ending by handshakeBy
+    // (EIdSSLProtocolReplyError on failure). On while TLS runs closes the connection (close_notify first): a
+    // TLS session cannot fall back to plain bytes, so they need a connection of their own.
+    void SetPassThrough(bool value, const std::string& peerName = {}, const TIdDeadline& handshakeBy = {}) override;
 
     void CloseTransport() override;
-    // Connects like the socket transport; with pass-through off the handshake follows, limited by timeoutMs
-    // when that is positive.
+    // Connects like the socket transport; with pass-through off the handshake follows, by the same deadline.
     void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
-                          int32_t boundPortLow, int32_t boundPortHigh, int32_t timeoutMs) override;
+                          int32_t boundPortLow, int32_t boundPortHigh, const TIdDeadline& deadline) override;
     void PrepareTransport() override;
-    // True only when decrypted bytes (or the end) can be had within timeoutMs: TLS records that carry no
+    // True only when decrypted bytes (or the end) can be had by the deadline: TLS records that carry no
     // application data do not count.
-    bool WaitReadable(int32_t timeoutMs) override;
+    bool WaitReadable(const TIdDeadline& deadline) override;
     int32_t ReceiveSome(void* buffer, int32_t length) override;
     int32_t SendSome(const void* buffer, int32_t length) override;
 
@@ -69,8 +67,8 @@ public:
     // False accepts any certificate for any name; only ever switched off on purpose.
     bool VerifyPeer() const { return verifyPeer_; }
     void SetVerifyPeer(bool value);
-    // The name sent and checked. Empty: the target of a tunnel's CONNECT when one went out through this
-    // handler, else the host connected to.
+    // The name sent and checked. Empty: the peer named with the pass-through switch, else the host connected
+    // to.
     const std::string& HostName() const { return hostName_; }
     void SetHostName(const std::string& value) { hostName_ = value; }
 
@@ -89,13 +87,10 @@ private:
     void FreeSession();
     // The name the handshake uses (see HostName).
     std::string PeerName() const;
-    // Remembers a tunnel's target from the CONNECT request leaving in pass-through mode.
-    void NoteTunnelTarget(const void* buffer, int32_t length);
-    // Runs one call into the library with a fresh error queue, its receives bounded by deadline (steady-clock
-    // milliseconds, -1 for none); an exception that a socket call raised inside it is rethrown once the
-    // library has returned.
+    // Runs one call into the library with a fresh error queue, its receives bounded by deadline; an exception
+    // that a socket call raised inside it is rethrown once the library has returned.
     template <typename TCall>
-    int CallLibrary(int64_t deadline, TCall call);
+    int CallLibrary(const TIdDeadline& deadline, TCall call);
     // Raises EIdSSLProtocolReplyError for a failed call and remembers it for every later call.
     [[noreturn]] void RaiseFailure(int result, const char* stage);
     // One read or write through the session: a failure the session had before is raised again and a length
@@ -112,8 +107,10 @@ private:
     std::string caPath_;
     std::string hostName_;
     std::string connectHost_;
-    std::string tunnelHost_;
-    int32_t connectTimeoutMs_ = -2;
+    std::string peerName_;
+    TIdDeadline handshakeDeadline_;
+    // What the handshake's deadline allowed when it was given, for the message of one that ran out.
+    int handshakeMs_ = -1;
 
     ssl_ctx_st* context_ = nullptr;
     ssl_st* session_ = nullptr;
@@ -122,9 +119,9 @@ private:
     std::string failure_;
 
     // Set by the receive under the library: the end of the stream, the socket error code, and a deadline
-    // (milliseconds on the steady clock, -1 for none) after which the receive gives up with "try again".
+    // after which the receive gives up with "try again".
     bool receivedEnd_ = false;
     int32_t socketError_ = 0;
-    int64_t deadline_ = -1;
+    TIdDeadline deadline_;
     std::exception_ptr pendingException_;
 };

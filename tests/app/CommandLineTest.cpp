@@ -70,6 +70,8 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     WriteTextFile(tall.File("doc.txt"), "alpha\n");
     WriteTextFile(dir.File("doc.txt"), "alpha\n\f\nbeta\n");
     WriteTextFile(dir.File("empty.txt"), "");
+    // Wider than the page, and wrapped by any window: printing warns all the same.
+    WriteTextFile(dir.File("wide.txt"), std::string(200, 'w') + "\n");
 
     struct Row {
         std::vector<std::string> args;
@@ -91,6 +93,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         {{"--pdf", "out.pdf", "2"}, 0, "", "", "Served Title|second page"},
         {{"--pdf", "out.pdf", "doc.txt"}, 0, "", "・行間がとても狭く", "alpha", true},
         {{"--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr, true},
+        {{"--strict", "--pdf", "out.pdf", "wide.txt"}, 1, "", "・1ページ0行目の右端が溢れそうです", nullptr},
         {{"--pdf", "out.pdf", "3"}, 1, "", "指定のRFCが見つかりませんでした。\nERR:HTTP/1.1 404 Not Found", nullptr},
         {{"--pdf", "out.pdf", "missing.txt"}, 1, "", "missing.txt", nullptr},
         {{"--pdf", "out.pdf", "empty.txt"}, 1, "", "empty", nullptr},

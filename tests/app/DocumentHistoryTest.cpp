@@ -120,6 +120,15 @@ TEST_F(HistoryTest, AddFetchedRemovesOnlyTheEntryJustBeyondTheLimit)
     EXPECT_EQ(big.Entries()[0], "9 : N");
     EXPECT_EQ(big.LookUp("e19"), -1);
 
+    // The same number fetched again from the same address leaves one entry, at the top.
+    TDocumentHistory twice = Filled(2);
+    twice.AddFetched("5", "F", "http://x/5", [] { return 20; });
+    twice.AddFetched("5", "F", "http://x/6", [] { return 20; });
+    twice.AddFetched("5", "f", "http://x/5", [] { return 20; });
+    EXPECT_EQ(twice.Count(), 4);
+    EXPECT_EQ(twice.Urls()[0], "http://x/5");
+    EXPECT_EQ(twice.Urls()[1], "http://x/6");
+
     // Limit 0 and a negative limit remove the new entry again.
     for (int limit : {0, -3}) {
         SCOPED_TRACE(limit);
@@ -181,16 +190,20 @@ TEST_F(HistoryTest, SavedHistoryNeverNamesAnotherFile)
         const char* name;
         std::string path;
         bool saved;
+        std::string title = "T";
+        std::string entry = "0822 * T";
     } cases[] = {
         {"plain path", "/tmp/rfc822.txt", true},
         {"line feed", "/tmp/a\nb.txt", false},
         {"carriage return", "/tmp/a\rb.txt", false},
+        {"NUL", std::string("/tmp/a\0b", 8), false},
         {"blank", "/tmp/a b.txt", true},
+        {"control characters in the title", "/tmp/t.txt", true, std::string("T\0\x01x", 4), "0822 * T  x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TDocumentHistory h = Filled(2);
-        h.AddOpenedFile(822, "T", c.path);
+        h.AddOpenedFile(822, c.title, c.path);
         {
             TIniFile ini(path_);
             h.Save(ini);
@@ -201,6 +214,9 @@ TEST_F(HistoryTest, SavedHistoryNeverNamesAnotherFile)
         EXPECT_FALSE(loaded.Load(ini).Damaged);
         ASSERT_EQ(loaded.Count(), c.saved ? 3 : 2);
         EXPECT_EQ(loaded.Urls()[0], c.saved ? "file:///" + c.path : "u0");
+        if (c.saved) {
+            EXPECT_EQ(loaded.Entries()[0], c.entry);
+        }
         EXPECT_EQ(loaded.Entries()[loaded.Count() - 1], "e1");
     }
 }

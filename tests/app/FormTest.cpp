@@ -173,9 +173,10 @@ TEST_F(FormTest, ClosingSavesEverySectionOnce)
     form.resize(700, 400);
     EXPECT_TRUE(form.close());
     std::string text = ReadIni();
-    for (const char* expected : {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0",
-                                 "ProxyPort=8080", "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "[window]",
-                                 "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
+    for (const char* expected :
+         {"[font]", "Name=Courier New", "size=10", "[conf]", "HistCount=20", "UseProxy=0", "ProxyPort=8080",
+          "URLbase=https://www.rfc-editor.org/rfc/rfc%s.txt", "SocksVersion=0", "SocksPort=1080", "[window]",
+          "width=700", "height=400", "N01=0822 * T", "U01=file:////x", "keep=1"}) {
         SCOPED_TRACE(expected);
         EXPECT_NE(text.find(expected), std::string::npos);
     }
@@ -271,6 +272,24 @@ TEST_F(FormTest, FontDialogOkWithoutAChangeKeepsThePaneAsItIs)
     EXPECT_EQ(after.pointSize(), 10);
 }
 
+// A family whose first-listed style is oblique: OK alone turned the text italic.
+TEST_F(FormTest, FontDialogStartsOnTheUprightStyleUnlessTheFontIsItalic)
+{
+    realDialogs_ = std::make_shared<TQtCommonDialogs>();
+    WriteIni("[font]\nName=DejaVu Sans Mono\nsize=10\n");
+    TForm1& form = Start();
+    for (bool italic : {false, true}) {
+        SCOPED_TRACE(italic);
+        form.FontDlg.Font.setItalic(italic);
+        QTimer::singleShot(0, [] {
+            if (auto* dialog = qobject_cast<QFontDialog*>(QApplication::activeModalWidget())) dialog->accept();
+        });
+        form.mFontConf->trigger();
+        EXPECT_EQ(QFontInfo(form.Memo1->font()).italic(), italic);
+        EXPECT_EQ(QFontInfo(form.Memo1->font()).family(), QStringLiteral("DejaVu Sans Mono"));
+    }
+}
+
 TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
 {
     TForm1& form = Start();
@@ -279,6 +298,8 @@ TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
         dialog_->HistCount->setText("7");
         dialog_->UseProxy->click();
         dialog_->ServerName->setText("proxy");
+        dialog_->SocksVersion->setCurrentIndex(3);
+        dialog_->SocksServer->setText("socks");
         QTest::keyClick(dialog_.get(), Qt::Key_Escape);
     });
     form.mHttpConf->trigger();
@@ -287,13 +308,40 @@ TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
     EXPECT_FALSE(dialog_->UseProxy->isChecked());
     EXPECT_FALSE(dialog_->ServerName->isEnabled());
     EXPECT_EQ(dialog_->ServerName->text(), QString());
+    EXPECT_EQ(dialog_->SocksVersion->currentIndex(), 0);
+    EXPECT_FALSE(dialog_->SocksUser->isEnabled());
+    EXPECT_EQ(dialog_->SocksServer->text(), QString());
 
+    // OK keeps the dialog open, with a message, while the format could not be fetched from.
     QTimer::singleShot(0, [this] {
-        dialog_->UrlBase->setText("y%s");
+        for (const char* format : {"htps://h/rfc%s.txt", "h/rfc%s.txt", "http://h/%9999s"}) {
+            dialog_->UrlBase->setText(format);
+            dialog_->OKBtn->click();
+            EXPECT_TRUE(dialog_->isVisible()) << format;
+        }
+        dialog_->UrlBase->setText("http://y/%s");
         dialog_->OKBtn->click();
     });
     form.mHttpConf->trigger();
-    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("y%s"));
+    EXPECT_EQ(dialog_->UrlBase->text(), QStringLiteral("http://y/%s"));
+    ASSERT_EQ(boxes_->Shown.size(), 3u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "message");
+}
+
+// A folder the settings file cannot be written to says so and lets the program end both ways.
+TEST_F(FormTest, AnUnwritableFolderIsReportedAndDoesNotKeepTheProgram)
+{
+    WriteTextFile(dir_.File("not-a-folder"), "");
+    ini_ = dir_.File("not-a-folder/Scrivlet.ini");
+    TForm1& form = Start();
+    EXPECT_TRUE(form.close());
+    ASSERT_EQ(boxes_->Shown.size(), 1u);
+    EXPECT_EQ(boxes_->Shown[0].Kind, "message");
+    EXPECT_EQ(boxes_->Shown[0].Text.toStdString(), ini_ + " に書き込めません。");
+    Stop();
+    Start().mQuit->trigger();
+    EXPECT_EQ(eventLoopEnds_, 1);
+    EXPECT_EQ(boxes_->Shown.size(), 2u);
 }
 
 TEST_F(FormTest, FailuresOfHandlersReachTheErrorReportWithTheirPeriod)

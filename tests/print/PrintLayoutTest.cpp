@@ -78,7 +78,7 @@ TEST(CountOverflows, FindsTooWideLinesWithPageAndLineOfTheFirst)
         TRecordingCanvas canvas;
         canvas.pageWidth = 1000;
         canvas.widths = {{"edge", 899}, {"limit", 900}, {"wide", 2000}, {"\fwide", 5000}, {"x\fwide", 950}};
-        const TOverflowReport report = CountOverflows(TStringLines(c.lines), canvas);
+        const TOverflowReport report = CountOverflows(TStringLines(c.lines), canvas, 101, 50);
         EXPECT_EQ(report.count, c.expected.count);
         EXPECT_EQ(report.firstPage, c.expected.firstPage);
         EXPECT_EQ(report.firstLine, c.expected.firstLine);
@@ -88,11 +88,47 @@ TEST(CountOverflows, FindsTooWideLinesWithPageAndLineOfTheFirst)
 TEST(CountOverflows, NeverMeasuresPageBreakLines)
 {
     TRecordingCanvas canvas;
-    CountOverflows(TStringLines({"one", "\fheader text", "two", "\f", "three"}), canvas);
+    CountOverflows(TStringLines({"one", "\fheader text", "two", "\f", "three"}), canvas, 101, 50);
     EXPECT_EQ(canvas.measured, (std::vector<std::string>{"one", "two", "three"}));
 }
 
-TEST(ProblemText, SpacingFirstThenOneOfTheTwoWidthTexts)
+// Lines joined: n copies of text, then the rest.
+std::vector<std::string> Repeat(int n, const std::string& text, std::vector<std::string> rest = {})
+{
+    std::vector<std::string> lines(static_cast<size_t>(n), text);
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    return lines;
+}
+
+TEST(CountOverflows, FindsPagesWhoseTextRunsBelowThePaper)
+{
+    // Page height 6000, pitch 101: slot s ends at 50 + 101 s + text height,
+    // so with a text height of 50 slot 58 ends at 5958 and slot 59 at 6059.
+    struct {
+        const char* name;
+        std::vector<std::string> lines;
+        int textHeight;
+        int cutPages;
+        int firstCutPage;
+    } const cases[] = {
+        {"59 lines fill slots 0 to 58", Repeat(59, "x"), 50, 0, 0},
+        {"a 60th line is cut", Repeat(60, "x"), 50, 1, 1},
+        {"a taller text cuts slot 58", Repeat(59, "x"), 95, 1, 1},
+        {"the break line takes slot 0 of a later page", Repeat(3, "x", Repeat(1, "", Repeat(59, "x"))), 50, 1, 2},
+        {"empty lines below the paper lose nothing", Repeat(59, "x", Repeat(5, "")), 50, 0, 0},
+        {"each long page counts once, the first is named",
+         Repeat(61, "x", Repeat(1, "", Repeat(3, "x", Repeat(1, "", Repeat(70, "x"))))), 50, 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRecordingCanvas canvas;
+        const TOverflowReport report = CountOverflows(TStringLines(c.lines), canvas, 101, c.textHeight);
+        EXPECT_EQ(report.cutPages, c.cutPages);
+        EXPECT_EQ(report.firstCutPage, c.firstCutPage);
+    }
+}
+
+TEST(ProblemText, SpacingThenWidthThenCutPages)
 {
     struct {
         const char* name;
@@ -110,6 +146,12 @@ TEST(ProblemText, SpacingFirstThenOneOfTheTwoWidthTexts)
          {2, 1, 0},
          kHeader + kSpacing + "\r\n・1ページ0行目など2個所で右端が溢れそうです"},
         {"spacing and one overflow", -1, {1, 12, 57}, kHeader + kSpacing + "\r\n・12ページ57行目の右端が溢れそうです"},
+        {"one cut page", 0, {0, 0, 0, 1, 3}, kHeader + "・3ページの下端が切れそうです"},
+        {"several cut pages", 0, {0, 0, 0, 4, 2}, kHeader + "・2ページなど4ページで下端が切れそうです"},
+        {"all three, in that order",
+         -1,
+         {1, 1, 5, 1, 1},
+         kHeader + kSpacing + "\r\n・1ページ5行目の右端が溢れそうです\r\n・1ページの下端が切れそうです"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,11 +239,13 @@ TEST(PrintLines, PlacesEachLineInItsSlotAndBreaksOnlyAtFormFeedLines)
     }
 }
 
-TEST(PrintLines, DrawsLinesPastThePageBottomWithoutBreaking)
+TEST(PrintLines, WarnsOfTextBelowThePaperAndDrawsItWithoutBreaking)
 {
     std::vector<std::string> lines(60, "x");
     TRecordingCanvas canvas;
-    PrintLines(TStringLines(lines), canvas, TAskRecorder().Callback());
+    TAskRecorder ask;
+    PrintLines(TStringLines(lines), canvas, ask.Callback());
+    EXPECT_EQ(ask.texts, std::vector<std::string>{kHeader + "・1ページの下端が切れそうです"});
     ASSERT_EQ(canvas.calls.size(), 62u);
     // Slot 59 at pitch 101 lies below the 6000-unit page; it is drawn there all the same.
     EXPECT_EQ(canvas.calls[60], TextOutCall(50, 6009, "x"));

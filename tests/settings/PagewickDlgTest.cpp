@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,18 +190,25 @@ TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises)
     }
 }
 
-TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys)
+TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
 {
+    const std::string noSocks = "SocksVersion=0\nSocksServer=\nSocksPort=1080\nSocksUser=\nSocksPassword=\n";
     const struct {
         const char* name;
         QString url, hist, server, port;
         bool useProxy;
         std::string expected;
+        int socks = 0;
+        QString socksServer = {}, socksUser = {};
     } cases[] = {
         {"plain", "u/%s", "12", "px", "3128", true,
-         "[conf]\nURLbase=u/%s\nHistCount=12\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n"},
+         "[conf]\nURLbase=u/%s\nHistCount=12\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n" + noSocks},
         {"count stored as its decimal value, port as typed", "u", "0x10", "", " 80a", false,
-         "[conf]\nURLbase=u\nHistCount=16\nUseProxy=0\nProxyServer=\nProxyPort=\" 80a\"\n"},
+         "[conf]\nURLbase=u\nHistCount=16\nUseProxy=0\nProxyServer=\nProxyPort=\" 80a\"\n" + noSocks},
+        {"SOCKS 5 with a login", "u", "1", "", "1", false,
+         "[conf]\nURLbase=u\nHistCount=1\nUseProxy=0\nProxyServer=\nProxyPort=1\nSocksVersion=3\nSocksServer=sx\n"
+         "SocksPort=1080\nSocksUser=me\nSocksPassword=\n",
+         3, "sx", "me"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,6 +219,9 @@ TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys)
         dlg.UseProxy->setChecked(c.useProxy);
         dlg.ServerName->setText(c.server);
         dlg.PortNumber->setText(c.port);
+        dlg.SocksVersion->setCurrentIndex(c.socks);
+        dlg.SocksServer->setText(c.socksServer);
+        dlg.SocksUser->setText(c.socksUser);
         TIniFile ini(path_);
         dlg.SaveConf(ini);
         ini.UpdateFile();
@@ -220,6 +231,9 @@ TEST_F(OptionDlgTest, SaveConfWritesTheFiveKeys)
         EXPECT_EQ(again.UrlBase->text(), c.url);
         EXPECT_EQ(again.UseProxy->isChecked(), c.useProxy);
         EXPECT_EQ(again.ServerName->text(), c.server);
+        EXPECT_EQ(again.SocksVersion->currentIndex(), c.socks);
+        EXPECT_EQ(again.SocksServer->text(), c.socksServer);
+        EXPECT_EQ(again.SocksUser->isEnabled(), c.socks == 3);
     }
 }
 
@@ -267,18 +281,19 @@ TEST_F(OptionDlgTest, TabVisitsTheControlsInOrder)
     } cases[] = {
         {"proxy on",
          true,
-         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "ServerName", "PortNumber", "HistCount", "OKBtn"}},
+         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "ServerName", "PortNumber", "HistCount", "SocksVersion",
+          "OKBtn"}},
         {"proxy off skips the disabled fields",
          false,
-         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "HistCount", "OKBtn"}},
+         {"OKBtn", "CancelBtn", "UrlBase", "UseProxy", "HistCount", "SocksVersion", "OKBtn"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TOptionDlg dlg(path_);
         const std::pair<QWidget*, const char*> names[] = {
-            {dlg.OKBtn, "OKBtn"},         {dlg.CancelBtn, "CancelBtn"},   {dlg.UrlBase, "UrlBase"},
-            {dlg.UseProxy, "UseProxy"},   {dlg.ServerName, "ServerName"}, {dlg.PortNumber, "PortNumber"},
-            {dlg.HistCount, "HistCount"},
+            {dlg.OKBtn, "OKBtn"},         {dlg.CancelBtn, "CancelBtn"},       {dlg.UrlBase, "UrlBase"},
+            {dlg.UseProxy, "UseProxy"},   {dlg.ServerName, "ServerName"},     {dlg.PortNumber, "PortNumber"},
+            {dlg.HistCount, "HistCount"}, {dlg.SocksVersion, "SocksVersion"},
         };
         auto nameOf = [&](QWidget* w) -> std::string {
             for (const auto& [widget, name] : names)

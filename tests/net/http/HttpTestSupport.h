@@ -35,6 +35,8 @@ inline std::string Describe(const std::exception& failure)
         return "HTTP " + std::to_string(e->ReplyErrorCode()) + ": " + e->Message() + " | " + e->ErrorBody();
     }
     if (dynamic_cast<const EIdConnClosedGracefully*>(&failure)) return "closed";
+    if (dynamic_cast<const EIdHTTPClosedInHeader*>(&failure)) return "closed in header: " + std::string(failure.what());
+    if (dynamic_cast<const EIdHTTPTimeLimit*>(&failure)) return "time limit: " + std::string(failure.what());
     if (dynamic_cast<const EIdHTTPBadResponse*>(&failure)) return "bad: " + std::string(failure.what());
     if (auto* e = dynamic_cast<const EIdSocketError*>(&failure)) return "socket " + std::to_string(e->ErrorCode());
     if (dynamic_cast<const EIdUnknownProtocol*>(&failure)) return "unknown protocol: " + std::string(failure.what());

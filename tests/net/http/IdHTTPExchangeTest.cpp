@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "net/http/IdCookieManager.h"
 #include "net/http/IdHTTP.h"
+#include "net/tcp/IdAntiFreezeBase.h"
 #include "tests/net/http/HttpTestSupport.h"
 #include "tests/support/RealPeers.h"
 
@@ -25,8 +27,11 @@ struct TGoldenRow {
     const char* url = "http://127.0.0.1:$PORT/doc.txt";
     bool throughProxy = false; // the scripted server is the proxy
     size_t calls = 0;          // 0: one call per request in the file
-    bool ipv6 = false;         // the scripted server listens on ::1
+    std::function<void(TIdHTTP&)> setup = nullptr;
+    bool ipv6 = false; // the scripted server listens on ::1
 };
+
+void Follow(TIdHTTP& http) { http.SetHandleRedirects(true); }
 
 void RunGolden(const TGoldenRow& row)
 {
@@ -42,6 +47,7 @@ void RunGolden(const TGoldenRow& row)
     ReplaceAll(url, "$PORT", port);
     const size_t calls = row.calls != 0 ? row.calls : run.clientPieces;
     TIdHTTP http;
+    if (row.setup) row.setup(http);
     if (row.throughProxy) {
         http.ProxyParams().SetProxyServer("127.0.0.1");
         http.ProxyParams().SetProxyPort(server.Port());
@@ -77,7 +83,7 @@ TEST(TIdHTTP, GoldenExchanges)
         {"chunk_1A.txt", "ok", "abcdefghijklmnopqrstuvwxyz"},
         {"trailer_then_second_request.txt", "ok", "abcsecond"},
         {"interim_100.txt", "ok", "real"},
-        {"header_cut_short.txt", "EIdException: Undefined situation", ""},
+        {"header_cut_short.txt", "closed in header: Undefined situation", ""},
         {"location_on_200.txt", "HTTP 200: HTTP/1.1 200 OK | here", ""},
         {"continuation_lines.txt", "ok", "hello"},
         {"close_before_status.txt", "closed", ""},
@@ -95,7 +101,34 @@ TEST(TIdHTTP, GoldenExchanges)
         {"kept_closed_twice.txt", "closed", "one", 0, 0, "http://127.0.0.1:$PORT/doc.txt", false, 2},
         {"raw_url.txt", "ok", "ok", 0, 0, "http://127.0.0.1:$PORT/a b/\xE3\x81\x82.txt?q=1 2#frag"},
         {"proxy_absolute_url.txt", "ok", "ok", 0, 0, "http://example.test/rfc/rfc822.txt", true},
-        {"ipv6_literal.txt", "ok", "hello", 0, 0, "http://[::1]:$PORT/doc.txt", false, 0, true},
+        {"interim_103.txt", "ok", "real"},
+        {"304_with_length.txt", "HTTP 304: HTTP/1.1 304 Not Modified | ", ""},
+        {"chunked_capitalised.txt", "ok", "abc"},
+        {"chunked_not_a_name.txt", "ok", "3\r\nabc\r\n0\r\n\r\n"},
+        {"chunked_over_length.txt", "ok", "abc"},
+        {"length_past_32_bits.txt", "closed", "0123456789"},
+        {"length_hex.txt", "bad: Invalid Content-Length: 0x10", ""},
+        {"status_plus.txt", "HTTP -1: HTTP/1.1 +200 OK | hello", ""},
+        {.file = "redirect_to_file.txt",
+         .outcome = "bad: Redirect to a location that is neither http nor https refused: file:///etc/passwd",
+         .body = "",
+         .setup = Follow},
+        {.file = "location_with_blank.txt", .outcome = "ok", .body = "ok", .calls = 1, .setup = Follow},
+        {.file = "challenge_not_in_process.txt",
+         .outcome = "HTTP 401: HTTP/1.1 401 Unauthorized | denied",
+         .body = "",
+         .setup =
+             [](TIdHTTP& http) {
+                 http.OnAuthorization = [](TIdCustomHTTP*, TIdAuthentication* authentication, bool& handled) {
+                     authentication->PutUserName("user");
+                     handled = true;
+                 };
+             }},
+        {.file = "ipv6_literal.txt",
+         .outcome = "ok",
+         .body = "hello",
+         .url = "http://[::1]:$PORT/doc.txt",
+         .ipv6 = true},
     };
     for (const TGoldenRow& row : rows) RunGolden(row);
 }
@@ -107,6 +140,62 @@ TEST(TIdHTTP, ErrorBodyThatNeverEndsKeepsTheStatus)
     RunGolden({"error_body_short.txt", "HTTP 500: HTTP/1.1 500 Internal Server Error | partial", ""});
 }
 
+TEST(TIdHTTP, CallBoundsEndTheFetch)
+{
+    const auto maxBody = [](TIdHTTP& http) { http.SetMaxBodySize(4); };
+    // One byte every 100 ms (or a piece every 200 ms) never trips the read time-out, only the call's limit.
+    const auto total = [](TIdHTTP& http) { http.SetTotalTimeout(300); };
+    const char* const late = "time limit: The document did not arrive within the time limit of 300 ms.";
+    const TGoldenRow rows[] = {
+        {.file = "length.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "",
+         .setup = maxBody},
+        {.file = "chunked.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "",
+         .setup = maxBody},
+        {.file = "until_close.txt",
+         .outcome = "bad: The document exceeds the size limit of 4 bytes.",
+         .body = "all ",
+         .setup = maxBody},
+        {.file = "length.txt", .outcome = late, .body = "", .pieceSize = 1, .pauseMs = 100, .setup = total},
+        {.file = "interim_100.txt", .outcome = late, .body = "", .pieceSize = 30, .pauseMs = 200, .setup = total},
+        {.file = "404_kept_open.txt", .outcome = late, .body = "", .setup = total},
+    };
+    for (const TGoldenRow& row : rows) RunGolden(row);
+}
+
+// Throws from the window's yield hook once the body is on its way, as a cancel button would.
+class TCancellingAntiFreeze : public TIdAntiFreezeBase {
+public:
+    void ProcessStep() override
+    {
+        if (cancel) throw std::runtime_error("cancelled");
+    }
+    bool cancel = false;
+};
+
+TEST(TIdHTTP, ExceptionFromTheYieldHookEndsTheFetchAndLeavesTheClientReusable)
+{
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n";
+    TScriptedServer server({TConnectionScript().ReadHttpRequest().Send(ok + "ab").Pause(300),
+                            TConnectionScript().ReadHttpRequest().Send(ok + "done")});
+    TCancellingAntiFreeze hook;
+    hook.SetIdleTimeOut(20);
+    TIdHTTP http;
+    http.OnWorkBegin = [&](TIdComponent*, TWorkMode, int64_t) { hook.cancel = true; };
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    TMemoryStream body;
+    EXPECT_EQ(Outcome([&] { http.Get(url, body); }), "other: cancelled");
+    EXPECT_FALSE(http.IsConnected());
+    http.OnWorkBegin = nullptr;
+    hook.cancel = false;
+    body.SetSize(0);
+    EXPECT_EQ(Outcome([&] { http.Get(url, body); }), "ok");
+    EXPECT_EQ(StreamText(body), "done");
+}
+
 TEST(TIdHTTP, HostileResponsesEndWithinBounds)
 {
     const std::string head = "HTTP/1.1 200 OK\r\n";
@@ -114,17 +203,24 @@ TEST(TIdHTTP, HostileResponsesEndWithinBounds)
     for (int i = 0; i < 1100; ++i) wideBlock += "X-Filler: " + std::string(1000, 'x') + "\r\n";
     std::string longBlock = head;
     for (int i = 0; i < 10001; ++i) longBlock += "X: y\r\n";
+    std::string interims;
+    for (int i = 0; i < 21; ++i) interims += "HTTP/1.1 100 Continue\r\n\r\n";
     const std::string longSizeLine = head + "Transfer-Encoding: chunked\r\n\r\n1" + std::string(20000, '0') + "\r\n";
     const struct {
         std::string reply;
-        const char* outcome;
+        std::string outcome;
     } rows[] = {
         {wideBlock + "\r\n", "bad: Response header block larger than 1048576 bytes"},
         {longBlock + "\r\n", "bad: Response header block longer than 10000 lines"},
         {longSizeLine, "line: Max line length exceeded."},
+        {interims + head + "\r\n", "bad: More than 20 interim responses"},
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 200000\r\n\r\n" + std::string(200000, 'x'),
+         "HTTP 404: HTTP/1.1 404 Not Found | " + std::string(65536, 'x')},
+        {"HTTP/1.1 404 Not Found\r\n\r\n" + std::string(300000, 'x'),
+         "HTTP 404: HTTP/1.1 404 Not Found | " + std::string(65536, 'x')},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.outcome);
+        SCOPED_TRACE(row.outcome.substr(0, 60));
         TScriptedServer server({TConnectionScript().ReadHttpRequest().Send(row.reply)});
         TIdHTTP http;
         TMemoryStream body;

@@ -14,7 +14,9 @@ TEST(IdHTTPRules, StatusCodeIsTheSecondWordOrMinusOne)
         {"HTTP/1.1 404 Not Found", 404},
         {"HTTP/1.0 200", 200},
         {"HTTP/1.1   301   Moved", 301},
-        {"HTTP/1.1 $1F x", 31},
+        {"HTTP/1.1 $1F x", -1},
+        {"HTTP/1.1 +200 OK", -1},
+        {"HTTP/1.1 0x1 OK", -1},
         {"HTTP/1.1 OK", -1},
         {"HTTP/1.1", -1},
         {"", -1},
@@ -116,6 +118,104 @@ TEST(IdHTTPRules, MergeResolvesAgainstThePreviousRequest)
                       current.Resource + " " + current.Query,
                   row.expected);
     }
+}
+
+TEST(IdHTTPRules, ActionAfterAResponse)
+{
+    using A = TIdHTTPAction;
+    const struct {
+        const char* name;
+        TIdHTTPResponseFacts facts; // code, location, follow, passes, maximum, tries, retries
+        TIdHTTPAction action;
+    } rows[] = {
+        {"200", {200, false, false, 1, 15, 0, 3}, A::Done},
+        {"204", {204, false, false, 1, 15, 0, 3}, A::Done},
+        {"302 followed", {302, true, true, 1, 15, 0, 3}, A::Redirect},
+        {"302 at the last pass", {302, true, true, 14, 15, 0, 3}, A::Redirect},
+        {"302 past the limit", {302, true, true, 15, 15, 0, 3}, A::TooManyRedirects},
+        {"302 not followed", {302, true, false, 1, 15, 0, 3}, A::AskRedirect},
+        {"200 with Location", {200, true, true, 1, 15, 0, 3}, A::Redirect},
+        {"304", {304, false, true, 1, 15, 0, 3}, A::Fail},
+        {"401 with tries left", {401, false, false, 1, 15, 2, 3}, A::AnswerServerChallenge},
+        {"401 out of tries", {401, false, false, 1, 15, 3, 3}, A::Fail},
+        {"407 with tries left", {407, false, false, 1, 15, 0, 3}, A::AnswerProxyChallenge},
+        {"404", {404, false, false, 1, 15, 0, 3}, A::Fail},
+        {"101", {101, false, false, 1, 15, 0, 3}, A::Fail},
+        {"no code", {-1, false, false, 1, 15, 0, 3}, A::Fail},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(DecideAfterResponse(row.facts), row.action);
+    }
+}
+
+TEST(IdHTTPRules, BodyFramingFollowsStatusMethodAndFields)
+{
+    using K = TIdBodyKind;
+    const struct {
+        int32_t code;
+        TIdHTTPMethod method;
+        const char* transferEncoding;
+        const char* contentLength;
+        TIdBodyFraming framing;
+    } rows[] = {
+        {200, hmGet, "", "5", {K::Length, 5}},
+        {200, hmGet, "", " 4294967296 ", {K::Length, 4294967296}},
+        {200, hmGet, "", "0", {K::None, 0}},
+        {200, hmGet, "", "", {K::UntilClose, 0}},
+        {200, hmHead, "chunked", "5", {K::None, 0}},
+        {304, hmGet, "", "10", {K::None, 0}},
+        {204, hmGet, "chunked", "", {K::None, 0}},
+        {103, hmGet, "", "3", {K::None, 0}},
+        {200, hmGet, "Chunked", "", {K::Chunked, 0}},
+        {200, hmGet, "chunked", "5", {K::Chunked, 0}},
+        {200, hmGet, "gzip, chunked,", "", {K::Chunked, 0}},
+        {200, hmGet, "chunked, gzip", "5", {K::UntilClose, 0}},
+        {200, hmGet, "chunkedchunked", "", {K::UntilClose, 0}},
+        {404, hmGet, "", "7", {K::Length, 7}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.code) + " TE '" + row.transferEncoding + "' CL '" + row.contentLength + "'");
+        EXPECT_EQ(BodyFramingOf(row.code, row.method, row.transferEncoding, row.contentLength), row.framing);
+    }
+    for (const char* length : {"0x10", "$10", "+5", "-1", "1 2", "1234567890123456789"}) {
+        SCOPED_TRACE(length);
+        testsupport::ExpectRaises<EIdHTTPBadResponse>([&] { BodyFramingOf(200, hmGet, "", length); },
+                                                      ("Invalid Content-Length: " + std::string(length)).c_str());
+    }
+}
+
+TEST(IdHTTPRules, RedirectTargets)
+{
+    const struct {
+        const char* from;
+        const char* location;
+        const char* refusal;
+    } rows[] = {
+        {"http", "/relative/path", ""},
+        {"http", "other.txt", ""},
+        {"http", "//host/x", ""},
+        {"http", "/a:b", ""},
+        {"http", "HTTPS://host/x", ""},
+        {"https", "https://host/x", ""},
+        {"https", "http://host/x", "Redirect from https to http refused: http://host/x"},
+        {"http", "file:///etc/passwd",
+         "Redirect to a location that is neither http nor https refused: file:///etc/passwd"},
+        {"http", "javascript:alert(1)",
+         "Redirect to a location that is neither http nor https refused: javascript:alert(1)"},
+        {"https", "gopher://h/", "Redirect to a location that is neither http nor https refused: gopher://h/"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.location);
+        EXPECT_EQ(RedirectRefusal(row.from, row.location), row.refusal);
+    }
+}
+
+TEST(IdHTTPRules, RequestTargetIsPercentEncoded)
+{
+    EXPECT_EQ(EncodeRequestTarget("/rfc/rfc822.txt?a=1&b=%41"), "/rfc/rfc822.txt?a=1&b=%41");
+    EXPECT_EQ(EncodeRequestTarget("/a b/\xE3\x81\x82\t\"<>\\^`{|}\x7F"),
+              "/a%20b/%E3%81%82%09%22%3C%3E%5C%5E%60%7B%7C%7D%7F");
 }
 
 } // namespace

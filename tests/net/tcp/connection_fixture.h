@@ -61,10 +61,10 @@ public:
         fd_ = -1;
     }
     bool IsOpen() override { return fd_ >= 0; }
-    bool WaitReadable(int32_t timeoutMs) override
+    bool WaitReadable(const TIdDeadline& deadline) override
     {
         pollfd p{fd_, POLLIN, 0};
-        return ::poll(&p, 1, timeoutMs == -2 ? -1 : timeoutMs) == 1;
+        return ::poll(&p, 1, deadline.WaitMs()) == 1;
     }
     int32_t ReceiveSome(void* buffer, int32_t length) override
     {

@@ -213,9 +213,9 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
     int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_NE(server, -1);
 
-    EXPECT_FALSE(handle.IsReadable(0)); // polls once
+    EXPECT_FALSE(handle.IsReadable(DeadlineAfter(0))); // polls once
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(handle.IsReadable(60));
+    EXPECT_FALSE(handle.IsReadable(DeadlineAfter(60)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 
     // -2: no limit; the peer writes after a while.
@@ -223,18 +223,18 @@ TEST_F(TSocketTest, IsReadableWaitsAsLongAsAsked)
         std::this_thread::sleep_for(std::chrono::milliseconds(80));
         EXPECT_EQ(write(server, "x", 1), 1);
     });
-    EXPECT_TRUE(handle.IsReadable(-2));
+    EXPECT_TRUE(handle.IsReadable(DeadlineAfter(-2)));
     writer.join();
 
     // The end of the stream is readable too.
     char byte;
     EXPECT_EQ(handle.ReceiveBytes(&byte, 1, 0), 1);
     close(server);
-    EXPECT_TRUE(handle.IsReadable(1000));
+    EXPECT_TRUE(handle.IsReadable(DeadlineAfter(1000)));
     EXPECT_EQ(handle.ReceiveBytes(&byte, 1, 0), 0);
 
     handle.ReleaseHandle();
-    EXPECT_THROW(handle.IsReadable(0), EIdConnClosedGracefully);
+    EXPECT_THROW(handle.IsReadable(DeadlineAfter(0)), EIdConnClosedGracefully);
 }
 
 TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
@@ -248,7 +248,7 @@ TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
     hook.SetIdleTimeOut(30);
     // 100 ms waits as 10 + 30 + 30 + 30, yielding after each piece.
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(handle.IsReadable(100));
+    EXPECT_FALSE(handle.IsReadable(DeadlineAfter(100)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
     EXPECT_EQ(hook.steps, 4);
 
@@ -259,9 +259,32 @@ TEST_F(TSocketTest, IsReadableYieldsBetweenIdleSizedWaits)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(write(server, "x", 1), 1);
     });
-    EXPECT_TRUE(handle.IsReadable(-2));
+    EXPECT_TRUE(handle.IsReadable(DeadlineAfter(-2)));
     writer.join();
     EXPECT_GE(hook.steps, 2);
+    close(server);
+}
+
+TEST_F(TSocketTest, YieldingWaitWithTheShortestSliceNeitherOverflowsNorEndsEarly)
+{
+    TRawSocket listener;
+    listener.Listen(1);
+    TIdSocketHandle handle;
+    ASSERT_EQ(ConnectToLoopback(handle, listener.Port()), 0);
+    TCountingAntiFreeze hook;
+    hook.SetIdleTimeOut(0); // taken as 1 ms slices
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(handle.IsReadable(DeadlineAfter(100)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+
+    // Two hours in 1 ms slices: a wait that called itself per slice would overflow the stack long before data.
+    int server = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    std::thread writer([server] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(write(server, "x", 1), 1);
+    });
+    EXPECT_TRUE(handle.IsReadable(DeadlineAfter(7200000)));
+    writer.join();
     close(server);
 }
 
@@ -285,11 +308,11 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
             readList.push_back(pairs[i].second);
         }
         if (c.raises) {
-            ExpectRaises<EIdStackSetSizeExceeded>([&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, 0); },
-                                                  "Set Size Exceeded.");
+            ExpectRaises<EIdStackSetSizeExceeded>(
+                [&] { GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(0)); }, "Set Size Exceeded.");
             continue;
         }
-        int result = GlobalStack->SockSelect(&readList, nullptr, nullptr, 100);
+        int result = GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(100));
         if (c.count > 2) {
             EXPECT_EQ(result, 1);
             EXPECT_EQ(readList, TIdSocketList{pairs[2].second});
@@ -304,7 +327,7 @@ TEST_F(TSocketTest, SelectAcceptsAtMostSixtyFourHandlesPerList)
         readList.push_back(pairs[i].second);
         writeList.push_back(pairs[i].second);
     }
-    EXPECT_EQ(GlobalStack->SockSelect(&readList, &writeList, nullptr, 100), 65);
+    EXPECT_EQ(GlobalStack->SockSelect(&readList, &writeList, nullptr, DeadlineAfter(100)), 65);
     EXPECT_EQ(writeList.size(), 64u);
     for (auto [a, b] : pairs) {
         close(a);
@@ -318,7 +341,7 @@ TEST_F(TSocketTest, SelectOnAClosedHandleFails)
     close(a);
     close(b);
     TIdSocketList readList{b};
-    EXPECT_EQ(GlobalStack->SockSelect(&readList, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(GlobalStack->SockSelect(&readList, nullptr, nullptr, DeadlineAfter(0)), -1);
     EXPECT_EQ(GlobalStack->LastSocketError(), 10038);
 }
 

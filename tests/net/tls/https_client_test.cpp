@@ -59,10 +59,11 @@ TEST_F(HttpsClient, FetchesThroughAProxysTunnel)
     http_.ProxyParams().SetProxyServer("127.0.0.1");
     http_.ProxyParams().SetProxyPort(proxy->Port());
     // The certificate names localhost alone, not the proxy's 127.0.0.1: it passes only when checked against
-    // the tunnel's target. A second call needs a tunnel of its own.
+    // the tunnel's target. A second call to the same server goes through the same tunnel and TLS session.
     EXPECT_EQ(Fetch(Url(Peers().nameOnly, "/small.txt")), "small document\n");
     EXPECT_EQ(handler_.ProtocolVersion(), "TLSv1.3");
     EXPECT_EQ(Fetch(Url(Peers().nameOnly, "/doc.txt")), Peers().document);
+    EXPECT_EQ(connects_, 1);
 }
 
 TEST_F(HttpsClient, SendsASecureCookieOverTlsOnly)

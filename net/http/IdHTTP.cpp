@@ -1,21 +1,32 @@
 // The request cycle: resolving the URL, choosing and opening the connection, sending the head, and the loop
-// over redirects and authentication retries.
+// over redirects and authentication retries. It alone acts on what a response means.
+
+#include "net/http/IdHTTP.h"
 
 #include <memory>
 
 #include "net/http/IdCookieManager.h"
 #include "net/http/IdGlobal.h"
-#include "net/http/IdHTTP.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandler.h"
 #include "net/tcp/IdStack.h"
 #include "platform/SysUtils.h"
 
-// ---- construction and properties ------------------------------------------------------------------------
+// ---- records --------------------------------------------------------------------------------------------------
+
+int32_t TIdHTTPResponse::ParseStatusCode() { return StatusCodeOf(statusLine_); }
+
+bool TIdHTTPResponse::EvaluateKeepAlive(bool connected, TIdHTTPProtocolVersion clientVersion)
+{
+    StatusVersionOf(statusLine_, statusVersion_);
+    keepConnection_ = connected && KeepAliveAllowed(clientVersion, Connection(), ProxyConnection());
+    return keepConnection_;
+}
+
+// ---- construction and properties --------------------------------------------------------------------------
 
 TIdCustomHTTP::TIdCustomHTTP(TIdBaseComponent* owner)
-    : TIdTCPClient(owner), exchange_(std::make_unique<TIdHTTPProtocol>(*this)),
-      proxyParams_(std::make_unique<TIdProxyConnectionInfo>())
+    : TIdTCPClient(owner), proxyParams_(std::make_unique<TIdProxyConnectionInfo>())
 {
     SetPort(80);
     httpOptions_ = {hoForceEncodeParams};
@@ -25,7 +36,6 @@ TIdCustomHTTP::~TIdCustomHTTP()
 {
     SetCookieManager(nullptr);
     SetAuthManager(nullptr);
-    exchange_.reset();
 }
 
 void TIdCustomHTTP::SetHost(const std::string& value)
@@ -65,12 +75,11 @@ void TIdCustomHTTP::Notification(TIdBaseComponent* component, TOperation operati
 void TIdCustomHTTP::DoOnDisconnected()
 {
     TIdTCPClient::DoOnDisconnected();
-    if (!exchange_) return;
-    TIdHTTPRequest& request = Request();
-    TIdAuthentication* authentication = request.Authentication();
+    tunnelTarget_.clear();
+    TIdAuthentication* authentication = request_.Authentication();
     if (authentication && authentication->StepTotal() == authentication->StepNo()) {
         if (authManager_) authManager_->AddAuthentication(*authentication, currentUri_);
-        request.SetAuthentication(nullptr);
+        request_.SetAuthentication(nullptr);
     }
     if (proxyParams_->Authentication()) proxyParams_->Authentication()->Restart();
 }
@@ -82,53 +91,79 @@ void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { PerformReques
 void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* response)
 {
     const int64_t start = response ? response->Position() : 0;
+    redirectCount_ = 0;
     serverAuthTries_ = 0;
     proxyAuthTries_ = 0;
-    TIdHTTPRequest& request = Request();
-    request.SetRequestUrl(url);
-    request.SetMethod(method);
-    request.SetSourceStream(source);
-    Response().SetBodyStream(response);
+    request_.SetRequestUrl(url);
+    request_.SetMethod(method);
+    request_.SetSourceStream(source);
+    response_.SetBodyStream(response);
     TakeCredentialsOwnership();
 
+    // The whole call's limit bounds every wait and connect below; it ends with the call.
+    SetCallDeadline(totalTimeout_ > 0 ? DeadlineAfter(totalTimeout_) : TIdDeadline());
+    struct TEndCall {
+        TIdCustomHTTP& http;
+        ~TEndCall() { http.SetCallDeadline({}); }
+    } endCall{*this};
     try {
-        RunPasses(url, response, start);
-    } catch (const std::exception&) {
+        RunPasses(response, start);
+    } catch (const EIdHTTPProtocolException&) {
         FinishCall();
+        throw;
+    } catch (const std::exception& failure) {
+        FinishCall();
+        // A wait, connect or handshake that the call's limit cut short says so, whichever layer noticed.
+        const bool timedOut = dynamic_cast<const EIdReadTimeout*>(&failure) ||
+                              dynamic_cast<const EIdConnectTimeout*>(&failure) ||
+                              dynamic_cast<const EIdSSLProtocolReplyError*>(&failure);
+        if (timedOut && CallDeadline().Passed() && !dynamic_cast<const EIdHTTPTimeLimit*>(&failure)) {
+            throw EIdHTTPTimeLimit(totalTimeout_);
+        }
         throw;
     }
     FinishCall();
     redirectCount_ = 0;
 }
 
-void TIdCustomHTTP::RunPasses(const std::string& url, TStream* response, int64_t start)
+void TIdCustomHTTP::RunPasses(TStream* body, int64_t start)
 {
-    TIdHTTPRequest& request = Request();
     for (;;) {
         ++redirectCount_;
-        ResolveRequest(request);
-        SendAndAwaitAnswer(request);
-        ReadStatusAndHeaders(*exchange_, request);
-        const int32_t code = Response().StatusCode();
-        switch (exchange_->DecideNextStep()) {
-        case nsAuthRetry:
+        ResolveRequest(request_);
+        SendAndAwaitAnswer(request_);
+        const bool headWhole = ReadResponseHead(request_, response_);
+        const int32_t code = response_.StatusCode();
+        const TIdHTTPAction action =
+            DecideAfterResponse({code, !response_.Location().empty(), handleRedirects_, redirectCount_,
+                                 redirectMaximum_, code == 407 ? proxyAuthTries_ : serverAuthTries_, authRetries_});
+        switch (action) {
+        case TIdHTTPAction::Done: {
+            // Without its whole header block the body's framing is unknown.
+            if (!headWhole) throw EIdHTTPClosedInHeader();
+            const TIdBodyFraming framing = FramingOf(response_, request_.Method());
+            if (body) exchange_.ReadBody(framing, *body, maxBodySize_);
+            responseComplete_ = body || framing.kind == TIdBodyKind::None;
+            return;
+        }
+        case TIdHTTPAction::AnswerServerChallenge:
+        case TIdHTTPAction::AnswerProxyChallenge:
+            AnswerChallenge(action, request_, response_, httpOptions_.count(hoInProcessAuth) > 0);
+            // The same URL again, with credentials; a challenge is no redirect.
             --redirectCount_;
-            request.SetRequestUrl(url);
             break;
-        case nsFollow:
-            if (response) {
-                response->SetSize(start);
-                response->SetPosition(start);
-            }
-            // An answered challenge on a closed connection also follows; its tries still count, so a
-            // server that challenges for ever ends at AuthRetries.
-            if (code != 401 && code != 407) {
-                serverAuthTries_ = 0;
-                proxyAuthTries_ = 0;
-            }
+        case TIdHTTPAction::Redirect:
+        case TIdHTTPAction::AskRedirect:
+        case TIdHTTPAction::TooManyRedirects:
+            if (!FollowRedirect(action)) return;
+            serverAuthTries_ = 0;
+            proxyAuthTries_ = 0;
             break;
-        case nsDone: return;
-        case nsUndecided: throw EIdException("Undefined situation");
+        case TIdHTTPAction::Fail: RaiseProtocolError(response_, request_.Method());
+        }
+        if (body) {
+            body->SetSize(start);
+            body->SetPosition(start);
         }
     }
 }
@@ -137,8 +172,8 @@ void TIdCustomHTTP::FinishCall()
 {
     // What is left of a response that was not read to its end would be taken for the next one, so such a
     // connection is closed as well as one the response does not let us keep.
-    const bool keep = Response().EvaluateKeepAlive();
-    if (!keep || !exchange_->ResponseComplete()) CloseConnection();
+    const bool keep = response_.EvaluateKeepAlive(IsConnected(), protocolVersion_);
+    if (!keep || !responseComplete_) CloseConnection();
     carried_ = CredentialsNow();
 }
 
@@ -150,8 +185,8 @@ void TIdCustomHTTP::SendAndAwaitAnswer(TIdHTTPRequest& request)
     const bool resendable = request.Method() != hmPost && request.Method() != hmPut;
     for (bool retried = false;; retried = true) {
         try {
-            OpenRequestConnection(request, Response());
-            Response().SetStatusLine(ReadHeaderLine());
+            OpenRequestConnection(request, response_);
+            response_.SetStatusLine(exchange_.ReadLine());
             return;
         } catch (const EIdConnClosedGracefully&) {
             if (retried || !resendable || !reusedConnection_) throw;
@@ -162,16 +197,60 @@ void TIdCustomHTTP::SendAndAwaitAnswer(TIdHTTPRequest& request)
     }
 }
 
-void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& exchange, TIdHTTPRequest& request)
+void TIdCustomHTTP::SendRequestHead(TIdHTTPRequest& request, const TIdURI* cookieUrl)
 {
-    // The first status line is already read; an interim 100 is followed by the real one.
-    TIdHTTPResponse& response = exchange.Response();
-    for (;;) {
-        exchange.ReadResponseHeaders();
+    request.LinesFromFields();
+    proxyParams_->LinesFromFields(request.HeaderLines());
+    if (cookieUrl) AddCookieHeader(*cookieUrl, request);
+    responseComplete_ = false;
+    exchange_.SendHead(RequestLineOf(request.Method(), request.RequestUrl(), protocolVersion_), request.HeaderLines());
+}
+
+bool TIdCustomHTTP::ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response)
+{
+    for (int32_t interim = 0;; ++interim) {
+        const bool whole =
+            exchange_.ReadHeaderBlock(response.HeaderLines(), static_cast<int64_t>(response.StatusLine().size()));
+        response.FieldsFromLines();
         StoreResponseCookies(request, response);
-        if (response.ParseStatusCode() != 100) return;
-        response.SetStatusLine(ReadHeaderLine());
+        if (!whole || !IsInterimStatus(response.StatusCode())) return whole;
+        // An interim response is followed by the real one on the same connection; a server that sends them
+        // without end is not answering.
+        if (interim == kMaxInterim) {
+            throw EIdHTTPBadResponse("More than " + std::to_string(kMaxInterim) + " interim responses");
+        }
+        response.SetStatusLine(exchange_.ReadLine());
     }
+}
+
+TIdBodyFraming TIdCustomHTTP::FramingOf(const TIdHTTPResponse& response, TIdHTTPMethod method)
+{
+    TStringList codings;
+    response.HeaderLines().CollectValues("Transfer-Encoding", &codings);
+    std::string joined;
+    for (const std::string& coding : codings) joined += coding + ",";
+    return BodyFramingOf(StatusCodeOf(response.StatusLine()), method, joined,
+                         response.HeaderLines().ValueOf("Content-Length"));
+}
+
+std::string TIdCustomHTTP::ReadSideBody(const TIdHTTPResponse& response, TIdHTTPMethod method, int32_t waitMs)
+{
+    std::string kept;
+    try {
+        responseComplete_ = exchange_.ReadSideBody(FramingOf(response, method), kMaxErrorBody, waitMs, &kept);
+    } catch (const EIdHTTPBadResponse&) {
+        // A body without a readable length cannot be skipped; its connection cannot carry another response.
+        CloseConnection();
+    }
+    return kept;
+}
+
+void TIdCustomHTTP::RaiseProtocolError(const TIdHTTPResponse& response, TIdHTTPMethod method)
+{
+    // The status is known whatever happens to the body: a body that times out or breaks off still leaves the
+    // protocol error, with as much of the body as came.
+    const std::string body = ReadSideBody(response, method, 2000);
+    throw EIdHTTPProtocolException(StatusCodeOf(response.StatusLine()), response.StatusLine(), body);
 }
 
 // ---- credentials ------------------------------------------------------------------------------------------
@@ -217,7 +296,7 @@ void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request)
     currentUri_.Password = request.Password();
 
     const TIdHTTPMethod method = request.Method();
-    request.SetRequestUrl(currentUri_.Path + currentUri_.Resource + currentUri_.Query);
+    request.SetRequestUrl(EncodeRequestTarget(currentUri_.Path + currentUri_.Resource + currentUri_.Query));
     if (method == hmOptions && next.Resource == "*") request.SetRequestUrl("*");
     const bool needs11 = method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete;
     if (needs11 && protocolVersion_ != pv1_1) throw EIdException("This request method is supported in HTTP 1.1");
@@ -234,7 +313,11 @@ void TIdCustomHTTP::RequireTLSHandler()
 
 void TIdCustomHTTP::SetPassThrough(bool value)
 {
-    if (IOHandler() && IOHandler()->IsTLS()) IOHandler()->SetPassThrough(value);
+    if (!IOHandler() || !IOHandler()->IsTLS()) return;
+    // A TLS session opened inside a tunnel ends when the switch goes on.
+    if (value) tunnelTarget_.clear();
+    // A handshake started on an open connection (inside a tunnel) has the connect's time-out.
+    IOHandler()->SetPassThrough(value, currentUri_.Host, ConnectDeadline(ConnectTimeoutMs()));
 }
 
 TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
@@ -249,7 +332,8 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
         TIdTCPClient::SetHost(proxy.ProxyServer());
         TIdTCPClient::SetPort(proxy.ProxyPort());
         if (tls) RequireTLSHandler();
-        SetPassThrough(true);
+        // A tunnel to the same server stays, with its TLS session; any other request starts plain.
+        if (!tls || tunnelTarget_ != TargetKeyOf(currentUri_)) SetPassThrough(true);
         return tls ? ckTLSTunnel : ckProxy;
     }
     // A port that is not a number (a server's Location can hold anything) fails as a URL error of the
@@ -258,7 +342,7 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
     if (!TryStrToInt(currentUri_.Port, port)) {
         throw EIdURIException(Format("'%s' は整数ではありません", currentUri_.Port));
     }
-    if (!SameText(Host(), currentUri_.Host) || Port() != port) {
+    if (!SameText(Host(), currentUri_.Host) || Port() != port || !tunnelTarget_.empty()) {
         if (IsConnected()) CloseConnection();
         SetHost(currentUri_.Host);
         SetPort(port);
@@ -268,18 +352,23 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
     return tls ? ckTLSDirect : ckDirect;
 }
 
-void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
+bool TIdCustomHTTP::KeepOrClose(TIdHTTPResponse& response)
 {
-    if (!response.EvaluateKeepAlive()) CloseConnection();
+    if (!response.EvaluateKeepAlive(IsConnected(), protocolVersion_)) CloseConnection();
     // A look without waiting notices a close (or stray bytes) that already arrived; waiting even 1 ms would
     // cost every request on a kept connection that much.
     FillInputBuffer(false, 0, false);
     // Bytes nobody asked for mean the connection is out of step with its requests.
     if (InputQueue().Size() > 0) CloseConnection();
-    reusedConnection_ = IsConnected();
+    return IsConnected();
+}
+
+void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
+{
+    reusedConnection_ = KeepOrClose(response);
     if (reusedConnection_) return;
     try {
-        OpenConnection(connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout());
+        OpenConnection(ConnectTimeoutMs());
     } catch (const EIdSSLProtocolReplyError&) {
         CloseConnection();
         throw;
@@ -290,18 +379,20 @@ void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPRespon
 {
     const TIdHTTPConnectionKind kind = ChooseConnectionTarget();
     request.SetConnectionKind(kind);
-    if (kind == ckProxy) request.SetRequestUrl(currentUri_.RequestUri());
+    if (kind == ckProxy) request.SetRequestUrl(EncodeRequestTarget(currentUri_.RequestUri()));
     const bool keepAliveNeedsSaying = protocolVersion_ == pv1_0 && request.Connection().empty();
     if (kind == ckDirect && keepAliveNeedsSaying) request.SetConnection("keep-alive");
     if (kind == ckProxy && keepAliveNeedsSaying) request.SetProxyConnection("keep-alive");
     if (kind == ckTLSDirect || kind == ckTLSTunnel) request.SetConnection("");
 
-    if (kind == ckTLSTunnel) {
-        OpenTunnel(request);
-    } else {
+    if (kind != ckTLSTunnel) {
         EnsureConnected(response);
+    } else if (tunnelTarget_ == TargetKeyOf(currentUri_) && KeepOrClose(response)) {
+        reusedConnection_ = true;
+    } else {
+        OpenTunnel(request);
     }
-    exchange_->SendRequestHead(&currentUri_);
+    SendRequestHead(request, &currentUri_);
     if ((request.Method() == hmPost || request.Method() == hmPut) && request.SourceStream()) {
         WriteFromStream(*request.SourceStream(), true, false, 0);
     }
@@ -310,10 +401,11 @@ void TIdCustomHTTP::OpenRequestConnection(TIdHTTPRequest& request, TIdHTTPRespon
 void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
 {
     // Until the tunnel stands, the connection carries the proxy's answers: a failure leaves it unusable.
-    exchange_->responseComplete_ = false;
-    TIdHTTPProtocol tunnel(*this);
-    TIdHTTPRequest& connect = tunnel.Request();
-    TIdHTTPResponse& answer = tunnel.Response();
+    responseComplete_ = false;
+    tunnelTarget_.clear();
+    SetPassThrough(true);
+    TIdHTTPRequest connect;
+    TIdHTTPResponse answer;
     connect.SetUserAgent(request.UserAgent());
     connect.SetHost(request.Host());
     connect.SetContentLength(request.ContentLength());
@@ -321,25 +413,28 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
     connect.SetRequestUrl(currentUri_.Host + ":" + currentUri_.Port);
     connect.SetMethod(hmConnect);
     connect.SetProxyConnection("keep-alive");
-    TMemoryStream body;
-    answer.SetBodyStream(&body);
     for (;;) {
         EnsureConnected(answer);
-        tunnel.SendRequestHead(nullptr);
-        answer.SetStatusLine(ReadHeaderLine());
+        SendRequestHead(connect, nullptr);
+        answer.SetStatusLine(exchange_.ReadLine());
         if (!answer.StatusLine().empty()) {
-            tunnel.ReadResponseHeaders();
-            StoreResponseCookies(connect, answer);
+            ReadResponseHead(connect, answer);
         } else {
             answer.SetStatusLine("HTTP/1.0 200 OK");
             answer.SetConnection("close");
         }
-        // Any 2xx answer to CONNECT means the tunnel stands (RFC 7231 section 4.3.6); TLS starts inside it.
-        if (answer.StatusCode() / 100 == 2) {
+        // Any 2xx answer to CONNECT means the tunnel stands (RFC 9110 section 9.3.6); TLS starts inside it.
+        const int32_t code = answer.StatusCode();
+        if (code / 100 == 2) {
+            responseComplete_ = true;
             SetPassThrough(false);
+            tunnelTarget_ = TargetKeyOf(currentUri_);
             return;
         }
-        tunnel.DecideNextStep();
+        // Only the proxy's own challenge is answered here, and always at once: the tunnel is not the document.
+        // Whatever else the proxy says ends the call.
+        if (code != 407 || proxyAuthTries_ >= authRetries_) RaiseProtocolError(answer, hmConnect);
+        AnswerChallenge(TIdHTTPAction::AnswerProxyChallenge, connect, answer, true);
     }
 }
 
@@ -379,6 +474,41 @@ bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, i
         OnRedirect(this, location, numRedirect, handled, method);
     }
     return handled;
+}
+
+bool TIdCustomHTTP::FollowRedirect(TIdHTTPAction action)
+{
+    if (action == TIdHTTPAction::TooManyRedirects) RaiseProtocolError(response_, request_.Method());
+    std::string location = response_.Location();
+    TIdHTTPMethod method = request_.Method();
+    if (!FireRedirect(location, method, redirectCount_)) RaiseProtocolError(response_, request_.Method());
+    if (action == TIdHTTPAction::AskRedirect) {
+        // The application took the location without having it followed: the call ends here.
+        response_.SetLocation(location);
+        ReadSideBody(response_, request_.Method(), 4000);
+        return false;
+    }
+    const std::string refusal = RedirectRefusal(currentUri_.Protocol, location);
+    if (!refusal.empty()) throw EIdHTTPBadResponse(refusal);
+    ReadSideBody(response_, request_.Method(), 4000);
+    request_.SetRequestUrl(location);
+    request_.SetMethod(method);
+    return true;
+}
+
+void TIdCustomHTTP::AnswerChallenge(TIdHTTPAction action, TIdHTTPRequest& request, TIdHTTPResponse& response,
+                                    bool inProcess)
+{
+    const bool server = action == TIdHTTPAction::AnswerServerChallenge;
+    if (!(server ? AnswerServerChallenge(request, response) : AnswerProxyChallenge(request, response))) {
+        TIdAuthentication* authentication = server ? request.Authentication() : proxyParams_->Authentication();
+        if (authentication) authentication->Restart();
+        RaiseProtocolError(response, request.Method());
+    }
+    // Without in-process authentication the answer waits for the application's next call; this one ends
+    // with the challenge, never with its page taken for the document.
+    if (!inProcess) RaiseProtocolError(response, request.Method());
+    ReadSideBody(response, request.Method(), 4000);
 }
 
 TIdAuthenticationClass TIdCustomHTTP::ChooseScheme(const TIdHeaderList& challenges,
