@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
-#include "net/http/IdGlobal.h"
+#include "net/http/IdDate.h"
 
 namespace {
 

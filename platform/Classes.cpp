@@ -5,10 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 int TStringList::Add(const std::string& text)
 {
@@ -91,26 +95,83 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count)
 {
     if (count <= 0 || position_ >= size_) return 0;
     int64_t n = std::min(count, size_ - position_);
-    std::memcpy(buffer, data_.data() + position_, size_t(n));
+    std::memcpy(buffer, data_.Data() + position_, size_t(n));
     position_ += n;
     return n;
 }
 
-void TMemoryStream::Reserve(int64_t capacity)
+TByteBlock::TByteBlock(TByteBlock&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), capacity_(std::exchange(other.capacity_, 0)),
+      mapped_(std::exchange(other.mapped_, false))
+{}
+
+TByteBlock& TByteBlock::operator=(TByteBlock&& other) noexcept
 {
-    if (capacity <= int64_t(data_.size())) return;
-    int64_t grown = std::max<int64_t>(capacity, int64_t(data_.size()) + int64_t(data_.size()) / 2);
-    data_.resize(size_t(std::max<int64_t>(grown, 256)));
+    if (this != &other) {
+        Release();
+        data_ = std::exchange(other.data_, nullptr);
+        capacity_ = std::exchange(other.capacity_, 0);
+        mapped_ = std::exchange(other.mapped_, false);
+    }
+    return *this;
+}
+
+void TByteBlock::Grow(int64_t capacity, int64_t keep)
+{
+    if (capacity <= capacity_) return;
+    if (capacity < kMappedFrom) {
+        void* grown = std::realloc(data_, size_t(capacity));
+        if (!grown) throw std::bad_alloc();
+        data_ = static_cast<char*>(grown);
+        capacity_ = capacity;
+        return;
+    }
+    // The kernel rounds the lengths up to whole pages itself.
+    void* grown = mapped_ ? mremap(data_, size_t(capacity_), size_t(capacity), MREMAP_MAYMOVE)
+                          : mmap(nullptr, size_t(capacity), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (grown == MAP_FAILED) throw std::bad_alloc();
+    if (!mapped_) {
+        if (keep > 0) std::memcpy(grown, data_, size_t(keep));
+        std::free(data_);
+        mapped_ = true;
+    }
+    data_ = static_cast<char*>(grown);
+    capacity_ = capacity;
+}
+
+void TByteBlock::Release()
+{
+    if (mapped_) {
+        munmap(data_, size_t(capacity_));
+    } else {
+        std::free(data_);
+    }
+    data_ = nullptr;
+    capacity_ = 0;
+    mapped_ = false;
+}
+
+void TMemoryStream::Grow(int64_t capacity)
+{
+    if (capacity <= data_.Capacity()) return;
+    Reserve(std::max({capacity, data_.Capacity() + data_.Capacity() / 2, int64_t{256}}));
+}
+
+void TMemoryStream::Reserve(int64_t capacity) { data_.Grow(capacity, size_); }
+
+void TMemoryStream::Commit(int64_t count)
+{
+    if (position_ > size_) std::memset(data_.Data() + size_, 0, size_t(position_ - size_));
+    position_ += count;
+    size_ = std::max(size_, position_);
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count)
 {
     if (count <= 0) return 0;
-    int64_t end = position_ + count;
-    Reserve(end);
-    std::memcpy(data_.data() + position_, buffer, size_t(count));
-    position_ = end;
-    size_ = std::max(size_, end);
+    Grow(position_ + count);
+    std::memcpy(data_.Data() + position_, buffer, size_t(count));
+    Commit(count);
     return count;
 }
 
@@ -128,19 +189,16 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
 void TMemoryStream::SetSize(int64_t newSize)
 {
     if (newSize < 0) newSize = 0;
-    if (newSize > int64_t(data_.size())) {
-        // Exact size: pre-sizing for a known length should not over-allocate.
-        data_.resize(size_t(newSize));
-    }
-    if (newSize > size_) std::memset(data_.data() + size_, 0, size_t(newSize - size_));
+    // Exact size: pre-sizing for a known length should not over-allocate.
+    Reserve(newSize);
+    if (newSize > size_) std::memset(data_.Data() + size_, 0, size_t(newSize - size_));
     size_ = newSize;
     position_ = std::min(position_, size_);
 }
 
 void TMemoryStream::Clear()
 {
-    data_.clear();
-    data_.shrink_to_fit();
+    data_.Release();
     size_ = 0;
     position_ = 0;
 }
@@ -151,13 +209,13 @@ void TMemoryStream::LoadFromFile(const std::string& path)
     int64_t n = file.Size();
     SetSize(n);
     position_ = 0;
-    file.ReadBuffer(data_.data(), n);
+    file.ReadBuffer(data_.Data(), n);
 }
 
 void TMemoryStream::SaveToFile(const std::string& path)
 {
     TFileStream file(path, fmCreate);
-    file.WriteBuffer(data_.data(), size_);
+    file.WriteBuffer(data_.Data(), size_);
 }
 
 EFOpenError OpenError(const std::string& path, int error)

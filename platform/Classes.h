@@ -81,8 +81,35 @@ public:
     int64_t CopyFrom(TStream& source, int64_t count);
 };
 
-// Growable stream in memory. Memory() stays valid until the next write or
-// SetSize; capacity grows geometrically so appends are amortised O(1).
+// The bytes of a memory stream. Small blocks live on the heap; from kMappedFrom bytes on a block is mapped
+// pages, which the kernel grows by moving page tables (the content is not copied, and the old and new block
+// are never held at once) and which cost memory only once written. Bytes past what a caller wrote are not
+// initialised. Move-only; one thread at a time.
+class TByteBlock {
+public:
+    static constexpr int64_t kMappedFrom = 256 * 1024;
+
+    TByteBlock() = default;
+    ~TByteBlock() { Release(); }
+    TByteBlock(TByteBlock&& other) noexcept;
+    TByteBlock& operator=(TByteBlock&& other) noexcept;
+    TByteBlock(const TByteBlock&) = delete;
+    TByteBlock& operator=(const TByteBlock&) = delete;
+
+    char* Data() const { return data_; }
+    int64_t Capacity() const { return capacity_; }
+    // Room for at least capacity bytes; the first keep bytes survive. Raises std::bad_alloc.
+    void Grow(int64_t capacity, int64_t keep);
+    void Release();
+
+private:
+    char* data_ = nullptr;
+    int64_t capacity_ = 0;
+    bool mapped_ = false;
+};
+
+// Growable stream in memory. Memory() stays valid until the next write, SetSize or Reserve; capacity grows
+// geometrically so appends are amortised O(1).
 class TMemoryStream : public TStream {
 public:
     int64_t Read(void* buffer, int64_t count) override;
@@ -91,16 +118,25 @@ public:
     int64_t Size() override { return size_; }
     void SetSize(int64_t newSize) override;
 
-    char* Memory() { return data_.data(); }
-    const char* Memory() const { return data_.data(); }
+    char* Memory() { return data_.Data(); }
+    const char* Memory() const { return data_.Data(); }
     void Clear();
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path);
 
-protected:
+    // Writing in place, for a reader that fills the memory itself: Reserve room for at least capacity bytes
+    // (exactly that much when it must grow; the room is not zeroed), fill Memory() + Position() up to
+    // Capacity(), then Commit the count filled, which moves the position past it and grows the size to
+    // cover it (a gap left by a seek past the end reads as zeros, as with Write).
+    int64_t Capacity() const { return data_.Capacity(); }
     void Reserve(int64_t capacity);
+    void Commit(int64_t count);
 
-    std::vector<char> data_; // capacity; only the first size_ bytes are content
+protected:
+    // Room for at least capacity bytes, growing by half again at least.
+    void Grow(int64_t capacity);
+
+    TByteBlock data_; // capacity; only the first size_ bytes are content
     int64_t size_ = 0;
     int64_t position_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "net/http/IdGlobal.h"
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
 

@@ -24,7 +24,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "net/http/IdGlobal.h"
+#include "net/http/IdDate.h"
 #include "platform/Classes.h"
 
 // Where the cookie code reads the time. Implementations must be usable from

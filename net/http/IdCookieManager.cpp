@@ -21,6 +21,16 @@ bool DomainServesHost(const std::string& domain, const std::string& host)
     return !domain.empty() && domain.front() == '.' && EndsWithText(host, domain);
 }
 
+// A control byte (a tab aside) in a cookie could end the Cookie header early or smuggle bytes into
+// it when the cookie is sent back; such a cookie is refused whole (RFC 6265, 5.2).
+bool HasControlByte(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+    });
+}
+
 } // namespace
 
 TIdCookieManager::TIdCookieManager(TIdBaseComponent* owner, TOnManagerEvent onCreate, const TIdCookieClock& clock)
@@ -68,7 +78,7 @@ TIdNetscapeCookie* TIdCookieManager::StoreCookie(TIdNetscapeCookie* cookie, cons
 {
     // Deletes the cookie on every road that does not file it, throws included.
     std::unique_ptr<TIdNetscapeCookie> pending(cookie);
-    if (text.size() > kMaxCookieBytes) return nullptr;
+    if (text.size() > kMaxCookieBytes || HasControlByte(text)) return nullptr;
     try {
         cookie->ParseCookie(text);
     } catch (const EConvertError&) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "net/http/IdCookieManager.h"
+#include "net/http/IdGlobal.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdIOHandler.h"
 #include "net/tcp/IdStack.h"

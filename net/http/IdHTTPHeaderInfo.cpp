@@ -3,6 +3,7 @@
 #include <span>
 
 #include "net/http/IdAuthentication.h"
+#include "net/http/IdGlobal.h"
 #include "platform/SysUtils.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "net/http/IdGlobal.h"
+#include "net/http/IdDate.h"
 #include "net/http/IdHeaderList.h"
 
 class TIdAuthentication;

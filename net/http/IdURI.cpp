@@ -65,7 +65,16 @@ void TIdURI::SetUrl(const std::string& url)
         Username = CutToken(Password, ":");
         // ":pw@host" names no user, so the password goes too.
         if (Username.empty()) Password.clear();
-        Host = CutToken(authority, ":");
+        // An IPv6 literal stands in brackets (RFC 3986, 3.2.2), its colons not a port's; Host keeps the
+        // brackets, as the Host header and a CONNECT target carry them, and the stack takes them off.
+        const size_t close = authority.find(']');
+        if (!authority.empty() && authority.front() == '[' && close != std::string::npos) {
+            Host = authority.substr(0, close + 1);
+            authority.erase(0, close + 1);
+            if (!authority.empty() && authority.front() == ':') authority.erase(0, 1);
+        } else {
+            Host = CutToken(authority, ":");
+        }
         Port = authority;
 
         FindQueryStart(rest, queryStart, lastSlash);

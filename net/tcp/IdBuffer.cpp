@@ -20,7 +20,7 @@ void TIdSimpleBuffer::Discard(int64_t n)
     if (n == size_) {
         SetSize(0);
     } else {
-        std::memmove(data_.data(), data_.data() + n, static_cast<size_t>(size_ - n));
+        std::memmove(data_.Data(), data_.Data() + n, static_cast<size_t>(size_ - n));
         size_ -= n;
         position_ = std::max<int64_t>(position_ - n, 0);
     }
@@ -36,8 +36,8 @@ void TIdSimpleBuffer::Append(const void* data, int64_t n)
 
 char* TIdSimpleBuffer::ReserveTail(int64_t n)
 {
-    Reserve(size_ + n);
-    return data_.data() + size_;
+    Grow(size_ + n);
+    return data_.Data() + size_;
 }
 
 void TIdSimpleBuffer::CommitTail(int64_t n)
@@ -92,7 +92,7 @@ void TIdManagedBuffer::Discard(int64_t n)
 
 void TIdManagedBuffer::Compact()
 {
-    std::memmove(data_.data(), data_.data() + consumed_, static_cast<size_t>(size_ - consumed_));
+    std::memmove(data_.Data(), data_.Data() + consumed_, static_cast<size_t>(size_ - consumed_));
     size_ -= consumed_;
     position_ = std::max<int64_t>(position_ - consumed_, 0);
     consumed_ = 0;

@@ -177,18 +177,18 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
         }
     }
 
+    // The address comes first: it decides the socket's family.
+    if (!TIdStack::IsDottedQuad(targetHost)) {
+        ReportStatus(hsResolving, targetHost);
+    }
+    std::string address = GlobalStack->ResolveHostName(targetHost);
     TIdSocketHandle& handle = *socketHandle_;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0);
+    handle.AllocateHandle(Id_SOCK_STREAM, 0, TIdStack::FamilyOf(address));
     handle.SetIP(boundIP);
     handle.SetPort(boundPort);
     handle.SetClientPortMin(boundPortLow);
     handle.SetClientPortMax(boundPortHigh);
     handle.BindLocal();
-
-    if (!TIdStack::IsDottedQuad(targetHost)) {
-        ReportStatus(hsResolving, targetHost);
-    }
-    std::string address = GlobalStack->ResolveHostName(targetHost);
     handle.SetRemote(address, targetPort);
     if (!useNagle_) {
         handle.SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 4, 1);

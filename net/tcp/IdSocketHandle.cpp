@@ -19,13 +19,13 @@ void TIdSocketHandle::Assign(const TIdSocketHandle& source)
     remotePort_ = source.remotePort_;
 }
 
-void TIdSocketHandle::AllocateHandle(int type, int protocol)
+void TIdSocketHandle::AllocateHandle(int type, int protocol, int family)
 {
     ReleaseHandle();
     if (hasHandle_) {
         ClearHandle(true);
     }
-    handle_ = GlobalStack->NewSocket(type, protocol);
+    handle_ = GlobalStack->NewSocket(type, protocol, family);
     hasHandle_ = true;
 }
 

@@ -28,9 +28,10 @@ public:
     // Copies IP, Port, RemoteIP and RemotePort only.
     void Assign(const TIdSocketHandle& source);
 
-    // Releases any socket, then creates a new one (IPv4, type 1 = stream).
+    // Releases any socket, then creates a new one (type 1 = stream; family
+    // Id_PF_INET or Id_PF_INET6).
     // Raises EIdInvalidSocket when the system gives none.
-    void AllocateHandle(int type, int protocol);
+    void AllocateHandle(int type, int protocol, int family = Id_PF_INET);
     // Shuts the sending side down and closes the socket; results unchecked.
     void ReleaseHandle();
     // Forgets the socket without closing it; with clearLocal also IP and Port.

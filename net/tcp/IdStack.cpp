@@ -1,5 +1,7 @@
 #include "net/tcp/IdStack.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 
 #include "net/tcp/IdException.h"
@@ -129,9 +131,9 @@ bool TIdStack::IsDottedQuad(const std::string& text)
     return true;
 }
 
-TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol)
+TIdStackSocketHandle TIdStack::NewSocket(int type, int protocol, int family)
 {
-    TIdStackSocketHandle socket = SockCreate(Id_PF_INET, type, protocol);
+    TIdStackSocketHandle socket = SockCreate(family, type, protocol);
     if (socket == Id_INVALID_SOCKET) {
         throw EIdInvalidSocket();
     }
@@ -158,8 +160,18 @@ std::string TIdStack::ResolveHostName(const std::string& host)
     if (SameText(host, "LOCALHOST")) {
         return "127.0.0.1";
     }
-    if (IsDottedQuad(host)) {
+    if (IsDottedQuad(host) || IsIPv6Literal(host)) {
         return host;
     }
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+        IsIPv6Literal(host.substr(1, host.size() - 2))) {
+        return host.substr(1, host.size() - 2);
+    }
     return HostByName(host);
+}
+
+bool TIdStack::IsIPv6Literal(const std::string& text)
+{
+    in6_addr address{};
+    return inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }

@@ -40,6 +40,7 @@ constexpr int Id_SOCKET_ERROR = -1;
 // Numbers the layers pass for family, socket type, option level and option;
 // they are the same on this platform.
 constexpr int Id_PF_INET = 2;
+constexpr int Id_PF_INET6 = 10;
 constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOCK_DGRAM = 2;
 constexpr int Id_IPPROTO_TCP = 6;
@@ -175,16 +176,22 @@ public:
     // IsDottedQuad or came from the stack.
     virtual TIdIPv4Bytes ParseIPv4Octets(const std::string& ip);
 
-    // SockCreate(2, type, protocol); raises EIdInvalidSocket when it fails.
-    TIdStackSocketHandle NewSocket(int type, int protocol);
+    // SockCreate(family, type, protocol); raises EIdInvalidSocket when it fails.
+    TIdStackSocketHandle NewSocket(int type, int protocol, int family = Id_PF_INET);
     // A result other than -1 gives false. For -1 the code of the failure is
     // stored in LastErrorCode; a code from the ignore list gives true, any
     // other raises EIdSocketError.
     bool CheckSocketResult(int result, std::initializer_list<int32_t> ignore = {});
     [[noreturn]] void RaiseSocketFailure(int32_t code);
-    // "localhost" in any letter case gives 127.0.0.1, a dotted quad stays as
-    // it is, anything else is looked up with HostByName.
+    // "localhost" in any letter case gives 127.0.0.1, a dotted quad and an
+    // IPv6 literal (with or without its URL brackets: "[::1]" gives "::1")
+    // stay as they are, anything else is looked up with HostByName.
     std::string ResolveHostName(const std::string& host);
+    // An IPv6 address in text form, without brackets ("::1", "2001:db8::7").
+    static bool IsIPv6Literal(const std::string& text);
+    // The family of a socket for the address ip: Id_PF_INET6 for an IPv6
+    // literal, else Id_PF_INET.
+    static int FamilyOf(const std::string& ip) { return IsIPv6Literal(ip) ? Id_PF_INET6 : Id_PF_INET; }
     // Four parts cut at the first three dots, each an integer in 0..255:
     // 1.2.3.4 passes; 1.2.3, 1.2.3.4.5 and 256.1.1.1 do not.
     static bool IsDottedQuad(const std::string& text);

@@ -105,13 +105,52 @@ void ReadAddress(TIdStack& stack, const sockaddr_in& address, int& family, int32
 void ReadSocketName(TIdStack& stack, int (*getName)(int, sockaddr*, socklen_t*), TIdStackSocketHandle socket,
                     int& family, int32_t& port, std::string& ip)
 {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof(address);
     if (getName(socket, reinterpret_cast<sockaddr*>(&address), &length) == -1) {
         SetLastErrorFromErrno();
         stack.CheckSocketResult(Id_SOCKET_ERROR);
     }
-    ReadAddress(stack, address, family, port, ip);
+    if (address.ss_family != AF_INET6) {
+        ReadAddress(stack, reinterpret_cast<const sockaddr_in&>(address), family, port, ip);
+        return;
+    }
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof(text));
+    family = AF_INET6;
+    port = ntohs(v6.sin6_port);
+    ip = text;
+}
+
+// A socket address for bind and connect: IPv6 for an IPv6 literal, else IPv4; an empty ip is the any-address
+// of the socket's own family.
+struct TSocketAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+TSocketAddress MakeSocketAddress(TIdStack& stack, TIdStackSocketHandle socket, int32_t port, const std::string& ip)
+{
+    int domain = AF_INET;
+    socklen_t size = sizeof(domain);
+    if (ip.empty()) getsockopt(socket, SOL_SOCKET, SO_DOMAIN, &domain, &size);
+    TSocketAddress address;
+    if (domain != AF_INET6 && !TIdStack::IsIPv6Literal(ip)) {
+        const sockaddr_in v4 = MakeAddress(stack, AF_INET, port, ip);
+        std::memcpy(&address.storage, &v4, sizeof(v4));
+        address.length = sizeof(v4);
+        return address;
+    }
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    v6.sin6_addr = in6addr_any;
+    if (!ip.empty()) inet_pton(AF_INET6, ip.c_str(), &v6.sin6_addr);
+    std::memcpy(&address.storage, &v6, sizeof(v6));
+    address.length = sizeof(v6);
+    return address;
 }
 
 // Looks a name up and hands every IPv4 address to visit. Returns the stack
@@ -286,18 +325,18 @@ TIdStackSocketHandle TIdStackPosix::SockAccept(TIdStackSocketHandle socket, std:
     return fd;
 }
 
-int TIdStackPosix::SockBind(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
+int TIdStackPosix::SockBind(TIdStackSocketHandle socket, int /*family*/, int32_t port, const std::string& ip)
 {
-    sockaddr_in address = MakeAddress(*this, family, port, ip);
-    return CallResult(bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
+    const TSocketAddress address = MakeSocketAddress(*this, socket, port, ip);
+    return CallResult(bind(socket, address.Get(), address.length));
 }
 
 int TIdStackPosix::SockClose(TIdStackSocketHandle socket) { return CallResult(close(socket)); }
 
-int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip)
+int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int /*family*/, int32_t port, const std::string& ip)
 {
-    sockaddr_in address = MakeAddress(*this, family, port, ip);
-    return CallResult(connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
+    const TSocketAddress address = MakeSocketAddress(*this, socket, port, ip);
+    return CallResult(connect(socket, address.Get(), address.length));
 }
 
 int TIdStackPosix::MakeWakeHandles(int handles[2]) { return CallResult(pipe2(handles, O_CLOEXEC)); }
@@ -308,16 +347,16 @@ int TIdStackPosix::Wake(int writeHandle)
     return CallResult(write(writeHandle, &byte, 1));
 }
 
-int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
-                                          int wakeHandle)
+int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int /*family*/, int32_t port,
+                                          const std::string& ip, int wakeHandle)
 {
-    sockaddr_in address = MakeAddress(*this, family, port, ip);
+    const TSocketAddress address = MakeSocketAddress(*this, socket, port, ip);
     TBlockingModeGuard mode(socket);
     if (!mode.SetNonBlocking()) {
         SetLastErrorFromErrno();
         return Id_SOCKET_ERROR;
     }
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    if (connect(socket, address.Get(), address.length) == 0) {
         return 0;
     }
     if (errno != EINPROGRESS) {

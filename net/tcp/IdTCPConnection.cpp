@@ -39,25 +39,6 @@ int64_t FindTerminator(const char* data, int64_t size, int64_t from, const std::
     return at == std::string_view::npos ? -1 : static_cast<int64_t>(at);
 }
 
-// Ends a stream read on every path: the work report closes, and a stream pre-sized for bytes that never
-// came is cut back to what arrived.
-class TStreamReadFinish {
-public:
-    TStreamReadFinish(TIdComponent& owner, TStream& stream) : owner_(owner), stream_(stream) {}
-    ~TStreamReadFinish()
-    {
-        owner_.WorkFinished(wmRead);
-        const int64_t position = stream_.Position();
-        if (position < stream_.Size()) stream_.SetSize(position);
-    }
-    TStreamReadFinish(const TStreamReadFinish&) = delete;
-    TStreamReadFinish& operator=(const TStreamReadFinish&) = delete;
-
-private:
-    TIdComponent& owner_;
-    TStream& stream_;
-};
-
 class TWorkFinish {
 public:
     TWorkFinish(TIdComponent& owner, TWorkMode mode) : owner_(owner), mode_(mode) {}
@@ -347,17 +328,11 @@ int64_t TIdTCPConnection::ReadLengthPrefix()
 void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilClosed)
 {
     if (count == -1 && !untilClosed) count = ReadLengthPrefix();
-    // A stated count (the peer's, mostly) pre-sizes the stream only a bounded first step ahead; the room grows
-    // as bytes arrive, so a false claim costs memory only in proportion to what was really sent.
     const int64_t start = stream.Position();
-    if (count >= 0) {
-        stream.SetSize(start + std::min(count, kFirstReserve));
-        stream.SetPosition(start);
-    }
     // Until closed the amount is open-ended; a fixed cap would silently cut long bodies short.
     int64_t remaining = untilClosed ? std::numeric_limits<int64_t>::max() : std::max<int64_t>(count, 0);
     WorkStarted(wmRead, untilClosed ? 0 : remaining);
-    TStreamReadFinish finish(*this, stream);
+    TWorkFinish finish(*this, wmRead);
 
     const int64_t queued = std::min(inputQueue_.Size(), remaining);
     if (queued > 0) {
@@ -365,26 +340,20 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
         inputQueue_.Discard(queued);
         remaining -= queued;
     }
-    // The bytes go from the queue to the stream in RecvBufferSize pieces; a piece is written only once it is
-    // complete, so a failed read leaves its bytes queued rather than half in the stream.
+    // The bytes go to the stream in RecvBufferSize pieces; a piece is written only once it is complete, so a
+    // failed read leaves its bytes queued rather than half in the stream. A memory stream takes its pieces
+    // straight from the receives, in room reserved ahead of them.
     TMemoryStream* memory = dynamic_cast<TMemoryStream*>(&stream);
     while (remaining > 0 && IsConnected()) {
         int64_t n = std::min<int64_t>(remaining, recvBufferSize_);
-        const int64_t position = stream.Position();
-        if (memory && count >= 0 && !untilClosed && memory->Size() < position + n) {
-            // Room for the next piece: as much again as has arrived, never past the stated count. (Until
-            // closed, the count bounds nothing and the piece takes what comes.)
-            memory->SetSize(position + std::min(remaining, std::max(n, position - start)));
-            memory->SetPosition(position);
-        }
-        if (memory && !intercept_ && inputQueue_.Size() == 0 && memory->Size() >= position + n) {
-            ReceivePieceInPlace(memory->Memory() + position, n);
-            stream.Seek(n, TSeekOrigin::soCurrent);
-            WorkProgress(wmRead, n);
-            remaining -= n;
-            continue;
-        }
         try {
+            if (memory && !intercept_ && inputQueue_.Size() == 0) {
+                ReceivePieceInPlace(RoomForPiece(*memory, start, n, untilClosed ? -1 : remaining), n);
+                memory->Commit(n);
+                WorkProgress(wmRead, n);
+                remaining -= n;
+                continue;
+            }
             WaitForQueued(n);
         } catch (const EIdConnClosedGracefully&) {
             if (!untilClosed) throw;
@@ -396,9 +365,25 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int64_t count, bool untilCl
     }
 }
 
+char* TIdTCPConnection::RoomForPiece(TMemoryStream& memory, int64_t start, int64_t n, int64_t remaining)
+{
+    // A stated count (the peer's, mostly) is a hint, not a promise: the room runs at most a bounded first step
+    // ahead, then as much again as has arrived, never past the count; so a false claim costs memory only in
+    // proportion to what was really sent, and a true one is reserved in a few steps. Many short reads into
+    // one stream (the chunks of a body) still grow it by half again each time, not by one read at a time.
+    const int64_t position = memory.Position();
+    if (memory.Capacity() < position + n) {
+        const int64_t arrived = position - start;
+        int64_t room = std::max(arrived + n, 2 * arrived);
+        if (remaining >= 0) room = std::min(std::max(room, kFirstReserve), arrived + remaining);
+        memory.Reserve(std::max(start + room, std::min(memory.Capacity() / 2 * 3, 2 * position)));
+    }
+    return memory.Memory() + position;
+}
+
 void TIdTCPConnection::ReceivePieceInPlace(char* target, int64_t n)
 {
-    // A pre-sized memory stream already has room for the piece, so the receives can land there and skip the
+    // A memory stream with room reserved for the piece lets the receives land there and skip the
     // copy through the queue.
     struct TPiece {
         TIdTCPConnection& c;

@@ -138,9 +138,9 @@ public:
     void ReadBytes(void* buffer, int64_t n);
     int32_t ReadInt32(bool convert = true);
     // count bytes into stream at its position; count -1 reads a 4-byte big-endian length first (one of
-    // 2^31 or more raises EIdException); with untilClosed everything until the peer closes. For a known count
-    // the stream grows ahead of the bytes in steps (the first at most 1 MiB, then doubling what arrived) and
-    // is cut back to its position afterwards, so it never keeps bytes that did not arrive.
+    // 2^31 or more raises EIdException); with untilClosed everything until the peer closes. A memory stream
+    // receives in place: its room grows ahead of the bytes in steps (for a known count the first at most
+    // 1 MiB, then as much again as arrived, never past the count); its size covers only bytes that arrived.
     void ReadToStream(TStream& stream, int64_t count = -1, bool untilClosed = false);
     // One receive (when connected), then the whole queue.
     std::string ReadAvailable();
@@ -170,6 +170,9 @@ private:
     int32_t ReceiveIntoQueue(bool raiseIfClosed);
     // Waits until the queue holds at least n bytes (the waiting half of ReadBytes).
     void WaitForQueued(int64_t n);
+    // Room for the next n bytes at memory's position, reserved ahead in steps from start; remaining bounds
+    // the room (-1: nothing does).
+    static char* RoomForPiece(TMemoryStream& memory, int64_t start, int64_t n, int64_t remaining);
     // Receives exactly n bytes into target, with the failure behaviour of WaitForQueued.
     void ReceivePieceInPlace(char* target, int64_t n);
     // The one place direct_ changes: a piece starts (target, count bytes wanted), count bytes landed in it,

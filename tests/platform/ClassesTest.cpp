@@ -1,7 +1,9 @@
 #include "platform/Classes.h"
 
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
+
 #include <string>
 #include <unistd.h>
 
@@ -53,6 +55,32 @@ TEST(TMemoryStream, GrowsTruncatesAndKeepsPositionInside)
     s.Seek(2, TSeekOrigin::soEnd);
     s.WriteBuffer("!", 1);
     EXPECT_EQ(s.Size(), 11);
+}
+
+TEST(TMemoryStream, KeepsItsBytesWhileGrowingFromTheHeapIntoMappedPages)
+{
+    // Pieces of odd sizes cross the heap block, the first mapping and several remappings; a gap left by a
+    // seek past the end reads as zeros, whether written or reserved and committed.
+    TMemoryStream s;
+    std::string expected;
+    for (int i = 0; s.Size() < 3 * 1024 * 1024; ++i) {
+        const std::string piece(size_t(1000 + i * 37), char('a' + i % 26));
+        if (i % 2 == 0) {
+            s.WriteBuffer(piece.data(), int64_t(piece.size()));
+        } else {
+            s.Reserve(s.Position() + int64_t(piece.size()));
+            std::memcpy(s.Memory() + s.Position(), piece.data(), piece.size());
+            s.Commit(int64_t(piece.size()));
+        }
+        expected += piece;
+    }
+    s.Seek(3, TSeekOrigin::soEnd);
+    s.Reserve(s.Position() + 1);
+    s.Memory()[s.Position()] = 'z';
+    s.Commit(1);
+    expected += std::string(3, '\0') + "z";
+    EXPECT_EQ(s.Size(), int64_t(expected.size()));
+    EXPECT_TRUE(std::string(s.Memory(), size_t(s.Size())) == expected);
 }
 
 TEST(TMemoryStream, CopyFromWholeSourceOrCount)

@@ -70,21 +70,25 @@ std::uint64_t ContentLengthOf(const std::string& head)
 
 } // namespace
 
-TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cycle)
+TScriptedServer::TScriptedServer(std::vector<TConnectionScript> scripts, bool cycle, bool ipv6)
     : scripts_(std::move(scripts)), cycle_(cycle)
 {
     if (::pipe2(wakePipe_, O_CLOEXEC) != 0) throw std::runtime_error(ErrnoText("pipe2"));
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error(ErrnoText("socket"));
-    sockaddr_in addr = LoopbackAddress();
-    socklen_t len = sizeof(addr);
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listenFd_, 16) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    sockaddr_in v4 = LoopbackAddress();
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    sockaddr* addr = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
+    socklen_t len = ipv6 ? sizeof(v6) : sizeof(v4);
+    if (::bind(listenFd_, addr, len) != 0 || ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, addr, &len) != 0) {
         const std::string what = ErrnoText("bind/listen");
         ::close(listenFd_);
         throw std::runtime_error(what);
     }
-    port_ = ntohs(addr.sin_port);
+    port_ = ntohs(ipv6 ? v6.sin6_port : v4.sin_port);
     // The socket listens before the constructor returns, so a client may connect at once: its connect is
     // queued by the kernel until the thread accepts it.
     thread_ = std::thread([this] { Run(); });

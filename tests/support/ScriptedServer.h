@@ -3,8 +3,8 @@
 // A loopback server for network tests, written on plain POSIX sockets so that it shares no code with the
 // transport under test.
 //
-// It binds 127.0.0.1 on a port the system chooses, then serves the scripted connections strictly in order on
-// one background thread: accept, run that connection's steps, close, next. Everything a client sends is
+// It binds 127.0.0.1 (or ::1 when asked) on a port the system chooses, then serves the scripted connections strictly in
+// order on one background thread: accept, run that connection's steps, close, next. Everything a client sends is
 // recorded byte for byte (and piece by piece, one piece per receive call), so a test can compare the exact
 // request with what it expects. Replies are canned bytes, sent whole or in small pieces with pauses, and a
 // script can end with an orderly close, a half-close or a reset.
@@ -86,8 +86,8 @@ private:
 class TScriptedServer {
 public:
     // Serves scripts.size() connections in order. With cycle set, starts again at the first script after the
-    // last one and serves until destroyed (benchmarks use that).
-    explicit TScriptedServer(std::vector<TConnectionScript> scripts, bool cycle = false);
+    // last one and serves until destroyed (benchmarks use that). With ipv6 it listens on ::1 instead.
+    explicit TScriptedServer(std::vector<TConnectionScript> scripts, bool cycle = false, bool ipv6 = false);
     ~TScriptedServer();
     TScriptedServer(const TScriptedServer&) = delete;
     TScriptedServer& operator=(const TScriptedServer&) = delete;

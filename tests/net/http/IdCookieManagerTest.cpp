@@ -139,7 +139,13 @@ TEST(TIdCookieManager, DropsWhatCannotBeStoredWithoutRaising)
     std::string big = "k=" + std::string(4094, 'x');
     EXPECT_NE(jar.manager.AddServerCookie(big, "w.a.b"), nullptr); // 4,096 bytes
     EXPECT_EQ(jar.manager.AddServerCookie(big + "x", "w.a.b"), nullptr);
-    EXPECT_EQ(jar.Count(), 1);
+    // A control byte anywhere refuses the cookie whole; a tab is the one allowed.
+    for (const std::string& text : {std::string("n=a\0b", 5), std::string("n=a\x01z"), std::string("n=a\x7fz"),
+                                    std::string("n\x1f=ab"), std::string("n=ab; path=/\x01")}) {
+        EXPECT_EQ(jar.manager.AddServerCookie(text, "w.a.b"), nullptr);
+    }
+    EXPECT_NE(jar.manager.AddServerCookie("t=a\tb", "w.a.b"), nullptr);
+    EXPECT_EQ(jar.Count(), 2);
 }
 
 TEST(TIdCookieManager, OnNewCookieMayRefuse)

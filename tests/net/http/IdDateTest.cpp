@@ -1,4 +1,4 @@
-#include "net/http/IdGlobal.h"
+#include "net/http/IdDate.h"
 
 #include <gtest/gtest.h>
 

@@ -43,6 +43,9 @@ TEST(TIdURI, SplitsUrlsIntoFields)
         {"x://user:pw@host:8080/a/b.cgi?x=1#top", "x", "user", "pw", "host", "8080", "/a/", "b.cgi", "?x=1", "top"},
         {"x://host", "x", "", "", "host", "", "/", "", "", ""},
         {"x://h:81", "x", "", "", "h", "81", "/", "", "", ""},
+        // An IPv6 literal keeps its brackets; its colons are not a port's.
+        {"x://[::1]:8080/a/b", "x", "", "", "[::1]", "8080", "/a/", "b", "", ""},
+        {"x://u@[fe80::1%25lo]/", "x", "u", "", "[fe80::1%25lo]", "", "/", "", "", ""},
         {"x://host/", "x", "", "", "host", "", "/", "", "", ""},
         // A password without a user name is dropped with it.
         {"x://:pw@host/", "x", "", "", "host", "", "/", "", "", ""},
