@@ -317,8 +317,8 @@ TEST_F(FetchCommandTest, WholeFetchBoundAndHangUpSayWhatHappened)
         const char* said;
     } rows[] = {
         {"trickle past the fetch's time limit",
-         testsupport::TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" +
-                                                                     std::string(40, 'x'), 1, 150),
+         testsupport::TConnectionScript().ReadHttpRequest().Send(
+             "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n" + std::string(40, 'x'), 1, 150),
          "制限時間内に文書が届きませんでした"},
         {"closed inside the header block",
          testsupport::TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 200 OK\r\nContent-Le").Close(),

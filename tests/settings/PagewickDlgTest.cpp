@@ -65,9 +65,12 @@ TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls)
         std::string file;
         QString url, hist, server, port;
         bool useProxy;
+        int fetchTimeLimit = 300;
     } cases[] = {
-        {"all keys", "[conf]\nURLbase=http://h/%s\nHistCount=5\nUseProxy=1\nProxyServer=px\nProxyPort=3128\n",
-         "http://h/%s", "5", "px", "3128", true},
+        {"all keys",
+         "[conf]\nURLbase=http://h/%s\nHistCount=5\nUseProxy=1\nProxyServer=px\nProxyPort=3128\nFetchTimeLimit=60\n",
+         "http://h/%s", "5", "px", "3128", true, 60},
+        {"a fetch time limit of none falls back", "[conf]\nFetchTimeLimit=0\n", kDefaultUrl, "20", "", "8080", false},
         {"history count not a number", "[conf]\nHistCount=abc\n", kDefaultUrl, "20", "", "8080", false},
         {"use proxy 2 is checked", "[conf]\nUseProxy=2\n", kDefaultUrl, "20", "", "8080", true},
         {"use proxy not a number", "[conf]\nUseProxy=yes\n", kDefaultUrl, "20", "", "8080", false},
@@ -90,6 +93,7 @@ TEST_F(OptionDlgTest, LoadsSectionConfIntoTheControls)
         EXPECT_EQ(dlg.PortNumber->text(), c.port);
         EXPECT_EQ(dlg.ServerName->isEnabled(), c.useProxy);
         EXPECT_EQ(dlg.PortNumber->isEnabled(), c.useProxy);
+        EXPECT_EQ(dlg.FetchTimeLimit, c.fetchTimeLimit);
     }
 }
 
@@ -192,7 +196,8 @@ TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises)
 
 TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
 {
-    const std::string noSocks = "SocksVersion=0\nSocksServer=\nSocksPort=1080\nSocksUser=\nSocksPassword=\n";
+    const std::string noSocks =
+        "SocksVersion=0\nSocksServer=\nSocksPort=1080\nSocksUser=\nSocksPassword=\nFetchTimeLimit=300\n";
     const struct {
         const char* name;
         QString url, hist, server, port;
@@ -207,7 +212,7 @@ TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
          "[conf]\nURLbase=u\nHistCount=16\nUseProxy=0\nProxyServer=\nProxyPort=\" 80a\"\n" + noSocks},
         {"SOCKS 5 with a login", "u", "1", "", "1", false,
          "[conf]\nURLbase=u\nHistCount=1\nUseProxy=0\nProxyServer=\nProxyPort=1\nSocksVersion=3\nSocksServer=sx\n"
-         "SocksPort=1080\nSocksUser=me\nSocksPassword=\n",
+         "SocksPort=1080\nSocksUser=me\nSocksPassword=\nFetchTimeLimit=300\n",
          3, "sx", "me"},
     };
     for (const auto& c : cases) {
