@@ -67,7 +67,7 @@ namespace {
 std::vector<int> LoggedStatuses(const TRealPeer& nginx)
 {
     std::vector<int> statuses;
-    std::istringstream log(ReadTextFile(nginx.Folder() + "/access.log"));
+    std::istringstream log(nginx.AccessLog(4));
     for (std::string line; std::getline(log, line);) {
         const size_t quoteEnd = line.find("\" ", line.find("\"GET "));
         if (quoteEnd != std::string::npos) statuses.push_back(std::stoi(line.substr(quoteEnd + 2, 3)));

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -153,6 +154,18 @@ std::string TRealPeer::Logs() const
             text += "--- " + entry.path().filename().string() + "\n" + ReadTextFile(path);
     }
     return text;
+}
+
+std::string TRealPeer::AccessLog(std::size_t requests) const
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        std::string log = ReadTextFile(Folder() + "/access.log");
+        if (std::size_t(std::count(log.begin(), log.end(), '\n')) >= requests ||
+            std::chrono::steady_clock::now() >= giveUp)
+            return log;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::unique_ptr<TRealPeer> TRealPeer::Nginx(const std::string& documentRoot, const std::string& serverConfig)

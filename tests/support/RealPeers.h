@@ -51,6 +51,9 @@ public:
     const std::string& Folder() const { return folder_.Path(); }
     // Everything the peer wrote to its logs so far (for failure messages).
     std::string Logs() const;
+    // nginx's access log once it holds at least `requests` lines, or as it is after 5 s: nginx writes a
+    // request's line only after the client has its answer, so reading at once can miss the last one.
+    std::string AccessLog(std::size_t requests) const;
 
 private:
     // Writes the peer's configuration into folder for port and returns its command line.
