@@ -10,6 +10,12 @@
 
 inline std::string SampleIndexPath() { return std::string(SCRIVLET_RFC_DIR) + "/../rfc-index-sample.xml"; }
 inline bool SharedFilesPresent() { return std::filesystem::exists(SampleIndexPath()); }
+// The sample index cut off in the middle, as a broken download leaves it.
+inline std::string CutSampleIndex()
+{
+    const std::string text = ReadTextFile(SampleIndexPath());
+    return text.substr(0, text.size() / 2);
+}
 inline std::string LibraryDataPath(const std::string& name)
 {
     return std::string(SCRIVLET_TEST_DATA_DIR) + "/library/" + name;
