@@ -338,10 +338,6 @@ TEST_F(FetchCommandTest, WholeFetchBoundAndHangUpSayWhatHappened)
     }
 }
 
-} // namespace
-
-namespace {
-
 // A fetch from a server that answers only after the client gave up, cancelled
 // in each way a user (or the session) can; the server's script ends only when
 // the client has closed the connection.
@@ -399,10 +395,6 @@ TEST_F(FetchCommandTest, CancelClosesTheConnectionAndKeepsWhatWasShown)
         std::remove(ini_.c_str());
     }
 }
-
-} // namespace
-
-namespace {
 
 // The SOCKS part of the options reaches every fetch, alone or below an HTTP proxy.
 TEST_F(FetchCommandTest, SocksSettingsCarryTheFetch)

@@ -17,6 +17,7 @@ using testsupport::TRealPeer;
 
 TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
 {
+    const char* const date = "Mon, 01 Jan 2024 00:00:00 GMT";
     struct TCase {
         const char* name;
         int64_t age;
@@ -24,14 +25,10 @@ TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
         const char* lastModified;
         TRevalidation expected;
     } cases[] = {
-        {"just fetched", 0, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT", {false, "", ""}},
+        {"just fetched", 0, "\"e\"", date, {false, "", ""}},
         {"one second short of a day", 86399, "\"e\"", "", {false, "", ""}},
-        {"a day old",
-         86400,
-         "\"e\"",
-         "Mon, 01 Jan 2024 00:00:00 GMT",
-         {true, "\"e\"", "Mon, 01 Jan 2024 00:00:00 GMT"}},
-        {"only a date", 90000, "", "Mon, 01 Jan 2024 00:00:00 GMT", {true, "", "Mon, 01 Jan 2024 00:00:00 GMT"}},
+        {"a day old", 86400, "\"e\"", date, {true, "\"e\"", date}},
+        {"only a date", 90000, "", date, {true, "", date}},
         {"no validators", 90000, "", "", {true, "", ""}},
         {"dated after now (clock set back)", -60, "\"e\"", "", {true, "\"e\"", ""}},
     };
