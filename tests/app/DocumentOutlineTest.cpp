@@ -1,23 +1,15 @@
 #include "app/DocumentOutline.h"
 
 #include "platform/TextUtil.h"
+#include "tests/support/TempDir.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
 
 const std::string kRfcDir = SCRIVLET_RFC_DIR;
 
@@ -100,11 +92,11 @@ TEST(DocumentOutline, MatchesTheHeadingsListedForRealRfcs)
         SCOPED_TRACE(name);
         const std::string path = kRfcDir + "/" + name + ".txt";
         if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not present";
-        const std::string text = ReadAll(path);
+        const std::string text = ReadTextFile(path);
         const std::vector<std::string_view> lines = SplitLines(text);
 
         std::vector<THeading> expected;
-        std::istringstream listed(ReadAll(std::string(SCRIVLET_TEST_DATA_DIR) + "/outline/" + name + ".headings"));
+        std::istringstream listed(ReadTextFile(std::string(SCRIVLET_TEST_DATA_DIR) + "/outline/" + name + ".headings"));
         for (std::string row; std::getline(listed, row);) {
             std::istringstream fields(row);
             THeading heading;
@@ -174,7 +166,7 @@ TEST(DocumentOutline, EveryRealRfcGivesAnUnbrokenSequence)
         if (entry.path().extension() != ".txt") continue;
         SCOPED_TRACE(entry.path().filename().string());
         ++files;
-        const std::string text = ReadAll(entry.path().string());
+        const std::string text = ReadTextFile(entry.path().string());
         const std::vector<std::string_view> lines = SplitLines(text);
         std::string previous;
         int numbered = 0;
