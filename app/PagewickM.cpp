@@ -624,25 +624,17 @@ void TForm1::mOpenFromWebClick()
     const bool local = IsLocalFileUrl(url);
     TFetchOutcome outcome;
     try {
-        fetching_ = true;
-        // The guard goes before the flag: input it drops on its way out must still find a fetch running.
-        {
-            const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn,
-                                    local ? nullptr : antiFreeze_.get());
+        WhileFetching(local ? nullptr : antiFreeze_.get(), [&] {
             if (local) {
                 if (!LoadLocalFile(url)) outcome.Kind = TFetchOutcome::Failed;
             } else {
                 outcome = FetchOverNetwork(url, shownUrl);
             }
-        }
-        fetching_ = false;
+        });
     } catch (const std::exception& e) {
-        fetching_ = false;
-        progressLabel_->setVisible(false);
         SetStatusText(kFailed + OneLine(ExceptionText(e)));
         throw;
     }
-    progressLabel_->setVisible(false);
 
     if (outcome.Kind == TFetchOutcome::Cancelled) {
         SetStatusText(outcome.Status);
@@ -793,27 +785,34 @@ bool TForm1::RunBusy(const std::function<void()>& body)
     if (fetching_) return false;
     const TCloseAfterFetch closeAfter(*this);
     bool cancelled = false;
-    try {
-        fetching_ = true;
-        {
-            const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, antiFreeze_.get());
-            try {
-                body();
-            } catch (const std::exception&) {
-                if (!antiFreeze_->CancelRequested()) throw;
-                IdHTTP1->CloseConnection();
-            }
-            cancelled = antiFreeze_->CancelRequested();
+    WhileFetching(antiFreeze_.get(), [&] {
+        try {
+            body();
+        } catch (const std::exception&) {
+            if (!antiFreeze_->CancelRequested()) throw;
+            IdHTTP1->CloseConnection();
         }
-        fetching_ = false;
-    } catch (const std::exception&) {
-        fetching_ = false;
-        progressLabel_->setVisible(false);
-        throw;
-    }
-    progressLabel_->setVisible(false);
+        cancelled = antiFreeze_->CancelRequested();
+    });
     if (cancelled) SetStatusText(kCancelled);
     return true;
+}
+
+void TForm1::WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body)
+{
+    // Declared before the guard, so it runs after the guard has gone: input the
+    // guard drops on its way out must still find a fetch running.
+    struct TEnd {
+        TForm1& form;
+        ~TEnd()
+        {
+            form.fetching_ = false;
+            form.progressLabel_->setVisible(false);
+        }
+    } end{*this};
+    fetching_ = true;
+    const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, hook);
+    body();
 }
 
 void TForm1::RemoveHistoryEntry(int index)
@@ -876,21 +875,21 @@ void TForm1::mPrintClick()
     if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
-                   [this](const std::string& text, const std::string& caption) {
-                       return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text),
-                                                               QString::fromStdString(caption));
-                   });
+    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit());
+}
+
+TAskYesNo TForm1::AskAboutFit()
+{
+    return [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
+    };
 }
 
 void TForm1::mPrintPreviewClick()
 {
     if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    const TAskYesNo ask = [this](const std::string& text, const std::string& caption) {
-        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
-    };
-    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), ask)) return;
+    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit())) return;
     // Asked once above; the preview draws again on every change of its page set-up.
     services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
         PrintPaneLines(printer, FontDlg.Font, Memo1->SourceLines(),

@@ -175,6 +175,12 @@ protected:
 
 private:
     void FormCreate();
+    // Runs a command that may wait on the network: fetching_ is set, the window takes
+    // no input but Esc and the cancel button (hook absent: nothing to cancel), and the
+    // progress goes on every way out.
+    void WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body);
+    // The fit check's question, asked in a message box over the window.
+    std::function<bool(const std::string&, const std::string&)> AskAboutFit();
     void BuildMenu();
     void LoadState();
     void SaveState();
