@@ -95,6 +95,23 @@ std::string TypedNumber(std::string_view typed)
     return digits;
 }
 
+std::string DocumentNumber(std::string_view typed)
+{
+    std::string digits = TypedNumber(typed);
+    const std::size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return digits.empty() ? digits : "0";
+    return digits.substr(first);
+}
+
+TUrlProblem CheckUrlFormat(std::string_view format, std::size_t numberBytes)
+{
+    TUrlProblem problem = CheckUrl(format);
+    if (problem != TUrlProblem::None) return problem;
+    if (format.find("%s") == std::string_view::npos) return TUrlProblem::NoNumber;
+    if (FormattedSizeBound(format, numberBytes) > kMaxUrlBytes) return TUrlProblem::TooLong;
+    return TUrlProblem::None;
+}
+
 TUrlProblem CheckUrl(std::string_view url)
 {
     if (url.size() > kMaxUrlBytes) return TUrlProblem::TooLong;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a header of a layer above its own, or Qt
 # outside the Qt adapters. Layers, lowest first: the runtime (platform/),
-# net/tcp, net/http, library, app. net/tls sees net/tcp only; settings_file and
+# net/tcp, net/http, net/fetch (the client with its TLS handler), library, app. net/tls sees net/tcp only; settings_file and
 # print_layout see the runtime only; version/ sees nothing of ours. Qt is for
 # app/ and the adapters platform_qt, print_qt and settings_dialog, whose
 # headers count as Qt for everyone else. The plain document logic in app/
@@ -22,7 +22,8 @@ allowed() {
     net/tcp/*) echo "platform/ net/tcp/" ;;
     net/tls/*) echo "platform/ net/tcp/ net/tls/" ;;
     net/http/*) echo "platform/ net/tcp/ net/http/" ;;
-    library/*) echo "platform/ net/tcp/ net/http/ library/" ;;
+    net/fetch/*) echo "platform/ net/tcp/ net/http/ net/tls/ net/fetch/" ;;
+    library/*) echo "platform/ net/tcp/ net/http/ net/fetch/ library/" ;;
     settings/PagewickDlg.* | settings/SettingText.*) echo "platform/ settings/ qt" ;;
     settings/*) echo "platform/ settings/" ;;
     print/PrintQt.*) echo "platform/ print/ qt" ;;
