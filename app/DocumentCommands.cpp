@@ -93,18 +93,20 @@ std::string TDocumentCommands::UrlForNumber(const std::string& typed)
 
 void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note)
 {
-    if (how == TShowHow::ReplaceHere && session_.Shown()) {
-        // Fetched again: still the document the history names.
-        document.Entry = session_.Shown()->Entry;
-        document.BoxText = session_.Shown()->BoxText;
-    } else {
-        document.Entry =
-            WithoutControlCharacters(naming.Titled ? naming.Prefix + " : " + document.Title : naming.Prefix);
-        document.BoxText = naming.BoxText;
-    }
+    const bool again = how == TShowHow::ReplaceHere && session_.Shown();
+    // Fetched again: still the document the history names.
+    const std::string entry = again ? session_.Shown()->Entry : std::string();
+    const std::string boxText = again ? session_.Shown()->BoxText : naming.BoxText;
     const std::string url = document.Url;
     const size_t bytes = document.Body.size();
     session_.Show(std::move(document), "", how);
+    auto [number, title] = host_.ShownNames
+                               ? host_.ShownNames()
+                               : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
+    session_.Name(number, title,
+                  again ? entry
+                        : WithoutControlCharacters(naming.Titled ? naming.Prefix + " : " + title : naming.Prefix),
+                  boxText);
     session_.SetStatus(ContainsText(url, bytes, host_.ShownLines ? host_.ShownLines() : 0) + note);
 }
 
@@ -215,11 +217,14 @@ TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
     if (!read) throw OpenError(path, readError);
     // A binary file would fill the history and the settings file with its bytes.
     if (!LooksLikeText(bytes)) throw EFOpenError(OpenError(path, 0).what() + std::string(kNotText));
-    TDocument document = NamedDocument(std::move(bytes), "file:///" + path, TDocumentOrigin::File);
-    const int number = document.Number;
-    const std::string title = document.Title;
-    const std::string entry = Format("%4.4d * %s", number, title);
-    ShowNamed(std::move(document), {entry, false, WithoutControlCharacters(entry)}, TShowHow::NewPlace, "");
+    session_.Show(NamedDocument(std::move(bytes), "file:///" + path, TDocumentOrigin::File), "");
+    auto [number, title] = host_.ShownNames
+                               ? host_.ShownNames()
+                               : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
+    const std::string entry = WithoutControlCharacters(Format("%4.4d * %s", number, title));
+    session_.Name(number, title, entry, entry);
+    session_.SetStatus(
+        ContainsText(session_.Shown()->Url, session_.Shown()->Body.size(), host_.ShownLines ? host_.ShownLines() : 0));
     session_.AddOpenedFile(number, title, path);
     return TCommandOutcome::Shown;
 }

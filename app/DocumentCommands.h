@@ -35,6 +35,8 @@ struct TCommandHost {
     std::function<TFetchSettings()> Settings;
     // The pane's line count once it shows the document just shown, for the status line.
     std::function<int()> ShownLines;
+    // The number and title as the pane shows the document just shown. Unset: from its own lines.
+    std::function<std::pair<int, std::string>()> ShownNames;
     // Runs body with the window busy (network: cancellable). Unset: runs it.
     std::function<void(bool network, const std::function<void()>& body)> Busy;
 };

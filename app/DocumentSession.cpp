@@ -49,11 +49,11 @@ void TDocumentSession::NoteReadingLine()
 
 void TDocumentSession::Show(TDocument document, std::string status, TShowHow how)
 {
-    auto shown = std::make_shared<const TDocument>(std::move(document));
+    auto shown = std::make_shared<TDocument>(std::move(document));
     if (how == TShowHow::ReplaceHere && place_ >= 0) {
         NoteReadingLine();
         // Every place in the document that was fetched again shows the new text.
-        const std::shared_ptr<const TDocument> old = places_[size_t(place_)].Document;
+        const std::shared_ptr<TDocument> old = places_[size_t(place_)].Document;
         for (TPlace& place : places_)
             if (place.Document == old) place.Document = shown;
         places_[size_t(place_)].Status = std::move(status);
@@ -88,6 +88,17 @@ void TDocumentSession::SetLine(int line)
     Tell(TSessionChange::Place);
 }
 
+void TDocumentSession::Name(int number, std::string title, std::string entry, std::string boxText)
+{
+    if (place_ < 0) return;
+    TDocument& shown = *places_[size_t(place_)].Document;
+    shown.Number = number;
+    shown.Title = std::move(title);
+    shown.Entry = std::move(entry);
+    shown.BoxText = std::move(boxText);
+    Tell(TSessionChange::Names);
+}
+
 void TDocumentSession::SetStatus(std::string status)
 {
     if (place_ < 0) return;
@@ -117,7 +128,10 @@ void TDocumentSession::Go(int index)
     Tell(sameDocument ? TSessionChange::Place : TSessionChange::Document);
 }
 
-const TDocument* TDocumentSession::Shown() const { return place_ < 0 ? nullptr : places_[size_t(place_)].Document.get(); }
+const TDocument* TDocumentSession::Shown() const
+{
+    return place_ < 0 ? nullptr : places_[size_t(place_)].Document.get();
+}
 
 int TDocumentSession::Line() const { return place_ < 0 ? 0 : places_[size_t(place_)].Line; }
 

@@ -43,6 +43,7 @@ enum class TSessionChange {
     Document, // another document (or the same one again) is shown; a place changed with it
     Place,    // the same document at another line
     Status,   // only the status line's text
+    Names,    // the shown document's number, title, entry or box text
     History   // the history list
 };
 
@@ -67,6 +68,8 @@ public:
     void JumpTo(int line);
     // The current place's line, without a new place.
     void SetLine(int line);
+    // Names the shown document (as its pane shows it): number, title, history entry and box text.
+    void Name(int number, std::string title, std::string entry, std::string boxText);
     // The status line of the current place: shown again when it is come back to.
     void SetStatus(std::string status);
     // False (nothing changes) at the first or last place.
@@ -93,7 +96,7 @@ public:
 
 private:
     struct TPlace {
-        std::shared_ptr<const TDocument> Document; // places in one document share it
+        std::shared_ptr<TDocument> Document; // places in one document share it
         int Line = 0;
         std::string Status;
     };

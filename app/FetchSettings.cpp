@@ -50,8 +50,8 @@ TFetchMessage FetchFailureMessage(const TFetchResult& result, const TFetchSettin
     case TFetchKind::NotModified:
     case TFetchKind::HttpError: told.Message = "指定のRFCが見つかりませんでした。\r\nERR:" + result.Failure; break;
     case TFetchKind::TooLarge:
-        told.Message = Bounded(Format("文書が大きすぎます（%d MiBまで）。", settings.MaxBytes >> 20).c_str(), result,
-                               shownUrl);
+        told.Message =
+            Bounded(Format("文書が大きすぎます（%d MiBまで）。", settings.MaxBytes >> 20).c_str(), result, shownUrl);
         break;
     case TFetchKind::TimeLimit: told.Message = Bounded("制限時間内に文書が届きませんでした。", result, shownUrl); break;
     case TFetchKind::ClosedInHeader:

@@ -104,8 +104,8 @@ void TLibraryCommands::BuildMenu()
         return action;
     };
     mLibrary = window_.menuBar()->addMenu(QStringLiteral("ライブラリ(&L)"));
-    mSearch = add(QStringLiteral("検索(&S)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
-                  [this] { mSearchClick(); });
+    mSearch =
+        add(QStringLiteral("検索(&S)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), [this] { mSearchClick(); });
     mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), [this] { hooks_.FetchAgain(); });
     mLibrary->addSeparator();
     mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), [this] { hooks_.UpdateIndex(); });
@@ -175,10 +175,10 @@ void TLibraryCommands::Started()
     std::optional<TCachedDocument> last = url.empty() ? std::nullopt : store_.Cache.Find(url);
     if (!last) return;
     session_.Show(NamedDocument(last->Body, url, TDocumentOrigin::Library), "");
-    session_.SetStatus(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(last->Body.size()),
-                                            pane_.LineCount()))
-                           .toStdString() +
-                       kFromLibrary);
+    session_.SetStatus(
+        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(last->Body.size()), pane_.LineCount()))
+            .toStdString() +
+        kFromLibrary);
 }
 
 void TLibraryCommands::MarkHistory()
@@ -212,4 +212,3 @@ void TLibraryCommands::mSearchClick()
     search_->Query->setFocus();
     search_->Query->selectAll();
 }
-

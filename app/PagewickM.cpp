@@ -241,6 +241,9 @@ void TForm1::CreateCommands()
     host.HistCount = [this] { return OptionDlg->GetHistCount(); };
     host.Settings = [this] { return CurrentFetchSettings(); };
     host.ShownLines = [this] { return Memo1->LineCount(); };
+    host.ShownNames = [this] {
+        return std::pair<int, std::string>{ExtractNumber(Memo1->Lines()), ExtractTitle(Memo1->Lines())};
+    };
     host.Busy = [this](bool network, const std::function<void()>& body) {
         WhileFetching(network ? antiFreeze_.get() : nullptr, body);
     };
@@ -256,8 +259,8 @@ void TForm1::CreateCommands()
         hooks.FetchAgain = [this] { mRefetchClick(); };
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
         hooks.LayOut = [this] { FormResize(); };
-        Library = std::make_unique<TLibraryCommands>(*this, *RFCNumber, *Memo1, *LibraryStore, Session,
-                                                     std::move(hooks));
+        Library =
+            std::make_unique<TLibraryCommands>(*this, *RFCNumber, *Memo1, *LibraryStore, Session, std::move(hooks));
     }
     Commands = std::make_unique<TDocumentCommands>(Session, *Fetcher, LibraryStore.get(), std::move(host));
 }
@@ -266,16 +269,17 @@ void TForm1::FollowSession(TSessionChange change)
 {
     const TDocument* shown = Session.Shown();
     switch (change) {
-    case TSessionChange::Document:
-        Memo1->LoadText(FileTextToPaneText(shown->Body));
+    case TSessionChange::Document: Memo1->LoadText(FileTextToPaneText(shown->Body)); [[fallthrough]];
+    case TSessionChange::Names:
+        // The open command has always left the button as it was; every other document is printable.
+        if (shown->Origin != TDocumentOrigin::File || shown->Entry.find(" * ") == std::string::npos)
+            PrintBtn->setEnabled(true);
         setWindowTitle(shown->Entry.empty() ? kCaption : Utf8(shown->Entry) + QStringLiteral(" - ") + kCaption);
         // The document shown again at start keeps the box as the history left it.
         if (!shown->BoxText.empty()) RFCNumber->setEditText(Utf8(shown->BoxText));
-        PrintBtn->setEnabled(true);
+        if (change == TSessionChange::Names) break;
         [[fallthrough]];
-    case TSessionChange::Place:
-        Memo1->ScrollToSourceLine(Session.Line());
-        [[fallthrough]];
+    case TSessionChange::Place: Memo1->ScrollToSourceLine(Session.Line()); [[fallthrough]];
     case TSessionChange::Status:
         if (!Session.Status().empty()) SetStatusText(Utf8(Session.Status()));
         break;

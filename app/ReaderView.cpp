@@ -41,8 +41,7 @@ QFont Zoomed(QFont font, int percent)
 } // namespace
 
 TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks)
-    : QObject(&window), window_(window), pane_(pane), session_(session), hooks_(std::move(hooks)),
-      font_(pane.font())
+    : QObject(&window), window_(window), pane_(pane), session_(session), hooks_(std::move(hooks)), font_(pane.font())
 {
     QWidget* client = pane_.parentWidget();
     Find = new TFindBar(

@@ -115,8 +115,8 @@ TFetchResult TFetcher::Fetch(const TFetchSettings& settings, const TFetchRequest
     // Where the last request went, to judge the next redirect by.
     std::string current = request.Url;
     client_->OnRedirect = [&](TIdCustomHTTP*, std::string& location, int32_t& count, bool& handled, TIdHTTPMethod&) {
-        handled = count < settings.MaxRedirects && settings.RedirectAllowed &&
-                  settings.RedirectAllowed(current, location);
+        handled =
+            count < settings.MaxRedirects && settings.RedirectAllowed && settings.RedirectAllowed(current, location);
         if (handled) current = location;
     };
     struct TForget {
