@@ -157,6 +157,8 @@ TCommandOutcome TDocumentCommands::LoadLocalUrl(const std::string& url, TShowHow
         return TCommandOutcome::Failed;
     }
     ShowNamed(NamedDocument(std::move(bytes), WithoutPassword(url), TDocumentOrigin::File), naming, how, "");
+    // A file says only where it was read from.
+    session_.SetStatus("accessing... " + WithoutPassword(url));
     return TCommandOutcome::Shown;
 }
 

@@ -107,9 +107,15 @@ TUrlProblem CheckUrlFormat(std::string_view format, std::size_t numberBytes)
 {
     TUrlProblem problem = CheckUrl(format);
     if (problem != TUrlProblem::None) return problem;
-    if (format.find("%s") == std::string_view::npos) return TUrlProblem::NoNumber;
     if (FormattedSizeBound(format, numberBytes) > kMaxUrlBytes) return TUrlProblem::TooLong;
-    return TUrlProblem::None;
+    // A conversion other than "%s" is the formatter's to refuse; none at all would fetch one document for every number.
+    bool conversion = false;
+    for (std::size_t i = 0; i < format.size(); ++i)
+        if (format[i] == '%') {
+            if (i + 1 < format.size() && format[i + 1] != '%') conversion = true;
+            ++i;
+        }
+    return conversion ? TUrlProblem::None : TUrlProblem::NoNumber;
 }
 
 TUrlProblem CheckUrl(std::string_view url)

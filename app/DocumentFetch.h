@@ -35,9 +35,9 @@ enum class TUrlProblem {
 // Checks a URL, or a URL format before its number is filled in.
 [[nodiscard]] TUrlProblem CheckUrl(std::string_view url);
 
-// Checks a URL format: a URL holding "%s" for the number that stays within
-// kMaxUrlBytes with a number of numberBytes bytes. Without "%s" every number
-// would fetch one and the same document.
+// Checks a URL format: a URL holding a conversion for the number ("%s") that
+// stays within kMaxUrlBytes with a number of numberBytes bytes. Without one
+// every number would fetch one and the same document ("%%" is no conversion).
 [[nodiscard]] TUrlProblem CheckUrlFormat(std::string_view format, std::size_t numberBytes);
 
 // The most bytes the format can give with an argument of argBytes bytes:

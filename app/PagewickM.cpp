@@ -272,7 +272,8 @@ void TForm1::FollowSession(TSessionChange change)
     case TSessionChange::Document: Memo1->LoadText(FileTextToPaneText(shown->Body)); [[fallthrough]];
     case TSessionChange::Names:
         // The open command has always left the button as it was; every other document is printable.
-        if (shown->Origin != TDocumentOrigin::File || shown->Entry.find(" * ") == std::string::npos)
+        if (shown->Origin != TDocumentOrigin::File ||
+            (!shown->Entry.empty() && shown->Entry.find(" * ") == std::string::npos))
             PrintBtn->setEnabled(true);
         setWindowTitle(shown->Entry.empty() ? kCaption : Utf8(shown->Entry) + QStringLiteral(" - ") + kCaption);
         // The document shown again at start keeps the box as the history left it.
