@@ -274,7 +274,8 @@ void TForm1::FollowSession(TSessionChange change)
         // The open command has always left the button as it was; every other document is printable.
         if (shown->Origin != TDocumentOrigin::File ||
             (!shown->Entry.empty() && shown->Entry.find(" * ") == std::string::npos))
-            PrintBtn->setEnabled(true);
+            printable_ = true;
+        PrintBtn->setEnabled(printable_);
         setWindowTitle(shown->Entry.empty() ? kCaption : Utf8(shown->Entry) + QStringLiteral(" - ") + kCaption);
         // The document shown again at start keeps the box as the history left it.
         if (!shown->BoxText.empty()) RFCNumber->setEditText(Utf8(shown->BoxText));
@@ -616,6 +617,8 @@ void TForm1::WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& bod
         {
             form.fetching_ = false;
             form.progressLabel_->setVisible(false);
+            // The guard gave the button back as it found it; the session may have shown a document since.
+            form.PrintBtn->setEnabled(form.printable_);
         }
     } end{*this};
     fetching_ = true;

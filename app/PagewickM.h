@@ -195,6 +195,8 @@ private:
     QLabel* statusLabel_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
+    // The print button's state: set by the first printable document shown, as the button has always behaved.
+    bool printable_ = false;
     bool quitting_ = false;
     // A fetch is running: the window stays drawn but takes no second command.
     bool fetching_ = false;
