@@ -6,6 +6,8 @@
 # app/ and the adapters platform_qt, print_qt and settings_dialog, whose
 # headers count as Qt for everyone else. The plain document logic in app/
 # (app/Document*) sees the runtime, the settings file and itself: no Qt, no window.
+# The commands and the fetch settings (app/DocumentCommands, app/FetchSettings)
+# are plain code too, over the fetcher and the library.
 # Usage: check_layers.sh <source root>; prints each offending line.
 set -u
 root=${1:?usage: check_layers.sh <source root>}
@@ -14,6 +16,8 @@ cd "$root" || exit 2
 # The folders (and "qt") a file may include from.
 allowed() {
   case $1 in
+    app/DocumentCommands.* | app/FetchSettings.*)
+      echo "platform/ settings/ net/tcp/ net/http/ net/tls/ net/fetch/ library/ app/Document app/FetchSettings" ;;
     app/Document*) echo "platform/ settings/ app/Document" ;;
     app/*) echo "ANY" ;;
     platform/Dialogs.*) echo "platform/ qt" ;;
@@ -38,6 +42,7 @@ needs() {
     \<Q*) echo "qt" ;;
     \"platform/Dialogs.h\" | \"print/PrintQt.h\" | \"settings/PagewickDlg.h\" | \"settings/SettingText.h\") echo "qt" ;;
     \"app/Document*) echo "app/Document" ;;
+    \"app/FetchSettings*) echo "app/FetchSettings" ;;
     \"net/*/*) echo "${1:1}" | cut -d/ -f1-2 | sed 's|$|/|' ;;
     \"*/*) echo "${1:1}" | cut -d/ -f1 | sed 's|$|/|' ;;
     *) echo "" ;;
