@@ -178,8 +178,6 @@ void TReaderView::Save(TIniFile& ini) const
 
 // ---------------------------------------------------------------- places
 
-int TReaderView::PlaceCount() const { return session_.PlaceCount(); }
-
 void TReaderView::Back()
 {
     // The pane is disabled while a command such as a fetch runs: its document is about to change.

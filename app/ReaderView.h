@@ -64,7 +64,6 @@ public:
     // The session's places; nothing while a command changes the document (the pane is disabled then).
     void Back();
     void Forward();
-    int PlaceCount() const;
 
     // Puts the source line at the top of the pane, as a new place.
     void JumpTo(int line);

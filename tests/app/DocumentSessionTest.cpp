@@ -105,9 +105,9 @@ TEST(TDocumentSession, StatusAndNamesBelongToThePlaceAndNothingIsShownAtFirst)
     EXPECT_EQ(session.Shown()->Entry, "822 : Title");
     EXPECT_EQ(session.Shown()->BoxText, "822");
     EXPECT_EQ(session.Shown()->Number, 822);
-    EXPECT_EQ(told, (std::vector<TSessionChange>{TSessionChange::Document, TSessionChange::Status,
-                                                 TSessionChange::Names, TSessionChange::Document,
-                                                 TSessionChange::Document}));
+    EXPECT_EQ(told,
+              (std::vector<TSessionChange>{TSessionChange::Document, TSessionChange::Status, TSessionChange::Names,
+                                           TSessionChange::Document, TSessionChange::Document}));
 }
 
 TEST(TDocumentSession, OnlyTheNewestHundredPlacesAreKept)
@@ -115,8 +115,7 @@ TEST(TDocumentSession, OnlyTheNewestHundredPlacesAreKept)
     TDocumentSession session;
     for (int i = 0; i < 101; ++i) session.Show(Doc(std::to_string(i)), "");
     EXPECT_EQ(session.PlaceCount(), 100);
-    while (session.Back()) {
-    }
+    while (session.Back()) {}
     EXPECT_EQ(session.Shown()->Url, "1");
 }
 
