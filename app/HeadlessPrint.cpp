@@ -63,8 +63,8 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     services.MessageBoxes = std::make_shared<TStreamMessageBoxes>(err);
     services.Dialogs = std::make_shared<TNoDialogs>();
     services.Screen = std::make_shared<TNoScreen>();
-    // The library the window reads from: a document it holds prints with the server down.
-    services.LibraryPath = DefaultLibraryPath();
+    // The library the window reads from: a document it holds prints with the server down. A file needs none.
+    if (IsDocumentNumber(command.Document)) services.LibraryPath = DefaultLibraryPath();
     TForm1 form(services);
     TOptionDlg optionDlg(services.IniPath, &form);
     form.SetOptionDlg(&optionDlg);
