@@ -33,6 +33,7 @@
 #include <QCompleter>
 #include <QDesktopServices>
 #include <QFontInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,6 +43,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
 
@@ -141,7 +143,6 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
 
     Label1 = new QLabel(QStringLiteral("#"), client);
     Label1->setFont(UiFont(16));
-    Label1->move(8, 8);
 
     auto* numberBox = new TNumberBox(client);
     // The list closes right before the box reports the entry picked in it.
@@ -153,7 +154,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     RFCNumber->setEditable(true);
     RFCNumber->setInsertPolicy(QComboBox::NoInsert);
     RFCNumber->setMaxVisibleItems(15);
-    RFCNumber->setGeometry(16, 8, 329, 20);
+    RFCNumber->setFixedSize(329, 20);
     RFCNumber->setEditText(QStringLiteral("2223"));
     // Enter fetches what was typed: nothing is completed into the box from the history.
     RFCNumber->setCompleter(nullptr);
@@ -166,11 +167,10 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     });
 
     PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
-    PrintBtn->setGeometry(352, 8, 33, 25);
+    PrintBtn->setFixedSize(33, 25);
     connect(PrintBtn, &QPushButton::clicked, this, [this] { Guarded([this] { mPrintClick(); }); });
 
     Memo1 = new TTextPane(client);
-    Memo1->move(8, 40);
     // The pane's own font until the first activation gives it the font dialog's.
     QFont paneFont = DocumentFont(QStringLiteral("Courier New"), 0);
     paneFont.setPixelSize(13);
@@ -206,8 +206,9 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     CreateReader();
     CreateCommands();
     FormCreate();
+    BuildLayout();
     // Watched only now that every control exists.
-    client->installEventFilter(this);
+    readingArea_->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
 
@@ -258,7 +259,7 @@ void TForm1::CreateCommands()
         hooks.RemoveHistoryEntry = [this](int index) { RemoveHistoryEntry(index); };
         hooks.FetchAgain = [this] { mRefetchClick(); };
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
-        hooks.LayOut = [this] { FormResize(); };
+        hooks.LayOut = [this] { RelationsBarChanged(); };
         Library =
             std::make_unique<TLibraryCommands>(*this, *RFCNumber, *Memo1, *LibraryStore, Session, std::move(hooks));
     }
@@ -426,7 +427,7 @@ void TForm1::SaveState()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == centralWidget() && e->type() == QEvent::Resize) {
+    if (watched == readingArea_ && (e->type() == QEvent::Resize || e->type() == QEvent::Move)) {
         FormResize();
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
         // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
@@ -447,21 +448,48 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
 
 void TForm1::FormResize()
 {
-    // The client area here excludes the status bar, which the layout keeps
-    // along the bottom edge: the pane keeps its left margin on three sides.
-    QWidget* client = centralWidget();
-    // The contents panel and the find bar, when shown, share the pane's
-    // place; the pane's left edge then moves, its top is still the margin.
-    const int left = 8;
-    int top = 40;
-    // The relations bar, when shown, lies between the number box and the pane.
-    if (Library && !Library->RelationsBar->isHidden()) {
-        const int barTop = 36;
-        QLabel* bar = Library->RelationsBar;
-        bar->setGeometry(left, barTop, client->width() - 2 * left, bar->sizeHint().height());
-        top = barTop + bar->height() + 2;
-    }
-    Reader->LayOut(QRect(left, top, client->width() - 2 * left, client->height() - top - left));
+    // The reading aids share the area the layout gives the pane: the contents
+    // panel to its left, the find bar below it, when they show.
+    Reader->LayOut(readingArea_->geometry());
+}
+
+void TForm1::BuildLayout()
+{
+    // The number row along the top, the relations bar (when the library shows
+    // one) and the pane below, 8 pixels from every edge of the client area;
+    // the status bar lies outside it. The pane starts at 40 without the bar,
+    // 2 pixels below it with one.
+    auto* column = new QVBoxLayout(centralWidget());
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(0);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    // The label's glyph reaches under the box, as it always has.
+    Label1->setFixedWidth(8);
+    row->addWidget(Label1, 0, Qt::AlignTop);
+    row->addWidget(RFCNumber, 0, Qt::AlignTop);
+    row->addSpacing(7);
+    row->addWidget(PrintBtn, 0, Qt::AlignTop);
+    row->addStretch(1);
+    column->addLayout(row);
+    column->addSpacing(3);
+    if (Library) column->addWidget(Library->RelationsBar);
+    belowBar_ = new QSpacerItem(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    column->addItem(belowBar_);
+    // Holds the pane's place; the reading aids lay themselves out in it.
+    readingArea_ = new QWidget(centralWidget());
+    readingArea_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    readingArea_->lower();
+    column->addWidget(readingArea_, 1);
+}
+
+void TForm1::RelationsBarChanged()
+{
+    const bool shown = Library && !Library->RelationsBar->isHidden();
+    belowBar_->changeSize(0, shown ? 2 : 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    centralWidget()->layout()->invalidate();
+    centralWidget()->layout()->activate();
+    FormResize();
 }
 
 void TForm1::closeEvent(QCloseEvent* e)

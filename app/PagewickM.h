@@ -174,6 +174,9 @@ private:
     // The fit check's question, asked in a message box over the window.
     std::function<bool(const std::string&, const std::string&)> AskAboutFit();
     void BuildMenu();
+    // One layout for the client area: the number row, the relations bar and the reading area.
+    void BuildLayout();
+    void RelationsBarChanged();
     void LoadState();
     void SaveState();
     void SyncNumberBox();
@@ -219,6 +222,8 @@ private:
     bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
+    QWidget* readingArea_ = nullptr;
+    class QSpacerItem* belowBar_ = nullptr;
 };
 
 // Where a window of the given size is centred on a screen of the given
