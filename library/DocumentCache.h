@@ -48,8 +48,6 @@ public:
     std::string LastShown();
     void SetLastShown(const std::string& url);
 
-    TLibraryDatabase& Database() { return database_; }
-
 private:
     TLibraryDatabase& database_;
 };
