@@ -31,7 +31,7 @@ struct THistoryRead {
 // Reads section "rfcs": keys N01, N02, ... up to the first key that is
 // missing or holds exactly "INVAL", then U01, U02, ... the same way, and
 // T01, T02, ... for the times (a missing or unreadable time is 0).
-THistoryRead ReadHistory(const TIniFile& ini);
+[[nodiscard]] THistoryRead ReadHistory(const TIniFile& ini);
 
 // Replaces the keys N.., U.. and T.. of section "rfcs" by items (all N keys,
 // then all U keys, then the T keys of the items whose time is known),
@@ -50,5 +50,6 @@ int64_t HistoryNow();
 // run's first), without the entries that one run removed since the start and
 // the other did not use since, and at most cap entries.
 // Example: start {a}, mine {b, a}, theirs {c, a}, b used after c: {b, c, a}.
-std::vector<THistoryItem> MergeHistory(const std::vector<THistoryItem>& start, const std::vector<THistoryItem>& mine,
-                                       const std::vector<THistoryItem>& theirs, std::size_t cap);
+[[nodiscard]] std::vector<THistoryItem> MergeHistory(const std::vector<THistoryItem>& start,
+                                                     const std::vector<THistoryItem>& mine,
+                                                     const std::vector<THistoryItem>& theirs, std::size_t cap);

@@ -142,8 +142,9 @@ TSettingsPlace ChooseSettingsPlace(bool desktop, const std::string& localPath, c
 {
     if (desktop && !userPath.empty()) return {userPath, userPath, "", false};
     const bool exists = ::access(localPath.c_str(), F_OK) == 0;
-    const bool writable =
-        exists ? ::access(localPath.c_str(), W_OK) == 0 : ::access(DirectoryOf(localPath).c_str(), W_OK | X_OK) == 0;
+    // The file is replaced by a new one renamed over it, so its folder must take new files.
+    const bool writable = ::access(DirectoryOf(localPath).c_str(), W_OK | X_OK) == 0 &&
+                          (!exists || ::access(localPath.c_str(), W_OK) == 0);
     if (writable || userPath.empty()) return {localPath, localPath, userPath, false};
     const bool userExists = ::access(userPath.c_str(), F_OK) == 0;
     return {userExists || !exists ? userPath : localPath, userPath, "", true};

@@ -24,16 +24,16 @@ struct TSettingsPlace {
 // The settings file of the user's configuration folder:
 // $XDG_CONFIG_HOME/scrivlet/Scrivlet.ini, else ~/.config/scrivlet/Scrivlet.ini
 // (a relative XDG_CONFIG_HOME is ignored). Empty when no home is known.
-std::string UserSettingsPath();
+[[nodiscard]] std::string UserSettingsPath();
 
 // desktop (started from the desktop menu): the user's file (when a home is
-// known). Otherwise
-// localPath when it exists and can be written, or does not exist and its
-// folder can be written; else the user's file receives the changes, and is
+// known). Otherwise localPath when its folder can be written and the file,
+// if it exists, too; else the user's file receives the changes, and is
 // also read when it exists (the local file is read otherwise). Example:
 // ("Scrivlet.ini" in a folder the user cannot write, no user's file yet)
 // reads "Scrivlet.ini", writes the user's file, Redirected.
-TSettingsPlace ChooseSettingsPlace(bool desktop, const std::string& localPath, const std::string& userPath);
+[[nodiscard]] TSettingsPlace ChooseSettingsPlace(bool desktop, const std::string& localPath,
+                                                 const std::string& userPath);
 
 // Whether the file holds a password: a SOCKS password, or a URL format with
 // a password in it.
@@ -76,7 +76,7 @@ public:
     // of the file read. Raises EIniFileException when no file takes them.
     // A writer that raises has what it wrote before saved (the history left
     // as the file has it), and its failure raised after that.
-    TSaveResult Save(const TWriter& write);
+    [[nodiscard]] TSaveResult Save(const TWriter& write);
 
     // When what write writes holds a password (a password is to be stored),
     // drops the group's and others' permissions of the file written. True

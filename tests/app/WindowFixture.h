@@ -110,7 +110,7 @@ protected:
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
         services.OpenUrl = [this](const QString& url) { openedUrls_.push_back(url); };
         form_ = std::make_unique<TForm1>(services);
-        dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
+        dialog_ = std::make_unique<TOptionDlg>(place_.ReadPath, form_.get());
         form_->SetOptionDlg(dialog_.get());
         form_->show();
         QApplication::processEvents();

@@ -219,16 +219,18 @@ int RunAsOrdinaryUser(const std::string& configHome, const std::function<int()>&
     return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
 }
 
-// The user's own folders, as the ordinary user of RunAsOrdinaryUser owns them.
+// The user's own folders and files, as the ordinary user of RunAsOrdinaryUser owns them.
 void OwnedByOrdinaryUser(const std::string& path, mode_t mode)
 {
-    std::filesystem::create_directories(path);
+    if (!std::filesystem::exists(path)) std::filesystem::create_directories(path);
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
     }
     ::chmod(path.c_str(), mode);
 }
 
+// The run's changes reach the user's file whether the start folder refuses from the start (said at once)
+// or only at the end (a file made read-only meanwhile).
 TEST_F(SettingsStoreTest, StartFolderOrFileNotWritableSendsTheChangesToTheUsersFile)
 {
     const struct {
@@ -236,13 +238,18 @@ TEST_F(SettingsStoreTest, StartFolderOrFileNotWritableSendsTheChangesToTheUsersF
         std::string local;    // the start folder's file; "" for none
         mode_t folder, file;  // modes of the start folder and its file
         std::string userFile; // "" for none
+        bool refusesAtEnd;    // the file is made read-only after the start
         std::string read;     // the start value of font/Name the run sees
         std::string saved;    // the user's file afterwards
     } rows[] = {
-        {"folder read-only, no file", "", 0555, 0, "", "", "[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
-        {"file read-only: read, then copied with the changes", "[x]\nk=1\n[font]\nName=A\n", 0755, 0444, "", "A",
+        {"folder read-only, no file", "", 0555, 0, "", false, "", "[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
+        {"file read-only: read, then copied with the changes", "[x]\nk=1\n[font]\nName=A\n", 0755, 0444, "", false, "A",
          "[x]\nk=1\n[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
-        {"file read-only, user's file there: that one", "[font]\nName=A\n", 0755, 0444, "[font]\nName=B\n", "B",
+        {"file writable, folder read-only: no file can be renamed over it", "[font]\nName=A\n", 0555, 0644, "", false,
+         "A", "[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
+        {"file read-only, user's file there: that one", "[font]\nName=A\n", 0755, 0444, "[font]\nName=B\n", false, "B",
+         "[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
+        {"file refuses at the end only", "[font]\nName=A\n", 0755, 0644, "", true, "A",
          "[font]\nName=Z\n[rfcs]\nN01=b\nU01=u-b\nT01=5\n"},
     };
     ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
@@ -257,25 +264,24 @@ TEST_F(SettingsStoreTest, StartFolderOrFileNotWritableSendsTheChangesToTheUsersF
         const std::string local = start + "/Scrivlet.ini", user = config + "/scrivlet/Scrivlet.ini";
         if (!row.local.empty()) {
             WriteTextFile(local, row.local);
-            ::chmod(local.c_str(), row.file);
+            OwnedByOrdinaryUser(local, row.file);
         }
         if (!row.userFile.empty()) {
-            std::filesystem::create_directories(config + "/scrivlet");
+            OwnedByOrdinaryUser(config + "/scrivlet", 0700);
             WriteTextFile(user, row.userFile);
-            if (::geteuid() == 0) {
-                ASSERT_EQ(::chown((config + "/scrivlet").c_str(), 65534, 65534), 0);
-                ASSERT_EQ(::chown(user.c_str(), 65534, 65534), 0);
-            }
+            OwnedByOrdinaryUser(user, 0600);
         }
         ::chmod(start.c_str(), row.folder);
         const int code = RunAsOrdinaryUser(config, [&] {
             const TSettingsPlace place = ChooseSettingsPlace(false, local, UserSettingsPath());
-            if (!place.Redirected || place.WritePath != user) return 10;
+            const std::string expected = row.refusesAtEnd ? place.FallbackPath : place.WritePath;
+            if (place.Redirected == row.refusesAtEnd || expected != user) return 10;
             if (TIniFile(place.ReadPath).ReadString("font", "Name", "") != row.read) return 11;
             TSettingsStore store(place);
             store.KeepBaseline(Writer(row.read, ""));
+            if (row.refusesAtEnd) ::chmod(local.c_str(), 0444);
             const TSettingsStore::TSaveResult saved = store.Save(Writer("Z", "b5"));
-            return saved.Path == user ? 0 : 12;
+            return saved.Path == user && saved.FellBack == row.refusesAtEnd ? 0 : 12;
         });
         EXPECT_EQ(code, 0);
         EXPECT_EQ(ReadTextFile(user), row.saved);
@@ -285,57 +291,23 @@ TEST_F(SettingsStoreTest, StartFolderOrFileNotWritableSendsTheChangesToTheUsersF
     }
 }
 
-// A start folder that could be written when the run began but refuses at its end.
-TEST_F(SettingsStoreTest, FolderThatRefusesAtTheEndFallsBackToTheUsersFile)
+TEST(SettingsPlace, UsersFileFollowsXdgConfigHome)
 {
-    ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
-    const std::string start = dir_.File("start"), config = dir_.File("config");
-    OwnedByOrdinaryUser(start, 0755);
-    OwnedByOrdinaryUser(config, 0755);
-    WriteTextFile(start + "/Scrivlet.ini", "[font]\nName=A\n");
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown((start + "/Scrivlet.ini").c_str(), 65534, 65534), 0);
-    }
-    const int code = RunAsOrdinaryUser(config, [&] {
-        const TSettingsPlace place = ChooseSettingsPlace(false, start + "/Scrivlet.ini", UserSettingsPath());
-        if (place.Redirected || place.FallbackPath != config + "/scrivlet/Scrivlet.ini") return 10;
-        TSettingsStore store(place);
-        store.KeepBaseline(Writer("A", ""));
-        ::chmod((start + "/Scrivlet.ini").c_str(), 0444);
-        return store.Save(Writer("Z", "")).FellBack ? 0 : 11;
-    });
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(ReadTextFile(config + "/scrivlet/Scrivlet.ini"), "[font]\nName=Z\n");
-    EXPECT_EQ(ReadTextFile(start + "/Scrivlet.ini"), "[font]\nName=A\n");
-}
-
-TEST(SettingsPlace, DesktopAndUserFile)
-{
-    TTempDir dir;
-    const std::string local = dir.File("Scrivlet.ini"), user = dir.File("user/scrivlet/Scrivlet.ini");
-    const TSettingsPlace desktop = ChooseSettingsPlace(true, local, user);
-    EXPECT_EQ(desktop.ReadPath, user);
-    EXPECT_EQ(desktop.WritePath, user);
-    EXPECT_FALSE(desktop.Redirected);
-    const TSettingsPlace terminal = ChooseSettingsPlace(false, local, user);
-    EXPECT_EQ(terminal.WritePath, local);
-    EXPECT_EQ(terminal.FallbackPath, user);
-
     const struct {
-        const char *config, *home;
+        const char* config;
         std::string path;
     } rows[] = {
-        {"/cfg", "/home/u", "/cfg/scrivlet/Scrivlet.ini"},
-        {"relative", "/home/u", "/home/u/.config/scrivlet/Scrivlet.ini"},
-        {nullptr, "/home/u", "/home/u/.config/scrivlet/Scrivlet.ini"},
+        {"/cfg", "/cfg/scrivlet/Scrivlet.ini"},
+        {"relative", "/home/u/.config/scrivlet/Scrivlet.ini"},
+        {nullptr, "/home/u/.config/scrivlet/Scrivlet.ini"},
     };
+    ::setenv("HOME", "/home/u", 1);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.config ? row.config : "unset");
         if (row.config)
             ::setenv("XDG_CONFIG_HOME", row.config, 1);
         else
             ::unsetenv("XDG_CONFIG_HOME");
-        ::setenv("HOME", row.home, 1);
         EXPECT_EQ(UserSettingsPath(), row.path);
     }
 }
