@@ -65,8 +65,9 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     services.Screen = std::make_shared<TNoScreen>();
     // The library the window reads from: a document it holds prints with the server down. A file needs none.
     if (IsDocumentNumber(command.Document)) services.LibraryPath = DefaultLibraryPath();
+    services.Settings = SettingsPlaceOf(command);
     TForm1 form(services);
-    TOptionDlg optionDlg(services.IniPath, &form);
+    TOptionDlg optionDlg(services.Settings.ReadPath, &form);
     form.SetOptionDlg(&optionDlg);
     form.show();
 

@@ -12,6 +12,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/FetchSettings.h"
+#include "settings/SettingsStore.h"
 
 #include <QFont>
 #include <QMainWindow>
@@ -23,6 +24,7 @@
 
 class QAction;
 class TIdHTTP;
+class TIniFile;
 class TLibraryCommands;
 class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
@@ -46,7 +48,9 @@ struct TFormServices {
     std::shared_ptr<TMessageBoxes> MessageBoxes;
     std::shared_ptr<TCommonDialogs> Dialogs;
     std::shared_ptr<TScreen> Screen;
-    std::string IniPath = "Scrivlet.ini";
+    // The settings file read at start and written at the end (the program
+    // chooses it with ChooseSettingsPlace).
+    TSettingsPlace Settings{"Scrivlet.ini", "Scrivlet.ini", "", false};
     // The library's database file; empty: the window works without a library.
     std::string LibraryPath;
     // Ends the event loop without closing the windows.
@@ -179,6 +183,11 @@ private:
     void RelationsBarChanged();
     void LoadState();
     void SaveState();
+    // The window's and the options' state as the settings file keeps it.
+    void WriteState(TIniFile& ini);
+    // Makes the settings file private once a password is to be stored in
+    // it; true when it did, for the caller to say so.
+    bool ProtectSecrets();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received, int64_t expected);
@@ -195,6 +204,7 @@ private:
     bool SaveForExit();
 
     TFormServices services_;
+    TSettingsStore settings_;
     QLabel* statusLabel_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
