@@ -1,0 +1,151 @@
+#include "library/LibrarySync.h"
+
+#include "library/DocumentCache.h"
+#include "library/LibraryDatabase.h"
+#include "net/http/IdHTTP.h"
+#include "net/tcp/IdException.h"
+#include "platform/Classes.h"
+#include "platform/SysUtils.h"
+
+#include <array>
+#include <chrono>
+#include <ctime>
+#include <string_view>
+
+namespace {
+
+// Thrown out of the client's progress report to cut a transfer short; never leaves RunSync.
+struct TSyncCancelled {};
+
+// "June 1999" -> 1999-06-01 00:00 UTC; 0 when the date is not of that form.
+int64_t MonthStart(std::string_view date)
+{
+    static constexpr std::array<std::string_view, 12> kMonths = {"January",   "February", "March",    "April",
+                                                                 "May",       "June",     "July",     "August",
+                                                                 "September", "October",  "November", "December"};
+    const size_t space = date.rfind(' ');
+    if (space == std::string_view::npos || date.size() - space != 5) return 0;
+    const int year = StrToIntDef(std::string(date.substr(space + 1)), 0);
+    const std::string_view rest = date.substr(0, space);
+    const std::string_view month = rest.substr(rest.rfind(' ') == std::string_view::npos ? 0 : rest.rfind(' ') + 1);
+    for (size_t i = 0; i < kMonths.size(); ++i) {
+        if (kMonths[i] != month || year < 1970) continue;
+        std::tm parts{};
+        parts.tm_year = year - 1900;
+        parts.tm_mon = int(i);
+        parts.tm_mday = 1;
+        return int64_t(timegm(&parts));
+    }
+    return 0;
+}
+
+int64_t Now() { return int64_t(std::time(nullptr)); }
+
+} // namespace
+
+std::vector<TSyncItem> PlanSync(TLibraryDatabase& database, const TSyncUrls& urlsOf)
+{
+    TSqlStatement entries(database, "SELECT number, title, date FROM rfc ORDER BY number");
+    TSqlStatement stored(database, "SELECT fetched FROM document WHERE url = ?1");
+    std::vector<TSyncItem> plan;
+    while (entries.Step()) {
+        TSyncItem item;
+        item.Number = int(entries.Integer(0));
+        item.Title = entries.Text(1);
+        std::tie(item.FetchUrl, item.StoreUrl) = urlsOf(item.Number);
+        stored.Bind(1, item.StoreUrl);
+        const bool have = stored.Step() && stored.Integer(0) >= MonthStart(entries.TextView(2));
+        stored.Reset();
+        if (!have) plan.push_back(std::move(item));
+    }
+    return plan;
+}
+
+void TSyncControl::Pause() { paused_ = true; }
+
+void TSyncControl::Resume()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        paused_ = false;
+    }
+    changed_.notify_all();
+}
+
+void TSyncControl::Cancel()
+{
+    {
+        const std::lock_guard lock(mutex_);
+        cancelled_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool TSyncControl::WaitWhilePaused()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !paused_ || cancelled_; });
+    return !cancelled_;
+}
+
+TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyncItem>& plan, TSyncControl& control,
+                    const std::function<void(const TSyncProgress&)>& onProgress)
+{
+    TSyncResult result;
+    TSyncProgress progress;
+    progress.Total = int(plan.size());
+    const auto started = std::chrono::steady_clock::now();
+    const auto report = [&](int number) {
+        progress.Number = number;
+        if (progress.Done > 0 && progress.Done < progress.Total) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            progress.SecondsLeft = int64_t(elapsed / progress.Done * (progress.Total - progress.Done) + 0.5);
+        } else if (progress.Done == progress.Total) {
+            progress.SecondsLeft = 0;
+        }
+        if (onProgress) onProgress(progress);
+    };
+    auto keptOnWork = http.OnWork;
+    http.OnWork = [&control](TIdComponent*, TWorkMode, int64_t) {
+        if (control.Cancelled()) throw TSyncCancelled();
+    };
+    for (const TSyncItem& item : plan) {
+        report(item.Number);
+        if (!control.WaitWhilePaused()) break;
+        TMemoryStream body;
+        std::string failure;
+        try {
+            http.Get(item.FetchUrl, body);
+        } catch (const TSyncCancelled&) {
+            break;
+        } catch (const EIdException& e) {
+            failure = ExceptionMessage(e);
+        }
+        if (control.Cancelled()) break;
+        if (failure.empty() && body.Size() == 0) failure = "the server sent no text";
+        if (failure.empty()) {
+            TCachedDocument document =
+                DocumentFromResponse(http, item.StoreUrl, std::string(body.Memory(), size_t(body.Size())), Now());
+            document.Number = item.Number;
+            document.Title = item.Title;
+            if (cache.Store(document)) {
+                ++result.Stored;
+                result.Bytes += document.Length;
+                progress.Bytes += document.Length;
+            } else {
+                failure = "the library could not store it";
+            }
+        }
+        if (!failure.empty()) {
+            ++progress.Failed;
+            result.Failures.push_back({item.Number, item.StoreUrl, failure});
+        }
+        ++progress.Done;
+    }
+    http.OnWork = std::move(keptOnWork);
+    result.Cancelled = control.Cancelled();
+    // A transfer cut short leaves the connection out of step with its requests.
+    if (result.Cancelled) http.CloseConnection();
+    report(plan.empty() || progress.Done == 0 ? 0 : plan[size_t(progress.Done - 1)].Number);
+    return result;
+}
