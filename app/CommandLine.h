@@ -2,8 +2,9 @@
 // exists, so --help, --version and a wrong argument need no display.
 // Plain code, no toolkit.
 //
-//   scrivlet [NUMBER | PATH]
+//   scrivlet [--offline] [NUMBER | PATH]
 //   scrivlet --pdf OUT.pdf [--strict] (NUMBER | PATH)
+//   scrivlet --sync
 //   scrivlet --help | --version
 //
 // A document argument made only of the digits 0 to 9 is a document number;
@@ -18,13 +19,15 @@
 #include <vector>
 
 struct TCommandLine {
-    enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmError };
+    enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmSync, cmError };
     TMode Mode = cmWindow;
     // The number or path to show (or print); empty when none was given.
     std::string Document;
     std::string PdfPath;
     // With --pdf: a fit problem ends the run without writing the file.
     bool Strict = false;
+    // The window (or --pdf) takes documents from the library alone and never touches the network.
+    bool Offline = false;
     // For cmError: one line, without the program's name or a line break.
     std::string Error;
 };

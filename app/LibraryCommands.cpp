@@ -1,12 +1,18 @@
 #include "app/LibraryCommands.h"
 
+#include "app/ClientSettings.h"
 #include "app/DocumentText.h"
+#include "app/LibraryListModel.h"
 #include "app/PagewickM.h"
 #include "app/PaneText.h"
+#include "app/ReaderView.h"
 #include "app/SearchWindow.h"
+#include "app/StorageDialog.h"
+#include "app/SyncDialog.h"
 #include "app/TextPane.h"
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
+#include "library/RfcHeader.h"
 #include "net/http/IdHTTP.h"
 #include "platform/LineSource.h"
 #include "platform/SysUtils.h"
@@ -15,6 +21,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -24,6 +31,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -38,6 +46,7 @@ const QString kConfirmed = QStringLiteral(" [ライブラリ・最新を確認]"
 const QString kUnreachable = QStringLiteral(" [ライブラリ] サーバに接続できませんでした: ");
 const QString kCachedTip = QStringLiteral("ライブラリにあります");
 const QString kRemoveEntry = QStringLiteral("履歴から削除");
+const QString kOfflineRefused = QStringLiteral("オフラインです: ネットワークには接続しません");
 // The header of an RFC, where its number stands, is within its first lines.
 constexpr int kHeaderLines = 80;
 // The bar sits between the number box and the pane.
@@ -64,7 +73,29 @@ private:
     std::vector<std::string> lines_;
 };
 
-// "Obsoleted by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
+std::string HeadText(const TLineSource& lines)
+{
+    std::string text;
+    for (int i = 0; i < lines.Count(); ++i) text += lines.Line(i) + "\n";
+    return text;
+}
+
+QString NumberLink(int number) { return QStringLiteral("<a href=\"rfc:%1\">%1</a>").arg(number); }
+
+// "Obsoleted by 2965 → 6265" with each RFC a link, or "current".
+QString ChainLinks(const std::vector<std::vector<int>>& chain)
+{
+    if (chain.empty()) return QStringLiteral("current");
+    QStringList steps;
+    for (const std::vector<int>& step : chain) {
+        QStringList links;
+        for (int number : step) links << NumberLink(number);
+        steps << links.join(QStringLiteral(", "));
+    }
+    return QStringLiteral("Obsoleted by ") + steps.join(QStringLiteral(" \u2192 "));
+}
+
+// "Updated by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
 QString RelationText(const char* label, const std::vector<std::string>& ids)
 {
     if (ids.empty()) return QString();
@@ -82,7 +113,7 @@ int64_t Now() { return int64_t(std::time(nullptr)); }
 } // namespace
 
 TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath)
-    : QObject(&form), form_(form), database_({databasePath}), cache_(database_)
+    : QObject(&form), form_(form), database_({databasePath}), cache_(database_), databasePath_(databasePath)
 {
     BuildMenu();
     BuildRelationsBar();
@@ -105,9 +136,35 @@ TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath
     });
 }
 
-TLibraryCommands::~TLibraryCommands() { delete search_.data(); }
+TLibraryCommands::~TLibraryCommands()
+{
+    // The sync's thread ends with its dialog, before the database it may still be reading goes.
+    delete sync_.data();
+    delete storage_.data();
+    delete search_.data();
+}
 
 TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
+
+TSyncDialog* TLibraryCommands::SyncDialog() const { return sync_.data(); }
+
+TStorageDialog* TLibraryCommands::StorageDialog() const { return storage_.data(); }
+
+void TLibraryCommands::SetOfflineForRun()
+{
+    offlineForRun_ = true;
+    mOffline->setChecked(true);
+}
+
+bool TLibraryCommands::Offline() const
+{
+    return offlineForRun_ || (form_.OptionDlg != nullptr && form_.OptionDlg->Offline);
+}
+
+int TLibraryCommands::NumberOfUrl(const std::string& url) const
+{
+    return form_.OptionDlg ? NumberFromUrl(TextToSetting(form_.OptionDlg->UrlBase->text()), url) : 0;
+}
 
 bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 {
@@ -139,6 +196,16 @@ void TLibraryCommands::BuildMenu()
     mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), &TLibraryCommands::mRefetchClick);
     mLibrary->addSeparator();
     mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), &TLibraryCommands::mUpdateIndexClick);
+    mSyncAll = add(QStringLiteral("すべて取得"), QKeySequence(), &TLibraryCommands::mSyncAllClick);
+    mStorage = add(QStringLiteral("保存状況"), QKeySequence(), &TLibraryCommands::mStorageClick);
+
+    QMenu* view = form_.Reader ? form_.Reader->Menu : mLibrary;
+    view->addSeparator();
+    mOffline = view->addAction(QStringLiteral("オフライン"));
+    mOffline->setCheckable(true);
+    connect(mOffline, &QAction::toggled, this, [this](bool on) {
+        if (form_.OptionDlg) form_.OptionDlg->Offline = on;
+    });
 }
 
 void TLibraryCommands::BuildRelationsBar()
@@ -162,7 +229,9 @@ void TLibraryCommands::BuildRelationsBar()
 
 void TLibraryCommands::ShowRelations()
 {
-    const int number = ExtractNumber(THeadLines(*form_.Memo1));
+    // A document fetched by number is that RFC whatever its header says; any other is known by its header.
+    const std::string head = HeadText(THeadLines(*form_.Memo1));
+    const int number = numberedAs_ > 0 && head == numberedHead_ ? numberedAs_ : HeaderRfcNumber(head);
     std::optional<TRelations> relations;
     if (number > 0) relations = RelationsOf(database_, number);
     if (!relations) {
@@ -177,9 +246,10 @@ void TLibraryCommands::ShowRelations()
     parts << QStringLiteral("<b>RFC %1</b>").arg(number);
     if (relations->Obsolete) parts << QStringLiteral("<b>OBSOLETE</b>");
     if (!relations->Status.empty()) parts << Text(relations->Status).toHtmlEscaped();
+    parts << ChainLinks(ObsoletionChain(database_, number));
     for (const QString& part :
-         {RelationText("Obsoleted by ", relations->ObsoletedBy), RelationText("Updated by ", relations->UpdatedBy),
-          RelationText("Obsoletes ", relations->Obsoletes), RelationText("Updates ", relations->Updates)})
+         {RelationText("Updated by ", relations->UpdatedBy), RelationText("Obsoletes ", relations->Obsoletes),
+          RelationText("Updates ", relations->Updates)})
         if (!part.isEmpty()) parts << part;
     if (!relations->ErrataUrl.empty())
         parts << QStringLiteral("<a href=\"%1\">Errata</a>").arg(Text(relations->ErrataUrl).toHtmlEscaped());
@@ -214,9 +284,16 @@ void TLibraryCommands::ShowFaultOnce()
 void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
 {
     form_.Memo1->LoadText(FileTextToPaneText(body));
+    NoteShown(url);
     form_.SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()),
                                              form_.Memo1->LineCount())) +
                         note);
+}
+
+void TLibraryCommands::NoteShown(const std::string& url)
+{
+    numberedAs_ = NumberOfUrl(url);
+    numberedHead_ = HeadText(THeadLines(*form_.Memo1));
 }
 
 void TLibraryCommands::Started()
@@ -235,23 +312,30 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
 {
     const bool force = std::exchange(forceNext_, false);
     std::optional<TCachedDocument> cached = cache_.Find(url);
-    if (!cached) return std::nullopt;
+    if (!cached) {
+        if (!Offline()) return std::nullopt;
+        form_.SetStatusText(QStringLiteral("オフラインです: ライブラリにありません: ") + SettingToText(url));
+        ShowFaultOnce();
+        return false;
+    }
     Show(url, cached->Body, kFromLibrary);
-    // The copy is drawn before the server is asked, which may take a while.
-    form_.Memo1->repaint();
-
-    form_.ApplyConnectionSettings();
-    const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
-    switch (checked.Outcome) {
-    case TRevalidationOutcome::roFresh: break;
-    case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
-    case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
-    case TRevalidationOutcome::roFailed:
-        form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
-        break;
+    if (!Offline()) {
+        // The copy is drawn before the server is asked, which may take a while.
+        form_.Memo1->repaint();
+        form_.ApplyConnectionSettings();
+        const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
+        switch (checked.Outcome) {
+        case TRevalidationOutcome::roFresh: break;
+        case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
+        case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
+        case TRevalidationOutcome::roFailed:
+            form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
+            break;
+        }
     }
     currentUrl_ = url;
     cache_.SetLastShown(url);
+    (void)cache_.MarkRead(url, Now());
     ShowFaultOnce();
     return true;
 }
@@ -260,10 +344,14 @@ void TLibraryCommands::Fetched(const std::string& url, std::string body)
 {
     // An empty answer (204, or a server that sent nothing) is no document to keep.
     if (body.empty()) return;
+    NoteShown(url);
     TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
-    document.Number = ExtractNumber(THeadLines(*form_.Memo1));
+    // Filed under the number asked for; a document reached otherwise under the one its header names.
+    document.Number = NumberOfUrl(url);
+    if (document.Number == 0) document.Number = HeaderRfcNumber(document.Body);
     document.Title = ExtractTitle(form_.Memo1->Lines());
     cache_.Store(document);
+    (void)cache_.MarkRead(url, Now());
     currentUrl_ = url;
     cache_.SetLastShown(url);
     MarkHistory();
@@ -276,10 +364,20 @@ void TLibraryCommands::MarkHistory()
     const TStringList& urls = form_.UrlList();
     QFont marked = box->font();
     marked.setBold(true);
+    const QBrush greyed = box->palette().brush(QPalette::Disabled, QPalette::Text);
     for (int i = 0; i < box->count() && i < urls.Count(); ++i) {
         const bool cached = cache_.Contains(urls[i]);
+        // An obsolete document is marked as in the library window: greyed, its replacements in the tip.
+        const int number = NumberOfUrl(urls[i]);
+        const std::optional<TRelations> relations =
+            number > 0 ? RelationsOf(database_, number) : std::optional<TRelations>();
+        const bool obsolete = relations && relations->Obsolete;
+        QStringList tips;
+        if (cached) tips << kCachedTip;
+        if (obsolete) tips << CurrencyText(database_, number);
         box->setItemData(i, cached ? QVariant(marked) : QVariant(), Qt::FontRole);
-        box->setItemData(i, cached ? QVariant(kCachedTip) : QVariant(), Qt::ToolTipRole);
+        box->setItemData(i, obsolete ? QVariant(greyed) : QVariant(), Qt::ForegroundRole);
+        box->setItemData(i, tips.isEmpty() ? QVariant() : QVariant(tips.join(QStringLiteral("\n"))), Qt::ToolTipRole);
     }
 }
 
@@ -292,6 +390,7 @@ void TLibraryCommands::RemoveHistoryEntryAt(int index)
 void TLibraryCommands::mRefetchClick()
 {
     if (currentUrl_.empty()) return;
+    if (Offline()) return form_.SetStatusText(kOfflineRefused);
     const std::string url = currentUrl_;
     form_.RunBusy([this, &url] {
         form_.SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
@@ -303,6 +402,7 @@ void TLibraryCommands::mRefetchClick()
 
 void TLibraryCommands::mUpdateIndexClick()
 {
+    if (Offline()) return form_.SetStatusText(kOfflineRefused);
     const std::string url = IndexUrlBeside(TextToSetting(form_.OptionDlg->UrlBase->text()));
     form_.RunBusy([this, &url] {
         form_.SetStatusText(QStringLiteral("索引を取得しています... ") + SettingToText(url));
@@ -319,20 +419,74 @@ void TLibraryCommands::mUpdateIndexClick()
         }
         ShowFaultOnce();
     });
+    if (search_) {
+        search_->RefreshChoices();
+        search_->RunSearch();
+    }
     ShowRelations();
+    MarkHistory();
 }
 
-void TLibraryCommands::mSearchClick()
+void TLibraryCommands::mSearchClick() { OpenLibraryWindow(QString()); }
+
+void TLibraryCommands::OpenLibraryWindow(const QString& text)
 {
     if (!search_) {
         search_ = new TSearchWindow(database_, &form_);
         search_->OnOpen = [this](int number) { OpenNumber(number); };
     }
+    if (!text.isEmpty()) search_->Query->setText(text);
     search_->show();
     search_->raise();
     search_->activateWindow();
     search_->Query->setFocus();
     search_->Query->selectAll();
+}
+
+std::optional<int> TLibraryCommands::SubseriesChoice(const std::string& typed)
+{
+    const std::optional<std::vector<int>> members = SubseriesMembers(database_, typed);
+    if (!members) return std::nullopt;
+    if (members->size() == 1) return members->front();
+    OpenLibraryWindow(SettingToText(typed));
+    return 0;
+}
+
+void TLibraryCommands::mSyncAllClick()
+{
+    if (Offline()) return form_.SetStatusText(kOfflineRefused);
+    if (!sync_) {
+        sync_ = new TSyncDialog(&form_);
+        sync_->OnFinished = [this](const TSyncRunReport&) {
+            if (search_) {
+                search_->RefreshChoices();
+                search_->RunSearch();
+            }
+            MarkHistory();
+            ShowRelations();
+        };
+    }
+    sync_->show();
+    sync_->raise();
+    if (sync_->Running()) return;
+    TSyncRunOptions options;
+    options.LibraryPath = databasePath_;
+    options.Client = ReadClientSettings(*form_.OptionDlg);
+    options.UpdateIndexAlways = false;
+    sync_->Start(options);
+}
+
+void TLibraryCommands::mStorageClick()
+{
+    if (!storage_) {
+        storage_ = new TStorageDialog(cache_, &form_);
+        storage_->Confirm = [this](const QString& question) {
+            return QMessageBox::question(storage_, QApplication::applicationName(), question) == QMessageBox::Yes;
+        };
+    }
+    storage_->Refresh();
+    storage_->show();
+    storage_->raise();
 }
 
 void TLibraryCommands::OpenNumber(int number)

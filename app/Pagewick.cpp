@@ -2,8 +2,11 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessPrint.h"
+#include "app/LibraryCommands.h"
 #include "app/PagewickM.h"
 #include "app/SignalPipe.h"
+#include "app/SyncRun.h"
+#include "library/LibraryDatabase.h"
 #include "settings/PagewickDlg.h"
 #include "version/verInfo.h"
 
@@ -48,6 +51,7 @@ int RunScrivlet(int argc, char** argv)
         std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
         return kExitOk;
     case TCommandLine::cmPdf:
+    case TCommandLine::cmSync:
         // No window on any screen, whatever the environment names.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         break;
@@ -55,12 +59,26 @@ int RunScrivlet(int argc, char** argv)
     }
 
     // Without a window the toolkit's own options (a "-platform" among them) have nothing to do.
-    int toolkitArgc = command.Mode == TCommandLine::cmPdf ? std::min(argc, 1) : argc;
+    const bool headless = command.Mode == TCommandLine::cmPdf || command.Mode == TCommandLine::cmSync;
+    int toolkitArgc = headless ? std::min(argc, 1) : argc;
     TApplication application(toolkitArgc, argv);
     // The title is the caption of every message box.
     QApplication::setApplicationName(QStringLiteral("Scrivlet"));
     InstallToolkitTranslations(application);
     if (command.Mode == TCommandLine::cmPdf) return PrintDocumentToPdf(command, std::cerr);
+    if (command.Mode == TCommandLine::cmSync) {
+        // The options dialog is where the settings file's options are read; it is never shown.
+        const TOptionDlg options(TFormServices().IniPath);
+        TSyncRunOptions sync;
+        sync.LibraryPath = DefaultLibraryPath();
+        try {
+            sync.Client = ReadClientSettings(options);
+        } catch (const std::exception& e) {
+            std::cerr << "scrivlet: " << e.what() << std::endl;
+            return kExitFailed;
+        }
+        return SyncFromTerminal(sync, std::cout, std::cerr);
+    }
 
     TFormServices services = TFormServices::Desktop();
     TForm1 form(services);
@@ -69,6 +87,7 @@ int RunScrivlet(int argc, char** argv)
     TOptionDlg optionDlg(services.IniPath, &form);
     form.SetOptionDlg(&optionDlg);
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
+    if (command.Offline && form.Library) form.Library->SetOfflineForRun();
 
     // A session that ends or a kill asking politely saves the run's history as a normal exit does.
     const TSignalPipe endSignals([&form](int) { form.EndBySignal(); });

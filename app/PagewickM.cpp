@@ -1,6 +1,7 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/ClientSettings.h"
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
@@ -613,7 +614,13 @@ void TForm1::mOpenFromWebClick()
     // Where the reader was, before the status line says what is fetched.
     Reader->Leaving();
 
-    const std::string typed = TextToSetting(RFCNumber->currentText());
+    std::string typed = TextToSetting(RFCNumber->currentText());
+    // "STD 7" is the one RFC it names; a subseries of several opens the library window instead.
+    if (const std::optional<int> chosen = Library ? Library->SubseriesChoice(typed) : std::nullopt) {
+        if (*chosen == 0) return;
+        typed = std::to_string(*chosen);
+        RFCNumber->setEditText(QString::fromStdString(typed));
+    }
     const int index = history_.LookUp(typed);
     const std::string url = UrlForTyped(typed, index);
     if (url.empty()) return;
@@ -672,29 +679,7 @@ void TForm1::ShowDocumentName(const std::string& entry)
 
 void TForm1::ApplyConnectionSettings()
 {
-    // A server trickling a byte now and then never trips the per-read limit; this bounds the whole fetch.
-    IdHTTP1->SetTotalTimeout(int32_t(OptionDlg->FetchTimeLimit) * 1000);
-    TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
-    if (OptionDlg->UseProxy->isChecked()) {
-        proxy.SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
-        proxy.SetProxyPort(StrToInt(TextToSetting(OptionDlg->PortNumber->text())));
-    } else {
-        proxy.SetProxyServer("");
-        proxy.SetProxyPort(0);
-    }
-    // The SOCKS hop lies below whatever the client connects to, so a proxy is reached through it too.
-    TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
-    static const TSocksVersion kVersions[] = {svNoSocks, svSocks4, svSocks4A, svSocks5};
-    const int version = std::clamp(OptionDlg->SocksVersion->currentIndex(), 0, 3);
-    socks->SetVersion(kVersions[version]);
-    if (version == 0) return;
-    socks->SetHost(TextToSetting(OptionDlg->SocksServer->text()));
-    socks->SetPort(StrToInt(TextToSetting(OptionDlg->SocksPort->text())));
-    const std::string user = TextToSetting(OptionDlg->SocksUser->text());
-    const bool withLogin = kVersions[version] == svSocks5 && !user.empty();
-    socks->SetAuthentication(withLogin ? saUsernamePassword : saNoAuthentication);
-    socks->SetUsername(withLogin ? user : "");
-    socks->SetPassword(withLogin ? TextToSetting(OptionDlg->SocksPassword->text()) : "");
+    ApplyClientSettings(ReadClientSettings(*OptionDlg), *IdHTTP1, *IdSSLIOHandlerSocket1);
 }
 
 QString TForm1::NoServerMessage(const std::exception& failure, const std::string& url)
