@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -265,20 +266,55 @@ void AddIndexHits(TLibraryDatabase& database, const TQuery& query, THitList& hit
     while (search.Step() && !hits.Full()) hits.Add(HitFrom(search));
 }
 
+// The stored documents holding every word, newest RFC first, at most kMaxDocumentHits. Their text index keeps
+// no word counts (it would be as large as the text), so there is no relevance to rank by: ranking would
+// re-read every matching text, all 10,000 of them for common words. Few matches are looked up one by one; many
+// are met walking the documents by number, which finds enough of them within the first few rows.
+std::vector<int64_t> NewestMatchingDocuments(TLibraryDatabase& database, const TQuery& query)
+{
+    constexpr size_t kLookUpBelow = 1000;
+    TSqlStatement matching(database, "SELECT rowid FROM document_text WHERE document_text MATCH ?1");
+    matching.Bind(1, query.DocumentMatch);
+    std::vector<int64_t> ids;
+    while (matching.Step()) ids.push_back(matching.Integer(0));
+    std::vector<std::pair<int64_t, int64_t>> found; // number, id
+    if (ids.size() < kLookUpBelow) {
+        TSqlStatement number(database, "SELECT number FROM document WHERE id = ?1");
+        for (int64_t id : ids) {
+            number.Bind(1, id);
+            if (number.Step()) found.emplace_back(number.Integer(0), id);
+            number.Reset();
+        }
+        std::sort(found.begin(), found.end(), std::greater<>());
+        if (found.size() > size_t(kMaxDocumentHits)) found.resize(size_t(kMaxDocumentHits));
+    } else {
+        std::sort(ids.begin(), ids.end());
+        TSqlStatement newest(database,
+                             "SELECT number, id FROM document INDEXED BY document_number ORDER BY number DESC");
+        while (found.size() < size_t(kMaxDocumentHits) && newest.Step())
+            if (std::binary_search(ids.begin(), ids.end(), newest.Integer(1)))
+                found.emplace_back(newest.Integer(0), newest.Integer(1));
+    }
+    std::vector<int64_t> result;
+    for (const auto& [number, id] : found) result.push_back(id);
+    return result;
+}
+
 void AddDocumentHits(TLibraryDatabase& database, const TQuery& query, THitList& hits)
 {
-    TSqlStatement search(database, "SELECT d.number, coalesce(r.title, d.title), coalesce(r.date, ''), "
-                                   "coalesce(r.status, ''), coalesce(r.obsolete, 0), d.url, d.id "
-                                   "FROM (SELECT rowid AS id, rank AS score FROM document_text "
-                                   "WHERE document_text MATCH ?1 ORDER BY rank LIMIT ?2) AS m "
-                                   "JOIN document d ON d.id = m.id "
-                                   "LEFT JOIN rfc r ON r.number = d.number AND d.number > 0 ORDER BY m.score");
-    search.Bind(1, query.DocumentMatch).Bind(2, kMaxDocumentHits);
-    while (search.Step()) {
-        TLibraryHit* hit = hits.Add(HitFrom(search));
-        if (hit == nullptr) break;
-        if (hit->Line.empty()) hit->Line = MatchingLineOf(database, search.Integer(6), query.Words);
-        if (hit->Url.empty()) hit->Url = search.Text(5);
+    TSqlStatement row(database, "SELECT d.number, coalesce(r.title, d.title), coalesce(r.date, ''), "
+                                "coalesce(r.status, ''), coalesce(r.obsolete, 0), d.url "
+                                "FROM document d LEFT JOIN rfc r ON r.number = d.number AND d.number > 0 "
+                                "WHERE d.id = ?1");
+    for (int64_t id : NewestMatchingDocuments(database, query)) {
+        row.Bind(1, id);
+        if (row.Step()) {
+            TLibraryHit* hit = hits.Add(HitFrom(row));
+            if (hit == nullptr) break;
+            if (hit->Line.empty()) hit->Line = MatchingLineOf(database, id, query.Words);
+            if (hit->Url.empty()) hit->Url = row.Text(5);
+        }
+        row.Reset();
     }
 }
 

@@ -28,8 +28,8 @@ struct TLibraryHit {
 // Hits for the words of query, best first: the RFCs of a subseries typed
 // ("STD 7", "BCP14", "fyi 1") and an RFC whose number was typed ("2616",
 // "RFC2616", "rfc 2616"), then matches in the index's titles,
-// authors, keywords and abstracts, then matches in the text of cached
-// documents, each part ranked by relevance and every RFC listed once.
+// authors, keywords and abstracts ranked by relevance, then matches in the
+// text of cached documents, newest RFC first; every RFC listed once.
 // Words match whole (with the usual English endings: "cookie" finds
 // "cookies"); all of them must occur. At most limit hits.
 std::vector<TLibraryHit> SearchLibrary(TLibraryDatabase& database, const std::string& query, int limit = 100);
