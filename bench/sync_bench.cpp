@@ -11,6 +11,7 @@
 #include "library/DocumentCache.h"
 #include "library/LibrarySync.h"
 #include "net/http/IdHTTP.h"
+#include "platform/Classes.h"
 #include "tests/support/RealPeers.h"
 #include "tests/support/TempDir.h"
 
@@ -66,6 +67,20 @@ void BM_Sync2000(benchmark::State& state)
     }
 }
 BENCHMARK(BM_Sync2000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The fetches alone, over the same connection, nothing stored: what the network part of a sync costs.
+void BM_FetchOnly2000(benchmark::State& state)
+{
+    TServed& served = Served();
+    for (auto _ : state) {
+        TIdHTTP http;
+        for (const TSyncItem& item : served.plan) {
+            TMemoryStream body;
+            http.Get(item.FetchUrl, body);
+        }
+    }
+}
+BENCHMARK(BM_FetchOnly2000)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_Curl2000(benchmark::State& state)
 {

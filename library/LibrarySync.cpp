@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <ctime>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -40,6 +41,74 @@ int64_t MonthStart(std::string_view date)
 }
 
 int64_t Now() { return int64_t(std::time(nullptr)); }
+
+// Stored documents are committed in batches: a commit for each would let the disk, not the server, set the pace.
+// A batch ends after kBatchDocuments documents or kBatchTime, before a pause, and at the end of the run however it
+// ends, so a crash loses at most one batch, which the next run fetches again.
+class TStoreBatch {
+public:
+    static constexpr size_t kBatchDocuments = 200;
+    static constexpr std::chrono::seconds kBatchTime{2};
+
+    TStoreBatch(TDocumentCache& cache, TSyncResult& result, TSyncProgress& progress)
+        : cache_(cache), result_(result), progress_(progress)
+    {}
+
+    // Before a document is stored. Without a batch (the write lock held elsewhere) each store commits itself.
+    void Open()
+    {
+        if (transaction_) return;
+        try {
+            transaction_.emplace(cache_.Database());
+            opened_ = std::chrono::steady_clock::now();
+        } catch (const ELibraryError& e) {
+            cache_.Database().NoteFault(e);
+        }
+    }
+
+    void Stored(const TSyncItem& item, int64_t bytes)
+    {
+        ++result_.Stored;
+        result_.Bytes += bytes;
+        progress_.Bytes += bytes;
+        if (!transaction_) return;
+        pending_.push_back({item.Number, item.StoreUrl, bytes});
+        if (pending_.size() >= kBatchDocuments || std::chrono::steady_clock::now() - opened_ >= kBatchTime) Commit();
+    }
+
+    // A commit that fails takes the batch's documents back from the stored ones into the failures.
+    void Commit()
+    {
+        if (!transaction_) return;
+        try {
+            transaction_->Commit();
+        } catch (const ELibraryError& e) {
+            cache_.Database().NoteFault(e);
+            for (const TPending& document : pending_) {
+                --result_.Stored;
+                result_.Bytes -= document.Bytes;
+                progress_.Bytes -= document.Bytes;
+                ++progress_.Failed;
+                result_.Failures.push_back({document.Number, document.Url, "the library could not store it"});
+            }
+        }
+        transaction_.reset();
+        pending_.clear();
+    }
+
+private:
+    struct TPending {
+        int Number;
+        std::string Url;
+        int64_t Bytes;
+    };
+    TDocumentCache& cache_;
+    TSyncResult& result_;
+    TSyncProgress& progress_;
+    std::optional<TSqlTransaction> transaction_;
+    std::chrono::steady_clock::time_point opened_;
+    std::vector<TPending> pending_;
+};
 
 } // namespace
 
@@ -109,8 +178,10 @@ TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyn
     http.OnWork = [&control](TIdComponent*, TWorkMode, int64_t) {
         if (control.Cancelled()) throw TSyncCancelled();
     };
+    TStoreBatch batch(cache, result, progress);
     for (const TSyncItem& item : plan) {
         report(item.Number);
+        if (control.Paused()) batch.Commit();
         if (!control.WaitWhilePaused()) break;
         TMemoryStream body;
         std::string failure;
@@ -128,13 +199,11 @@ TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyn
                 DocumentFromResponse(http, item.StoreUrl, std::string(body.Memory(), size_t(body.Size())), Now());
             document.Number = item.Number;
             document.Title = item.Title;
-            if (cache.Store(document)) {
-                ++result.Stored;
-                result.Bytes += document.Length;
-                progress.Bytes += document.Length;
-            } else {
+            batch.Open();
+            if (cache.Store(document))
+                batch.Stored(item, document.Length);
+            else
                 failure = "the library could not store it";
-            }
         }
         if (!failure.empty()) {
             ++progress.Failed;
@@ -142,6 +211,7 @@ TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyn
         }
         ++progress.Done;
     }
+    batch.Commit();
     http.OnWork = std::move(keptOnWork);
     result.Cancelled = control.Cancelled();
     // A transfer cut short leaves the connection out of step with its requests.

@@ -4,9 +4,9 @@
 // connection (direct, or through the proxy and SOCKS hop the caller set on
 // it) and stores each as it arrives.
 //
-// A run stores every document in its own transaction, so a cancel, a quit or
-// a crash loses at most the document in flight; the next plan simply leaves
-// out what is stored, which is how a run resumes. A document that fails is
+// A run commits what it stored in small batches, and at once on a pause, a
+// cancel or a quit, so a crash loses at most one batch (seconds of work);
+// the next plan simply leaves out what is stored, which is how a run resumes. A document that fails is
 // listed and the run goes on. TSyncControl is the only part shared between
 // threads: the run's thread reads it, any thread may pause, resume or cancel.
 // Everything else belongs to the run's thread, the database and the client
