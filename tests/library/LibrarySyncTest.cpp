@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "library/DocumentCache.h"
 #include "library/LibrarySync.h"
@@ -128,4 +131,29 @@ TEST_F(LibrarySync, MissingDocumentIsListedAndACancelledRunResumesWithoutFetchin
     EXPECT_EQ(requests.size(), 14u);
     for (const auto& [path, count] : requests) EXPECT_EQ(count, 1) << path;
     EXPECT_EQ(PlanSync(database_, UrlsOf()).size(), 1u);
+}
+
+// A pause holds the run between documents: nothing is asked of the server until it is resumed.
+TEST_F(LibrarySync, PausedRunAsksNothingUntilResumed)
+{
+    TSyncControl control;
+    std::thread resumer;
+    size_t requestsWhilePaused = 0;
+    const TSyncResult result =
+        RunSync(http_, cache_, PlanSync(database_, UrlsOf()), control, [&](const TSyncProgress& p) {
+            if (p.Done != 2 || control.Paused()) return;
+            control.Pause();
+            resumer = std::thread([&] {
+                // Long enough for a run that ignored the pause to ask for several more documents.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                const std::string log = nginx_->AccessLog(2);
+                requestsWhilePaused = size_t(std::count(log.begin(), log.end(), '\n'));
+                control.Resume();
+            });
+        });
+    resumer.join();
+    EXPECT_EQ(requestsWhilePaused, 2u);
+    EXPECT_FALSE(result.Cancelled);
+    EXPECT_EQ(result.Stored, 13);
+    EXPECT_EQ(Requests(14).size(), 14u);
 }
