@@ -153,6 +153,7 @@ TStorageDialog* TLibraryCommands::StorageDialog() const { return storage_.data()
 void TLibraryCommands::SetOfflineForRun()
 {
     offlineForRun_ = true;
+    const QSignalBlocker quiet(mOffline);
     mOffline->setChecked(true);
 }
 
@@ -203,8 +204,10 @@ void TLibraryCommands::BuildMenu()
     view->addSeparator();
     mOffline = view->addAction(QStringLiteral("オフライン"));
     mOffline->setCheckable(true);
+    // The switch is the setting, except that --offline leaves the setting as it was.
     connect(mOffline, &QAction::toggled, this, [this](bool on) {
-        if (form_.OptionDlg) form_.OptionDlg->Offline = on;
+        if (!on) offlineForRun_ = false;
+        if (form_.OptionDlg && !offlineForRun_) form_.OptionDlg->Offline = on;
     });
 }
 
@@ -298,6 +301,10 @@ void TLibraryCommands::NoteShown(const std::string& url)
 
 void TLibraryCommands::Started()
 {
+    if (form_.OptionDlg && form_.OptionDlg->Offline) {
+        const QSignalBlocker quiet(mOffline);
+        mOffline->setChecked(true);
+    }
     const std::string url = cache_.LastShown();
     std::optional<TCachedDocument> last = url.empty() ? std::nullopt : cache_.Find(url);
     if (last) {

@@ -165,6 +165,21 @@ TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
     EXPECT_TRUE(boxes_->Shown.empty());
 }
 
+// --offline holds for the run only; the switch of the menu is the setting.
+TEST_F(LibraryWindowTest, OfflineForOneRunLeavesTheSettingAlone)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.SetOfflineForRun();
+    EXPECT_TRUE(library.Offline());
+    EXPECT_TRUE(library.mOffline->isChecked());
+    EXPECT_FALSE(dialog_->Offline);
+    library.mOffline->setChecked(false);
+    EXPECT_FALSE(library.Offline());
+    library.mOffline->setChecked(true);
+    EXPECT_TRUE(dialog_->Offline);
+}
+
 // すべて取得 stores every RFC the server has, with its progress in the dialog; without the server they all open.
 TEST_F(LibraryWindowTest, SyncAllStoresEveryServedRfcAndTheyOpenWithoutTheServer)
 {
