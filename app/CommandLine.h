@@ -2,9 +2,9 @@
 // exists, so --help, --version and a wrong argument need no display.
 // Plain code, no toolkit.
 //
-//   scrivlet [--offline] [NUMBER | PATH]
-//   scrivlet --pdf OUT.pdf [--strict] (NUMBER | PATH)
-//   scrivlet --sync
+//   scrivlet [--desktop] [--offline] [NUMBER | PATH]
+//   scrivlet [--desktop] --pdf OUT.pdf [--strict] (NUMBER | PATH)
+//   scrivlet [--desktop] --sync
 //   scrivlet --help | --version
 //
 // A document argument made only of the digits 0 to 9 is a document number;
@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/SettingsStore.h"
+
 struct TCommandLine {
     enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmSync, cmError };
     TMode Mode = cmWindow;
@@ -26,6 +28,9 @@ struct TCommandLine {
     std::string PdfPath;
     // With --pdf: a fit problem ends the run without writing the file.
     bool Strict = false;
+    // Started from the desktop menu: the settings live in the user's
+    // configuration folder, not in the working folder.
+    bool Desktop = false;
     // The window (or --pdf) takes documents from the library alone and never touches the network.
     bool Offline = false;
     // For cmError: one line, without the program's name or a line break.
@@ -44,5 +49,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // Only the digits 0 to 9, at least one: "2616" is a number, "2616.txt" and "" are not.
 bool IsDocumentNumber(std::string_view text);
 
-// The text --help prints, ending in a line break.
-std::string UsageText();
+// The text --help prints, ending in a line break; userSettings is the
+// user's settings file (UserSettingsPath).
+std::string UsageText(const std::string& userSettings);
+
+// Where the run's settings are read and written: Scrivlet.ini in the working
+// folder, or the user's file (ChooseSettingsPlace).
+TSettingsPlace SettingsPlaceOf(const TCommandLine& command);
