@@ -8,11 +8,13 @@
 #include "app/SyncRun.h"
 #include "library/LibraryDatabase.h"
 #include "settings/PagewickDlg.h"
+#include "settings/SettingText.h"
 #include "version/verInfo.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QTimer>
 #include <QTranslator>
 #include <algorithm>
@@ -71,8 +73,9 @@ int RunScrivlet(int argc, char** argv)
         const TOptionDlg options(SettingsPlaceOf(command).ReadPath);
         TSyncRunOptions sync;
         sync.LibraryPath = DefaultLibraryPath();
+        sync.UrlFormat = TextToSetting(options.UrlBase->text());
         try {
-            sync.Client = ReadClientSettings(options);
+            sync.Settings = FetchSettingsOf(ConnectionOptionsOf(options));
         } catch (const std::exception& e) {
             std::cerr << "scrivlet: " << e.what() << std::endl;
             return kExitFailed;

@@ -1,9 +1,9 @@
 #include "app/SyncRun.h"
 
+#include "app/ClientSettings.h"
 #include "app/CommandLine.h"
 #include "library/DocumentCache.h"
 #include "library/LibraryDatabase.h"
-#include "net/http/IdHTTP.h"
 #include "platform/SysUtils.h"
 
 #include <ostream>
@@ -52,10 +52,10 @@ TSyncRunReport RunLibrarySync(const TSyncRunOptions& options, TSyncControl& cont
         report.Stopped = database.TakeFaultMessage();
         return report;
     }
-    TSyncClient client = MakeSyncClient(options.Client);
+    TFetcher fetcher;
     if (options.UpdateIndexAlways || !IndexLoaded(database)) {
         report.IndexAsked = true;
-        report.Index = UpdateIndex(*client.Http, database, IndexUrlBeside(options.Client.UrlFormat));
+        report.Index = UpdateIndex(fetcher, options.Settings, database, IndexUrlBeside(options.UrlFormat));
         if (report.Index.Outcome == TIndexUpdateOutcome::iuFailed && !IndexLoaded(database)) {
             report.Stopped = "the index could not be fetched: " + report.Index.Failure;
             return report;
@@ -63,13 +63,13 @@ TSyncRunReport RunLibrarySync(const TSyncRunOptions& options, TSyncControl& cont
     }
     std::vector<TSyncItem> plan;
     try {
-        plan = PlanSync(database, [&](int number) { return SyncUrlsOf(options.Client.UrlFormat, number); });
+        plan = PlanSync(database, [&](int number) { return SyncUrlsOf(options.UrlFormat, number); });
     } catch (const ELibraryError& e) {
         report.Stopped = e.what();
         return report;
     }
     TDocumentCache cache(database);
-    report.Result = RunSync(*client.Http, cache, plan, control, onProgress);
+    report.Result = RunSync(fetcher, options.Settings, cache, plan, control, onProgress);
     return report;
 }
 

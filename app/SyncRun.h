@@ -11,13 +11,15 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/ClientSettings.h"
 #include "library/IndexLoader.h"
 #include "library/LibrarySync.h"
+#include "net/fetch/Fetcher.h"
 
 struct TSyncRunOptions {
     std::string LibraryPath;
-    TClientSettings Client;
+    TFetchSettings Settings;
+    // The document URL format ("%s" for the number).
+    std::string UrlFormat;
     // False: the index is fetched only when the library holds none.
     bool UpdateIndexAlways = true;
 };

@@ -10,6 +10,7 @@
 #include "bench/support/BenchSupport.h"
 #include "library/DocumentCache.h"
 #include "library/LibrarySync.h"
+#include "net/fetch/Fetcher.h"
 #include "net/http/IdHTTP.h"
 #include "platform/Classes.h"
 #include "tests/support/RealPeers.h"
@@ -59,10 +60,10 @@ void BM_Sync2000(benchmark::State& state)
         auto library = std::make_unique<TTempDir>();
         TLibraryDatabase database({library->File("library.db")});
         TDocumentCache cache(database);
-        TIdHTTP http;
+        TFetcher fetcher;
         TSyncControl control;
         state.ResumeTiming();
-        const TSyncResult result = RunSync(http, cache, served.plan, control, nullptr);
+        const TSyncResult result = RunSync(fetcher, TFetchSettings(), cache, served.plan, control, nullptr);
         if (result.Stored != kDocuments) return state.SkipWithError("not every document was stored");
     }
 }

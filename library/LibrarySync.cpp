@@ -2,21 +2,22 @@
 
 #include "library/DocumentCache.h"
 #include "library/LibraryDatabase.h"
-#include "net/http/IdHTTP.h"
-#include "net/tcp/IdException.h"
-#include "platform/Classes.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/SysUtils.h"
 
 #include <array>
 #include <chrono>
 #include <ctime>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 
 namespace {
 
-// Thrown out of the client's progress report to cut a transfer short; never leaves RunSync.
-struct TSyncCancelled {};
+// Thrown out of the fetcher's progress report to cut a transfer short; the fetch ends as cancelled.
+struct ESyncCancelled : std::runtime_error {
+    ESyncCancelled() : std::runtime_error("cancelled") {}
+};
 
 // "June 1999" -> 1999-06-01 00:00 UTC; 0 when the date is not of that form.
 int64_t MonthStart(std::string_view date)
@@ -157,7 +158,8 @@ bool TSyncControl::WaitWhilePaused()
     return !cancelled_;
 }
 
-TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyncItem>& plan, TSyncControl& control,
+TSyncResult RunSync(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                    const std::vector<TSyncItem>& plan, TSyncControl& control,
                     const std::function<void(const TSyncProgress&)>& onProgress)
 {
     TSyncResult result;
@@ -174,29 +176,27 @@ TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyn
         }
         if (onProgress) onProgress(progress);
     };
-    auto keptOnWork = http.OnWork;
-    http.OnWork = [&control](TIdComponent*, TWorkMode, int64_t) {
-        if (control.Cancelled()) throw TSyncCancelled();
+    auto keptOnProgress = std::move(fetcher.OnProgress);
+    fetcher.OnProgress = [&](int64_t, int64_t) {
+        if (!control.Cancelled()) return;
+        fetcher.RequestCancel();
+        throw ESyncCancelled();
     };
     TStoreBatch batch(cache, result, progress);
     for (const TSyncItem& item : plan) {
         report(item.Number);
         if (control.Paused()) batch.Commit();
         if (!control.WaitWhilePaused()) break;
-        TMemoryStream body;
+        const TFetchResult fetched = fetcher.Fetch(settings, {item.FetchUrl});
+        if (fetched.Kind == TFetchKind::Cancelled || control.Cancelled()) break;
         std::string failure;
-        try {
-            http.Get(item.FetchUrl, body);
-        } catch (const TSyncCancelled&) {
-            break;
-        } catch (const EIdException& e) {
-            failure = ExceptionMessage(e);
-        }
-        if (control.Cancelled()) break;
-        if (failure.empty() && body.Size() == 0) failure = "the server sent no text";
+        if (fetched.Kind == TFetchKind::HttpError)
+            failure = fetched.StatusLine;
+        else if (fetched.Kind != TFetchKind::Done)
+            failure = fetched.Failure;
+        if (failure.empty() && fetched.Body.empty()) failure = "the server sent no text";
         if (failure.empty()) {
-            TCachedDocument document =
-                DocumentFromResponse(http, item.StoreUrl, std::string(body.Memory(), size_t(body.Size())), Now());
+            TCachedDocument document = DocumentFromResponse(fetched, item.StoreUrl, Now());
             document.Number = item.Number;
             document.Title = item.Title;
             batch.Open();
@@ -212,10 +212,9 @@ TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyn
         ++progress.Done;
     }
     batch.Commit();
-    http.OnWork = std::move(keptOnWork);
+    fetcher.OnProgress = std::move(keptOnProgress);
+    fetcher.ResetCancel();
     result.Cancelled = control.Cancelled();
-    // A transfer cut short leaves the connection out of step with its requests.
-    if (result.Cancelled) http.CloseConnection();
     report(plan.empty() || progress.Done == 0 ? 0 : plan[size_t(progress.Done - 1)].Number);
     return result;
 }

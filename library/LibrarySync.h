@@ -1,8 +1,8 @@
 // Taking the whole series offline: which RFCs of the index the library still
 // lacks (or holds in a copy older than the index's date for them), and the
-// run that fetches them one after another over the client's one kept-alive
-// connection (direct, or through the proxy and SOCKS hop the caller set on
-// it) and stores each as it arrives.
+// run that fetches them one after another over the fetcher's one kept-alive
+// connection (direct, or through the proxy and SOCKS hop of the settings)
+// and stores each as it arrives.
 //
 // A run commits what it stored in small batches, and at once on a pause, a
 // cancel or a quit, so a crash loses at most one batch (seconds of work);
@@ -21,8 +21,9 @@
 #include <string>
 #include <vector>
 
-class TIdHTTP;
 class TDocumentCache;
+class TFetcher;
+struct TFetchSettings;
 class TLibraryDatabase;
 
 struct TSyncItem {
@@ -83,9 +84,10 @@ struct TSyncResult {
     std::vector<TSyncFailure> Failures;
 };
 
-// Fetches and stores plan's documents in order with http as it is set up.
-// onProgress runs on the calling thread before each document and after the
-// last. A cancel stops at once (a transfer under way is cut off and its
-// document left out); the connection is closed then.
-TSyncResult RunSync(TIdHTTP& http, TDocumentCache& cache, const std::vector<TSyncItem>& plan, TSyncControl& control,
+// Fetches and stores plan's documents in order through fetcher under
+// settings. onProgress runs on the calling thread before each document and
+// after the last. A cancel stops at once (a transfer under way is cut off and
+// its document left out, the connection closed).
+TSyncResult RunSync(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                    const std::vector<TSyncItem>& plan, TSyncControl& control,
                     const std::function<void(const TSyncProgress&)>& onProgress);

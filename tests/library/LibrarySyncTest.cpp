@@ -11,7 +11,7 @@
 
 #include "library/DocumentCache.h"
 #include "library/LibrarySync.h"
-#include "net/http/IdHTTP.h"
+#include "net/fetch/Fetcher.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/RealPeers.h"
 
@@ -30,7 +30,6 @@ protected:
                 WriteTextFile(root_.File("rfc" + std::to_string(number) + ".txt"),
                               "Request for Comments: " + std::to_string(number) + "\n\nText\n");
         nginx_ = testsupport::TRealPeer::Nginx(root_.Path());
-        http_.SetReadTimeout(10000);
     }
 
     TSyncUrls UrlsOf() const
@@ -60,7 +59,8 @@ protected:
     TLibraryDatabase database_{{temp_.File("library.db")}};
     TDocumentCache cache_{database_};
     std::unique_ptr<testsupport::TRealPeer> nginx_;
-    TIdHTTP http_;
+    TFetcher fetcher_;
+    TFetchSettings settings_;
 };
 
 std::vector<int> NumbersOf(const std::vector<TSyncItem>& plan)
@@ -93,10 +93,11 @@ TEST_F(LibrarySync, MissingDocumentIsListedAndACancelledRunResumesWithoutFetchin
 {
     TSyncControl first;
     std::vector<TSyncProgress> seen;
-    const TSyncResult cut = RunSync(http_, cache_, PlanSync(database_, UrlsOf()), first, [&](const TSyncProgress& p) {
-        seen.push_back(p);
-        if (p.Done == 5) first.Cancel();
-    });
+    const TSyncResult cut =
+        RunSync(fetcher_, settings_, cache_, PlanSync(database_, UrlsOf()), first, [&](const TSyncProgress& p) {
+            seen.push_back(p);
+            if (p.Done == 5) first.Cancel();
+        });
     EXPECT_TRUE(cut.Cancelled);
     EXPECT_EQ(cut.Stored, 5);
     EXPECT_TRUE(cut.Failures.empty());
@@ -110,7 +111,8 @@ TEST_F(LibrarySync, MissingDocumentIsListedAndACancelledRunResumesWithoutFetchin
     const std::vector<TSyncItem> rest = PlanSync(database_, UrlsOf());
     EXPECT_EQ(rest.size(), 9u);
     TSyncProgress last;
-    const TSyncResult resumed = RunSync(http_, cache_, rest, second, [&](const TSyncProgress& p) { last = p; });
+    const TSyncResult resumed =
+        RunSync(fetcher_, settings_, cache_, rest, second, [&](const TSyncProgress& p) { last = p; });
     EXPECT_FALSE(resumed.Cancelled);
     EXPECT_EQ(resumed.Stored, 8);
     ASSERT_EQ(resumed.Failures.size(), 1u);
@@ -140,7 +142,7 @@ TEST_F(LibrarySync, PausedRunAsksNothingUntilResumed)
     std::thread resumer;
     size_t requestsWhilePaused = 0;
     const TSyncResult result =
-        RunSync(http_, cache_, PlanSync(database_, UrlsOf()), control, [&](const TSyncProgress& p) {
+        RunSync(fetcher_, settings_, cache_, PlanSync(database_, UrlsOf()), control, [&](const TSyncProgress& p) {
             if (p.Done != 2 || control.Paused()) return;
             control.Pause();
             resumer = std::thread([&] {
