@@ -1,5 +1,6 @@
 #include "app/Pagewick.h"
 
+#include "app/ClientSettings.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessPrint.h"
 #include "app/LibraryCommands.h"
