@@ -1,6 +1,7 @@
 // TForm1: the main window. Owns the widgets (number box, print button, text
-// pane, status bar, menu), the document session (what is shown, the places
-// and the history), the fetcher, the library and the commands over them;
+// pane, status bar, menu, tab bar), the document session (what is shown, the
+// places and the history), the tabs (each one's document and places, held
+// while another tab shows), the fetcher, the library and the commands over them;
 // references the options dialog (created after it, alive until the end).
 // Calls go one way: handlers call the commands, the commands change the
 // session, and the widgets follow the session's notification. Handlers are
