@@ -20,6 +20,19 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 
 } // namespace
 
+TIdHTTPDeadlines::TIdHTTPDeadlines(int32_t readTimeoutMs, int32_t connectTimeoutMs, int32_t totalTimeoutMs,
+                                   std::shared_ptr<const TIdCancel> cancel)
+    : connectMs_(connectTimeoutMs != 0 ? connectTimeoutMs : readTimeoutMs),
+      call_((totalTimeoutMs > 0 ? DeadlineAfter(totalTimeoutMs) : TIdDeadline()).WithCancel(std::move(cancel)))
+{}
+
+TIdDeadline TIdHTTPDeadlines::Connect() const
+{
+    return (connectMs_ > 0 ? DeadlineAfter(connectMs_) : TIdDeadline()).Earlier(call_);
+}
+
+TIdDeadline TIdHTTPDeadlines::SideBody(int32_t waitMs) const { return DeadlineAfter(waitMs).Earlier(call_); }
+
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version) { return version == pv1_0 ? "1.0" : "1.1"; }
 
 int32_t StatusCodeOf(const std::string& statusLine)
@@ -30,30 +43,6 @@ int32_t StatusCodeOf(const std::string& statusLine)
     const std::string word = CutToken(rest, " ", false);
     if (word.size() != 3 || !IsDecimal(word)) return -1;
     return (word[0] - '0') * 100 + (word[1] - '0') * 10 + (word[2] - '0');
-}
-
-int64_t ContentLengthOf(const std::string& value)
-{
-    const std::string digits = Trimmed(value);
-    if (digits.empty() || digits.size() > 18 || !IsDecimal(digits)) return -1;
-    return std::stoll(digits);
-}
-
-TIdBodyFraming BodyFramingOf(int32_t code, TIdHTTPMethod method, const std::string& transferEncoding,
-                             const std::string& contentLength)
-{
-    if (method == hmHead || code / 100 == 1 || code == 204 || code == 304) return {};
-    std::string last;
-    std::string rest = transferEncoding;
-    while (!rest.empty()) {
-        const std::string coding = Trimmed(CutToken(rest, ","));
-        if (!coding.empty()) last = coding;
-    }
-    if (!last.empty()) return {SameText(last, "chunked") ? TIdBodyKind::Chunked : TIdBodyKind::UntilClose, 0};
-    if (Trimmed(contentLength).empty()) return {TIdBodyKind::UntilClose, 0};
-    const int64_t length = ContentLengthOf(contentLength);
-    if (length < 0) throw EIdHTTPBadResponse("Invalid Content-Length: " + contentLength);
-    return {length == 0 ? TIdBodyKind::None : TIdBodyKind::Length, length};
 }
 
 bool IsInterimStatus(int32_t code) { return code / 100 == 1 && code != 101; }
@@ -133,24 +122,6 @@ bool KeepAliveAllowed(TIdHTTPProtocolVersion clientVersion, const std::string& c
     const std::string b = Trimmed(proxyConnection);
     if (clientVersion == pv1_1) return !SameText(a, "CLOSE") && !SameText(b, "CLOSE");
     return SameText(a, "KEEP-ALIVE") || SameText(b, "KEEP-ALIVE");
-}
-
-int64_t ChunkSizeOf(const std::string& line)
-{
-    // RFC 7230 section 4.1: chunk-size [ chunk-ext ] where an extension starts with ";" (optionally after
-    // blanks). Anything else after the digits means the framing is lost, so the body cannot be trusted.
-    const std::string_view text = TrimLeftBlanks(line);
-    size_t i = 0;
-    int64_t size = 0;
-    int significant = 0;
-    for (; i < text.size() && HexValue(text[i]) >= 0; ++i) {
-        if (size != 0 || text[i] != '0') ++significant;
-        if (significant > 15) throw EIdHTTPBadResponse("Chunk size too large");
-        size = size * 16 + HexValue(text[i]);
-    }
-    const bool endsWell = i == text.size() || text[i] == ';' || IsBlank(text[i]);
-    if (i == 0 || !endsWell) throw EIdHTTPBadResponse("Invalid chunk size line");
-    return size;
 }
 
 void MergeRequestUri(TIdURI& current, const TIdURI& next)

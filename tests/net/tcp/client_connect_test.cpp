@@ -103,15 +103,15 @@ TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
     TCountingAntiFreeze hook;
     hook.SetIdleTimeOut(20);
 
-    // Even the plain connect (time-out 0) runs on the worker, so its failure
-    // arrives as a connect exception.
+    // The plain connect (time-out 0) waits in steps too, with no limit of its
+    // own, so its failure stays the socket's error.
     TRawSocket refusing;
     TIdTCPClient refused;
     refused.SetHost("127.0.0.1");
     refused.SetPort(refusing.Port());
-    EXPECT_THROW(refused.OpenConnection(0), EIdConnectException);
+    EXPECT_THROW(refused.OpenConnection(0), EIdSocketError);
 
-    // A wait of 200 ms in steps of 20 ms yields at every step.
+    // A wait of 200 ms in steps of 20 ms yields after every one of its ten steps.
     TRawSocket silent;
     ASSERT_TRUE(silent.FillBacklog());
     TIdTCPClient client;
@@ -119,7 +119,7 @@ TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
     client.SetPort(silent.Port());
     hook.steps = 0;
     EXPECT_THROW(client.OpenConnection(200), EIdConnectTimeout);
-    EXPECT_EQ(hook.steps, 9);
+    EXPECT_EQ(hook.steps, 10);
 }
 
 TEST(TIdTCPClient, UnresolvableNameRaisesHostNotFound)
