@@ -311,6 +311,8 @@ void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request)
 {
     const TIdURI next(request.RequestUrl());
     MergeRequestUri(currentUri_, next);
+    // A control byte or blank in the host would split the Host line or a proxy's CONNECT line.
+    if (!HostIsClean(currentUri_.Host)) throw EIdURIException("Host name with a control character or blank refused");
     DropForeignCredentials(request, TargetKeyOf(currentUri_));
     if (!next.Username.empty()) {
         request.SetUsername(next.Username);
@@ -497,7 +499,8 @@ bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, i
 bool TIdCustomHTTP::FollowRedirect(TIdHTTPAction action)
 {
     if (action == TIdHTTPAction::TooManyRedirects) RaiseProtocolError(response_);
-    std::string location = response_.Location();
+    // The event and the connection judge one URL: the reference resolved against the one it came from.
+    std::string location = ResolveReference(currentUri_, response_.Location());
     TIdHTTPMethod method = request_.Method();
     if (!FireRedirect(location, method, redirectCount_)) RaiseProtocolError(response_);
     if (action == TIdHTTPAction::AskRedirect) {

@@ -83,6 +83,50 @@ std::string RedirectRefusal(const std::string& currentProtocol, const std::strin
     return {};
 }
 
+std::string ResolveReference(const TIdURI& base, const std::string& reference)
+{
+    std::string ref = reference;
+    ForwardSlashes(ref);
+    ref = ref.substr(0, ref.find('#'));
+    const size_t colon = ref.find(':');
+    const size_t end = ref.find_first_of("/?");
+    const bool hasScheme = colon != std::string::npos && colon > 0 && (end == std::string::npos || colon < end) &&
+                           IsAsciiLetter(ref[0]) && std::all_of(ref.begin(), ref.begin() + colon, [](char c) {
+                               return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+                           });
+    TIdURI target;
+    if (hasScheme) {
+        // Only http and https URLs are followed; any other is judged as it stands.
+        const std::string scheme = ref.substr(0, colon);
+        if (!SameText(scheme, "http") && !SameText(scheme, "https")) return ref;
+        if (ref.compare(colon, 3, "://") != 0) return ref;
+        target.SetUrl(ref);
+    } else if (ref.rfind("//", 0) == 0) {
+        target.SetUrl(base.Protocol + ":" + ref);
+    } else {
+        target = base;
+        target.Fragment.clear();
+        if (!ref.empty() && ref[0] == '?') {
+            target.Query = ref;
+        } else if (!ref.empty()) {
+            const TIdURI relative(ref);
+            target.Path = ResolvePath(base.Path, relative.Path, '/');
+            target.Resource = relative.Resource;
+            target.Query = relative.Query;
+        }
+    }
+    if (target.Path.empty()) target.Path = "/";
+    return target.ComposeUrl(true, false);
+}
+
+bool HostIsClean(const std::string& host)
+{
+    return std::none_of(host.begin(), host.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F;
+    });
+}
+
 std::string EncodeRequestTarget(const std::string& target)
 {
     static const char kHex[] = "0123456789ABCDEF";
@@ -130,7 +174,13 @@ void MergeRequestUri(TIdURI& current, const TIdURI& next)
     current.Resource = next.Resource;
     current.Query = next.Query;
     if (!next.Host.empty()) current.Host = next.Host;
-    current.Protocol = next.Protocol.empty() ? std::string("http") : next.Protocol;
+    // A reference without a scheme keeps the current one (RFC 3986 section 5.2.2): a relative URL after an
+    // https request is https.
+    if (!next.Protocol.empty()) {
+        current.Protocol = next.Protocol;
+    } else if (current.Protocol.empty()) {
+        current.Protocol = "http";
+    }
     if (!next.Port.empty()) {
         current.Port = next.Port;
         return;

@@ -138,6 +138,18 @@ TIdHTTPAction DecideAfterResponse(const TIdHTTPResponseFacts& facts);
 // "javascript:"), and never lead from https to http.
 std::string RedirectRefusal(const std::string& currentProtocol, const std::string& location);
 
+// A redirect's Location resolved against the URL it came from (RFC 3986 section 5.2), as one absolute URL in
+// the form the URL parser reads back unchanged, so the redirect event and the connection judge the same URL:
+// scheme, host and port come from base unless the reference names them ("//host/path" names a host), the
+// fragment is dropped, and a backslash reads as a slash, as the URL parser reads it. A reference with a scheme
+// other than http or https, or without "//", comes back as it is. Example: (https://h/a/b.txt, "c.txt") ->
+// "https://h:443/a/c.txt".
+std::string ResolveReference(const TIdURI& base, const std::string& reference);
+
+// Whether a host name may go into a request: no control byte, blank or DEL, which would split or extend the
+// Host line or a proxy's CONNECT line.
+bool HostIsClean(const std::string& host);
+
 // A request target with every byte that may not stand in one (controls, blanks, bytes above 126 and
 // "\"<>^`{|}) percent-encoded; "%" and everything else is kept. Example: "/a b" -> "/a%20b".
 std::string EncodeRequestTarget(const std::string& target);

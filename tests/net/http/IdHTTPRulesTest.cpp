@@ -136,6 +136,49 @@ TEST(IdHTTPRules, RedirectTargets)
     }
 }
 
+TEST(IdHTTPRules, RedirectReferenceResolvesAgainstTheUrlItCameFrom)
+{
+    TIdURI base;
+    base.Port = "80";
+    MergeRequestUri(base, TIdURI("https://h/a/b.txt?x#top"));
+    const struct {
+        const char* reference;
+        const char* resolved;
+    } rows[] = {
+        // A relative reference from https used to become an http URL (on port 80 from 443).
+        {"/next", "https://h:443/next"},
+        {"next.txt", "https://h:443/a/next.txt"},
+        {"../up.txt", "https://h:443/up.txt"},
+        {"?y=1", "https://h:443/a/b.txt?y=1"},
+        {"#frag", "https://h:443/a/b.txt?x"},
+        {"//g/x", "https://g/x"},
+        {"http://g:81/x", "http://g:81/x"},
+        // The window's policy read the host after the last "@"; the connection went to [::1]:81.
+        {"http://[::1]:81\\@127.0.0.1:82/x", "http://[::1]:81/@127.0.0.1:82/x"},
+        {"http://u:p@g/x", "http://u:p@g/x"},
+        {"javascript:alert(1)", "javascript:alert(1)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reference);
+        const std::string resolved = ResolveReference(base, row.reference);
+        EXPECT_EQ(resolved, row.resolved);
+        // The connection reads the same URL back.
+        if (resolved.find("://") != std::string::npos) {
+            EXPECT_EQ(TIdURI(resolved).ComposeUrl(true, false), resolved);
+        }
+    }
+}
+
+TEST(IdHTTPRules, HostWithAControlByteOrBlankIsRefused)
+{
+    EXPECT_TRUE(HostIsClean("a.example"));
+    EXPECT_TRUE(HostIsClean("[::1]"));
+    for (const char* host : {"a.example\rX-Injected: yes", "a b", "a\tb", "a\x7F", "a\nb"}) {
+        SCOPED_TRACE(host);
+        EXPECT_FALSE(HostIsClean(host));
+    }
+}
+
 TEST(IdHTTPRules, RequestTargetIsPercentEncoded)
 {
     EXPECT_EQ(EncodeRequestTarget("/rfc/rfc822.txt?a=1&b=%41"), "/rfc/rfc822.txt?a=1&b=%41");
