@@ -100,11 +100,18 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
     if (!TIdStack::IsDottedQuad(targetHost) && !TIdStack::IsIPv6Literal(targetHost)) {
         ReportStatus(hsResolving, targetHost);
     }
-    const std::vector<std::string> addresses = ResolveHostAddresses(targetHost, deadline);
-    socketHandle_ = ConnectFirst(addresses, targetPort, {boundIP, boundPort, boundPortLow, boundPortHigh}, deadline);
+    ConnectToAddresses(ResolveHostAddresses(targetHost, deadline), targetPort, boundIP, boundPort, boundPortLow,
+                       boundPortHigh, deadline);
     // The deadline covers the proxy exchange too: a proxy that accepts and then stalls must not stretch the
     // connect beyond it.
     socks->Negotiate(host, port, deadline);
+}
+
+void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& addresses, int32_t port,
+                                            const std::string& boundIP, int32_t boundPort, int32_t boundPortLow,
+                                            int32_t boundPortHigh, const TIdDeadline& deadline)
+{
+    socketHandle_ = ConnectFirst(addresses, port, {boundIP, boundPort, boundPortLow, boundPortHigh}, deadline);
 }
 
 std::unique_ptr<TIdSocketHandle> TIdIOHandlerSocket::StartAttempt(const std::string& address, int32_t port,

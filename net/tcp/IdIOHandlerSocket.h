@@ -36,6 +36,12 @@ public:
     // follows (TIdSocksInfo) under the same deadline.
     void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
                           int32_t boundPortLow, int32_t boundPortHigh, const TIdDeadline& deadline) override;
+    // The TCP connect of ConnectTransport, to addresses as a resolver gave them (IPv6 and IPv4 literals):
+    // tried in their order, each one a short stagger (250 ms) after the last unless that one failed first, and
+    // the first to connect wins. Failures as ConnectTransport's.
+    void ConnectToAddresses(const std::vector<std::string>& addresses, int32_t port, const std::string& boundIP,
+                            int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
+                            const TIdDeadline& deadline);
     bool IsOpen() override;
     void PrepareTransport() override;
     bool WaitReadable(const TIdDeadline& deadline) override;

@@ -326,3 +326,27 @@ TEST(TIdHTTP, RefusesBeforeConnecting)
 }
 
 } // namespace
+
+namespace {
+
+using httptest::TConnectionScript;
+using httptest::TScriptedServer;
+
+TEST(TIdHTTP, CancelFromAnotherThreadEndsTheCall)
+{
+    // The server answers nothing: only the cancel ends the wait (the read time-out is off).
+    TScriptedServer server({TConnectionScript().ReadHttpRequest().Pause(3000)});
+    TIdHTTP http;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        http.Cancel();
+    });
+    TMemoryStream body;
+    EXPECT_EQ(httptest::Outcome([&] { http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body); }),
+              "EIdException: The fetch was cancelled.");
+    canceller.join();
+    EXPECT_FALSE(http.IsConnected());
+    server.Uncheck();
+}
+
+} // namespace

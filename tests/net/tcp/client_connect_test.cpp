@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -346,6 +348,84 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
         EXPECT_FALSE(client.IsConnected());
     }
     EXPECT_EQ(server.ConnectionsServed(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(TIdIOHandlerSocket, AddressesAreTriedInOrderAndTheFirstToConnectWins)
+{
+    // One port on both loopbacks: 127.0.0.1 accepts; on ::1 either nothing listens (refused at once) or the
+    // accept queue is full (the connect hangs).
+    testsupport::TRawSocket live;
+    live.Listen(8);
+    testsupport::TRawSocket refusing6(live.Port(), true);
+    ASSERT_TRUE(refusing6.Bound()) << "no ::1 on this machine";
+    testsupport::TRawSocket hanging6(0, true);
+    ASSERT_TRUE(hanging6.FillBacklog());
+    testsupport::TRawSocket liveBesideHanging(hanging6.Port());
+    liveBesideHanging.Listen(8);
+    const struct {
+        const char* name;
+        std::vector<std::string> addresses;
+        int port;
+        const char* winner; // "" when the connect times out
+    } rows[] = {
+        {"refused IPv6, live IPv4", {"::1", "127.0.0.1"}, live.Port(), "127.0.0.1"},
+        {"hanging IPv6, live IPv4", {"::1", "127.0.0.1"}, hanging6.Port(), "127.0.0.1"},
+        {"live IPv4 first", {"127.0.0.1", "::1"}, hanging6.Port(), "127.0.0.1"},
+        {"hanging IPv6 alone", {"::1"}, hanging6.Port(), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TIdIOHandlerSocket handler;
+        handler.PrepareTransport();
+        const TIdDeadline deadline = DeadlineAfter(1500);
+        if (*row.winner == '\0') {
+            ExpectRaises<EIdConnectTimeout>(
+                [&] { handler.ConnectToAddresses(row.addresses, row.port, "", 0, 0, 0, deadline); },
+                "Connect timed out.");
+            continue;
+        }
+        handler.ConnectToAddresses(row.addresses, row.port, "", 0, 0, 0, deadline);
+        ASSERT_TRUE(handler.IsOpen());
+        EXPECT_EQ(handler.SocketHandle()->RemoteIP(), row.winner);
+        EXPECT_EQ(handler.SocketHandle()->RemotePort(), row.port);
+    }
+}
+
+TEST(TIdIOHandlerSocket, EveryAddressRefusedRaisesTheLastFailure)
+{
+    testsupport::TRawSocket refusing;
+    testsupport::TRawSocket refusing6(refusing.Port(), true);
+    TIdIOHandlerSocket handler;
+    handler.PrepareTransport();
+    ExpectRaises<EIdSocketError>(
+        [&] {
+            handler.ConnectToAddresses({"::1", "127.0.0.1"}, refusing.Port(), "", 0, 0, 0, TIdDeadline());
+        },
+        "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_FALSE(handler.IsOpen());
+}
+
+TEST(TIdDeadline, ACancelEndsAWaitAtOnceFromAnotherThread)
+{
+    testsupport::TRawSocket hanging;
+    ASSERT_TRUE(hanging.FillBacklog());
+    const auto cancel = std::make_shared<TIdCancel>();
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(hanging.Port());
+    std::thread canceller([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel->Cancel();
+    });
+    // Without the cancel this connect would wait for the system's own time-out.
+    ExpectRaises<EIdConnectTimeout>([&] { client.OpenConnectionBy(TIdDeadline().WithCancel(cancel)); },
+                                    "Connect timed out.");
+    canceller.join();
+    EXPECT_FALSE(client.IsConnected());
 }
 
 } // namespace
