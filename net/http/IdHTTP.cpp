@@ -212,10 +212,7 @@ void TIdCustomHTTP::SendAndAwaitAnswer(TIdHTTPRequest& request)
     for (bool retried = false;; retried = true) {
         try {
             OpenRequestConnection(request, response_);
-            exchange_.Begin(request.Method());
-            std::string statusLine;
-            interimPending_ = exchange_.ReadHead(statusLine, response_.HeaderLines());
-            response_.SetStatusLine(statusLine);
+            ReadFirstHead(request.Method(), response_);
             return;
         } catch (const EIdConnClosedGracefully&) {
             if (retried || !resendable || !reusedConnection_) throw;
@@ -235,13 +232,12 @@ void TIdCustomHTTP::SendRequestHead(TIdHTTPRequest& request, const TIdURI* cooki
     exchange_.SendHead(RequestLineOf(request.Method(), request.RequestUrl(), protocolVersion_), request.HeaderLines());
 }
 
-void TIdCustomHTTP::ReadAnswerHead(TIdHTTPRequest& request, TIdHTTPResponse& response)
+void TIdCustomHTTP::ReadFirstHead(TIdHTTPMethod method, TIdHTTPResponse& response)
 {
-    exchange_.Begin(request.Method());
+    exchange_.Begin(method);
     std::string statusLine;
     interimPending_ = exchange_.ReadHead(statusLine, response.HeaderLines());
     response.SetStatusLine(statusLine);
-    ReadResponseHead(request, response);
 }
 
 void TIdCustomHTTP::ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response)
@@ -442,7 +438,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
     for (;;) {
         EnsureConnected(answer);
         SendRequestHead(connect, nullptr);
-        ReadAnswerHead(connect, answer);
+        ReadFirstHead(hmConnect, answer);
+        ReadResponseHead(connect, answer);
         // Any 2xx answer to CONNECT means the tunnel stands (RFC 9110 section 9.3.6); TLS starts inside it.
         const int32_t code = answer.StatusCode();
         if (code / 100 == 2) {

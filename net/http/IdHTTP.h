@@ -229,10 +229,9 @@ private:
     // Opens or reuses the connection, sends the request and reads the first status line.
     void SendAndAwaitAnswer(TIdHTTPRequest& request);
     void SendRequestHead(TIdHTTPRequest& request, const TIdURI* cookieUrl);
-    // Reads the first head of the response to request into response, and the heads after interim ones up to
-    // the final one, storing each one's cookies.
-    void ReadAnswerHead(TIdHTTPRequest& request, TIdHTTPResponse& response);
-    // Takes in the head just read, and those after it while it was an interim one.
+    // Starts reading the response to a request of method: its first head into response.
+    void ReadFirstHead(TIdHTTPMethod method, TIdHTTPResponse& response);
+    // Takes in the head just read (fields, cookies), and the heads after it while it was an interim one.
     void ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response);
     // Reads a body that is not the document (see kMaxErrorBody) for at most waitMs in all.
     std::string ReadSideBody(int32_t waitMs);
