@@ -276,6 +276,8 @@ public:
         FindHeadingColumns();
     }
 
+    std::vector<TContentsEntry> TakeContents() { return std::move(entries_); }
+
     std::vector<THeading> Run()
     {
         std::vector<THeading> headings;
@@ -366,7 +368,10 @@ private:
                     contentsTo_ = i;
                 }
             }
-            if (numbered && (leader || InContents(i))) contents_.push_back(key);
+            if (numbered && (leader || InContents(i))) {
+                contents_.push_back(key);
+                entries_.push_back({int(i), number});
+            }
         }
         if (contentsTo_ == kNone) contentsTo_ = contentsFrom_;
         std::sort(contents_.begin(), contents_.end());
@@ -456,7 +461,8 @@ private:
     int margin_ = 0;
     int width_ = 0;
     std::vector<std::string> contents_; // sorted keys of the table of contents
-    std::size_t contentsFrom_ = kNone;  // the title line, then its entries up to contentsTo_
+    std::vector<TContentsEntry> entries_;
+    std::size_t contentsFrom_ = kNone; // the title line, then its entries up to contentsTo_
     std::size_t contentsTo_ = kNone;
     std::array<bool, kMaxHeadingIndent + 1> headingColumns_{};
     bool centredHeadings_ = false;
@@ -474,6 +480,15 @@ bool IsWide(char32_t c)
 } // namespace
 
 std::vector<THeading> DocumentOutline(std::span<const std::string_view> lines) { return TOutliner(lines).Run(); }
+
+TDocumentLayout DocumentLayout(std::span<const std::string_view> lines)
+{
+    TOutliner outliner(lines);
+    TDocumentLayout layout;
+    layout.Headings = outliner.Run();
+    layout.Contents = outliner.TakeContents();
+    return layout;
+}
 
 int DisplayColumns(std::string_view line)
 {

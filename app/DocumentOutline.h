@@ -52,6 +52,20 @@ struct THeading {
 // Example: {"", "1.  Introduction", "", "   Text."} gives {1, "1", "Introduction", 1}.
 std::vector<THeading> DocumentOutline(std::span<const std::string_view> lines);
 
+// A numbered line of the document's own table of contents.
+struct TContentsEntry {
+    int Line = 0;
+    std::string Number; // as THeading's
+    bool operator==(const TContentsEntry&) const = default;
+};
+
+// The outline and the table of contents it was read with, in one pass.
+struct TDocumentLayout {
+    std::vector<THeading> Headings;
+    std::vector<TContentsEntry> Contents; // in line order
+};
+TDocumentLayout DocumentLayout(std::span<const std::string_view> lines);
+
 // The width of the document's ordinary lines in columns (a wide East Asian
 // character takes two), from column 0: the widest line once the widest 0.5 %
 // are set aside as figures and tables that overrun. 72 for an RFC; 0 for a

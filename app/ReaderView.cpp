@@ -284,6 +284,7 @@ void TReaderView::Follow(const TPaneLink& link)
         break;
     }
     case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
+    case TReferenceKind::Citation: JumpTo(r.EntryLine); break;
     }
 }
 
@@ -304,9 +305,10 @@ void TReaderView::Rescan()
 {
     rescan_.stop();
     lines_ = Utf8SourceLines(pane_);
-    Contents->SetOutline(DocumentOutline(lines_.Lines));
+    TDocumentLayout layout = DocumentLayout(lines_.Lines);
+    Contents->SetOutline(std::move(layout.Headings));
     ShowReading();
-    Links->Scan(lines_, ExtractNumber(pane_.SourceLines()));
+    Links->Scan(lines_, layout.Contents, ExtractNumber(pane_.SourceLines()));
     if (!Find->isHidden())
         Find->Research(); // shows the marks
     else

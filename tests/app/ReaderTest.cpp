@@ -33,9 +33,9 @@ std::string Filler(int lines)
 const std::string kDocument = "Network Working Group\nRequest for Comments: 9999\n\n   A Test Document\n\n"
                               "1.  Introduction\n\n"
                               "   Chunked bodies: see RFC 2068 and Section 2; Section 3 of RFC 2068;\n"
-                              "   RFC 4444 and https://example.invalid/page.\n\n" +
+                              "   RFC 4444 and https://example.invalid/page [7].\n\n" +
                               Filler(80) + "\f\nRFC 9999   A Test Document   June 1999\n\n2.  Details\n\n" +
-                              "   chunked CHUNKED chunked\n\n" + Filler(80);
+                              "   chunked CHUNKED chunked\n\n" + Filler(80) + "\n   [7]  The entry.\n";
 
 const std::string kOther = "Network Working Group\nRequest for Comments: 2068\n\n   The Other One\n\n"
                            "1.  Start\n\n" +
@@ -194,7 +194,8 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
                                                                   {TReferenceKind::Section, 0},
                                                                   {TReferenceKind::RfcSection, 2068},
                                                                   {TReferenceKind::Rfc, 4444},
-                                                                  {TReferenceKind::Url, 0}}));
+                                                                  {TReferenceKind::Url, 0},
+                                                                  {TReferenceKind::Citation, 0}}));
 
     // A drag across a link selects and follows nothing.
     const TPaneLink rfcLink = Reader().Links->Links()[0];
@@ -236,6 +237,11 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
     ASSERT_EQ(boxes_->Shown.size(), boxes + 1);
     EXPECT_TRUE(boxes_->Shown.back().Text.contains("404"));
     EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
+
+    // A citation jumps to its entry among the references.
+    ClickLink(TReferenceKind::Citation);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("   [7]  The entry."));
+    Reader().BackAction->trigger();
 
     ClickLink(TReferenceKind::Url);
     EXPECT_EQ(openedUrls_, std::vector<QString>{"https://example.invalid/page"});
