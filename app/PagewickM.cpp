@@ -1,6 +1,7 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/DocumentEncoding.h"
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
@@ -131,6 +132,13 @@ public:
 
 // A font name keeps at most 31 characters, as the settings have always stored it.
 const int kMaxFontName = 31;
+
+// The status line names an encoding the reader might not expect.
+QString EncodingNote(const TDecodedText& text)
+{
+    return IsNotableEncoding(text.Encoding) ? QStringLiteral("  [%1]").arg(QString::fromStdString(text.Encoding))
+                                            : QString();
+}
 
 int PointSizeOf(const QFont& font)
 {
@@ -837,19 +845,21 @@ void TForm1::OpenFile(const QString& path)
     std::string bytes;
     const bool read = ReadDocumentFile(fileName, bytes);
     const int readError = errno;
+    const TDecodedText text = read ? DecodeLocalText(bytes) : TDecodedText{};
     // A binary file would fill the history and the settings file with its bytes; the pane keeps its text.
-    if (read && !LooksLikeText(bytes)) throw EFOpenError(OpenError(fileName, 0).what() + kNotText.toStdString());
+    if (read && !LooksLikeText(text.Utf8)) throw EFOpenError(OpenError(fileName, 0).what() + kNotText.toStdString());
     Reader->Leaving();
     Memo1->clear();
     if (!read) throw OpenError(fileName, readError);
-    Memo1->LoadText(FileTextToPaneText(bytes));
+    Memo1->LoadText(FileTextToPaneText(text.Utf8));
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
     history_.AddOpenedFile(number, title, fileName);
     SyncNumberBox();
     RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
-    SetStatusText(SettingToText(
-        Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()), Memo1->LineCount())));
+    SetStatusText(SettingToText(Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()),
+                                       Memo1->LineCount())) +
+                  EncodingNote(text));
     ShowDocumentName(history_.Entries()[0]);
     Reader->Shown();
 }
@@ -860,11 +870,14 @@ bool TForm1::LoadLocalFile(const std::string& url)
     // are. The rest is the whole path: paths here may be far longer than 255
     // characters, and cutting them would open a different file.
     std::string bytes;
-    if (!ReadDocumentFile(LocalFilePath(url), bytes) || !LooksLikeText(bytes)) {
+    TDecodedText text;
+    if (ReadDocumentFile(LocalFilePath(url), bytes)) text = DecodeLocalText(bytes);
+    if (text.Encoding.empty() || !LooksLikeText(text.Utf8)) {
         ShowMessage(kUnreadableFile);
         return false;
     }
-    Memo1->LoadText(FileTextToPaneText(bytes));
+    Memo1->LoadText(FileTextToPaneText(text.Utf8));
+    SetStatusText(StatusText() + EncodingNote(text));
     return true;
 }
 
