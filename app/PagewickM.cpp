@@ -903,11 +903,13 @@ void TForm1::mPrintPreviewClick()
     if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit())) return;
-    // Asked once above; the preview draws again on every change of its page set-up.
-    services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
-        PrintPaneLines(printer, FontDlg.Font, Memo1->SourceLines(),
+    // Asked once above: printing from the preview prints what it shows.
+    TPreviewPages pages = PreviewPages(*printer_, FontDlg.Font, Memo1->SourceLines());
+    pages.Print = [this] {
+        PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
                        [](const std::string&, const std::string&) { return true; });
-    });
+    };
+    services_.Dialogs->PrintPreview(this, pages);
 }
 
 void TForm1::SyncNumberBox()
