@@ -30,12 +30,38 @@ constexpr size_t kMaxPlaces = 100;
 // Edits are followed once typing pauses this long.
 constexpr int kRescanDelayMs = 150;
 
+// Fitting the width makes the font no smaller than this: below it the pane scrolls sideways.
+constexpr qreal kMinFitPoints = 7;
+constexpr int kMinFitPixels = 9;
+// A document's own width, as OrdinaryLineWidth finds it, within these bounds.
+constexpr int kMinColumns = 20;
+constexpr int kMaxColumns = 250;
+constexpr int kUsualColumns = 72;
+
 QFont Zoomed(QFont font, int percent)
 {
     if (font.pointSizeF() > 0)
         font.setPointSizeF(font.pointSizeF() * percent / 100.0);
     else if (font.pixelSize() > 0)
         font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * percent / 100.0))));
+    return font;
+}
+
+// font made smaller, no further than the floor, until columns of it take at most available pixels.
+QFont Fitted(QFont font, int columns, qreal available)
+{
+    for (int step = 0; step < 8; ++step) {
+        const qreal need = columns * TTextPane::ColumnWidth(font);
+        if (need <= available || available <= 0) break;
+        const qreal scale = available / need * 0.995;
+        if (font.pointSizeF() > 0) {
+            if (font.pointSizeF() <= kMinFitPoints) break;
+            font.setPointSizeF(std::max(kMinFitPoints, font.pointSizeF() * scale));
+        } else {
+            if (font.pixelSize() <= kMinFitPixels) break;
+            font.setPixelSize(std::max(kMinFitPixels, std::min(font.pixelSize() - 1, int(font.pixelSize() * scale))));
+        }
+    }
     return font;
 }
 
@@ -77,6 +103,12 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     BackAction = add(QStringLiteral("戻る(&B)"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, [this] { Back(); });
     ForwardAction = add(QStringLiteral("進む(&G)"), {QKeySequence(Qt::ALT | Qt::Key_Right)}, [this] { Forward(); });
     Menu->addSeparator();
+    FitWidthAction = add(QStringLiteral("幅に合わせる(&W)"), {}, [this] { SetFitWidth(FitWidthAction->isChecked()); });
+    FitWidthAction->setCheckable(true);
+    FitWidthAction->setChecked(fitWidth_);
+    WordWrapAction = add(QStringLiteral("折り返し(&L)"), {}, [this] { SetWordWrap(WordWrapAction->isChecked()); });
+    WordWrapAction->setCheckable(true);
+    WordWrapAction->setChecked(wordWrap_);
     ZoomInAction =
         add(QStringLiteral("拡大(&I)"), {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
             [this] { ZoomIn(); });
@@ -127,6 +159,30 @@ void TReaderView::LayOut(const QRect& area)
         height -= barHeight + kGap;
     }
     pane_.setGeometry(left, area.top(), right - left, std::max(0, height));
+    Fit();
+}
+
+void TReaderView::SetFitWidth(bool on)
+{
+    fitWidth_ = on;
+    FitWidthAction->setChecked(on);
+    Fit();
+}
+
+void TReaderView::SetWordWrap(bool on)
+{
+    wordWrap_ = on;
+    WordWrapAction->setChecked(on);
+    Fit();
+}
+
+// The pane's font and wrapping for the zoom, the options and the pane's width.
+void TReaderView::Fit()
+{
+    pane_.SetWrapColumns(wordWrap_ ? 0 : columns_);
+    QFont font = Zoomed(font_, zoom_);
+    if (fitWidth_) font = Fitted(font, columns_, pane_.AvailableTextWidth());
+    if (font != pane_.font()) pane_.setFont(font);
 }
 
 // ---------------------------------------------------------------- zoom
@@ -134,13 +190,13 @@ void TReaderView::LayOut(const QRect& area)
 void TReaderView::SetDocumentFont(const QFont& font)
 {
     font_ = font;
-    pane_.setFont(Zoomed(font_, zoom_));
+    Fit();
 }
 
 void TReaderView::SetZoom(int percent)
 {
     zoom_ = std::clamp(percent, kZoomSteps[0], std::end(kZoomSteps)[-1]);
-    pane_.setFont(Zoomed(font_, zoom_));
+    Fit();
 }
 
 void TReaderView::ZoomIn()
@@ -164,6 +220,9 @@ void TReaderView::Load(const TIniFile& ini)
     SetZoom(ini.ReadInteger(kSection, "Zoom", 100));
     contentsWidth_ = std::max(kMinContents, int(ini.ReadInteger(kSection, "ContentsWidth", contentsWidth_)));
     ShowContents(ini.ReadBool(kSection, "Contents", false));
+    wordWrap_ = ini.ReadBool(kSection, "WordWrap", false);
+    WordWrapAction->setChecked(wordWrap_);
+    SetFitWidth(ini.ReadBool(kSection, "FitWidth", true));
 }
 
 void TReaderView::Save(TIniFile& ini) const
@@ -171,6 +230,8 @@ void TReaderView::Save(TIniFile& ini) const
     ini.WriteInteger(kSection, "Zoom", zoom_);
     ini.WriteInteger(kSection, "ContentsWidth", contentsWidth_);
     ini.WriteBool(kSection, "Contents", !Contents->isHidden());
+    ini.WriteBool(kSection, "FitWidth", fitWidth_);
+    ini.WriteBool(kSection, "WordWrap", wordWrap_);
 }
 
 // ---------------------------------------------------------------- places
@@ -305,6 +366,9 @@ void TReaderView::Rescan()
 {
     rescan_.stop();
     lines_ = Utf8SourceLines(pane_);
+    const int width = OrdinaryLineWidth(lines_.Lines);
+    columns_ = width == 0 ? kUsualColumns : std::clamp(width, kMinColumns, kMaxColumns);
+    Fit();
     TDocumentLayout layout = DocumentLayout(lines_.Lines);
     Contents->SetOutline(std::move(layout.Headings));
     ShowReading();

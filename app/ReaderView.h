@@ -57,6 +57,14 @@ public:
     void SetZoom(int percent);
     void ZoomIn();
     void ZoomOut();
+    // Fitting the width (on at the start): the zoom gives way so the
+    // document's ordinary lines fit the pane, down to a readable size; below
+    // that, and with fitting off, the pane scrolls sideways. Word wrap (off at
+    // the start) wraps rows at the pane's width instead.
+    void SetFitWidth(bool on);
+    void SetWordWrap(bool on);
+    bool FitWidth() const { return fitWidth_; }
+    bool WordWrap() const { return wordWrap_; }
 
     void Load(const TIniFile& ini);
     void Save(TIniFile& ini) const;
@@ -92,6 +100,8 @@ public:
     QAction* ContentsAction;
     QAction* BackAction;
     QAction* ForwardAction;
+    QAction* FitWidthAction;
+    QAction* WordWrapAction;
     QAction* ZoomInAction;
     QAction* ZoomOutAction;
     QAction* ZoomResetAction;
@@ -117,6 +127,7 @@ private:
     void ShowContents(bool visible);
     void ShowFind(bool visible);
     void UpdateActions();
+    void Fit();
 
     QMainWindow& window_;
     TTextPane& pane_;
@@ -124,6 +135,9 @@ private:
     TReaderHooks hooks_;
     QFont font_;
     int zoom_ = 100;
+    bool fitWidth_ = true;
+    bool wordWrap_ = false;
+    int columns_ = 72; // the document's own width
     int contentsWidth_ = 200;
     int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
     QRect area_;

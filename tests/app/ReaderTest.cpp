@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -250,6 +251,7 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
 TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
 {
     Start();
+    Reader().SetFitWidth(false);
     const qreal base = form_->FontDlg.Font.pointSizeF();
     const QFont chosen = form_->FontDlg.Font;
     // Key 0: the wheel turned two notches towards the reader.
@@ -272,6 +274,39 @@ TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
     Stop();
     Start();
     EXPECT_EQ(Reader().Zoom(), 67);
+    EXPECT_FALSE(Reader().FitWidth());
+}
+
+// RFC 2616 in the window of the first start with the contents panel open:
+// its 72-column lines never wrap, so no word is broken. Fitting gives way to
+// the zoom down to a readable size and scrolls sideways below it; without
+// fitting, a zoom step scrolls sideways too.
+TEST_F(ReaderTest, FittingTheWidthBreaksNoWordOfRfc2616)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc2616.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    Start();
+    form_->resize(640, 512);
+    Reader().ContentsAction->trigger();
+    form_->OpenFile(QString::fromStdString(path));
+    Reader().Refresh();
+    ASSERT_TRUE(Reader().Contents->isVisible());
+    ASSERT_TRUE(Reader().FitWidth());
+    for (const bool fit : {true, false}) {
+        SCOPED_TRACE(fit);
+        Reader().SetFitWidth(fit);
+        Reader().ZoomIn();
+        EXPECT_EQ(Pane().LineCount(), Pane().SourceLineCount());
+        const bool fits = 72 * TTextPane::ColumnWidth(Pane().font()) <= Pane().AvailableTextWidth();
+        EXPECT_EQ(Pane().horizontalScrollBar()->maximum() > 0, !fits);
+        if (fit) {
+            EXPECT_TRUE(fits || Pane().font().pointSizeF() <= 7.01) << Pane().font().pointSizeF();
+        }
+        Reader().ZoomOut();
+    }
+    // Word wrap as the window always had it breaks the lines at its width.
+    Reader().SetWordWrap(true);
+    EXPECT_GT(Pane().LineCount(), Pane().SourceLineCount());
 }
 
 // Matches are found in UTF-8 and drawn at UTF-16 positions of the pane.
