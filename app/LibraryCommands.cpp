@@ -3,6 +3,7 @@
 #include "app/DocumentText.h"
 #include "app/PagewickM.h"
 #include "app/PaneText.h"
+#include "app/Readability.h"
 #include "app/SearchWindow.h"
 #include "app/TextPane.h"
 #include "library/IndexLoader.h"
@@ -29,6 +30,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <ctime>
+#include <span>
 #include <vector>
 
 namespace {
@@ -68,13 +70,18 @@ private:
 QString RelationText(const char* label, const std::vector<std::string>& ids)
 {
     if (ids.empty()) return QString();
+    // A long list folds: the bar stays a line or two, and its tool tip names every document.
+    constexpr std::size_t kShown = 6;
+    const std::size_t shown = ids.size() > kShown + 1 ? kShown : ids.size();
     QStringList links;
-    for (const std::string& id : ids) {
+    for (const std::string& id : std::span(ids).first(shown)) {
         const QString shown = Text(DisplayDocumentId(id)).toHtmlEscaped();
         const int number = RfcNumberOf(id);
         links << (number > 0 ? QStringLiteral("<a href=\"rfc:%1\">%2</a>").arg(number).arg(shown) : shown);
     }
-    return QString::fromLatin1(label) + links.join(QStringLiteral(", "));
+    QString text = QString::fromLatin1(label) + links.join(QStringLiteral(", "));
+    if (shown < ids.size()) text += QStringLiteral(" … and %1 more").arg(ids.size() - shown);
+    return text;
 }
 
 int64_t Now() { return int64_t(std::time(nullptr)); }
@@ -112,7 +119,7 @@ TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
 bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == form_.centralWidget() && e->type() == QEvent::Resize && RelationsBar->isVisible())
-        RelationsBar->resize(form_.centralWidget()->width() - 2 * RelationsBar->x(), RelationsBar->height());
+        PlaceRelationsBar();
     if (watched == form_.RFCNumber->view() && e->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
         const int row = form_.RFCNumber->view()->currentIndex().row();
@@ -148,6 +155,8 @@ void TLibraryCommands::BuildRelationsBar()
     RelationsBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     RelationsBar->setAutoFillBackground(true);
     RelationsBar->setMargin(2);
+    // A long list of relations goes on to a second line rather than past the window's edge.
+    RelationsBar->setWordWrap(true);
     RelationsBar->setVisible(false);
     form_.centralWidget()->installEventFilter(this);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
@@ -194,13 +203,30 @@ void TLibraryCommands::ShowRelations()
     } else {
         colours.setColor(QPalette::Window, colours.color(QPalette::AlternateBase));
     }
+    // Whatever the palette, light or dark, the text and links read on the bar.
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Link, QPalette::LinkVisited})
+        colours.setColor(role, ReadableOn(colours.color(role), colours.color(QPalette::Window)));
     RelationsBar->setPalette(colours);
-    RelationsBar->setToolTip(Text(relations->Title));
+    QString all = Text(relations->Title);
+    for (const auto& [label, ids] :
+         {std::pair{"Obsoleted by ", &relations->ObsoletedBy}, std::pair{"Updated by ", &relations->UpdatedBy}})
+        if (ids->size() > 1) {
+            all += QStringLiteral("\n") + QString::fromLatin1(label);
+            for (const std::string& id : *ids) all += Text(DisplayDocumentId(id)) + QStringLiteral(" ");
+        }
+    RelationsBar->setToolTip(all.trimmed());
+    RelationsBar->setVisible(true);
+    PlaceRelationsBar();
+}
+
+// Across the window, as high as its text wraps to, with the pane below it.
+void TLibraryCommands::PlaceRelationsBar()
+{
     // The window's margin: the pane's own left edge moves right while the contents panel shows.
     const int left = 8;
-    RelationsBar->setGeometry(left, kBarTop, form_.centralWidget()->width() - 2 * left,
-                              RelationsBar->sizeHint().height());
-    RelationsBar->setVisible(true);
+    const int width = form_.centralWidget()->width() - 2 * left;
+    const int height = RelationsBar->heightForWidth(width);
+    RelationsBar->setGeometry(left, kBarTop, width, height > 0 ? height : RelationsBar->sizeHint().height());
     form_.Memo1->move(left, kBarTop + RelationsBar->height() + 2);
     form_.FormResize();
 }

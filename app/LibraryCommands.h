@@ -66,6 +66,7 @@ private:
     void BuildMenu();
     void BuildRelationsBar();
     void ShowRelations();
+    void PlaceRelationsBar();
     void ShowFaultOnce();
     void Show(const std::string& url, const std::string& body, const QString& note);
     void RemoveHistoryEntryAt(int index);
