@@ -4,6 +4,7 @@
 #include "app/PagewickM.h"
 #include "app/PaneText.h"
 #include "app/Readability.h"
+#include "app/ReaderView.h"
 #include "app/SearchWindow.h"
 #include "app/TextPane.h"
 #include "library/IndexLoader.h"
@@ -253,6 +254,8 @@ void TLibraryCommands::Started()
         Show(url, last->Body, kFromLibrary);
         currentUrl_ = url;
         form_.PrintBtn->setEnabled(true);
+        // Where the reader left it at the end of the last run.
+        form_.Reader->Shown(url);
     }
     ShowFaultOnce();
 }

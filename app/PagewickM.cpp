@@ -295,6 +295,13 @@ void TForm1::CreateReader()
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
+    // Reading positions live in the library, when there is one.
+    hooks.ReadingLine = [this](const std::string& key) {
+        return Library ? Library->Cache().ReadingLine(key) : std::nullopt;
+    };
+    hooks.KeepReadingLine = [this](const std::string& key, int line) {
+        if (Library) Library->Cache().KeepReadingLine(key, line);
+    };
     Reader = std::make_unique<TReaderView>(*this, *Memo1, *PrintBtn, std::move(hooks));
 }
 
@@ -414,6 +421,7 @@ void TForm1::SaveState()
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
     history_.Save(ini);
+    Reader->KeepPosition();
     Reader->Save(ini);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
@@ -670,7 +678,7 @@ void TForm1::mOpenFromWebClick()
     SyncNumberBox();
     PrintBtn->setEnabled(true);
     ShowDocumentName(history_.Entries()[0]);
-    Reader->Shown();
+    Reader->Shown(shownUrl);
 }
 
 void TForm1::ShowDocumentName(const std::string& entry)
@@ -861,7 +869,7 @@ void TForm1::OpenFile(const QString& path)
                                        Memo1->LineCount())) +
                   EncodingNote(text));
     ShowDocumentName(history_.Entries()[0]);
-    Reader->Shown();
+    Reader->Shown("file:///" + fileName);
 }
 
 bool TForm1::LoadLocalFile(const std::string& url)

@@ -8,11 +8,14 @@
 #include "settings/IniFile.h"
 
 #include <QAction>
+#include <QInputDialog>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTreeWidget>
 #include <QWheelEvent>
 #include <algorithm>
@@ -69,7 +72,7 @@ QFont Fitted(QFont font, int columns, qreal available)
 
 TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks)
     : QObject(&window), window_(window), pane_(pane), printButton_(printButton), hooks_(std::move(hooks)),
-      font_(pane.font())
+      font_(pane.font()), pageLabel_(nullptr)
 {
     QWidget* client = pane_.parentWidget();
     Find = new TFindBar(
@@ -102,6 +105,12 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     Menu->addSeparator();
     BackAction = add(QStringLiteral("戻る(&B)"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, [this] { Back(); });
     ForwardAction = add(QStringLiteral("進む(&G)"), {QKeySequence(Qt::ALT | Qt::Key_Right)}, [this] { Forward(); });
+    GoToPageAction = add(QStringLiteral("ページへ移動(&J)..."), {QKeySequence(Qt::CTRL | Qt::Key_G)}, [this] {
+        bool ok = false;
+        const int page = QInputDialog::getInt(&window_, QStringLiteral("ページへ移動"), QStringLiteral("ページ:"),
+                                              std::max(1, PageBeingRead()), 1, 99999, 1, &ok);
+        if (ok) GoToPage(page);
+    });
     Menu->addSeparator();
     FitWidthAction = add(QStringLiteral("幅に合わせる(&W)"), {}, [this] { SetFitWidth(FitWidthAction->isChecked()); });
     FitWidthAction->setCheckable(true);
@@ -128,6 +137,9 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     connect(Links, &TPaneLinks::followed, this,
             [this](const TPaneLink& link) { hooks_.Guarded([this, &link] { Follow(link); }); });
     connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowReading);
+    connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowPage);
+    pageLabel_ = new QLabel(window_.statusBar());
+    window_.statusBar()->addPermanentWidget(pageLabel_);
     rescan_.setSingleShot(true);
     rescan_.setInterval(kRescanDelayMs);
     connect(&rescan_, &QTimer::timeout, this, &TReaderView::Rescan);
@@ -238,7 +250,7 @@ void TReaderView::Save(TIniFile& ini) const
 
 TReaderView::TPlace TReaderView::Here() const
 {
-    return {pane_.Text(), pane_.FirstVisibleSourceLine(), hooks_.StatusText ? hooks_.StatusText() : QString()};
+    return {pane_.Text(), pane_.FirstVisibleSourceLine(), hooks_.StatusText ? hooks_.StatusText() : QString(), key_};
 }
 
 void TReaderView::AddPlace()
@@ -260,6 +272,7 @@ void TReaderView::Leaving()
     // An empty pane (an open that failed after clearing it) is no place to
     // come back to, and must not replace the document the place holds.
     if (pane_.Text().isEmpty()) return;
+    KeepPosition();
     if (place_ >= 0) {
         // The status line is kept from when the place was made: by now a
         // command may have written its own ("accessing...").
@@ -271,11 +284,46 @@ void TReaderView::Leaving()
     }
 }
 
-void TReaderView::Shown()
+void TReaderView::Shown(const std::string& key)
 {
     ++shown_;
     Refresh();
+    key_ = key;
+    if (!key_.empty() && hooks_.ReadingLine) {
+        if (const std::optional<int> line = hooks_.ReadingLine(key_)) pane_.ScrollToSourceLine(*line);
+    }
     AddPlace();
+}
+
+void TReaderView::KeepPosition()
+{
+    if (!key_.empty() && hooks_.KeepReadingLine && !pane_.Text().isEmpty())
+        hooks_.KeepReadingLine(key_, pane_.FirstVisibleSourceLine());
+}
+
+bool TReaderView::GoToPage(int page)
+{
+    Refresh();
+    const auto found =
+        std::find_if(pages_.begin(), pages_.end(), [page](const TDocumentPage& p) { return p.Number == page; });
+    if (page <= 0 || found == pages_.end()) {
+        hooks_.Status(QStringLiteral("この文書に %1 ページはありません").arg(page));
+        return false;
+    }
+    JumpTo(found->FirstLine);
+    return true;
+}
+
+int TReaderView::PageBeingRead() const
+{
+    const TDocumentPage* page = PageOfLine(pages_, pane_.FirstVisibleSourceLine());
+    return page ? page->Number : 0;
+}
+
+void TReaderView::ShowPage()
+{
+    const int page = PageBeingRead();
+    pageLabel_->setText(page > 0 ? QStringLiteral("[Page %1]").arg(page) : QString());
 }
 
 void TReaderView::Back()
@@ -295,6 +343,7 @@ void TReaderView::Go(int index)
     Leaving();
     place_ = index;
     const TPlace& place = places_[size_t(index)];
+    key_ = place.Key;
     if (place.Text != pane_.Text()) {
         pane_.LoadText(place.Text);
         Rescan();
@@ -371,6 +420,8 @@ void TReaderView::Rescan()
     Fit();
     TDocumentLayout layout = DocumentLayout(lines_.Lines);
     Contents->SetOutline(std::move(layout.Headings));
+    pages_ = DocumentPages(lines_.Lines);
+    ShowPage();
     ShowReading();
     Links->Scan(lines_, layout.Contents, ExtractNumber(pane_.SourceLines()));
     if (!Find->isHidden())

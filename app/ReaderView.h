@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/DocumentOutline.h"
+#include "app/DocumentPages.h"
 #include "app/PaneText.h"
 
 #include <QFont>
@@ -14,10 +15,12 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMainWindow;
 class QMenu;
 class TContentsPanel;
@@ -38,6 +41,10 @@ struct TReaderHooks {
     std::function<QString()> StatusText;
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
+    // Where the reader was in the document a key (its URL) names, kept across
+    // runs; absent hooks keep nothing.
+    std::function<std::optional<int>(const std::string& key)> ReadingLine;
+    std::function<void(const std::string& key, int line)> KeepReadingLine;
 };
 
 class TReaderView : public QObject {
@@ -70,9 +77,19 @@ public:
     void Save(TIniFile& ini) const;
 
     // Around a command that may show another document: Leaving before it
-    // notes where the reader was, Shown after it showed one adds a place.
+    // notes where the reader was (and keeps it for the document's key),
+    // Shown after it showed one returns to where the reader last was in the
+    // document key names and adds a place.
     void Leaving();
-    void Shown();
+    void Shown(const std::string& key = {});
+    // Keeps the reading position of the document shown, as leaving it does.
+    void KeepPosition();
+
+    // Scrolls to the page the document numbers page ("[Page 42]"), as a new
+    // place; false (and the status line says so) when it has none such.
+    bool GoToPage(int page);
+    // The number of the page at the top of the pane, 0 when it has none.
+    int PageBeingRead() const;
     // How many times a document was shown: tells whether a command showed one.
     int ShownCount() const { return shown_; }
 
@@ -100,6 +117,7 @@ public:
     QAction* ContentsAction;
     QAction* BackAction;
     QAction* ForwardAction;
+    QAction* GoToPageAction;
     QAction* FitWidthAction;
     QAction* WordWrapAction;
     QAction* ZoomInAction;
@@ -117,6 +135,7 @@ private:
         QString Text; // kept, so going back needs no second fetch
         int Line = 0;
         QString Status;
+        std::string Key;
     };
     TPlace Here() const;
     void AddPlace();
@@ -128,6 +147,7 @@ private:
     void ShowFind(bool visible);
     void UpdateActions();
     void Fit();
+    void ShowPage();
 
     QMainWindow& window_;
     TTextPane& pane_;
@@ -138,6 +158,9 @@ private:
     bool fitWidth_ = true;
     bool wordWrap_ = false;
     int columns_ = 72; // the document's own width
+    std::vector<TDocumentPage> pages_;
+    QLabel* pageLabel_;
+    std::string key_; // of the document shown, empty when it has none
     int contentsWidth_ = 200;
     int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
     QRect area_;

@@ -501,6 +501,14 @@ void TTextPane::Select(int anchor, int caret)
     preferredX_ = -1;
     EnsureCaretVisible();
     viewport()->update();
+    OfferSelection();
+}
+
+// What is selected becomes the desktop's primary selection, for a middle click elsewhere.
+void TTextPane::OfferSelection() const
+{
+    QClipboard* clipboard = QApplication::clipboard();
+    if (anchor_ != caret_ && clipboard->supportsSelection()) clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
 void TTextPane::selectAll() { Select(0, int(text_.size())); }
@@ -544,6 +552,8 @@ void TTextPane::MoveCaret(int position, bool keepAnchor)
     EnsureCaretVisible();
     RestartBlink();
     viewport()->update();
+    // A drag offers its selection once, when the button is let go.
+    if (keepAnchor && !selecting_) OfferSelection();
 }
 
 void TTextPane::MoveVertically(int rows, bool keepAnchor)
@@ -852,6 +862,15 @@ QVariant TTextPane::inputMethodQuery(Qt::InputMethodQuery query) const
 
 void TTextPane::mousePressEvent(QMouseEvent* e)
 {
+    // The middle button pastes the desktop's primary selection where it is pressed.
+    QClipboard* clipboard = QApplication::clipboard();
+    if (e->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        const QString text = clipboard->text(QClipboard::Selection);
+        if (text.isEmpty()) return;
+        MoveCaret(PositionAt(e->position().toPoint()), false);
+        InsertText(text);
+        return;
+    }
     if (e->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(e);
     selecting_ = true;
     preferredX_ = -1;
@@ -875,6 +894,7 @@ void TTextPane::mouseReleaseEvent(QMouseEvent* e)
     if (e->button() == Qt::LeftButton) {
         selecting_ = false;
         autoScroll_.stop();
+        OfferSelection();
     }
     QAbstractScrollArea::mouseReleaseEvent(e);
 }

@@ -188,6 +188,7 @@ private:
     void FontChanged();
     void RestartBlink();
     void CopySelection();
+    void OfferSelection() const;
     void DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const;
 
     QString text_;

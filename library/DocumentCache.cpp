@@ -4,10 +4,14 @@
 #include "net/tcp/IdException.h"
 #include "platform/SysUtils.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int64_t kTrustedForSeconds = 24 * 60 * 60;
 const char* const kLastShownKey = "last-shown";
+// A small value per document in the meta table, under this prefix and the URL.
+const char* const kReadingKeyPrefix = "reading-line ";
 
 } // namespace
 
@@ -95,6 +99,25 @@ void TDocumentCache::SetLastShown(const std::string& url)
     database_.Guarded(
         [&] {
             database_.WriteMeta(kLastShownKey, url);
+            return true;
+        },
+        false);
+}
+
+std::optional<int> TDocumentCache::ReadingLine(const std::string& url)
+{
+    const std::string value =
+        database_.Guarded([&] { return database_.ReadMeta(kReadingKeyPrefix + url); }, std::string());
+    int32_t line = 0;
+    if (value.empty() || !TryStrToInt(value, line) || line < 0) return std::nullopt;
+    return line;
+}
+
+void TDocumentCache::KeepReadingLine(const std::string& url, int line)
+{
+    database_.Guarded(
+        [&] {
+            database_.WriteMeta(kReadingKeyPrefix + url, std::to_string(std::max(0, line)));
             return true;
         },
         false);

@@ -13,10 +13,15 @@
 #include "tests/support/RealPeers.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +312,46 @@ TEST_F(ReaderTest, FittingTheWidthBreaksNoWordOfRfc2616)
     // Word wrap as the window always had it breaks the lines at its width.
     Reader().SetWordWrap(true);
     EXPECT_GT(Pane().LineCount(), Pane().SourceLineCount());
+}
+
+// Ctrl+G 42 in RFC 2616 shows its page 42 and the status line names it; the
+// reading position is kept in the library and found again after a restart,
+// and selecting offers the text as the desktop's primary selection.
+TEST_F(ReaderTest, PagesAndTheReadingPositionOutliveTheRun)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc2616.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    libraryPath_ = dir_.File("library.db");
+    Start();
+    form_->OpenFile(QString::fromStdString(path));
+    QTimer::singleShot(0, [] {
+        auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(ask, nullptr);
+        ask->setIntValue(42);
+        ask->accept();
+    });
+    Reader().GoToPageAction->trigger();
+    const int top = Pane().FirstVisibleSourceLine();
+    EXPECT_TRUE(Pane().SourceLineAt(top).startsWith(QChar('\f')));
+    EXPECT_TRUE(Pane().SourceLineAt(top - 1).endsWith(QStringLiteral("[Page 41]")));
+    EXPECT_EQ(Reader().PageBeingRead(), 42);
+    bool named = false;
+    for (QLabel* label : form_->statusBar()->findChildren<QLabel*>()) named |= label->text() == "[Page 42]";
+    EXPECT_TRUE(named);
+    EXPECT_FALSE(Reader().GoToPage(177));
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), top);
+
+    if (QApplication::clipboard()->supportsSelection()) {
+        Pane().Select(Pane().SourceLineStart(top + 1), Pane().SourceLineStart(top + 1) + 8);
+        EXPECT_EQ(QApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("RFC 2616"));
+    }
+
+    ASSERT_TRUE(form_->close());
+    Stop();
+    Start();
+    form_->OpenFile(QString::fromStdString(path));
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), top);
+    EXPECT_EQ(Reader().PageBeingRead(), 42);
 }
 
 // Matches are found in UTF-8 and drawn at UTF-16 positions of the pane.
