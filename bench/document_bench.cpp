@@ -61,6 +61,28 @@ std::size_t OutlineAndReferences(const std::string& text)
     return layout.Headings.size() + DocumentLinks(lines, layout.Contents, 2616).size();
 }
 
+// A Japanese translation's opening, repeated to 10 MB and converted to
+// Shift_JIS, as a local file of that size would hold it.
+std::string ShiftJisText(std::size_t bytes)
+{
+    const std::string utf8 = "RFC 2616 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE8\xA8\xB3\n\n"
+                             "   \xE3\x83\x8F\xE3\x82\xA4\xE3\x83\x91\xE3\x83\xBC\xE3\x83\x86\xE3\x82\xAD"
+                             "\xE3\x82\xB9\xE3\x83\x88\xE8\xBB\xA2\xE9\x80\x81 (HTTP) \xE3\x81\xAF\xE3\x80\x81"
+                             "\xE5\x88\x86\xE6\x95\xA3\xE5\x9E\x8B\xE3\x81\xAE\xE3\x83\x97\xE3\x83\xAD"
+                             "\xE3\x83\x88\xE3\x82\xB3\xE3\x83\xAB\xE3\x81\xA7\xE3\x81\x82\xE3\x82\x8B\xE3\x80\x82\n";
+    std::string text;
+    while (text.size() < bytes * 3 / 2) text += utf8;
+    iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
+    std::string out(text.size(), '\0');
+    char* in = text.data();
+    std::size_t inLeft = text.size(), outLeft = out.size();
+    char* to = out.data();
+    iconv(cd, &in, &inLeft, &to, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
 void BM_OutlineAndReferencesRfc2616(benchmark::State& state)
 {
     const std::string text = ReadAll(kRfcDir + "/rfc2616.txt");
@@ -121,28 +143,6 @@ void BM_FindAllCommonWord(benchmark::State& state)
 }
 // 0: any case (the find bar's default), 1: exact case.
 BENCHMARK(BM_FindAllCommonWord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-// A Japanese translation's opening, repeated to 10 MB and converted to
-// Shift_JIS, as a local file of that size would hold it.
-std::string ShiftJisText(std::size_t bytes)
-{
-    const std::string utf8 = "RFC 2616 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE8\xA8\xB3\n\n"
-                             "   \xE3\x83\x8F\xE3\x82\xA4\xE3\x83\x91\xE3\x83\xBC\xE3\x83\x86\xE3\x82\xAD"
-                             "\xE3\x82\xB9\xE3\x83\x88\xE8\xBB\xA2\xE9\x80\x81 (HTTP) \xE3\x81\xAF\xE3\x80\x81"
-                             "\xE5\x88\x86\xE6\x95\xA3\xE5\x9E\x8B\xE3\x81\xAE\xE3\x83\x97\xE3\x83\xAD"
-                             "\xE3\x83\x88\xE3\x82\xB3\xE3\x83\xAB\xE3\x81\xA7\xE3\x81\x82\xE3\x82\x8B\xE3\x80\x82\n";
-    std::string text;
-    while (text.size() < bytes * 3 / 2) text += utf8;
-    iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
-    std::string out(text.size(), '\0');
-    char* in = text.data();
-    std::size_t inLeft = text.size(), outLeft = out.size();
-    char* to = out.data();
-    iconv(cd, &in, &inLeft, &to, &outLeft);
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 } // namespace
 
