@@ -1,8 +1,7 @@
 // The reading aids around the text pane, and the menu "表示" that drives
-// them: the find bar, the contents panel, links, the places visited (back
-// and forward) and the zoom. The main window creates one, lays it out and
-// tells it when a command leaves a document and shows another; the rest it
-// handles itself. GUI thread only.
+// them: the find bar, the contents panel, links, back and forward through the
+// session's places, and the zoom. The main window creates one and lays it
+// out; it follows the session's notification for the rest. GUI thread only.
 #pragma once
 
 #include "app/DocumentOutline.h"
@@ -24,6 +23,7 @@ class QLabel;
 class QMainWindow;
 class QMenu;
 class TContentsPanel;
+class TDocumentSession;
 class TFindBar;
 class TIniFile;
 class TPaneLinks;
@@ -41,17 +41,17 @@ struct TReaderHooks {
     std::function<QString()> StatusText;
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
-    // Where the reader was in the document a key (its URL) names, kept across
-    // runs; absent hooks keep nothing.
-    std::function<std::optional<int>(const std::string& key)> ReadingLine;
-    std::function<void(const std::string& key, int line)> KeepReadingLine;
+    // Where the reader was in the document a URL names, kept across runs;
+    // absent hooks keep nothing.
+    std::function<std::optional<int>(const std::string& url)> ReadingLine;
+    std::function<void(const std::string& url, int line)> KeepReadingLine;
 };
 
 class TReaderView : public QObject {
     Q_OBJECT
 public:
     // The panel and the bar become children of the pane's parent; the menu goes on the window's menu bar.
-    TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks);
+    TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks);
     ~TReaderView() override;
 
     // Places the contents panel, the pane and the find bar in area, in the pane's parent.
@@ -76,27 +76,18 @@ public:
     void Load(const TIniFile& ini);
     void Save(TIniFile& ini) const;
 
-    // Around a command that may show another document: Leaving before it
-    // notes where the reader was (and keeps it for the document's key),
-    // Shown after it showed one returns to where the reader last was in the
-    // document key names and adds a place.
-    void Leaving();
-    void Shown(const std::string& key = {});
-    // Keeps the reading position of the document shown, as leaving it does.
-    void KeepPosition();
+    // The session's places; nothing while a command changes the document (the pane is disabled then).
+    void Back();
+    void Forward();
 
+    // Keeps where the reader is in the shown document for the next time it is
+    // shown, also in a later run; a document shown anew starts there.
+    void KeepPosition();
     // Scrolls to the page the document numbers page ("[Page 42]"), as a new
     // place; false (and the status line says so) when it has none such.
     bool GoToPage(int page);
     // The number of the page at the top of the pane, 0 when it has none.
     int PageBeingRead() const;
-    // How many times a document was shown: tells whether a command showed one.
-    int ShownCount() const { return shown_; }
-
-    void Back();
-    void Forward();
-    int PlaceCount() const { return int(places_.size()); }
-    int PlaceIndex() const { return place_; }
 
     // Puts the source line at the top of the pane, as a new place.
     void JumpTo(int line);
@@ -131,15 +122,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    struct TPlace {
-        QString Text; // kept, so going back needs no second fetch
-        int Line = 0;
-        QString Status;
-        std::string Key;
-    };
-    TPlace Here() const;
-    void AddPlace();
-    void Go(int index);
     void Rescan();
     void ShowMarks();
     void ShowReading();
@@ -148,10 +130,11 @@ private:
     void UpdateActions();
     void Fit();
     void ShowPage();
+    void DocumentShown();
 
     QMainWindow& window_;
     TTextPane& pane_;
-    QWidget& printButton_;
+    TDocumentSession& session_;
     TReaderHooks hooks_;
     QFont font_;
     int zoom_ = 100;
@@ -159,14 +142,11 @@ private:
     bool wordWrap_ = false;
     int columns_ = 72; // the document's own width
     std::vector<TDocumentPage> pages_;
-    QLabel* pageLabel_;
-    std::string key_; // of the document shown, empty when it has none
+    QLabel* pageLabel_ = nullptr;
+    std::string url_; // of the document shown, whose position is kept
     int contentsWidth_ = 200;
     int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
     QRect area_;
     TUtf8Lines lines_;
     QTimer rescan_;
-    std::vector<TPlace> places_;
-    int place_ = -1;
-    int shown_ = 0;
 };

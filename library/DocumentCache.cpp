@@ -1,7 +1,6 @@
 #include "library/DocumentCache.h"
 
-#include "net/http/IdHTTP.h"
-#include "net/tcp/IdException.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -78,17 +77,6 @@ bool TDocumentCache::Touch(const std::string& url, int64_t fetchedAt)
         false);
 }
 
-bool TDocumentCache::Remove(const std::string& url)
-{
-    return database_.Guarded(
-        [&] {
-            TSqlStatement remove(database_, "DELETE FROM document WHERE url = ?1");
-            remove.Bind(1, url).Step();
-            return database_.Changes() > 0;
-        },
-        false);
-}
-
 std::string TDocumentCache::LastShown()
 {
     return database_.Guarded([&] { return database_.ReadMeta(kLastShownKey); }, std::string());
@@ -130,64 +118,45 @@ TRevalidation DecideRevalidation(const TCachedDocument& cached, int64_t now)
     return {true, cached.ETag, cached.LastModified};
 }
 
-TConditionalRequest::TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch,
-                                         const std::string& ifModifiedSince)
-    : http_(http)
-{
-    // An empty value removes the line, so a validator the copy lacks is not sent.
-    http_.Request().CustomHeaders().SetValueOf("If-None-Match", ifNoneMatch);
-    http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", ifModifiedSince);
-}
-
-TConditionalRequest::~TConditionalRequest()
-{
-    http_.Request().CustomHeaders().SetValueOf("If-None-Match", "");
-    http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", "");
-}
-
-TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now)
+TCachedDocument DocumentFromResponse(const TFetchResult& fetched, const std::string& url, int64_t now)
 {
     TCachedDocument document;
     document.Url = url;
-    document.ETag = http.Response().HeaderLines().ValueOf("ETag");
-    document.LastModified = http.Response().HeaderLines().ValueOf("Last-Modified");
-    document.Length = int64_t(body.size());
+    document.ETag = fetched.ETag;
+    document.LastModified = fetched.LastModified;
+    document.Length = int64_t(fetched.Body.size());
     document.FetchedAt = now;
-    document.Body = std::move(body);
+    document.Body = fetched.Body;
     return document;
 }
 
-TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
-                               bool force)
+TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                               const TCachedDocument& cached, int64_t now, bool force)
 {
     TRevalidation decision = force ? TRevalidation{true, "", ""} : DecideRevalidation(cached, now);
     TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
     if (!decision.Needed) return result;
 
-    TMemoryStream body;
-    try {
-        const TConditionalRequest conditional(http, decision.IfNoneMatch, decision.IfModifiedSince);
-        http.Get(cached.Url, body);
-    } catch (const EIdHTTPProtocolException& e) {
-        if (e.ReplyErrorCode() == 304) {
-            cache.Touch(cached.Url, now);
-            result.Outcome = TRevalidationOutcome::roNotModified;
-            result.Document.FetchedAt = now;
-            return result;
-        }
-        result.Outcome = TRevalidationOutcome::roFailed;
-        result.Failure = ExceptionMessage(e);
-        return result;
-    } catch (const EIdException& e) {
-        result.Outcome = TRevalidationOutcome::roFailed;
-        result.Failure = ExceptionMessage(e);
+    TFetchRequest request;
+    request.Url = cached.Url;
+    request.IfNoneMatch = decision.IfNoneMatch;
+    request.IfModifiedSince = decision.IfModifiedSince;
+    const TFetchResult fetched = fetcher.Fetch(settings, request);
+    if (fetched.Kind == TFetchKind::NotModified) {
+        (void)cache.Touch(cached.Url, now); // a failed touch only asks again next time
+        result.Outcome = TRevalidationOutcome::roNotModified;
+        result.Document.FetchedAt = now;
         return result;
     }
-    TCachedDocument fresh =
-        DocumentFromResponse(http, cached.Url, std::string(body.Memory(), size_t(body.Size())), now);
+    if (fetched.Kind != TFetchKind::Done) {
+        result.Outcome = TRevalidationOutcome::roFailed;
+        result.Failure = fetched.Failure;
+        return result;
+    }
+    TCachedDocument fresh = DocumentFromResponse(fetched, cached.Url, now);
     fresh.Number = cached.Number;
     fresh.Title = cached.Title;
-    cache.Store(fresh);
+    (void)cache.Store(fresh); // shown either way; a copy that could not be kept leaves its fault
     result.Outcome = TRevalidationOutcome::roReplaced;
     result.Document = std::move(fresh);
     return result;

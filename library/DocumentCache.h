@@ -13,7 +13,9 @@
 
 #include "library/LibraryDatabase.h"
 
-class TIdHTTP;
+class TFetcher;
+struct TFetchResult;
+struct TFetchSettings;
 
 struct TCachedDocument {
     std::string Url;
@@ -35,13 +37,12 @@ public:
     explicit TDocumentCache(TLibraryDatabase& database) : database_(database) {}
 
     std::optional<TCachedDocument> Find(const std::string& url);
-    bool Contains(const std::string& url);
+    [[nodiscard]] bool Contains(const std::string& url);
     // Adds or replaces the copy of document.Url; Length is taken from the body.
-    // False when it was not stored: too large, or the database failed.
-    bool Store(const TCachedDocument& document);
+    // False when it was not stored: too large, or the database failed (its fault is kept).
+    [[nodiscard]] bool Store(const TCachedDocument& document);
     // Records that the server confirmed the copy (a 304) at fetchedAt.
-    bool Touch(const std::string& url, int64_t fetchedAt);
-    bool Remove(const std::string& url);
+    [[nodiscard]] bool Touch(const std::string& url, int64_t fetchedAt);
 
     // The URL of the document shown last, to show again at the next start.
     std::string LastShown();
@@ -51,8 +52,6 @@ public:
     // text, kept across runs. Nothing when none was kept or the database failed.
     std::optional<int> ReadingLine(const std::string& url);
     void KeepReadingLine(const std::string& url, int line);
-
-    TLibraryDatabase& Database() { return database_; }
 
 private:
     TLibraryDatabase& database_;
@@ -86,24 +85,11 @@ struct TRevalidationResult {
     std::string Failure;
 };
 
-// Asks http about cached (with force: fetches it again without validators
-// and whatever its age) and updates the cache by the answer. Failures of the
-// network layers become roFailed; http's request headers are left as found.
-TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
-                               bool force = false);
+// Asks the server about cached through fetcher under settings (with force:
+// fetches it again without validators and whatever its age) and updates the
+// cache by the answer. Every failure of the fetch becomes roFailed.
+[[nodiscard]] TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                                             const TCachedDocument& cached, int64_t now, bool force = false);
 
-// The copy to store for a body just fetched with http (its last response
-// gives the validators). Number and title are the caller's.
-TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now);
-
-// Sets the validators on http's request while alive and takes them off again.
-class TConditionalRequest {
-public:
-    TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch, const std::string& ifModifiedSince);
-    ~TConditionalRequest();
-    TConditionalRequest(const TConditionalRequest&) = delete;
-    TConditionalRequest& operator=(const TConditionalRequest&) = delete;
-
-private:
-    TIdHTTP& http_;
-};
+// The copy to store for a document fetched whole (the result's validators). Number and title are the caller's.
+[[nodiscard]] TCachedDocument DocumentFromResponse(const TFetchResult& fetched, const std::string& url, int64_t now);

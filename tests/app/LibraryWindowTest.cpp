@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
@@ -89,6 +90,35 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     QApplication::processEvents();
     EXPECT_FALSE(library.RelationsBar->isVisible());
     EXPECT_EQ(form_->Memo1->y(), 40);
+}
+
+// The views follow the session: after Back every one of them names the document on screen.
+TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAsksForIt)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    Fetch("2109");
+    Fetch("2616");
+    QTest::keyClick(form_.get(), Qt::Key_Left, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : HTTP State Management Mechanism")))
+        << form_->windowTitle().toStdString();
+    EXPECT_EQ(form_->RFCNumber->currentText(), QStringLiteral("2109"));
+    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("<b>RFC 2109</b>")));
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
+
+    library.mRefetch->trigger();
+    const std::string log = nginx_->AccessLog(4);
+    EXPECT_NE(log.rfind("\"GET /rfc2109.txt HTTP/1.1\" 200 "), std::string::npos);
+    EXPECT_GT(log.rfind("GET /rfc2109.txt"), log.rfind("GET /rfc2616.txt"));
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : ")));
+
+    // A failed fetch takes nothing away: the shown document still prints.
+    Fetch("9999");
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
 }
 
 TEST_F(LibraryWindowTest, SearchListsRankedHitsGreysObsoleteOnesAndOpensWithEnter)
