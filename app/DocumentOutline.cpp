@@ -23,6 +23,8 @@ constexpr int kFurnitureBlock = 3;
 constexpr int kMaxHeadingIndent = 8;
 // A centred line's halves may differ by this many columns.
 constexpr int kCentreSlack = 3;
+// A table of contents whose end is not found this many lines after its title has none.
+constexpr std::size_t kMaxContentsLines = 3000;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
@@ -351,30 +353,44 @@ private:
         std::string firstEntry;
         std::string number;
         std::string_view title;
+        // Lines between the title and the end found so far: entries only once the end is found.
+        std::vector<std::string> pendingKeys;
+        std::vector<TContentsEntry> pendingEntries;
         for (std::size_t i = 0; i < lines_.size(); ++i) {
             if (!Text(i)) continue;
             std::string_view text = lines_[i].Text;
-            const bool leader = LooksLikeContentsLine(text);
             if (contentsFrom_ == kNone && IsContentsTitle(text)) {
                 contentsFrom_ = i;
                 continue;
             }
+            const bool leader = LooksLikeContentsLine(text);
             const bool numbered = SplitNumbered(text, number, title);
-            const std::string key = numbered ? ContentsKey(number, title) : ContentsKey("", text);
-            if (contentsFrom_ != kNone && contentsTo_ == kNone) {
+            bool searching = contentsFrom_ != kNone && contentsTo_ == kNone;
+            if (searching && i - contentsFrom_ > kMaxContentsLines) {
+                contentsTo_ = contentsFrom_; // no end: the title stands alone
+                searching = false;
+            }
+            std::string key;
+            if (searching) {
+                key = numbered ? ContentsKey(number, title) : ContentsKey("", text);
                 if (firstEntry.empty()) {
                     firstEntry = key;
                 } else if (key == firstEntry && !leader) {
                     contentsTo_ = i;
+                    searching = false;
+                    contents_.insert(contents_.end(), pendingKeys.begin(), pendingKeys.end());
+                    entries_.insert(entries_.end(), pendingEntries.begin(), pendingEntries.end());
                 }
             }
-            if (numbered && (leader || InContents(i))) {
-                contents_.push_back(key);
-                entries_.push_back({int(i), number});
-            }
+            if (!numbered || (!leader && !searching)) continue;
+            if (key.empty()) key = ContentsKey(number, title);
+            (leader ? contents_ : pendingKeys).push_back(std::move(key));
+            (leader ? entries_ : pendingEntries).push_back({int(i), number});
         }
         if (contentsTo_ == kNone) contentsTo_ = contentsFrom_;
         std::sort(contents_.begin(), contents_.end());
+        std::sort(entries_.begin(), entries_.end(),
+                  [](const TContentsEntry& a, const TContentsEntry& b) { return a.Line < b.Line; });
     }
 
     bool Listed(const std::string& number, std::string_view title) const
