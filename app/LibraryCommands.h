@@ -1,6 +1,7 @@
 // TLibraryCommands: the local library's views in the main window. Owns the
-// menu "ライブラリ" (its commands run through the hooks), the relations bar
-// and the search window; references the library store, the session (whose
+// menu "ライブラリ" (its commands run through the hooks), the offline switch
+// (the window puts it in its menu "表示"), the relations bar, the library
+// window and the dialogs of すべて取得 and 保存状況; references the library store, the session (whose
 // document the bar names and the library shows again at the next start), the
 // number box (cached entries marked, Delete removes one) and the pane. The
 // window places the bar. GUI thread only.
@@ -22,6 +23,9 @@ class QMainWindow;
 class QMenu;
 class TDocumentSession;
 class TSearchWindow;
+class TStorageDialog;
+class TSyncDialog;
+struct TFetchSettings;
 class TTextPane;
 struct TLibraryStore;
 
@@ -36,6 +40,15 @@ struct TLibraryHooks {
     std::function<void()> UpdateIndex;
     // The bar was shown, hidden or changed its height.
     std::function<void()> LayOut;
+    // The document URL format, and the fetch settings (may raise), for a sync run.
+    std::function<std::string()> UrlFormat;
+    std::function<TFetchSettings()> Settings;
+    // The offline setting of the options (kept in the settings file); null while there are no options.
+    std::function<bool*()> OfflineSetting;
+    // The status line.
+    std::function<void(const QString& text)> Status;
+    // Asks before something is removed; true: go ahead.
+    std::function<bool(const QString& question)> Confirm;
 };
 
 class TLibraryCommands : public QObject {
@@ -52,9 +65,19 @@ public:
     QAction* mRefetch;
     QAction* mUpdateIndex;
     QAction* mSearch;
+    QAction* mSyncAll;
+    QAction* mStorage;
+    // Checked: documents come from the library alone, nothing touches the network.
+    QAction* mOffline;
     QLabel* RelationsBar;
 
     TSearchWindow* SearchWindow() const;
+    TSyncDialog* SyncDialog() const;
+    TStorageDialog* StorageDialog() const;
+
+    // Offline for this run whatever the setting says (scrivlet --offline).
+    void SetOfflineForRun();
+    bool Offline() const;
 
     // At the first activation: the document shown last, from the library.
     void Started();
@@ -63,6 +86,10 @@ public:
     void ShowRelations();
 
     void mSearchClick();
+    void mSyncAllClick();
+    void mStorageClick();
+    // The library window, showing what text finds.
+    void OpenLibraryWindow(const QString& text);
 
 protected:
     // Delete in the history list removes the entry.
@@ -80,4 +107,7 @@ private:
     TDocumentSession& session_;
     TLibraryHooks hooks_;
     QPointer<TSearchWindow> search_;
+    QPointer<TSyncDialog> sync_;
+    QPointer<TStorageDialog> storage_;
+    bool offlineForRun_ = false;
 };
