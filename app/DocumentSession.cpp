@@ -3,6 +3,8 @@
 #include "app/DocumentText.h"
 #include "platform/LineSource.h"
 
+#include <utility>
+
 namespace {
 
 // Places beyond this many are forgotten from the oldest: each may keep a document.
@@ -169,3 +171,20 @@ void TDocumentSession::AddOpenedFile(int number, const std::string& title, const
     history_.AddOpenedFile(number, title, path);
     Tell(TSessionChange::History);
 }
+
+TDocumentSession::TPlaces TDocumentSession::Exchange(TPlaces places)
+{
+    NoteReadingLine();
+    TPlaces out;
+    out.places_ = std::exchange(places_, std::move(places.places_));
+    out.place_ = std::exchange(place_, places.place_);
+    Tell(TSessionChange::Document);
+    return out;
+}
+
+const TDocument* TDocumentSession::TPlaces::Shown() const
+{
+    return place_ < 0 ? nullptr : places_[size_t(place_)].Document.get();
+}
+
+int TDocumentSession::TPlaces::Line() const { return place_ < 0 ? 0 : places_[size_t(place_)].Line; }

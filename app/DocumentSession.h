@@ -1,6 +1,7 @@
-// TDocumentSession: the one owner of what a window (later: a tab) shows. It
-// holds the shown document, the places visited in it and before it (back and
-// forward) and the document history. It has one writer per change (Show,
+// TDocumentSession: the one owner of what a window shows. It holds the shown
+// document, the places visited in it and before it (back and forward) and the
+// document history. Each tab's document and places are exchanged into it when
+// the tab comes to the front; the history is one list for all of them. It has one writer per change (Show,
 // JumpTo, SetStatus, Back, Forward, the history edits) and one notification:
 // every view (pane, caption, number box, status line, print action, relations
 // bar, reading aids, the library's "last shown") follows Subscribe's callbacks
@@ -53,8 +54,25 @@ enum class TShowHow {
 };
 
 class TDocumentSession {
+    struct TPlace {
+        std::shared_ptr<TDocument> Document; // places in one document share it
+        int Line = 0;
+        std::string Status;
+    };
+
 public:
     using TListener = std::function<void(TSessionChange)>;
+    // The document and places of one tab, held outside the session while another tab shows.
+    class TPlaces {
+        friend class TDocumentSession;
+        std::vector<TPlace> places_;
+        int place_ = -1;
+
+    public:
+        // Null when the tab shows nothing yet.
+        const TDocument* Shown() const;
+        int Line() const;
+    };
 
     // Views subscribe once; each is called after every change, in order.
     void Subscribe(TListener listener) { listeners_.push_back(std::move(listener)); }
@@ -76,6 +94,11 @@ public:
     bool Back();
     bool Forward();
 
+    // Hands out the document and places shown (the reading line noted) and
+    // shows those of places instead; the views follow as for a new document.
+    // The history stays: it is one list whichever tab shows.
+    [[nodiscard]] TPlaces Exchange(TPlaces places);
+
     // Null before any document.
     const TDocument* Shown() const;
     int Line() const;
@@ -95,11 +118,6 @@ public:
     void AddOpenedFile(int number, const std::string& title, const std::string& path);
 
 private:
-    struct TPlace {
-        std::shared_ptr<TDocument> Document; // places in one document share it
-        int Line = 0;
-        std::string Status;
-    };
     void NoteReadingLine();
     void Go(int index);
     void Tell(TSessionChange change);

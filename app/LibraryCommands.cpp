@@ -91,7 +91,7 @@ TLibraryCommands::TLibraryCommands(QMainWindow& window, QComboBox& numberBox, TT
     session_.Subscribe([this](TSessionChange change) {
         if (change != TSessionChange::Document) return;
         const TDocument* shown = session_.Shown();
-        if (shown->Origin != TDocumentOrigin::File) store_.Cache.SetLastShown(shown->Url);
+        if (shown && shown->Origin != TDocumentOrigin::File) store_.Cache.SetLastShown(shown->Url);
         ShowRelations();
     });
 
@@ -252,14 +252,19 @@ void TLibraryCommands::Started()
         const QSignalBlocker quiet(mOffline);
         mOffline->setChecked(true);
     }
-    const std::string url = store_.Cache.LastShown();
-    std::optional<TCachedDocument> last = url.empty() ? std::nullopt : store_.Cache.Find(url);
-    if (!last) return;
-    session_.Show(NamedDocument(last->Body, url, TDocumentOrigin::Library), "");
+    (void)ShowCopy(store_.Cache.LastShown());
+}
+
+bool TLibraryCommands::ShowCopy(const std::string& url)
+{
+    std::optional<TCachedDocument> copy = url.empty() ? std::nullopt : store_.Cache.Find(url);
+    if (!copy) return false;
+    session_.Show(NamedDocument(copy->Body, url, TDocumentOrigin::Library), "");
     session_.SetStatus(
-        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(last->Body.size()), pane_.LineCount()))
+        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(copy->Body.size()), pane_.LineCount()))
             .toStdString() +
         kFromLibrary);
+    return true;
 }
 
 void TLibraryCommands::MarkHistory()

@@ -81,6 +81,8 @@ public:
 
     // At the first activation: the document shown last, from the library.
     void Started();
+    // The library's copy of url, shown as a new place; false when it has none.
+    bool ShowCopy(const std::string& url);
     void MarkHistory();
     // The bar names the shown document's relations; hidden without them.
     void ShowRelations();

@@ -42,6 +42,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -51,6 +52,8 @@
 namespace {
 
 const QString kCaption = QStringLiteral("Scrivlet Util");
+const QString kNewTab = QStringLiteral("新しいタブ");
+const char* const kTabsSection = "tabs";
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
 const QString kWarningCaption = QStringLiteral("警告");
 const QString kRedirected = QStringLiteral("開始フォルダに書き込めないため、設定は %1 に保存します");
@@ -182,6 +185,16 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     paneFont.setPixelSize(13);
     Memo1->setFont(paneFont);
 
+    Tabs = new QTabBar(client);
+    Tabs->setDocumentMode(true);
+    Tabs->setElideMode(Qt::ElideRight);
+    Tabs->setExpanding(false);
+    Tabs->setFocusPolicy(Qt::NoFocus);
+    Tabs->addTab(kNewTab);
+    Tabs->setVisible(false);
+    tabs_.resize(1);
+    connect(Tabs, &QTabBar::currentChanged, this, [this](int index) { Guarded([this, index] { SwitchTab(index); }); });
+
     setTabOrder(Memo1, RFCNumber);
     setTabOrder(RFCNumber, PrintBtn);
 
@@ -240,6 +253,7 @@ void TForm1::CreateReader()
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
+    hooks.FetchRfcInNewTab = [this](int rfc) { FetchInNewTab(rfc); };
     // Reading positions live in the library, when there is one.
     hooks.ReadingLine = [this](const std::string& url) {
         return LibraryStore ? LibraryStore->Cache.ReadingLine(url) : std::nullopt;
@@ -299,6 +313,15 @@ void TForm1::CreateCommands()
 void TForm1::FollowSession(TSessionChange change)
 {
     const TDocument* shown = Session.Shown();
+    if (!shown && change != TSessionChange::History) {
+        // A new tab: nothing to read or print yet, and the box waits for a number.
+        Memo1->LoadText(QString());
+        PrintBtn->setEnabled(false);
+        setWindowTitle(kCaption);
+        RFCNumber->setEditText(QString());
+        NameTab();
+        return;
+    }
     switch (change) {
     case TSessionChange::Document: Memo1->LoadText(FileTextToPaneText(shown->Body)); [[fallthrough]];
     case TSessionChange::Names:
@@ -310,6 +333,7 @@ void TForm1::FollowSession(TSessionChange change)
         setWindowTitle(shown->Entry.empty() ? kCaption : Utf8(shown->Entry) + QStringLiteral(" - ") + kCaption);
         // The document shown again at start keeps the box as the history left it.
         if (!shown->BoxText.empty()) RFCNumber->setEditText(Utf8(shown->BoxText));
+        NameTab();
         if (change == TSessionChange::Names) break;
         [[fallthrough]];
     case TSessionChange::Place: Memo1->ScrollToSourceLine(Session.Line()); [[fallthrough]];
@@ -348,6 +372,22 @@ void TForm1::BuildMenu()
     mOpen = add(N1, QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), &TForm1::mOpenClick);
     mOpenFromWeb =
         add(N1, QStringLiteral("webから取得(&W)"), QKeySequence(Qt::CTRL | Qt::Key_M), &TForm1::mOpenFromWebClick);
+    N1->addSeparator();
+    mNewTab = add(N1, QStringLiteral("新しいタブ(&T)"), QKeySequence(Qt::CTRL | Qt::Key_T), &TForm1::mNewTabClick);
+    mCloseTab = add(N1, QStringLiteral("タブを閉じる"), QKeySequence(Qt::CTRL | Qt::Key_W), &TForm1::mCloseTabClick);
+    // Beside the menu, as the keys alone: they belong to the window wherever the focus is.
+    mNextTab = new QAction(this);
+    mNextTab->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
+    mPreviousTab = new QAction(this);
+    mPreviousTab->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
+    for (QAction* action : {mNextTab, mPreviousTab}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    connect(mNextTab, &QAction::triggered, this, [this] { Guarded([this] { mNextTabClick(); }); });
+    connect(mPreviousTab, &QAction::triggered, this, [this] { Guarded([this] { mPreviousTabClick(); }); });
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
     mPrintPreview = add(N1, QStringLiteral("印刷プレビュー"), QKeySequence(), &TForm1::mPrintPreviewClick);
@@ -411,6 +451,7 @@ void TForm1::FormActivate()
     if (ProtectSecrets()) status += QStringLiteral("  ") + kMadePrivate.arg(written);
     SetStatusText(status);
     if (Library) Library->Started();
+    RestoreTabs();
     Commands->TellLibraryFault();
 }
 
@@ -433,6 +474,15 @@ void TForm1::LoadState()
     resize(place.size());
     move(place.topLeft());
     Reader->Load(ini);
+
+    savedTabs_.clear();
+    const int count = std::clamp(int(ini.ReadInteger(kTabsSection, "Count", 0)), 0, 100);
+    for (int i = 1; i <= count; ++i) {
+        const std::string key = std::to_string(i);
+        std::string url = ini.ReadString(kTabsSection, "Url" + key, "");
+        if (!url.empty()) savedTabs_.emplace_back(std::move(url), int(ini.ReadInteger(kTabsSection, "Line" + key, 0)));
+    }
+    savedCurrentTab_ = int(ini.ReadInteger(kTabsSection, "Current", 1)) - 1;
 }
 
 void TForm1::SaveState()
@@ -454,6 +504,20 @@ void TForm1::WriteState(TIniFile& ini)
     Session.SaveHistory(ini);
     Reader->KeepPosition();
     Reader->Save(ini);
+    // Only what the library can show again: a file or an empty tab is not kept.
+    int count = 0, current = 0;
+    for (int i = 0; i < int(tabs_.size()); ++i) {
+        const bool front = i == front_;
+        const TDocument* shown = front ? Session.Shown() : tabs_[size_t(i)].Places.Shown();
+        if (!shown || shown->Origin == TDocumentOrigin::File) continue;
+        const std::string key = std::to_string(++count);
+        ini.WriteString(kTabsSection, "Url" + key, shown->Url);
+        ini.WriteInteger(kTabsSection, "Line" + key,
+                         front ? Memo1->FirstVisibleSourceLine() : tabs_[size_t(i)].Places.Line());
+        if (front) current = count;
+    }
+    ini.WriteInteger(kTabsSection, "Count", count);
+    ini.WriteInteger(kTabsSection, "Current", current);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
 }
@@ -509,6 +573,7 @@ void TForm1::BuildLayout()
     if (Library) column->addWidget(Library->RelationsBar);
     belowBar_ = new QSpacerItem(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
     column->addItem(belowBar_);
+    column->addWidget(Tabs);
     // Holds the pane's place; the reading aids lay themselves out in it.
     readingArea_ = new QWidget(centralWidget());
     readingArea_->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -749,4 +814,140 @@ void TForm1::SyncNumberBox()
     RFCNumber->setCurrentIndex(-1);
     RFCNumber->setEditText(text);
     if (Library) Library->MarkHistory();
+}
+
+void TForm1::NameTab()
+{
+    const TDocument* shown = Session.Shown();
+    QString name = kNewTab;
+    if (shown && shown->Number > 0)
+        name = QStringLiteral("RFC %1").arg(shown->Number);
+    else if (shown && !shown->Title.empty())
+        name = Utf8(shown->Title);
+    else if (shown)
+        name = Utf8(shown->Url.substr(shown->Url.find_last_of('/') + 1));
+    const int index = Tabs->currentIndex();
+    Tabs->setTabText(index, name);
+    Tabs->setTabToolTip(index, shown ? Utf8(shown->Entry.empty() ? shown->Url : shown->Entry) : QString());
+}
+
+void TForm1::SwitchTab(int index)
+{
+    if (index < 0 || index >= int(tabs_.size()) || index == front_) return;
+    TTab& leaving = tabs_[size_t(front_)];
+    TTab& coming = tabs_[size_t(index)];
+    leaving.Reading = Reader->State();
+    leaving.Printable = printable_;
+    leaving.BoxText = RFCNumber->currentText();
+    front_ = index;
+    if (Tabs->currentIndex() != index) {
+        const QSignalBlocker block(Tabs);
+        Tabs->setCurrentIndex(index);
+    }
+    printable_ = coming.Printable;
+    // The find bar takes the tab's state first, so closing it leaves no selection in the document
+    // coming; the place left is where it was read, wherever that scrolled the pane.
+    const int readingAt = Memo1->FirstVisibleSourceLine();
+    Reader->SetState(coming.Reading);
+    Session.SetLine(readingAt);
+    leaving.Places = Session.Exchange(std::move(coming.Places));
+    coming.Places = {};
+    // Where the tab was read, whatever the find bar's search of the document scrolled to.
+    if (Session.Shown()) Memo1->ScrollToSourceLine(Session.Line());
+    RFCNumber->setEditText(coming.BoxText);
+    PrintBtn->setEnabled(Session.Shown() && printable_);
+}
+
+void TForm1::InsertTab(int at)
+{
+    TTab tab;
+    // The print button has always stayed enabled once a printable document was shown.
+    tab.Printable = printable_;
+    tab.Reading = Reader->State();
+    tab.Reading.FindOpen = false;
+    tabs_.insert(tabs_.begin() + at, std::move(tab));
+    if (at <= front_) ++front_;
+    {
+        const QSignalBlocker block(Tabs);
+        Tabs->insertTab(at, kNewTab);
+    }
+    Tabs->setVisible(true);
+    SwitchTab(at);
+}
+
+void TForm1::mNewTabClick()
+{
+    if (fetching_) return;
+    InsertTab(front_ + 1);
+    RFCNumber->setFocus();
+}
+
+void TForm1::mCloseTabClick()
+{
+    if (fetching_ || tabs_.size() < 2) return;
+    const int index = front_;
+    SwitchTab(index + 1 < int(tabs_.size()) ? index + 1 : index - 1);
+    tabs_.erase(tabs_.begin() + index);
+    if (front_ > index) --front_;
+    {
+        const QSignalBlocker block(Tabs);
+        Tabs->removeTab(index);
+        Tabs->setCurrentIndex(front_);
+    }
+    Tabs->setVisible(tabs_.size() > 1);
+}
+
+void TForm1::mNextTabClick()
+{
+    if (fetching_ || tabs_.size() < 2) return;
+    SwitchTab((front_ + 1) % int(tabs_.size()));
+}
+
+void TForm1::mPreviousTabClick()
+{
+    if (fetching_ || tabs_.size() < 2) return;
+    SwitchTab((front_ + int(tabs_.size()) - 1) % int(tabs_.size()));
+}
+
+void TForm1::FetchInNewTab(int rfc)
+{
+    if (fetching_) return;
+    const int from = front_;
+    InsertTab(from + 1);
+    RFCNumber->setEditText(QString::number(rfc));
+    if (FetchTyped() == TCommandOutcome::Shown) return;
+    // Nothing to read in it: the reader is back where the link was, the status line saying why.
+    const QString status = StatusText();
+    SwitchTab(from);
+    tabs_.erase(tabs_.begin() + from + 1);
+    {
+        const QSignalBlocker block(Tabs);
+        Tabs->removeTab(from + 1);
+    }
+    Tabs->setVisible(tabs_.size() > 1);
+    SetStatusText(status);
+}
+
+void TForm1::RestoreTabs()
+{
+    const std::vector<std::pair<std::string, int>> saved = std::exchange(savedTabs_, {});
+    if (!Library || saved.empty()) return;
+    const int current = std::clamp(savedCurrentTab_, 0, int(saved.size()) - 1);
+    // The library's start has shown the front tab's document already.
+    const TDocument* shown = Session.Shown();
+    if (shown && shown->Url == saved[size_t(current)].first) Session.SetLine(saved[size_t(current)].second);
+    int front = front_;
+    int at = front; // the tabs that were before the front one go before it
+    for (int i = 0; i < int(saved.size()); ++i) {
+        if (i == current) {
+            at = front + 1;
+            continue;
+        }
+        if (!LibraryStore->Cache.Contains(saved[size_t(i)].first)) continue;
+        InsertTab(at);
+        if (at <= front) ++front;
+        ++at;
+        if (Library->ShowCopy(saved[size_t(i)].first)) Session.SetLine(saved[size_t(i)].second);
+    }
+    SwitchTab(front);
 }

@@ -1,6 +1,7 @@
 // TForm1: the main window. Owns the widgets (number box, print button, text
-// pane, status bar, menu), the document session (what is shown, the places
-// and the history), the fetcher, the library and the commands over them;
+// pane, status bar, menu, tab bar), the document session (what is shown, the
+// places and the history), the tabs (each one's document and places, held
+// while another tab shows), the fetcher, the library and the commands over them;
 // references the options dialog (created after it, alive until the end).
 // Calls go one way: handlers call the commands, the commands change the
 // session, and the widgets follow the session's notification. Handlers are
@@ -12,6 +13,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/FetchSettings.h"
+#include "app/ReaderView.h"
 #include "settings/SettingsStore.h"
 
 #include <QFont>
@@ -21,6 +23,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QAction;
 class TIdHTTP;
@@ -34,6 +38,7 @@ class QMenu;
 class QPrinter;
 class QPushButton;
 class QStatusBar;
+class QTabBar;
 class TCommonDialogs;
 class TMessageBoxes;
 class TOptionDlg;
@@ -92,6 +97,13 @@ public:
     QAction* mPrintPreview;
     QAction* N3;
     QAction* mQuit;
+    // Tabs: each shows a document of its own with its own places, find state
+    // and zoom; the bar shows only while there is more than one.
+    QTabBar* Tabs;
+    QAction* mNewTab;
+    QAction* mCloseTab;
+    QAction* mNextTab;
+    QAction* mPreviousTab;
     QMenu* O2;
     QAction* mHttpConf;
     QAction* mFontConf;
@@ -147,6 +159,17 @@ public:
     void OpenFile(const QString& path);
     // The fetch command for the number box's text; how it ended.
     TCommandOutcome FetchTyped();
+    // A new empty tab after the current one, brought to the front.
+    void mNewTabClick();
+    // Closes the current tab; the last one stays.
+    void mCloseTabClick();
+    void mNextTabClick();
+    void mPreviousTabClick();
+    // Brings tab index to the front: the session, the pane and the number box show its document.
+    void SwitchTab(int index);
+    // RFC number in a new tab; the tab goes again when the fetch shows nothing.
+    void FetchInNewTab(int rfc);
+
     // ライブラリ → もう一度取得 and 索引を更新.
     void mRefetchClick();
     void mUpdateIndexClick();
@@ -198,6 +221,9 @@ private:
     void FollowSession(TSessionChange change);
     // A command that may wait on the network, run as WhileFetching runs it, unless one runs already.
     void RunCommand(bool network, const std::function<void()>& body);
+    // The tabs open at the last exit, each from the library's copy of its document.
+    void RestoreTabs();
+    void NameTab();
     // Saves at the end of the program; a folder that cannot be written is
     // reported and does not keep the program from ending. False when the
     // save failed otherwise (the window then stays).
@@ -208,6 +234,20 @@ private:
     QLabel* statusLabel_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
+    // What a tab keeps while another one shows; the current tab's places are in the session.
+    struct TTab {
+        TDocumentSession::TPlaces Places;
+        TReadingState Reading;
+        bool Printable = false;
+        QString BoxText;
+    };
+    std::vector<TTab> tabs_;
+    int front_ = 0; // the tab whose places the session holds
+    // An empty tab at index at, brought to the front.
+    void InsertTab(int at);
+    // The tabs the settings name, restored after the first activation: URL and line each.
+    std::vector<std::pair<std::string, int>> savedTabs_;
+    int savedCurrentTab_ = 0;
     // The print button's state: set by the first printable document shown, as the button has always behaved.
     bool printable_ = false;
     bool quitting_ = false;

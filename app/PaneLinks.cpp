@@ -56,14 +56,17 @@ bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
     switch (e->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(e);
-        pressed_ = mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier;
+        const Qt::KeyboardModifiers keys = mouse->modifiers();
+        pressed_ = (mouse->button() == Qt::LeftButton && (keys == Qt::NoModifier || keys == Qt::ControlModifier)) ||
+                   (mouse->button() == Qt::MiddleButton && keys == Qt::NoModifier);
+        newTab_ = mouse->button() == Qt::MiddleButton || keys == Qt::ControlModifier;
         pressedAt_ = mouse->position().toPoint();
         break;
     }
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(e);
         const QPoint at = mouse->position().toPoint();
-        const bool click = pressed_ && mouse->button() == Qt::LeftButton &&
+        const bool click = pressed_ && (mouse->button() == Qt::LeftButton || mouse->button() == Qt::MiddleButton) &&
                            (at - pressedAt_).manhattanLength() < QApplication::startDragDistance() &&
                            pane_.AnchorPosition() == pane_.CursorPosition();
         pressed_ = false;
@@ -72,7 +75,7 @@ bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
             // Followed once the pane is done with the click: following may
             // load another document, or run a fetch with its own event loop.
             const TPaneLink copy = *link;
-            QTimer::singleShot(0, this, [this, copy] { emit followed(copy); });
+            QTimer::singleShot(0, this, [this, copy, newTab = newTab_] { emit followed(copy, newTab); });
         }
         break;
     }

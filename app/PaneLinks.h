@@ -36,8 +36,9 @@ public:
     const TPaneLink* LinkAt(int position) const;
 
 signals:
-    // Sent after the click's events are done with, from the event loop.
-    void followed(const TPaneLink& link);
+    // Sent after the click's events are done with, from the event loop;
+    // newTab for a middle click or a Ctrl click.
+    void followed(const TPaneLink& link, bool newTab);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -48,4 +49,5 @@ private:
     std::vector<TPaneMark> marks_;
     QPoint pressedAt_;
     bool pressed_ = false;
+    bool newTab_ = false;
 };

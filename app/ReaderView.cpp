@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -132,8 +133,9 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
         contentsWidth_ = std::max(kMinContents, width);
         LayOut(area_);
     });
-    connect(Links, &TPaneLinks::followed, this,
-            [this](const TPaneLink& link) { hooks_.Guarded([this, &link] { Follow(link); }); });
+    connect(Links, &TPaneLinks::followed, this, [this](const TPaneLink& link, bool newTab) {
+        hooks_.Guarded([this, &link, newTab] { Follow(link, newTab); });
+    });
     connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowReading);
     connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowPage);
     pageLabel_ = new QLabel(window_.statusBar());
@@ -329,15 +331,21 @@ bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
     return true;
 }
 
-void TReaderView::Follow(const TPaneLink& link)
+void TReaderView::Follow(const TPaneLink& link, bool newTab)
 {
     const TReference& r = link.Reference;
+    const auto fetch = [this, newTab](int rfc) {
+        if (newTab && hooks_.FetchRfcInNewTab)
+            hooks_.FetchRfcInNewTab(rfc);
+        else
+            hooks_.FetchRfc(rfc);
+    };
     switch (r.Kind) {
-    case TReferenceKind::Rfc: hooks_.FetchRfc(r.Rfc); break;
+    case TReferenceKind::Rfc: fetch(r.Rfc); break;
     case TReferenceKind::Section: JumpToSection(r.Section, true); break;
     case TReferenceKind::RfcSection: {
         const TDocument* before = session_.Shown();
-        hooks_.FetchRfc(r.Rfc);
+        fetch(r.Rfc);
         // The fetch's own place becomes the section's.
         if (session_.Shown() != before) JumpToSection(r.Section, false);
         break;
@@ -345,6 +353,22 @@ void TReaderView::Follow(const TPaneLink& link)
     case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
     case TReferenceKind::Citation: JumpTo(r.EntryLine); break;
     }
+}
+
+TReadingState TReaderView::State() const { return {zoom_, Find->Field->text(), !Find->isHidden()}; }
+
+void TReaderView::SetState(const TReadingState& state)
+{
+    SetZoom(state.Zoom);
+    if (Find->Field->text() != state.FindText) Find->Field->setText(state.FindText);
+    if (state.FindOpen && Find->isHidden()) {
+        Find->show();
+        LayOut(area_);
+    } else if (!state.FindOpen) {
+        ShowFind(false);
+    }
+    if (state.FindOpen) Find->Research();
+    UpdateActions();
 }
 
 // ---------------------------------------------------------------- document

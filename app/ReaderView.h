@@ -41,10 +41,19 @@ struct TReaderHooks {
     std::function<QString()> StatusText;
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
+    // Fetches an RFC into a tab of its own (a middle or Ctrl click on its link).
+    std::function<void(int rfc)> FetchRfcInNewTab;
     // Where the reader was in the document a URL names, kept across runs;
     // absent hooks keep nothing.
     std::function<std::optional<int>(const std::string& url)> ReadingLine;
     std::function<void(const std::string& url, int line)> KeepReadingLine;
+};
+
+// What each tab keeps of the reading aids while another tab shows.
+struct TReadingState {
+    int Zoom = 100;
+    QString FindText;
+    bool FindOpen = false;
 };
 
 class TReaderView : public QObject {
@@ -93,7 +102,11 @@ public:
     void JumpTo(int line);
     // Jumps to the heading numbered section ("3.2", "B"); false when there is none.
     bool JumpToSection(const std::string& section, bool newPlace);
-    void Follow(const TPaneLink& link);
+    void Follow(const TPaneLink& link, bool newTab = false);
+
+    TReadingState State() const;
+    // Takes a tab's zoom and find state; the find bar searches the shown document.
+    void SetState(const TReadingState& state);
 
     // The outline, links and find results follow edits after a pause; this
     // brings them up to date at once.

@@ -133,3 +133,39 @@ TEST(TDocumentSession, HistoryEditsAreToldToTheViews)
     ASSERT_EQ(session.History().Count(), 1);
     EXPECT_EQ(session.History().Entries()[0], "822 : Title");
 }
+
+TEST(TDocumentSession, TabsExchangeTheirPlacesAndShareOneHistory)
+{
+    TDocumentSession session;
+    int reading = 0;
+    session.ReadingLine = [&reading] { return reading; };
+    std::vector<TSessionChange> told;
+    session.Subscribe([&told](TSessionChange change) { told.push_back(change); });
+    session.Show(Doc("1945"), "");
+    session.JumpTo(40);
+    session.AddFetched("1945", "HTTP/1.0", "https://h/rfc1945.txt", [] { return 20; });
+    reading = 57;
+
+    // A new tab: nothing shown, and the first tab's places held outside, at the line it was read at.
+    TDocumentSession::TPlaces first = session.Exchange({});
+    EXPECT_EQ(session.Shown(), nullptr);
+    EXPECT_FALSE(session.CanGoBack());
+    ASSERT_NE(first.Shown(), nullptr);
+    EXPECT_EQ(first.Shown()->Url, "1945");
+    EXPECT_EQ(first.Line(), 57);
+    session.Show(Doc("2616"), "");
+    session.AddFetched("2616", "HTTP/1.1", "https://h/rfc2616.txt", [] { return 20; });
+
+    // Back to the first tab: its places, back included; the history names both.
+    told.clear();
+    reading = 9;
+    TDocumentSession::TPlaces second = session.Exchange(std::move(first));
+    EXPECT_EQ(told, std::vector<TSessionChange>{TSessionChange::Document});
+    EXPECT_EQ(session.Shown()->Url, "1945");
+    EXPECT_EQ(session.Line(), 57);
+    EXPECT_TRUE(session.Back());
+    EXPECT_EQ(session.Line(), 0);
+    EXPECT_EQ(second.Shown()->Url, "2616");
+    EXPECT_EQ(second.Line(), 9);
+    EXPECT_EQ(session.History().Count(), 2);
+}

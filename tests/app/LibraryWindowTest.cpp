@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
 #include <QTableView>
 #include <QTest>
 #include <algorithm>
@@ -255,4 +257,29 @@ TEST_F(LibraryWindowTest, StartsWithTheLastDocumentAndRemovesHistoryEntries)
     ASSERT_EQ(form_->History().Count(), 1);
     EXPECT_EQ(form_->RFCNumber->count(), 1);
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2616");
+}
+
+TEST_F(LibraryWindowTest, TabsOpenAtExitComeBackFromTheLibrary)
+{
+    StartWithServer();
+    form_->Library->mUpdateIndex->trigger();
+    Fetch("2109");
+    form_->Memo1->verticalScrollBar()->setValue(200);
+    const int readingAt = form_->Memo1->FirstVisibleSourceLine();
+    QTest::keyClick(form_.get(), Qt::Key_T, Qt::ControlModifier);
+    Fetch("2616");
+    form_->close();
+    Stop();
+    nginx_.reset();
+
+    Start();
+    ASSERT_EQ(form_->Tabs->count(), 2);
+    EXPECT_EQ(form_->Tabs->currentIndex(), 1);
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2616")));
+    form_->mPreviousTab->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_EQ(form_->Memo1->FirstVisibleSourceLine(), readingAt);
+    EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
+    EXPECT_TRUE(form_->Library->RelationsBar->text().contains(QStringLiteral("<b>RFC 2109</b>")));
 }

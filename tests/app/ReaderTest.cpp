@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -89,11 +90,12 @@ protected:
         return {};
     }
     // Clicks the first link of the given kind; processes the follow it leads to.
-    void ClickLink(TReferenceKind kind, int rfc = 0)
+    void ClickLink(TReferenceKind kind, int rfc = 0, Qt::MouseButton button = Qt::LeftButton,
+                   Qt::KeyboardModifiers keys = {})
     {
         for (const TPaneLink& link : Reader().Links->Links())
             if (link.Reference.Kind == kind && (rfc == 0 || link.Reference.Rfc == rfc)) {
-                QTest::mouseClick(Pane().viewport(), Qt::LeftButton, {}, PointOf(link.Start + 1));
+                QTest::mouseClick(Pane().viewport(), button, keys, PointOf(link.Start + 1));
                 QApplication::processEvents();
                 return;
             }
@@ -249,6 +251,17 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
 
     ClickLink(TReferenceKind::Url);
     EXPECT_EQ(openedUrls_, std::vector<QString>{"https://example.invalid/page"});
+
+    // A middle or Ctrl click opens the RFC in a tab of its own; one that cannot be fetched opens none.
+    ClickLink(TReferenceKind::Rfc, 2068, Qt::MiddleButton);
+    ASSERT_EQ(form_->Tabs->count(), 2);
+    EXPECT_EQ(LineOf("Request for Comments: 2068"), 1);
+    form_->mPreviousTab->trigger();
+    EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
+    ClickLink(TReferenceKind::Rfc, 4444, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(form_->Tabs->count(), 2);
+    EXPECT_EQ(form_->Tabs->currentIndex(), 0);
+    EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
 }
 
 TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)

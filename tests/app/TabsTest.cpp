@@ -1,0 +1,100 @@
+// Tabs in the real window, offscreen: open, switch and close, each tab
+// keeping its document, its place, its find state and its zoom. What a tab's
+// session holds is tested with the session; restoring at start needs the
+// library and is in the library window's tests.
+#include "WindowFixture.h"
+
+#include "app/FindBar.h"
+#include "app/ReaderView.h"
+#include "app/TextPane.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTest>
+
+namespace {
+
+std::string Document(int number)
+{
+    std::string text = "Network Working Group\nRequest for Comments: " + std::to_string(number) + "\n\n   Title " +
+                       std::to_string(number) + "\n\n";
+    for (int i = 0; i < 300; ++i) text += "   Line " + std::to_string(i) + " of the body.\n";
+    return text;
+}
+
+class TabsTest : public TWindowTest {
+protected:
+    void Keys(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier)
+    {
+        QTest::keyClick(form_.get(), key, modifiers);
+        QApplication::processEvents();
+    }
+    bool Shows(int number) const
+    {
+        return form_->Memo1->Text().contains(QStringLiteral("Request for Comments: %1\n").arg(number));
+    }
+};
+
+} // namespace
+
+TEST_F(TabsTest, EachTabKeepsItsDocumentPlaceFindAndZoom)
+{
+    Start();
+    EXPECT_TRUE(form_->Tabs->isHidden()); // one tab: the window as it always was
+    OpenDocument(Document(1945), "a.txt");
+    form_->Reader->SetZoom(150);
+    form_->Reader->FindAction->trigger();
+    form_->Reader->Find->Field->setText(QStringLiteral("Line 1"));
+    form_->Memo1->verticalScrollBar()->setValue(120);
+    const int readingAt = form_->Memo1->FirstVisibleSourceLine();
+    ASSERT_GT(readingAt, 20);
+    const QString caption = form_->windowTitle();
+
+    Keys(Qt::Key_T);
+    ASSERT_EQ(form_->Tabs->count(), 2);
+    EXPECT_FALSE(form_->Tabs->isHidden());
+    EXPECT_EQ(form_->Tabs->currentIndex(), 1);
+    EXPECT_TRUE(form_->Memo1->Text().isEmpty());
+    EXPECT_EQ(form_->windowTitle(), QStringLiteral("Scrivlet Util"));
+    EXPECT_FALSE(form_->PrintBtn->isEnabled());
+    EXPECT_TRUE(form_->Reader->Find->isHidden());
+    EXPECT_TRUE(form_->RFCNumber->currentText().isEmpty());
+    OpenDocument(Document(2616), "b.txt");
+    EXPECT_TRUE(Shows(2616));
+    const bool printable = form_->PrintBtn->isEnabled();
+    EXPECT_TRUE(form_->Tabs->tabText(1).contains(QStringLiteral("2616"))) << form_->Tabs->tabText(1).toStdString();
+    form_->Reader->SetZoom(80);
+
+    // Ctrl+Tab goes round to the first: its document where it was read, its find bar and zoom.
+    Keys(Qt::Key_Tab);
+    EXPECT_TRUE(Shows(1945));
+    EXPECT_EQ(form_->Memo1->FirstVisibleSourceLine(), readingAt);
+    EXPECT_EQ(form_->windowTitle(), caption);
+    EXPECT_EQ(form_->Reader->Zoom(), 150);
+    EXPECT_FALSE(form_->Reader->Find->isHidden());
+    EXPECT_EQ(form_->Reader->Find->Field->text(), QStringLiteral("Line 1"));
+    EXPECT_GT(form_->Reader->Find->MatchCount(), 0);
+    // Back and forward belong to the tab: the first has nowhere to go back to.
+    EXPECT_FALSE(form_->Reader->BackAction->isEnabled());
+
+    Keys(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(Shows(2616));
+    EXPECT_EQ(form_->Reader->Zoom(), 80);
+    EXPECT_TRUE(form_->Reader->Find->isHidden());
+    EXPECT_EQ(form_->PrintBtn->isEnabled(), printable);
+
+    // Closing the second leaves the first, and the bar goes; the last tab does not close.
+    Keys(Qt::Key_W);
+    EXPECT_EQ(form_->Tabs->count(), 1);
+    EXPECT_TRUE(form_->Tabs->isHidden());
+    EXPECT_TRUE(Shows(1945));
+    EXPECT_EQ(form_->Memo1->FirstVisibleSourceLine(), readingAt);
+    Keys(Qt::Key_W);
+    EXPECT_EQ(form_->Tabs->count(), 1);
+    EXPECT_TRUE(Shows(1945));
+    // The history is one list, both documents in it.
+    EXPECT_EQ(form_->History().Count(), 2);
+}
