@@ -43,6 +43,14 @@ public:
     bool Touch(const std::string& url, int64_t fetchedAt);
     bool Remove(const std::string& url);
 
+    // The library's bound on the text it keeps, by default 2 GiB. TrimToLimit
+    // removes the documents fetched or confirmed longest ago (never keep)
+    // until the text kept is within limitBytes; the number removed, -1 when
+    // the database failed. Example: 30 bytes kept in three documents and a
+    // limit of 25 remove the oldest one.
+    static constexpr int64_t kDefaultSizeLimit = 2LL * 1024 * 1024 * 1024;
+    int64_t TrimToLimit(int64_t limitBytes, const std::string& keep);
+
     // The URL of the document shown last, to show again at the next start.
     std::string LastShown();
     void SetLastShown(const std::string& url);
@@ -70,20 +78,61 @@ enum class TRevalidationOutcome {
     roFresh,       // young enough: no request was made
     roNotModified, // the server answered 304; the copy stays and counts as fetched now
     roReplaced,    // the server sent the document again; it replaced the copy
-    roFailed       // the server could not be reached or answered with an error; the copy stays
+    roGone,        // the server answered 404 or 410: it no longer has the document; the copy stays
+    roRejected,    // the server answered, but with nothing to keep (see TAnswerVerdict); the copy stays
+    roFailed       // the server could not be reached; the copy stays
 };
 
 struct TRevalidationResult {
     TRevalidationOutcome Outcome = TRevalidationOutcome::roFresh;
     // The copy to show: the old one, or the new one after roReplaced.
     TCachedDocument Document;
-    // For roFailed: the network failure's message.
+    // For roGone and roRejected: the server's answer and why it is not kept;
+    // for roFailed: the network failure's message.
     std::string Failure;
 };
 
+// What a server answered to a revalidation, as far as deciding goes.
+struct TRevalidationAnswer {
+    int Status = 0;
+    // The Content-Type and Content-Range lines, as sent; empty when absent.
+    std::string ContentType;
+    std::string ContentRange;
+    // The Content-Length the server announced, -1 without one; and what came.
+    int64_t DeclaredLength = -1;
+    int64_t BodyLength = 0;
+};
+
+enum class TAnswerVerdict {
+    avStore,       // a whole 200 of the document's kind of text: it replaces the copy
+    avNotModified, // 304
+    avGone,        // 404 or 410
+    avReject       // anything else: a redirect that was not followed, a partial, empty or
+                   // cut answer, another kind of content (an HTML error page), an error status
+};
+
+struct TAnswerJudgement {
+    TAnswerVerdict Verdict = TAnswerVerdict::avReject;
+    // Why it is rejected, for the status line; empty otherwise.
+    std::string Why;
+};
+
+// Judges a revalidation answer for the document at url. Only a complete 200
+// replaces a copy, and only of plain text or of the kind url's extension
+// names (".html" serves text/html); no Content-Type at all is taken as the
+// document's own kind. Example: 200, "text/html; charset=utf-8" for
+// "https://h/rfc1.txt" -> avReject "not plain text (text/html)".
+[[nodiscard]] TAnswerJudgement JudgeRevalidationAnswer(const TRevalidationAnswer& answer, const std::string& url);
+
+// Whether a redirect from url to location stays on url's server (host and
+// port, no step down from https to http). A relative location does.
+[[nodiscard]] bool RedirectStaysOnServer(const std::string& url, const std::string& location);
+
 // Asks http about cached (with force: fetches it again without validators
-// and whatever its age) and updates the cache by the answer. Failures of the
-// network layers become roFailed; http's request headers are left as found.
+// and whatever its age) and updates the cache by the answer, judged by
+// JudgeRevalidationAnswer; redirects are followed only on the same server.
+// Failures of the network layers become roFailed; http's request headers and
+// redirect handler are left as found.
 TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
                                bool force = false);
 
