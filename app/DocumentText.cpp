@@ -4,7 +4,10 @@
 #include "platform/LineSource.h"
 #include "platform/TextUtil.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,6 +18,15 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 bool ReadDocumentFile(const std::string& path, std::string& bytes)
 {
     return ReadRegularFile(path, bytes, kMaxDocumentBytes);
+}
+
+std::string RefusedFileReason(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "フォルダです";
+    if (!S_ISREG(info.st_mode)) return "通常のファイルではありません";
+    return "大きすぎます（" + std::to_string(kMaxDocumentBytes >> 20) + " MiBまで）";
 }
 
 std::string LocalFilePath(const std::string& url) { return url.size() > 8 ? url.substr(8) : std::string(); }
