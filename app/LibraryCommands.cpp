@@ -1,6 +1,7 @@
 #include "app/LibraryCommands.h"
 
 #include "app/DocumentText.h"
+#include "app/DocumentUrl.h"
 #include "app/PagewickM.h"
 #include "app/PaneText.h"
 #include "app/SearchWindow.h"
@@ -8,6 +9,7 @@
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
 #include "net/http/IdHTTP.h"
+#include "platform/Dialogs.h"
 #include "platform/LineSource.h"
 #include "platform/SysUtils.h"
 #include "settings/PagewickDlg.h"
@@ -18,15 +20,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <ctime>
 #include <vector>
@@ -36,8 +37,16 @@ namespace {
 const QString kFromLibrary = QStringLiteral(" [ライブラリ]");
 const QString kConfirmed = QStringLiteral(" [ライブラリ・最新を確認]");
 const QString kUnreachable = QStringLiteral(" [ライブラリ] サーバに接続できませんでした: ");
+const QString kGone = QStringLiteral(" [ライブラリ] サーバにはもうありません");
+const QString kRejected = QStringLiteral(" [ライブラリ] サーバの応答は保存しませんでした: ");
 const QString kCachedTip = QStringLiteral("ライブラリにあります");
 const QString kRemoveEntry = QStringLiteral("履歴から削除");
+// Another process holding the library keeps a write waiting this long at most:
+// the window must not freeze on it. A document not stored then is tried again
+// every few seconds for a minute.
+constexpr int kBusyTimeoutMs = 250;
+constexpr int kRetryIntervalMs = 2000;
+constexpr int kMaxRetries = 20;
 // The header of an RFC, where its number stands, is within its first lines.
 constexpr int kHeaderLines = 80;
 // The bar sits between the number box and the pane.
@@ -82,10 +91,17 @@ int64_t Now() { return int64_t(std::time(nullptr)); }
 } // namespace
 
 TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath)
-    : QObject(&form), form_(form), database_({databasePath}), cache_(database_)
+    : QObject(&form), form_(form), database_({databasePath, kBusyTimeoutMs}), cache_(database_)
 {
     BuildMenu();
     BuildRelationsBar();
+    FaultLabel = new QLabel(form_.StatusBar1);
+    FaultLabel->setTextFormat(Qt::PlainText);
+    FaultLabel->setVisible(false);
+    form_.StatusBar1->addPermanentWidget(FaultLabel);
+    retryTimer_ = new QTimer(this);
+    retryTimer_->setInterval(kRetryIntervalMs);
+    connect(retryTimer_, &QTimer::timeout, this, [this] { RetryPending(); });
     // The bar follows whatever the pane shows, by whichever command it came.
     auto* relationsTimer = new QTimer(this);
     relationsTimer->setSingleShot(true);
@@ -152,10 +168,11 @@ void TLibraryCommands::BuildRelationsBar()
     form_.centralWidget()->installEventFilter(this);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
         form_.Guarded([this, &link] {
-            if (link.startsWith(QStringLiteral("rfc:")))
-                OpenNumber(link.mid(4).toInt());
-            else
-                QDesktopServices::openUrl(QUrl(link));
+            if (link.startsWith(QStringLiteral("rfc:"))) {
+                if (const int number = RfcLinkNumber(link.toStdString()); number > 0) OpenNumber(number);
+            } else {
+                form_.OpenLink(link);
+            }
         });
     });
 }
@@ -195,7 +212,7 @@ void TLibraryCommands::ShowRelations()
         colours.setColor(QPalette::Window, colours.color(QPalette::AlternateBase));
     }
     RelationsBar->setPalette(colours);
-    RelationsBar->setToolTip(Text(relations->Title));
+    RelationsBar->setToolTip(PlainToolTip(Text(relations->Title)));
     // The window's margin: the pane's own left edge moves right while the contents panel shows.
     const int left = 8;
     RelationsBar->setGeometry(left, kBarTop, form_.centralWidget()->width() - 2 * left,
@@ -207,16 +224,55 @@ void TLibraryCommands::ShowRelations()
 
 void TLibraryCommands::ShowFaultOnce()
 {
+    // Beside the status line, not in it: the next command's status would overwrite it before anyone read it.
     const std::string fault = database_.TakeFaultMessage();
-    if (!fault.empty()) form_.SetStatusText(form_.StatusText() + QStringLiteral(" — ") + Text(fault));
+    if (fault.empty()) return;
+    FaultLabel->setText(Text(fault));
+    FaultLabel->setVisible(true);
+}
+
+void TLibraryCommands::Keep(TCachedDocument document)
+{
+    const std::string url = document.Url;
+    if (cache_.Store(document)) {
+        pending_.reset();
+        retryTimer_->stop();
+        cache_.TrimToLimit(SizeLimit, url);
+        cache_.SetLastShown(url);
+        return;
+    }
+    // Another process holds the library: the window goes on, and the copy is stored once the lock is gone.
+    if (database_.Fault() != TLibraryFault::lfLocked) return;
+    pending_ = std::move(document);
+    retries_ = 0;
+    retryTimer_->start();
+}
+
+void TLibraryCommands::RetryPending()
+{
+    if (!pending_ || ++retries_ > kMaxRetries) {
+        pending_.reset();
+        retryTimer_->stop();
+        return;
+    }
+    if (!cache_.Store(*pending_)) return;
+    cache_.TrimToLimit(SizeLimit, pending_->Url);
+    pending_.reset();
+    retryTimer_->stop();
+    MarkHistory();
 }
 
 void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
 {
     form_.Memo1->LoadText(FileTextToPaneText(body));
-    form_.SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()),
-                                             form_.Memo1->LineCount())) +
-                        note);
+    ShowStatus(url, body.size(), note);
+}
+
+void TLibraryCommands::ShowStatus(const std::string& url, size_t bytes, const QString& note)
+{
+    form_.SetStatusText(
+        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(bytes), form_.Memo1->LineCount())) +
+        note);
 }
 
 void TLibraryCommands::Started()
@@ -244,10 +300,17 @@ std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
     const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
     switch (checked.Outcome) {
     case TRevalidationOutcome::roFresh: break;
-    case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
-    case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
+    case TRevalidationOutcome::roNotModified: ShowStatus(url, cached->Body.size(), kConfirmed); break;
+    case TRevalidationOutcome::roReplaced:
+        Show(url, checked.Document.Body, QString());
+        cache_.TrimToLimit(SizeLimit, url);
+        break;
+    case TRevalidationOutcome::roGone: ShowStatus(url, cached->Body.size(), kGone); break;
+    case TRevalidationOutcome::roRejected:
+        ShowStatus(url, cached->Body.size(), kRejected + Text(checked.Failure).trimmed());
+        break;
     case TRevalidationOutcome::roFailed:
-        form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
+        ShowStatus(url, cached->Body.size(), kUnreachable + Text(checked.Failure).trimmed());
         break;
     }
     currentUrl_ = url;
@@ -263,9 +326,8 @@ void TLibraryCommands::Fetched(const std::string& url, std::string body)
     TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
     document.Number = ExtractNumber(THeadLines(*form_.Memo1));
     document.Title = ExtractTitle(form_.Memo1->Lines());
-    cache_.Store(document);
+    Keep(std::move(document));
     currentUrl_ = url;
-    cache_.SetLastShown(url);
     MarkHistory();
     ShowFaultOnce();
 }

@@ -21,6 +21,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QTimer;
 class TForm1;
 class TSearchWindow;
 
@@ -38,6 +39,10 @@ public:
     QAction* mUpdateIndex;
     QAction* mSearch;
     QLabel* RelationsBar;
+    // A fault of the library, beside the status line, where it stays.
+    QLabel* FaultLabel;
+    // The most text the library keeps; the documents fetched longest ago go first.
+    int64_t SizeLimit = TDocumentCache::kDefaultSizeLimit;
 
     TLibraryDatabase& Database() { return database_; }
     TDocumentCache& Cache() { return cache_; }
@@ -68,7 +73,12 @@ private:
     void ShowRelations();
     void ShowFaultOnce();
     void Show(const std::string& url, const std::string& body, const QString& note);
+    // The status line for the shown document of bytes at url, with note after it.
+    void ShowStatus(const std::string& url, size_t bytes, const QString& note);
     void RemoveHistoryEntryAt(int index);
+    // Stores a fetched document within the size limit, or keeps it for a retry while another process holds the library.
+    void Keep(TCachedDocument document);
+    void RetryPending();
 
     TForm1& form_;
     TLibraryDatabase database_;
@@ -78,4 +88,7 @@ private:
     // The next library fetch asks for the document whatever the copy's age.
     bool forceNext_ = false;
     int shownNumber_ = -1;
+    std::optional<TCachedDocument> pending_;
+    int retries_ = 0;
+    QTimer* retryTimer_ = nullptr;
 };

@@ -29,17 +29,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
-#include <QDesktopServices>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <cerrno>
 
@@ -186,8 +185,24 @@ TFormServices TFormServices::Desktop()
     services.LibraryPath = DefaultLibraryPath();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
-    services.OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    services.OpenUrl = DesktopOpener(QStringLiteral("xdg-open"));
     return services;
+}
+
+std::function<void(const QString& url)> DesktopOpener(const QString& program)
+{
+    return [program](const QString& url) { QProcess::startDetached(program, {url}); };
+}
+
+void TForm1::OpenLink(const QString& link)
+{
+    const QByteArray bytes = link.toUtf8();
+    const std::optional<std::string> url = BrowserUrl(std::string_view(bytes.constData(), size_t(bytes.size())));
+    if (!url) {
+        SetStatusText(QStringLiteral("このリンクは開きません: ") + link);
+        return;
+    }
+    if (services_.OpenUrl) services_.OpenUrl(QString::fromStdString(*url));
 }
 
 TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), services_(std::move(services))
@@ -243,6 +258,8 @@ TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), s
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(false);
     statusLabel_ = new QLabel(StatusBar1);
+    // Reason phrases, file names and index failures land here: text, never markup.
+    statusLabel_->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(statusLabel_, 1);
 
     FontDlg.Font = DocumentFont(QStringLiteral("Courier New"), 0);
@@ -281,9 +298,7 @@ void TForm1::CreateReader()
         RFCNumber->setEditText(QString::number(rfc));
         mOpenFromWebClick();
     };
-    hooks.OpenUrl = [this](const QString& url) {
-        if (services_.OpenUrl) services_.OpenUrl(url);
-    };
+    hooks.OpenUrl = [this](const QString& url) { OpenLink(url); };
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
@@ -716,7 +731,15 @@ TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std
 {
     // A document the library holds is shown from there; the library asks the server about it itself.
     if (Library) {
-        if (const std::optional<bool> shown = Library->FetchFromLibrary(shownUrl)) {
+        std::optional<bool> shown;
+        try {
+            shown = Library->FetchFromLibrary(shownUrl);
+        } catch (const EFetchCancelled&) {
+            // A cancel is the user's choice, not a failure: the copy stays shown and the status line says so.
+            IdHTTP1->CloseConnection();
+            return {TFetchOutcome::Cancelled, QString(), kCancelled + ": " + SettingToText(shownUrl)};
+        }
+        if (shown) {
             TFetchOutcome outcome;
             if (!*shown) outcome = {TFetchOutcome::Failed, QString(), StatusText()};
             return outcome;
@@ -841,6 +864,7 @@ void TForm1::OpenFile(const QString& path)
     if (read && !LooksLikeText(bytes)) throw EFOpenError(OpenError(fileName, 0).what() + kNotText.toStdString());
     Reader->Leaving();
     Memo1->clear();
+    if (!read && readError == 0) throw EFOpenError(OpenError(fileName, 0).what() + RefusedFileReason(fileName));
     if (!read) throw OpenError(fileName, readError);
     Memo1->LoadText(FileTextToPaneText(bytes));
     int number = ExtractNumber(Memo1->Lines());

@@ -31,6 +31,7 @@ TSearchWindow::TSearchWindow(TLibraryDatabase& database, QWidget* parent) : QDia
     Hits->header()->resizeSection(kNumber, 60);
     Hits->header()->resizeSection(kTitle, 260);
     Note = new QLabel(this);
+    Note->setTextFormat(Qt::PlainText);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Query);
     layout->addWidget(Hits, 1);

@@ -7,6 +7,7 @@
 #include "app/TextPane.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -135,4 +137,40 @@ TEST_F(LibraryWindowTest, StartsWithTheLastDocumentAndRemovesHistoryEntries)
     ASSERT_EQ(form_->History().Count(), 1);
     EXPECT_EQ(form_->RFCNumber->count(), 1);
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2616");
+}
+
+// Another process holding the library's write lock: the fetch goes on (the write gives up after a short
+// wait), the fault stays beside the status line whatever the fetch writes there, and the document is
+// stored once the lock is gone. A library that cannot be opened at start is shown the same way.
+TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
+{
+    const std::string document = "Request for Comments: 7\n\nSeven\n";
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+                              std::to_string(document.size()) + "\r\n\r\n" + document;
+    testsupport::TScriptedServer server({testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
+    libraryPath_ = dir_.File("library.db");
+    TLibraryDatabase other({libraryPath_});
+    std::optional<TSqlTransaction> held(other);
+    Start();
+    dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
+    form_->RFCNumber->setEditText(QStringLiteral("7"));
+    form_->mOpenFromWeb->trigger();
+    EXPECT_TRUE(form_->StatusText().endsWith(QStringLiteral("lines"))) << form_->StatusText().toStdString();
+    QLabel& fault = *form_->Library->FaultLabel;
+    EXPECT_TRUE(fault.isVisible());
+    EXPECT_TRUE(fault.text().startsWith(QStringLiteral("ライブラリは別のプロセスが使用中です")))
+        << fault.text().toStdString();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc7.txt";
+    EXPECT_FALSE(form_->Library->Cache().Contains(url));
+    held.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->Library->Cache().Contains(url); }, 5000));
+    Stop();
+
+    WriteTextFile(dir_.File("broken.db"), std::string(4096, 'x'));
+    libraryPath_ = dir_.File("broken.db");
+    Start();
+    OpenDocument("Request for Comments: 8\n\nEight\n");
+    EXPECT_TRUE(form_->Library->FaultLabel->isVisible());
+    EXPECT_TRUE(form_->Library->FaultLabel->text().startsWith(QStringLiteral("ライブラリのデータベースが壊れています")))
+        << form_->Library->FaultLabel->text().toStdString();
 }
