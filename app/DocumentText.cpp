@@ -69,9 +69,11 @@ std::string ExtractTitle(const TLineSource& lines)
 int ExtractNumber(const TLineSource& lines)
 {
     static const std::string kMarker = "Request for Comments:";
+    // The marker, its blanks and a number fit in this; a line is not copied whole to look at its start.
+    constexpr size_t kLooked = 256;
     const int count = lines.Count();
     for (int i = 0; i < count; ++i) {
-        std::string line = lines.Line(i);
+        const std::string line = lines.LinePrefix(i, kLooked);
         if (line.compare(0, kMarker.size(), kMarker) != 0 || line.size() < kMarker.size()) continue;
         size_t p = kMarker.size();
         while (p < line.size() && line[p] == ' ') ++p;

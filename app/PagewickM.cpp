@@ -782,12 +782,15 @@ TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std
         outcome.Status = OneLine(outcome.Message);
         return outcome;
     }
+    // One copy of the body at a time: the stream's goes before the pane makes its own.
+    std::string text(body.Memory(), size_t(body.Size()));
+    body.Clear();
     // A CR LF pair ends one line, as in a file: servers on other systems send
     // such text, and splitting it twice would double-space every page.
-    if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
+    if (!text.empty()) Memo1->LoadText(FileTextToPaneText(text));
     SetStatusText(
-        SettingToText(Format("%s: contains... %d chars/%d lines", shownUrl, body.Size(), Memo1->LineCount())));
-    if (Library) Library->Fetched(shownUrl, std::string(body.Memory(), size_t(body.Size())));
+        SettingToText(Format("%s: contains... %d chars/%d lines", shownUrl, int64_t(text.size()), Memo1->LineCount())));
+    if (Library) Library->Fetched(shownUrl, std::move(text));
     return outcome;
 }
 
@@ -867,13 +870,16 @@ void TForm1::OpenFile(const QString& path)
     if (!read && readError == 0) throw EFOpenError(OpenError(fileName, 0).what() + RefusedFileReason(fileName));
     if (!read) throw OpenError(fileName, readError);
     Memo1->LoadText(FileTextToPaneText(bytes));
+    // The pane holds the text now; the reading aids that follow make copies of their own.
+    const int64_t size = int64_t(bytes.size());
+    std::string().swap(bytes);
     int number = ExtractNumber(Memo1->Lines());
     std::string title = ExtractTitle(Memo1->Lines());
     history_.AddOpenedFile(number, title, fileName);
     SyncNumberBox();
     RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
-    SetStatusText(SettingToText(
-        Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()), Memo1->LineCount())));
+    SetStatusText(
+        SettingToText(Format("file:///%s: contains... %d chars/%d lines", fileName, size, Memo1->LineCount())));
     ShowDocumentName(history_.Entries()[0]);
     Reader->Shown();
 }

@@ -29,8 +29,10 @@ struct TCachedDocument {
 
 class TDocumentCache {
 public:
-    // Larger documents are shown but not kept, as the fetch limit of the window.
-    static constexpr int64_t kMaxDocumentBytes = 64LL * 1024 * 1024;
+    // Larger documents are shown but not kept. The full-text index of one
+    // document is built in memory whole, some ten times the text for one of
+    // distinct words; the largest RFCs are a fraction of this.
+    static constexpr int64_t kMaxDocumentBytes = 8LL * 1024 * 1024;
 
     explicit TDocumentCache(TLibraryDatabase& database) : database_(database) {}
 

@@ -6,6 +6,7 @@
 #include "app/SearchWindow.h"
 #include "app/TextPane.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
 #include "tests/support/ScriptedServer.h"
 
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 #include <optional>
@@ -74,6 +76,15 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     emit library.RelationsBar->linkActivated(QStringLiteral("rfc:7230"));
     EXPECT_TRUE(Pane().contains(QStringLiteral("Message Syntax and Routing")));
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "7230");
+    Fetch("2616");
+
+    // Gone from the server: the copy stays, and the status line says so once.
+    Fetch("2109");
+    std::filesystem::remove(root_.File("rfc2109.txt"));
+    library.mRefetch->trigger();
+    EXPECT_TRUE(Status().endsWith(QStringLiteral(" [ライブラリ] サーバにはもうありません"))) << Status().toStdString();
+    EXPECT_EQ(Status().count(QStringLiteral("[ライブラリ]")), 1);
+    EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
     Fetch("2616");
 
     nginx_.reset();
@@ -173,4 +184,27 @@ TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
     EXPECT_TRUE(form_->Library->FaultLabel->isVisible());
     EXPECT_TRUE(form_->Library->FaultLabel->text().startsWith(QStringLiteral("ライブラリのデータベースが壊れています")))
         << form_->Library->FaultLabel->text().toStdString();
+}
+
+// Esc while the library asks the server about its copy: the copy stays shown and the status line says the
+// fetch was cancelled; no message box, as for any cancel.
+TEST_F(TWindowTest, EscapeDuringRevalidationIsACancelNotAnError)
+{
+    testsupport::TCheckedServer slow(testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd());
+    libraryPath_ = dir_.File("library.db");
+    Start();
+    const std::string url = "http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc7.txt";
+    TCachedDocument copy;
+    copy.Url = url;
+    copy.FetchedAt = 1000;
+    copy.Body = "Request for Comments: 7\n\nSeven\n";
+    ASSERT_TRUE(form_->Library->Cache().Store(copy));
+    dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(slow.Port()));
+    QTimer::singleShot(300, [&] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
+    form_->RFCNumber->setEditText(QStringLiteral("7"));
+    form_->mOpenFromWeb->trigger();
+    EXPECT_TRUE(slow.WaitDone(5000));
+    EXPECT_TRUE(boxes_->Shown.empty());
+    EXPECT_EQ(form_->StatusText().toStdString(), "取得を中止しました: " + url);
+    EXPECT_TRUE(form_->Memo1->toPlainText().contains(QStringLiteral("Seven")));
 }

@@ -48,14 +48,14 @@ TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
     }
 }
 
-TEST(TDocumentCache, DocumentPastTheFetchLimitIsNotStored)
+TEST(TDocumentCache, DocumentPastTheLibraryLimitIsNotStored)
 {
     TTempDir temp;
     TLibraryDatabase database({temp.File("library.db")});
     TDocumentCache cache(database);
     TCachedDocument huge;
     huge.Url = "http://h/huge.txt";
-    huge.Body.assign(size_t(64) * 1024 * 1024 + 1, 'x');
+    huge.Body.assign(size_t(8) * 1024 * 1024 + 1, 'x');
     EXPECT_FALSE(cache.Store(huge));
     EXPECT_FALSE(cache.Contains(huge.Url));
     EXPECT_EQ(database.Fault(), TLibraryFault::lfNone);
