@@ -1,8 +1,7 @@
 #include "library/DocumentCache.h"
 
-#include "net/http/IdHTTP.h"
+#include "net/fetch/Fetcher.h"
 #include "net/http/IdURI.h"
-#include "net/tcp/IdException.h"
 #include "platform/SysUtils.h"
 #include "platform/TextUtil.h"
 
@@ -79,17 +78,6 @@ bool TDocumentCache::Touch(const std::string& url, int64_t fetchedAt)
         false);
 }
 
-bool TDocumentCache::Remove(const std::string& url)
-{
-    return database_.Guarded(
-        [&] {
-            TSqlStatement remove(database_, "DELETE FROM document WHERE url = ?1");
-            remove.Bind(1, url).Step();
-            return database_.Changes() > 0;
-        },
-        false);
-}
-
 int64_t TDocumentCache::TrimToLimit(int64_t limitBytes, const std::string& keep)
 {
     return database_.Guarded(
@@ -141,36 +129,15 @@ TRevalidation DecideRevalidation(const TCachedDocument& cached, int64_t now)
     return {true, cached.ETag, cached.LastModified};
 }
 
-TConditionalRequest::TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch,
-                                         const std::string& ifModifiedSince)
-    : http_(http)
-{
-    // A validator goes back exactly as it came: servers compare it byte for
-    // byte, and a long one folded over two lines is answered with a 400.
-    TIdHeaderList& headers = http_.Request().CustomHeaders();
-    const bool folding = headers.FoldOnWrite();
-    headers.SetFoldOnWrite(false);
-    // An empty value removes the line, so a validator the copy lacks is not sent.
-    headers.SetValueOf("If-None-Match", ifNoneMatch);
-    headers.SetValueOf("If-Modified-Since", ifModifiedSince);
-    headers.SetFoldOnWrite(folding);
-}
-
-TConditionalRequest::~TConditionalRequest()
-{
-    http_.Request().CustomHeaders().SetValueOf("If-None-Match", "");
-    http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", "");
-}
-
-TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now)
+TCachedDocument DocumentFromResponse(const TFetchResult& fetched, const std::string& url, int64_t now)
 {
     TCachedDocument document;
     document.Url = url;
-    document.ETag = http.Response().HeaderLines().ValueOf("ETag");
-    document.LastModified = http.Response().HeaderLines().ValueOf("Last-Modified");
-    document.Length = int64_t(body.size());
+    document.ETag = fetched.ETag;
+    document.LastModified = fetched.LastModified;
+    document.Length = int64_t(fetched.Body.size());
     document.FetchedAt = now;
-    document.Body = std::move(body);
+    document.Body = fetched.Body;
     return document;
 }
 
@@ -203,25 +170,6 @@ bool AcceptedType(const std::string& contentType, const std::string& url)
     const std::string expected = ExpectedMediaType(url);
     return type == expected || (expected == "application/xml" && type == "text/xml");
 }
-
-// Puts a redirect judge on http while alive and gives back the one it had.
-class TRedirectGuard {
-public:
-    TRedirectGuard(TIdHTTP& http, std::string url) : http_(http), saved_(std::move(http.OnRedirect))
-    {
-        http_.OnRedirect = [url = std::move(url)](TIdCustomHTTP*, std::string& location, int32_t&, bool& handled,
-                                                  TIdHTTPMethod&) {
-            handled = handled && RedirectStaysOnServer(url, location);
-        };
-    }
-    ~TRedirectGuard() { http_.OnRedirect = std::move(saved_); }
-    TRedirectGuard(const TRedirectGuard&) = delete;
-    TRedirectGuard& operator=(const TRedirectGuard&) = delete;
-
-private:
-    TIdHTTP& http_;
-    TIdHTTPOnRedirectEvent saved_;
-};
 
 } // namespace
 
@@ -263,52 +211,53 @@ TAnswerJudgement JudgeRevalidationAnswer(const TRevalidationAnswer& answer, cons
     return {TAnswerVerdict::avStore, ""};
 }
 
-TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
-                               bool force)
+TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                               const TCachedDocument& cached, int64_t now, bool force)
 {
     TRevalidation decision = force ? TRevalidation{true, "", ""} : DecideRevalidation(cached, now);
     TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
     if (!decision.Needed) return result;
 
-    TMemoryStream body;
-    TRevalidationAnswer answer;
-    try {
-        const TConditionalRequest conditional(http, decision.IfNoneMatch, decision.IfModifiedSince);
-        const TRedirectGuard redirects(http, cached.Url);
-        http.Get(cached.Url, body);
-        answer.Status = http.ResponseCode();
-        answer.ContentType = http.Response().HeaderLines().ValueOf("Content-Type");
-        answer.ContentRange = http.Response().HeaderLines().ValueOf("Content-Range");
-        if (http.Response().ContentLengthGiven()) answer.DeclaredLength = http.Response().ContentLength();
-        answer.BodyLength = body.Size();
-    } catch (const EIdHTTPProtocolException& e) {
-        answer.Status = e.ReplyErrorCode();
-        result.Failure = ExceptionMessage(e);
-    } catch (const EIdException& e) {
+    TFetchSettings onServer = settings;
+    onServer.RedirectAllowed = [&](std::string_view, std::string_view location) {
+        return RedirectStaysOnServer(cached.Url, std::string(location));
+    };
+    TFetchRequest request;
+    request.Url = cached.Url;
+    request.IfNoneMatch = decision.IfNoneMatch;
+    request.IfModifiedSince = decision.IfModifiedSince;
+    const TFetchResult fetched = fetcher.Fetch(onServer, request);
+    if (fetched.Kind != TFetchKind::Done && fetched.Kind != TFetchKind::NotModified &&
+        fetched.Kind != TFetchKind::HttpError) {
+        // Not reached, or cancelled: the caller tells a cancel by the fetcher.
         result.Outcome = TRevalidationOutcome::roFailed;
-        result.Failure = ExceptionMessage(e);
+        result.Failure = fetched.Failure;
         return result;
     }
+    TRevalidationAnswer answer;
+    answer.Status = fetched.Kind == TFetchKind::NotModified ? 304 : fetched.Code;
+    answer.ContentType = fetched.ContentType;
+    answer.ContentRange = fetched.ContentRange;
+    answer.DeclaredLength = fetched.DeclaredLength;
+    answer.BodyLength = int64_t(fetched.Body.size());
     const TAnswerJudgement judgement = JudgeRevalidationAnswer(answer, cached.Url);
     switch (judgement.Verdict) {
     case TAnswerVerdict::avNotModified:
-        cache.Touch(cached.Url, now);
+        (void)cache.Touch(cached.Url, now); // a failed touch only asks again next time
         result.Outcome = TRevalidationOutcome::roNotModified;
         result.Document.FetchedAt = now;
-        result.Failure.clear();
         return result;
     case TAnswerVerdict::avGone: result.Outcome = TRevalidationOutcome::roGone; return result;
     case TAnswerVerdict::avReject:
         result.Outcome = TRevalidationOutcome::roRejected;
-        if (result.Failure.empty()) result.Failure = judgement.Why;
+        result.Failure = fetched.Kind == TFetchKind::HttpError ? fetched.Failure : judgement.Why;
         return result;
     case TAnswerVerdict::avStore: break;
     }
-    TCachedDocument fresh =
-        DocumentFromResponse(http, cached.Url, std::string(body.Memory(), size_t(body.Size())), now);
+    TCachedDocument fresh = DocumentFromResponse(fetched, cached.Url, now);
     fresh.Number = cached.Number;
     fresh.Title = cached.Title;
-    cache.Store(fresh);
+    (void)cache.Store(fresh); // shown either way; a copy that could not be kept leaves its fault
     result.Outcome = TRevalidationOutcome::roReplaced;
     result.Document = std::move(fresh);
     return result;

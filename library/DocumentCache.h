@@ -13,7 +13,9 @@
 
 #include "library/LibraryDatabase.h"
 
-class TIdHTTP;
+class TFetcher;
+struct TFetchResult;
+struct TFetchSettings;
 
 struct TCachedDocument {
     std::string Url;
@@ -37,13 +39,12 @@ public:
     explicit TDocumentCache(TLibraryDatabase& database) : database_(database) {}
 
     std::optional<TCachedDocument> Find(const std::string& url);
-    bool Contains(const std::string& url);
+    [[nodiscard]] bool Contains(const std::string& url);
     // Adds or replaces the copy of document.Url; Length is taken from the body.
-    // False when it was not stored: too large, or the database failed.
-    bool Store(const TCachedDocument& document);
+    // False when it was not stored: too large, or the database failed (its fault is kept).
+    [[nodiscard]] bool Store(const TCachedDocument& document);
     // Records that the server confirmed the copy (a 304) at fetchedAt.
-    bool Touch(const std::string& url, int64_t fetchedAt);
-    bool Remove(const std::string& url);
+    [[nodiscard]] bool Touch(const std::string& url, int64_t fetchedAt);
 
     // The library's bound on the text it keeps, by default 2 GiB. TrimToLimit
     // removes the documents fetched or confirmed longest ago (never keep)
@@ -56,8 +57,6 @@ public:
     // The URL of the document shown last, to show again at the next start.
     std::string LastShown();
     void SetLastShown(const std::string& url);
-
-    TLibraryDatabase& Database() { return database_; }
 
 private:
     TLibraryDatabase& database_;
@@ -130,26 +129,12 @@ struct TAnswerJudgement {
 // port, no step down from https to http). A relative location does.
 [[nodiscard]] bool RedirectStaysOnServer(const std::string& url, const std::string& location);
 
-// Asks http about cached (with force: fetches it again without validators
-// and whatever its age) and updates the cache by the answer, judged by
-// JudgeRevalidationAnswer; redirects are followed only on the same server.
-// Failures of the network layers become roFailed; http's request headers and
-// redirect handler are left as found.
-TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
-                               bool force = false);
+// Asks the server about cached through fetcher under settings (with force:
+// fetches it again without validators and whatever its age) and updates the
+// cache by the answer, judged by JudgeRevalidationAnswer; redirects are
+// followed only on the same server. Failures to reach the server become roFailed.
+[[nodiscard]] TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                                             const TCachedDocument& cached, int64_t now, bool force = false);
 
-// The copy to store for a body just fetched with http (its last response
-// gives the validators). Number and title are the caller's.
-TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now);
-
-// Sets the validators on http's request while alive and takes them off again.
-class TConditionalRequest {
-public:
-    TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch, const std::string& ifModifiedSince);
-    ~TConditionalRequest();
-    TConditionalRequest(const TConditionalRequest&) = delete;
-    TConditionalRequest& operator=(const TConditionalRequest&) = delete;
-
-private:
-    TIdHTTP& http_;
-};
+// The copy to store for a document fetched whole (the result's validators). Number and title are the caller's.
+[[nodiscard]] TCachedDocument DocumentFromResponse(const TFetchResult& fetched, const std::string& url, int64_t now);

@@ -1,8 +1,7 @@
 #include "library/IndexLoader.h"
 
 #include "library/DocumentCache.h"
-#include "net/http/IdHTTP.h"
-#include "net/tcp/IdException.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/SysUtils.h"
 
 #include <expat.h>
@@ -381,7 +380,8 @@ bool IndexLoaded(TLibraryDatabase& database)
         false);
 }
 
-TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url)
+TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings, TLibraryDatabase& database,
+                               const std::string& url)
 {
     TIndexUpdateResult result;
     if (!database.Usable()) {
@@ -393,18 +393,17 @@ TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const 
             ? database.Guarded([&] { return database.ReadMeta(kIndexLastModifiedKey); }, std::string())
             : std::string();
     TIndexParser parser;
-    try {
-        const TConditionalRequest conditional(http, "", since);
-        http.Get(url, parser);
-    } catch (const EIdHTTPProtocolException& e) {
-        if (e.ReplyErrorCode() == 304) {
-            result.Outcome = TIndexUpdateOutcome::iuUnchanged;
-            return result;
-        }
-        result.Failure = ExceptionMessage(e);
+    TFetchRequest request;
+    request.Url = url;
+    request.IfModifiedSince = since;
+    request.Sink = &parser;
+    const TFetchResult fetched = fetcher.Fetch(settings, request);
+    if (fetched.Kind == TFetchKind::NotModified) {
+        result.Outcome = TIndexUpdateOutcome::iuUnchanged;
         return result;
-    } catch (const EIdException& e) {
-        result.Failure = ExceptionMessage(e);
+    }
+    if (fetched.Kind != TFetchKind::Done) {
+        result.Failure = fetched.Failure;
         return result;
     }
     if (!parser.Finish()) {
@@ -412,7 +411,7 @@ TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const 
         return result;
     }
     try {
-        ReplaceIndex(database, parser.Entries(), http.Response().HeaderLines().ValueOf("Last-Modified"));
+        ReplaceIndex(database, parser.Entries(), fetched.LastModified);
     } catch (const ELibraryError& e) {
         database.NoteFault(e);
         result.Failure = e.what();

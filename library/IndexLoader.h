@@ -19,7 +19,8 @@
 #include "library/LibraryDatabase.h"
 #include "platform/Classes.h"
 
-class TIdHTTP;
+class TFetcher;
+struct TFetchSettings;
 
 struct TIndexEntry {
     int Number = 0;
@@ -94,6 +95,7 @@ struct TIndexUpdateResult {
 // Example: "http://127.0.0.1:8080/rfc/rfc%s.txt" -> "http://127.0.0.1:8080/rfc-index.xml".
 std::string IndexUrlBeside(const std::string& documentUrlFormat);
 
-// Fetches the index at url with http (its proxy settings as they stand),
-// conditional on the Last-Modified of the stored index, and loads it.
-TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url);
+// Fetches the index at url through fetcher under settings, conditional on the
+// Last-Modified of the stored index, and loads it.
+[[nodiscard]] TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings,
+                                             TLibraryDatabase& database, const std::string& url);

@@ -27,10 +27,11 @@ struct TRun {
 // With a shell prefix such as a "ulimit".
 TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args, const std::string& prefix = "")
 {
-    // The toolkit warns on standard error when it has no runtime folder.
+    // The toolkit warns on standard error when it has no runtime folder; the library lives in the folder too.
     std::string command = "cd '" + dir.Path() + "' && " + prefix +
                           "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" + " XDG_RUNTIME_DIR='" + dir.Path() +
-                          "' '" + std::string(SCRIVLET_EXE) + "'";
+                          "' XDG_CACHE_HOME='" + dir.Path() + "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" +
+                          std::string(SCRIVLET_EXE) + "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
@@ -60,7 +61,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     TTempDir docs;
     std::filesystem::create_directories(docs.File("rfc"));
     WriteTextFile(docs.File("rfc/rfc2.txt"), "Served\n\n   Title\n\f\nsecond page\n");
-    const auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
+    auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
 
     TTempDir dir;
     const std::string ini = "[conf]\nURLbase=http://127.0.0.1:" + std::to_string(nginx->Port()) +
@@ -70,6 +71,9 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     TTempDir tall;
     const std::string tallIni = "[font]\nName=Courier New\nsize=40\n";
     WriteTextFile(tall.File("Scrivlet.ini"), tallIni);
+    // The user's settings, which --desktop reads instead of the folder's.
+    std::filesystem::create_directories(dir.File("config/scrivlet"));
+    WriteTextFile(dir.File("config/scrivlet/Scrivlet.ini"), tallIni);
     WriteTextFile(tall.File("doc.txt"), "alpha\n");
     WriteTextFile(dir.File("doc.txt"), "alpha\n\f\nbeta\n");
     WriteTextFile(dir.File("empty.txt"), "");
@@ -99,6 +103,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         {{"--pdf", "out.pdf", "2"}, 0, "", "", "Served Title|second page"},
         {{"--pdf", "out.pdf", "doc.txt"}, 0, "", "・行間がとても狭く", "alpha", true},
         {{"--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr, true},
+        {{"--desktop", "--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr},
         {{"--strict", "--pdf", "out.pdf", "wide.txt"}, 1, "", "・1ページ0行目の右端が溢れそうです", nullptr},
         {{"--pdf", "out.pdf", "3"}, 1, "", "指定のRFCが見つかりませんでした。\nERR:HTTP/1.1 404 Not Found", nullptr},
         {{"--pdf", "out.pdf", "missing.txt"}, 1, "", "missing.txt", nullptr},
@@ -133,6 +138,17 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
             EXPECT_EQ(PdfText(folder.File("out.pdf")), row.text);
         }
     }
+    // With the server gone, a document the library holds prints from there, as the window shows it;
+    // one it does not hold fails with the window's message.
+    nginx.reset();
+    std::filesystem::remove(dir.File("out.pdf"));
+    const TRun offline = RunProgram(dir, {"--pdf", "out.pdf", "2"});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err;
+    EXPECT_EQ(PdfText(dir.File("out.pdf")), "Served Title|second page");
+    const TRun unreachable = RunProgram(dir, {"--pdf", "out.pdf", "5"});
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_EQ(unreachable.err.rfind("サーバにアクセスできませんでした。\n接続先: 127.0.0.1:", 0), 0u)
+        << unreachable.err;
     // Neither the fetches nor the opens touched the settings.
     EXPECT_EQ(ReadTextFile(dir.File("Scrivlet.ini")), ini);
     EXPECT_EQ(ReadTextFile(tall.File("Scrivlet.ini")), tallIni);

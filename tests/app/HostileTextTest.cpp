@@ -134,7 +134,7 @@ TEST_F(HostileTextTest, EveryRoadIntoAWidgetShowsTheTextVerbatim)
         entry.Number = 7;
         entry.Title = hostile.text;
         entry.Status = hostile.text;
-        ReplaceIndex(form_->Library->Database(), {entry}, "");
+        ReplaceIndex(form_->LibraryStore->Database, {entry}, "");
         // A document's heading: the contents panel's item and its tooltip.
         OpenDocument("Request for Comments: 7\n\nTitle\n\n1.  " + hostile.text + "\n\n   Text.\n");
         QApplication::processEvents();

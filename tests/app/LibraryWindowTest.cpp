@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -104,6 +105,35 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     EXPECT_EQ(form_->Memo1->y(), 40);
 }
 
+// The views follow the session: after Back every one of them names the document on screen.
+TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAsksForIt)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    Fetch("2109");
+    Fetch("2616");
+    QTest::keyClick(form_.get(), Qt::Key_Left, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : HTTP State Management Mechanism")))
+        << form_->windowTitle().toStdString();
+    EXPECT_EQ(form_->RFCNumber->currentText(), QStringLiteral("2109"));
+    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("<b>RFC 2109</b>")));
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
+
+    library.mRefetch->trigger();
+    const std::string log = nginx_->AccessLog(4);
+    EXPECT_NE(log.rfind("\"GET /rfc2109.txt HTTP/1.1\" 200 "), std::string::npos);
+    EXPECT_GT(log.rfind("GET /rfc2109.txt"), log.rfind("GET /rfc2616.txt"));
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : ")));
+
+    // A failed fetch takes nothing away: the shown document still prints.
+    Fetch("9999");
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
+}
+
 TEST_F(LibraryWindowTest, SearchListsRankedHitsGreysObsoleteOnesAndOpensWithEnter)
 {
     StartWithServer();
@@ -172,9 +202,9 @@ TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
     EXPECT_TRUE(fault.text().startsWith(QStringLiteral("ライブラリは別のプロセスが使用中です")))
         << fault.text().toStdString();
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc7.txt";
-    EXPECT_FALSE(form_->Library->Cache().Contains(url));
+    EXPECT_FALSE(form_->LibraryStore->Cache.Contains(url));
     held.reset();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->Library->Cache().Contains(url); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->LibraryStore->Cache.Contains(url); }, 5000));
     Stop();
 
     WriteTextFile(dir_.File("broken.db"), std::string(4096, 'x'));
@@ -198,7 +228,7 @@ TEST_F(TWindowTest, EscapeDuringRevalidationIsACancelNotAnError)
     copy.Url = url;
     copy.FetchedAt = 1000;
     copy.Body = "Request for Comments: 7\n\nSeven\n";
-    ASSERT_TRUE(form_->Library->Cache().Store(copy));
+    ASSERT_TRUE(form_->LibraryStore->Cache.Store(copy));
     dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(slow.Port()));
     QTimer::singleShot(300, [&] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
     form_->RFCNumber->setEditText(QStringLiteral("7"));

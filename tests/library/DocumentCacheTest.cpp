@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "library/DocumentCache.h"
+#include "net/fetch/Fetcher.h"
 #include "net/http/IdHTTP.h"
 #include "platform/Classes.h"
 #include "tests/support/GoldenExchange.h"
@@ -95,41 +96,41 @@ TEST(TDocumentCache, ConditionalRequestsAgainstRealServerKeepOrReplaceTheCopy)
     TTempDir home;
     TLibraryDatabase database({home.File("library.db")});
     TDocumentCache cache(database);
-    TIdHTTP http;
-    http.SetReadTimeout(10000);
+    TFetcher fetcher;
+    const TFetchSettings settings;
 
-    TMemoryStream body;
-    http.Get(url, body);
-    TCachedDocument first = DocumentFromResponse(http, url, std::string(body.Memory(), size_t(body.Size())), 1000);
+    const TFetchResult fetched = fetcher.Fetch(settings, {url});
+    ASSERT_EQ(fetched.Kind, TFetchKind::Done) << fetched.Failure;
+    TCachedDocument first = DocumentFromResponse(fetched, url, 1000);
     first.Number = 2616;
     EXPECT_FALSE(first.ETag.empty());
     EXPECT_EQ(first.LastModified, "Sun, 13 Sep 2020 12:26:40 GMT");
     ASSERT_TRUE(cache.Store(first));
 
-    const TRevalidationResult fresh = Revalidate(http, cache, *cache.Find(url), 1000 + 3600);
+    const TRevalidationResult fresh = Revalidate(fetcher, settings, cache, *cache.Find(url), 1000 + 3600);
     EXPECT_EQ(fresh.Outcome, TRevalidationOutcome::roFresh);
 
     const int64_t dayLater = 1000 + 86400;
-    const TRevalidationResult kept = Revalidate(http, cache, *cache.Find(url), dayLater);
+    const TRevalidationResult kept = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater);
     EXPECT_EQ(kept.Outcome, TRevalidationOutcome::roNotModified) << kept.Failure;
     EXPECT_EQ(kept.Document.Body, "Hypertext Transfer Protocol -- HTTP/1.1\n");
     EXPECT_EQ(cache.Find(url)->FetchedAt, dayLater);
-    EXPECT_TRUE(http.Request().CustomHeaders().ValueOf("If-None-Match").empty());
+    EXPECT_TRUE(fetcher.Client().Request().CustomHeaders().ValueOf("If-None-Match").empty());
 
     WriteDocument(root.File("rfc2616.txt"), "Obsoleted text\n", 1'700'000'000);
-    const TRevalidationResult replaced = Revalidate(http, cache, *cache.Find(url), dayLater * 2);
+    const TRevalidationResult replaced = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater * 2);
     EXPECT_EQ(replaced.Outcome, TRevalidationOutcome::roReplaced) << replaced.Failure;
     const std::optional<TCachedDocument> stored = cache.Find(url);
     EXPECT_EQ(stored->Body, "Obsoleted text\n");
     EXPECT_EQ(stored->LastModified, "Tue, 14 Nov 2023 22:13:20 GMT");
     EXPECT_EQ(stored->Number, 2616);
 
-    const TRevalidationResult forced = Revalidate(http, cache, *stored, stored->FetchedAt, true);
+    const TRevalidationResult forced = Revalidate(fetcher, settings, cache, *stored, stored->FetchedAt, true);
     EXPECT_EQ(forced.Outcome, TRevalidationOutcome::roReplaced) << forced.Failure;
     EXPECT_EQ(LoggedStatuses(*nginx), (std::vector<int>{200, 304, 200, 200}));
 
     nginx.reset();
-    const TRevalidationResult unreachable = Revalidate(http, cache, *cache.Find(url), dayLater * 3, true);
+    const TRevalidationResult unreachable = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater * 3, true);
     EXPECT_EQ(unreachable.Outcome, TRevalidationOutcome::roFailed);
     EXPECT_FALSE(unreachable.Failure.empty());
     EXPECT_EQ(unreachable.Document.Body, "Obsoleted text\n");
@@ -186,16 +187,14 @@ TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
         cached.FetchedAt = 1000;
         cached.Body = old;
         ASSERT_TRUE(cache.Store(cached));
-        TIdHTTP http;
-        http.SetReadTimeout(10000);
-        http.SetHandleRedirects(true);
-
-        const TRevalidationResult result = Revalidate(http, cache, cached, 1000 + 2 * 86400);
+        TFetcher fetcher;
+        const TFetchSettings settings;
+        const TRevalidationResult result = Revalidate(fetcher, settings, cache, cached, 1000 + 2 * 86400);
         EXPECT_EQ(result.Outcome, row.outcome) << result.Failure;
         EXPECT_EQ(result.Document.Body, row.stored);
         EXPECT_EQ(cache.Find(cached.Url)->Body, row.stored);
         EXPECT_EQ(cache.Find(cached.Url)->Number, 1);
-        http.CloseConnection();
+        fetcher.Client().CloseConnection();
         EXPECT_TRUE(server.WaitDone());
         ASSERT_EQ(server.ConnectionsServed(), run.scripts.size());
         for (size_t i = 0; i < run.scripts.size(); ++i) {
