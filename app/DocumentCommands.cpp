@@ -5,6 +5,8 @@
 #include "app/DocumentUrl.h"
 #include "app/FetchSettings.h"
 #include "library/IndexLoader.h"
+#include "library/LibrarySearch.h"
+#include "library/RfcHeader.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
 
@@ -23,6 +25,8 @@ const char* const kNoNumber = "RFCの番号を数字で入力してください�
 const char* const kFailed = "取得できませんでした: ";
 const char* const kCancelled = "取得を中止しました";
 const char* const kNotText = "テキストファイルではありません";
+const char* const kOfflineMissing = "オフラインです: ライブラリにありません: ";
+const char* const kOfflineRefused = "オフラインです: ネットワークには接続しません";
 
 int64_t Now() { return int64_t(std::time(nullptr)); }
 
@@ -109,7 +113,8 @@ std::string TDocumentCommands::UrlForNumber(const std::string& typed)
     return {};
 }
 
-void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note)
+void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note,
+                                  int filed)
 {
     const bool again = how == TShowHow::ReplaceHere && session_.Shown();
     // Fetched again: still the document the history names.
@@ -121,6 +126,7 @@ void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TSh
     auto [number, title] = host_.ShownNames
                                ? host_.ShownNames()
                                : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
+    if (filed > 0) number = filed;
     session_.Name(number, title,
                   again ? entry
                         : WithoutControlCharacters(naming.Titled ? naming.Prefix + " : " + title : naming.Prefix),
@@ -128,8 +134,18 @@ void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TSh
     session_.SetStatus(ContainsText(url, bytes, host_.ShownLines ? host_.ShownLines() : 0) + note);
 }
 
-TCommandOutcome TDocumentCommands::FetchTyped(const std::string& typed)
+TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped)
 {
+    std::string typed = asTyped;
+    if (library_ && session_.History().LookUp(typed) == -1) {
+        if (const std::optional<std::vector<int>> members = SubseriesMembers(library_->Database, typed)) {
+            if (members->size() != 1) {
+                if (host_.ShowList) host_.ShowList(typed);
+                return TCommandOutcome::Refused;
+            }
+            typed = std::to_string(members->front());
+        }
+    }
     const int index = session_.History().LookUp(typed);
     // One entry per document: "RFC 822", "0822" and " 822 " are all "822".
     const std::string number = index == -1 ? DocumentNumber(typed) : std::string();
@@ -184,10 +200,19 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
                                                 TShowHow how, const TNaming& naming)
 {
     const TFetchSettings settings = host_.Settings();
-    // A document the library holds is shown from there at once, then asked about.
+    // Filed under the number asked for; a document reached otherwise under the one its header names.
+    const int asked = NumberFromUrl(host_.UrlFormat(), shownUrl);
+    // A document the library holds is shown from there at once, then asked about (not while offline).
     if (library_) {
         if (std::optional<TCachedDocument> cached = library_->Cache.Find(shownUrl)) {
-            ShowNamed(NamedDocument(cached->Body, shownUrl, TDocumentOrigin::Library), naming, how, kFromLibrary);
+            const int filed = asked ? asked : HeaderRfcNumber(cached->Body);
+            ShowNamed(NamedDocument(cached->Body, shownUrl, TDocumentOrigin::Library), naming, how, kFromLibrary,
+                      filed);
+            (void)library_->Cache.MarkRead(shownUrl, Now());
+            if (Offline()) {
+                TellLibraryFault();
+                return TCommandOutcome::Shown;
+            }
             const std::string shownStatus = session_.Status();
             const TRevalidationResult checked = Revalidate(fetcher_, settings, library_->Cache, *cached, Now(), force);
             switch (checked.Outcome) {
@@ -198,7 +223,7 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
                 break;
             case TRevalidationOutcome::roReplaced:
                 ShowNamed(NamedDocument(checked.Document.Body, shownUrl, TDocumentOrigin::Network), naming,
-                          TShowHow::ReplaceHere, "");
+                          TShowHow::ReplaceHere, "", filed);
                 (void)library_->Cache.TrimToLimit(library_->SizeLimit, shownUrl);
                 break;
             case TRevalidationOutcome::roGone:
@@ -223,6 +248,10 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
             return TCommandOutcome::Shown;
         }
     }
+    if (Offline()) {
+        host_.Status(kOfflineMissing + shownUrl);
+        return TCommandOutcome::Failed;
+    }
     const TFetchResult fetched = fetcher_.Fetch(settings, {url});
     if (fetched.Kind != TFetchKind::Done) {
         const TFetchMessage told = FetchFailureMessage(fetched, settings, url, shownUrl);
@@ -231,14 +260,16 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
         return fetched.Kind == TFetchKind::Cancelled ? TCommandOutcome::Cancelled : TCommandOutcome::Failed;
     }
     TDocument document = NamedDocument(fetched.Body, shownUrl, TDocumentOrigin::Network);
+    const int filed = asked ? asked : HeaderRfcNumber(fetched.Body);
     // An empty answer (204, or a server that sent nothing) is no document to keep.
     if (library_ && !fetched.Body.empty()) {
         TCachedDocument copy = DocumentFromResponse(fetched, shownUrl, Now());
-        copy.Number = document.Number;
+        copy.Number = filed;
         copy.Title = document.Title;
         (void)library_->Keep(std::move(copy)); // not kept: the fault is told below
+        (void)library_->Cache.MarkRead(shownUrl, Now());
     }
-    ShowNamed(std::move(document), naming, how, "");
+    ShowNamed(std::move(document), naming, how, "", filed);
     TellLibraryFault();
     return TCommandOutcome::Shown;
 }
@@ -279,6 +310,10 @@ TCommandOutcome TDocumentCommands::FetchAgain()
         host_.Status("accessing... " + url);
         return LoadLocalUrl(url, TShowHow::ReplaceHere, {});
     }
+    if (Offline()) {
+        host_.Status(kOfflineRefused);
+        return TCommandOutcome::Refused;
+    }
     TCommandOutcome outcome = TCommandOutcome::Failed;
     Busy(true, [&] {
         host_.Status("accessing... " + url);
@@ -294,6 +329,10 @@ TCommandOutcome TDocumentCommands::FetchAgain()
 TCommandOutcome TDocumentCommands::UpdateIndex()
 {
     if (!library_) return TCommandOutcome::Refused;
+    if (Offline()) {
+        host_.Status(kOfflineRefused);
+        return TCommandOutcome::Refused;
+    }
     const std::string url = IndexUrlBeside(host_.UrlFormat());
     TCommandOutcome outcome = TCommandOutcome::Failed;
     Busy(true, [&] {

@@ -23,7 +23,11 @@
 constexpr int kLibraryBusyTimeoutMs = 250;
 
 struct TLibraryStore {
-    explicit TLibraryStore(const std::string& path) : Database({path, kLibraryBusyTimeoutMs}), Cache(Database) {}
+    explicit TLibraryStore(const std::string& path)
+        : Path(path), Database({path, kLibraryBusyTimeoutMs}), Cache(Database)
+    {}
+    // The database file, for a run on a thread of its own (which opens it again).
+    std::string Path;
     TLibraryDatabase Database;
     TDocumentCache Cache;
     // The most text the library keeps; the documents fetched longest ago go first.
@@ -53,6 +57,10 @@ struct TCommandHost {
     std::function<void(const std::string& fault)> LibraryFault;
     // Runs body with the window busy (network: cancellable). Unset: runs it.
     std::function<void(bool network, const std::function<void()>& body)> Busy;
+    // True: documents come from the library alone and nothing touches the network. Unset: online.
+    std::function<bool()> Offline;
+    // Lists what text finds in the library ("BCP 14": the RFCs of a subseries). Unset: nothing is listed.
+    std::function<void(const std::string& text)> ShowList;
 };
 
 enum class TCommandOutcome {
@@ -67,8 +75,10 @@ public:
     TDocumentCommands(TDocumentSession& session, TFetcher& fetcher, TLibraryStore* library, TCommandHost host);
 
     // The number box's text: an entry of the history loads that entry's URL;
-    // other text is read as a number and filled into the URL format. A shown
-    // document goes to the history (one entry per number) and the library.
+    // a subseries ("STD 7") is the RFC it names, or its list when it names
+    // several; other text is read as a number and filled into the URL format.
+    // A shown document goes to the history (one entry per number) and the
+    // library, filed under the number asked for whatever its header says.
     TCommandOutcome FetchTyped(const std::string& typed);
     // A local file. A file that cannot be read, or is no text, raises the
     // failure (the general error report tells it) and changes nothing.
@@ -96,7 +106,9 @@ private:
     TCommandOutcome FetchNetwork(const std::string& url, const std::string& shownUrl, bool force, TShowHow how,
                                  const TNaming& naming);
     TCommandOutcome LoadLocalUrl(const std::string& url, TShowHow how, const TNaming& naming);
-    void ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note);
+    // filed: the RFC number the document was asked for (0: as its lines name it).
+    void ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note, int filed = 0);
+    bool Offline() const { return host_.Offline && host_.Offline(); }
     std::string UrlForNumber(const std::string& typed);
     void Busy(bool network, const std::function<void()>& body);
 

@@ -4,10 +4,15 @@
 #include "app/DocumentSession.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
+#include "app/LibraryListModel.h"
 #include "app/SearchWindow.h"
+#include "app/StorageDialog.h"
+#include "app/SyncDialog.h"
 #include "app/TextPane.h"
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
+#include "library/RfcHeader.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
 #include "settings/SettingText.h"
@@ -37,9 +42,25 @@ const QString kCachedTip = QStringLiteral("ライブラリにあります");
 const QString kRemoveEntry = QStringLiteral("履歴から削除");
 constexpr int kRetryIntervalMs = 2000;
 constexpr int kMaxRetries = 30;
+const QString kOfflineRefused = QStringLiteral("オフラインです: ネットワークには接続しません");
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
-// "Obsoleted by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
+QString NumberLink(int number) { return QStringLiteral("<a href=\"rfc:%1\">%1</a>").arg(number); }
+
+// "Obsoleted by 2965 → 6265" with each RFC a link, or "current".
+QString ChainLinks(const std::vector<std::vector<int>>& chain)
+{
+    if (chain.empty()) return QStringLiteral("current");
+    QStringList steps;
+    for (const std::vector<int>& step : chain) {
+        QStringList links;
+        for (int number : step) links << NumberLink(number);
+        steps << links.join(QStringLiteral(", "));
+    }
+    return QStringLiteral("Obsoleted by ") + steps.join(QStringLiteral(" \u2192 "));
+}
+
+// "Updated by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
 QString RelationText(const char* label, const std::vector<std::string>& ids)
 {
     if (ids.empty()) return QString();
@@ -106,9 +127,32 @@ TLibraryCommands::TLibraryCommands(QMainWindow& window, QComboBox& numberBox, TT
     });
 }
 
-TLibraryCommands::~TLibraryCommands() { delete search_.data(); }
+TLibraryCommands::~TLibraryCommands()
+{
+    // The sync's thread ends with its dialog, before the library it may still be using goes.
+    delete sync_.data();
+    delete storage_.data();
+    delete search_.data();
+}
 
 TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
+
+TSyncDialog* TLibraryCommands::SyncDialog() const { return sync_.data(); }
+
+TStorageDialog* TLibraryCommands::StorageDialog() const { return storage_.data(); }
+
+void TLibraryCommands::SetOfflineForRun()
+{
+    offlineForRun_ = true;
+    const QSignalBlocker quiet(mOffline);
+    mOffline->setChecked(true);
+}
+
+bool TLibraryCommands::Offline() const
+{
+    const bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr;
+    return offlineForRun_ || (setting && *setting);
+}
 
 bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 {
@@ -137,6 +181,17 @@ void TLibraryCommands::BuildMenu()
     mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), [this] { hooks_.FetchAgain(); });
     mLibrary->addSeparator();
     mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), [this] { hooks_.UpdateIndex(); });
+    mSyncAll = add(QStringLiteral("すべて取得"), QKeySequence(), [this] { mSyncAllClick(); });
+    mStorage = add(QStringLiteral("保存状況"), QKeySequence(), [this] { mStorageClick(); });
+
+    mOffline = new QAction(QStringLiteral("オフライン"), this);
+    mOffline->setCheckable(true);
+    // The switch is the setting, except that --offline leaves the setting as it was.
+    connect(mOffline, &QAction::toggled, this, [this](bool on) {
+        if (!on) offlineForRun_ = false;
+        bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr;
+        if (setting && !offlineForRun_) *setting = on;
+    });
 }
 
 void TLibraryCommands::BuildRelationsBar(QWidget* parent)
@@ -161,7 +216,8 @@ void TLibraryCommands::BuildRelationsBar(QWidget* parent)
 void TLibraryCommands::ShowRelations()
 {
     const TDocument* shown = session_.Shown();
-    const int number = shown ? shown->Number : 0;
+    // A document without the usual header line may still name itself the older way ("RFC #  822").
+    const int number = !shown ? 0 : shown->Number > 0 ? shown->Number : HeaderRfcNumber(shown->Body);
     std::optional<TRelations> relations;
     if (number > 0) relations = RelationsOf(store_.Database, number);
     if (!relations) {
@@ -175,9 +231,10 @@ void TLibraryCommands::ShowRelations()
     parts << QStringLiteral("<b>RFC %1</b>").arg(number);
     if (relations->Obsolete) parts << QStringLiteral("<b>OBSOLETE</b>");
     if (!relations->Status.empty()) parts << Text(relations->Status).toHtmlEscaped();
+    parts << ChainLinks(ObsoletionChain(store_.Database, number));
     for (const QString& part :
-         {RelationText("Obsoleted by ", relations->ObsoletedBy), RelationText("Updated by ", relations->UpdatedBy),
-          RelationText("Obsoletes ", relations->Obsoletes), RelationText("Updates ", relations->Updates)})
+         {RelationText("Updated by ", relations->UpdatedBy), RelationText("Obsoletes ", relations->Obsoletes),
+          RelationText("Updates ", relations->Updates)})
         if (!part.isEmpty()) parts << part;
     if (!relations->ErrataUrl.empty())
         parts << QStringLiteral("<a href=\"%1\">Errata</a>").arg(Text(relations->ErrataUrl).toHtmlEscaped());
@@ -200,6 +257,10 @@ void TLibraryCommands::ShowRelations()
 
 void TLibraryCommands::Started()
 {
+    if (const bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr; setting && *setting) {
+        const QSignalBlocker quiet(mOffline);
+        mOffline->setChecked(true);
+    }
     const std::string url = store_.Cache.LastShown();
     std::optional<TCachedDocument> last = url.empty() ? std::nullopt : store_.Cache.Find(url);
     if (!last) return;
@@ -216,10 +277,21 @@ void TLibraryCommands::MarkHistory()
     const TStringList& urls = session_.History().Urls();
     QFont marked = box->font();
     marked.setBold(true);
+    const QBrush greyed = box->palette().brush(QPalette::Disabled, QPalette::Text);
+    const std::string format = hooks_.UrlFormat ? hooks_.UrlFormat() : std::string();
     for (int i = 0; i < box->count() && i < urls.Count(); ++i) {
         const bool cached = store_.Cache.Contains(urls[i]);
+        // An obsolete document is marked as in the library window: greyed, its replacements in the tip.
+        const int number = NumberFromUrl(format, urls[i]);
+        const std::optional<TRelations> relations =
+            number > 0 ? RelationsOf(store_.Database, number) : std::optional<TRelations>();
+        const bool obsolete = relations && relations->Obsolete;
+        QStringList tips;
+        if (cached) tips << kCachedTip;
+        if (obsolete) tips << CurrencyText(store_.Database, number);
         box->setItemData(i, cached ? QVariant(marked) : QVariant(), Qt::FontRole);
-        box->setItemData(i, cached ? QVariant(kCachedTip) : QVariant(), Qt::ToolTipRole);
+        box->setItemData(i, obsolete ? QVariant(greyed) : QVariant(), Qt::ForegroundRole);
+        box->setItemData(i, tips.isEmpty() ? QVariant() : QVariant(tips.join(QStringLiteral("\n"))), Qt::ToolTipRole);
     }
 }
 
@@ -236,15 +308,59 @@ void TLibraryCommands::ShowFault(const std::string& fault)
     FaultLabel->setVisible(true);
 }
 
-void TLibraryCommands::mSearchClick()
+void TLibraryCommands::mSearchClick() { OpenLibraryWindow(QString()); }
+
+void TLibraryCommands::OpenLibraryWindow(const QString& text)
 {
     if (!search_) {
         search_ = new TSearchWindow(store_.Database, &window_);
         search_->OnOpen = [this](int number) { hooks_.OpenNumber(number); };
     }
+    if (!text.isEmpty()) search_->Query->setText(text);
+    search_->RefreshChoices();
+    search_->RunSearch();
     search_->show();
     search_->raise();
     search_->activateWindow();
     search_->Query->setFocus();
     search_->Query->selectAll();
+}
+
+void TLibraryCommands::mSyncAllClick()
+{
+    if (Offline()) {
+        if (hooks_.Status) hooks_.Status(kOfflineRefused);
+        return;
+    }
+    if (!sync_) {
+        sync_ = new TSyncDialog(&window_);
+        sync_->OnFinished = [this](const TSyncRunReport&) {
+            if (search_) {
+                search_->RefreshChoices();
+                search_->RunSearch();
+            }
+            MarkHistory();
+            ShowRelations();
+        };
+    }
+    sync_->show();
+    sync_->raise();
+    if (sync_->Running()) return;
+    TSyncRunOptions options;
+    options.LibraryPath = store_.Path;
+    options.Settings = hooks_.Settings();
+    options.UrlFormat = hooks_.UrlFormat();
+    options.UpdateIndexAlways = false;
+    sync_->Start(options);
+}
+
+void TLibraryCommands::mStorageClick()
+{
+    if (!storage_) {
+        storage_ = new TStorageDialog(store_.Cache, &window_);
+        storage_->Confirm = hooks_.Confirm;
+    }
+    storage_->Refresh();
+    storage_->show();
+    storage_->raise();
 }

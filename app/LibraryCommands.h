@@ -1,6 +1,7 @@
 // TLibraryCommands: the local library's views in the main window. Owns the
-// menu "ライブラリ" (its commands run through the hooks), the relations bar
-// and the search window; references the library store, the session (whose
+// menu "ライブラリ" (its commands run through the hooks), the offline switch
+// (the window puts it in its menu "表示"), the relations bar, the library
+// window and the dialogs of すべて取得 and 保存状況; references the library store, the session (whose
 // document the bar names and the library shows again at the next start), the
 // number box (cached entries marked, Delete removes one) and the pane. The
 // window places the bar. GUI thread only.
@@ -23,6 +24,9 @@ class QMenu;
 class QTimer;
 class TDocumentSession;
 class TSearchWindow;
+class TStorageDialog;
+class TSyncDialog;
+struct TFetchSettings;
 class TTextPane;
 struct TLibraryStore;
 
@@ -39,6 +43,15 @@ struct TLibraryHooks {
     std::function<void()> LayOut;
     // A link that is not an RFC's: the window's gate to the desktop's browser.
     std::function<void(const QString& link)> OpenLink;
+    // The document URL format, and the fetch settings (may raise), for a sync run.
+    std::function<std::string()> UrlFormat;
+    std::function<TFetchSettings()> Settings;
+    // The offline setting of the options (kept in the settings file); null while there are no options.
+    std::function<bool*()> OfflineSetting;
+    // The status line.
+    std::function<void(const QString& text)> Status;
+    // Asks before something is removed; true: go ahead.
+    std::function<bool(const QString& question)> Confirm;
 };
 
 class TLibraryCommands : public QObject {
@@ -55,11 +68,21 @@ public:
     QAction* mRefetch;
     QAction* mUpdateIndex;
     QAction* mSearch;
+    QAction* mSyncAll;
+    QAction* mStorage;
+    // Checked: documents come from the library alone, nothing touches the network.
+    QAction* mOffline;
     QLabel* RelationsBar;
     // A fault of the library, beside the status line, where it stays.
     QLabel* FaultLabel = nullptr;
 
     TSearchWindow* SearchWindow() const;
+    TSyncDialog* SyncDialog() const;
+    TStorageDialog* StorageDialog() const;
+
+    // Offline for this run whatever the setting says (scrivlet --offline).
+    void SetOfflineForRun();
+    bool Offline() const;
 
     // At the first activation: the document shown last, from the library.
     void Started();
@@ -70,6 +93,10 @@ public:
     void mSearchClick();
     // Shows a fault of the library where it stays in sight.
     void ShowFault(const std::string& fault);
+    void mSyncAllClick();
+    void mStorageClick();
+    // The library window, showing what text finds.
+    void OpenLibraryWindow(const QString& text);
 
 protected:
     // Delete in the history list removes the entry.
@@ -90,4 +117,7 @@ private:
     // Tries a document the library could not take (another process held it) again now and then.
     QTimer* retryTimer_ = nullptr;
     int retries_ = 0;
+    QPointer<TSyncDialog> sync_;
+    QPointer<TStorageDialog> storage_;
+    bool offlineForRun_ = false;
 };

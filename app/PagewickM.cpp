@@ -1,6 +1,7 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/ClientSettings.h"
 #include "app/DocumentCommands.h"
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
@@ -268,6 +269,10 @@ void TForm1::CreateCommands()
     host.Busy = [this](bool network, const std::function<void()>& body) {
         WhileFetching(network ? antiFreeze_.get() : nullptr, body);
     };
+    host.Offline = [this] { return Library && Library->Offline(); };
+    host.ShowList = [this](const std::string& text) {
+        if (Library) Library->OpenLibraryWindow(Utf8(text));
+    };
     if (!services_.LibraryPath.empty()) {
         LibraryStore = std::make_unique<TLibraryStore>(services_.LibraryPath);
         host.LibraryFault = [this](const std::string& fault) {
@@ -284,8 +289,17 @@ void TForm1::CreateCommands()
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
         hooks.LayOut = [this] { RelationsBarChanged(); };
         hooks.OpenLink = [this](const QString& link) { OpenLink(link); };
+        hooks.UrlFormat = [this] { return OptionDlg ? TextToSetting(OptionDlg->UrlBase->text()) : std::string(); };
+        hooks.Settings = [this] { return CurrentFetchSettings(); };
+        hooks.OfflineSetting = [this] { return OptionDlg ? &OptionDlg->Offline : nullptr; };
+        hooks.Status = [this](const QString& text) { SetStatusText(text); };
+        hooks.Confirm = [this](const QString& question) {
+            return services_.MessageBoxes->AskYesNo(this, question, QApplication::applicationName());
+        };
         Library =
             std::make_unique<TLibraryCommands>(*this, *RFCNumber, *Memo1, *LibraryStore, Session, std::move(hooks));
+        Reader->Menu->addSeparator();
+        Reader->Menu->addAction(Library->mOffline);
     }
     Commands = std::make_unique<TDocumentCommands>(Session, *Fetcher, LibraryStore.get(), std::move(host));
 }
@@ -314,20 +328,7 @@ void TForm1::FollowSession(TSessionChange change)
     }
 }
 
-TFetchSettings TForm1::CurrentFetchSettings() const
-{
-    TConnectionOptions options;
-    options.UseProxy = OptionDlg->UseProxy->isChecked();
-    options.ProxyServer = TextToSetting(OptionDlg->ServerName->text());
-    options.ProxyPort = TextToSetting(OptionDlg->PortNumber->text());
-    options.SocksVersion = OptionDlg->SocksVersion->currentIndex();
-    options.SocksServer = TextToSetting(OptionDlg->SocksServer->text());
-    options.SocksPort = TextToSetting(OptionDlg->SocksPort->text());
-    options.SocksUser = TextToSetting(OptionDlg->SocksUser->text());
-    options.SocksPassword = TextToSetting(OptionDlg->SocksPassword->text());
-    options.FetchTimeLimitSeconds = OptionDlg->FetchTimeLimit;
-    return FetchSettingsOf(options);
-}
+TFetchSettings TForm1::CurrentFetchSettings() const { return FetchSettingsOf(ConnectionOptionsOf(*OptionDlg)); }
 
 void TForm1::SetOptionDlg(TOptionDlg* dialog)
 {

@@ -40,6 +40,12 @@ struct TIndexEntry {
     std::string ErrataUrl;
 };
 
+// A subseries entry of the index: "STD0007" is RFC 9293, "BCP0014" is RFCs 2119 and 8174.
+struct TSubseriesEntry {
+    std::string Id;
+    std::vector<int> Numbers;
+};
+
 class TIndexParser : public TStream {
 public:
     TIndexParser();
@@ -56,6 +62,8 @@ public:
     bool Finish();
     const std::string& Failure() const { return failure_; }
     std::vector<TIndexEntry>& Entries() { return entries_; }
+    // The std-entry, bcp-entry and fyi-entry elements.
+    std::vector<TSubseriesEntry>& Subseries() { return subseries_; }
 
 private:
     void NoteParserFailure();
@@ -63,6 +71,7 @@ private:
     struct TState;
     std::unique_ptr<TState> state_;
     std::vector<TIndexEntry> entries_;
+    std::vector<TSubseriesEntry> subseries_;
     std::string failure_;
     int64_t written_ = 0;
 };
@@ -70,10 +79,12 @@ private:
 // "RFC0822" -> 822; 0 for any other kind of id.
 int RfcNumberOf(const std::string& documentId);
 
-// Replaces the stored index by entries, with lastModified (the server's
-// Last-Modified) kept for the next conditional fetch, in one transaction:
-// a failure leaves the old index whole. Raises ELibraryError.
-void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified);
+// Replaces the stored index by entries and subseries (which add to what the
+// entries' is-also lists say), with lastModified (the server's Last-Modified)
+// kept for the next conditional fetch, in one transaction: a failure leaves
+// the old index whole. Raises ELibraryError.
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified,
+                  const std::vector<TSubseriesEntry>& subseries = {});
 
 // Whether the database holds an index.
 bool IndexLoaded(TLibraryDatabase& database);

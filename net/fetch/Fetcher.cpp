@@ -158,6 +158,8 @@ TFetchResult TFetcher::Fetch(const TFetchSettings& settings, const TFetchRequest
     if (!request.Sink) result.Body.assign(body.Memory(), size_t(body.Size()));
     result.ETag = client_->Response().HeaderLines().ValueOf("ETag");
     result.LastModified = client_->Response().HeaderLines().ValueOf("Last-Modified");
+    result.CacheControl = client_->Response().HeaderLines().ValueOf("Cache-Control");
+    result.Expires = client_->Response().HeaderLines().ValueOf("Expires");
     result.FinalUrl = current;
     result.Code = client_->ResponseCode();
     result.StatusLine = client_->ResponseText();

@@ -65,6 +65,9 @@ struct TFetchResult {
     std::string Body;
     std::string ETag;
     std::string LastModified;
+    // How long the copy may be trusted, as the server said; empty when it did not.
+    std::string CacheControl;
+    std::string Expires;
     std::string FinalUrl;
     int Code = 0;
     std::string StatusLine;

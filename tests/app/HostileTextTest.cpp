@@ -5,6 +5,7 @@
 
 #include "app/ContentsPanel.h"
 #include "app/LibraryCommands.h"
+#include "app/LibraryListModel.h"
 #include "app/ReaderView.h"
 #include "app/SearchWindow.h"
 #include "library/IndexLoader.h"
@@ -149,8 +150,9 @@ TEST_F(HostileTextTest, EveryRoadIntoAWidgetShowsTheTextVerbatim)
         for (QTreeWidgetItem* heading : headings) EXPECT_TRUE(ShownToolTip(heading->toolTip(0)).contains(expected));
         form_->Library->mSearch->trigger();
         form_->Library->SearchWindow()->Query->setText(QStringLiteral("7"));
-        ASSERT_GE(form_->Library->SearchWindow()->Hits->topLevelItemCount(), 1);
-        EXPECT_EQ(form_->Library->SearchWindow()->Hits->topLevelItem(0)->text(1), expected);
+        const TLibraryListModel& hits = *form_->Library->SearchWindow()->Model;
+        ASSERT_GE(hits.rowCount(), 1);
+        EXPECT_EQ(hits.data(hits.index(0, TLibraryListModel::kTitle), Qt::DisplayRole).toString(), expected);
         form_->Library->SearchWindow()->grab();
 
         // A file's name: the status line after opening it (the markup's relative image is the watched file).

@@ -19,22 +19,27 @@ using testsupport::TGoldenExchange;
 using testsupport::TRealPeer;
 using testsupport::TScriptedServer;
 
-TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
+// Without a lifetime from the server a copy is trusted for a day; with one, for exactly that long.
+TEST(TDocumentCache, RevalidatesCopiesPastTheirLifetimeWithTheValidatorsTheyHave)
 {
     const char* const date = "Mon, 01 Jan 2024 00:00:00 GMT";
     struct TCase {
         const char* name;
         int64_t age;
+        int64_t freshFor; // 0: the server gave no lifetime
         const char* etag;
         const char* lastModified;
         TRevalidation expected;
     } cases[] = {
-        {"just fetched", 0, "\"e\"", date, {false, "", ""}},
-        {"one second short of a day", 86399, "\"e\"", "", {false, "", ""}},
-        {"a day old", 86400, "\"e\"", date, {true, "\"e\"", date}},
-        {"only a date", 90000, "", date, {true, "", date}},
-        {"no validators", 90000, "", "", {true, "", ""}},
-        {"dated after now (clock set back)", -60, "\"e\"", "", {true, "\"e\"", ""}},
+        {"just fetched", 0, 0, "\"e\"", date, {false, "", ""}},
+        {"one second short of a day", 86399, 0, "\"e\"", "", {false, "", ""}},
+        {"a day old", 86400, 0, "\"e\"", date, {true, "\"e\"", date}},
+        {"only a date", 90000, 0, "", date, {true, "", date}},
+        {"no validators", 90000, 0, "", "", {true, "", ""}},
+        {"dated after now (clock set back)", -60, 0, "\"e\"", "", {true, "\"e\"", ""}},
+        {"within a ten-minute lifetime", 599, 600, "\"e\"", "", {false, "", ""}},
+        {"at the end of a ten-minute lifetime", 600, 600, "\"e\"", "", {true, "\"e\"", ""}},
+        {"a week's lifetime outlasts the day", 86400 * 3, 86400 * 7, "\"e\"", "", {false, "", ""}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -42,11 +47,66 @@ TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
         cached.ETag = c.etag;
         cached.LastModified = c.lastModified;
         cached.FetchedAt = 1'700'000'000;
+        cached.FreshUntil = c.freshFor ? cached.FetchedAt + c.freshFor : 0;
         const TRevalidation decision = DecideRevalidation(cached, cached.FetchedAt + c.age);
         EXPECT_EQ(decision.Needed, c.expected.Needed);
         EXPECT_EQ(decision.IfNoneMatch, c.expected.IfNoneMatch);
         EXPECT_EQ(decision.IfModifiedSince, c.expected.IfModifiedSince);
     }
+}
+
+TEST(TDocumentCache, LifetimeComesFromMaxAgeThenExpires)
+{
+    const int64_t now = 1'700'000'000; // Tue, 14 Nov 2023 22:13:20 GMT
+    struct TCase {
+        const char* cacheControl;
+        const char* expires;
+        int64_t expected;
+    } cases[] = {
+        {"", "", 0},
+        {"max-age=600", "", now + 600},
+        {"public, MAX-AGE = \"60\"", "", now + 60},
+        {"max-age=600", "Tue, 14 Nov 2023 23:13:20 GMT", now + 600},
+        {"", "Tue, 14 Nov 2023 23:13:20 GMT", now + 3600},
+        {"", "Tue, 14 Nov 2023 23:13:20 +0100", now},
+        {"", "0", now},
+        {"no-cache", "Tue, 14 Nov 2024 23:13:20 GMT", now},
+        {"max-age=abc", "", 0},
+        {"max-age=99999999999999999999", "", now + 365LL * 86400},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.cacheControl) + " | " + c.expires);
+        EXPECT_EQ(FreshUntilOf(c.cacheControl, c.expires, now), c.expected);
+    }
+}
+
+TEST(TDocumentCache, ConfirmedCopyKeepsItsLifetimeAndClearingFollowsReading)
+{
+    TTempDir temp;
+    TLibraryDatabase database({temp.File("library.db")});
+    TDocumentCache cache(database);
+    for (const char* url : {"http://h/a", "http://h/b", "http://h/c"}) {
+        TCachedDocument document;
+        document.Url = url;
+        document.FetchedAt = 1000;
+        document.FreshUntil = std::string(url) == "http://h/a" ? 1600 : 0;
+        document.Body = "text";
+        ASSERT_TRUE(cache.Store(document));
+    }
+    ASSERT_TRUE(cache.Touch("http://h/a", 5000));
+    EXPECT_EQ(cache.Find("http://h/a")->FreshUntil, 5600);
+    ASSERT_TRUE(cache.Touch("http://h/b", 5000));
+    EXPECT_EQ(cache.Find("http://h/b")->FreshUntil, 0);
+    ASSERT_TRUE(cache.MarkRead("http://h/c", 9000));
+    EXPECT_EQ(cache.Storage().Documents, 3);
+    EXPECT_EQ(cache.Storage().Bytes, 12);
+
+    // a and b were last fetched at 5000, c read at 9000.
+    EXPECT_EQ(cache.RemoveUnreadSince(5000), 0);
+    EXPECT_EQ(cache.RemoveUnreadSince(5001), 2);
+    EXPECT_TRUE(cache.Contains("http://h/c"));
+    EXPECT_EQ(cache.RemoveAll(), 1);
+    EXPECT_EQ(cache.Storage().Documents, 0);
 }
 
 TEST(TDocumentCache, DocumentPastTheLibraryLimitIsNotStored)
