@@ -147,8 +147,19 @@ int TQtPrinterCanvas::TextHeight(const std::string& text) const
     return metrics_.size(Qt::TextSingleLine, ToQString(text)).height();
 }
 
+void TQtPrinterCanvas::DrawOnto(QPainter* painter)
+{
+    target_ = painter;
+    if (!target_) return;
+    // In the printer's pixels, whatever the target device's resolution.
+    QFont inPixels = font_;
+    inPixels.setPixelSize(std::max(1, int(std::lround(font_.pointSizeF() * printer_.logicalDpiY() / 72.0))));
+    target_->setFont(inPixels);
+}
+
 void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
 {
+    QPainter& painter = target_ ? *target_ : painter_;
     // Only what can reach the sheet is drawn: the paper's edge cuts the rest
     // anyway, and a line of millions of characters would otherwise cost
     // memory and time in proportion to its length.
@@ -161,7 +172,7 @@ void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
             width += metrics_.horizontalAdvance(QString::fromUtf8(text.data() + shown, qsizetype(length)));
             shown += length;
         }
-        painter_.drawText(QPoint(x, y + ascent_), QString::fromUtf8(text.data(), qsizetype(shown)));
+        painter.drawText(QPoint(x, y + ascent_), QString::fromUtf8(text.data(), qsizetype(shown)));
         return;
     }
     const size_t shown = std::min(text.size(), size_t(qreal(room) / asciiAdvance_) + 2);
@@ -179,7 +190,7 @@ void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
     run.setRawFont(asciiFont_);
     run.setGlyphIndexes(glyphs);
     run.setPositions(positions);
-    painter_.drawGlyphRun(QPointF(x, y + ascent_), run);
+    painter.drawGlyphRun(QPointF(x, y + ascent_), run);
 }
 
 void TQtPrinterCanvas::BeginDoc()
