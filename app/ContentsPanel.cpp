@@ -1,5 +1,7 @@
 #include "app/ContentsPanel.h"
 
+#include "platform/Dialogs.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -70,7 +72,7 @@ void TContentsPanel::SetOutline(std::vector<THeading> outline)
         if (!h.Number.empty()) text = QString::fromStdString(h.Number) + QStringLiteral("  ") + text;
         auto* item = open.empty() ? new QTreeWidgetItem() : new QTreeWidgetItem(open.back().second);
         item->setText(0, text);
-        item->setToolTip(0, text);
+        item->setToolTip(0, PlainToolTip(text));
         item->setData(0, Qt::UserRole, int(i));
         if (open.empty()) top.append(item);
         open.emplace_back(h.Level, item);

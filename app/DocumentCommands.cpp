@@ -20,6 +20,8 @@ namespace {
 const char* const kFromLibrary = " [ライブラリ]";
 const char* const kConfirmed = " [ライブラリ・最新を確認]";
 const char* const kUnreachable = " [ライブラリ] サーバに接続できませんでした: ";
+const char* const kGone = " [ライブラリ] サーバにはもうありません";
+const char* const kRejected = " [ライブラリ] サーバの応答は保存しませんでした: ";
 const char* const kUnreadableFile = "ファイルが読めませんでした";
 const char* const kNoNumber = "RFCの番号を数字で入力してください。";
 const char* const kFailed = "取得できませんでした: ";
@@ -81,7 +83,23 @@ void TDocumentCommands::TellLibraryFault()
 {
     if (!library_) return;
     const std::string fault = library_->Database.TakeFaultMessage();
-    if (!fault.empty()) session_.SetStatus(session_.Status() + " — " + fault);
+    if (fault.empty()) return;
+    // The next command's status would overwrite it before anyone read it.
+    if (host_.LibraryFault)
+        host_.LibraryFault(fault);
+    else
+        session_.SetStatus(session_.Status() + " — " + fault);
+}
+
+bool TLibraryStore::Keep(TCachedDocument document)
+{
+    if (Cache.Store(document)) {
+        Pending.reset();
+        (void)Cache.TrimToLimit(SizeLimit, document.Url);
+        return true;
+    }
+    if (Database.Fault() == TLibraryFault::lfLocked) Pending = std::move(document);
+    return false;
 }
 
 std::string TDocumentCommands::UrlForNumber(const std::string& typed)
@@ -216,10 +234,24 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
             case TRevalidationOutcome::roReplaced:
                 ShowNamed(NamedDocument(checked.Document.Body, shownUrl, TDocumentOrigin::Network), naming,
                           TShowHow::ReplaceHere, "", filed);
+                (void)library_->Cache.TrimToLimit(library_->SizeLimit, shownUrl);
+                break;
+            case TRevalidationOutcome::roGone:
+                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
+                                   kGone);
+                break;
+            case TRevalidationOutcome::roRejected:
+                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
+                                   kRejected + Trimmed(checked.Failure));
                 break;
             case TRevalidationOutcome::roFailed:
-                if (fetcher_.CancelRequested()) break;
-                session_.SetStatus(session_.Status() + kUnreachable + Trimmed(checked.Failure));
+                // A cancel is the user's choice, not a failure: the copy stays shown and the status line says so.
+                if (fetcher_.CancelRequested()) {
+                    session_.SetStatus(std::string(kCancelled) + ": " + shownUrl);
+                    break;
+                }
+                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
+                                   kUnreachable + Trimmed(checked.Failure));
                 break;
             }
             TellLibraryFault();
@@ -244,7 +276,7 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
         TCachedDocument copy = DocumentFromResponse(fetched, shownUrl, Now());
         copy.Number = filed;
         copy.Title = document.Title;
-        (void)library_->Cache.Store(copy); // not kept: the fault is told below
+        (void)library_->Keep(std::move(copy)); // not kept: the fault is told below
         (void)library_->Cache.MarkRead(shownUrl, Now());
     }
     ShowNamed(std::move(document), naming, how, "", filed);
@@ -257,6 +289,7 @@ TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
     std::string bytes;
     const bool read = ReadDocumentFile(path, bytes);
     const int readError = errno;
+    if (!read && readError == 0) throw EFOpenError(OpenError(path, 0).what() + RefusedFileReason(path));
     if (!read) throw OpenError(path, readError);
     // Japanese and other local files are read in their own encoding; the document holds UTF-8.
     const std::size_t fileBytes = bytes.size();
@@ -330,8 +363,8 @@ TCommandOutcome TDocumentCommands::UpdateIndex()
             break;
         case TIndexUpdateOutcome::iuFailed: status = "索引を更新できませんでした: " + Trimmed(result.Failure); break;
         }
-        const std::string fault = library_->Database.TakeFaultMessage();
-        host_.Status(fault.empty() ? status : status + " — " + fault);
+        host_.Status(status);
+        TellLibraryFault();
     });
     if (fetcher_.CancelRequested()) {
         host_.Status(kCancelled);

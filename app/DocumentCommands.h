@@ -14,15 +14,29 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The library's database and its document cache, opened once.
+// Another process holding the library keeps a write waiting this long at most:
+// a lock must never freeze the window.
+constexpr int kLibraryBusyTimeoutMs = 250;
+
 struct TLibraryStore {
-    explicit TLibraryStore(const std::string& path) : Path(path), Database({path}), Cache(Database) {}
+    explicit TLibraryStore(const std::string& path)
+        : Path(path), Database({path, kLibraryBusyTimeoutMs}), Cache(Database)
+    {}
     // The database file, for a run on a thread of its own (which opens it again).
     std::string Path;
     TLibraryDatabase Database;
     TDocumentCache Cache;
+    // The most text the library keeps; the documents fetched longest ago go first.
+    int64_t SizeLimit = TDocumentCache::kDefaultSizeLimit;
+    // A document not stored while another process held the library, for a later try (Keep).
+    std::optional<TCachedDocument> Pending;
+    // Stores document within the size limit; while the library is locked it
+    // waits in Pending. False when it was not stored now.
+    bool Keep(TCachedDocument document);
 };
 
 // What the commands ask of whoever runs them. Texts are UTF-8.
@@ -39,6 +53,8 @@ struct TCommandHost {
     std::function<int()> ShownLines;
     // The number and title as the pane shows the document just shown. Unset: from its own lines.
     std::function<std::pair<int, std::string>()> ShownNames;
+    // A fault of the library, where it stays in sight. Unset: after the status line.
+    std::function<void(const std::string& fault)> LibraryFault;
     // Runs body with the window busy (network: cancellable). Unset: runs it.
     std::function<void(bool network, const std::function<void()>& body)> Busy;
     // True: documents come from the library alone and nothing touches the network. Unset: online.

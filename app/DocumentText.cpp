@@ -4,7 +4,10 @@
 #include "platform/LineSource.h"
 #include "platform/TextUtil.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -15,6 +18,15 @@ bool IsBlankOrTab(char c) { return c == ' ' || c == '\t'; }
 bool ReadDocumentFile(const std::string& path, std::string& bytes)
 {
     return ReadRegularFile(path, bytes, kMaxDocumentBytes);
+}
+
+std::string RefusedFileReason(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "フォルダです";
+    if (!S_ISREG(info.st_mode)) return "通常のファイルではありません";
+    return "大きすぎます（" + std::to_string(kMaxDocumentBytes >> 20) + " MiBまで）";
 }
 
 std::string LocalFilePath(const std::string& url) { return url.size() > 8 ? url.substr(8) : std::string(); }
@@ -57,9 +69,11 @@ std::string ExtractTitle(const TLineSource& lines)
 int ExtractNumber(const TLineSource& lines)
 {
     static const std::string kMarker = "Request for Comments:";
+    // The marker, its blanks and a number fit in this; a line is not copied whole to look at its start.
+    constexpr size_t kLooked = 256;
     const int count = lines.Count();
     for (int i = 0; i < count; ++i) {
-        std::string line = lines.Line(i);
+        const std::string line = lines.LinePrefix(i, kLooked);
         if (line.compare(0, kMarker.size(), kMarker) != 0 || line.size() < kMarker.size()) continue;
         size_t p = kMarker.size();
         while (p < line.size() && line[p] == ' ') ++p;

@@ -19,6 +19,11 @@ constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
 // any failure, bytes untouched then.
 bool ReadDocumentFile(const std::string& path, std::string& bytes);
 
+// Why ReadDocumentFile refused a file it could open (errno 0): it is a
+// folder, not a regular file (a FIFO, a device), or too large. Looks without
+// opening, so a FIFO cannot block it. Example: "/dev/zero" -> "通常のファイルではありません".
+std::string RefusedFileReason(const std::string& path);
+
 // The path a "file:///" URL names: everything after its first eight
 // characters, whatever they are, and uncut however long.
 // Example: LocalFilePath("file:////tmp/a.txt") == "/tmp/a.txt".

@@ -2,6 +2,7 @@
 // Plain code, no window: the fetch command calls it and tests call it alone.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,3 +17,16 @@ std::string DocumentUrl(const std::string& urlFormat, std::string_view typed);
 
 // A URL that names a local file: its first four characters are exactly "file".
 bool IsLocalFileUrl(std::string_view url);
+
+// The address a link from a document, the index or a server may hand to the
+// desktop's browser: an http or https URL with a host, bytes past ASCII
+// percent-encoded. Nothing for any other link (file:, javascript:, data:,
+// mailto:, smb:, an unknown scheme, a bare path, an option such as
+// "--version") or one holding blanks or control characters. What it gives
+// begins with "http", so no program takes it for an option.
+// Example: BrowserUrl("HTTPS://h/caf\xc3\xa9") == "HTTPS://h/caf%C3%A9".
+[[nodiscard]] std::optional<std::string> BrowserUrl(std::string_view link);
+
+// The RFC number of an "rfc:NUMBER" link: digits only, 1 to 99999; 0 otherwise.
+// Example: RfcLinkNumber("rfc:2616") == 2616, RfcLinkNumber("rfc:abc") == 0.
+[[nodiscard]] int RfcLinkNumber(std::string_view link);

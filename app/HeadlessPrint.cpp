@@ -1,16 +1,22 @@
 #include "app/HeadlessPrint.h"
 
+#include "app/DocumentText.h"
+#include "app/DocumentUrl.h"
 #include "app/PagewickM.h"
 #include "app/TextPane.h"
 #include "library/LibraryDatabase.h"
 #include "platform/Dialogs.h"
 #include "print/PrintQt.h"
 #include "settings/PagewickDlg.h"
+#include "settings/SettingText.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 namespace {
 
@@ -55,6 +61,22 @@ public:
     QRect Available() override { return {0, 0, 1920, 1080}; }
 };
 
+// The local file the document comes from: the path given, or the file a
+// number names through a "file:///" URL format; empty for a network fetch.
+std::string InputPath(const std::string& document, const std::string& urlFormat)
+{
+    if (!IsDocumentNumber(document)) return document;
+    const std::string url = DocumentUrl(urlFormat, document);
+    return IsLocalFileUrl(url) ? LocalFilePath(url) : std::string();
+}
+
+// Whether both names reach one file, by whatever links; false while either is missing.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
 } // namespace
 
 int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
@@ -70,6 +92,12 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     TOptionDlg optionDlg(services.Settings.ReadPath, &form);
     form.SetOptionDlg(&optionDlg);
     form.show();
+
+    const std::string input = InputPath(command.Document, TextToSetting(optionDlg.UrlBase->text()));
+    if (!input.empty() && SameFile(input, command.PdfPath)) {
+        err << "scrivlet: " << command.PdfPath << " is the document to print; it is not overwritten" << std::endl;
+        return kExitUsage;
+    }
 
     bool loaded = false;
     if (IsDocumentNumber(command.Document)) {

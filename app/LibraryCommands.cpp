@@ -5,6 +5,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/DocumentText.h"
+#include "app/DocumentUrl.h"
 #include "app/LibraryListModel.h"
 #include "app/SearchWindow.h"
 #include "app/StorageDialog.h"
@@ -14,6 +15,7 @@
 #include "library/LibrarySearch.h"
 #include "library/RfcHeader.h"
 #include "net/fetch/Fetcher.h"
+#include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
 #include "settings/SettingText.h"
 
@@ -22,7 +24,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,8 +31,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 #include <algorithm>
 #include <ctime>
 #include <span>
@@ -42,6 +43,8 @@ namespace {
 const char* const kFromLibrary = " [ライブラリ]";
 const QString kCachedTip = QStringLiteral("ライブラリにあります");
 const QString kRemoveEntry = QStringLiteral("履歴から削除");
+constexpr int kRetryIntervalMs = 2000;
+constexpr int kMaxRetries = 30;
 const QString kOfflineRefused = QStringLiteral("オフラインです: ネットワークには接続しません");
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
@@ -87,8 +90,33 @@ TLibraryCommands::TLibraryCommands(QMainWindow& window, QComboBox& numberBox, TT
 {
     BuildMenu();
     BuildRelationsBar(numberBox.parentWidget());
+    if (auto* bar = window_.statusBar()) {
+        FaultLabel = new QLabel(bar);
+        FaultLabel->setTextFormat(Qt::PlainText);
+        FaultLabel->setVisible(false);
+        bar->addPermanentWidget(FaultLabel);
+    }
+    // A document kept back by another process's lock is stored once the lock is gone, tried for a minute.
+    retryTimer_ = new QTimer(this);
+    retryTimer_->setInterval(kRetryIntervalMs);
+    connect(retryTimer_, &QTimer::timeout, this, [this] {
+        if (!store_.Pending || ++retries_ > kMaxRetries) {
+            store_.Pending.reset();
+            retryTimer_->stop();
+            return;
+        }
+        TCachedDocument pending = *store_.Pending;
+        if (store_.Keep(std::move(pending))) {
+            retryTimer_->stop();
+            MarkHistory();
+        }
+    });
     // The bar names the shown document, and the library shows it again at the next start.
     session_.Subscribe([this](TSessionChange change) {
+        if (store_.Pending && !retryTimer_->isActive()) {
+            retries_ = 0;
+            retryTimer_->start();
+        }
         if (change != TSessionChange::Document) return;
         const TDocument* shown = session_.Shown();
         if (shown && shown->Origin != TDocumentOrigin::File) store_.Cache.SetLastShown(shown->Url);
@@ -186,10 +214,11 @@ void TLibraryCommands::BuildRelationsBar(QWidget* parent)
     RelationsBar->setVisible(false);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
         hooks_.Guarded([this, &link] {
-            if (link.startsWith(QStringLiteral("rfc:")))
-                hooks_.OpenNumber(link.mid(4).toInt());
-            else
-                QDesktopServices::openUrl(QUrl(link));
+            if (link.startsWith(QStringLiteral("rfc:"))) {
+                if (const int number = RfcLinkNumber(link.toStdString()); number > 0) hooks_.OpenNumber(number);
+            } else if (hooks_.OpenLink) {
+                hooks_.OpenLink(link);
+            }
         });
     });
 }
@@ -241,7 +270,7 @@ void TLibraryCommands::ShowRelations()
         tip += QStringLiteral("\n") + QString::fromLatin1(label);
         for (const std::string& id : *ids) tip += Text(DisplayDocumentId(id)) + QStringLiteral(" ");
     }
-    RelationsBar->setToolTip(tip.trimmed());
+    RelationsBar->setToolTip(PlainToolTip(tip.trimmed()));
     RelationsBar->setVisible(true);
     hooks_.LayOut();
 }
@@ -295,6 +324,13 @@ void TLibraryCommands::RemoveHistoryEntryAt(int index)
 {
     numberBox_.hidePopup();
     hooks_.RemoveHistoryEntry(index);
+}
+
+void TLibraryCommands::ShowFault(const std::string& fault)
+{
+    if (!FaultLabel) return;
+    FaultLabel->setText(Text(fault));
+    FaultLabel->setVisible(true);
 }
 
 void TLibraryCommands::mSearchClick() { OpenLibraryWindow(QString()); }

@@ -21,6 +21,7 @@ class QComboBox;
 class QLabel;
 class QMainWindow;
 class QMenu;
+class QTimer;
 class TDocumentSession;
 class TSearchWindow;
 class TStorageDialog;
@@ -40,6 +41,8 @@ struct TLibraryHooks {
     std::function<void()> UpdateIndex;
     // The bar was shown, hidden or changed its height.
     std::function<void()> LayOut;
+    // A link that is not an RFC's: the window's gate to the desktop's browser.
+    std::function<void(const QString& link)> OpenLink;
     // The document URL format, and the fetch settings (may raise), for a sync run.
     std::function<std::string()> UrlFormat;
     std::function<TFetchSettings()> Settings;
@@ -70,6 +73,8 @@ public:
     // Checked: documents come from the library alone, nothing touches the network.
     QAction* mOffline;
     QLabel* RelationsBar;
+    // A fault of the library, beside the status line, where it stays.
+    QLabel* FaultLabel = nullptr;
 
     TSearchWindow* SearchWindow() const;
     TSyncDialog* SyncDialog() const;
@@ -88,6 +93,8 @@ public:
     void ShowRelations();
 
     void mSearchClick();
+    // Shows a fault of the library where it stays in sight.
+    void ShowFault(const std::string& fault);
     void mSyncAllClick();
     void mStorageClick();
     // The library window, showing what text finds.
@@ -109,6 +116,9 @@ private:
     TDocumentSession& session_;
     TLibraryHooks hooks_;
     QPointer<TSearchWindow> search_;
+    // Tries a document the library could not take (another process held it) again now and then.
+    QTimer* retryTimer_ = nullptr;
+    int retries_ = 0;
     QPointer<TSyncDialog> sync_;
     QPointer<TStorageDialog> storage_;
     bool offlineForRun_ = false;

@@ -32,7 +32,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCompleter>
-#include <QDesktopServices>
 #include <QFontInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -40,11 +39,11 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +134,7 @@ TFormServices TFormServices::Desktop()
     services.LibraryPath = DefaultLibraryPath();
     // exit(), not quit(): quitting would close the windows and save twice.
     services.EndEventLoop = [] { QApplication::exit(0); };
-    services.OpenUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    services.OpenUrl = DesktopOpener(QStringLiteral("xdg-open"));
     return services;
 }
 
@@ -201,6 +200,8 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(false);
     statusLabel_ = new QLabel(StatusBar1);
+    // Reason phrases, file names and index failures land here: text, never markup.
+    statusLabel_->setTextFormat(Qt::PlainText);
     StatusBar1->addWidget(statusLabel_, 1);
 
     FontDlg.Font = DocumentFont(QStringLiteral("Courier New"), 0);
@@ -240,6 +241,22 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
 
 TForm1::~TForm1() = default;
 
+std::function<void(const QString& url)> DesktopOpener(const QString& program)
+{
+    return [program](const QString& url) { QProcess::startDetached(program, {url}); };
+}
+
+void TForm1::OpenLink(const QString& link)
+{
+    const QByteArray bytes = link.toUtf8();
+    const std::optional<std::string> url = BrowserUrl(std::string_view(bytes.constData(), size_t(bytes.size())));
+    if (!url) {
+        SetStatusText(QStringLiteral("このリンクは開きません: ") + link);
+        return;
+    }
+    if (services_.OpenUrl) services_.OpenUrl(QString::fromStdString(*url));
+}
+
 void TForm1::CreateReader()
 {
     TReaderHooks hooks;
@@ -247,9 +264,7 @@ void TForm1::CreateReader()
         RFCNumber->setEditText(QString::number(rfc));
         mOpenFromWebClick();
     };
-    hooks.OpenUrl = [this](const QString& url) {
-        if (services_.OpenUrl) services_.OpenUrl(url);
-    };
+    hooks.OpenUrl = [this](const QString& url) { OpenLink(url); };
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
@@ -285,6 +300,9 @@ void TForm1::CreateCommands()
     };
     if (!services_.LibraryPath.empty()) {
         LibraryStore = std::make_unique<TLibraryStore>(services_.LibraryPath);
+        host.LibraryFault = [this](const std::string& fault) {
+            if (Library) Library->ShowFault(fault);
+        };
         TLibraryHooks hooks;
         hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
         hooks.OpenNumber = [this](int number) {
@@ -295,6 +313,7 @@ void TForm1::CreateCommands()
         hooks.FetchAgain = [this] { mRefetchClick(); };
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
         hooks.LayOut = [this] { RelationsBarChanged(); };
+        hooks.OpenLink = [this](const QString& link) { OpenLink(link); };
         hooks.UrlFormat = [this] { return OptionDlg ? TextToSetting(OptionDlg->UrlBase->text()) : std::string(); };
         hooks.Settings = [this] { return CurrentFetchSettings(); };
         hooks.OfflineSetting = [this] { return OptionDlg ? &OptionDlg->Offline : nullptr; };

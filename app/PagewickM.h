@@ -60,10 +60,14 @@ struct TFormServices {
     std::string LibraryPath;
     // Ends the event loop without closing the windows.
     std::function<void()> EndEventLoop;
-    // Opens a web address in the desktop's browser.
+    // Opens a web address in the desktop's browser; only what BrowserUrl accepts reaches it.
     std::function<void(const QString& url)> OpenUrl;
     static TFormServices Desktop();
 };
+
+// Starts program with the URL as its one argument, detached and without a
+// shell: the desktop's opener in production, a stand-in in tests.
+std::function<void(const QString& url)> DesktopOpener(const QString& program);
 
 // The font dialog's font is the single authority for the document font.
 struct TFontDlg {
@@ -136,6 +140,9 @@ public:
     const TStringList& UrlList() const { return Session.History().Urls(); }
     // The fetch settings the options hold now.
     TFetchSettings CurrentFetchSettings() const;
+    // A link from a document, the index or a server: an http or https address
+    // goes to the desktop's browser, anything else is only named on the status line.
+    void OpenLink(const QString& link);
 
     // Handlers.
     void FormActivate();

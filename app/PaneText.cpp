@@ -57,8 +57,7 @@ QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes, true);
 TUtf8Lines Utf8SourceLines(const TTextPane& pane)
 {
     TUtf8Lines result;
-    const QByteArray bytes = pane.Text().toUtf8();
-    result.Bytes.assign(bytes.constData(), size_t(bytes.size()));
+    result.Bytes = Utf8Of(pane.Text());
     const std::string_view all(result.Bytes);
     result.Lines.reserve(size_t(pane.SourceLineCount()));
     for (size_t start = 0; start < all.size();) {

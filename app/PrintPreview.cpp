@@ -16,7 +16,7 @@ public:
     explicit TMeasuringCanvas(const TPrinterCanvas& printer) : printer_(printer) {}
     int PageWidth() const override { return printer_.PageWidth(); }
     int PageHeight() const override { return printer_.PageHeight(); }
-    int TextWidth(const std::string& text) const override { return printer_.TextWidth(text); }
+    int64_t TextWidth(const std::string& text) const override { return printer_.TextWidth(text); }
     int TextHeight(const std::string& text) const override { return printer_.TextHeight(text); }
     void TextOut(int, int, const std::string&) override {}
     void BeginDoc() override {}

@@ -69,6 +69,7 @@ TSearchWindow::TSearchWindow(TLibraryDatabase& database, QWidget* parent) : QDia
     filters->addWidget(Year);
     filters->addWidget(HideObsolete);
     filters->addStretch(1);
+    Note->setTextFormat(Qt::PlainText);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Query);
     layout->addLayout(filters);

@@ -24,6 +24,8 @@ TSyncDialog::TSyncDialog(QWidget* parent) : QDialog(parent)
     resize(560, 320);
     Bar = new QProgressBar(this);
     Line = new QLabel(this);
+    // Failures carry the server's reason phrases: text, never markup.
+    Line->setTextFormat(Qt::PlainText);
     Failures = new QPlainTextEdit(this);
     Failures->setReadOnly(true);
     Failures->setPlaceholderText(QStringLiteral("取得できなかった文書はここに表示されます"));

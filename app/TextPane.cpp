@@ -22,6 +22,9 @@ namespace {
 
 // Lines longer than this are wrapped by WrapLongLine.
 constexpr int kLongLine = 1024;
+// Longer lines are laid out in pieces of kHugePiece characters.
+constexpr int kHugeLine = 1 << 20;
+constexpr int kHugePiece = 1 << 16;
 // Space left and right of the text, and above the first row.
 constexpr int kMargin = 4;
 
@@ -173,9 +176,41 @@ QString TTextPane::LineAt(int index) const
 
 int TTextPane::TLines::Count() const { return displayed_ ? pane_.LineCount() : pane_.SourceLineCount(); }
 
-std::string TTextPane::TLines::Line(int index) const
+std::string TTextPane::TLines::Line(int index) const { return Utf8Of(Span(index)); }
+
+std::string TTextPane::TLines::LinePrefix(int index, std::size_t bytes) const
 {
-    return (displayed_ ? pane_.LineAt(index) : pane_.SourceLineAt(index)).toStdString();
+    // A UTF-16 unit is at least one byte of UTF-8.
+    const QStringView span = Span(index);
+    return Utf8Of(span.first(std::min(span.size(), qsizetype(bytes)))).substr(0, bytes);
+}
+
+QStringView TTextPane::TLines::Span(int index) const
+{
+    if (displayed_) {
+        if (index < 0 || index >= pane_.LineCount()) return {};
+        const TRow row = pane_.RowAt(index);
+        return QStringView(pane_.text_).mid(row.Start, row.End - row.Start);
+    }
+    if (index < 0 || index >= pane_.SourceLineCount()) return {};
+    const int start = pane_.lineStarts_[size_t(index)];
+    return QStringView(pane_.text_).mid(start, pane_.LineEnd(index) - start);
+}
+
+std::string Utf8Of(QStringView text)
+{
+    // In pieces, so a long text is never held twice over in an intermediate copy.
+    constexpr qsizetype kPiece = 1 << 16;
+    std::string utf8;
+    utf8.reserve(size_t(text.size()));
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype length = std::min(kPiece, text.size() - at);
+        if (at + length < text.size() && text[at + length - 1].isHighSurrogate()) --length;
+        const QByteArray piece = text.mid(at, length).toUtf8();
+        utf8.append(piece.constData(), size_t(piece.size()));
+        at += length;
+    }
+    return utf8;
 }
 
 // ---------------------------------------------------------------- wrapping
@@ -328,7 +363,29 @@ void TTextPane::WrapLine(int line, std::vector<int>& breaks) const
     }
     if (simple && sum < fits) return;
 
-    const QString text = text_.mid(start, length);
+    // The toolkit's layout of a line takes some tens of bytes per character:
+    // a line of millions is laid out a piece at a time. The last two rows of
+    // a piece may come out otherwise in the whole line (the last runs on past
+    // the piece), so the next piece starts where they start.
+    std::vector<int> rows;
+    for (int at = 0; at < length;) {
+        const int piece = length <= kHugeLine ? length : std::min(kHugePiece, length - at);
+        RowStarts(text_.mid(start + at, piece), rows);
+        const bool last = at + piece == length;
+        const size_t keep = last ? rows.size() : rows.size() > 2 ? rows.size() - 2 : 1;
+        for (size_t i = 0; i < keep; ++i)
+            if (at + rows[i] > 0) breaks.push_back(at + rows[i]);
+        at += keep < rows.size() ? rows[keep] : piece;
+    }
+}
+
+// Where the rows of text begin when it is wrapped at the pane's width, exactly
+// where the toolkit's word wrap would break it: 0 first.
+void TTextPane::RowStarts(const QString& text, std::vector<int>& rows) const
+{
+    rows.clear();
+    const int length = int(text.size());
+    const qreal width = WrapWidth();
     QTextLayout layout(text, font());
     QTextOption words;
     words.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -371,7 +428,7 @@ void TTextPane::WrapLine(int line, std::vector<int>& breaks) const
         QTextLine row = layout.createLine();
         if (!row.isValid()) break;
         row.setLineWidth(width);
-        if (row.textStart() > 0) breaks.push_back(row.textStart());
+        rows.push_back(row.textStart());
         pos = row.textStart() + row.textLength();
     }
     layout.endLayout();

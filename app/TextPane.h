@@ -25,6 +25,7 @@
 #include <QPalette>
 #include <QString>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QColor;
@@ -137,8 +138,11 @@ private:
         TLines(const TTextPane& pane, bool displayed) : pane_(pane), displayed_(displayed) {}
         int Count() const override;
         std::string Line(int index) const override;
+        std::string LinePrefix(int index, std::size_t bytes) const override;
 
     private:
+        QStringView Span(int index) const;
+
         const TTextPane& pane_;
         bool displayed_;
     };
@@ -167,6 +171,7 @@ private:
     int BreakCount(size_t wrapped) const;
     void EnsureWraps() const;
     void WrapLine(int line, std::vector<int>& breaks) const;
+    void RowStarts(const QString& text, std::vector<int>& rows) const;
     void RewrapLines(int first, int oldLast, int newLast);
     void LayOutRow(QTextLayout& layout, const TRow& row) const;
     void DrawPageBreak(QPainter& painter, const TRow& row, int y, const QColor& colour) const;
@@ -224,3 +229,6 @@ private:
     TLines displayed_{*this, true};
     TLines source_{*this, false};
 };
+
+// text in UTF-8, converted piece by piece (no whole intermediate copy).
+std::string Utf8Of(QStringView text);

@@ -42,8 +42,10 @@ struct TLibraryStorage {
 
 class TDocumentCache {
 public:
-    // Larger documents are shown but not kept, as the fetch limit of the window.
-    static constexpr int64_t kMaxDocumentBytes = 64LL * 1024 * 1024;
+    // Larger documents are shown but not kept. The full-text index of one
+    // document is built in memory whole, some ten times the text for one of
+    // distinct words; the largest RFCs are a fraction of this.
+    static constexpr int64_t kMaxDocumentBytes = 8LL * 1024 * 1024;
 
     explicit TDocumentCache(TLibraryDatabase& database);
     ~TDocumentCache();
@@ -65,6 +67,14 @@ public:
     // and gives the space back to the disk. The number removed; -1 on failure.
     int64_t RemoveAll();
     int64_t RemoveUnreadSince(int64_t cutoff);
+
+    // The library's bound on the text it keeps, by default 2 GiB. TrimToLimit
+    // removes the documents fetched or confirmed longest ago (never keep)
+    // until the text kept is within limitBytes; the number removed, -1 when
+    // the database failed. Example: 30 bytes kept in three documents and a
+    // limit of 25 remove the oldest one.
+    static constexpr int64_t kDefaultSizeLimit = 2LL * 1024 * 1024 * 1024;
+    int64_t TrimToLimit(int64_t limitBytes, const std::string& keep);
 
     // The URL of the document shown last, to show again at the next start.
     std::string LastShown();
@@ -104,20 +114,60 @@ enum class TRevalidationOutcome {
     roFresh,       // young enough: no request was made
     roNotModified, // the server answered 304; the copy stays and counts as fetched now
     roReplaced,    // the server sent the document again; it replaced the copy
-    roFailed       // the server could not be reached or answered with an error; the copy stays
+    roGone,        // the server answered 404 or 410: it no longer has the document; the copy stays
+    roRejected,    // the server answered, but with nothing to keep (see TAnswerVerdict); the copy stays
+    roFailed       // the server could not be reached; the copy stays
 };
 
 struct TRevalidationResult {
     TRevalidationOutcome Outcome = TRevalidationOutcome::roFresh;
     // The copy to show: the old one, or the new one after roReplaced.
     TCachedDocument Document;
-    // For roFailed: the network failure's message.
+    // For roGone and roRejected: the server's answer and why it is not kept;
+    // for roFailed: the network failure's message.
     std::string Failure;
 };
 
+// What a server answered to a revalidation, as far as deciding goes.
+struct TRevalidationAnswer {
+    int Status = 0;
+    // The Content-Type and Content-Range lines, as sent; empty when absent.
+    std::string ContentType;
+    std::string ContentRange;
+    // The Content-Length the server announced, -1 without one; and what came.
+    int64_t DeclaredLength = -1;
+    int64_t BodyLength = 0;
+};
+
+enum class TAnswerVerdict {
+    avStore,       // a whole 200 of the document's kind of text: it replaces the copy
+    avNotModified, // 304
+    avGone,        // 404 or 410
+    avReject       // anything else: a redirect that was not followed, a partial, empty or
+                   // cut answer, another kind of content (an HTML error page), an error status
+};
+
+struct TAnswerJudgement {
+    TAnswerVerdict Verdict = TAnswerVerdict::avReject;
+    // Why it is rejected, for the status line; empty otherwise.
+    std::string Why;
+};
+
+// Judges a revalidation answer for the document at url. Only a complete 200
+// replaces a copy, and only of plain text or of the kind url's extension
+// names (".html" serves text/html); no Content-Type at all is taken as the
+// document's own kind. Example: 200, "text/html; charset=utf-8" for
+// "https://h/rfc1.txt" -> avReject "not plain text (text/html)".
+[[nodiscard]] TAnswerJudgement JudgeRevalidationAnswer(const TRevalidationAnswer& answer, const std::string& url);
+
+// Whether a redirect from url to location stays on url's server (host and
+// port, no step down from https to http). A relative location does.
+[[nodiscard]] bool RedirectStaysOnServer(const std::string& url, const std::string& location);
+
 // Asks the server about cached through fetcher under settings (with force:
 // fetches it again without validators and whatever its age) and updates the
-// cache by the answer. Every failure of the fetch becomes roFailed.
+// cache by the answer, judged by JudgeRevalidationAnswer; redirects are
+// followed only on the same server. Failures to reach the server become roFailed.
 [[nodiscard]] TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
                                              const TCachedDocument& cached, int64_t now, bool force = false);
 

@@ -7,7 +7,10 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -17,9 +20,99 @@ const std::string kIndexNamespace = "https://www.rfc-editor.org/rfc-index";
 const char* const kIndexLastModifiedKey = "index-last-modified";
 // No field of a real entry comes near this; a longer one is cut, not kept whole.
 constexpr size_t kMaxFieldBytes = 1024 * 1024;
-// The published index keeps about 15 MB of text; a server that sends far more
-// is not believed, and memory stays bounded while the download runs.
-constexpr size_t kMaxKeptBytes = 256 * 1024 * 1024;
+// The published index keeps about 15 MB of text in some 10,000 entries; a
+// server that sends far more is not believed, and memory stays bounded while
+// the download runs. Each kept string and entry counts its own bookkeeping
+// too, so millions of tiny entries cannot hide behind a small text.
+constexpr size_t kMaxKeptBytes = 48 * 1024 * 1024;
+// The index nests about five deep (index, entry, author, name); deeper is no
+// index, and the XML parser's memory grows with every open element.
+constexpr size_t kMaxDepth = 16;
+// What the XML parser itself may hold at once: its buffers, open elements
+// and names. A streamed index needs a small part of this; the parser scans
+// an unfinished name again with every piece, so a larger bound would also
+// cost time in proportion to its square.
+constexpr size_t kMaxParserBytes = 8 * 1024 * 1024;
+// The parser is handed at most this much at once, so its buffer stays small.
+constexpr int64_t kMaxPiece = 1024 * 1024;
+const char* const kTooLarge = "the index is too large";
+
+// The XML parser's allocations, counted against one budget each parser
+// owns. Each block carries its budget and size in front, so realloc and free
+// find them; only a new block needs the budget of the parser being made or
+// run, which TBudgetScope names for the thread.
+struct TBudget {
+    size_t used = 0;
+    bool exhausted = false;
+};
+thread_local TBudget* currentBudget = nullptr;
+
+struct alignas(std::max_align_t) TBlockHeader {
+    TBudget* budget;
+    size_t size;
+};
+
+class TBudgetScope {
+public:
+    explicit TBudgetScope(TBudget& budget) : previous_(std::exchange(currentBudget, &budget)) {}
+    ~TBudgetScope() { currentBudget = previous_; }
+    TBudgetScope(const TBudgetScope&) = delete;
+    TBudgetScope& operator=(const TBudgetScope&) = delete;
+
+private:
+    TBudget* previous_;
+};
+
+void* Place(TBudget* budget, void* raw, size_t size)
+{
+    if (raw == nullptr) return nullptr;
+    auto* header = static_cast<TBlockHeader*>(raw);
+    header->budget = budget;
+    header->size = size;
+    budget->used += size;
+    return header + 1;
+}
+
+bool Affordable(const TBudget* budget, size_t more)
+{
+    return budget->used <= kMaxParserBytes && more <= kMaxParserBytes - budget->used;
+}
+
+void* BudgetMalloc(size_t size)
+{
+    TBudget* budget = currentBudget;
+    if (budget == nullptr || !Affordable(budget, size)) {
+        if (budget) budget->exhausted = true;
+        return nullptr;
+    }
+    return Place(budget, std::malloc(sizeof(TBlockHeader) + size), size);
+}
+
+void BudgetFree(void* block)
+{
+    if (block == nullptr) return;
+    auto* header = static_cast<TBlockHeader*>(block) - 1;
+    header->budget->used -= header->size;
+    std::free(header);
+}
+
+void* BudgetRealloc(void* block, size_t size)
+{
+    if (block == nullptr) return BudgetMalloc(size);
+    auto* header = static_cast<TBlockHeader*>(block) - 1;
+    TBudget* budget = header->budget;
+    const size_t old = header->size;
+    if (size > old && !Affordable(budget, size - old)) {
+        budget->exhausted = true;
+        return nullptr;
+    }
+    void* raw = std::realloc(header, sizeof(TBlockHeader) + size);
+    if (raw == nullptr) return nullptr;
+    budget->used -= old;
+    return Place(budget, raw, size);
+}
+
+const XML_Memory_Handling_Suite kBudgetedMemory = {BudgetMalloc, BudgetRealloc, BudgetFree};
 
 enum TRelationKind : int64_t { rkObsoletes = 0, rkObsoletedBy = 1, rkUpdates = 2, rkUpdatedBy = 3 };
 
@@ -87,6 +180,8 @@ struct TIndexParser::TState {
     std::string day, month, year;
     bool sawRoot = false;
     size_t kept = 0;
+    TBudget budget;
+    std::unordered_map<int, size_t> positions;
 
     void Fail(const std::string& why)
     {
@@ -105,6 +200,7 @@ struct TIndexParser::TState {
         const size_t cut = full.find(kNamespaceSeparator);
         const bool ours = cut != std::string_view::npos && full.substr(0, cut) == kIndexNamespace;
         std::string local = ours ? std::string(full.substr(cut + 1)) : std::string();
+        if (path.size() >= kMaxDepth) return Fail("the index nests deeper than an index does");
         if (!sawRoot) {
             sawRoot = true;
             if (local != "rfc-index") return Fail("not an RFC index");
@@ -122,9 +218,16 @@ struct TIndexParser::TState {
         if (path.size() == 2 && IsSubseriesEntry(path[1]) && owner->subseries_.back().Id.empty())
             owner->subseries_.pop_back();
         if (path.size() == 2 && path[1] == "rfc-entry" && entry.Number > 0) {
+            kept += sizeof(TIndexEntry);
+            if (kept > kMaxKeptBytes) return Fail(kTooLarge);
             if (!month.empty() || !year.empty())
                 entry.Date = CollapseBlanks((day.empty() ? "" : day + " ") + month + " " + year);
-            owner->entries_.push_back(std::move(entry));
+            // An id listed twice is one RFC: the later entry stands, as a second load would have it.
+            const auto [at, added] = positions.try_emplace(entry.Number, owner->entries_.size());
+            if (added)
+                owner->entries_.push_back(std::move(entry));
+            else
+                owner->entries_[at->second] = std::move(entry);
             entry = TIndexEntry();
             day.clear(), month.clear(), year.clear();
         }
@@ -135,8 +238,8 @@ struct TIndexParser::TState {
     void EndInEntry()
     {
         const std::string value = CollapseBlanks(text);
-        kept += value.size() + 16;
-        if (kept > kMaxKeptBytes) return Fail("the index is too large");
+        kept += value.size() + sizeof(std::string);
+        if (kept > kMaxKeptBytes) return Fail(kTooLarge);
         const std::string& name = path.back();
         if (path.size() == 3) {
             if (name == "doc-id")
@@ -200,7 +303,8 @@ struct TIndexParser::TState {
 TIndexParser::TIndexParser() : state_(std::make_unique<TState>())
 {
     state_->owner = this;
-    state_->parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
+    const TBudgetScope scope(state_->budget);
+    state_->parser = XML_ParserCreate_MM(nullptr, &kBudgetedMemory, &kNamespaceSeparator);
     if (state_->parser == nullptr) throw std::bad_alloc();
     XML_SetUserData(state_->parser, state_.get());
     XML_SetElementHandler(
@@ -218,14 +322,23 @@ TIndexParser::TIndexParser() : state_(std::make_unique<TState>())
 
 TIndexParser::~TIndexParser() { XML_ParserFree(state_->parser); }
 
+void TIndexParser::NoteParserFailure()
+{
+    if (!failure_.empty()) return;
+    if (state_->budget.exhausted || XML_GetErrorCode(state_->parser) == XML_ERROR_NO_MEMORY)
+        failure_ = kTooLarge;
+    else
+        failure_ = Format("line %d: %s", int64_t(XML_GetCurrentLineNumber(state_->parser)),
+                          XML_ErrorString(XML_GetErrorCode(state_->parser)));
+}
+
 int64_t TIndexParser::Write(const void* buffer, int64_t count)
 {
     const char* bytes = static_cast<const char*>(buffer);
+    const TBudgetScope scope(state_->budget);
     for (int64_t done = 0; done < count && failure_.empty();) {
-        const int piece = int(std::min<int64_t>(count - done, INT_MAX));
-        if (XML_Parse(state_->parser, bytes + done, piece, XML_FALSE) != XML_STATUS_OK && failure_.empty())
-            failure_ = Format("line %d: %s", int64_t(XML_GetCurrentLineNumber(state_->parser)),
-                              XML_ErrorString(XML_GetErrorCode(state_->parser)));
+        const int piece = int(std::min<int64_t>(count - done, kMaxPiece));
+        if (XML_Parse(state_->parser, bytes + done, piece, XML_FALSE) != XML_STATUS_OK) NoteParserFailure();
         done += piece;
     }
     written_ += count;
@@ -240,9 +353,8 @@ void TIndexParser::SetSize(int64_t) {}
 
 bool TIndexParser::Finish()
 {
-    if (failure_.empty() && XML_Parse(state_->parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK && failure_.empty())
-        failure_ = Format("line %d: %s", int64_t(XML_GetCurrentLineNumber(state_->parser)),
-                          XML_ErrorString(XML_GetErrorCode(state_->parser)));
+    const TBudgetScope scope(state_->budget);
+    if (failure_.empty() && XML_Parse(state_->parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK) NoteParserFailure();
     if (failure_.empty() && entries_.empty()) failure_ = "no rfc-entry in the index";
     return failure_.empty();
 }

@@ -6,7 +6,9 @@
 // is never held as one text. It keeps the rfc-entry elements of the index
 // namespace as plain records. A document type declaration is refused
 // outright: the index has none, and refusing it shuts out external entities
-// and entity expansion bombs alike. One thread.
+// and entity expansion bombs alike. Memory is bounded whatever the input: the
+// nesting depth, the text kept and the XML parser's own allocations each
+// have a limit, and the first step past one ends the parse. One thread.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +66,8 @@ public:
     std::vector<TSubseriesEntry>& Subseries() { return subseries_; }
 
 private:
+    void NoteParserFailure();
+
     struct TState;
     std::unique_ptr<TState> state_;
     std::vector<TIndexEntry> entries_;

@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStringList>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -76,6 +77,12 @@ QString FilterToQt(const QString& filter)
     return out.join(";;");
 }
 
+QString PlainToolTip(const QString& text)
+{
+    if (text.isEmpty()) return text;
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
+}
+
 QString ErrorReportText(const QString& message)
 {
     if (message.isEmpty()) return message;
@@ -86,18 +93,24 @@ QString ErrorReportText(const QString& message)
 void TQtMessageBoxes::ShowMessage(QWidget* parent, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, Title(), text, QMessageBox::Ok, parent);
+    // Messages carry server replies and file names: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 void TQtMessageBoxes::ShowError(QWidget* parent, const QString& text)
 {
     QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok, parent);
+    // Messages carry server replies and file names: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool TQtMessageBoxes::AskYesNo(QWidget* parent, const QString& text, const QString& caption)
 {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    // Messages carry server replies and file names: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     return box.exec() == QMessageBox::Yes;
 }

@@ -85,6 +85,11 @@ public:
 // "*.*" means every file, and here only "*" does.
 QString FilterToQt(const QString& filter);
 
+// A tooltip that shows text verbatim: the toolkit takes a tooltip that looks
+// like markup for rich text (loading the images it names), so text from a
+// server, an index or a document is escaped into a paragraph of its own.
+QString PlainToolTip(const QString& text);
+
 // The general error report's text: a period is appended when the message's
 // last character sorts after "."; an empty message stays empty.
 QString ErrorReportText(const QString& message);

@@ -1,6 +1,7 @@
 // Lines read by index, as a text pane shows them or a printer prints them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The lines of a text read by index: wrapped pieces are lines of their own, a
@@ -12,4 +13,7 @@ public:
 
     virtual int Count() const = 0;
     virtual std::string Line(int index) const = 0;
+    // At most the first bytes of line index (possibly cutting a character):
+    // for a look at how lines begin without copying a long line whole.
+    virtual std::string LinePrefix(int index, std::size_t bytes) const { return Line(index).substr(0, bytes); }
 };

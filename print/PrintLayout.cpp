@@ -65,7 +65,7 @@ int SlotTop(int slot, int pitch) { return kTopMargin + slot * pitch; }
 
 TOverflowReport CountOverflows(const TLineSource& lines, const TPrinterCanvas& canvas, int pitch, int textHeight)
 {
-    const int limit = canvas.PageWidth() - kHorizontalMargins;
+    const int64_t limit = canvas.PageWidth() - kHorizontalMargins;
     const int pageHeight = canvas.PageHeight();
     TOverflowReport report;
     int page = 1;

@@ -10,6 +10,7 @@
 // print_qt. All lengths are integers in printer device units (device pixels
 // of the printable area); line indices are 0-based.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,7 +28,8 @@ public:
 
     virtual int PageWidth() const = 0;
     virtual int PageHeight() const = 0;
-    virtual int TextWidth(const std::string& text) const = 0;
+    // 64 bits: a line of some millions of characters is wider than an int holds.
+    virtual int64_t TextWidth(const std::string& text) const = 0;
     // Height of the text cell of a single line in the current font.
     virtual int TextHeight(const std::string& text) const = 0;
     virtual void TextOut(int x, int y, const std::string& text) = 0;

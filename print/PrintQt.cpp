@@ -9,7 +9,16 @@
 #include <QScreen>
 #include <QString>
 #include <QTextLayout>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,6 +47,20 @@ QFont InPoints(const QFont& font)
     QFont inPoints(font);
     inPoints.setPointSizeF(font.pixelSize() * 72.0 / screenDpi);
     return inPoints;
+}
+
+// Far below where a piece's width could wrap an int, even in a huge font.
+constexpr size_t kMeasuredPiece = 4096;
+
+// The bytes of the piece of text starting at at: kMeasuredPiece at most,
+// ending on a character boundary (whole UTF-8 sequences only).
+size_t Utf8PieceLength(const std::string& text, size_t at)
+{
+    size_t end = std::min(text.size(), at + kMeasuredPiece);
+    if (end == text.size()) return end - at;
+    size_t back = end;
+    while (back > at + 1 && (static_cast<unsigned char>(text[back]) & 0xC0) == 0x80) --back;
+    return (back > at ? back : end) - at;
 }
 
 } // namespace
@@ -104,10 +127,18 @@ int TQtPrinterCanvas::PageWidth() const { return printer_.width(); }
 
 int TQtPrinterCanvas::PageHeight() const { return printer_.height(); }
 
-int TQtPrinterCanvas::TextWidth(const std::string& text) const
+int64_t TQtPrinterCanvas::TextWidth(const std::string& text) const
 {
-    if (IsAsciiRun(text)) return qRound(qreal(text.size()) * asciiAdvance_);
-    return metrics_.horizontalAdvance(ToQString(text));
+    if (IsAsciiRun(text)) return std::llround(qreal(text.size()) * asciiAdvance_);
+    // The toolkit measures in int, which a long enough line wraps past; a long
+    // line is measured in pieces, each converted alone, and summed.
+    int64_t width = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = Utf8PieceLength(text, at);
+        width += metrics_.horizontalAdvance(QString::fromUtf8(text.data() + at, qsizetype(length)));
+        at += length;
+    }
+    return width;
 }
 
 int TQtPrinterCanvas::TextHeight(const std::string& text) const
@@ -129,15 +160,27 @@ void TQtPrinterCanvas::DrawOnto(QPainter* painter)
 void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
 {
     QPainter& painter = target_ ? *target_ : painter_;
+    // Only what can reach the sheet is drawn: the paper's edge cuts the rest
+    // anyway, and a line of millions of characters would otherwise cost
+    // memory and time in proportion to its length.
+    const int64_t room = int64_t(printer_.paperRect(QPrinter::DevicePixel).width()) - x;
+    if (room <= 0) return;
     if (!IsAsciiRun(text)) {
-        painter.drawText(QPoint(x, y + ascent_), ToQString(text));
+        size_t shown = 0;
+        for (int64_t width = 0; shown < text.size() && width <= room;) {
+            const size_t length = Utf8PieceLength(text, shown);
+            width += metrics_.horizontalAdvance(QString::fromUtf8(text.data() + shown, qsizetype(length)));
+            shown += length;
+        }
+        painter.drawText(QPoint(x, y + ascent_), QString::fromUtf8(text.data(), qsizetype(shown)));
         return;
     }
+    const size_t shown = std::min(text.size(), size_t(qreal(room) / asciiAdvance_) + 2);
     QList<quint32> glyphs;
     QList<QPointF> positions;
-    glyphs.reserve(qsizetype(text.size()));
-    positions.reserve(qsizetype(text.size()));
-    for (size_t i = 0; i < text.size(); ++i) {
+    glyphs.reserve(qsizetype(shown));
+    positions.reserve(qsizetype(shown));
+    for (size_t i = 0; i < shown; ++i) {
         if (text[i] == ' ') continue;
         glyphs.append(asciiGlyphs_[size_t(text[i] - 32)]);
         positions.append(QPointF(qreal(i) * asciiAdvance_, 0));
@@ -199,13 +242,89 @@ bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lin
     return PrintLines(lines, canvas, ask);
 }
 
+namespace {
+
+// A file beside the PDF that becomes it only once it is whole, so a full
+// disk or a failure midway never leaves a truncated PDF under the real name
+// (nor destroys an older one). Removed again unless Commit succeeds.
+class TPdfTarget {
+public:
+    explicit TPdfTarget(const std::string& pdfPath) : pdfPath_(pdfPath)
+    {
+        const std::filesystem::path path(pdfPath);
+        const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+        std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd < 0) throw EPrinterError("印刷を開始できません: " + pdfPath + ": " + std::strerror(errno));
+        // A temporary file is private; the PDF gets the mode any new file of the user gets.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        ::close(fd);
+        tempPath_ = pattern;
+    }
+    ~TPdfTarget()
+    {
+        if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    }
+    TPdfTarget(const TPdfTarget&) = delete;
+    TPdfTarget& operator=(const TPdfTarget&) = delete;
+
+    const std::string& TempPath() const { return tempPath_; }
+
+    // The writer ends a PDF with its end-of-file marker; a file without it
+    // was cut short. Synced before the rename, so the name never points at
+    // a file the disk has not taken.
+    void Commit()
+    {
+        const int fd = ::open(tempPath_.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) Fail(errno);
+        char tail[16] = {};
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        const off_t from = std::max<off_t>(0, size - off_t(sizeof tail));
+        const ssize_t got = size > 0 ? ::pread(fd, tail, size_t(size - from), from) : 0;
+        const bool whole = got > 0 && std::string_view(tail, size_t(got)).find("%%EOF") != std::string_view::npos;
+        const int synced = ::fsync(fd);
+        const int error = errno;
+        ::close(fd);
+        if (!whole) Fail(ENOSPC);
+        if (synced != 0) Fail(error);
+        if (::rename(tempPath_.c_str(), pdfPath_.c_str()) != 0) Fail(errno);
+        tempPath_.clear();
+    }
+
+private:
+    [[noreturn]] void Fail(int error) const
+    {
+        throw EPrinterError("印刷を完了できません: " + pdfPath_ + ": " + std::strerror(error));
+    }
+
+    std::string pdfPath_;
+    std::string tempPath_;
+};
+
+} // namespace
+
 bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines, const TAskYesNo& ask,
                      int resolution)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(ToQString(pdfPath));
-    printer.setResolution(resolution);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    return PrintPaneLines(printer, font, lines, ask);
+    TPdfTarget target(pdfPath);
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(ToQString(target.TempPath()));
+        printer.setResolution(resolution);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        try {
+            if (!PrintPaneLines(printer, font, lines, ask)) return false;
+        } catch (const EPrinterError& e) {
+            // The user knows the file by its own name, not the hidden one.
+            std::string message = e.what();
+            if (const size_t at = message.find(target.TempPath()); at != std::string::npos)
+                message.replace(at, target.TempPath().size(), pdfPath);
+            throw EPrinterError(message);
+        }
+    }
+    target.Commit();
+    return true;
 }

@@ -51,7 +51,7 @@ public:
 
     int PageWidth() const override;
     int PageHeight() const override;
-    int TextWidth(const std::string& text) const override;
+    int64_t TextWidth(const std::string& text) const override;
     int TextHeight(const std::string& text) const override;
     void TextOut(int x, int y, const std::string& text) override;
 
@@ -91,5 +91,7 @@ bool PrintPaneLines(QPrinter& printer, const QFont& font, const TLineSource& lin
 
 // Prints lines into a PDF file at pdfPath (A4, the given resolution in dots
 // per inch) as PrintPaneLines does on a printer. Needs a QGuiApplication.
+// The PDF is written to a hidden file beside pdfPath and renamed to it only
+// once whole: after a No, a failure or a full disk pdfPath is as it was.
 bool PrintLinesToPdf(const std::string& pdfPath, const QFont& font, const TLineSource& lines, const TAskYesNo& ask,
                      int resolution = 1200);

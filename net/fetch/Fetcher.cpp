@@ -22,9 +22,15 @@ class TValidators {
 public:
     TValidators(TIdHTTP& http, const TFetchRequest& request) : http_(http)
     {
+        // A validator goes back exactly as it came: servers compare it byte for
+        // byte, and a long one folded over two lines is answered with a 400.
+        TIdHeaderList& headers = http_.Request().CustomHeaders();
+        const bool folding = headers.FoldOnWrite();
+        headers.SetFoldOnWrite(false);
         // An empty value removes the line.
-        http_.Request().CustomHeaders().SetValueOf("If-None-Match", request.IfNoneMatch);
-        http_.Request().CustomHeaders().SetValueOf("If-Modified-Since", request.IfModifiedSince);
+        headers.SetValueOf("If-None-Match", request.IfNoneMatch);
+        headers.SetValueOf("If-Modified-Since", request.IfModifiedSince);
+        headers.SetFoldOnWrite(folding);
     }
     ~TValidators()
     {
@@ -157,5 +163,8 @@ TFetchResult TFetcher::Fetch(const TFetchSettings& settings, const TFetchRequest
     result.FinalUrl = current;
     result.Code = client_->ResponseCode();
     result.StatusLine = client_->ResponseText();
+    result.ContentType = client_->Response().HeaderLines().ValueOf("Content-Type");
+    result.ContentRange = client_->Response().HeaderLines().ValueOf("Content-Range");
+    if (client_->Response().ContentLengthGiven()) result.DeclaredLength = client_->Response().ContentLength();
     return result;
 }

@@ -71,6 +71,12 @@ struct TFetchResult {
     std::string FinalUrl;
     int Code = 0;
     std::string StatusLine;
+    // For Done: the Content-Type and Content-Range lines as sent (empty when
+    // absent) and the announced length (-1 without one), so a caller can tell
+    // a whole document from a part or an error page.
+    std::string ContentType;
+    std::string ContentRange;
+    int64_t DeclaredLength = -1;
     // The failure's own text (every kind but Done and NotModified).
     std::string Failure;
     // For NoServer: a SOCKS hop answered, so what lay beyond it was not reached.

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -25,12 +26,14 @@ struct TRun {
 
 // Runs the program in dir without a display; --pdf must choose the offscreen
 // platform by itself.
-TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args)
+// With a shell prefix such as a "ulimit".
+TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args, const std::string& prefix = "")
 {
     // The toolkit warns on standard error when it has no runtime folder; the library lives in the folder too.
-    std::string command = "cd '" + dir.Path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" +
-                          " XDG_RUNTIME_DIR='" + dir.Path() + "' XDG_CACHE_HOME='" + dir.Path() +
-                          "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" + std::string(SCRIVLET_EXE) + "'";
+    std::string command = "cd '" + dir.Path() + "' && " + prefix +
+                          "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" + " XDG_RUNTIME_DIR='" + dir.Path() +
+                          "' XDG_CACHE_HOME='" + dir.Path() + "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" +
+                          std::string(SCRIVLET_EXE) + "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
@@ -78,6 +81,9 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     WriteTextFile(dir.File("empty.txt"), "");
     // Wider than the page, and wrapped by any window: printing warns all the same.
     WriteTextFile(dir.File("wide.txt"), std::string(200, 'w') + "\n");
+    // Never opened for reading: a FIFO without a writer would block the program for good.
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    std::filesystem::create_directories(dir.File("folder"));
 
     struct Row {
         std::vector<std::string> args;
@@ -107,6 +113,9 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         {{"--pdf", "out.pdf", "missing.txt"}, 1, "", "missing.txt", nullptr},
         {{"--pdf", "out.pdf", "empty.txt"}, 1, "", "empty", nullptr},
         {{"--pdf", "no-such-folder/out.pdf", "doc.txt"}, 1, "", "no-such-folder/out.pdf", nullptr},
+        {{"--pdf", "out.pdf", "fifo"}, 1, "", "fifo を開けません。通常のファイルではありません", nullptr},
+        {{"--pdf", "out.pdf", "/dev/zero"}, 1, "", "/dev/zero を開けません。通常のファイルではありません", nullptr},
+        {{"--pdf", "out.pdf", "folder"}, 1, "", "folder を開けません。フォルダです", nullptr},
     };
     for (const Row& row : rows) {
         std::string name;
@@ -122,6 +131,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         } else {
             EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
         }
+        EXPECT_EQ(run.err.find("。."), std::string::npos) << run.err;
         // A wrong command line is one line.
         if (row.exitCode == 2) {
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
@@ -146,6 +156,47 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     // Neither the fetches nor the opens touched the settings.
     EXPECT_EQ(ReadTextFile(dir.File("Scrivlet.ini")), ini);
     EXPECT_EQ(ReadTextFile(tall.File("Scrivlet.ini")), tallIni);
+}
+
+// The input given as the output, by its name, a symbolic or a hard link, or the file a number names
+// through a local URL format, is refused and left as it was.
+TEST(CommandLine, PdfNeverOverwritesTheDocumentItPrints)
+{
+    TTempDir dir;
+    WriteTextFile(dir.File("Scrivlet.ini"), "[conf]\nURLbase=file:///rfc%s.txt\n");
+    const std::string text = "alpha\n";
+    WriteTextFile(dir.File("doc.txt"), text);
+    WriteTextFile(dir.File("rfc7.txt"), text);
+    std::filesystem::create_symlink("doc.txt", dir.File("symbolic.pdf"));
+    std::filesystem::create_hard_link(dir.File("doc.txt"), dir.File("hard.pdf"));
+    const std::vector<std::vector<std::string>> rows = {{"--pdf", "doc.txt", "doc.txt"},
+                                                        {"--pdf", "./doc.txt", "doc.txt"},
+                                                        {"--pdf", "symbolic.pdf", "doc.txt"},
+                                                        {"--pdf", "hard.pdf", "doc.txt"},
+                                                        {"--pdf", "rfc7.txt", "7"}};
+    for (const std::vector<std::string>& args : rows) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const TRun run = RunProgram(dir, args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.err.find(args[1] + " is the document to print"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadTextFile(dir.File("doc.txt")), text);
+        EXPECT_EQ(ReadTextFile(dir.File("rfc7.txt")), text);
+    }
+}
+
+// A disk that fills while the PDF is written (a file size limit stands in for it) fails the run and
+// leaves the older PDF as it was, with no part of the new one beside it.
+TEST(CommandLine, PdfCutShortLeavesTheOldFileAndNoPart)
+{
+    TTempDir dir;
+    WriteTextFile(dir.File("doc.txt"), "alpha\n\f\nbeta\n");
+    WriteTextFile(dir.File("out.pdf"), "older");
+    const TRun run = RunProgram(dir, {"--pdf", "out.pdf", "doc.txt"}, "trap '' XFSZ; ulimit -f 4; ");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("out.pdf"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadTextFile(dir.File("out.pdf")), "older");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find(".out.pdf"), std::string::npos) << entry.path();
 }
 
 // --sync against a real nginx serving the sample index and all but one of its RFCs: the missing one is listed

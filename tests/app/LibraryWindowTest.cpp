@@ -8,7 +8,9 @@
 #include "app/SyncDialog.h"
 #include "app/TextPane.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/NetTestSupport.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -22,9 +24,12 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -85,6 +90,15 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     emit library.RelationsBar->linkActivated(QStringLiteral("rfc:7230"));
     EXPECT_TRUE(Pane().contains(QStringLiteral("Message Syntax and Routing")));
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "7230");
+    Fetch("2616");
+
+    // Gone from the server: the copy stays, and the status line says so once.
+    Fetch("2109");
+    std::filesystem::remove(root_.File("rfc2109.txt"));
+    library.mRefetch->trigger();
+    EXPECT_TRUE(Status().endsWith(QStringLiteral(" [ライブラリ] サーバにはもうありません"))) << Status().toStdString();
+    EXPECT_EQ(Status().count(QStringLiteral("[ライブラリ]")), 1);
+    EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
     Fetch("2616");
 
     nginx_.reset();
@@ -282,4 +296,63 @@ TEST_F(LibraryWindowTest, TabsOpenAtExitComeBackFromTheLibrary)
     EXPECT_EQ(form_->Memo1->FirstVisibleSourceLine(), readingAt);
     EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
     EXPECT_TRUE(form_->Library->RelationsBar->text().contains(QStringLiteral("<b>RFC 2109</b>")));
+}
+
+// Another process holding the library's write lock: the fetch goes on (the write gives up after a short
+// wait), the fault stays beside the status line whatever the fetch writes there, and the document is
+// stored once the lock is gone. A library that cannot be opened at start is shown the same way.
+TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
+{
+    const std::string document = "Request for Comments: 7\n\nSeven\n";
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
+                              std::to_string(document.size()) + "\r\n\r\n" + document;
+    testsupport::TScriptedServer server({testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
+    libraryPath_ = dir_.File("library.db");
+    TLibraryDatabase other({libraryPath_});
+    std::optional<TSqlTransaction> held(other);
+    Start();
+    dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
+    form_->RFCNumber->setEditText(QStringLiteral("7"));
+    form_->mOpenFromWeb->trigger();
+    EXPECT_TRUE(form_->StatusText().endsWith(QStringLiteral("lines"))) << form_->StatusText().toStdString();
+    QLabel& fault = *form_->Library->FaultLabel;
+    EXPECT_TRUE(fault.isVisible());
+    EXPECT_TRUE(fault.text().startsWith(QStringLiteral("ライブラリは別のプロセスが使用中です")))
+        << fault.text().toStdString();
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc7.txt";
+    EXPECT_FALSE(form_->LibraryStore->Cache.Contains(url));
+    held.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form_->LibraryStore->Cache.Contains(url); }, 5000));
+    Stop();
+
+    WriteTextFile(dir_.File("broken.db"), std::string(4096, 'x'));
+    libraryPath_ = dir_.File("broken.db");
+    Start();
+    OpenDocument("Request for Comments: 8\n\nEight\n");
+    EXPECT_TRUE(form_->Library->FaultLabel->isVisible());
+    EXPECT_TRUE(form_->Library->FaultLabel->text().startsWith(QStringLiteral("ライブラリのデータベースが壊れています")))
+        << form_->Library->FaultLabel->text().toStdString();
+}
+
+// Esc while the library asks the server about its copy: the copy stays shown and the status line says the
+// fetch was cancelled; no message box, as for any cancel.
+TEST_F(TWindowTest, EscapeDuringRevalidationIsACancelNotAnError)
+{
+    testsupport::TCheckedServer slow(testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd());
+    libraryPath_ = dir_.File("library.db");
+    Start();
+    const std::string url = "http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc7.txt";
+    TCachedDocument copy;
+    copy.Url = url;
+    copy.FetchedAt = 1000;
+    copy.Body = "Request for Comments: 7\n\nSeven\n";
+    ASSERT_TRUE(form_->LibraryStore->Cache.Store(copy));
+    dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(slow.Port()));
+    QTimer::singleShot(300, [&] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
+    form_->RFCNumber->setEditText(QStringLiteral("7"));
+    form_->mOpenFromWeb->trigger();
+    EXPECT_TRUE(slow.WaitDone(5000));
+    EXPECT_TRUE(boxes_->Shown.empty());
+    EXPECT_EQ(form_->StatusText().toStdString(), "取得を中止しました: " + url);
+    EXPECT_TRUE(form_->Memo1->toPlainText().contains(QStringLiteral("Seven")));
 }

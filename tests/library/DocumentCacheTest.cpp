@@ -11,10 +11,13 @@
 #include "net/fetch/Fetcher.h"
 #include "net/http/IdHTTP.h"
 #include "platform/Classes.h"
+#include "tests/support/GoldenExchange.h"
 #include "tests/support/RealPeers.h"
 #include "tests/support/TempDir.h"
 
+using testsupport::TGoldenExchange;
 using testsupport::TRealPeer;
+using testsupport::TScriptedServer;
 
 // Without a lifetime from the server a copy is trusted for a day; with one, for exactly that long.
 TEST(TDocumentCache, RevalidatesCopiesPastTheirLifetimeWithTheValidatorsTheyHave)
@@ -106,14 +109,14 @@ TEST(TDocumentCache, ConfirmedCopyKeepsItsLifetimeAndClearingFollowsReading)
     EXPECT_EQ(cache.Storage().Documents, 0);
 }
 
-TEST(TDocumentCache, DocumentPastTheFetchLimitIsNotStored)
+TEST(TDocumentCache, DocumentPastTheLibraryLimitIsNotStored)
 {
     TTempDir temp;
     TLibraryDatabase database({temp.File("library.db")});
     TDocumentCache cache(database);
     TCachedDocument huge;
     huge.Url = "http://h/huge.txt";
-    huge.Body.assign(size_t(64) * 1024 * 1024 + 1, 'x');
+    huge.Body.assign(size_t(8) * 1024 * 1024 + 1, 'x');
     EXPECT_FALSE(cache.Store(huge));
     EXPECT_FALSE(cache.Contains(huge.Url));
     EXPECT_EQ(database.Fault(), TLibraryFault::lfNone);
@@ -213,4 +216,153 @@ TEST(TDocumentCache, ConditionalRequestsAgainstRealServerKeepOrReplaceTheCopy)
     EXPECT_FALSE(unreachable.Failure.empty());
     EXPECT_EQ(unreachable.Document.Body, "Obsoleted text\n");
     EXPECT_TRUE(cache.Contains(url));
+}
+
+namespace {
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+} // namespace
+
+// A copy a day old asked about again, against a scripted server per row: only a whole 200 of plain text from
+// the same server replaces it; the request carries the copy's validator on one line.
+TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
+{
+    const std::string longTag = "\"" + std::string(70, 'e') + "\"";
+    const char* const old = "old text\n";
+    struct TRow {
+        const char* file;
+        TRevalidationOutcome outcome;
+        const char* stored;
+        std::string etag = "";
+    } rows[] = {
+        {"revalidate_200.txt", TRevalidationOutcome::roReplaced, "new text\n"},
+        {"revalidate_same_server_redirect.txt", TRevalidationOutcome::roReplaced, "moved text\n"},
+        {"revalidate_other_server_redirect.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_206.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_200_with_range.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_soft_404.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_empty_200.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_204.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_404.txt", TRevalidationOutcome::roGone, old},
+        {"revalidate_400.txt", TRevalidationOutcome::roRejected, old},
+        {"revalidate_long_etag.txt", TRevalidationOutcome::roNotModified, old, longTag},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.file);
+        const TGoldenExchange::TConnections run = TGoldenExchange::Load(std::string("library/") + row.file)
+                                                      .Connections(TGoldenExchange::TClientRead::AsHttpRequest);
+        TScriptedServer server(run.scripts);
+        const std::string port = std::to_string(server.Port());
+        TTempDir home;
+        TLibraryDatabase database({home.File("library.db")});
+        TDocumentCache cache(database);
+        TCachedDocument cached;
+        cached.Url = "http://127.0.0.1:" + port + "/doc.txt";
+        cached.Number = 1;
+        cached.ETag = row.etag;
+        cached.FetchedAt = 1000;
+        cached.Body = old;
+        ASSERT_TRUE(cache.Store(cached));
+        TFetcher fetcher;
+        const TFetchSettings settings;
+        const TRevalidationResult result = Revalidate(fetcher, settings, cache, cached, 1000 + 2 * 86400);
+        EXPECT_EQ(result.Outcome, row.outcome) << result.Failure;
+        EXPECT_EQ(result.Document.Body, row.stored);
+        EXPECT_EQ(cache.Find(cached.Url)->Body, row.stored);
+        EXPECT_EQ(cache.Find(cached.Url)->Number, 1);
+        fetcher.Client().CloseConnection();
+        EXPECT_TRUE(server.WaitDone());
+        ASSERT_EQ(server.ConnectionsServed(), run.scripts.size());
+        for (size_t i = 0; i < run.scripts.size(); ++i) {
+            std::string request = run.requests[i];
+            ReplaceAll(request, "$PORT", port);
+            EXPECT_EQ(server.Received(i), request);
+        }
+    }
+}
+
+// The edges the scripted rows leave out: the kind of text the URL names, a length that does not match.
+TEST(Revalidate, JudgesTheKindAndCompletenessOfAnAnswer)
+{
+    struct TRow {
+        const char* url;
+        int status;
+        const char* type;
+        int64_t declared, received;
+        TAnswerVerdict verdict;
+    } rows[] = {
+        {"http://h/rfc1.txt", 200, "TEXT/PLAIN ; charset=us-ascii", 5, 5, TAnswerVerdict::avStore},
+        {"http://h/rfc1.txt", 200, "", -1, 5, TAnswerVerdict::avStore},
+        {"http://h/rfc1.txt", 200, "text/html", 5, 5, TAnswerVerdict::avReject},
+        {"http://h/rfc1.html", 200, "text/html; charset=utf-8", 5, 5, TAnswerVerdict::avStore},
+        {"http://h/rfc1.html", 200, "application/octet-stream", 5, 5, TAnswerVerdict::avReject},
+        {"http://h/rfc1.txt", 200, "text/plain", 6, 5, TAnswerVerdict::avReject},
+        {"http://h/rfc1.txt", 410, "", -1, 0, TAnswerVerdict::avGone},
+        {"http://h/rfc1.txt", 500, "text/plain", 5, 5, TAnswerVerdict::avReject},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(std::string(row.url) + " " + std::to_string(row.status) + " " + row.type);
+        TRevalidationAnswer answer;
+        answer.Status = row.status;
+        answer.ContentType = row.type;
+        answer.DeclaredLength = row.declared;
+        answer.BodyLength = row.received;
+        EXPECT_EQ(JudgeRevalidationAnswer(answer, row.url).Verdict, row.verdict);
+    }
+}
+
+TEST(Revalidate, FollowsARedirectOnlyOnTheSameServer)
+{
+    struct TRow {
+        const char* from;
+        const char* to;
+        bool follows;
+    } rows[] = {
+        {"http://h/a.txt", "/b.txt", true},
+        {"http://h/a.txt", "b.txt", true},
+        {"http://h/a.txt", "//other/a.txt", false},
+        {"http://h/a.txt", "http://H/b.txt", true},
+        {"http://h/a.txt", "https://h/a.txt", true},
+        {"https://h/a.txt", "http://h/a.txt", false},
+        {"http://h:8080/a.txt", "http://h:8081/a.txt", false},
+        {"http://h/a.txt", "http://other/a.txt", false},
+        {"http://h/a.txt", "file:///etc/passwd", false},
+    };
+    for (const TRow& row : rows) EXPECT_EQ(RedirectStaysOnServer(row.from, row.to), row.follows) << row.to;
+}
+
+// The library stays within its size: the documents fetched longest ago go first, never the one just shown.
+TEST(TDocumentCache, TrimsTheOldestDocumentsToItsSizeLimit)
+{
+    struct TRow {
+        int64_t limit;
+        const char* keep;
+        std::vector<std::string> left;
+    } rows[] = {
+        {30, "c", {"a", "b", "c"}}, {29, "c", {"b", "c"}}, {10, "c", {"c"}}, {10, "a", {"a"}}, {0, "b", {"b"}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(std::to_string(row.limit) + " keep " + row.keep);
+        TTempDir home;
+        TLibraryDatabase database({home.File("library.db")});
+        TDocumentCache cache(database);
+        // Stored out of order, so the order of removal is the time fetched.
+        for (const auto& [url, fetched] : {std::pair{"b", 2}, std::pair{"a", 1}, std::pair{"c", 3}}) {
+            TCachedDocument document;
+            document.Url = url;
+            document.FetchedAt = fetched;
+            document.Body = std::string(10, 'x');
+            ASSERT_TRUE(cache.Store(document));
+        }
+        EXPECT_EQ(cache.TrimToLimit(row.limit, row.keep), int64_t(3 - row.left.size()));
+        std::vector<std::string> left;
+        for (const char* url : {"a", "b", "c"})
+            if (cache.Contains(url)) left.push_back(url);
+        EXPECT_EQ(left, row.left);
+    }
 }

@@ -58,6 +58,69 @@ TEST(TIndexParser, HostileOrIncompleteIndexesAreRefused)
     }
 }
 
+namespace {
+
+const std::string kIndexOpen = "<rfc-index xmlns=\"https://www.rfc-editor.org/rfc-index\">";
+const std::string kEntry = "<rfc-entry><doc-id>RFC1</doc-id><title>T</title></rfc-entry>";
+
+std::string Repeated(const std::string& piece, size_t times)
+{
+    std::string text;
+    text.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+// An entry with extra elements nested inside it, so the index reaches depth elements in all.
+std::string NestedIndex(size_t depth, bool closed)
+{
+    const size_t extra = depth - 2;
+    return kIndexOpen + "<rfc-entry><doc-id>RFC1</doc-id>" + Repeated("<x>", extra) +
+           (closed ? Repeated("</x>", extra) + "</rfc-entry></rfc-index>" : std::string());
+}
+
+} // namespace
+
+// Each row would make the parser hold memory far beyond what an index needs; it stops at the first
+// step past the bound and says which bound it was.
+TEST(TIndexParser, StopsAtTheFirstStepPastItsMemoryBounds)
+{
+    struct TCase {
+        const char* name;
+        std::string text;
+        const char* failure; // empty: accepted
+    } cases[] = {
+        {"sixteen levels, the deepest allowed", NestedIndex(16, true), ""},
+        {"seventeen levels", NestedIndex(17, true), "the index nests deeper than an index does"},
+        {"two million open levels", NestedIndex(2'000'000, false), "the index nests deeper than an index does"},
+        {"an element name of 40 MB", kIndexOpen + "<" + std::string(40 << 20, 'n') + "/>", "the index is too large"},
+        {"an attribute of 40 MB", kIndexOpen + "<x a=\"" + std::string(40 << 20, 'v') + "\"/>",
+         "the index is too large"},
+        {"200,000 tiny entries", kIndexOpen + Repeated(kEntry, 200'000) + "</rfc-index>", "the index is too large"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TIndexParser parser;
+        for (size_t at = 0; at < c.text.size(); at += 1 << 16)
+            parser.Write(c.text.data() + at, int64_t(std::min<size_t>(1 << 16, c.text.size() - at)));
+        EXPECT_EQ(parser.Finish(), *c.failure == 0);
+        EXPECT_EQ(parser.Failure(), c.failure);
+    }
+}
+
+TEST(TIndexParser, AnIdListedTwiceIsOneEntryWithTheLaterFields)
+{
+    const std::string text = kIndexOpen + "<rfc-entry><doc-id>RFC7</doc-id><title>First</title></rfc-entry>" +
+                             "<rfc-entry><doc-id>RFC8</doc-id><title>Other</title></rfc-entry>" +
+                             "<rfc-entry><doc-id>RFC7</doc-id><title>Second</title></rfc-entry></rfc-index>";
+    TIndexParser parser;
+    parser.Write(text.data(), int64_t(text.size()));
+    ASSERT_TRUE(parser.Finish()) << parser.Failure();
+    ASSERT_EQ(parser.Entries().size(), 2u);
+    EXPECT_EQ(parser.Entries()[0].Number, 7);
+    EXPECT_EQ(parser.Entries()[0].Title, "Second");
+}
+
 TEST(TIndexParser, DocumentIdsAndTheirDisplay)
 {
     struct TCase {

@@ -79,7 +79,8 @@ const TPdfWord* FindWord(const TPdfPage& page, const std::string& text)
 TEST(TQtPrinterCanvas, MeasuresInDevicePixelsOfThePrintersResolution)
 {
     struct TMeasure {
-        int width, height, textHeight, textWidth;
+        int width, height, textHeight;
+        int64_t textWidth;
     };
     auto measure = [](int resolution) {
         QPrinter printer;
@@ -105,6 +106,34 @@ TEST(TQtPrinterCanvas, MeasuresInDevicePixelsOfThePrintersResolution)
     // The point size stays; the pixels scale with the resolution.
     EXPECT_NEAR(at1440.textHeight, 2 * at720.textHeight, 2);
     EXPECT_NEAR(at1440.textWidth, 2 * at720.textWidth, 2);
+}
+
+// A line wider than an int holds (an int would read it as negative) is still too wide: plain ASCII
+// (counted) and shaped text (measured) alike. A large font keeps the line short enough to shape quickly.
+TEST(TQtPrinterCanvas, ALineWiderThanAnIntHoldsIsTooWide)
+{
+    QPrinter printer;
+    SetUpPdfPrinter(printer, "/dev/null", 1200);
+    TQtPrinterCanvas canvas(printer);
+    canvas.SetFont(TestFont(720));
+    for (const std::string& glyph : {std::string("x"), std::string("\xc3\xa9")}) {
+        SCOPED_TRACE(glyph);
+        const int64_t advance = canvas.TextWidth(glyph + glyph) - canvas.TextWidth(glyph);
+        ASSERT_GT(advance, 0);
+        // About 3 GiB pixels wide.
+        const int64_t count = (int64_t(3) << 30) / advance;
+        std::string line;
+        line.reserve(size_t(count) * glyph.size());
+        for (int64_t i = 0; i < count; ++i) line += glyph;
+        EXPECT_GT(canvas.TextWidth(line), int64_t(1) << 31);
+        std::vector<std::string> questions;
+        EXPECT_FALSE(PrintLines(TStringLines({line}), canvas, [&](const std::string& text, const std::string&) {
+            questions.push_back(text);
+            return false;
+        }));
+        ASSERT_EQ(questions.size(), 1u);
+        EXPECT_NE(questions[0].find("・1ページ0行目の右端が溢れそうです"), std::string::npos) << questions[0];
+    }
 }
 
 // The font engine's metrics wrap around or collapse (cells of 0, negative
@@ -150,7 +179,7 @@ TEST(TQtPrinterCanvas, KeepsTheScreenSizeOfAFontGivenInPixels)
     TQtPrinterCanvas canvas(printer);
     canvas.SetFont(inPoints);
     const int expectedHeight = canvas.TextHeight("jgyMT");
-    const int expectedWidth = canvas.TextWidth("0123456789");
+    const int64_t expectedWidth = canvas.TextWidth("0123456789");
     canvas.SetFont(inPixels);
     EXPECT_EQ(canvas.TextHeight("jgyMT"), expectedHeight);
     EXPECT_EQ(canvas.TextWidth("0123456789"), expectedWidth);

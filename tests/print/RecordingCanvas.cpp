@@ -19,12 +19,12 @@ std::ostream& operator<<(std::ostream& out, const TCanvasCall& call)
     return out << "?";
 }
 
-int TRecordingCanvas::TextWidth(const std::string& text) const
+int64_t TRecordingCanvas::TextWidth(const std::string& text) const
 {
     measured.push_back(text);
     const auto found = widths.find(text);
     if (found != widths.end()) return found->second;
-    return static_cast<int>(text.size()) * charWidth;
+    return static_cast<int64_t>(text.size()) * charWidth;
 }
 
 int TRecordingCanvas::TextHeight(const std::string& text) const

@@ -42,7 +42,7 @@ public:
 
     int PageWidth() const override { return pageWidth; }
     int PageHeight() const override { return pageHeight; }
-    int TextWidth(const std::string& text) const override;
+    int64_t TextWidth(const std::string& text) const override;
     int TextHeight(const std::string& text) const override;
     void TextOut(int x, int y, const std::string& text) override;
     void BeginDoc() override;
