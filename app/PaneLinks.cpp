@@ -17,10 +17,14 @@ bool IsPageHeader(const std::vector<std::string_view>& lines, size_t line)
 
 } // namespace
 
-TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane)
+TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane), viewport_(pane.viewport())
 {
-    pane_.viewport()->setMouseTracking(true);
-    pane_.viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
+    // The pane deletes its viewport, and this object, only once it is no
+    // longer a pane: the viewport's last events must not reach a filter that
+    // asks the pane about them.
+    connect(&pane_, &QObject::destroyed, this, [this] { viewport_->removeEventFilter(this); });
     // An edit moves the text under the links: they go with the pane's marks
     // until the document is scanned again.
     connect(&pane_, &TTextPane::textChanged, this, [this] {
@@ -33,9 +37,9 @@ void TPaneLinks::Scan(const TUtf8Lines& lines, int ownNumber)
 {
     links_.clear();
     marks_.clear();
-    for (size_t line = 0; line < lines.Lines.size(); ++line) {
-        const std::string_view text = lines.Lines[line];
-        const bool header = IsPageHeader(lines.Lines, line);
+    for (size_t line = 0; line < lines.Lines().size(); ++line) {
+        const std::string_view text = lines.Lines()[line];
+        const bool header = IsPageHeader(lines.Lines(), line);
         for (TReference& r : FindReferences(text)) {
             if (header && r.Kind == TReferenceKind::Rfc && r.Rfc == ownNumber) continue;
             const TPaneSpan span = PaneSpan(pane_, lines, int(line), r.Offset, r.Length);
@@ -65,7 +69,7 @@ const TPaneLink* TPaneLinks::LinkAt(int position) const
 
 bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched != pane_.viewport()) return false;
+    if (watched != viewport_) return false;
     switch (e->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(e);
@@ -93,7 +97,7 @@ bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
         auto* mouse = static_cast<QMouseEvent*>(e);
         if (mouse->buttons() != Qt::NoButton || links_.empty()) break;
         const bool over = LinkAt(pane_.PositionAt(mouse->position().toPoint())) != nullptr;
-        pane_.viewport()->setCursor(over ? Qt::PointingHandCursor : Qt::IBeamCursor);
+        viewport_->setCursor(over ? Qt::PointingHandCursor : Qt::IBeamCursor);
         break;
     }
     default: break;

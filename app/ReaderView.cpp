@@ -102,9 +102,16 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     connect(&pane_, &TTextPane::textChanged, &rescan_, qOverload<>(&QTimer::start));
     // The mouse's back and forward buttons: the window sees the presses the
     // widgets in it leave alone, the list of the contents panel takes all its own.
-    pane_.viewport()->installEventFilter(this);
+    paneViewport_ = pane_.viewport();
+    paneViewport_->installEventFilter(this);
     Contents->Tree->viewport()->installEventFilter(this);
     window_.installEventFilter(this);
+    // The window deletes the pane before this object: the viewport's last
+    // events, while the pane is being taken apart, are no longer watched.
+    connect(&pane_, &QObject::destroyed, this, [this] {
+        paneViewport_->removeEventFilter(this);
+        paneViewport_ = nullptr;
+    });
     UpdateActions();
 }
 
@@ -303,8 +310,8 @@ const TUtf8Lines& TReaderView::Lines()
 void TReaderView::Rescan()
 {
     rescan_.stop();
-    lines_ = Utf8SourceLines(pane_);
-    Contents->SetOutline(DocumentOutline(lines_.Lines));
+    lines_.Read(pane_);
+    Contents->SetOutline(DocumentOutline(lines_.Lines()));
     ShowReading();
     Links->Scan(lines_, ExtractNumber(pane_.SourceLines()));
     if (!Find->isHidden())
@@ -358,7 +365,7 @@ void TReaderView::UpdateActions()
 
 bool TReaderView::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == pane_.viewport() && e->type() == QEvent::Wheel) {
+    if (watched == paneViewport_ && e->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(e);
         if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
         wheel_ += wheel->angleDelta().y();

@@ -120,6 +120,7 @@ private:
 
     QMainWindow& window_;
     TTextPane& pane_;
+    QWidget* paneViewport_ = nullptr; // watched while the pane lives
     QWidget& printButton_;
     TReaderHooks hooks_;
     QFont font_;
