@@ -65,6 +65,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.PdfPath = args[++i];
         } else if (arg == "--strict") {
             result.Strict = true;
+        } else if (arg == "--desktop") {
+            result.Desktop = true;
         } else if (Contains(kToolkitFlags, ToolkitName(arg))) {
         } else if (Contains(kToolkitValueOptions, ToolkitName(arg))) {
             if (arg.find('=') == std::string::npos) {
@@ -86,10 +88,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
     return result;
 }
 
-std::string UsageText()
+std::string UsageText(const std::string& userSettings)
 {
-    return "Usage: scrivlet [NUMBER | FILE]\n"
-           "       scrivlet --pdf OUT.pdf [--strict] (NUMBER | FILE)\n"
+    const std::string user = userSettings.empty() ? "~/.config/scrivlet/Scrivlet.ini" : userSettings;
+    return "Usage: scrivlet [--desktop] [NUMBER | FILE]\n"
+           "       scrivlet [--desktop] --pdf OUT.pdf [--strict] (NUMBER | FILE)\n"
            "       scrivlet --help | --version\n"
            "\n"
            "Reads and prints RFC documents. With a NUMBER the window starts and fetches\n"
@@ -102,13 +105,25 @@ std::string UsageText()
            "                 A fit problem is reported on standard error; the PDF is\n"
            "                 still written.\n"
            "  --strict       with --pdf: a fit problem writes no file and exits with 1.\n"
+           "  --desktop      keep the settings in the user's file (below), whatever the\n"
+           "                 current folder; the desktop menu starts the program so.\n"
            "  --help         show this text.\n"
            "  --version      show the program's version.\n"
            "  --             end of options: a file name may then begin with '-'.\n"
            "\n"
-           "Settings and history are read from Scrivlet.ini in the current folder;\n"
-           "--pdf never writes it.\n"
+           "Settings and history live in Scrivlet.ini in the current folder, or, with\n"
+           "--desktop or when the current folder or its Scrivlet.ini cannot be written,\n"
+           "in " +
+           user +
+           "\n"
+           "(XDG_CONFIG_HOME moves it). Two windows share the file: each keeps the\n"
+           "settings it changed and all of their history. --pdf never writes it.\n"
            "\n"
            "Exit status: 0 done, 1 the document could not be fetched, read or printed\n"
            "(or did not fit, with --strict), 2 a wrong command line.\n";
+}
+
+TSettingsPlace SettingsPlaceOf(const TCommandLine& command)
+{
+    return ChooseSettingsPlace(command.Desktop, "Scrivlet.ini", UserSettingsPath());
 }

@@ -2,8 +2,8 @@
 // exists, so --help, --version and a wrong argument need no display.
 // Plain code, no toolkit.
 //
-//   scrivlet [NUMBER | PATH]
-//   scrivlet --pdf OUT.pdf [--strict] (NUMBER | PATH)
+//   scrivlet [--desktop] [NUMBER | PATH]
+//   scrivlet [--desktop] --pdf OUT.pdf [--strict] (NUMBER | PATH)
 //   scrivlet --help | --version
 //
 // A document argument made only of the digits 0 to 9 is a document number;
@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/SettingsStore.h"
+
 struct TCommandLine {
     enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmError };
     TMode Mode = cmWindow;
@@ -25,6 +27,9 @@ struct TCommandLine {
     std::string PdfPath;
     // With --pdf: a fit problem ends the run without writing the file.
     bool Strict = false;
+    // Started from the desktop menu: the settings live in the user's
+    // configuration folder, not in the working folder.
+    bool Desktop = false;
     // For cmError: one line, without the program's name or a line break.
     std::string Error;
 };
@@ -41,5 +46,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 // Only the digits 0 to 9, at least one: "2616" is a number, "2616.txt" and "" are not.
 bool IsDocumentNumber(std::string_view text);
 
-// The text --help prints, ending in a line break.
-std::string UsageText();
+// The text --help prints, ending in a line break; userSettings is the
+// user's settings file (UserSettingsPath).
+std::string UsageText(const std::string& userSettings);
+
+// Where the run's settings are read and written: Scrivlet.ini in the working
+// folder, or the user's file (ChooseSettingsPlace).
+TSettingsPlace SettingsPlaceOf(const TCommandLine& command);

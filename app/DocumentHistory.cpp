@@ -3,40 +3,23 @@
 #include "app/DocumentFetch.h"
 
 #include "platform/SysUtils.h"
+#include "settings/HistoryList.h"
 #include "settings/IniFile.h"
 
 #include <vector>
 
-namespace {
-
-const char kSection[] = "rfcs";
-const char kSentinel[] = "INVAL";
-
-// A missing key reads as the sentinel, so both end the run.
-void ReadRun(const TIniFile& ini, const char* keyFormat, TStringList& into)
-{
-    into.Clear();
-    for (int k = 1;; ++k) {
-        std::string value = ini.ReadString(kSection, Format(keyFormat, k), kSentinel);
-        if (value == kSentinel) break;
-        into.Add(value);
-    }
-}
-
-} // namespace
-
 TDocumentHistory::TLoadResult TDocumentHistory::Load(const TIniFile& ini)
 {
-    TLoadResult result;
-    ReadRun(ini, "N%2.2d", entries_);
-    if (entries_.Count() > 0) result.FirstEntry = entries_[0];
-    ReadRun(ini, "U%2.2d", urls_);
-    if (entries_.Count() != urls_.Count()) {
-        result.Damaged = true;
-        entries_.Clear();
-        urls_.Clear();
+    const THistoryRead read = ReadHistory(ini);
+    entries_.Clear();
+    urls_.Clear();
+    lastUsed_.clear();
+    for (const THistoryItem& item : read.Items) {
+        entries_.Add(item.Entry);
+        urls_.Add(item.Url);
+        lastUsed_.try_emplace(item.Url, item.LastUsed);
     }
-    return result;
+    return {read.FirstEntry, read.Damaged};
 }
 
 void TDocumentHistory::Save(TIniFile& ini) const
@@ -45,15 +28,16 @@ void TDocumentHistory::Save(TIniFile& ini) const
     // changed that way names another file, and other control characters
     // (a NUL above all) would spoil the file: such entries live only for
     // this run.
-    std::vector<int> kept;
-    for (int i = 0; i < urls_.Count(); ++i)
-        if (!HasControlCharacter(urls_[i]) && !HasControlCharacter(entries_[i])) kept.push_back(i);
-    ini.EraseSection(kSection);
-    for (std::size_t k = 0; k < kept.size(); ++k)
-        ini.WriteString(kSection, Format("N%2.2d", int(k) + 1), entries_[kept[k]]);
-    for (std::size_t k = 0; k < kept.size(); ++k)
-        ini.WriteString(kSection, Format("U%2.2d", int(k) + 1), urls_[kept[k]]);
+    std::vector<THistoryItem> kept;
+    for (int i = 0; i < urls_.Count(); ++i) {
+        if (HasControlCharacter(urls_[i]) || HasControlCharacter(entries_[i])) continue;
+        const auto used = lastUsed_.find(urls_[i]);
+        kept.push_back({entries_[i], urls_[i], used == lastUsed_.end() ? 0 : used->second});
+    }
+    WriteHistory(ini, kept);
 }
+
+void TDocumentHistory::Used(const std::string& url) { lastUsed_[url] = HistoryNow(); }
 
 int TDocumentHistory::LookUp(const std::string& text) const { return entries_.IndexOf(text); }
 
@@ -63,6 +47,7 @@ std::string TDocumentHistory::AddFetched(const std::string& typed, const std::st
     std::string entry = WithoutControlCharacters(typed + " : " + title);
     entries_.Insert(0, entry);
     urls_.Insert(0, url);
+    Used(url);
     // The same text for the same address again (typing a number twice) keeps one entry, the new one.
     for (int i = entries_.Count() - 1; i > 0; --i) {
         if (urls_[i] == url && SameText(entries_[i], entry)) {
@@ -88,6 +73,7 @@ void TDocumentHistory::MoveToTop(int index, const std::string& typed)
     urls_.Delete(index);
     entries_.Insert(0, WithoutControlCharacters(typed));
     urls_.Insert(0, url);
+    Used(url);
 }
 
 void TDocumentHistory::Remove(int index)
@@ -101,4 +87,5 @@ void TDocumentHistory::AddOpenedFile(int number, const std::string& title, const
 {
     entries_.Insert(0, WithoutControlCharacters(Format("%4.4d * %s", number, title)));
     urls_.Insert(0, "file:///" + path);
+    Used(urls_[0]);
 }

@@ -6,8 +6,10 @@
 
 #include "platform/Classes.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 class TIniFile;
 
@@ -24,13 +26,13 @@ public:
     const TStringList& Urls() const { return urls_; }
     int Count() const { return entries_.Count(); }
 
-    // Reads section "rfcs": keys N01, N02, ... up to the first key that is
-    // missing or holds exactly "INVAL", then U01, U02, ... the same way.
-    // Lists of different lengths are discarded (Damaged).
+    // Reads section "rfcs" (ReadHistory): lists of different lengths are
+    // discarded (Damaged).
     TLoadResult Load(const TIniFile& ini);
-    // Erases section "rfcs", then writes all N keys, then all U keys,
-    // numbered anew. An entry holding a control character (an opened file's
-    // path) is left out: stored, it would read back as another file.
+    // Rewrites the history keys of section "rfcs" (WriteHistory), with when
+    // each entry was last used. An entry holding a control character (an
+    // opened file's path) is left out: stored, it would read back as another
+    // file.
     void Save(TIniFile& ini) const;
 
     // Index of the first entry equal to text ignoring letter case, or -1.
@@ -59,6 +61,11 @@ public:
     void AddOpenedFile(int number, const std::string& title, const std::string& path);
 
 private:
+    // When the document of a URL was last shown (HistoryNow), for the merge
+    // with what other runs saved meanwhile.
+    void Used(const std::string& url);
+
     TStringList entries_;
     TStringList urls_;
+    std::unordered_map<std::string, int64_t> lastUsed_;
 };

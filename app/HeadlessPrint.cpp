@@ -62,8 +62,9 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     services.MessageBoxes = std::make_shared<TStreamMessageBoxes>(err);
     services.Dialogs = std::make_shared<TNoDialogs>();
     services.Screen = std::make_shared<TNoScreen>();
+    services.Settings = SettingsPlaceOf(command);
     TForm1 form(services);
-    TOptionDlg optionDlg(services.IniPath, &form);
+    TOptionDlg optionDlg(services.Settings.ReadPath, &form);
     form.SetOptionDlg(&optionDlg);
     form.show();
 

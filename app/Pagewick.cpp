@@ -43,7 +43,7 @@ int RunScrivlet(int argc, char** argv)
     const TCommandLine command = ParseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     switch (command.Mode) {
     case TCommandLine::cmError: std::cerr << "scrivlet: " << command.Error << std::endl; return kExitUsage;
-    case TCommandLine::cmHelp: std::cout << UsageText(); return kExitOk;
+    case TCommandLine::cmHelp: std::cout << UsageText(UserSettingsPath()); return kExitOk;
     case TCommandLine::cmVersion:
         std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
         return kExitOk;
@@ -63,10 +63,11 @@ int RunScrivlet(int argc, char** argv)
     if (command.Mode == TCommandLine::cmPdf) return PrintDocumentToPdf(command, std::cerr);
 
     TFormServices services = TFormServices::Desktop();
+    services.Settings = SettingsPlaceOf(command);
     TForm1 form(services);
     // Created after the main window, so the window is the application's main
     // window; it reads its settings on creation and lives hidden until the end.
-    TOptionDlg optionDlg(services.IniPath, &form);
+    TOptionDlg optionDlg(services.Settings.ReadPath, &form);
     form.SetOptionDlg(&optionDlg);
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
 

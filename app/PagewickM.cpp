@@ -55,6 +55,10 @@ const QString kNoNumber = QStringLiteral("RFCの番号を数字で入力して�
 const QString kCancelled = QStringLiteral("取得を中止しました");
 const QString kFailed = QStringLiteral("取得できませんでした: ");
 const QString kNotText = QStringLiteral("テキストファイルではありません");
+const QString kRedirected = QStringLiteral("開始フォルダに書き込めないため、設定は %1 に保存します");
+const QString kFellBack = QStringLiteral("開始フォルダに書き込めなかったため、設定を %1 に保存しました");
+const QString kMadePrivate =
+    QStringLiteral("パスワードを保存するため、設定ファイル %1 を本人だけが読めるようにしました");
 
 // Why a URL format or URL is refused, for the message box.
 QString UrlProblemText(TUrlProblem problem, const std::string& url)
@@ -190,7 +194,8 @@ TFormServices TFormServices::Desktop()
     return services;
 }
 
-TForm1::TForm1(TFormServices services, QWidget* parent) : QMainWindow(parent), services_(std::move(services))
+TForm1::TForm1(TFormServices services, QWidget* parent)
+    : QMainWindow(parent), services_(std::move(services)), settings_(services_.Settings)
 {
     setWindowTitle(kCaption);
     setFont(UiFont(12));
@@ -373,13 +378,19 @@ void TForm1::FormActivate()
     FirstActivate = false;
     LoadState();
     Reader->SetDocumentFont(FontDlg.Font);
-    SetStatusText(QString::fromStdString(version->GetVersionText()));
+    // What this run would write unchanged: only what differs from it is the run's own change.
+    settings_.KeepBaseline([this](TIniFile& ini) { WriteState(ini); });
+    QString status = QString::fromStdString(version->GetVersionText());
+    const QString written = SettingToText(settings_.Place().WritePath);
+    if (settings_.Place().Redirected) status += QStringLiteral("  ") + kRedirected.arg(written);
+    if (ProtectSecrets()) status += QStringLiteral("  ") + kMadePrivate.arg(written);
+    SetStatusText(status);
     if (Library) Library->Started();
 }
 
 void TForm1::LoadState()
 {
-    TIniFile ini(services_.IniPath);
+    TIniFile ini(settings_.Place().ReadPath);
     QString name = SettingToText(ini.ReadString("font", "Name", "Courier New"));
     if (!name.isEmpty()) FontDlg.Font = DocumentFont(LeftWhole(name, kMaxFontName), PointSizeOf(FontDlg.Font));
     int points = ini.ReadInteger("font", "size", 10);
@@ -401,7 +412,17 @@ void TForm1::LoadState()
 
 void TForm1::SaveState()
 {
-    TIniFile ini(services_.IniPath);
+    const TSettingsStore::TSaveResult saved = settings_.Save([this](TIniFile& ini) { WriteState(ini); });
+    if (saved.FellBack && !endingBySignal_) ShowMessage(kFellBack.arg(SettingToText(saved.Path)));
+}
+
+bool TForm1::ProtectSecrets()
+{
+    return settings_.ProtectSecrets([this](TIniFile& ini) { WriteState(ini); });
+}
+
+void TForm1::WriteState(TIniFile& ini)
+{
     ini.WriteString("font", "Name", TextToSetting(FontDlg.Font.family()));
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
@@ -409,7 +430,6 @@ void TForm1::SaveState()
     Reader->Save(ini);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
-    ini.UpdateFile();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)
@@ -513,7 +533,10 @@ void TForm1::mHttpConfClick()
 {
     if (!OptionDlg) return;
     OptionDlg->KeepValues();
-    if (OptionDlg->exec() != QDialog::Accepted) OptionDlg->RestoreValues();
+    if (OptionDlg->exec() != QDialog::Accepted)
+        OptionDlg->RestoreValues();
+    else if (ProtectSecrets())
+        SetStatusText(kMadePrivate.arg(SettingToText(settings_.Place().WritePath)));
 }
 
 void TForm1::mFontConfClick()

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "app/DocumentHistory.h"
+#include "settings/SettingsStore.h"
 
 #include <QFont>
 #include <QMainWindow>
@@ -19,6 +20,7 @@
 
 class QAction;
 class TIdHTTP;
+class TIniFile;
 class TLibraryCommands;
 class TIdSSLIOHandlerSocket;
 class TQtAntiFreeze;
@@ -42,7 +44,9 @@ struct TFormServices {
     std::shared_ptr<TMessageBoxes> MessageBoxes;
     std::shared_ptr<TCommonDialogs> Dialogs;
     std::shared_ptr<TScreen> Screen;
-    std::string IniPath = "Scrivlet.ini";
+    // The settings file read at start and written at the end (the program
+    // chooses it with ChooseSettingsPlace).
+    TSettingsPlace Settings{"Scrivlet.ini", "Scrivlet.ini", "", false};
     // The library's database file; empty: the window works without a library.
     std::string LibraryPath;
     // Ends the event loop without closing the windows.
@@ -184,6 +188,11 @@ private:
     void BuildMenu();
     void LoadState();
     void SaveState();
+    // The window's and the options' state as the settings file keeps it.
+    void WriteState(TIniFile& ini);
+    // Makes the settings file private once a password is to be stored in
+    // it; true when it did, for the caller to say so.
+    bool ProtectSecrets();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     void ShowProgress(int64_t received);
@@ -202,6 +211,7 @@ private:
     bool SaveForExit();
 
     TFormServices services_;
+    TSettingsStore settings_;
     TDocumentHistory history_;
     QLabel* statusLabel_ = nullptr;
     std::unique_ptr<QPrinter> printer_;

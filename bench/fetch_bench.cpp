@@ -56,10 +56,11 @@ struct TSetup {
         nginx = testsupport::TRealPeer::Nginx(root.Path());
         TFormServices services = TFormServices::Desktop();
         services.MessageBoxes = std::make_shared<TFailingBoxes>();
-        services.IniPath = root.File("Scrivlet.ini");
+        const std::string ini = root.File("Scrivlet.ini");
+        services.Settings = {ini, ini, "", false};
         services.EndEventLoop = [] {};
         form = std::make_unique<TForm1>(services);
-        dialog = std::make_unique<TOptionDlg>(services.IniPath, form.get());
+        dialog = std::make_unique<TOptionDlg>(ini, form.get());
         form->SetOptionDlg(dialog.get());
         form->show();
         QApplication::processEvents();

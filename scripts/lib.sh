@@ -19,7 +19,7 @@ SCRIVLET_TEST_PACKAGES=(
   desktop-file-utils appstream groff-base
 )
 # Further packages scripts/package needs to build the .deb.
-SCRIVLET_PACKAGE_PACKAGES=(dpkg-dev file)
+SCRIVLET_PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 scrivlet_install() {
   local missing=()

@@ -71,6 +71,8 @@ TIniFile::TIniFile(const std::string& fileName) : fileName_(fileName)
     Index(ini_store::Decode(bytes, encoding_));
 }
 
+TIniFile::TIniFile(TInMemory, std::string_view text) : inMemory_(true) { Index(text); }
+
 TIniFile::~TIniFile()
 {
     try {
@@ -201,14 +203,59 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
     return FindKey(section, key) != nullptr;
 }
 
+void TIniFile::EraseKeys(const std::string& section, const std::function<bool(std::string_view key)>& erase)
+{
+    const auto found = sections_.find(Lower(section));
+    if (found == sections_.end()) return;
+    bool removed = false;
+    for (std::size_t b : found->second.blocks) {
+        std::vector<Line>& lines = blocks_[b].lines;
+        // Line 0 is the section's header.
+        for (std::size_t i = lines.size(); i-- > 1;) {
+            std::string_view key, raw;
+            if (!KeyLine(lines[i].text, key, raw) || !erase(key)) continue;
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i));
+            removed = true;
+        }
+    }
+    if (!removed) return;
+    dirty_ = true;
+    // Lines moved, so every place in the index is indexed anew.
+    const std::string text = Text();
+    sections_.clear();
+    Index(text);
+}
+
+void TIniFile::ForEachValue(const std::function<void(const std::string& section, const std::string& key,
+                                                     const std::string& value)>& visit) const
+{
+    for (std::size_t b = 1; b < blocks_.size(); ++b) {
+        const std::vector<Line>& lines = blocks_[b].lines;
+        std::string_view name;
+        if (lines.empty() || !SectionHeader(lines[0].text, name)) continue;
+        const Section* section = FindSection(std::string(name));
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            std::string_view key, raw;
+            if (!KeyLine(lines[i].text, key, raw)) continue;
+            const auto first = section->keys.find(Lower(key));
+            if (first == section->keys.end() || first->second.block != b || first->second.line != i) continue;
+            visit(std::string(name), std::string(key), DecodeValue(raw));
+        }
+    }
+}
+
+void TIniFile::Retarget(const std::string& fileName)
+{
+    fileName_ = fileName;
+    unreadable_ = false;
+    inMemory_ = false;
+    dirty_ = true;
+}
+
 void TIniFile::UpdateFile() { Flush(); }
 
-void TIniFile::Flush()
+std::string TIniFile::Text() const
 {
-    if (!dirty_) return;
-    // A file that exists but could not be read is not replaced by what little
-    // this accessor knows of it.
-    if (unreadable_) throw EIniFileException(Format("%s に書き込めません", fileName_));
     std::string text;
     const Line* last = nullptr;
     for (const Block& block : blocks_) {
@@ -220,7 +267,19 @@ void TIniFile::Flush()
         }
     }
     if (last != nullptr) text += last->end;
-    if (!ini_store::ReplaceFile(fileName_, ini_store::Encode(text, encoding_)))
+    return text;
+}
+
+void TIniFile::Flush()
+{
+    if (!dirty_ || inMemory_) {
+        dirty_ = false;
+        return;
+    }
+    // A file that exists but could not be read is not replaced by what little
+    // this accessor knows of it.
+    if (unreadable_) throw EIniFileException(Format("%s に書き込めません", fileName_));
+    if (!ini_store::ReplaceFile(fileName_, ini_store::Encode(Text(), encoding_), private_))
         throw EIniFileException(Format("%s に書き込めません", fileName_));
     dirty_ = false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -72,6 +73,10 @@ public:
     // exists but cannot be read is treated as empty too, and is then never
     // overwritten (a flush raises EIniFileException instead).
     explicit TIniFile(const std::string& fileName);
+    // A copy in memory only, over text: nothing is read, and a flush writes
+    // nowhere. Records what a run writes, to compare it with another record.
+    struct TInMemory {};
+    explicit TIniFile(TInMemory, std::string_view text = {});
     ~TIniFile();
     TIniFile(const TIniFile&) = delete;
     TIniFile& operator=(const TIniFile&) = delete;
@@ -105,6 +110,25 @@ public:
     bool SectionExists(const std::string& section) const;
     bool ValueExists(const std::string& section, const std::string& key) const;
 
+    // Removes every line of the section (all its copies) that sets a key
+    // for which erase(key) is true; comments and the other keys stay.
+    void EraseKeys(const std::string& section, const std::function<bool(std::string_view key)>& erase);
+
+    // Calls visit for each key of the file in file order, once per section
+    // and key (the first line of each, as reads see it), with the section's
+    // and key's spelling in the file and the whole value (not cut to
+    // kMaxValueLength).
+    void ForEachValue(const std::function<void(const std::string& section, const std::string& key,
+                                               const std::string& value)>& visit) const;
+
+    // From now on the flushes go to fileName, and the first one writes the
+    // whole copy even when nothing else changes. Reading it started from
+    // another file; that one is never written.
+    void Retarget(const std::string& fileName);
+    // A file holding a secret: written readable by its owner only (0600 for
+    // a new file; an existing file's group and other permissions dropped).
+    void SetPrivate() { private_ = true; }
+
     // Writes pending changes to the file; raises EIniFileException when the
     // platform refuses. Does nothing when nothing was written.
     void UpdateFile();
@@ -132,6 +156,7 @@ private:
     };
 
     void Index(std::string_view text);
+    std::string Text() const;
     const Section* FindSection(const std::string& section) const;
     const Line* FindKey(const std::string& section, const std::string& key) const;
     void Flush();
@@ -143,4 +168,6 @@ private:
     std::string newLine_ = "\n";
     bool unreadable_ = false;
     bool dirty_ = false;
+    bool inMemory_ = false;
+    bool private_ = false;
 };

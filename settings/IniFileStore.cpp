@@ -171,18 +171,21 @@ void RemoveStaleTemps(const std::string& target)
 }
 
 // Creates a new, uniquely named file beside target with the access mode of
-// the file it will replace (or the usual mode for a new file).
-int CreateTempBeside(const std::string& target, std::string& tempName)
+// the file it will replace (or the usual mode for a new file); a private
+// file loses the group's and others' permissions.
+int CreateTempBeside(const std::string& target, bool privateMode, std::string& tempName)
 {
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
+    const mode_t drop = privateMode ? 077 : 0;
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName =
             target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + std::string(kTempSuffix);
-        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Created without the dropped permissions, so the content is never readable by others.
+        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666 & ~drop);
         if (fd >= 0) {
-            if (exists) ::fchmod(fd, st.st_mode & 07777);
+            if (exists) ::fchmod(fd, st.st_mode & 07777 & ~drop);
             return fd;
         }
         if (errno != EEXIST) return -1;
@@ -259,7 +262,14 @@ std::string Encode(std::string_view text, const TEncoding& encoding)
     return std::string(text);
 }
 
-bool ReplaceFile(const std::string& path, const std::string& content)
+bool MakePrivate(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) == 0) return false;
+    return ::chmod(path.c_str(), st.st_mode & 07700) == 0;
+}
+
+bool ReplaceFile(const std::string& path, const std::string& content, bool privateMode)
 {
     if (path.empty()) return false;
     const std::string target = ResolveTarget(path);
@@ -268,7 +278,7 @@ bool ReplaceFile(const std::string& path, const std::string& content)
     if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) return false;
     RemoveStaleTemps(target);
     std::string tempName;
-    const int fd = CreateTempBeside(target, tempName);
+    const int fd = CreateTempBeside(target, privateMode, tempName);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;

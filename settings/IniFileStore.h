@@ -43,8 +43,13 @@ std::string Encode(std::string_view text, const TEncoding& encoding);
 // Replaces path (the file a symbolic link names, when it is one) by a file
 // holding content: written to a temporary file beside it, synced, renamed
 // over it. Temporary files of earlier saves of the same file that died
-// midway are removed first. False when the platform refuses; the old file
-// then stays.
-bool ReplaceFile(const std::string& path, const std::string& content);
+// midway are removed first. The new file keeps the old one's mode; with
+// privateMode it is readable by its owner only (0600 when new). False when
+// the platform refuses; the old file then stays.
+bool ReplaceFile(const std::string& path, const std::string& content, bool privateMode = false);
+
+// Drops the group's and others' permissions of an existing file. True when
+// they were there and are gone now.
+[[nodiscard]] bool MakePrivate(const std::string& path);
 
 } // namespace ini_store

@@ -27,7 +27,8 @@ TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args)
 {
     // The toolkit warns on standard error when it has no runtime folder.
     std::string command = "cd '" + dir.Path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" +
-                          " XDG_RUNTIME_DIR='" + dir.Path() + "' '" + std::string(SCRIVLET_EXE) + "'";
+                          " XDG_RUNTIME_DIR='" + dir.Path() + "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" +
+                          std::string(SCRIVLET_EXE) + "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
@@ -67,6 +68,9 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     TTempDir tall;
     const std::string tallIni = "[font]\nName=Courier New\nsize=40\n";
     WriteTextFile(tall.File("Scrivlet.ini"), tallIni);
+    // The user's settings, which --desktop reads instead of the folder's.
+    std::filesystem::create_directories(dir.File("config/scrivlet"));
+    WriteTextFile(dir.File("config/scrivlet/Scrivlet.ini"), tallIni);
     WriteTextFile(tall.File("doc.txt"), "alpha\n");
     WriteTextFile(dir.File("doc.txt"), "alpha\n\f\nbeta\n");
     WriteTextFile(dir.File("empty.txt"), "");
@@ -93,6 +97,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         {{"--pdf", "out.pdf", "2"}, 0, "", "", "Served Title|second page"},
         {{"--pdf", "out.pdf", "doc.txt"}, 0, "", "・行間がとても狭く", "alpha", true},
         {{"--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr, true},
+        {{"--desktop", "--strict", "--pdf", "out.pdf", "doc.txt"}, 1, "", "・行間がとても狭く", nullptr},
         {{"--strict", "--pdf", "out.pdf", "wide.txt"}, 1, "", "・1ページ0行目の右端が溢れそうです", nullptr},
         {{"--pdf", "out.pdf", "3"}, 1, "", "指定のRFCが見つかりませんでした。\nERR:HTTP/1.1 404 Not Found", nullptr},
         {{"--pdf", "out.pdf", "missing.txt"}, 1, "", "missing.txt", nullptr},

@@ -4,6 +4,7 @@
 #include "app/TextPane.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
+#include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
 #include "tests/app/WindowFixture.h"
 
@@ -30,6 +31,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -217,6 +219,45 @@ TEST_F(FormTest, AFailedSaveKeepsTheWindowOpenAndWhatWasWritten)
     EXPECT_NE(ReadIni().find("HistCount=12"), std::string::npos);
 }
 
+// Another window saved between this one's start and its end: what this one did not change stays as the
+// other left it, what it changed wins, and the history holds the documents of both.
+TEST_F(FormTest, ClosingMergesWithWhatAnotherWindowSavedMeanwhile)
+{
+    WriteIni("[font]\nName=Old\n[conf]\nURLbase=old%s\n[rfcs]\nN01=a\nU01=ua\nT01=1\n");
+    TForm1& form = Start();
+    const std::string opened = OpenDocument("RFC 822\n");
+    WriteIni("[font]\nName=Other\n[conf]\nURLbase=old%s\n[rfcs]\nN01=b\nN02=a\nU01=ub\nU02=ua\nT01=2\nT02=1\n");
+    dialog_->UrlBase->setText("new%s");
+    EXPECT_TRUE(form.close());
+    TIniFile ini(ini_);
+    EXPECT_EQ(ini.ReadString("font", "Name", ""), "Other");
+    EXPECT_EQ(ini.ReadString("conf", "URLbase", ""), "new%s");
+    EXPECT_EQ(ini.ReadString("rfcs", "U01", ""), "file:///" + opened);
+    EXPECT_EQ(ini.ReadString("rfcs", "U02", ""), "ub");
+    EXPECT_EQ(ini.ReadString("rfcs", "U03", ""), "ua");
+    EXPECT_FALSE(ini.ValueExists("rfcs", "U04"));
+}
+
+// The status line names the user's file once when the settings go there, and when it was made private.
+TEST_F(FormTest, RedirectedAndPrivateSettingsAreNamedInTheStatusLine)
+{
+    const std::string user = dir_.File("user.ini");
+    place_ = {user, user, "", true};
+    WriteTextFile(user, "[conf]\nSocksPassword=s3cret\n");
+    ::chmod(user.c_str(), 0644);
+    TForm1& form = Start();
+    const QString path = QString::fromStdString(user);
+    EXPECT_NE(form.StatusText().indexOf(QStringLiteral("開始フォルダに書き込めないため、設定は ") + path +
+                                        QStringLiteral(" に保存します")),
+              -1);
+    EXPECT_NE(form.StatusText().indexOf(QStringLiteral("パスワードを保存するため、設定ファイル ") + path +
+                                        QStringLiteral(" を本人だけが読めるようにしました")),
+              -1);
+    struct stat st {};
+    ASSERT_EQ(::stat(user.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(FormTest, DamagedHistoryIsDiscardedWithOneMessage)
 {
     WriteIni("[rfcs]\nN01=a\nN02=b\nN03=c\nU01=x\nU02=y\n");
@@ -328,20 +369,38 @@ TEST_F(FormTest, OptionsCancelRestoresAllButTheHistoryCount)
     EXPECT_EQ(boxes_->Shown[0].Kind, "message");
 }
 
-// A folder the settings file cannot be written to says so and lets the program end both ways.
+// A folder the settings file cannot be written to says so and lets the program end both ways; with
+// the user's file to fall back on, the settings go there and the message names it.
 TEST_F(FormTest, AnUnwritableFolderIsReportedAndDoesNotKeepTheProgram)
 {
     WriteTextFile(dir_.File("not-a-folder"), "");
     ini_ = dir_.File("not-a-folder/Scrivlet.ini");
-    TForm1& form = Start();
-    EXPECT_TRUE(form.close());
-    ASSERT_EQ(boxes_->Shown.size(), 1u);
-    EXPECT_EQ(boxes_->Shown[0].Kind, "message");
-    EXPECT_EQ(boxes_->Shown[0].Text.toStdString(), ini_ + " に書き込めません。");
-    Stop();
-    Start().mQuit->trigger();
-    EXPECT_EQ(eventLoopEnds_, 1);
-    EXPECT_EQ(boxes_->Shown.size(), 2u);
+    const std::string user = dir_.File("config/scrivlet/Scrivlet.ini");
+    const struct {
+        const char* name;
+        std::string fallback, message;
+    } rows[] = {
+        {"nowhere else", "", ini_ + " に書き込めません。"},
+        {"the user's file", user, "開始フォルダに書き込めなかったため、設定を " + user + " に保存しました"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        place_ = {ini_, ini_, row.fallback, false};
+        TForm1& form = Start();
+        form.resize(700, 400);
+        EXPECT_TRUE(form.close());
+        ASSERT_EQ(boxes_->Shown.size(), 1u);
+        EXPECT_EQ(boxes_->Shown[0].Kind, "message");
+        EXPECT_EQ(boxes_->Shown[0].Text.toStdString(), row.message);
+        EXPECT_EQ(ReadTextFile(user).find("width=700") != std::string::npos, !row.fallback.empty());
+        Stop();
+        Start().mQuit->trigger();
+        EXPECT_EQ(eventLoopEnds_, 1);
+        EXPECT_EQ(boxes_->Shown.size(), 2u);
+        Stop();
+        eventLoopEnds_ = 0;
+        boxes_->Shown.clear();
+    }
 }
 
 TEST_F(FormTest, FailuresOfHandlersReachTheErrorReportWithTheirPeriod)

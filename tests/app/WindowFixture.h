@@ -105,12 +105,12 @@ protected:
         services.MessageBoxes = boxes_;
         services.Dialogs = realDialogs_ ? realDialogs_ : dialogs_;
         services.Screen = screen_;
-        services.IniPath = ini_;
+        services.Settings = place_;
         services.LibraryPath = libraryPath_;
         services.EndEventLoop = [this] { ++eventLoopEnds_; };
         services.OpenUrl = [this](const QString& url) { openedUrls_.push_back(url); };
         form_ = std::make_unique<TForm1>(services);
-        dialog_ = std::make_unique<TOptionDlg>(ini_, form_.get());
+        dialog_ = std::make_unique<TOptionDlg>(place_.ReadPath, form_.get());
         form_->SetOptionDlg(dialog_.get());
         form_->show();
         QApplication::processEvents();
@@ -135,6 +135,8 @@ protected:
 
     TTempDir dir_;
     std::string ini_ = dir_.File("Scrivlet.ini");
+    // Where the window reads and writes its settings: ini_ unless a test says otherwise.
+    TSettingsPlace place_{ini_, ini_, "", false};
     // Empty: the window runs without a library.
     std::string libraryPath_;
     std::shared_ptr<TFakeMessageBoxes> boxes_ = std::make_shared<TFakeMessageBoxes>();
