@@ -9,6 +9,7 @@
 #include "net/tcp/IdAntiFreezeBase.h"
 
 #include <QElapsedTimer>
+#include <functional>
 #include <stdexcept>
 
 class EFetchCancelled : public std::runtime_error {
@@ -24,7 +25,13 @@ public:
 
     // Set while a guard swallows input: the steps then deliver it (to be dropped or to cancel).
     void SetInputFiltered(bool value) { inputFiltered_ = value; }
-    void RequestCancel() { cancelRequested_ = true; }
+    void RequestCancel()
+    {
+        cancelRequested_ = true;
+        if (OnCancel) OnCancel();
+    }
+    // Told of every cancel request, so the fetcher ends its fetch as cancelled.
+    std::function<void()> OnCancel;
     void ClearCancel() { cancelRequested_ = false; }
     bool CancelRequested() const { return cancelRequested_; }
 

@@ -43,6 +43,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     TCommandLine result;
     bool pdf = false;
+    bool sync = false;
     bool optionsEnded = false;
     std::vector<std::string> documents;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -67,6 +68,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             result.Strict = true;
         } else if (arg == "--desktop") {
             result.Desktop = true;
+        } else if (arg == "--sync") {
+            sync = true;
+        } else if (arg == "--offline") {
+            result.Offline = true;
         } else if (Contains(kToolkitFlags, ToolkitName(arg))) {
         } else if (Contains(kToolkitValueOptions, ToolkitName(arg))) {
             if (arg.find('=') == std::string::npos) {
@@ -80,6 +85,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (documents.size() > 1)
         return Failed("one document at a time, not '" + documents[0] + "' and '" + documents[1] + "'");
     if (result.Strict && !pdf) return Failed("--strict goes with --pdf only");
+    if (result.Offline && pdf) return Failed("--offline goes with the window only");
+    if (sync) {
+        if (pdf || !documents.empty()) return Failed("--sync takes no document and no --pdf");
+        if (result.Offline) return Failed("--sync and --offline contradict each other");
+        result.Mode = TCommandLine::cmSync;
+        return result;
+    }
     if (!documents.empty()) result.Document = documents[0];
     if (pdf) {
         if (result.Document.empty()) return Failed("--pdf needs a document number or a file to print");
@@ -91,8 +103,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
 std::string UsageText(const std::string& userSettings)
 {
     const std::string user = userSettings.empty() ? "~/.config/scrivlet/Scrivlet.ini" : userSettings;
-    return "Usage: scrivlet [--desktop] [NUMBER | FILE]\n"
+    return "Usage: scrivlet [--desktop] [--offline] [NUMBER | FILE]\n"
            "       scrivlet [--desktop] --pdf OUT.pdf [--strict] (NUMBER | FILE)\n"
+           "       scrivlet [--desktop] --sync\n"
            "       scrivlet --help | --version\n"
            "\n"
            "Reads and prints RFC documents. With a NUMBER the window starts and fetches\n"
@@ -107,6 +120,11 @@ std::string UsageText(const std::string& userSettings)
            "  --strict       with --pdf: a fit problem writes no file and exits with 1.\n"
            "  --desktop      keep the settings in the user's file (below), whatever the\n"
            "                 current folder; the desktop menu starts the program so.\n"
+           "  --sync         update the RFC index, then store every RFC it lists that the\n"
+           "                 library lacks, without a window; a progress line on\n"
+           "                 standard output, each failure on standard error; exit 0\n"
+           "                 when every document is stored, 1 otherwise.\n"
+           "  --offline      take documents from the library only; never use the network.\n"
            "  --help         show this text.\n"
            "  --version      show the program's version.\n"
            "  --             end of options: a file name may then begin with '-'.\n"

@@ -2,8 +2,9 @@
 // exists, so --help, --version and a wrong argument need no display.
 // Plain code, no toolkit.
 //
-//   scrivlet [--desktop] [NUMBER | PATH]
+//   scrivlet [--desktop] [--offline] [NUMBER | PATH]
 //   scrivlet [--desktop] --pdf OUT.pdf [--strict] (NUMBER | PATH)
+//   scrivlet [--desktop] --sync
 //   scrivlet --help | --version
 //
 // A document argument made only of the digits 0 to 9 is a document number;
@@ -20,7 +21,7 @@
 #include "settings/SettingsStore.h"
 
 struct TCommandLine {
-    enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmError };
+    enum TMode { cmWindow, cmHelp, cmVersion, cmPdf, cmSync, cmError };
     TMode Mode = cmWindow;
     // The number or path to show (or print); empty when none was given.
     std::string Document;
@@ -30,6 +31,8 @@ struct TCommandLine {
     // Started from the desktop menu: the settings live in the user's
     // configuration folder, not in the working folder.
     bool Desktop = false;
+    // The window (or --pdf) takes documents from the library alone and never touches the network.
+    bool Offline = false;
     // For cmError: one line, without the program's name or a line break.
     std::string Error;
 };

@@ -95,6 +95,29 @@ std::string TypedNumber(std::string_view typed)
     return digits;
 }
 
+std::string DocumentNumber(std::string_view typed)
+{
+    std::string digits = TypedNumber(typed);
+    const std::size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return digits.empty() ? digits : "0";
+    return digits.substr(first);
+}
+
+TUrlProblem CheckUrlFormat(std::string_view format, std::size_t numberBytes)
+{
+    TUrlProblem problem = CheckUrl(format);
+    if (problem != TUrlProblem::None) return problem;
+    if (FormattedSizeBound(format, numberBytes) > kMaxUrlBytes) return TUrlProblem::TooLong;
+    // A conversion other than "%s" is the formatter's to refuse; none at all would fetch one document for every number.
+    bool conversion = false;
+    for (std::size_t i = 0; i < format.size(); ++i)
+        if (format[i] == '%') {
+            if (i + 1 < format.size() && format[i + 1] != '%') conversion = true;
+            ++i;
+        }
+    return conversion ? TUrlProblem::None : TUrlProblem::NoNumber;
+}
+
 TUrlProblem CheckUrl(std::string_view url)
 {
     if (url.size() > kMaxUrlBytes) return TUrlProblem::TooLong;

@@ -18,16 +18,27 @@ constexpr std::size_t kMaxUrlBytes = 8192;
 // Examples: "RFC 2616" -> "2616", "１２３" -> "123", "2223 : T" -> "2223", "-5" -> "".
 std::string TypedNumber(std::string_view typed);
 
+// The document number as it is fetched and filed: TypedNumber without leading
+// zeros, so "0822", "RFC 822" and " 822 " are one document. "0" stays "0".
+// Examples: "0822" -> "822", "rfc0000" -> "0", "x" -> "".
+std::string DocumentNumber(std::string_view typed);
+
 enum class TUrlProblem {
     None,
     NoScheme,  // no "scheme://" at the start
     BadScheme, // a scheme other than http, https (any case) or file (lower case)
     NoHost,    // http or https without a host
-    TooLong    // more than kMaxUrlBytes
+    TooLong,   // more than kMaxUrlBytes
+    NoNumber   // a URL format without the "%s" that takes the number
 };
 
 // Checks a URL, or a URL format before its number is filled in.
-TUrlProblem CheckUrl(std::string_view url);
+[[nodiscard]] TUrlProblem CheckUrl(std::string_view url);
+
+// Checks a URL format: a URL holding a conversion for the number ("%s") that
+// stays within kMaxUrlBytes with a number of numberBytes bytes. Without one
+// every number would fetch one and the same document ("%%" is no conversion).
+[[nodiscard]] TUrlProblem CheckUrlFormat(std::string_view format, std::size_t numberBytes);
 
 // The most bytes the format can give with an argument of argBytes bytes:
 // the text outside the conversions plus, for each conversion, the larger of

@@ -13,7 +13,7 @@ std::string DigitPrefix(std::string_view text)
 
 std::string DocumentUrl(const std::string& urlFormat, std::string_view typed)
 {
-    return Format(urlFormat, TypedNumber(typed));
+    return Format(urlFormat, DocumentNumber(typed));
 }
 
 bool IsLocalFileUrl(std::string_view url)

@@ -9,9 +9,9 @@
 // Example: DigitPrefix("2223 : Instructions") == "2223".
 std::string DigitPrefix(std::string_view text);
 
-// The URL format with the typed text's document number (TypedNumber) in place of its "%s".
+// The URL format with the typed text's document number (DocumentNumber) in place of its "%s".
 // Raises the formatter's EConvertError for a format it rejects ("%d", two "%s").
-// Example: DocumentUrl("https://h/rfc/rfc%s.txt", "2223abc") == "https://h/rfc/rfc2223.txt".
+// Example: DocumentUrl("https://h/rfc/rfc%s.txt", "02223abc") == "https://h/rfc/rfc2223.txt".
 std::string DocumentUrl(const std::string& urlFormat, std::string_view typed);
 
 // A URL that names a local file: its first four characters are exactly "file".

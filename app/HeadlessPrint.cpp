@@ -2,6 +2,7 @@
 
 #include "app/PagewickM.h"
 #include "app/TextPane.h"
+#include "library/LibraryDatabase.h"
 #include "platform/Dialogs.h"
 #include "print/PrintQt.h"
 #include "settings/PagewickDlg.h"
@@ -62,6 +63,8 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     services.MessageBoxes = std::make_shared<TStreamMessageBoxes>(err);
     services.Dialogs = std::make_shared<TNoDialogs>();
     services.Screen = std::make_shared<TNoScreen>();
+    // The library the window reads from: a document it holds prints with the server down. A file needs none.
+    if (IsDocumentNumber(command.Document)) services.LibraryPath = DefaultLibraryPath();
     services.Settings = SettingsPlaceOf(command);
     TForm1 form(services);
     TOptionDlg optionDlg(services.Settings.ReadPath, &form);
@@ -71,8 +74,9 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     bool loaded = false;
     if (IsDocumentNumber(command.Document)) {
         form.RFCNumber->setEditText(QString::fromStdString(command.Document));
-        // The fetch command says why it failed and disables printing.
-        loaded = form.Guarded([&form] { form.mOpenFromWebClick(); }) && form.PrintBtn->isEnabled();
+        // The window's own fetch command: it says why it failed, in the window's words.
+        TCommandOutcome outcome = TCommandOutcome::Failed;
+        loaded = form.Guarded([&] { outcome = form.FetchTyped(); }) && outcome == TCommandOutcome::Shown;
     } else {
         loaded = form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
     }

@@ -1,16 +1,18 @@
 #include "app/LibraryCommands.h"
 
+#include "app/DocumentCommands.h"
+#include "app/DocumentSession.h"
 #include "app/DocumentText.h"
-#include "app/PagewickM.h"
-#include "app/PaneText.h"
+#include "app/LibraryListModel.h"
 #include "app/SearchWindow.h"
+#include "app/StorageDialog.h"
+#include "app/SyncDialog.h"
 #include "app/TextPane.h"
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
-#include "net/http/IdHTTP.h"
-#include "platform/LineSource.h"
+#include "library/RfcHeader.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/SysUtils.h"
-#include "settings/PagewickDlg.h"
 #include "settings/SettingText.h"
 
 #include <QAbstractItemView>
@@ -22,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -33,38 +36,28 @@
 
 namespace {
 
-const QString kFromLibrary = QStringLiteral(" [ライブラリ]");
-const QString kConfirmed = QStringLiteral(" [ライブラリ・最新を確認]");
-const QString kUnreachable = QStringLiteral(" [ライブラリ] サーバに接続できませんでした: ");
+const char* const kFromLibrary = " [ライブラリ]";
 const QString kCachedTip = QStringLiteral("ライブラリにあります");
 const QString kRemoveEntry = QStringLiteral("履歴から削除");
-// The header of an RFC, where its number stands, is within its first lines.
-constexpr int kHeaderLines = 80;
-// The bar sits between the number box and the pane.
-constexpr int kBarTop = 36;
-
+const QString kOfflineRefused = QStringLiteral("オフラインです: ネットワークには接続しません");
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
 
-// The first lines of the pane's document, read line by line: the whole
-// text is never copied for a look at its header.
-class THeadLines : public TLineSource {
-public:
-    explicit THeadLines(const TTextPane& pane)
-    {
-        for (int i = 0; i < std::min(kHeaderLines, pane.SourceLineCount()); ++i)
-            lines_.push_back(pane.SourceLineAt(i).toStdString());
-    }
-    int Count() const override { return int(lines_.size()); }
-    std::string Line(int index) const override
-    {
-        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string();
-    }
+QString NumberLink(int number) { return QStringLiteral("<a href=\"rfc:%1\">%1</a>").arg(number); }
 
-private:
-    std::vector<std::string> lines_;
-};
+// "Obsoleted by 2965 → 6265" with each RFC a link, or "current".
+QString ChainLinks(const std::vector<std::vector<int>>& chain)
+{
+    if (chain.empty()) return QStringLiteral("current");
+    QStringList steps;
+    for (const std::vector<int>& step : chain) {
+        QStringList links;
+        for (int number : step) links << NumberLink(number);
+        steps << links.join(QStringLiteral(", "));
+    }
+    return QStringLiteral("Obsoleted by ") + steps.join(QStringLiteral(" \u2192 "));
+}
 
-// "Obsoleted by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
+// "Updated by RFC 7230, RFC 7231": each RFC a link the bar opens through the fetch command.
 QString RelationText(const char* label, const std::vector<std::string>& ids)
 {
     if (ids.empty()) return QString();
@@ -77,23 +70,24 @@ QString RelationText(const char* label, const std::vector<std::string>& ids)
     return QString::fromLatin1(label) + links.join(QStringLiteral(", "));
 }
 
-int64_t Now() { return int64_t(std::time(nullptr)); }
-
 } // namespace
 
-TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath)
-    : QObject(&form), form_(form), database_({databasePath}), cache_(database_)
+TLibraryCommands::TLibraryCommands(QMainWindow& window, QComboBox& numberBox, TTextPane& pane, TLibraryStore& store,
+                                   TDocumentSession& session, TLibraryHooks hooks)
+    : QObject(&window), window_(window), numberBox_(numberBox), pane_(pane), store_(store), session_(session),
+      hooks_(std::move(hooks))
 {
     BuildMenu();
-    BuildRelationsBar();
-    // The bar follows whatever the pane shows, by whichever command it came.
-    auto* relationsTimer = new QTimer(this);
-    relationsTimer->setSingleShot(true);
-    relationsTimer->setInterval(0);
-    connect(relationsTimer, &QTimer::timeout, this, [this] { ShowRelations(); });
-    connect(form_.Memo1, &TTextPane::textChanged, relationsTimer, qOverload<>(&QTimer::start));
+    BuildRelationsBar(numberBox.parentWidget());
+    // The bar names the shown document, and the library shows it again at the next start.
+    session_.Subscribe([this](TSessionChange change) {
+        if (change != TSessionChange::Document) return;
+        const TDocument* shown = session_.Shown();
+        if (shown->Origin != TDocumentOrigin::File) store_.Cache.SetLastShown(shown->Url);
+        ShowRelations();
+    });
 
-    QAbstractItemView* list = form_.RFCNumber->view();
+    QAbstractItemView* list = numberBox_.view();
     list->installEventFilter(this);
     list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
@@ -105,17 +99,38 @@ TLibraryCommands::TLibraryCommands(TForm1& form, const std::string& databasePath
     });
 }
 
-TLibraryCommands::~TLibraryCommands() { delete search_.data(); }
+TLibraryCommands::~TLibraryCommands()
+{
+    // The sync's thread ends with its dialog, before the library it may still be using goes.
+    delete sync_.data();
+    delete storage_.data();
+    delete search_.data();
+}
 
 TSearchWindow* TLibraryCommands::SearchWindow() const { return search_.data(); }
 
+TSyncDialog* TLibraryCommands::SyncDialog() const { return sync_.data(); }
+
+TStorageDialog* TLibraryCommands::StorageDialog() const { return storage_.data(); }
+
+void TLibraryCommands::SetOfflineForRun()
+{
+    offlineForRun_ = true;
+    const QSignalBlocker quiet(mOffline);
+    mOffline->setChecked(true);
+}
+
+bool TLibraryCommands::Offline() const
+{
+    const bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr;
+    return offlineForRun_ || (setting && *setting);
+}
+
 bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == form_.centralWidget() && e->type() == QEvent::Resize && RelationsBar->isVisible())
-        RelationsBar->resize(form_.centralWidget()->width() - 2 * RelationsBar->x(), RelationsBar->height());
-    if (watched == form_.RFCNumber->view() && e->type() == QEvent::KeyPress &&
+    if (watched == numberBox_.view() && e->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(e)->key() == Qt::Key_Delete) {
-        const int row = form_.RFCNumber->view()->currentIndex().row();
+        const int row = numberBox_.view()->currentIndex().row();
         if (row >= 0) {
             RemoveHistoryEntryAt(row);
             return true;
@@ -126,34 +141,43 @@ bool TLibraryCommands::eventFilter(QObject* watched, QEvent* e)
 
 void TLibraryCommands::BuildMenu()
 {
-    auto add = [this](const QString& caption, const QKeySequence& keys, void (TLibraryCommands::*handler)()) {
+    auto add = [this](const QString& caption, const QKeySequence& keys, std::function<void()> handler) {
         QAction* action = mLibrary->addAction(caption);
         action->setShortcut(keys);
-        connect(action, &QAction::triggered, this,
-                [this, handler] { form_.Guarded([this, handler] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this, [this, handler] { hooks_.Guarded(handler); });
         return action;
     };
-    mLibrary = form_.menuBar()->addMenu(QStringLiteral("ライブラリ(&L)"));
-    mSearch = add(QStringLiteral("検索(&S)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
-                  &TLibraryCommands::mSearchClick);
-    mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), &TLibraryCommands::mRefetchClick);
+    mLibrary = window_.menuBar()->addMenu(QStringLiteral("ライブラリ(&L)"));
+    mSearch =
+        add(QStringLiteral("検索(&S)..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), [this] { mSearchClick(); });
+    mRefetch = add(QStringLiteral("もう一度取得(&R)"), QKeySequence(Qt::Key_F5), [this] { hooks_.FetchAgain(); });
     mLibrary->addSeparator();
-    mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), &TLibraryCommands::mUpdateIndexClick);
+    mUpdateIndex = add(QStringLiteral("索引を更新"), QKeySequence(), [this] { hooks_.UpdateIndex(); });
+    mSyncAll = add(QStringLiteral("すべて取得"), QKeySequence(), [this] { mSyncAllClick(); });
+    mStorage = add(QStringLiteral("保存状況"), QKeySequence(), [this] { mStorageClick(); });
+
+    mOffline = new QAction(QStringLiteral("オフライン"), this);
+    mOffline->setCheckable(true);
+    // The switch is the setting, except that --offline leaves the setting as it was.
+    connect(mOffline, &QAction::toggled, this, [this](bool on) {
+        if (!on) offlineForRun_ = false;
+        bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr;
+        if (setting && !offlineForRun_) *setting = on;
+    });
 }
 
-void TLibraryCommands::BuildRelationsBar()
+void TLibraryCommands::BuildRelationsBar(QWidget* parent)
 {
-    RelationsBar = new QLabel(form_.centralWidget());
+    RelationsBar = new QLabel(parent);
     RelationsBar->setTextFormat(Qt::RichText);
     RelationsBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     RelationsBar->setAutoFillBackground(true);
     RelationsBar->setMargin(2);
     RelationsBar->setVisible(false);
-    form_.centralWidget()->installEventFilter(this);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
-        form_.Guarded([this, &link] {
+        hooks_.Guarded([this, &link] {
             if (link.startsWith(QStringLiteral("rfc:")))
-                OpenNumber(link.mid(4).toInt());
+                hooks_.OpenNumber(link.mid(4).toInt());
             else
                 QDesktopServices::openUrl(QUrl(link));
         });
@@ -162,14 +186,15 @@ void TLibraryCommands::BuildRelationsBar()
 
 void TLibraryCommands::ShowRelations()
 {
-    const int number = ExtractNumber(THeadLines(*form_.Memo1));
+    const TDocument* shown = session_.Shown();
+    // A document without the usual header line may still name itself the older way ("RFC #  822").
+    const int number = !shown ? 0 : shown->Number > 0 ? shown->Number : HeaderRfcNumber(shown->Body);
     std::optional<TRelations> relations;
-    if (number > 0) relations = RelationsOf(database_, number);
+    if (number > 0) relations = RelationsOf(store_.Database, number);
     if (!relations) {
-        if (RelationsBar->isVisible()) {
+        if (!RelationsBar->isHidden()) {
             RelationsBar->setVisible(false);
-            form_.Memo1->move(form_.Memo1->x(), 40);
-            form_.FormResize();
+            hooks_.LayOut();
         }
         return;
     }
@@ -177,16 +202,17 @@ void TLibraryCommands::ShowRelations()
     parts << QStringLiteral("<b>RFC %1</b>").arg(number);
     if (relations->Obsolete) parts << QStringLiteral("<b>OBSOLETE</b>");
     if (!relations->Status.empty()) parts << Text(relations->Status).toHtmlEscaped();
+    parts << ChainLinks(ObsoletionChain(store_.Database, number));
     for (const QString& part :
-         {RelationText("Obsoleted by ", relations->ObsoletedBy), RelationText("Updated by ", relations->UpdatedBy),
-          RelationText("Obsoletes ", relations->Obsoletes), RelationText("Updates ", relations->Updates)})
+         {RelationText("Updated by ", relations->UpdatedBy), RelationText("Obsoletes ", relations->Obsoletes),
+          RelationText("Updates ", relations->Updates)})
         if (!part.isEmpty()) parts << part;
     if (!relations->ErrataUrl.empty())
         parts << QStringLiteral("<a href=\"%1\">Errata</a>").arg(Text(relations->ErrataUrl).toHtmlEscaped());
     RelationsBar->setText(parts.join(QStringLiteral(" &nbsp;·&nbsp; ")));
 
     // An obsolete document's bar stands out in the selection colours of the palette, its links included.
-    QPalette colours = form_.palette();
+    QPalette colours = window_.palette();
     if (relations->Obsolete) {
         colours.setColor(QPalette::Window, colours.color(QPalette::Highlight));
         colours.setColor(QPalette::WindowText, colours.color(QPalette::HighlightedText));
@@ -196,138 +222,67 @@ void TLibraryCommands::ShowRelations()
     }
     RelationsBar->setPalette(colours);
     RelationsBar->setToolTip(Text(relations->Title));
-    // The window's margin: the pane's own left edge moves right while the contents panel shows.
-    const int left = 8;
-    RelationsBar->setGeometry(left, kBarTop, form_.centralWidget()->width() - 2 * left,
-                              RelationsBar->sizeHint().height());
     RelationsBar->setVisible(true);
-    form_.Memo1->move(left, kBarTop + RelationsBar->height() + 2);
-    form_.FormResize();
-}
-
-void TLibraryCommands::ShowFaultOnce()
-{
-    const std::string fault = database_.TakeFaultMessage();
-    if (!fault.empty()) form_.SetStatusText(form_.StatusText() + QStringLiteral(" — ") + Text(fault));
-}
-
-void TLibraryCommands::Show(const std::string& url, const std::string& body, const QString& note)
-{
-    form_.Memo1->LoadText(FileTextToPaneText(body));
-    form_.SetStatusText(SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(body.size()),
-                                             form_.Memo1->LineCount())) +
-                        note);
+    hooks_.LayOut();
 }
 
 void TLibraryCommands::Started()
 {
-    const std::string url = cache_.LastShown();
-    std::optional<TCachedDocument> last = url.empty() ? std::nullopt : cache_.Find(url);
-    if (last) {
-        Show(url, last->Body, kFromLibrary);
-        currentUrl_ = url;
-        form_.PrintBtn->setEnabled(true);
+    if (const bool* setting = hooks_.OfflineSetting ? hooks_.OfflineSetting() : nullptr; setting && *setting) {
+        const QSignalBlocker quiet(mOffline);
+        mOffline->setChecked(true);
     }
-    ShowFaultOnce();
-}
-
-std::optional<bool> TLibraryCommands::FetchFromLibrary(const std::string& url)
-{
-    const bool force = std::exchange(forceNext_, false);
-    std::optional<TCachedDocument> cached = cache_.Find(url);
-    if (!cached) return std::nullopt;
-    Show(url, cached->Body, kFromLibrary);
-    // The copy is drawn before the server is asked, which may take a while.
-    form_.Memo1->repaint();
-
-    form_.ApplyConnectionSettings();
-    const TRevalidationResult checked = Revalidate(*form_.IdHTTP1, cache_, *cached, Now(), force);
-    switch (checked.Outcome) {
-    case TRevalidationOutcome::roFresh: break;
-    case TRevalidationOutcome::roNotModified: Show(url, cached->Body, kConfirmed); break;
-    case TRevalidationOutcome::roReplaced: Show(url, checked.Document.Body, QString()); break;
-    case TRevalidationOutcome::roFailed:
-        form_.SetStatusText(form_.StatusText() + kUnreachable + Text(checked.Failure).trimmed());
-        break;
-    }
-    currentUrl_ = url;
-    cache_.SetLastShown(url);
-    ShowFaultOnce();
-    return true;
-}
-
-void TLibraryCommands::Fetched(const std::string& url, std::string body)
-{
-    // An empty answer (204, or a server that sent nothing) is no document to keep.
-    if (body.empty()) return;
-    TCachedDocument document = DocumentFromResponse(*form_.IdHTTP1, url, std::move(body), Now());
-    document.Number = ExtractNumber(THeadLines(*form_.Memo1));
-    document.Title = ExtractTitle(form_.Memo1->Lines());
-    cache_.Store(document);
-    currentUrl_ = url;
-    cache_.SetLastShown(url);
-    MarkHistory();
-    ShowFaultOnce();
+    const std::string url = store_.Cache.LastShown();
+    std::optional<TCachedDocument> last = url.empty() ? std::nullopt : store_.Cache.Find(url);
+    if (!last) return;
+    session_.Show(NamedDocument(last->Body, url, TDocumentOrigin::Library), "");
+    session_.SetStatus(
+        SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(last->Body.size()), pane_.LineCount()))
+            .toStdString() +
+        kFromLibrary);
 }
 
 void TLibraryCommands::MarkHistory()
 {
-    QComboBox* box = form_.RFCNumber;
-    const TStringList& urls = form_.UrlList();
+    QComboBox* box = &numberBox_;
+    const TStringList& urls = session_.History().Urls();
     QFont marked = box->font();
     marked.setBold(true);
+    const QBrush greyed = box->palette().brush(QPalette::Disabled, QPalette::Text);
+    const std::string format = hooks_.UrlFormat ? hooks_.UrlFormat() : std::string();
     for (int i = 0; i < box->count() && i < urls.Count(); ++i) {
-        const bool cached = cache_.Contains(urls[i]);
+        const bool cached = store_.Cache.Contains(urls[i]);
+        // An obsolete document is marked as in the library window: greyed, its replacements in the tip.
+        const int number = NumberFromUrl(format, urls[i]);
+        const std::optional<TRelations> relations =
+            number > 0 ? RelationsOf(store_.Database, number) : std::optional<TRelations>();
+        const bool obsolete = relations && relations->Obsolete;
+        QStringList tips;
+        if (cached) tips << kCachedTip;
+        if (obsolete) tips << CurrencyText(store_.Database, number);
         box->setItemData(i, cached ? QVariant(marked) : QVariant(), Qt::FontRole);
-        box->setItemData(i, cached ? QVariant(kCachedTip) : QVariant(), Qt::ToolTipRole);
+        box->setItemData(i, obsolete ? QVariant(greyed) : QVariant(), Qt::ForegroundRole);
+        box->setItemData(i, tips.isEmpty() ? QVariant() : QVariant(tips.join(QStringLiteral("\n"))), Qt::ToolTipRole);
     }
 }
 
 void TLibraryCommands::RemoveHistoryEntryAt(int index)
 {
-    form_.RFCNumber->hidePopup();
-    form_.RemoveHistoryEntry(index);
+    numberBox_.hidePopup();
+    hooks_.RemoveHistoryEntry(index);
 }
 
-void TLibraryCommands::mRefetchClick()
-{
-    if (currentUrl_.empty()) return;
-    const std::string url = currentUrl_;
-    form_.RunBusy([this, &url] {
-        form_.SetStatusText(QStringLiteral("accessing... ") + SettingToText(url));
-        forceNext_ = true;
-        form_.FetchHttp(url);
-        forceNext_ = false;
-    });
-}
+void TLibraryCommands::mSearchClick() { OpenLibraryWindow(QString()); }
 
-void TLibraryCommands::mUpdateIndexClick()
-{
-    const std::string url = IndexUrlBeside(TextToSetting(form_.OptionDlg->UrlBase->text()));
-    form_.RunBusy([this, &url] {
-        form_.SetStatusText(QStringLiteral("索引を取得しています... ") + SettingToText(url));
-        form_.ApplyConnectionSettings();
-        const TIndexUpdateResult result = UpdateIndex(*form_.IdHTTP1, database_, url);
-        switch (result.Outcome) {
-        case TIndexUpdateOutcome::iuLoaded:
-            form_.SetStatusText(QStringLiteral("索引を更新しました: %1 件").arg(result.Entries));
-            break;
-        case TIndexUpdateOutcome::iuUnchanged: form_.SetStatusText(QStringLiteral("索引は最新です")); break;
-        case TIndexUpdateOutcome::iuFailed:
-            form_.SetStatusText(QStringLiteral("索引を更新できませんでした: ") + Text(result.Failure).trimmed());
-            break;
-        }
-        ShowFaultOnce();
-    });
-    ShowRelations();
-}
-
-void TLibraryCommands::mSearchClick()
+void TLibraryCommands::OpenLibraryWindow(const QString& text)
 {
     if (!search_) {
-        search_ = new TSearchWindow(database_, &form_);
-        search_->OnOpen = [this](int number) { OpenNumber(number); };
+        search_ = new TSearchWindow(store_.Database, &window_);
+        search_->OnOpen = [this](int number) { hooks_.OpenNumber(number); };
     }
+    if (!text.isEmpty()) search_->Query->setText(text);
+    search_->RefreshChoices();
+    search_->RunSearch();
     search_->show();
     search_->raise();
     search_->activateWindow();
@@ -335,8 +290,41 @@ void TLibraryCommands::mSearchClick()
     search_->Query->selectAll();
 }
 
-void TLibraryCommands::OpenNumber(int number)
+void TLibraryCommands::mSyncAllClick()
 {
-    form_.RFCNumber->setEditText(QString::number(number));
-    form_.Guarded([this] { form_.mOpenFromWebClick(); });
+    if (Offline()) {
+        if (hooks_.Status) hooks_.Status(kOfflineRefused);
+        return;
+    }
+    if (!sync_) {
+        sync_ = new TSyncDialog(&window_);
+        sync_->OnFinished = [this](const TSyncRunReport&) {
+            if (search_) {
+                search_->RefreshChoices();
+                search_->RunSearch();
+            }
+            MarkHistory();
+            ShowRelations();
+        };
+    }
+    sync_->show();
+    sync_->raise();
+    if (sync_->Running()) return;
+    TSyncRunOptions options;
+    options.LibraryPath = store_.Path;
+    options.Settings = hooks_.Settings();
+    options.UrlFormat = hooks_.UrlFormat();
+    options.UpdateIndexAlways = false;
+    sync_->Start(options);
+}
+
+void TLibraryCommands::mStorageClick()
+{
+    if (!storage_) {
+        storage_ = new TStorageDialog(store_.Cache, &window_);
+        storage_->Confirm = hooks_.Confirm;
+    }
+    storage_->Refresh();
+    storage_->show();
+    storage_->raise();
 }

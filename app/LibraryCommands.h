@@ -1,11 +1,10 @@
-// TLibraryCommands: the local library in the main window. Owns the library's
-// database and cache, the menu "ライブラリ" with its commands (fetch again,
-// update the index, search), the relations bar above the pane and the search
-// window; references the main window, whose pane, number box, status line and
-// HTTP client it uses. The window calls it at four points: after the first
-// activation (show the last document), before a fetch (show the cached copy
-// and ask the server about it), after a fetch (store the document) and after
-// the history changed (mark cached entries). GUI thread only.
+// TLibraryCommands: the local library's views in the main window. Owns the
+// menu "ライブラリ" (its commands run through the hooks), the offline switch
+// (the window puts it in its menu "表示"), the relations bar, the library
+// window and the dialogs of すべて取得 and 保存状況; references the library store, the session (whose
+// document the bar names and the library shows again at the next start), the
+// number box (cached entries marked, Delete removes one) and the pane. The
+// window places the bar. GUI thread only.
 #pragma once
 
 #include <QObject>
@@ -15,14 +14,42 @@
 #include <optional>
 #include <string>
 
-#include "library/DocumentCache.h"
-#include "library/LibraryDatabase.h"
+#include <functional>
 
 class QAction;
+class QComboBox;
 class QLabel;
+class QMainWindow;
 class QMenu;
-class TForm1;
+class TDocumentSession;
 class TSearchWindow;
+class TStorageDialog;
+class TSyncDialog;
+struct TFetchSettings;
+class TTextPane;
+struct TLibraryStore;
+
+// What the library's views ask of the window.
+struct TLibraryHooks {
+    // Runs a command body; a failure goes to the general error report.
+    std::function<void(const std::function<void()>& body)> Guarded;
+    // The fetch command for an RFC number, as the number box does.
+    std::function<void(int number)> OpenNumber;
+    std::function<void(int index)> RemoveHistoryEntry;
+    std::function<void()> FetchAgain;
+    std::function<void()> UpdateIndex;
+    // The bar was shown, hidden or changed its height.
+    std::function<void()> LayOut;
+    // The document URL format, and the fetch settings (may raise), for a sync run.
+    std::function<std::string()> UrlFormat;
+    std::function<TFetchSettings()> Settings;
+    // The offline setting of the options (kept in the settings file); null while there are no options.
+    std::function<bool*()> OfflineSetting;
+    // The status line.
+    std::function<void(const QString& text)> Status;
+    // Asks before something is removed; true: go ahead.
+    std::function<bool(const QString& question)> Confirm;
+};
 
 class TLibraryCommands : public QObject {
     Q_OBJECT
@@ -30,52 +57,57 @@ public:
     // The publisher's index.
     static constexpr const char* kIndexUrl = "https://www.rfc-editor.org/rfc-index.xml";
 
-    TLibraryCommands(TForm1& form, const std::string& databasePath);
+    TLibraryCommands(QMainWindow& window, QComboBox& numberBox, TTextPane& pane, TLibraryStore& store,
+                     TDocumentSession& session, TLibraryHooks hooks);
     ~TLibraryCommands() override;
 
     QMenu* mLibrary;
     QAction* mRefetch;
     QAction* mUpdateIndex;
     QAction* mSearch;
+    QAction* mSyncAll;
+    QAction* mStorage;
+    // Checked: documents come from the library alone, nothing touches the network.
+    QAction* mOffline;
     QLabel* RelationsBar;
 
-    TLibraryDatabase& Database() { return database_; }
-    TDocumentCache& Cache() { return cache_; }
     TSearchWindow* SearchWindow() const;
+    TSyncDialog* SyncDialog() const;
+    TStorageDialog* StorageDialog() const;
 
+    // Offline for this run whatever the setting says (scrivlet --offline).
+    void SetOfflineForRun();
+    bool Offline() const;
+
+    // At the first activation: the document shown last, from the library.
     void Started();
-    // The document at url from the library: shown at once, then asked about
-    // and kept or replaced; the server's failure goes to the status line.
-    // Nothing when it is not in the library: the window fetches it itself.
-    std::optional<bool> FetchFromLibrary(const std::string& url);
-    // A document the window fetched: stored, and shown next time at start.
-    void Fetched(const std::string& url, std::string body);
     void MarkHistory();
+    // The bar names the shown document's relations; hidden without them.
+    void ShowRelations();
 
-    void mRefetchClick();
-    void mUpdateIndexClick();
     void mSearchClick();
-    // Opens RFC number through the window's fetch command.
-    void OpenNumber(int number);
+    void mSyncAllClick();
+    void mStorageClick();
+    // The library window, showing what text finds.
+    void OpenLibraryWindow(const QString& text);
 
 protected:
-    // Delete in the history list removes the entry; the bar follows the window's width.
+    // Delete in the history list removes the entry.
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void BuildMenu();
-    void BuildRelationsBar();
-    void ShowRelations();
-    void ShowFaultOnce();
-    void Show(const std::string& url, const std::string& body, const QString& note);
+    void BuildRelationsBar(QWidget* parent);
     void RemoveHistoryEntryAt(int index);
 
-    TForm1& form_;
-    TLibraryDatabase database_;
-    TDocumentCache cache_;
+    QMainWindow& window_;
+    QComboBox& numberBox_;
+    TTextPane& pane_;
+    TLibraryStore& store_;
+    TDocumentSession& session_;
+    TLibraryHooks hooks_;
     QPointer<TSearchWindow> search_;
-    std::string currentUrl_;
-    // The next library fetch asks for the document whatever the copy's age.
-    bool forceNext_ = false;
-    int shownNumber_ = -1;
+    QPointer<TSyncDialog> sync_;
+    QPointer<TStorageDialog> storage_;
+    bool offlineForRun_ = false;
 };

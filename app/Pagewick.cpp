@@ -1,15 +1,21 @@
 #include "app/Pagewick.h"
 
+#include "app/ClientSettings.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessPrint.h"
+#include "app/LibraryCommands.h"
 #include "app/PagewickM.h"
 #include "app/SignalPipe.h"
+#include "app/SyncRun.h"
+#include "library/LibraryDatabase.h"
 #include "settings/PagewickDlg.h"
+#include "settings/SettingText.h"
 #include "version/verInfo.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QTimer>
 #include <QTranslator>
 #include <algorithm>
@@ -48,6 +54,7 @@ int RunScrivlet(int argc, char** argv)
         std::cout << "Scrivlet " << TversionInfo(true).GetVersionText() << std::endl;
         return kExitOk;
     case TCommandLine::cmPdf:
+    case TCommandLine::cmSync:
         // No window on any screen, whatever the environment names.
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         break;
@@ -55,12 +62,27 @@ int RunScrivlet(int argc, char** argv)
     }
 
     // Without a window the toolkit's own options (a "-platform" among them) have nothing to do.
-    int toolkitArgc = command.Mode == TCommandLine::cmPdf ? std::min(argc, 1) : argc;
+    const bool headless = command.Mode == TCommandLine::cmPdf || command.Mode == TCommandLine::cmSync;
+    int toolkitArgc = headless ? std::min(argc, 1) : argc;
     TApplication application(toolkitArgc, argv);
     // The title is the caption of every message box.
     QApplication::setApplicationName(QStringLiteral("Scrivlet"));
     InstallToolkitTranslations(application);
     if (command.Mode == TCommandLine::cmPdf) return PrintDocumentToPdf(command, std::cerr);
+    if (command.Mode == TCommandLine::cmSync) {
+        // The options dialog is where the settings file's options are read; it is never shown.
+        const TOptionDlg options(SettingsPlaceOf(command).ReadPath);
+        TSyncRunOptions sync;
+        sync.LibraryPath = DefaultLibraryPath();
+        sync.UrlFormat = TextToSetting(options.UrlBase->text());
+        try {
+            sync.Settings = FetchSettingsOf(ConnectionOptionsOf(options));
+        } catch (const std::exception& e) {
+            std::cerr << "scrivlet: " << e.what() << std::endl;
+            return kExitFailed;
+        }
+        return SyncFromTerminal(sync, std::cout, std::cerr);
+    }
 
     TFormServices services = TFormServices::Desktop();
     services.Settings = SettingsPlaceOf(command);
@@ -70,6 +92,7 @@ int RunScrivlet(int argc, char** argv)
     TOptionDlg optionDlg(services.Settings.ReadPath, &form);
     form.SetOptionDlg(&optionDlg);
     application.OnUncaughtFailure = [&form](const std::exception& failure) { form.ReportFailure(failure); };
+    if (command.Offline && form.Library) form.Library->SetOfflineForRun();
 
     // A session that ends or a kill asking politely saves the run's history as a normal exit does.
     const TSignalPipe endSignals([&form](int) { form.EndBySignal(); });

@@ -1,6 +1,8 @@
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
+#include "app/ClientSettings.h"
+#include "app/DocumentCommands.h"
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
@@ -11,6 +13,7 @@
 #include "app/PrintPreview.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
+#include "net/fetch/Fetcher.h"
 #include "net/http/IdHTTP.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
 #include "platform/Classes.h"
@@ -31,6 +34,7 @@
 #include <QCompleter>
 #include <QDesktopServices>
 #include <QFontInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,85 +44,23 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
 
 namespace {
 
 const QString kCaption = QStringLiteral("Scrivlet Util");
-const QString kUnreadableFile = QStringLiteral("ファイルが読めませんでした");
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
 const QString kWarningCaption = QStringLiteral("警告");
-const QString kNotFound = QStringLiteral("指定のRFCが見つかりませんでした。\r\nERR:");
-const QString kNoServer = QStringLiteral("サーバにアクセスできませんでした。");
-const QString kNoNumber = QStringLiteral("RFCの番号を数字で入力してください。");
-const QString kCancelled = QStringLiteral("取得を中止しました");
-const QString kFailed = QStringLiteral("取得できませんでした: ");
-const QString kNotText = QStringLiteral("テキストファイルではありません");
 const QString kRedirected = QStringLiteral("開始フォルダに書き込めないため、設定は %1 に保存します");
 const QString kFellBack = QStringLiteral("開始フォルダに書き込めなかったため、設定を %1 に保存しました");
 const QString kMadePrivate =
     QStringLiteral("パスワードを保存するため、設定ファイル %1 を本人だけが読めるようにしました");
 
-// Why a URL format or URL is refused, for the message box.
-QString UrlProblemText(TUrlProblem problem, const std::string& url)
-{
-    QString why;
-    switch (problem) {
-    case TUrlProblem::None: return {};
-    case TUrlProblem::NoScheme: why = QStringLiteral("http://、https:// または file:/// で始めてください。"); break;
-    case TUrlProblem::BadScheme: why = QStringLiteral("使えるのは http、https、file だけです。"); break;
-    case TUrlProblem::NoHost: why = QStringLiteral("サーバ名がありません。"); break;
-    case TUrlProblem::TooLong: return QStringLiteral("URLが長すぎます（%1バイトまで）。").arg(qulonglong(kMaxUrlBytes));
-    }
-    return QStringLiteral("URLの形式が正しくありません: ") + SettingToText(WithoutPassword(url)) + "\r\n" + why;
-}
+QString Utf8(const std::string& text) { return SettingToText(text); }
 
-// A message in one line, for the status bar.
-QString OneLine(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    text.replace(QChar('\n'), QChar(' '));
-    return text;
-}
-
-// Failures that mean the server (or the proxy on the way) was never reached
-// or never answered, whichever layer noticed it.
-bool IsNoServer(const std::exception& failure)
-{
-    return dynamic_cast<const EIdSocketError*>(&failure) || dynamic_cast<const EIdConnectException*>(&failure) ||
-           dynamic_cast<const EIdConnectTimeout*>(&failure) || dynamic_cast<const EIdSocksError*>(&failure) ||
-           dynamic_cast<const EIdReadTimeout*>(&failure);
-}
-
-// A document server that stays silent this long between two received bytes,
-// or does not accept the connection in this time, is given up on: without a
-// limit the window would wait for good, and the only way out would lose the
-// settings and history of the whole run.
-const int32_t kNetworkTimeoutMs = 30000;
-const int32_t kMaxRedirects = 5;
-
-QString ExceptionText(const std::exception& failure)
-{
-    const std::string message = ExceptionMessage(failure);
-    return QString::fromUtf8(message.data(), qsizetype(message.size()));
-}
-
-// The fetch's own bounds, and a server that hung up mid-answer: each says
-// what happened rather than passing for an unreachable server.
-QString BoundExceededText(const std::exception& failure, const std::string& url)
-{
-    QString why;
-    if (dynamic_cast<const EIdHTTPTooLarge*>(&failure))
-        why = QStringLiteral("文書が大きすぎます（%1 MiBまで）。").arg(qulonglong(kMaxDocumentBytes >> 20));
-    else if (dynamic_cast<const EIdHTTPTimeLimit*>(&failure))
-        why = QStringLiteral("制限時間内に文書が届きませんでした。");
-    else if (dynamic_cast<const EIdHTTPClosedInHeader*>(&failure))
-        why = QStringLiteral("サーバが応答の途中で接続を切りました。");
-    else
-        return {};
-    return why + QStringLiteral("\r\n") + SettingToText(url) + QStringLiteral("\r\nERR:") + ExceptionText(failure);
-}
+QString ExceptionText(const std::exception& failure) { return Utf8(ExceptionMessage(failure)); }
 
 // The number box, telling when its drop-down list closes.
 class TNumberBox : public QComboBox {
@@ -207,7 +149,6 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
 
     Label1 = new QLabel(QStringLiteral("#"), client);
     Label1->setFont(UiFont(16));
-    Label1->move(8, 8);
 
     auto* numberBox = new TNumberBox(client);
     // The list closes right before the box reports the entry picked in it.
@@ -219,7 +160,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     RFCNumber->setEditable(true);
     RFCNumber->setInsertPolicy(QComboBox::NoInsert);
     RFCNumber->setMaxVisibleItems(15);
-    RFCNumber->setGeometry(16, 8, 329, 20);
+    RFCNumber->setFixedSize(329, 20);
     RFCNumber->setEditText(QStringLiteral("2223"));
     // Enter fetches what was typed: nothing is completed into the box from the history.
     RFCNumber->setCompleter(nullptr);
@@ -232,11 +173,10 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     });
 
     PrintBtn = new QPushButton(QStringLiteral("印刷"), client);
-    PrintBtn->setGeometry(352, 8, 33, 25);
+    PrintBtn->setFixedSize(33, 25);
     connect(PrintBtn, &QPushButton::clicked, this, [this] { Guarded([this] { mPrintClick(); }); });
 
     Memo1 = new TTextPane(client);
-    Memo1->move(8, 40);
     // The pane's own font until the first activation gives it the font dialog's.
     QFont paneFont = DocumentFont(QStringLiteral("Courier New"), 0);
     paneFont.setPixelSize(13);
@@ -263,14 +203,18 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     CancelBtn->setFocusPolicy(Qt::NoFocus);
     StatusBar1->addPermanentWidget(CancelBtn);
     connect(CancelBtn, &QPushButton::clicked, this, [this] { antiFreeze_->RequestCancel(); });
-    CreateHttpClient();
+    CreateFetcher();
+    // The window's own views follow first, so the reading aids find the pane already showing the document.
+    Session.ReadingLine = [this] { return Memo1->FirstVisibleSourceLine(); };
+    Session.Subscribe([this](TSessionChange change) { FollowSession(change); });
 
     BuildMenu();
     CreateReader();
-    if (!services_.LibraryPath.empty()) Library = std::make_unique<TLibraryCommands>(*this, services_.LibraryPath);
+    CreateCommands();
     FormCreate();
+    BuildLayout();
     // Watched only now that every control exists.
-    client->installEventFilter(this);
+    readingArea_->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
 
@@ -292,8 +236,80 @@ void TForm1::CreateReader()
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
-    Reader = std::make_unique<TReaderView>(*this, *Memo1, *PrintBtn, std::move(hooks));
+    Reader = std::make_unique<TReaderView>(*this, *Memo1, Session, std::move(hooks));
 }
+
+void TForm1::CreateCommands()
+{
+    TCommandHost host;
+    host.Message = [this](const std::string& text) { ShowMessage(Utf8(text)); };
+    host.Status = [this](const std::string& text) { SetStatusText(Utf8(text)); };
+    host.UrlFormat = [this] { return TextToSetting(OptionDlg->UrlBase->text()); };
+    host.HistCount = [this] { return OptionDlg->GetHistCount(); };
+    host.Settings = [this] { return CurrentFetchSettings(); };
+    host.ShownLines = [this] { return Memo1->LineCount(); };
+    host.ShownNames = [this] {
+        return std::pair<int, std::string>{ExtractNumber(Memo1->Lines()), ExtractTitle(Memo1->Lines())};
+    };
+    host.Busy = [this](bool network, const std::function<void()>& body) {
+        WhileFetching(network ? antiFreeze_.get() : nullptr, body);
+    };
+    host.Offline = [this] { return Library && Library->Offline(); };
+    host.ShowList = [this](const std::string& text) {
+        if (Library) Library->OpenLibraryWindow(Utf8(text));
+    };
+    if (!services_.LibraryPath.empty()) {
+        LibraryStore = std::make_unique<TLibraryStore>(services_.LibraryPath);
+        TLibraryHooks hooks;
+        hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
+        hooks.OpenNumber = [this](int number) {
+            RFCNumber->setEditText(QString::number(number));
+            Guarded([this] { mOpenFromWebClick(); });
+        };
+        hooks.RemoveHistoryEntry = [this](int index) { RemoveHistoryEntry(index); };
+        hooks.FetchAgain = [this] { mRefetchClick(); };
+        hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
+        hooks.LayOut = [this] { RelationsBarChanged(); };
+        hooks.UrlFormat = [this] { return OptionDlg ? TextToSetting(OptionDlg->UrlBase->text()) : std::string(); };
+        hooks.Settings = [this] { return CurrentFetchSettings(); };
+        hooks.OfflineSetting = [this] { return OptionDlg ? &OptionDlg->Offline : nullptr; };
+        hooks.Status = [this](const QString& text) { SetStatusText(text); };
+        hooks.Confirm = [this](const QString& question) {
+            return services_.MessageBoxes->AskYesNo(this, question, QApplication::applicationName());
+        };
+        Library =
+            std::make_unique<TLibraryCommands>(*this, *RFCNumber, *Memo1, *LibraryStore, Session, std::move(hooks));
+        Reader->Menu->addSeparator();
+        Reader->Menu->addAction(Library->mOffline);
+    }
+    Commands = std::make_unique<TDocumentCommands>(Session, *Fetcher, LibraryStore.get(), std::move(host));
+}
+
+void TForm1::FollowSession(TSessionChange change)
+{
+    const TDocument* shown = Session.Shown();
+    switch (change) {
+    case TSessionChange::Document: Memo1->LoadText(FileTextToPaneText(shown->Body)); [[fallthrough]];
+    case TSessionChange::Names:
+        // The open command has always left the button as it was; every other document is printable.
+        if (shown->Origin != TDocumentOrigin::File ||
+            (!shown->Entry.empty() && shown->Entry.find(" * ") == std::string::npos))
+            printable_ = true;
+        PrintBtn->setEnabled(printable_);
+        setWindowTitle(shown->Entry.empty() ? kCaption : Utf8(shown->Entry) + QStringLiteral(" - ") + kCaption);
+        // The document shown again at start keeps the box as the history left it.
+        if (!shown->BoxText.empty()) RFCNumber->setEditText(Utf8(shown->BoxText));
+        if (change == TSessionChange::Names) break;
+        [[fallthrough]];
+    case TSessionChange::Place: Memo1->ScrollToSourceLine(Session.Line()); [[fallthrough]];
+    case TSessionChange::Status:
+        if (!Session.Status().empty()) SetStatusText(Utf8(Session.Status()));
+        break;
+    case TSessionChange::History: SyncNumberBox(); break;
+    }
+}
+
+TFetchSettings TForm1::CurrentFetchSettings() const { return FetchSettingsOf(ConnectionOptionsOf(*OptionDlg)); }
 
 void TForm1::SetOptionDlg(TOptionDlg* dialog)
 {
@@ -301,11 +317,9 @@ void TForm1::SetOptionDlg(TOptionDlg* dialog)
     if (!dialog) return;
     dialog->AcceptUrlFormat = [this](const QString& text) {
         const std::string format = TextToSetting(text);
-        TUrlProblem problem = CheckUrl(format);
-        if (problem == TUrlProblem::None && FormattedSizeBound(format, 5) > kMaxUrlBytes)
-            problem = TUrlProblem::TooLong;
+        const TUrlProblem problem = CheckUrlFormat(format, 5);
         if (problem == TUrlProblem::None) return true;
-        ShowMessage(UrlProblemText(problem, format));
+        ShowMessage(Utf8(UrlProblemMessage(problem, format)));
         return false;
     };
 }
@@ -386,6 +400,7 @@ void TForm1::FormActivate()
     if (ProtectSecrets()) status += QStringLiteral("  ") + kMadePrivate.arg(written);
     SetStatusText(status);
     if (Library) Library->Started();
+    Commands->TellLibraryFault();
 }
 
 void TForm1::LoadState()
@@ -396,8 +411,7 @@ void TForm1::LoadState()
     int points = ini.ReadInteger("font", "size", 10);
     if (points > 0) FontDlg.Font.setPointSize(points);
 
-    TDocumentHistory::TLoadResult loaded = history_.Load(ini);
-    SyncNumberBox();
+    TDocumentHistory::TLoadResult loaded = Session.LoadHistory(ini);
     RFCNumber->setEditText(QString::fromStdString(loaded.FirstEntry));
     if (loaded.Damaged) ShowMessage(kDamagedHistory);
 
@@ -426,7 +440,7 @@ void TForm1::WriteState(TIniFile& ini)
     ini.WriteString("font", "Name", TextToSetting(FontDlg.Font.family()));
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
-    history_.Save(ini);
+    Session.SaveHistory(ini);
     Reader->Save(ini);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
@@ -434,7 +448,7 @@ void TForm1::WriteState(TIniFile& ini)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == centralWidget() && e->type() == QEvent::Resize) {
+    if (watched == readingArea_ && (e->type() == QEvent::Resize || e->type() == QEvent::Move)) {
         FormResize();
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
         // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
@@ -455,14 +469,48 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
 
 void TForm1::FormResize()
 {
-    // The client area here excludes the status bar, which the layout keeps
-    // along the bottom edge: the pane keeps its left margin on three sides.
-    QWidget* client = centralWidget();
-    // The contents panel and the find bar, when shown, share the pane's
-    // place; the pane's left edge then moves, its top is still the margin.
-    const int left = 8;
-    const int top = Memo1->y();
-    Reader->LayOut(QRect(left, top, client->width() - 2 * left, client->height() - top - left));
+    // The reading aids share the area the layout gives the pane: the contents
+    // panel to its left, the find bar below it, when they show.
+    Reader->LayOut(readingArea_->geometry());
+}
+
+void TForm1::BuildLayout()
+{
+    // The number row along the top, the relations bar (when the library shows
+    // one) and the pane below, 8 pixels from every edge of the client area;
+    // the status bar lies outside it. The pane starts at 40 without the bar,
+    // 2 pixels below it with one.
+    auto* column = new QVBoxLayout(centralWidget());
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(0);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(0);
+    // The label's glyph reaches under the box, as it always has.
+    Label1->setFixedWidth(8);
+    row->addWidget(Label1, 0, Qt::AlignTop);
+    row->addWidget(RFCNumber, 0, Qt::AlignTop);
+    row->addSpacing(7);
+    row->addWidget(PrintBtn, 0, Qt::AlignTop);
+    row->addStretch(1);
+    column->addLayout(row);
+    column->addSpacing(3);
+    if (Library) column->addWidget(Library->RelationsBar);
+    belowBar_ = new QSpacerItem(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    column->addItem(belowBar_);
+    // Holds the pane's place; the reading aids lay themselves out in it.
+    readingArea_ = new QWidget(centralWidget());
+    readingArea_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    readingArea_->lower();
+    column->addWidget(readingArea_, 1);
+}
+
+void TForm1::RelationsBarChanged()
+{
+    const bool shown = Library && !Library->RelationsBar->isHidden();
+    belowBar_->changeSize(0, shown ? 2 : 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    centralWidget()->layout()->invalidate();
+    centralWidget()->layout()->activate();
+    FormResize();
 }
 
 void TForm1::closeEvent(QCloseEvent* e)
@@ -563,262 +611,52 @@ void TForm1::RFCnumberKeyPress(QChar key)
     if (key == QChar(13)) mOpenFromWebClick();
 }
 
-void TForm1::CreateHttpClient()
+void TForm1::CreateFetcher()
 {
-    IdSSLIOHandlerSocket1 = std::make_unique<TIdSSLIOHandlerSocket>();
-    IdHTTP1 = std::make_unique<TIdHTTP>();
-    // The document publisher serves https only; the handler passes http bytes through untouched.
-    IdHTTP1->SetIOHandler(IdSSLIOHandlerSocket1.get());
-    TIdHTTPRequest& request = IdHTTP1->Request();
-    request.SetAccept("text/html, */*");
-    request.SetContentType("text/html");
-    request.SetUserAgent("Mozilla/3.0 (compatible; Scrivlet)");
-    request.SetContentLength(-1);
-    request.SetContentRangeStart(0);
-    request.SetContentRangeEnd(0);
-    request.SetBasicAuthentication(false);
-    IdHTTP1->ProxyParams().SetBasicAuthentication(false);
-    IdHTTP1->ProxyParams().SetProxyPort(0);
-    IdHTTP1->SetAllowCookies(true);
-    IdHTTP1->SetHTTPOptions({hoForceEncodeParams});
-    IdHTTP1->SetMaxLineAction(maException);
-    IdHTTP1->SetReadTimeout(kNetworkTimeoutMs);
-    IdHTTP1->SetConnectTimeout(kNetworkTimeoutMs);
-    // A document is held whole in memory, so a server may not send more than a local file may hold.
-    IdHTTP1->SetMaxBodySize(int64_t(kMaxDocumentBytes));
-    // A publisher moving its documents to https, or to another path of its own, is followed;
-    // OnRedirect, set for each fetch, turns the rest away.
-    IdHTTP1->SetHandleRedirects(true);
-    IdHTTP1->SetRedirectMaximum(kMaxRedirects);
-    IdHTTP1->OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int64_t max) {
-        if (mode == wmRead) expectedBytes_ = max;
-    };
-    IdHTTP1->OnWork = [this](TIdComponent*, TWorkMode mode, int64_t count) {
-        if (mode == wmRead) ShowProgress(count);
-    };
+    Fetcher = std::make_unique<TFetcher>();
+    IdHTTP1 = &Fetcher->Client();
+    IdSSLIOHandlerSocket1 = &Fetcher->Transport();
+    Fetcher->OnProgress = [this](int64_t received, int64_t expected) { ShowProgress(received, expected); };
     antiFreeze_ = std::make_unique<TQtAntiFreeze>();
+    // Esc and the cancel button ask the anti-freeze; the fetcher learns it at once.
+    antiFreeze_->OnCancel = [this] { Fetcher->RequestCancel(); };
 }
 
-void TForm1::ShowProgress(int64_t received)
+void TForm1::ShowProgress(int64_t received, int64_t expected)
 {
     const auto kib = [](int64_t bytes) { return QString::number((bytes + 1023) / 1024); };
-    progressLabel_->setText(expectedBytes_ > 0 ? kib(received) + " / " + kib(expectedBytes_) + " KB"
-                                               : kib(received) + " KB");
+    progressLabel_->setText(expected > 0 ? kib(received) + " / " + kib(expected) + " KB" : kib(received) + " KB");
     progressLabel_->setVisible(true);
 }
 
-std::string TForm1::UrlForTyped(const std::string& typed, int index)
+void TForm1::mOpenFromWebClick() { (void)FetchTyped(); }
+
+TCommandOutcome TForm1::FetchTyped()
 {
-    if (index != -1) return history_.Urls()[index];
-    const std::string number = TypedNumber(typed);
-    if (number.empty()) {
-        ShowMessage(kNoNumber);
-        return {};
-    }
-    const std::string format = TextToSetting(OptionDlg->UrlBase->text());
-    // A format from the settings file was never checked by the dialog's OK.
-    TUrlProblem problem = CheckUrl(format);
-    if (problem == TUrlProblem::None && FormattedSizeBound(format, number.size()) > kMaxUrlBytes)
-        problem = TUrlProblem::TooLong;
-    if (problem == TUrlProblem::None) {
-        const std::string url = DocumentUrl(format, typed);
-        problem = CheckUrl(url);
-        if (problem == TUrlProblem::None) return url;
-    }
-    ShowMessage(UrlProblemText(problem, format));
-    return {};
-}
-
-void TForm1::mOpenFromWebClick()
-{
-    if (fetching_) return;
-    const TCloseAfterFetch closeAfter(*this);
-    // Where the reader was, before the status line says what is fetched.
-    Reader->Leaving();
-
-    const std::string typed = TextToSetting(RFCNumber->currentText());
-    const int index = history_.LookUp(typed);
-    const std::string url = UrlForTyped(typed, index);
-    if (url.empty()) return;
-    // The password goes with the request only: it is neither shown nor stored.
-    const std::string shownUrl = WithoutPassword(url);
-    SetStatusText(QStringLiteral("accessing... ") + SettingToText(shownUrl));
-
-    const bool local = IsLocalFileUrl(url);
-    TFetchOutcome outcome;
-    try {
-        WhileFetching(local ? nullptr : antiFreeze_.get(), [&] {
-            if (local) {
-                if (!LoadLocalFile(url)) outcome.Kind = TFetchOutcome::Failed;
-            } else {
-                outcome = FetchOverNetwork(url, shownUrl);
-            }
-        });
-    } catch (const std::exception& e) {
-        SetStatusText(kFailed + OneLine(ExceptionText(e)));
-        throw;
-    }
-
-    if (outcome.Kind == TFetchOutcome::Cancelled) {
-        SetStatusText(outcome.Status);
-        return;
-    }
-    if (outcome.Kind == TFetchOutcome::Failed) {
-        // A file that could not be read said so itself and leaves the print button alone.
-        if (local) {
-            SetStatusText(kUnreadableFile + ": " + SettingToText(shownUrl));
-            return;
-        }
-        SetStatusText(outcome.Status);
-        PrintBtn->setEnabled(false);
-        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
-        return;
-    }
-    if (index == -1) {
-        // The count is read before the entry goes in, so a count that is
-        // not a number leaves the history as it was.
-        const int histCount = OptionDlg->GetHistCount();
-        history_.AddFetched(typed, ExtractTitle(Memo1->Lines()), shownUrl, [histCount] { return histCount; });
-    } else {
-        history_.MoveToTop(index, typed);
-    }
-    SyncNumberBox();
-    PrintBtn->setEnabled(true);
-    ShowDocumentName(history_.Entries()[0]);
-    Reader->Shown();
-}
-
-void TForm1::ShowDocumentName(const std::string& entry)
-{
-    setWindowTitle(QString::fromStdString(entry) + QStringLiteral(" - ") + kCaption);
-}
-
-void TForm1::ApplyConnectionSettings()
-{
-    // A server trickling a byte now and then never trips the per-read limit; this bounds the whole fetch.
-    IdHTTP1->SetTotalTimeout(int32_t(OptionDlg->FetchTimeLimit) * 1000);
-    TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
-    if (OptionDlg->UseProxy->isChecked()) {
-        proxy.SetProxyServer(TextToSetting(OptionDlg->ServerName->text()));
-        proxy.SetProxyPort(StrToInt(TextToSetting(OptionDlg->PortNumber->text())));
-    } else {
-        proxy.SetProxyServer("");
-        proxy.SetProxyPort(0);
-    }
-    // The SOCKS hop lies below whatever the client connects to, so a proxy is reached through it too.
-    TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
-    static const TSocksVersion kVersions[] = {svNoSocks, svSocks4, svSocks4A, svSocks5};
-    const int version = std::clamp(OptionDlg->SocksVersion->currentIndex(), 0, 3);
-    socks->SetVersion(kVersions[version]);
-    if (version == 0) return;
-    socks->SetHost(TextToSetting(OptionDlg->SocksServer->text()));
-    socks->SetPort(StrToInt(TextToSetting(OptionDlg->SocksPort->text())));
-    const std::string user = TextToSetting(OptionDlg->SocksUser->text());
-    const bool withLogin = kVersions[version] == svSocks5 && !user.empty();
-    socks->SetAuthentication(withLogin ? saUsernamePassword : saNoAuthentication);
-    socks->SetUsername(withLogin ? user : "");
-    socks->SetPassword(withLogin ? TextToSetting(OptionDlg->SocksPassword->text()) : "");
-}
-
-QString TForm1::NoServerMessage(const std::exception& failure, const std::string& url)
-{
-    const TIdSocksInfo* socks = IdSSLIOHandlerSocket1->SocksInfo();
-    TIdProxyConnectionInfo& proxy = IdHTTP1->ProxyParams();
-    TFetchRoute route{url, proxy.ProxyServer(), proxy.ProxyPort(), "", 0};
-    if (socks->Version() != svNoSocks) {
-        route.SocksHost = socks->Host();
-        route.SocksPort = socks->Port();
-    }
-    // A SOCKS reply means the hop itself was reached.
-    const bool socksAnswered = dynamic_cast<const EIdSocksError*>(&failure) != nullptr;
-    return kNoServer + QStringLiteral("\r\n接続先: ") + SettingToText(TriedAddress(route, socksAnswered)) +
-           QStringLiteral("\r\nERR:") + ExceptionText(failure);
-}
-
-TForm1::TFetchOutcome TForm1::FetchOverNetwork(const std::string& url, const std::string& shownUrl)
-{
-    // A document the library holds is shown from there; the library asks the server about it itself.
-    if (Library) {
-        if (const std::optional<bool> shown = Library->FetchFromLibrary(shownUrl)) {
-            TFetchOutcome outcome;
-            if (!*shown) outcome = {TFetchOutcome::Failed, QString(), StatusText()};
-            return outcome;
-        }
-    }
-    TMemoryStream body;
-    TFetchOutcome outcome;
-    // Where the last request went, to judge the next redirect by.
-    std::string current = url;
-    IdHTTP1->OnRedirect = [&current](TIdCustomHTTP*, std::string& location, int32_t& count, bool& handled,
-                                     TIdHTTPMethod&) {
-        handled = count < kMaxRedirects && RedirectAllowed(current, location);
-        if (handled && CheckUrl(location) == TUrlProblem::None) current = location;
-    };
-    struct TForget {
-        TIdHTTP& client;
-        ~TForget() { client.OnRedirect = nullptr; }
-    } forget{*IdHTTP1};
-    try {
-        ApplyConnectionSettings();
-        expectedBytes_ = 0;
-        IdHTTP1->Get(url, body);
-    } catch (const std::exception& e) {
-        outcome.Kind = TFetchOutcome::Failed;
-        if (antiFreeze_->CancelRequested() || dynamic_cast<const EFetchCancelled*>(&e)) {
-            // Closed at once: the server may still be sending, and the next fetch must start afresh.
-            IdHTTP1->CloseConnection();
-            outcome.Kind = TFetchOutcome::Cancelled;
-            outcome.Status = kCancelled + ": " + SettingToText(shownUrl);
-            return outcome;
-        }
-        if (dynamic_cast<const EIdHTTPProtocolException*>(&e))
-            outcome.Message = kNotFound + ExceptionText(e);
-        else if (const QString bounded = BoundExceededText(e, shownUrl); !bounded.isEmpty())
-            outcome.Message = bounded;
-        else if (IsNoServer(e))
-            outcome.Message = NoServerMessage(e, url);
-        else
-            throw;
-        outcome.Status = OneLine(outcome.Message);
-        return outcome;
-    }
-    // A CR LF pair ends one line, as in a file: servers on other systems send
-    // such text, and splitting it twice would double-space every page.
-    if (body.Size() > 0) Memo1->LoadText(FileTextToPaneText(std::string_view(body.Memory(), size_t(body.Size()))));
-    SetStatusText(
-        SettingToText(Format("%s: contains... %d chars/%d lines", shownUrl, body.Size(), Memo1->LineCount())));
-    if (Library) Library->Fetched(shownUrl, std::string(body.Memory(), size_t(body.Size())));
+    TCommandOutcome outcome = TCommandOutcome::Refused;
+    RunCommand(false, [&] { outcome = Commands->FetchTyped(TextToSetting(RFCNumber->currentText())); });
     return outcome;
 }
 
-bool TForm1::FetchHttp(const std::string& url)
+void TForm1::mRefetchClick()
 {
-    const TFetchOutcome outcome = FetchOverNetwork(url, WithoutPassword(url));
-    if (outcome.Kind == TFetchOutcome::Done) return true;
-    SetStatusText(outcome.Status);
-    if (outcome.Kind == TFetchOutcome::Failed) {
-        PrintBtn->setEnabled(false);
-        if (!outcome.Message.isEmpty()) ShowMessage(outcome.Message);
-    }
-    return false;
+    RunCommand(false, [this] { (void)Commands->FetchAgain(); });
 }
 
-bool TForm1::RunBusy(const std::function<void()>& body)
+void TForm1::mUpdateIndexClick()
 {
-    if (fetching_) return false;
+    RunCommand(false, [this] { (void)Commands->UpdateIndex(); });
+    if (Library) Library->ShowRelations();
+}
+
+void TForm1::RunCommand(bool network, const std::function<void()>& body)
+{
+    if (fetching_) return;
     const TCloseAfterFetch closeAfter(*this);
-    bool cancelled = false;
-    WhileFetching(antiFreeze_.get(), [&] {
-        try {
-            body();
-        } catch (const std::exception&) {
-            if (!antiFreeze_->CancelRequested()) throw;
-            IdHTTP1->CloseConnection();
-        }
-        cancelled = antiFreeze_->CancelRequested();
-    });
-    if (cancelled) SetStatusText(kCancelled);
-    return true;
+    if (network)
+        WhileFetching(antiFreeze_.get(), body);
+    else
+        body();
 }
 
 void TForm1::WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body)
@@ -831,18 +669,17 @@ void TForm1::WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& bod
         {
             form.fetching_ = false;
             form.progressLabel_->setVisible(false);
+            // The guard gave the button back as it found it; the session may have shown a document since.
+            form.PrintBtn->setEnabled(form.printable_);
         }
     } end{*this};
     fetching_ = true;
+    Fetcher->ResetCancel();
     const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, hook);
     body();
 }
 
-void TForm1::RemoveHistoryEntry(int index)
-{
-    history_.Remove(index);
-    SyncNumberBox();
-}
+void TForm1::RemoveHistoryEntry(int index) { Session.RemoveHistoryEntry(index); }
 
 void TForm1::mOpenClick()
 {
@@ -854,42 +691,11 @@ void TForm1::mOpenClick()
 void TForm1::OpenFile(const QString& path)
 {
     OpenDlg.FileName = path;
-    // Not guarded here: a file that cannot be read ends the command with the
-    // general error report, leaving the pane empty and the history as it was.
-    const std::string fileName = path.toStdString();
-    std::string bytes;
-    const bool read = ReadDocumentFile(fileName, bytes);
-    const int readError = errno;
-    // A binary file would fill the history and the settings file with its bytes; the pane keeps its text.
-    if (read && !LooksLikeText(bytes)) throw EFOpenError(OpenError(fileName, 0).what() + kNotText.toStdString());
-    Reader->Leaving();
-    Memo1->clear();
-    if (!read) throw OpenError(fileName, readError);
-    Memo1->LoadText(FileTextToPaneText(bytes));
-    int number = ExtractNumber(Memo1->Lines());
-    std::string title = ExtractTitle(Memo1->Lines());
-    history_.AddOpenedFile(number, title, fileName);
-    SyncNumberBox();
-    RFCNumber->setEditText(QString::fromStdString(history_.Entries()[0]));
-    SetStatusText(SettingToText(
-        Format("file:///%s: contains... %d chars/%d lines", fileName, int64_t(bytes.size()), Memo1->LineCount())));
-    ShowDocumentName(history_.Entries()[0]);
-    Reader->Shown();
+    // Not guarded here: a file that cannot be read ends the command with the general error report.
+    (void)Commands->OpenFile(path.toStdString());
 }
 
-bool TForm1::LoadLocalFile(const std::string& url)
-{
-    // The first eight characters ("file:///") are dropped whatever they
-    // are. The rest is the whole path: paths here may be far longer than 255
-    // characters, and cutting them would open a different file.
-    std::string bytes;
-    if (!ReadDocumentFile(LocalFilePath(url), bytes) || !LooksLikeText(bytes)) {
-        ShowMessage(kUnreadableFile);
-        return false;
-    }
-    Memo1->LoadText(FileTextToPaneText(bytes));
-    return true;
-}
+bool TForm1::LoadLocalFile(const std::string& url) { return Commands->ShowFileUrl(url) == TCommandOutcome::Shown; }
 
 void TForm1::mPrintClick()
 {
@@ -925,7 +731,7 @@ void TForm1::SyncNumberBox()
     const QString text = RFCNumber->currentText();
     const QSignalBlocker block(RFCNumber);
     RFCNumber->clear();
-    for (const std::string& entry : history_.Entries()) RFCNumber->addItem(QString::fromStdString(entry));
+    for (const std::string& entry : Session.History().Entries()) RFCNumber->addItem(QString::fromStdString(entry));
     RFCNumber->setCurrentIndex(-1);
     RFCNumber->setEditText(text);
     if (Library) Library->MarkHistory();

@@ -1,13 +1,17 @@
-// TForm1: the main window. Owns the number box, the print button, the text
-// pane, the status bar, the menu, the document history and the version
-// component; references the options dialog (created after it, alive until
-// the end). Handlers are thin: they read widgets, call plain code and write
-// results back. Every handler body runs inside Guarded(), so a failure no
+// TForm1: the main window. Owns the widgets (number box, print button, text
+// pane, status bar, menu), the document session (what is shown, the places
+// and the history), the fetcher, the library and the commands over them;
+// references the options dialog (created after it, alive until the end).
+// Calls go one way: handlers call the commands, the commands change the
+// session, and the widgets follow the session's notification. Handlers are
+// thin adapters; every handler body runs inside Guarded(), so a failure no
 // command catches reaches the general error report and the program goes on.
 // GUI thread only.
 #pragma once
 
-#include "app/DocumentHistory.h"
+#include "app/DocumentCommands.h"
+#include "app/DocumentSession.h"
+#include "app/FetchSettings.h"
 #include "settings/SettingsStore.h"
 
 #include <QFont>
@@ -98,21 +102,28 @@ public:
     // Beside the transfer's progress while a fetch runs; cancels it, as Esc does.
     QPushButton* CancelBtn;
     std::unique_ptr<TversionInfo> version;
-    // The TLS transport of the client, for https documents (and plain bytes for http);
-    // declared first so it outlives the client that references it.
-    std::unique_ptr<TIdSSLIOHandlerSocket> IdSSLIOHandlerSocket1;
-    // The HTTP client of every fetch; lives as long as the window.
-    std::unique_ptr<TIdHTTP> IdHTTP1;
+    // What the window shows: the document, its places and the history. Declared
+    // before everything that follows it.
+    TDocumentSession Session;
+    // The fetcher of every request, with its client and TLS transport; lives as long as the window.
+    std::unique_ptr<TFetcher> Fetcher;
+    TIdSSLIOHandlerSocket* IdSSLIOHandlerSocket1 = nullptr;
+    TIdHTTP* IdHTTP1 = nullptr;
     TOptionDlg* OptionDlg = nullptr;
     // Find, contents, links, back and forward, zoom: the menu "表示" and what it drives.
     std::unique_ptr<TReaderView> Reader;
-    // The local library's commands and its part in fetching; absent without a library.
+    // The library's database and cache, and its menu, relations bar and search window; absent without a library.
+    std::unique_ptr<TLibraryStore> LibraryStore;
     std::unique_ptr<TLibraryCommands> Library;
+    // Fetch, open, fetch again, update the index: the same commands the command line runs.
+    std::unique_ptr<TDocumentCommands> Commands;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
-    const TDocumentHistory& History() const { return history_; }
-    const TStringList& UrlList() const { return history_.Urls(); }
+    const TDocumentHistory& History() const { return Session.History(); }
+    const TStringList& UrlList() const { return Session.History().Urls(); }
+    // The fetch settings the options hold now.
+    TFetchSettings CurrentFetchSettings() const;
 
     // Handlers.
     void FormActivate();
@@ -128,38 +139,23 @@ public:
     void mFontConfClick();
     void RFCnumberKeyPress(QChar key);
 
-    // Loads the file named by a "file:///" URL into the pane; on any failure
-    // (a binary file included) shows "ファイルが読めませんでした", keeps the
-    // pane's text and returns false.
+    // Shows the file named by a "file:///" URL; on any failure (a binary file
+    // included) shows "ファイルが読めませんでした", keeps what was shown and returns false.
     bool LoadLocalFile(const std::string& url);
-    // The open command after its dialog: loads the file at path and adds it
-    // to the history. A file that cannot be read raises, the pane left empty.
+    // The open command after its dialog: shows the file at path and adds it
+    // to the history. A file that cannot be read raises and changes nothing.
     void OpenFile(const QString& path);
-    // How a fetch over the network ended: the message to show (Failed) and
-    // the status line's text (Failed, Cancelled).
-    struct TFetchOutcome {
-        enum TKind { Done, Failed, Cancelled } Kind = Done;
-        QString Message;
-        QString Status;
-    };
-    // Fetches the URL into the pane with the proxy and SOCKS hop the options
-    // name (or shows it from the library). An HTTP error status, a failure to
-    // reach the server and a cancel end it as Failed or Cancelled with the
-    // pane as it was; other failures propagate. shownUrl is the URL as the
-    // status line may show it and the library keeps it.
-    TFetchOutcome FetchOverNetwork(const std::string& url, const std::string& shownUrl);
-    // The same, telling the user: on a failure the status line and a message
-    // say why and the print button is disabled; false then and on a cancel.
-    bool FetchHttp(const std::string& url);
+    // The fetch command for the number box's text; how it ended.
+    TCommandOutcome FetchTyped();
+    // ライブラリ → もう一度取得 and 索引を更新.
+    void mRefetchClick();
+    void mUpdateIndexClick();
 
     // A signal to end the program: cancels a running fetch, then saves and
     // ends as the quit command does, without asking anything.
     void EndBySignal();
 
-    // Runs a network command other than the fetch with the window busy as for
-    // a fetch; false (and nothing run) while a fetch is under way.
-    bool RunBusy(const std::function<void()>& body);
-    // Drops history entry index and shows the history again.
+    // Drops history entry index; the number box follows.
     void RemoveHistoryEntry(int index);
 
     // Runs one handler body; a failure goes to the general error report.
@@ -167,10 +163,6 @@ public:
     bool Guarded(const std::function<void()>& body);
     // The general error report: the failure's message in an error box.
     void ReportFailure(const std::exception& failure);
-
-    // Puts the options' HTTP proxy, SOCKS hop and time limit on the client;
-    // every request of the window's client goes out after it.
-    void ApplyConnectionSettings();
 
 protected:
     bool event(QEvent* e) override;
@@ -186,6 +178,9 @@ private:
     // The fit check's question, asked in a message box over the window.
     std::function<bool(const std::string&, const std::string&)> AskAboutFit();
     void BuildMenu();
+    // One layout for the client area: the number row, the relations bar and the reading area.
+    void BuildLayout();
+    void RelationsBarChanged();
     void LoadState();
     void SaveState();
     // The window's and the options' state as the settings file keeps it.
@@ -195,16 +190,14 @@ private:
     bool ProtectSecrets();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
-    void ShowProgress(int64_t received);
-    void CreateHttpClient();
+    void ShowProgress(int64_t received, int64_t expected);
+    void CreateFetcher();
     void CreateReader();
-    // What the user is told when the server could not be reached: the host
-    // and port that were tried and the failure.
-    QString NoServerMessage(const std::exception& failure, const std::string& url);
-    // The window's caption names the document shown.
-    void ShowDocumentName(const std::string& entry);
-    // The URL the command is to load for the typed text, or "" after saying why there is none.
-    std::string UrlForTyped(const std::string& typed, int index);
+    void CreateCommands();
+    // The views that follow the session: pane, caption, number box, status line, print action.
+    void FollowSession(TSessionChange change);
+    // A command that may wait on the network, run as WhileFetching runs it, unless one runs already.
+    void RunCommand(bool network, const std::function<void()>& body);
     // Saves at the end of the program; a folder that cannot be written is
     // reported and does not keep the program from ending. False when the
     // save failed otherwise (the window then stays).
@@ -212,10 +205,11 @@ private:
 
     TFormServices services_;
     TSettingsStore settings_;
-    TDocumentHistory history_;
     QLabel* statusLabel_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
+    // The print button's state: set by the first printable document shown, as the button has always behaved.
+    bool printable_ = false;
     bool quitting_ = false;
     // A fetch is running: the window stays drawn but takes no second command.
     bool fetching_ = false;
@@ -238,7 +232,8 @@ private:
     bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
-    int64_t expectedBytes_ = 0;
+    QWidget* readingArea_ = nullptr;
+    class QSpacerItem* belowBar_ = nullptr;
 };
 
 // Where a window of the given size is centred on a screen of the given

@@ -1,6 +1,7 @@
 #include "app/ReaderView.h"
 
 #include "app/ContentsPanel.h"
+#include "app/DocumentSession.h"
 #include "app/DocumentText.h"
 #include "app/FindBar.h"
 #include "app/PaneLinks.h"
@@ -25,8 +26,6 @@ constexpr int kZoomSteps[] = {50, 67, 80, 90, 100, 110, 125, 150, 175, 200, 250,
 constexpr int kMinContents = 80;
 constexpr int kMinPane = 150;
 constexpr int kGap = 4;
-// Places beyond this many are forgotten from the oldest: each may keep a document.
-constexpr size_t kMaxPlaces = 100;
 // Edits are followed once typing pauses this long.
 constexpr int kRescanDelayMs = 150;
 
@@ -41,9 +40,8 @@ QFont Zoomed(QFont font, int percent)
 
 } // namespace
 
-TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks)
-    : QObject(&window), window_(window), pane_(pane), printButton_(printButton), hooks_(std::move(hooks)),
-      font_(pane.font())
+TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks)
+    : QObject(&window), window_(window), pane_(pane), session_(session), hooks_(std::move(hooks)), font_(pane.font())
 {
     QWidget* client = pane_.parentWidget();
     Find = new TFindBar(
@@ -111,6 +109,11 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printBut
     connect(&pane_, &QObject::destroyed, this, [this] {
         paneViewport_->removeEventFilter(this);
         paneViewport_ = nullptr;
+    });
+    session_.Subscribe([this](TSessionChange change) {
+        // A document just shown is read at once: its outline, links and marks belong to it.
+        if (change == TSessionChange::Document) Rescan();
+        UpdateActions();
     });
     UpdateActions();
 }
@@ -182,82 +185,18 @@ void TReaderView::Save(TIniFile& ini) const
 
 // ---------------------------------------------------------------- places
 
-TReaderView::TPlace TReaderView::Here() const
-{
-    return {pane_.Text(), pane_.FirstVisibleSourceLine(), hooks_.StatusText ? hooks_.StatusText() : QString()};
-}
-
-void TReaderView::AddPlace()
-{
-    TPlace here = Here();
-    if (place_ >= 0 && places_[size_t(place_)].Line == here.Line && places_[size_t(place_)].Text == here.Text) {
-        places_[size_t(place_)] = std::move(here);
-        return;
-    }
-    places_.erase(places_.begin() + (place_ + 1), places_.end());
-    places_.push_back(std::move(here));
-    if (places_.size() > kMaxPlaces) places_.erase(places_.begin());
-    place_ = int(places_.size()) - 1;
-    UpdateActions();
-}
-
-void TReaderView::Leaving()
-{
-    // An empty pane (an open that failed after clearing it) is no place to
-    // come back to, and must not replace the document the place holds.
-    if (pane_.Text().isEmpty()) return;
-    if (place_ >= 0) {
-        // The status line is kept from when the place was made: by now a
-        // command may have written its own ("accessing...").
-        TPlace& place = places_[size_t(place_)];
-        place.Text = pane_.Text();
-        place.Line = pane_.FirstVisibleSourceLine();
-    } else {
-        AddPlace(); // text typed or pasted before any document was shown
-    }
-}
-
-void TReaderView::Shown()
-{
-    ++shown_;
-    Refresh();
-    AddPlace();
-}
-
 void TReaderView::Back()
 {
-    if (place_ > 0) Go(place_ - 1);
+    // The pane is disabled while a command such as a fetch runs: its document is about to change.
+    if (pane_.isEnabled()) session_.Back();
 }
 
 void TReaderView::Forward()
 {
-    if (place_ + 1 < int(places_.size())) Go(place_ + 1);
+    if (pane_.isEnabled()) session_.Forward();
 }
 
-void TReaderView::Go(int index)
-{
-    // The pane is disabled while a command such as a fetch runs: its document is about to change.
-    if (!pane_.isEnabled()) return;
-    Leaving();
-    place_ = index;
-    const TPlace& place = places_[size_t(index)];
-    if (place.Text != pane_.Text()) {
-        pane_.LoadText(place.Text);
-        Rescan();
-    }
-    // Shown again as a fetch would show it: printable, with its status line.
-    printButton_.setEnabled(!place.Text.isEmpty());
-    if (!place.Status.isEmpty()) hooks_.Status(place.Status);
-    pane_.ScrollToSourceLine(place.Line);
-    UpdateActions();
-}
-
-void TReaderView::JumpTo(int line)
-{
-    Leaving();
-    pane_.ScrollToSourceLine(line);
-    AddPlace();
-}
+void TReaderView::JumpTo(int line) { session_.JumpTo(line); }
 
 bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
 {
@@ -268,12 +207,10 @@ bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
         hooks_.Status(QStringLiteral("この文書に %1 節はありません").arg(QString::fromStdString(section)));
         return false;
     }
-    if (newPlace) {
+    if (newPlace)
         JumpTo(heading->Line);
-    } else {
-        pane_.ScrollToSourceLine(heading->Line);
-        if (place_ >= 0) places_[size_t(place_)] = Here();
-    }
+    else
+        session_.SetLine(heading->Line);
     return true;
 }
 
@@ -284,10 +221,10 @@ void TReaderView::Follow(const TPaneLink& link)
     case TReferenceKind::Rfc: hooks_.FetchRfc(r.Rfc); break;
     case TReferenceKind::Section: JumpToSection(r.Section, true); break;
     case TReferenceKind::RfcSection: {
-        const int before = shown_;
+        const TDocument* before = session_.Shown();
         hooks_.FetchRfc(r.Rfc);
         // The fetch's own place becomes the section's.
-        if (shown_ != before) JumpToSection(r.Section, false);
+        if (session_.Shown() != before) JumpToSection(r.Section, false);
         break;
     }
     case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
@@ -358,8 +295,8 @@ void TReaderView::ShowFind(bool visible)
 
 void TReaderView::UpdateActions()
 {
-    BackAction->setEnabled(place_ > 0);
-    ForwardAction->setEnabled(place_ + 1 < int(places_.size()));
+    BackAction->setEnabled(session_.CanGoBack());
+    ForwardAction->setEnabled(session_.CanGoForward());
     CloseFindAction->setEnabled(!Find->isHidden());
 }
 

@@ -1,8 +1,7 @@
 // The reading aids around the text pane, and the menu "表示" that drives
-// them: the find bar, the contents panel, links, the places visited (back
-// and forward) and the zoom. The main window creates one, lays it out and
-// tells it when a command leaves a document and shows another; the rest it
-// handles itself. GUI thread only.
+// them: the find bar, the contents panel, links, back and forward through the
+// session's places, and the zoom. The main window creates one and lays it
+// out; it follows the session's notification for the rest. GUI thread only.
 #pragma once
 
 #include "app/DocumentOutline.h"
@@ -21,6 +20,7 @@ class QAction;
 class QMainWindow;
 class QMenu;
 class TContentsPanel;
+class TDocumentSession;
 class TFindBar;
 class TIniFile;
 class TPaneLinks;
@@ -44,7 +44,7 @@ class TReaderView : public QObject {
     Q_OBJECT
 public:
     // The panel and the bar become children of the pane's parent; the menu goes on the window's menu bar.
-    TReaderView(QMainWindow& window, TTextPane& pane, QWidget& printButton, TReaderHooks hooks);
+    TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks);
     ~TReaderView() override;
 
     // Places the contents panel, the pane and the find bar in area, in the pane's parent.
@@ -61,17 +61,9 @@ public:
     void Load(const TIniFile& ini);
     void Save(TIniFile& ini) const;
 
-    // Around a command that may show another document: Leaving before it
-    // notes where the reader was, Shown after it showed one adds a place.
-    void Leaving();
-    void Shown();
-    // How many times a document was shown: tells whether a command showed one.
-    int ShownCount() const { return shown_; }
-
+    // The session's places; nothing while a command changes the document (the pane is disabled then).
     void Back();
     void Forward();
-    int PlaceCount() const { return int(places_.size()); }
-    int PlaceIndex() const { return place_; }
 
     // Puts the source line at the top of the pane, as a new place.
     void JumpTo(int line);
@@ -103,14 +95,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    struct TPlace {
-        QString Text; // kept, so going back needs no second fetch
-        int Line = 0;
-        QString Status;
-    };
-    TPlace Here() const;
-    void AddPlace();
-    void Go(int index);
     void Rescan();
     void ShowMarks();
     void ShowReading();
@@ -121,7 +105,7 @@ private:
     QMainWindow& window_;
     TTextPane& pane_;
     QWidget* paneViewport_ = nullptr; // watched while the pane lives
-    QWidget& printButton_;
+    TDocumentSession& session_;
     TReaderHooks hooks_;
     QFont font_;
     int zoom_ = 100;
@@ -130,7 +114,4 @@ private:
     QRect area_;
     TUtf8Lines lines_;
     QTimer rescan_;
-    std::vector<TPlace> places_;
-    int place_ = -1;
-    int shown_ = 0;
 };

@@ -1,76 +1,120 @@
 #include "app/SearchWindow.h"
 
+#include "app/LibraryListModel.h"
 #include "library/LibrarySearch.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTreeWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace {
 
-enum TColumn { kNumber, kTitle, kDate, kStatus, kLine, kColumns };
-
 QString Text(const std::string& utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
+
+std::string Utf8(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+// The first entry of each filter box lets everything through.
+void Fill(QComboBox* box, const QString& any, const QStringList& values)
+{
+    const QString kept = box->currentIndex() > 0 ? box->currentText() : QString();
+    const QSignalBlocker quiet(box);
+    box->clear();
+    box->addItem(any);
+    box->addItems(values);
+    box->setCurrentIndex(std::max(0, box->findText(kept)));
+}
 
 } // namespace
 
 TSearchWindow::TSearchWindow(TLibraryDatabase& database, QWidget* parent) : QDialog(parent), database_(database)
 {
-    setWindowTitle(QStringLiteral("ライブラリを検索"));
-    resize(720, 420);
+    setWindowTitle(QStringLiteral("ライブラリ"));
+    resize(760, 480);
     Query = new QLineEdit(this);
-    Query->setPlaceholderText(QStringLiteral("語または RFC の番号"));
-    Hits = new QTreeWidget(this);
-    Hits->setColumnCount(kColumns);
-    Hits->setHeaderLabels({QStringLiteral("RFC"), QStringLiteral("タイトル"), QStringLiteral("日付"),
-                           QStringLiteral("状態"), QStringLiteral("一致した行")});
-    Hits->setRootIsDecorated(false);
-    Hits->setUniformRowHeights(true);
-    Hits->header()->resizeSection(kNumber, 60);
-    Hits->header()->resizeSection(kTitle, 260);
+    Query->setPlaceholderText(QStringLiteral("語、RFC の番号、STD 7 のようなシリーズ"));
+    Status = new QComboBox(this);
+    Stream = new QComboBox(this);
+    Year = new QComboBox(this);
+    HideObsolete = new QCheckBox(QStringLiteral("廃止されたものを隠す"), this);
+    Model = new TLibraryListModel(database_, palette().brush(QPalette::Disabled, QPalette::Text), this);
+    List = new QTableView(this);
+    List->setModel(Model);
+    List->setSelectionBehavior(QAbstractItemView::SelectRows);
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+    List->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List->setShowGrid(false);
+    List->setWordWrap(false);
+    List->verticalHeader()->hide();
+    // Fixed row heights and column widths: the view never measures 10,000 rows to lay them out.
+    List->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    List->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    List->horizontalHeader()->setStretchLastSection(true);
+    List->horizontalHeader()->resizeSection(TLibraryListModel::kNumber, 60);
+    List->horizontalHeader()->resizeSection(TLibraryListModel::kTitle, 320);
+    List->horizontalHeader()->resizeSection(TLibraryListModel::kDate, 110);
+    List->horizontalHeader()->resizeSection(TLibraryListModel::kStatus, 140);
     Note = new QLabel(this);
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(Status);
+    filters->addWidget(Stream);
+    filters->addWidget(Year);
+    filters->addWidget(HideObsolete);
+    filters->addStretch(1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Query);
-    layout->addWidget(Hits, 1);
+    layout->addLayout(filters);
+    layout->addWidget(List, 1);
     layout->addWidget(Note);
+    RefreshChoices();
 
     connect(Query, &QLineEdit::textChanged, this, &TSearchWindow::RunSearch);
-    connect(Query, &QLineEdit::returnPressed, this,
-            [this] { Open(Hits->currentItem() ? Hits->currentItem() : Hits->topLevelItem(0)); });
-    connect(Hits, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) { Open(item); });
+    for (QComboBox* box : {Status, Stream, Year})
+        connect(box, &QComboBox::currentIndexChanged, this, &TSearchWindow::RunSearch);
+    connect(HideObsolete, &QCheckBox::toggled, this, &TSearchWindow::RunSearch);
+    connect(Query, &QLineEdit::returnPressed, this, [this] {
+        const QModelIndex current = List->currentIndex();
+        Open(current.isValid() ? current : Model->index(0, 0));
+    });
+    connect(List, &QTableView::activated, this, &TSearchWindow::Open);
+    RunSearch();
+}
+
+void TSearchWindow::RefreshChoices()
+{
+    const TIndexFacets facets = IndexFacets(database_);
+    QStringList statuses, streams, years;
+    for (const std::string& status : facets.Statuses) statuses << Text(status);
+    for (const std::string& stream : facets.Streams) streams << Text(stream);
+    for (int year : facets.Years) years << QString::number(year);
+    Fill(Status, QStringLiteral("すべての状態"), statuses);
+    Fill(Stream, QStringLiteral("すべてのストリーム"), streams);
+    Fill(Year, QStringLiteral("すべての年"), years);
 }
 
 void TSearchWindow::RunSearch()
 {
-    const QByteArray query = Query->text().toUtf8();
-    const std::vector<TLibraryHit> hits =
-        SearchLibrary(database_, std::string(query.constData(), size_t(query.size())));
-    Hits->clear();
-    const QBrush greyed = palette().brush(QPalette::Disabled, QPalette::Text);
-    for (const TLibraryHit& hit : hits) {
-        auto* item = new QTreeWidgetItem(Hits);
-        item->setText(kNumber, hit.Number > 0 ? QString::number(hit.Number) : QString());
-        item->setText(kTitle, Text(hit.Title));
-        item->setText(kDate, Text(hit.Date));
-        item->setText(kStatus, Text(hit.Status));
-        item->setText(kLine, Text(hit.Line));
-        item->setData(kNumber, Qt::UserRole, hit.Number);
-        if (hit.Obsolete)
-            for (int column = 0; column < kColumns; ++column) item->setForeground(column, greyed);
-    }
-    if (Hits->topLevelItemCount() > 0) Hits->setCurrentItem(Hits->topLevelItem(0));
+    TIndexFilter filter;
+    if (Status->currentIndex() > 0) filter.Status = Utf8(Status->currentText());
+    if (Stream->currentIndex() > 0) filter.Stream = Utf8(Stream->currentText());
+    if (Year->currentIndex() > 0) filter.Year = Year->currentText().toInt();
+    filter.HideObsolete = HideObsolete->isChecked();
+    Model->Show(Utf8(Query->text()), filter);
+    if (Model->rowCount() > 0) List->setCurrentIndex(Model->index(0, 0));
     const std::string fault = database_.TakeFaultMessage();
-    if (!fault.empty())
-        Note->setText(Text(fault));
-    else
-        Note->setText(query.trimmed().isEmpty() ? QString() : QStringLiteral("%1 件").arg(hits.size()));
+    Note->setText(fault.empty() ? QStringLiteral("%1 件").arg(Model->rowCount()) : Text(fault));
 }
 
-void TSearchWindow::Open(QTreeWidgetItem* item)
+void TSearchWindow::Open(const QModelIndex& index)
 {
-    if (item == nullptr || !OnOpen) return;
-    const int number = item->data(kNumber, Qt::UserRole).toInt();
-    if (number > 0) OnOpen(number);
+    if (!index.isValid() || !OnOpen) return;
+    if (const int number = Model->NumberAt(index.row())) OnOpen(number);
 }

@@ -4,6 +4,7 @@
 // to 72 characters with a form feed every 58 lines, and every 40th line too long for the pane so the wrapping path is
 // measured as well. Then the memory a fetched body costs, as peak resident memory above what the process held
 // before, and loading, scrolling through and painting a real RFC.
+#include "app/DocumentSession.h"
 #include "app/DocumentText.h"
 #include "app/FindBar.h"
 #include "app/PaneLinks.h"
@@ -21,7 +22,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QPushButton>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <fstream>
@@ -202,18 +202,18 @@ struct TReaderWindow {
         auto* client = new QWidget;
         window.setCentralWidget(client);
         pane = new TTextPane(client);
-        auto* print = new QPushButton(client);
         TReaderHooks hooks;
         hooks.FetchRfc = [](int) {};
         hooks.OpenUrl = [](const QString&) {};
         hooks.Status = [](const QString&) {};
         hooks.Guarded = [](const std::function<void()>& body) { body(); };
-        reader = new TReaderView(window, *pane, *print, hooks);
+        reader = new TReaderView(window, *pane, session, hooks);
         window.resize(640, 512);
         window.show();
         reader->LayOut(QRect(8, 40, 624, 406));
         QApplication::processEvents();
     }
+    TDocumentSession session;
     QMainWindow window;
     TTextPane* pane;
     TReaderView* reader;

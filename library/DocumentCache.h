@@ -3,17 +3,21 @@
 //
 // TDocumentCache references the database and turns every database failure
 // into "not found" / "not stored" plus the database's fault, so the window
-// falls back to the network. Times are seconds since the Unix epoch.
+// falls back to the network. The statements of every fetch are prepared on
+// first use and kept. Times are seconds since the Unix epoch.
 // One thread, the one that owns the database.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "library/LibraryDatabase.h"
 
-class TIdHTTP;
+class TFetcher;
+struct TFetchResult;
+struct TFetchSettings;
 
 struct TCachedDocument {
     std::string Url;
@@ -24,7 +28,16 @@ struct TCachedDocument {
     std::string LastModified;
     int64_t Length = 0;
     int64_t FetchedAt = 0;
+    // Until when the server said the copy may be trusted without asking
+    // (Cache-Control max-age, Expires); 0 when it said nothing.
+    int64_t FreshUntil = 0;
     std::string Body;
+};
+
+// What the library holds: documents and the bytes of their text.
+struct TLibraryStorage {
+    int64_t Documents = 0;
+    int64_t Bytes = 0;
 };
 
 class TDocumentCache {
@@ -32,16 +45,26 @@ public:
     // Larger documents are shown but not kept, as the fetch limit of the window.
     static constexpr int64_t kMaxDocumentBytes = 64LL * 1024 * 1024;
 
-    explicit TDocumentCache(TLibraryDatabase& database) : database_(database) {}
+    explicit TDocumentCache(TLibraryDatabase& database);
+    ~TDocumentCache();
+    TDocumentCache(const TDocumentCache&) = delete;
+    TDocumentCache& operator=(const TDocumentCache&) = delete;
 
     std::optional<TCachedDocument> Find(const std::string& url);
-    bool Contains(const std::string& url);
+    [[nodiscard]] bool Contains(const std::string& url);
     // Adds or replaces the copy of document.Url; Length is taken from the body.
-    // False when it was not stored: too large, or the database failed.
-    bool Store(const TCachedDocument& document);
+    // False when it was not stored: too large, or the database failed (its fault is kept).
+    [[nodiscard]] bool Store(const TCachedDocument& document);
     // Records that the server confirmed the copy (a 304) at fetchedAt.
-    bool Touch(const std::string& url, int64_t fetchedAt);
-    bool Remove(const std::string& url);
+    [[nodiscard]] bool Touch(const std::string& url, int64_t fetchedAt);
+    // Records that the reader looked at the copy at readAt.
+    bool MarkRead(const std::string& url, int64_t readAt);
+
+    [[nodiscard]] TLibraryStorage Storage();
+    // Removes every document, or those neither read nor fetched since cutoff,
+    // and gives the space back to the disk. The number removed; -1 on failure.
+    int64_t RemoveAll();
+    int64_t RemoveUnreadSince(int64_t cutoff);
 
     // The URL of the document shown last, to show again at the next start.
     std::string LastShown();
@@ -50,7 +73,12 @@ public:
     TLibraryDatabase& Database() { return database_; }
 
 private:
+    struct TStatements;
+    TStatements& Statements();
+    int64_t RemoveWhere(const char* sql, int64_t cutoff);
+
     TLibraryDatabase& database_;
+    std::unique_ptr<TStatements> statements_;
 };
 
 // Whether a cached copy is asked about again, and with which validators.
@@ -60,8 +88,9 @@ struct TRevalidation {
     std::string IfModifiedSince;
 };
 
-// A copy fetched less than a day before now is trusted without asking; an
-// older one (or one dated after now: the clock went back) is asked about
+// A copy is trusted without asking until the time the server gave it
+// (FreshUntil), or without one for a day after it was fetched; after that
+// (or when it is dated after now: the clock went back) it is asked about
 // with its ETag and Last-Modified, whichever it has.
 // Example: fetched at 1000, now 1000 + 86399 -> not needed; + 86400 -> needed.
 TRevalidation DecideRevalidation(const TCachedDocument& cached, int64_t now);
@@ -81,24 +110,17 @@ struct TRevalidationResult {
     std::string Failure;
 };
 
-// Asks http about cached (with force: fetches it again without validators
-// and whatever its age) and updates the cache by the answer. Failures of the
-// network layers become roFailed; http's request headers are left as found.
-TRevalidationResult Revalidate(TIdHTTP& http, TDocumentCache& cache, const TCachedDocument& cached, int64_t now,
-                               bool force = false);
+// Asks the server about cached through fetcher under settings (with force:
+// fetches it again without validators and whatever its age) and updates the
+// cache by the answer. Every failure of the fetch becomes roFailed.
+[[nodiscard]] TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                                             const TCachedDocument& cached, int64_t now, bool force = false);
 
-// The copy to store for a body just fetched with http (its last response
-// gives the validators). Number and title are the caller's.
-TCachedDocument DocumentFromResponse(TIdHTTP& http, const std::string& url, std::string body, int64_t now);
+// Until when a response with these headers may be trusted, for one received
+// at now: Cache-Control max-age (no-cache and no-store: not at all), else
+// Expires (an unreadable date counts as past), else 0 (no instruction).
+// Example: "Cache-Control: public, max-age=600" at 1000 -> 1600.
+[[nodiscard]] int64_t FreshUntilOf(const std::string& cacheControl, const std::string& expires, int64_t now);
 
-// Sets the validators on http's request while alive and takes them off again.
-class TConditionalRequest {
-public:
-    TConditionalRequest(TIdHTTP& http, const std::string& ifNoneMatch, const std::string& ifModifiedSince);
-    ~TConditionalRequest();
-    TConditionalRequest(const TConditionalRequest&) = delete;
-    TConditionalRequest& operator=(const TConditionalRequest&) = delete;
-
-private:
-    TIdHTTP& http_;
-};
+// The copy to store for a document fetched whole (the result's validators). Number and title are the caller's.
+[[nodiscard]] TCachedDocument DocumentFromResponse(const TFetchResult& fetched, const std::string& url, int64_t now);

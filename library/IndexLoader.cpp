@@ -1,8 +1,7 @@
 #include "library/IndexLoader.h"
 
 #include "library/DocumentCache.h"
-#include "net/http/IdHTTP.h"
-#include "net/tcp/IdException.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/SysUtils.h"
 
 #include <expat.h>
@@ -51,6 +50,18 @@ std::string Join(const std::vector<std::string>& items, const char* separator)
     return result;
 }
 
+// "June 1999" -> 1999; 0 without a year at the end.
+int64_t YearOf(const std::string& date)
+{
+    if (date.size() < 4) return 0;
+    int64_t year = 0;
+    for (size_t i = date.size() - 4; i < date.size(); ++i) {
+        if (date[i] < '0' || date[i] > '9') return 0;
+        year = year * 10 + (date[i] - '0');
+    }
+    return year;
+}
+
 } // namespace
 
 int RfcNumberOf(const std::string& documentId)
@@ -83,6 +94,11 @@ struct TIndexParser::TState {
         XML_StopParser(parser, XML_FALSE);
     }
 
+    static bool IsSubseriesEntry(const std::string& name)
+    {
+        return name == "std-entry" || name == "bcp-entry" || name == "fyi-entry";
+    }
+
     void Start(const char* name)
     {
         const std::string_view full(name);
@@ -94,6 +110,7 @@ struct TIndexParser::TState {
             if (local != "rfc-index") return Fail("not an RFC index");
         }
         if (path.size() == 1 && local == "rfc-entry") entry = TIndexEntry();
+        if (path.size() == 1 && IsSubseriesEntry(local)) owner->subseries_.emplace_back();
         path.push_back(std::move(local));
         text.clear();
     }
@@ -101,6 +118,9 @@ struct TIndexParser::TState {
     void End()
     {
         if (path.size() >= 3 && path[1] == "rfc-entry") EndInEntry();
+        if (path.size() >= 3 && IsSubseriesEntry(path[1])) EndInSubseries();
+        if (path.size() == 2 && IsSubseriesEntry(path[1]) && owner->subseries_.back().Id.empty())
+            owner->subseries_.pop_back();
         if (path.size() == 2 && path[1] == "rfc-entry" && entry.Number > 0) {
             if (!month.empty() || !year.empty())
                 entry.Date = CollapseBlanks((day.empty() ? "" : day + " ") + month + " " + year);
@@ -159,9 +179,20 @@ struct TIndexParser::TState {
         }
     }
 
+    void EndInSubseries()
+    {
+        TSubseriesEntry& subseries = owner->subseries_.back();
+        const std::string value = CollapseBlanks(text);
+        kept += value.size() + 16;
+        if (kept > kMaxKeptBytes) return Fail("the index is too large");
+        if (path.size() == 3 && path[2] == "doc-id") subseries.Id = value;
+        if (path.size() == 4 && path[2] == "is-also" && path[3] == "doc-id")
+            if (const int number = RfcNumberOf(value)) subseries.Numbers.push_back(number);
+    }
+
     void Characters(const char* data, int length)
     {
-        if (path.size() < 3 || path[1] != "rfc-entry") return;
+        if (path.size() < 3 || (path[1] != "rfc-entry" && !IsSubseriesEntry(path[1]))) return;
         text.append(data, std::min(size_t(length), kMaxFieldBytes - std::min(kMaxFieldBytes, text.size())));
     }
 };
@@ -216,13 +247,19 @@ bool TIndexParser::Finish()
     return failure_.empty();
 }
 
-void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified)
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified,
+                  const std::vector<TSubseriesEntry>& subseries)
 {
     TSqlTransaction transaction(database);
-    database.Execute("DELETE FROM relation; DELETE FROM rfc;");
+    database.Execute("DELETE FROM relation; DELETE FROM rfc; DELETE FROM subseries;");
     TSqlStatement rfc(database, "INSERT OR REPLACE INTO rfc(number, title, authors, date, status, stream, keywords, "
-                                "abstract, also, errata_url, obsolete) "
-                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+                                "abstract, also, errata_url, obsolete, year) "
+                                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    TSqlStatement member(database, "INSERT OR IGNORE INTO subseries(series, number) VALUES (?1, ?2)");
+    const auto addMember = [&](const std::string& series, int number) {
+        member.Bind(1, series).Bind(2, number).Step();
+        member.Reset();
+    };
     TSqlStatement relation(database,
                            "INSERT OR REPLACE INTO relation(number, kind, position, other) VALUES (?1, ?2, ?3, ?4)");
     const auto relate = [&](int number, TRelationKind kind, const std::vector<std::string>& others) {
@@ -235,13 +272,16 @@ void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& en
         rfc.Bind(1, entry.Number).Bind(2, entry.Title).Bind(3, Join(entry.Authors, ", ")).Bind(4, entry.Date);
         rfc.Bind(5, entry.Status).Bind(6, entry.Stream).Bind(7, Join(entry.Keywords, ", ")).Bind(8, entry.Abstract);
         rfc.Bind(9, Join(entry.Also, ", ")).Bind(10, entry.ErrataUrl).Bind(11, entry.ObsoletedBy.empty() ? 0 : 1);
-        rfc.Step();
+        rfc.Bind(12, YearOf(entry.Date)).Step();
         rfc.Reset();
+        for (const std::string& also : entry.Also) addMember(also, entry.Number);
         relate(entry.Number, rkObsoletes, entry.Obsoletes);
         relate(entry.Number, rkObsoletedBy, entry.ObsoletedBy);
         relate(entry.Number, rkUpdates, entry.Updates);
         relate(entry.Number, rkUpdatedBy, entry.UpdatedBy);
     }
+    for (const TSubseriesEntry& series : subseries)
+        for (int number : series.Numbers) addMember(series.Id, number);
     database.Execute("INSERT INTO rfc_text(rfc_text) VALUES ('rebuild')");
     database.WriteMeta(kIndexLastModifiedKey, lastModified);
     transaction.Commit();
@@ -269,7 +309,8 @@ bool IndexLoaded(TLibraryDatabase& database)
         false);
 }
 
-TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url)
+TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings, TLibraryDatabase& database,
+                               const std::string& url)
 {
     TIndexUpdateResult result;
     if (!database.Usable()) {
@@ -281,18 +322,17 @@ TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const 
             ? database.Guarded([&] { return database.ReadMeta(kIndexLastModifiedKey); }, std::string())
             : std::string();
     TIndexParser parser;
-    try {
-        const TConditionalRequest conditional(http, "", since);
-        http.Get(url, parser);
-    } catch (const EIdHTTPProtocolException& e) {
-        if (e.ReplyErrorCode() == 304) {
-            result.Outcome = TIndexUpdateOutcome::iuUnchanged;
-            return result;
-        }
-        result.Failure = ExceptionMessage(e);
+    TFetchRequest request;
+    request.Url = url;
+    request.IfModifiedSince = since;
+    request.Sink = &parser;
+    const TFetchResult fetched = fetcher.Fetch(settings, request);
+    if (fetched.Kind == TFetchKind::NotModified) {
+        result.Outcome = TIndexUpdateOutcome::iuUnchanged;
         return result;
-    } catch (const EIdException& e) {
-        result.Failure = ExceptionMessage(e);
+    }
+    if (fetched.Kind != TFetchKind::Done) {
+        result.Failure = fetched.Failure;
         return result;
     }
     if (!parser.Finish()) {
@@ -300,7 +340,7 @@ TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const 
         return result;
     }
     try {
-        ReplaceIndex(database, parser.Entries(), http.Response().HeaderLines().ValueOf("Last-Modified"));
+        ReplaceIndex(database, parser.Entries(), fetched.LastModified, parser.Subseries());
     } catch (const ELibraryError& e) {
         database.NoteFault(e);
         result.Failure = e.what();

@@ -17,7 +17,8 @@
 #include "library/LibraryDatabase.h"
 #include "platform/Classes.h"
 
-class TIdHTTP;
+class TFetcher;
+struct TFetchSettings;
 
 struct TIndexEntry {
     int Number = 0;
@@ -37,6 +38,12 @@ struct TIndexEntry {
     std::string ErrataUrl;
 };
 
+// A subseries entry of the index: "STD0007" is RFC 9293, "BCP0014" is RFCs 2119 and 8174.
+struct TSubseriesEntry {
+    std::string Id;
+    std::vector<int> Numbers;
+};
+
 class TIndexParser : public TStream {
 public:
     TIndexParser();
@@ -53,11 +60,14 @@ public:
     bool Finish();
     const std::string& Failure() const { return failure_; }
     std::vector<TIndexEntry>& Entries() { return entries_; }
+    // The std-entry, bcp-entry and fyi-entry elements.
+    std::vector<TSubseriesEntry>& Subseries() { return subseries_; }
 
 private:
     struct TState;
     std::unique_ptr<TState> state_;
     std::vector<TIndexEntry> entries_;
+    std::vector<TSubseriesEntry> subseries_;
     std::string failure_;
     int64_t written_ = 0;
 };
@@ -65,10 +75,12 @@ private:
 // "RFC0822" -> 822; 0 for any other kind of id.
 int RfcNumberOf(const std::string& documentId);
 
-// Replaces the stored index by entries, with lastModified (the server's
-// Last-Modified) kept for the next conditional fetch, in one transaction:
-// a failure leaves the old index whole. Raises ELibraryError.
-void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified);
+// Replaces the stored index by entries and subseries (which add to what the
+// entries' is-also lists say), with lastModified (the server's Last-Modified)
+// kept for the next conditional fetch, in one transaction: a failure leaves
+// the old index whole. Raises ELibraryError.
+void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& entries, const std::string& lastModified,
+                  const std::vector<TSubseriesEntry>& subseries = {});
 
 // Whether the database holds an index.
 bool IndexLoaded(TLibraryDatabase& database);
@@ -90,6 +102,7 @@ struct TIndexUpdateResult {
 // Example: "http://127.0.0.1:8080/rfc/rfc%s.txt" -> "http://127.0.0.1:8080/rfc-index.xml".
 std::string IndexUrlBeside(const std::string& documentUrlFormat);
 
-// Fetches the index at url with http (its proxy settings as they stand),
-// conditional on the Last-Modified of the stored index, and loads it.
-TIndexUpdateResult UpdateIndex(TIdHTTP& http, TLibraryDatabase& database, const std::string& url);
+// Fetches the index at url through fetcher under settings, conditional on the
+// Last-Modified of the stored index, and loads it.
+[[nodiscard]] TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings,
+                                             TLibraryDatabase& database, const std::string& url);

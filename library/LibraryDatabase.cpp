@@ -1,5 +1,7 @@
 #include "library/LibraryDatabase.h"
 
+#include "library/RfcHeader.h"
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -35,11 +37,12 @@ const char* FaultText(TLibraryFault fault)
     return "ライブラリを開けません";
 }
 
-// The tables of schema version 1. Document text and index text each have a
-// full-text table over their own rows (external content, so the text is
-// stored once); the document side is kept in step by triggers, the index
-// side is rebuilt whole after each load.
-const char* const kSchema = R"(
+// The tables as the first version laid them out; a new file starts here and
+// climbs the same steps an old one does, so every step runs on every machine.
+// Document text and index text each have a full-text table over their own
+// rows (external content, so the text is stored once); the document side is
+// kept in step by triggers, the index side is rebuilt whole after each load.
+const char* const kVersion1 = R"(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE document(
   id INTEGER PRIMARY KEY,
@@ -84,7 +87,46 @@ CREATE TABLE relation(
   position INTEGER NOT NULL,
   other TEXT NOT NULL,
   PRIMARY KEY (number, kind, position)) WITHOUT ROWID;
-PRAGMA user_version = 1;
+)";
+
+// Version 2: how long the server let a copy be trusted, when it was last
+// read, the index's year and the subseries (STD, BCP, FYI) as rows of their
+// own, and a document text index that keeps no word positions: the whole
+// series is stored offline now, and positions would make the index as large
+// as the text. The subseries rows are carried over from the index entries'
+// "also" lists; the index's own subseries entries come with its next load.
+const char* const kVersion2 = R"(
+ALTER TABLE document ADD COLUMN fresh_until INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE document ADD COLUMN read_at INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE rfc ADD COLUMN year INTEGER NOT NULL DEFAULT 0;
+UPDATE rfc SET year = CAST(substr(date, -4) AS INTEGER) WHERE date GLOB '*[0-9][0-9][0-9][0-9]';
+CREATE TABLE subseries(
+  series TEXT NOT NULL,
+  number INTEGER NOT NULL,
+  PRIMARY KEY (series, number)) WITHOUT ROWID;
+WITH RECURSIVE split(number, item, rest) AS (
+  SELECT number, '', also || ',' FROM rfc WHERE also != ''
+  UNION ALL
+  SELECT number, trim(substr(rest, 1, instr(rest, ',') - 1)), substr(rest, instr(rest, ',') + 1)
+  FROM split WHERE rest != '')
+INSERT OR IGNORE INTO subseries(series, number) SELECT item, number FROM split WHERE item != '';
+DROP TRIGGER document_added;
+DROP TRIGGER document_removed;
+DROP TRIGGER document_changed;
+DROP TABLE document_text;
+CREATE VIRTUAL TABLE document_text USING fts5(
+  body, content='document', content_rowid='id', tokenize='porter unicode61', detail=column);
+CREATE TRIGGER document_added AFTER INSERT ON document BEGIN
+  INSERT INTO document_text(rowid, body) VALUES (new.id, new.body);
+END;
+CREATE TRIGGER document_removed AFTER DELETE ON document BEGIN
+  INSERT INTO document_text(document_text, rowid, body) VALUES ('delete', old.id, old.body);
+END;
+CREATE TRIGGER document_changed AFTER UPDATE OF body ON document BEGIN
+  INSERT INTO document_text(document_text, rowid, body) VALUES ('delete', old.id, old.body);
+  INSERT INTO document_text(rowid, body) VALUES (new.id, new.body);
+END;
+INSERT INTO document_text(document_text) VALUES ('rebuild');
 )";
 
 } // namespace
@@ -221,32 +263,38 @@ void TLibraryDatabase::EnsureSchema()
 {
     const int64_t found = ReadInteger("PRAGMA user_version");
     if (found > kSchemaVersion) throw ELibraryError(TLibraryFault::lfNewerSchema, "schema " + std::to_string(found));
-    if (found < kSchemaVersion) CreateSchema();
+    if (found == 0 && ReadInteger("SELECT count(*) FROM sqlite_schema") > 0) ClearForeignFile();
+    for (int64_t version = found; version < kSchemaVersion; ++version) Migrate(version);
     Execute("PRAGMA journal_mode=WAL");
     // With a write-ahead log this still never corrupts the file; a power cut
     // may only lose the last document stored, which a cache can afford.
     Execute("PRAGMA synchronous=NORMAL");
 }
 
-void TLibraryDatabase::CreateSchema()
+void TLibraryDatabase::ClearForeignFile()
 {
-    {
-        // Another process may be doing the same: look again under the write lock.
-        TSqlTransaction transaction(*this);
-        if (ReadInteger("PRAGMA user_version") == kSchemaVersion) return transaction.Commit();
-        if (ReadInteger("SELECT count(*) FROM sqlite_schema") == 0) {
-            Execute(kSchema);
-            return transaction.Commit();
-        }
-    }
-    // An older layout (or a file of unknown tables): the library is a cache,
-    // so it is emptied and laid out anew rather than refused.
+    // Tables without a version of ours were never written by this program
+    // (each version is set in the transaction that lays it out): nothing of
+    // the user's is lost by emptying them.
     sqlite3_db_config(connection_, SQLITE_DBCONFIG_RESET_DATABASE, 1, 0);
     const int rc = sqlite3_exec(connection_, "VACUUM", nullptr, nullptr, nullptr);
     sqlite3_db_config(connection_, SQLITE_DBCONFIG_RESET_DATABASE, 0, 0);
     if (rc != SQLITE_OK) Raise(rc);
+}
+
+void TLibraryDatabase::Migrate(int64_t from)
+{
     TSqlTransaction transaction(*this);
-    Execute(kSchema);
+    // Another process may have climbed this step meanwhile: look again under the write lock.
+    if (ReadInteger("PRAGMA user_version") != from) return transaction.Commit();
+    switch (from) {
+    case 0: Execute(kVersion1); break;
+    case 1:
+        Execute(kVersion2);
+        RefileUnnumberedDocuments(*this);
+        break;
+    }
+    Execute(("PRAGMA user_version = " + std::to_string(from + 1)).c_str());
     transaction.Commit();
 }
 

@@ -116,8 +116,9 @@ private:
 
 class TLibraryDatabase {
 public:
-    // Raised with each new layout of the tables; an older file is rebuilt.
-    static constexpr int64_t kSchemaVersion = 1;
+    // Raised with each new layout of the tables; an older file climbs one
+    // step per version, each in a transaction of its own, keeping its rows.
+    static constexpr int64_t kSchemaVersion = 2;
 
     explicit TLibraryDatabase(const TLibraryOptions& options);
     ~TLibraryDatabase();
@@ -162,7 +163,9 @@ private:
     void Open(const TLibraryOptions& options);
     void EnsureSchema();
     int64_t ReadInteger(const char* sql);
-    void CreateSchema();
+    void ClearForeignFile();
+    // Lays out version from + 1 over version from.
+    void Migrate(int64_t from);
 
     sqlite3* connection_ = nullptr;
     TLibraryFault fault_ = TLibraryFault::lfNone;

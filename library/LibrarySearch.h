@@ -4,6 +4,7 @@
 // database's fault) when it fails. One thread.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,10 +25,11 @@ struct TLibraryHit {
     std::string Line;
 };
 
-// Hits for the words of query, best first: an RFC whose number was typed
-// ("2616", "RFC2616", "rfc 2616"), then matches in the index's titles,
-// authors, keywords and abstracts, then matches in the text of cached
-// documents, each part ranked by relevance and every RFC listed once.
+// Hits for the words of query, best first: the RFCs of a subseries typed
+// ("STD 7", "BCP14", "fyi 1") and an RFC whose number was typed ("2616",
+// "RFC2616", "rfc 2616"), then matches in the index's titles,
+// authors, keywords and abstracts ranked by relevance, then matches in the
+// text of cached documents, newest RFC first; every RFC listed once.
 // Words match whole (with the usual English endings: "cookie" finds
 // "cookies"); all of them must occur. At most limit hits.
 std::vector<TLibraryHit> SearchLibrary(TLibraryDatabase& database, const std::string& query, int limit = 100);
@@ -45,6 +47,57 @@ struct TRelations {
     std::string Also;
     std::string ErrataUrl;
 };
+
+// The RFCs of the subseries text names as a whole ("STD 7", "bcp14",
+// "FYI 0001"), in number order; nothing when text names no subseries (an
+// empty list when the index knows none of its RFCs).
+[[nodiscard]] std::optional<std::vector<int>> SubseriesMembers(TLibraryDatabase& database, const std::string& text);
+
+// What the library window lists without search words: every RFC of the
+// index that passes the filter, in number order.
+struct TIndexFilter {
+    // Exactly as the index writes them; empty: any.
+    std::string Status;
+    std::string Stream;
+    // 0: any.
+    int Year = 0;
+    bool HideObsolete = false;
+    bool Any() const { return !Status.empty() || !Stream.empty() || Year != 0 || HideObsolete; }
+};
+[[nodiscard]] std::vector<int> BrowseIndex(TLibraryDatabase& database, const TIndexFilter& filter);
+// The hits of SearchLibrary that pass filter (an RFC the index does not know passes no filter).
+[[nodiscard]] std::vector<TLibraryHit> SearchIndex(TLibraryDatabase& database, const std::string& query,
+                                                   const TIndexFilter& filter, int limit = 500);
+
+// The values the index holds, for the filter's choices; years newest first.
+struct TIndexFacets {
+    std::vector<std::string> Statuses;
+    std::vector<std::string> Streams;
+    std::vector<int> Years;
+};
+[[nodiscard]] TIndexFacets IndexFacets(TLibraryDatabase& database);
+
+// One RFC's row of the list, read by number with a statement prepared once;
+// an RFC the index does not know gives a hit with its number alone.
+class TIndexRows {
+public:
+    explicit TIndexRows(TLibraryDatabase& database);
+    ~TIndexRows();
+    TIndexRows(const TIndexRows&) = delete;
+    TIndexRows& operator=(const TIndexRows&) = delete;
+    [[nodiscard]] TLibraryHit Row(int number);
+
+private:
+    TLibraryDatabase& database_;
+    std::unique_ptr<TSqlStatement> row_;
+};
+
+// The documents that replaced RFC number, step by step to the newest: the
+// RFCs that obsolete it, then those that obsolete them, and so on. Each
+// RFC once; empty for a current one. Example: 2109 -> {{2965}, {6265}}.
+[[nodiscard]] std::vector<std::vector<int>> ObsoletionChain(TLibraryDatabase& database, int number);
+// "2965 → 6265"; the RFCs of one step joined by ", ".
+[[nodiscard]] std::string ChainText(const std::vector<std::vector<int>>& chain);
 
 // What the index says about RFC number; nothing when it does not know it,
 // has not been loaded or cannot be read.

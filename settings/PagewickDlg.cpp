@@ -209,6 +209,7 @@ void TOptionDlg::LoadConf(TIniFile& ini)
     SocksVersionChange();
     const int limit = ini.ReadInteger(kSection, "FetchTimeLimit", kDefaultFetchTimeLimit);
     FetchTimeLimit = limit >= 1 && limit <= 86400 ? limit : kDefaultFetchTimeLimit;
+    Offline = ini.ReadBool(kSection, "Offline", false);
 }
 
 void TOptionDlg::SaveConf(TIniFile& ini)
@@ -224,6 +225,7 @@ void TOptionDlg::SaveConf(TIniFile& ini)
     ini.WriteString(kSection, "SocksUser", TextToSetting(SocksUser->text()));
     ini.WriteString(kSection, "SocksPassword", TextToSetting(SocksPassword->text()));
     ini.WriteInteger(kSection, "FetchTimeLimit", FetchTimeLimit);
+    ini.WriteBool(kSection, "Offline", Offline);
 }
 
 void TOptionDlg::KeepValues()

@@ -64,6 +64,9 @@ public:
     // no field for it.
     int FetchTimeLimit = kDefaultFetchTimeLimit;
     static constexpr int kDefaultFetchTimeLimit = 300;
+    // Documents come from the library alone and nothing touches the network
+    // ("Offline"; the menu 表示 sets it). Kept as read, as the time limit.
+    bool Offline = false;
 
     // Asked on OK with the URL format; false keeps the dialog open (the
     // owner has said why). Unset: OK always closes.

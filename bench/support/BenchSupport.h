@@ -42,4 +42,8 @@ bool RunCurl(const std::vector<std::string>& args);
 // Writes a curl configuration that fetches url count times into /dev/null: one curl run, one kept connection.
 void WriteCurlUrlList(const std::string& path, const std::string& url, int count);
 
+// The publisher's index with count entries, shaped like the published file: its elements, nesting and typical
+// field lengths, some entries obsoleted by later ones.
+std::string MakeRfcIndex(int count);
+
 } // namespace benchsupport

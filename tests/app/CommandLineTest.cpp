@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace {
@@ -25,10 +27,10 @@ struct TRun {
 // platform by itself.
 TRun RunProgram(const TTempDir& dir, const std::vector<std::string>& args)
 {
-    // The toolkit warns on standard error when it has no runtime folder.
+    // The toolkit warns on standard error when it has no runtime folder; the library lives in the folder too.
     std::string command = "cd '" + dir.Path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb" +
-                          " XDG_RUNTIME_DIR='" + dir.Path() + "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" +
-                          std::string(SCRIVLET_EXE) + "'";
+                          " XDG_RUNTIME_DIR='" + dir.Path() + "' XDG_CACHE_HOME='" + dir.Path() +
+                          "' XDG_CONFIG_HOME='" + dir.File("config") + "' '" + std::string(SCRIVLET_EXE) + "'";
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " >stdout.txt 2>stderr.txt";
     const int status = std::system(command.c_str());
@@ -58,7 +60,7 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
     TTempDir docs;
     std::filesystem::create_directories(docs.File("rfc"));
     WriteTextFile(docs.File("rfc/rfc2.txt"), "Served\n\n   Title\n\f\nsecond page\n");
-    const auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
+    auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
 
     TTempDir dir;
     const std::string ini = "[conf]\nURLbase=http://127.0.0.1:" + std::to_string(nginx->Port()) +
@@ -93,6 +95,8 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
         {{"--pdf"}, 2, "", "--pdf needs the name", nullptr},
         {{"--pdf", "out.pdf"}, 2, "", "--pdf needs a document", nullptr},
         {{"--strict", "doc.txt"}, 2, "", "--strict goes with --pdf", nullptr},
+        {{"--sync", "2"}, 2, "", "--sync takes no document", nullptr},
+        {{"--offline", "--pdf", "out.pdf", "2"}, 2, "", "--offline goes with the window only", nullptr},
         {{"--pdf", "out.pdf", "doc.txt", "-platform", "xcb"}, 0, "", "", "alpha|beta"},
         {{"--pdf", "out.pdf", "2"}, 0, "", "", "Served Title|second page"},
         {{"--pdf", "out.pdf", "doc.txt"}, 0, "", "・行間がとても狭く", "alpha", true},
@@ -128,9 +132,61 @@ TEST(CommandLine, ProgramRunsWithoutAWindow)
             EXPECT_EQ(PdfText(folder.File("out.pdf")), row.text);
         }
     }
+    // With the server gone, a document the library holds prints from there, as the window shows it;
+    // one it does not hold fails with the window's message.
+    nginx.reset();
+    std::filesystem::remove(dir.File("out.pdf"));
+    const TRun offline = RunProgram(dir, {"--pdf", "out.pdf", "2"});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err;
+    EXPECT_EQ(PdfText(dir.File("out.pdf")), "Served Title|second page");
+    const TRun unreachable = RunProgram(dir, {"--pdf", "out.pdf", "5"});
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_EQ(unreachable.err.rfind("サーバにアクセスできませんでした。\n接続先: 127.0.0.1:", 0), 0u)
+        << unreachable.err;
     // Neither the fetches nor the opens touched the settings.
     EXPECT_EQ(ReadTextFile(dir.File("Scrivlet.ini")), ini);
     EXPECT_EQ(ReadTextFile(tall.File("Scrivlet.ini")), tallIni);
+}
+
+// --sync against a real nginx serving the sample index and all but one of its RFCs: the missing one is listed
+// and the exit says so; once it is there, a second run fetches only it.
+TEST(CommandLine, SyncStoresTheIndexsRfcsAndResumesWithoutRefetching)
+{
+    const std::string sample = std::string(SCRIVLET_RFC_DIR) + "/../rfc-index-sample.xml";
+    if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no shared folder";
+    TTempDir docs;
+    WriteTextFile(docs.File("rfc-index.xml"), ReadTextFile(sample));
+    const int numbers[] = {822, 1928, 1929, 1945, 2068, 2109, 2616, 2617, 2965, 3986, 6265, 9110, 9293};
+    for (int number : numbers)
+        WriteTextFile(docs.File("rfc" + std::to_string(number) + ".txt"), "RFC " + std::to_string(number) + "\n");
+    const auto nginx = testsupport::TRealPeer::Nginx(docs.Path());
+    const std::string base = "http://127.0.0.1:" + std::to_string(nginx->Port());
+    TTempDir dir;
+    WriteTextFile(dir.File("Scrivlet.ini"), "[conf]\nURLbase=" + base + "/rfc%s.txt\n");
+
+    const TRun first = RunProgram(dir, {"--sync"});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_EQ(first.err, "scrivlet: RFC 7230 (" + base + "/rfc7230.txt): HTTP/1.1 404 Not Found\n");
+    EXPECT_NE(first.out.find("\r14/14 documents"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("13 stored"), std::string::npos) << first.out;
+
+    WriteTextFile(docs.File("rfc7230.txt"), "RFC 7230\n");
+    const TRun second = RunProgram(dir, {"--sync"});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(second.err, "");
+    EXPECT_NE(second.out.find("1 stored"), std::string::npos) << second.out;
+
+    // The index twice (the second time confirmed unchanged), 7230 twice (missing, then there), the rest once.
+    std::map<std::string, std::vector<int>> requests;
+    std::istringstream log(nginx->AccessLog(2 + 14 + 1));
+    for (std::string line; std::getline(log, line);) {
+        const size_t start = line.find("\"GET ") + 5;
+        const size_t end = line.find(' ', start);
+        requests[line.substr(start, end - start)].push_back(std::stoi(line.substr(line.find("\" ", end) + 2, 3)));
+    }
+    EXPECT_EQ(requests["/rfc-index.xml"], (std::vector<int>{200, 304}));
+    EXPECT_EQ(requests["/rfc7230.txt"], (std::vector<int>{404, 200}));
+    for (int number : numbers) EXPECT_EQ(requests["/rfc" + std::to_string(number) + ".txt"], std::vector<int>{200});
 }
 
 TEST(CommandLine, ParsesWhatStartsTheWindow)

@@ -22,6 +22,38 @@ TEST(TypedNumber, SkipsAnRfcPrefixAndReadsFullWidthDigits)
     for (const auto& row : rows) EXPECT_EQ(TypedNumber(row.typed), row.number) << row.typed;
 }
 
+// Every spelling of one number is one document, so one history entry and one URL.
+TEST(DocumentNumber, DropsLeadingZerosOfTheTypedNumber)
+{
+    const struct {
+        const char* typed;
+        const char* number;
+    } rows[] = {
+        {"822", "822"}, {"RFC 822", "822"}, {"rfc822", "822"}, {"0822", "822"}, {" 822 ", "822"}, {"rfc 00822", "822"},
+        {"0", "0"},     {"000", "0"},       {"", ""},          {"RFC", ""},     {"10", "10"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(DocumentNumber(row.typed), row.number) << row.typed;
+}
+
+TEST(CheckUrlFormat, WantsAConversionForTheNumberWithinTheLimit)
+{
+    const struct {
+        std::string format;
+        TUrlProblem problem;
+    } rows[] = {
+        {"https://h/rfc/rfc%s.txt", TUrlProblem::None},
+        {"file:///rfcs/rfc%s.txt", TUrlProblem::None},
+        // Another conversion is the formatter's to refuse, with its own message.
+        {"https://h/rfc%d.txt", TUrlProblem::None},
+        {"https://h/rfc/rfc1928.txt", TUrlProblem::NoNumber},
+        {"https://h/rfc%%s.txt", TUrlProblem::NoNumber},
+        {"https://h/rfc%", TUrlProblem::NoNumber},
+        {"h/rfc%s.txt", TUrlProblem::NoScheme},
+        {"https://h/%99999s", TUrlProblem::TooLong},
+    };
+    for (const auto& row : rows) EXPECT_EQ(CheckUrlFormat(row.format, 5), row.problem) << row.format;
+}
+
 TEST(CheckUrl, WantsHttpHttpsOrFileAndAHost)
 {
     const struct {

@@ -111,7 +111,7 @@ TEST_F(FetchCommandTest, EachRoadEndsWithItsStatusMessageHistoryAndPrintButton)
     const std::vector<Row> rows = {
         {"LF body", rfc, "2223", false, doc, contains84, "", "2223 : " + title, true},
         {"CR LF pair ends one line", rfc, "2224abc", false, Base() + "/rfc/rfc2224.txt",
-         "{url}: contains... 90 chars/6 lines", "", "2224abc : " + title, true},
+         "{url}: contains... 90 chars/6 lines", "", "2224 : " + title, true},
         {"empty body keeps the pane", Base() + "/empty/rfc%s.txt", "1", false, Base() + "/empty/rfc1.txt",
          "{url}: contains... 0 chars/0 lines", "", "1 : ", true},
         {"proxy ticked without a server goes direct", rfc, "2223", true, doc, contains84, "", "2223 : " + title, true},

@@ -166,6 +166,9 @@ TEST_F(FormTest, PaneKeepsItsMarginsAtTheSmallestSize)
     EXPECT_EQ(client->width() - (pane.left() + pane.width()), 8);
     EXPECT_EQ(client->height() - (pane.top() + pane.height()), 8);
     EXPECT_GT(pane.height(), 0);
+    // The number row keeps its designed places in the layout.
+    EXPECT_EQ(form.RFCNumber->geometry(), QRect(16, 8, 329, 20));
+    EXPECT_EQ(form.PrintBtn->geometry(), QRect(352, 8, 33, 25));
 }
 
 TEST_F(FormTest, ClosingSavesEverySectionOnce)

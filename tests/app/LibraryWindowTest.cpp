@@ -3,18 +3,26 @@
 // window; here only that the window shows it.
 
 #include "app/LibraryCommands.h"
+#include "app/LibraryListModel.h"
 #include "app/SearchWindow.h"
+#include "app/SyncDialog.h"
 #include "app/TextPane.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/RealPeers.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
 #include <QTest>
-#include <QTreeWidget>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -25,7 +33,7 @@ protected:
     void SetUp() override
     {
         if (!std::filesystem::exists(SharedFile("../rfc-index-sample.xml"))) GTEST_SKIP() << "no shared folder";
-        for (const char* name : {"rfc2616.txt", "rfc2109.txt"})
+        for (const char* name : {"rfc2616.txt", "rfc2109.txt", "rfc822.txt", "rfc9293.txt"})
             WriteTextFile(root_.File(name), ReadTextFile(SharedFile(name)));
         WriteTextFile(root_.File("rfc7230.txt"), "Request for Comments: 7230\n\nMessage Syntax and Routing\n");
         WriteTextFile(root_.File("rfc-index.xml"), ReadTextFile(SharedFile("../rfc-index-sample.xml")));
@@ -63,8 +71,11 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     Fetch("2616");
     EXPECT_TRUE(Status().endsWith(QStringLiteral("lines"))) << Status().toStdString();
     ASSERT_TRUE(library.RelationsBar->isVisible());
-    EXPECT_TRUE(
-        library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:7230\">RFC 7230</a>")));
+    EXPECT_TRUE(library.RelationsBar->text().contains(
+        QStringLiteral("Obsoleted by <a href=\"rfc:7230\">7230</a>, <a href=\"rfc:7231\">7231</a>")))
+        << library.RelationsBar->text().toStdString();
+    EXPECT_TRUE(library.RelationsBar->text().contains(
+        QStringLiteral(" \u2192 <a href=\"rfc:9110\">9110</a>, <a href=\"rfc:9112\">9112</a>")));
     EXPECT_GT(form_->Memo1->y(), library.RelationsBar->geometry().bottom());
     EXPECT_TRUE(form_->RFCNumber->itemData(0, Qt::FontRole).value<QFont>().bold());
 
@@ -91,28 +102,137 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     EXPECT_EQ(form_->Memo1->y(), 40);
 }
 
-TEST_F(LibraryWindowTest, SearchListsRankedHitsGreysObsoleteOnesAndOpensWithEnter)
+// The views follow the session: after Back every one of them names the document on screen.
+TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAsksForIt)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    Fetch("2109");
+    Fetch("2616");
+    QTest::keyClick(form_.get(), Qt::Key_Left, Qt::AltModifier);
+    QApplication::processEvents();
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : HTTP State Management Mechanism")))
+        << form_->windowTitle().toStdString();
+    EXPECT_EQ(form_->RFCNumber->currentText(), QStringLiteral("2109"));
+    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("<b>RFC 2109</b>")));
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
+
+    library.mRefetch->trigger();
+    const std::string log = nginx_->AccessLog(4);
+    EXPECT_NE(log.rfind("\"GET /rfc2109.txt HTTP/1.1\" 200 "), std::string::npos);
+    EXPECT_GT(log.rfind("GET /rfc2109.txt"), log.rfind("GET /rfc2616.txt"));
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : ")));
+
+    // A failed fetch takes nothing away: the shown document still prints.
+    Fetch("9999");
+    EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
+    EXPECT_TRUE(form_->PrintBtn->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, LibraryWindowOpensOnTheWholeIndexGreysObsoleteOnesAndOpensWithEnter)
 {
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
     library.mUpdateIndex->trigger();
     library.mSearch->trigger();
-    TSearchWindow* search = library.SearchWindow();
-    ASSERT_NE(search, nullptr);
+    TSearchWindow* window = library.SearchWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->Model->rowCount(), 14);
 
-    search->Query->setText(QStringLiteral("cookie"));
-    std::map<int, QTreeWidgetItem*> listed;
-    for (int i = 0; i < search->Hits->topLevelItemCount(); ++i)
-        listed[search->Hits->topLevelItem(i)->text(0).toInt()] = search->Hits->topLevelItem(i);
-    ASSERT_TRUE(listed.count(6265) && listed.count(2109));
-    const QBrush greyed = search->palette().brush(QPalette::Disabled, QPalette::Text);
-    EXPECT_EQ(listed[2109]->foreground(1), greyed);
-    EXPECT_NE(listed[6265]->foreground(1), greyed);
+    std::map<int, int> rows;
+    for (int row = 0; row < window->Model->rowCount(); ++row) rows[window->Model->NumberAt(row)] = row;
+    const QBrush greyed = window->palette().brush(QPalette::Disabled, QPalette::Text);
+    const QModelIndex obsolete = window->Model->index(rows[2109], TLibraryListModel::kTitle);
+    EXPECT_EQ(obsolete.data(Qt::ForegroundRole).value<QBrush>(), greyed);
+    EXPECT_EQ(obsolete.data(Qt::ToolTipRole).toString(), QStringLiteral("Obsoleted by 2965 \u2192 6265"));
+    EXPECT_FALSE(window->Model->index(rows[6265], TLibraryListModel::kTitle).data(Qt::ForegroundRole).isValid());
 
-    search->Query->setText(QStringLiteral("2109"));
-    QTest::keyClick(search->Hits, Qt::Key_Return);
+    window->HideObsolete->setChecked(true);
+    EXPECT_EQ(window->Model->rowCount(), 7);
+    window->HideObsolete->setChecked(false);
+
+    window->Query->setText(QStringLiteral("2109"));
+    QTest::keyClick(window->List, Qt::Key_Return);
     EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2109");
+    // The history marks it as the window does.
+    EXPECT_TRUE(form_->RFCNumber->itemData(0, Qt::ToolTipRole).toString().contains(QStringLiteral("2965 \u2192 6265")));
+}
+
+// RFC 822's old header names no "Request for Comments:"; fetched by number it is 822 all the same. The fetch
+// box takes subseries; offline, the library alone answers.
+TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mUpdateIndex->trigger();
+    Fetch("822");
+    ASSERT_TRUE(library.RelationsBar->isVisible());
+    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:2822\">2822</a>")));
+
+    Fetch("STD 7");
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "9293");
+    EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("current")))
+        << library.RelationsBar->text().toStdString() << Status().toStdString();
+    Fetch("BCP 14");
+    ASSERT_NE(library.SearchWindow(), nullptr);
+    EXPECT_TRUE(library.SearchWindow()->isVisible());
+    EXPECT_EQ(library.SearchWindow()->Query->text(), QStringLiteral("BCP 14"));
+    EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "9293");
+
+    library.mOffline->setChecked(true);
+    Fetch("822");
+    EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
+    Fetch("2616");
+    EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
+    library.mUpdateIndex->trigger();
+    EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
+    // Not one request went out while offline: 822, 9293 and the index were all nginx saw.
+    const std::string log = nginx_->AccessLog(3);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    EXPECT_TRUE(boxes_->Shown.empty());
+}
+
+// --offline holds for the run only; the switch of the menu is the setting.
+TEST_F(LibraryWindowTest, OfflineForOneRunLeavesTheSettingAlone)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.SetOfflineForRun();
+    EXPECT_TRUE(library.Offline());
+    EXPECT_TRUE(library.mOffline->isChecked());
+    EXPECT_FALSE(dialog_->Offline);
+    library.mOffline->setChecked(false);
+    EXPECT_FALSE(library.Offline());
+    library.mOffline->setChecked(true);
+    EXPECT_TRUE(dialog_->Offline);
+}
+
+// すべて取得 stores every RFC the server has, with its progress in the dialog; without the server they all open.
+TEST_F(LibraryWindowTest, SyncAllStoresEveryServedRfcAndTheyOpenWithoutTheServer)
+{
+    StartWithServer();
+    TLibraryCommands& library = *form_->Library;
+    library.mSyncAll->trigger();
+    TSyncDialog* dialog = library.SyncDialog();
+    ASSERT_NE(dialog, nullptr);
+    for (int i = 0; i < 3000 && dialog->Running(); ++i) QTest::qWait(10);
+    ASSERT_FALSE(dialog->Running());
+    QApplication::processEvents();
+    EXPECT_EQ(dialog->Bar->value(), 14);
+    EXPECT_TRUE(dialog->Line->text().startsWith(QStringLiteral("5 件を保存しました")))
+        << dialog->Line->text().toStdString();
+    EXPECT_TRUE(dialog->Failures->toPlainText().contains(QStringLiteral("RFC 1928: HTTP/1.1 404 Not Found")));
+
+    nginx_.reset();
+    for (const char* number : {"822", "2109", "2616", "7230", "9293"}) {
+        SCOPED_TRACE(number);
+        Fetch(number);
+        EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
+    }
+    EXPECT_TRUE(boxes_->Shown.empty());
 }
 
 TEST_F(LibraryWindowTest, StartsWithTheLastDocumentAndRemovesHistoryEntries)

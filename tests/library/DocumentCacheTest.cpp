@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "library/DocumentCache.h"
+#include "net/fetch/Fetcher.h"
 #include "net/http/IdHTTP.h"
 #include "platform/Classes.h"
 #include "tests/support/RealPeers.h"
@@ -15,22 +16,27 @@
 
 using testsupport::TRealPeer;
 
-TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
+// Without a lifetime from the server a copy is trusted for a day; with one, for exactly that long.
+TEST(TDocumentCache, RevalidatesCopiesPastTheirLifetimeWithTheValidatorsTheyHave)
 {
     const char* const date = "Mon, 01 Jan 2024 00:00:00 GMT";
     struct TCase {
         const char* name;
         int64_t age;
+        int64_t freshFor; // 0: the server gave no lifetime
         const char* etag;
         const char* lastModified;
         TRevalidation expected;
     } cases[] = {
-        {"just fetched", 0, "\"e\"", date, {false, "", ""}},
-        {"one second short of a day", 86399, "\"e\"", "", {false, "", ""}},
-        {"a day old", 86400, "\"e\"", date, {true, "\"e\"", date}},
-        {"only a date", 90000, "", date, {true, "", date}},
-        {"no validators", 90000, "", "", {true, "", ""}},
-        {"dated after now (clock set back)", -60, "\"e\"", "", {true, "\"e\"", ""}},
+        {"just fetched", 0, 0, "\"e\"", date, {false, "", ""}},
+        {"one second short of a day", 86399, 0, "\"e\"", "", {false, "", ""}},
+        {"a day old", 86400, 0, "\"e\"", date, {true, "\"e\"", date}},
+        {"only a date", 90000, 0, "", date, {true, "", date}},
+        {"no validators", 90000, 0, "", "", {true, "", ""}},
+        {"dated after now (clock set back)", -60, 0, "\"e\"", "", {true, "\"e\"", ""}},
+        {"within a ten-minute lifetime", 599, 600, "\"e\"", "", {false, "", ""}},
+        {"at the end of a ten-minute lifetime", 600, 600, "\"e\"", "", {true, "\"e\"", ""}},
+        {"a week's lifetime outlasts the day", 86400 * 3, 86400 * 7, "\"e\"", "", {false, "", ""}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -38,11 +44,66 @@ TEST(TDocumentCache, RevalidatesCopiesOlderThanADayWithTheValidatorsTheyHave)
         cached.ETag = c.etag;
         cached.LastModified = c.lastModified;
         cached.FetchedAt = 1'700'000'000;
+        cached.FreshUntil = c.freshFor ? cached.FetchedAt + c.freshFor : 0;
         const TRevalidation decision = DecideRevalidation(cached, cached.FetchedAt + c.age);
         EXPECT_EQ(decision.Needed, c.expected.Needed);
         EXPECT_EQ(decision.IfNoneMatch, c.expected.IfNoneMatch);
         EXPECT_EQ(decision.IfModifiedSince, c.expected.IfModifiedSince);
     }
+}
+
+TEST(TDocumentCache, LifetimeComesFromMaxAgeThenExpires)
+{
+    const int64_t now = 1'700'000'000; // Tue, 14 Nov 2023 22:13:20 GMT
+    struct TCase {
+        const char* cacheControl;
+        const char* expires;
+        int64_t expected;
+    } cases[] = {
+        {"", "", 0},
+        {"max-age=600", "", now + 600},
+        {"public, MAX-AGE = \"60\"", "", now + 60},
+        {"max-age=600", "Tue, 14 Nov 2023 23:13:20 GMT", now + 600},
+        {"", "Tue, 14 Nov 2023 23:13:20 GMT", now + 3600},
+        {"", "Tue, 14 Nov 2023 23:13:20 +0100", now},
+        {"", "0", now},
+        {"no-cache", "Tue, 14 Nov 2024 23:13:20 GMT", now},
+        {"max-age=abc", "", 0},
+        {"max-age=99999999999999999999", "", now + 365LL * 86400},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.cacheControl) + " | " + c.expires);
+        EXPECT_EQ(FreshUntilOf(c.cacheControl, c.expires, now), c.expected);
+    }
+}
+
+TEST(TDocumentCache, ConfirmedCopyKeepsItsLifetimeAndClearingFollowsReading)
+{
+    TTempDir temp;
+    TLibraryDatabase database({temp.File("library.db")});
+    TDocumentCache cache(database);
+    for (const char* url : {"http://h/a", "http://h/b", "http://h/c"}) {
+        TCachedDocument document;
+        document.Url = url;
+        document.FetchedAt = 1000;
+        document.FreshUntil = std::string(url) == "http://h/a" ? 1600 : 0;
+        document.Body = "text";
+        ASSERT_TRUE(cache.Store(document));
+    }
+    ASSERT_TRUE(cache.Touch("http://h/a", 5000));
+    EXPECT_EQ(cache.Find("http://h/a")->FreshUntil, 5600);
+    ASSERT_TRUE(cache.Touch("http://h/b", 5000));
+    EXPECT_EQ(cache.Find("http://h/b")->FreshUntil, 0);
+    ASSERT_TRUE(cache.MarkRead("http://h/c", 9000));
+    EXPECT_EQ(cache.Storage().Documents, 3);
+    EXPECT_EQ(cache.Storage().Bytes, 12);
+
+    // a and b were last fetched at 5000, c read at 9000.
+    EXPECT_EQ(cache.RemoveUnreadSince(5000), 0);
+    EXPECT_EQ(cache.RemoveUnreadSince(5001), 2);
+    EXPECT_TRUE(cache.Contains("http://h/c"));
+    EXPECT_EQ(cache.RemoveAll(), 1);
+    EXPECT_EQ(cache.Storage().Documents, 0);
 }
 
 TEST(TDocumentCache, DocumentPastTheFetchLimitIsNotStored)
@@ -92,41 +153,41 @@ TEST(TDocumentCache, ConditionalRequestsAgainstRealServerKeepOrReplaceTheCopy)
     TTempDir home;
     TLibraryDatabase database({home.File("library.db")});
     TDocumentCache cache(database);
-    TIdHTTP http;
-    http.SetReadTimeout(10000);
+    TFetcher fetcher;
+    const TFetchSettings settings;
 
-    TMemoryStream body;
-    http.Get(url, body);
-    TCachedDocument first = DocumentFromResponse(http, url, std::string(body.Memory(), size_t(body.Size())), 1000);
+    const TFetchResult fetched = fetcher.Fetch(settings, {url});
+    ASSERT_EQ(fetched.Kind, TFetchKind::Done) << fetched.Failure;
+    TCachedDocument first = DocumentFromResponse(fetched, url, 1000);
     first.Number = 2616;
     EXPECT_FALSE(first.ETag.empty());
     EXPECT_EQ(first.LastModified, "Sun, 13 Sep 2020 12:26:40 GMT");
     ASSERT_TRUE(cache.Store(first));
 
-    const TRevalidationResult fresh = Revalidate(http, cache, *cache.Find(url), 1000 + 3600);
+    const TRevalidationResult fresh = Revalidate(fetcher, settings, cache, *cache.Find(url), 1000 + 3600);
     EXPECT_EQ(fresh.Outcome, TRevalidationOutcome::roFresh);
 
     const int64_t dayLater = 1000 + 86400;
-    const TRevalidationResult kept = Revalidate(http, cache, *cache.Find(url), dayLater);
+    const TRevalidationResult kept = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater);
     EXPECT_EQ(kept.Outcome, TRevalidationOutcome::roNotModified) << kept.Failure;
     EXPECT_EQ(kept.Document.Body, "Hypertext Transfer Protocol -- HTTP/1.1\n");
     EXPECT_EQ(cache.Find(url)->FetchedAt, dayLater);
-    EXPECT_TRUE(http.Request().CustomHeaders().ValueOf("If-None-Match").empty());
+    EXPECT_TRUE(fetcher.Client().Request().CustomHeaders().ValueOf("If-None-Match").empty());
 
     WriteDocument(root.File("rfc2616.txt"), "Obsoleted text\n", 1'700'000'000);
-    const TRevalidationResult replaced = Revalidate(http, cache, *cache.Find(url), dayLater * 2);
+    const TRevalidationResult replaced = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater * 2);
     EXPECT_EQ(replaced.Outcome, TRevalidationOutcome::roReplaced) << replaced.Failure;
     const std::optional<TCachedDocument> stored = cache.Find(url);
     EXPECT_EQ(stored->Body, "Obsoleted text\n");
     EXPECT_EQ(stored->LastModified, "Tue, 14 Nov 2023 22:13:20 GMT");
     EXPECT_EQ(stored->Number, 2616);
 
-    const TRevalidationResult forced = Revalidate(http, cache, *stored, stored->FetchedAt, true);
+    const TRevalidationResult forced = Revalidate(fetcher, settings, cache, *stored, stored->FetchedAt, true);
     EXPECT_EQ(forced.Outcome, TRevalidationOutcome::roReplaced) << forced.Failure;
     EXPECT_EQ(LoggedStatuses(*nginx), (std::vector<int>{200, 304, 200, 200}));
 
     nginx.reset();
-    const TRevalidationResult unreachable = Revalidate(http, cache, *cache.Find(url), dayLater * 3, true);
+    const TRevalidationResult unreachable = Revalidate(fetcher, settings, cache, *cache.Find(url), dayLater * 3, true);
     EXPECT_EQ(unreachable.Outcome, TRevalidationOutcome::roFailed);
     EXPECT_FALSE(unreachable.Failure.empty());
     EXPECT_EQ(unreachable.Document.Body, "Obsoleted text\n");

@@ -9,7 +9,7 @@
 
 #include "library/IndexLoader.h"
 #include "library/LibrarySearch.h"
-#include "net/http/IdHTTP.h"
+#include "net/fetch/Fetcher.h"
 #include "tests/library/LibraryTestSupport.h"
 #include "tests/support/RealPeers.h"
 
@@ -107,19 +107,19 @@ TEST(UpdateIndex, LoadsOnceThenAsksConditionallyAndKeepsTheOldIndexOnFailure)
     const std::string base = "http://127.0.0.1:" + std::to_string(nginx->Port()) + "/";
     TTempDir home;
     TLibraryDatabase database({home.File("library.db")});
-    TIdHTTP http;
-    http.SetReadTimeout(10000);
+    TFetcher fetcher;
+    const TFetchSettings settings;
 
-    TIndexUpdateResult loaded = UpdateIndex(http, database, base + "rfc-index.xml");
+    TIndexUpdateResult loaded = UpdateIndex(fetcher, settings, database, base + "rfc-index.xml");
     EXPECT_EQ(loaded.Outcome, TIndexUpdateOutcome::iuLoaded) << loaded.Failure;
     EXPECT_EQ(loaded.Entries, 14);
-    TIndexUpdateResult again = UpdateIndex(http, database, base + "rfc-index.xml");
+    TIndexUpdateResult again = UpdateIndex(fetcher, settings, database, base + "rfc-index.xml");
     EXPECT_EQ(again.Outcome, TIndexUpdateOutcome::iuUnchanged) << again.Failure;
     EXPECT_NE(nginx->AccessLog(2).find("\"GET /rfc-index.xml HTTP/1.1\" 304 "), std::string::npos);
 
     for (const char* file : {"index_cut.xml", "index_bad_xml.xml", "index_entity_bomb.xml", "missing.xml"}) {
         SCOPED_TRACE(file);
-        const TIndexUpdateResult failed = UpdateIndex(http, database, base + file);
+        const TIndexUpdateResult failed = UpdateIndex(fetcher, settings, database, base + file);
         EXPECT_EQ(failed.Outcome, TIndexUpdateOutcome::iuFailed);
         EXPECT_FALSE(failed.Failure.empty());
         const std::optional<TRelations> kept = RelationsOf(database, 2616);

@@ -13,6 +13,8 @@
 
 #include "library/DocumentCache.h"
 #include "library/LibraryDatabase.h"
+#include "library/LibrarySearch.h"
+#include "tests/library/LibraryTestSupport.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -155,6 +157,69 @@ TEST(TLibraryDatabase, DamagedLockedReadOnlyOrForeignFilesNeverStopTheProgram)
         EXPECT_EQ(TRawConnection(path).Exec("SELECT x FROM future") == SQLITE_OK,
                   c.fault == TLibraryFault::lfNewerSchema);
     }
+}
+
+int64_t UserVersion(const std::string& path)
+{
+    TRawConnection raw(path);
+    sqlite3_stmt* read = nullptr;
+    sqlite3_prepare_v2(raw.db, "PRAGMA user_version", -1, &read, nullptr);
+    const int64_t version = sqlite3_step(read) == SQLITE_ROW ? sqlite3_column_int64(read, 0) : -1;
+    sqlite3_finalize(read);
+    return version;
+}
+
+// A file the first version wrote climbs to the current layout with everything in it: documents (the one an
+// old header left unnumbered now filed as 822), their text searchable, the index with its subseries and year.
+TEST(TLibraryDatabase, VersionOneFileClimbsTheLadderKeepingItsRows)
+{
+    TTempDir temp;
+    const std::string path = temp.File("library.db");
+    ASSERT_EQ(TRawConnection(path).Exec(ReadTextFile(LibraryDataPath("version1.sql")).c_str()), SQLITE_OK);
+    {
+        TLibraryDatabase database({path});
+        ASSERT_TRUE(database.Usable()) << database.TakeFaultMessage();
+        TDocumentCache cache(database);
+        const std::optional<TCachedDocument> old = cache.Find("http://h/rfc822.txt");
+        ASSERT_TRUE(old);
+        EXPECT_EQ(old->Number, 822);
+        EXPECT_EQ(old->FetchedAt, 1000);
+        EXPECT_EQ(old->FreshUntil, 0);
+        EXPECT_EQ(cache.Find("http://h/rfc2616.txt")->ETag, "\"e\"");
+        EXPECT_EQ(cache.LastShown(), "http://h/rfc822.txt");
+        const std::vector<TLibraryHit> text = SearchLibrary(database, "chunked");
+        ASSERT_EQ(text.size(), 1u);
+        EXPECT_EQ(text[0].Number, 2616);
+        EXPECT_EQ(SubseriesMembers(database, "STD 11"), std::vector<int>{822});
+        EXPECT_EQ(BrowseIndex(database, {"", "", 1982, false}), std::vector<int>{822});
+        // One row per RFC: the refiled copy joins its index entry.
+        const std::vector<TLibraryHit> number = SearchLibrary(database, "822");
+        ASSERT_EQ(number.size(), 1u);
+        EXPECT_EQ(number[0].Url, "http://h/rfc822.txt");
+    }
+    EXPECT_EQ(UserVersion(path), TLibraryDatabase::kSchemaVersion);
+}
+
+// A step that fails is undone whole: the file stays at its version with its rows, and the next start tries again.
+TEST(TLibraryDatabase, FailedStepLeavesTheOlderVersionWhole)
+{
+    TTempDir temp;
+    const std::string path = temp.File("library.db");
+    {
+        TRawConnection raw(path);
+        ASSERT_EQ(raw.Exec(ReadTextFile(LibraryDataPath("version1.sql")).c_str()), SQLITE_OK);
+        // A table in the way of the step's own.
+        ASSERT_EQ(raw.Exec("CREATE TABLE subseries(x)"), SQLITE_OK);
+    }
+    {
+        TLibraryDatabase database({path});
+        EXPECT_FALSE(database.Usable());
+    }
+    EXPECT_EQ(UserVersion(path), 1);
+    TRawConnection raw(path);
+    EXPECT_EQ(raw.Exec("SELECT body FROM document WHERE number = 0 AND fetched = 1000"), SQLITE_OK);
+    EXPECT_EQ(raw.Exec("SELECT count(*) FROM document_text"), SQLITE_OK);
+    EXPECT_NE(raw.Exec("SELECT fresh_until FROM document"), SQLITE_OK);
 }
 
 TEST(TLibraryDatabase, WriteLockHeldElsewhereFailsTheStoreButNotTheRead)

@@ -119,3 +119,79 @@ TEST_F(LibrarySearch, RelationsOfAnRfcAsTheIndexGivesThem)
     EXPECT_EQ(RelationsOf(database_, 822)->Also, "STD0011");
     EXPECT_FALSE(RelationsOf(database_, 9999));
 }
+
+TEST_F(LibrarySearch, SubseriesAreListedFromTheIndexEntriesAndTheirOwnEntries)
+{
+    struct TCase {
+        const char* text;
+        std::optional<std::vector<int>> members;
+    } cases[] = {
+        {"STD 7", std::vector<int>{9293}},
+        {"std0007", std::vector<int>{9293}},
+        {"BCP 14", std::vector<int>{2119, 8174}},
+        {"STD 11", std::vector<int>{822}},
+        {"FYI 1", std::vector<int>{}},
+        {"STD 7 tcp", std::nullopt},
+        {"STD", std::nullopt},
+        {"7", std::nullopt},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(SubseriesMembers(database_, c.text), c.members);
+    }
+    EXPECT_EQ(Numbers("STD 7"), std::vector<int>{9293});
+}
+
+TEST_F(LibrarySearch, ObsoletionChainRunsToTheNewestDocuments)
+{
+    struct TCase {
+        int number;
+        std::vector<std::vector<int>> chain;
+        const char* text;
+    } cases[] = {
+        {2109, {{2965}, {6265}}, "2965 \u2192 6265"},
+        {2068,
+         {{2616}, {7230, 7231, 7232, 7233, 7234, 7235}, {9110, 9112}},
+         "2616 \u2192 7230, 7231, 7232, 7233, 7234, 7235 \u2192 9110, 9112"},
+        {822, {{2822}}, "2822"},
+        {6265, {}, ""},
+        {9999, {}, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.number);
+        const std::vector<std::vector<int>> chain = ObsoletionChain(database_, c.number);
+        EXPECT_EQ(chain, c.chain);
+        EXPECT_EQ(ChainText(chain), c.text);
+    }
+}
+
+TEST_F(LibrarySearch, BrowsingFiltersTheWholeIndex)
+{
+    struct TCase {
+        const char* name;
+        TIndexFilter filter;
+        std::vector<int> numbers;
+    } cases[] = {
+        {"everything", {}, {822, 1928, 1929, 1945, 2068, 2109, 2616, 2617, 2965, 3986, 6265, 7230, 9110, 9293}},
+        {"obsolete hidden", {"", "", 0, true}, {1928, 1929, 1945, 3986, 6265, 9110, 9293}},
+        {"status", {"HISTORIC", "", 0, false}, {2109, 2965}},
+        {"stream", {"", "Legacy", 0, false}, {822}},
+        {"year", {"", "", 1999, false}, {2616, 2617}},
+        {"nothing passes", {"HISTORIC", "", 0, true}, {}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(BrowseIndex(database_, c.filter), c.numbers);
+    }
+    const TIndexFacets facets = IndexFacets(database_);
+    EXPECT_EQ(facets.Streams, (std::vector<std::string>{"IETF", "Legacy"}));
+    EXPECT_EQ(facets.Years.front(), 2022);
+    // Search words within a filter: cookie documents that are still current.
+    std::vector<int> current;
+    for (const TLibraryHit& hit : SearchIndex(database_, "cookie", {"", "", 0, true})) current.push_back(hit.Number);
+    EXPECT_TRUE(Lists(current, 6265));
+    EXPECT_FALSE(Lists(current, 2109));
+    EXPECT_FALSE(Lists(current, 2965));
+    EXPECT_EQ(TIndexRows(database_).Row(2616).Title, "Hypertext Transfer Protocol -- HTTP/1.1");
+    EXPECT_EQ(TIndexRows(database_).Row(4).Title, "");
+}

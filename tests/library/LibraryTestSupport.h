@@ -34,5 +34,5 @@ inline void LoadIndexFile(TLibraryDatabase& database, const std::string& path)
 {
     TIndexParser parser;
     if (!ParseIndexFile(path, parser)) throw std::runtime_error(path + ": " + parser.Failure());
-    ReplaceIndex(database, parser.Entries(), "");
+    ReplaceIndex(database, parser.Entries(), "", parser.Subseries());
 }

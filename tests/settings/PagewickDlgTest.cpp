@@ -197,7 +197,7 @@ TEST_F(OptionDlgTest, GetHistCountConvertsOrRaises)
 TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
 {
     const std::string noSocks =
-        "SocksVersion=0\nSocksServer=\nSocksPort=1080\nSocksUser=\nSocksPassword=\nFetchTimeLimit=300\n";
+        "SocksVersion=0\nSocksServer=\nSocksPort=1080\nSocksUser=\nSocksPassword=\nFetchTimeLimit=300\nOffline=0\n";
     const struct {
         const char* name;
         QString url, hist, server, port;
@@ -212,7 +212,7 @@ TEST_F(OptionDlgTest, SaveConfWritesTheKeys)
          "[conf]\nURLbase=u\nHistCount=16\nUseProxy=0\nProxyServer=\nProxyPort=\" 80a\"\n" + noSocks},
         {"SOCKS 5 with a login", "u", "1", "", "1", false,
          "[conf]\nURLbase=u\nHistCount=1\nUseProxy=0\nProxyServer=\nProxyPort=1\nSocksVersion=3\nSocksServer=sx\n"
-         "SocksPort=1080\nSocksUser=me\nSocksPassword=\nFetchTimeLimit=300\n",
+         "SocksPort=1080\nSocksUser=me\nSocksPassword=\nFetchTimeLimit=300\nOffline=0\n",
          3, "sx", "me"},
     };
     for (const auto& c : cases) {

@@ -1,0 +1,106 @@
+// TDocumentCommands: the commands that change what a session shows, shared by
+// the window and the command line: fetch a typed number, open a file, fetch
+// again, update the index. Each works on the session, the fetcher and the
+// library (absent: none) and asks the rest of its host through TCommandHost;
+// each returns how it ended. The session's notification tells the views; the
+// commands never touch a widget. GUI thread (the fetcher runs inside).
+#pragma once
+
+#include "app/DocumentFetch.h"
+#include "app/DocumentSession.h"
+#include "library/DocumentCache.h"
+#include "library/LibraryDatabase.h"
+#include "net/fetch/Fetcher.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// The library's database and its document cache, opened once.
+struct TLibraryStore {
+    explicit TLibraryStore(const std::string& path) : Path(path), Database({path}), Cache(Database) {}
+    // The database file, for a run on a thread of its own (which opens it again).
+    std::string Path;
+    TLibraryDatabase Database;
+    TDocumentCache Cache;
+};
+
+// What the commands ask of whoever runs them. Texts are UTF-8.
+struct TCommandHost {
+    // A message box over the window (the command line: standard error).
+    std::function<void(const std::string& text)> Message;
+    // The status line while a command runs ("accessing...").
+    std::function<void(const std::string& text)> Status;
+    // The options: the URL format, the history's length (may raise), the fetch settings (may raise).
+    std::function<std::string()> UrlFormat;
+    std::function<int()> HistCount;
+    std::function<TFetchSettings()> Settings;
+    // The pane's line count once it shows the document just shown, for the status line.
+    std::function<int()> ShownLines;
+    // The number and title as the pane shows the document just shown. Unset: from its own lines.
+    std::function<std::pair<int, std::string>()> ShownNames;
+    // Runs body with the window busy (network: cancellable). Unset: runs it.
+    std::function<void(bool network, const std::function<void()>& body)> Busy;
+    // True: documents come from the library alone and nothing touches the network. Unset: online.
+    std::function<bool()> Offline;
+    // Lists what text finds in the library ("BCP 14": the RFCs of a subseries). Unset: nothing is listed.
+    std::function<void(const std::string& text)> ShowList;
+};
+
+enum class TCommandOutcome {
+    Shown,     // the session shows the document
+    Failed,    // the user was told why; the session is as it was
+    Cancelled, // the status line says so; the session is as it was
+    Refused    // nothing was asked for (no number, a bad format, nothing shown to fetch again)
+};
+
+class TDocumentCommands {
+public:
+    TDocumentCommands(TDocumentSession& session, TFetcher& fetcher, TLibraryStore* library, TCommandHost host);
+
+    // The number box's text: an entry of the history loads that entry's URL;
+    // a subseries ("STD 7") is the RFC it names, or its list when it names
+    // several; other text is read as a number and filled into the URL format.
+    // A shown document goes to the history (one entry per number) and the
+    // library, filed under the number asked for whatever its header says.
+    TCommandOutcome FetchTyped(const std::string& typed);
+    // A local file. A file that cannot be read, or is no text, raises the
+    // failure (the general error report tells it) and changes nothing.
+    TCommandOutcome OpenFile(const std::string& path);
+    // The file a "file:///" URL names, as a place of its own (not filed in the
+    // history); a file that cannot be read is said in a message box.
+    TCommandOutcome ShowFileUrl(const std::string& url);
+    // The shown document again: a file is read again, a fetched one asked for
+    // past the library's copy. It keeps its place.
+    TCommandOutcome FetchAgain();
+    // The publisher's index into the library, from beside the URL format's server.
+    TCommandOutcome UpdateIndex();
+
+    // The library's fault, if one happened since it was last told, after the status line.
+    void TellLibraryFault();
+
+private:
+    // How a document a command shows is named: the history entry is Prefix,
+    // followed by " : " and the document's title when Titled.
+    struct TNaming {
+        std::string Prefix;
+        bool Titled = false;
+        std::string BoxText;
+    };
+    TCommandOutcome FetchNetwork(const std::string& url, const std::string& shownUrl, bool force, TShowHow how,
+                                 const TNaming& naming);
+    TCommandOutcome LoadLocalUrl(const std::string& url, TShowHow how, const TNaming& naming);
+    // filed: the RFC number the document was asked for (0: as its lines name it).
+    void ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note, int filed = 0);
+    bool Offline() const { return host_.Offline && host_.Offline(); }
+    std::string UrlForNumber(const std::string& typed);
+    void Busy(bool network, const std::function<void()>& body);
+
+    TDocumentSession& session_;
+    TFetcher& fetcher_;
+    TLibraryStore* library_;
+    TCommandHost host_;
+};
+
+// Why a URL format or URL is refused, for the message box (UTF-8).
+[[nodiscard]] std::string UrlProblemMessage(TUrlProblem problem, const std::string& url);

@@ -1,0 +1,91 @@
+// The commands without a window: a session, a fetcher and a host of plain
+// callbacks, over documents in a temporary folder named by a "file:///" format.
+#include "app/DocumentCommands.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class DocumentCommandsTest : public ::testing::Test {
+protected:
+    DocumentCommandsTest()
+    {
+        format_ = "file:///" + dir_.File("rfc%s.txt");
+        TCommandHost host;
+        host.Message = [this](const std::string& text) { messages_.push_back(text); };
+        host.Status = [this](const std::string& text) { status_ = text; };
+        host.UrlFormat = [this] { return format_; };
+        host.HistCount = [] { return 20; };
+        host.Settings = [] { return TFetchSettings(); };
+        commands_ = std::make_unique<TDocumentCommands>(session_, fetcher_, nullptr, std::move(host));
+    }
+    void Write(int number, const std::string& title, const std::string& more = "")
+    {
+        WriteTextFile(dir_.File("rfc" + std::to_string(number) + ".txt"),
+                      "Network Working Group\nRequest for Comments: " + std::to_string(number) + "\n\n   " + title +
+                          "\n" + more);
+    }
+
+    TTempDir dir_;
+    std::string format_;
+    std::vector<std::string> messages_;
+    std::string status_;
+    TDocumentSession session_;
+    TFetcher fetcher_;
+    std::unique_ptr<TDocumentCommands> commands_;
+};
+
+} // namespace
+
+TEST_F(DocumentCommandsTest, EverySpellingOfANumberIsOneDocumentAndOneEntry)
+{
+    Write(822, "Standard for ARPA Internet Text Messages");
+    for (const char* typed : {"822", "RFC 822", "rfc822", "0822", " 822 "}) {
+        SCOPED_TRACE(typed);
+        EXPECT_EQ(commands_->FetchTyped(typed), TCommandOutcome::Shown);
+        ASSERT_EQ(session_.History().Count(), 1);
+        EXPECT_EQ(session_.History().Entries()[0], "822 : Standard for ARPA Internet Text Messages");
+        EXPECT_EQ(session_.History().Urls()[0], "file:///" + dir_.File("rfc822.txt"));
+        EXPECT_EQ(session_.Shown()->Entry, session_.History().Entries()[0]);
+        EXPECT_EQ(session_.Shown()->BoxText, "822");
+    }
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(DocumentCommandsTest, AFormatWithoutTheNumberIsRefusedAtFetchTime)
+{
+    Write(1928, "SOCKS Protocol Version 5");
+    format_ = "file:///" + dir_.File("rfc1928.txt");
+    EXPECT_EQ(commands_->FetchTyped("2616"), TCommandOutcome::Refused);
+    EXPECT_EQ(session_.Shown(), nullptr);
+    EXPECT_EQ(session_.History().Count(), 0);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], "URLの形式が正しくありません: " + format_ + "\r\n番号の入る %s がありません。");
+}
+
+TEST_F(DocumentCommandsTest, FetchAgainAfterBackReadsTheShownDocumentAgainInItsPlace)
+{
+    Write(1945, "HTTP/1.0");
+    Write(2616, "HTTP/1.1");
+    ASSERT_EQ(commands_->FetchTyped("1945"), TCommandOutcome::Shown);
+    ASSERT_EQ(commands_->FetchTyped("2616"), TCommandOutcome::Shown);
+    ASSERT_TRUE(session_.Back());
+    Write(1945, "HTTP/1.0", "revised\n");
+    EXPECT_EQ(commands_->FetchAgain(), TCommandOutcome::Shown);
+    EXPECT_EQ(session_.Shown()->Url, "file:///" + dir_.File("rfc1945.txt"));
+    EXPECT_NE(session_.Shown()->Body.find("revised"), std::string::npos);
+    EXPECT_EQ(session_.Shown()->Entry, "1945 : HTTP/1.0");
+    EXPECT_TRUE(session_.CanGoForward()); // still the same place, 2616 after it
+    EXPECT_EQ(session_.History().Entries()[0], "2616 : HTTP/1.1");
+
+    // A file gone since: said, and the document read before stays.
+    std::remove(dir_.File("rfc1945.txt").c_str());
+    EXPECT_EQ(commands_->FetchAgain(), TCommandOutcome::Failed);
+    EXPECT_EQ(messages_, std::vector<std::string>{"ファイルが読めませんでした"});
+    EXPECT_NE(session_.Shown()->Body.find("revised"), std::string::npos);
+}
