@@ -1,5 +1,7 @@
 #include "app/DocumentCommands.h"
 
+#include "app/DocumentEncoding.h"
+
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
@@ -33,6 +35,12 @@ std::string Trimmed(const std::string& text)
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// The status line names an encoding the reader might not expect.
+std::string EncodingNote(const std::string& encoding)
+{
+    return IsNotableEncoding(encoding) ? "  [" + encoding + "]" : std::string();
 }
 
 std::string ContainsText(const std::string& url, size_t bytes, int lines)
@@ -166,15 +174,17 @@ TCommandOutcome TDocumentCommands::LoadLocalUrl(const std::string& url, TShowHow
     // The first eight characters ("file:///") are dropped whatever they
     // are. The rest is the whole path: cutting it would open a different file.
     std::string bytes;
-    if (!ReadDocumentFile(LocalFilePath(url), bytes) || !LooksLikeText(bytes)) {
+    TDecodedText text;
+    if (ReadDocumentFile(LocalFilePath(url), bytes)) text = DecodeLocalText(bytes);
+    if (text.Encoding.empty() || !LooksLikeText(text.Utf8)) {
         host_.Message(kUnreadableFile);
         // Said in the status line too; the shown document and the print action stay.
         host_.Status(std::string(kUnreadableFile) + ": " + WithoutPassword(url));
         return TCommandOutcome::Failed;
     }
-    ShowNamed(NamedDocument(std::move(bytes), WithoutPassword(url), TDocumentOrigin::File), naming, how, "");
-    // A file says only where it was read from.
-    session_.SetStatus("accessing... " + WithoutPassword(url));
+    ShowNamed(NamedDocument(std::move(text.Utf8), WithoutPassword(url), TDocumentOrigin::File), naming, how, "");
+    // A file says only where it was read from, and in what encoding when that is not the usual one.
+    session_.SetStatus("accessing... " + WithoutPassword(url) + EncodingNote(text.Encoding));
     return TCommandOutcome::Shown;
 }
 
@@ -248,16 +258,19 @@ TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
     const bool read = ReadDocumentFile(path, bytes);
     const int readError = errno;
     if (!read) throw OpenError(path, readError);
+    // Japanese and other local files are read in their own encoding; the document holds UTF-8.
+    const std::size_t fileBytes = bytes.size();
+    TDecodedText text = DecodeLocalText(bytes);
     // A binary file would fill the history and the settings file with its bytes.
-    if (!LooksLikeText(bytes)) throw EFOpenError(OpenError(path, 0).what() + std::string(kNotText));
-    session_.Show(NamedDocument(std::move(bytes), "file:///" + path, TDocumentOrigin::File), "");
+    if (!LooksLikeText(text.Utf8)) throw EFOpenError(OpenError(path, 0).what() + std::string(kNotText));
+    session_.Show(NamedDocument(std::move(text.Utf8), "file:///" + path, TDocumentOrigin::File), "");
     auto [number, title] = host_.ShownNames
                                ? host_.ShownNames()
                                : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
     const std::string entry = WithoutControlCharacters(Format("%4.4d * %s", number, title));
     session_.Name(number, title, entry, entry);
-    session_.SetStatus(
-        ContainsText(session_.Shown()->Url, session_.Shown()->Body.size(), host_.ShownLines ? host_.ShownLines() : 0));
+    session_.SetStatus(ContainsText(session_.Shown()->Url, fileBytes, host_.ShownLines ? host_.ShownLines() : 0) +
+                       EncodingNote(text.Encoding));
     session_.AddOpenedFile(number, title, path);
     return TCommandOutcome::Shown;
 }

@@ -94,6 +94,11 @@ std::optional<std::string> ReadSectionNumber(TScan& s, bool letterOnly)
     std::size_t start = s.pos;
     if (IsUpper(s.Peek())) {
         ++s.pos;
+        // "Section X.Y" stands for any section: a placeholder, not a link.
+        if (s.Peek() == '.' && IsUpper(s.Peek(1))) {
+            s.pos = start;
+            return std::nullopt;
+        }
     } else if (!letterOnly && IsDigit(s.Peek())) {
         while (IsDigit(s.Peek())) ++s.pos;
     } else {
@@ -132,12 +137,13 @@ public:
     {
         // Only a word's first letter (or a bracket) can start a reference, and
         // that letter says which one: most of a line is passed over unread.
+        HeaderNumbers();
         while (!s_.AtEnd()) {
             std::size_t before = s_.pos;
             char c = s_.Peek();
             bool found = false;
             if (c == '[') {
-                found = Rfc();
+                found = Rfc() || Citation();
             } else if (s_.AtWordStart()) {
                 switch (c) {
                 case 'h': found = Url(); break;
@@ -157,7 +163,56 @@ public:
 private:
     void Add(std::size_t start, TReferenceKind kind, int rfc, std::string section)
     {
-        found_.push_back(TReference{start, s_.pos - start, kind, rfc, std::move(section)});
+        found_.push_back(TReference{start, s_.pos - start, kind, rfc, std::move(section), {}, -1});
+    }
+
+    // "Obsoletes: 2068, 2069" in the header block: the numbers alone name RFCs.
+    void HeaderNumbers()
+    {
+        s_.Blanks();
+        bool label = false;
+        for (std::string_view word : {"Obsoletes:", "Updates:", "Obsoleted by:", "Updated by:"})
+            if (s_.Word(word)) {
+                label = true;
+                break;
+            }
+        if (!label) {
+            s_.pos = 0;
+            return;
+        }
+        s_.Blanks();
+        for (;;) {
+            std::size_t start = s_.pos;
+            int number = ReadRfcNumber(s_);
+            if (number == 0) break;
+            Add(start, TReferenceKind::Rfc, number, "");
+            std::size_t afterNumber = s_.pos;
+            s_.Word(",");
+            // Two blanks part the header's columns.
+            if (s_.Blanks() > 1 || !IsDigit(s_.Peek())) {
+                s_.pos = afterNumber;
+                if (!NextListItem(s_)) break;
+            }
+        }
+    }
+
+    // "[33]", "[HTTP]", "[I-D.ietf-x]": a tag of letters, digits and "._-".
+    bool Citation()
+    {
+        constexpr std::size_t kMaxTag = 40;
+        std::size_t start = s_.pos;
+        if (!s_.AtWordStart()) return false;
+        ++s_.pos;
+        while (!s_.AtEnd() && s_.pos - start <= kMaxTag &&
+               (IsAlnum(s_.Peek()) || s_.Peek() == '.' || s_.Peek() == '_' || s_.Peek() == '-'))
+            ++s_.pos;
+        if (s_.pos == start + 1 || !s_.Word("]") || !IsAlnum(s_.text[start + 1])) {
+            s_.pos = start;
+            return false;
+        }
+        Add(start, TReferenceKind::Citation, 0, "");
+        found_.back().Tag = std::string(s_.text.substr(start + 1, s_.pos - start - 2));
+        return true;
     }
 
     bool Url()
@@ -203,16 +258,19 @@ private:
         std::size_t afterToken = s_.pos;
         s_.Word(",");
         s_.Blanks();
-        if (!token->Plural && s_.Word("Section", true)) {
+        const bool section = s_.Word("Section", true);
+        if (!token->Plural && (section || s_.Word("Appendix", true))) {
             if (s_.Blanks() > 0) {
-                if (std::optional<std::string> section = ReadSectionNumber(s_, false)) {
-                    Add(token->Start, TReferenceKind::RfcSection, token->Number, *section);
+                if (std::optional<std::string> number = ReadSectionNumber(s_, !section)) {
+                    Add(token->Start, TReferenceKind::RfcSection, token->Number, *number);
                     return true;
                 }
             }
         }
         s_.pos = afterToken;
-        Add(token->Start, TReferenceKind::Rfc, token->Number, "");
+        const bool bracket = s_.text[token->Start] == '[';
+        Add(token->Start, bracket ? TReferenceKind::Citation : TReferenceKind::Rfc, token->Number, "");
+        if (bracket) found_.back().Tag = std::string(s_.text.substr(token->Start + 1, afterToken - token->Start - 2));
         if (!token->Plural) return true;
         for (;;) {
             std::size_t beforeItem = s_.pos;
@@ -289,3 +347,56 @@ private:
 } // namespace
 
 std::vector<TReference> FindReferences(std::string_view line) { return TFinder(line).Run(); }
+
+std::vector<TDocumentLink> DocumentLinks(std::span<const std::string_view> lines,
+                                         std::span<const TContentsEntry> contents, int ownNumber)
+{
+    // Where each tag's entry starts: the last line that begins with it.
+    std::vector<std::pair<std::string_view, int>> entries;
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        std::string_view text = lines[line];
+        const std::size_t open = text.find_first_not_of(" \t");
+        if (open == std::string_view::npos || text[open] != '[') continue;
+        const std::size_t close = text.find(']', open);
+        if (close == std::string_view::npos ||
+            (close + 1 < text.size() && text[close + 1] != ' ' && text[close + 1] != '\t'))
+            continue;
+        entries.emplace_back(text.substr(open + 1, close - open - 1), int(line));
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto entryOf = [&](const std::string& tag) {
+        auto after = std::upper_bound(entries.begin(), entries.end(), std::string_view(tag),
+                                      [](std::string_view t, const auto& e) { return t < e.first; });
+        return after != entries.begin() && (after - 1)->first == tag ? (after - 1)->second : -1;
+    };
+
+    std::vector<TDocumentLink> links;
+    std::size_t nextEntry = 0;
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        const std::string_view text = lines[line];
+        if (nextEntry < contents.size() && contents[nextEntry].Line == int(line)) {
+            const std::size_t first = text.find_first_not_of(" \t");
+            const std::size_t last = text.find_last_not_of(" \t");
+            TReference r{first, last + 1 - first, TReferenceKind::Section, 0, contents[nextEntry].Number, {}, -1};
+            links.push_back({int(line), std::move(r)});
+            ++nextEntry;
+            continue;
+        }
+        const bool header = line > 0 && !lines[line - 1].empty() && lines[line - 1][0] == '\f';
+        for (TReference& r : FindReferences(text)) {
+            if (header && r.Kind == TReferenceKind::Rfc && r.Rfc == ownNumber) continue;
+            if (r.Kind == TReferenceKind::Citation) {
+                r.EntryLine = entryOf(r.Tag);
+                const bool ownLabel = r.EntryLine == int(line) && text.find_first_not_of(" \t") == r.Offset;
+                if (ownLabel || r.EntryLine < 0) {
+                    if (r.Rfc == 0) continue;
+                    r.Kind = TReferenceKind::Rfc;
+                    r.Tag.clear();
+                    r.EntryLine = -1;
+                }
+            }
+            links.push_back({int(line), std::move(r)});
+        }
+    }
+    return links;
+}

@@ -44,7 +44,7 @@ public:
     std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return std::nullopt; }
     std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return std::nullopt; }
     bool Print(QWidget*, QPrinter&) override { return false; }
-    void PrintPreview(QWidget*, QPrinter&, const std::function<void(QPrinter&)>&) override {}
+    void PrintPreview(QWidget*, const TPreviewPages&) override {}
 };
 
 // The designed window size fits, so the pane's lines are those the window

@@ -1,5 +1,7 @@
 #include "app/LibraryCommands.h"
 
+#include "app/Readability.h"
+
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/DocumentText.h"
@@ -32,6 +34,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <ctime>
+#include <span>
 #include <vector>
 
 namespace {
@@ -61,13 +64,18 @@ QString ChainLinks(const std::vector<std::vector<int>>& chain)
 QString RelationText(const char* label, const std::vector<std::string>& ids)
 {
     if (ids.empty()) return QString();
+    // A long list folds: the bar stays a line or two, and its tool tip names every document.
+    constexpr std::size_t kShown = 6;
+    const std::size_t shown = ids.size() > kShown + 1 ? kShown : ids.size();
     QStringList links;
-    for (const std::string& id : ids) {
+    for (const std::string& id : std::span(ids).first(shown)) {
         const QString shown = Text(DisplayDocumentId(id)).toHtmlEscaped();
         const int number = RfcNumberOf(id);
         links << (number > 0 ? QStringLiteral("<a href=\"rfc:%1\">%2</a>").arg(number).arg(shown) : shown);
     }
-    return QString::fromLatin1(label) + links.join(QStringLiteral(", "));
+    QString text = QString::fromLatin1(label) + links.join(QStringLiteral(", "));
+    if (shown < ids.size()) text += QStringLiteral(" … and %1 more").arg(ids.size() - shown);
+    return text;
 }
 
 } // namespace
@@ -173,6 +181,8 @@ void TLibraryCommands::BuildRelationsBar(QWidget* parent)
     RelationsBar->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     RelationsBar->setAutoFillBackground(true);
     RelationsBar->setMargin(2);
+    // A long list of relations goes on to a second line rather than past the window's edge.
+    RelationsBar->setWordWrap(true);
     RelationsBar->setVisible(false);
     connect(RelationsBar, &QLabel::linkActivated, this, [this](const QString& link) {
         hooks_.Guarded([this, &link] {
@@ -220,8 +230,18 @@ void TLibraryCommands::ShowRelations()
     } else {
         colours.setColor(QPalette::Window, colours.color(QPalette::AlternateBase));
     }
+    // Whatever the palette, light or dark, the text and links read on the bar.
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Link, QPalette::LinkVisited})
+        colours.setColor(role, ReadableOn(colours.color(role), colours.color(QPalette::Window)));
     RelationsBar->setPalette(colours);
-    RelationsBar->setToolTip(Text(relations->Title));
+    QString tip = Text(relations->Title);
+    for (const auto& [label, ids] :
+         {std::pair{"Obsoleted by ", &relations->ObsoletedBy}, std::pair{"Updated by ", &relations->UpdatedBy}}) {
+        if (ids->size() < 2) continue;
+        tip += QStringLiteral("\n") + QString::fromLatin1(label);
+        for (const std::string& id : *ids) tip += Text(DisplayDocumentId(id)) + QStringLiteral(" ");
+    }
+    RelationsBar->setToolTip(tip.trimmed());
     RelationsBar->setVisible(true);
     hooks_.LayOut();
 }

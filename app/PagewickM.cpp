@@ -205,7 +205,11 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     connect(CancelBtn, &QPushButton::clicked, this, [this] { antiFreeze_->RequestCancel(); });
     CreateFetcher();
     // The window's own views follow first, so the reading aids find the pane already showing the document.
-    Session.ReadingLine = [this] { return Memo1->FirstVisibleSourceLine(); };
+    Session.ReadingLine = [this] {
+        // A document about to be left keeps its position for the next time it is shown.
+        if (Reader) Reader->KeepPosition();
+        return Memo1->FirstVisibleSourceLine();
+    };
     Session.Subscribe([this](TSessionChange change) { FollowSession(change); });
 
     BuildMenu();
@@ -236,6 +240,13 @@ void TForm1::CreateReader()
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
+    // Reading positions live in the library, when there is one.
+    hooks.ReadingLine = [this](const std::string& url) {
+        return LibraryStore ? LibraryStore->Cache.ReadingLine(url) : std::nullopt;
+    };
+    hooks.KeepReadingLine = [this](const std::string& url, int line) {
+        if (LibraryStore) LibraryStore->Cache.KeepReadingLine(url, line);
+    };
     Reader = std::make_unique<TReaderView>(*this, *Memo1, Session, std::move(hooks));
 }
 
@@ -441,6 +452,7 @@ void TForm1::WriteState(TIniFile& ini)
     ini.WriteInteger("font", "size", PointSizeOf(FontDlg.Font));
     if (OptionDlg) OptionDlg->SaveConf(ini);
     Session.SaveHistory(ini);
+    Reader->KeepPosition();
     Reader->Save(ini);
     ini.WriteInteger("window", "width", width());
     ini.WriteInteger("window", "height", height());
@@ -719,11 +731,13 @@ void TForm1::mPrintPreviewClick()
     if (Memo1->SourceLineCount() == 0) return;
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit())) return;
-    // Asked once above; the preview draws again on every change of its page set-up.
-    services_.Dialogs->PrintPreview(this, *printer_, [this](QPrinter& printer) {
-        PrintPaneLines(printer, FontDlg.Font, Memo1->SourceLines(),
+    // Asked once above: printing from the preview prints what it shows.
+    TPreviewPages pages = PreviewPages(*printer_, FontDlg.Font, Memo1->SourceLines());
+    pages.Print = [this] {
+        PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
                        [](const std::string&, const std::string&) { return true; });
-    });
+    };
+    services_.Dialogs->PrintPreview(this, pages);
 }
 
 void TForm1::SyncNumberBox()

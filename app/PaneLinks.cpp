@@ -7,16 +7,6 @@
 #include <QTimer>
 #include <algorithm>
 
-namespace {
-
-// A line of the running page header: the first after a page break.
-bool IsPageHeader(const std::vector<std::string_view>& lines, size_t line)
-{
-    return line > 0 && !lines[line - 1].empty() && lines[line - 1][0] == '\f';
-}
-
-} // namespace
-
 TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane), viewport_(pane.viewport())
 {
     viewport_->setMouseTracking(true);
@@ -33,28 +23,25 @@ TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane), viewport_
     });
 }
 
-void TPaneLinks::Scan(const TUtf8Lines& lines, int ownNumber)
+void TPaneLinks::Scan(const TUtf8Lines& lines, std::span<const TContentsEntry> contents, int ownNumber)
 {
     links_.clear();
     marks_.clear();
-    for (size_t line = 0; line < lines.Lines().size(); ++line) {
-        const std::string_view text = lines.Lines()[line];
-        const bool header = IsPageHeader(lines.Lines(), line);
-        for (TReference& r : FindReferences(text)) {
-            if (header && r.Kind == TReferenceKind::Rfc && r.Rfc == ownNumber) continue;
-            const TPaneSpan span = PaneSpan(pane_, lines, int(line), r.Offset, r.Length);
-            TPaneLink link{span.Start, span.Length, std::move(r), {}};
-            if (link.Reference.Kind == TReferenceKind::Url)
-                link.Url = std::string(text.substr(link.Reference.Offset, link.Reference.Length));
-            links_.push_back(std::move(link));
-            TPaneMark mark;
-            mark.Start = span.Start;
-            mark.Length = span.Length;
-            mark.Background = QPalette::NoRole;
-            mark.Foreground = QPalette::Link;
-            mark.Underline = true;
-            marks_.push_back(mark);
-        }
+    for (TDocumentLink& found : DocumentLinks(lines.Lines(), contents, ownNumber)) {
+        TReference& r = found.Reference;
+        const TPaneSpan span = PaneSpan(pane_, lines, found.Line, r.Offset, r.Length);
+        TPaneLink link{span.Start, span.Length, std::move(r), {}};
+        if (link.Reference.Kind == TReferenceKind::Url)
+            link.Url =
+                std::string(lines.Lines()[size_t(found.Line)].substr(link.Reference.Offset, link.Reference.Length));
+        links_.push_back(std::move(link));
+        TPaneMark mark;
+        mark.Start = span.Start;
+        mark.Length = span.Length;
+        mark.Background = QPalette::NoRole;
+        mark.Foreground = QPalette::Link;
+        mark.Underline = true;
+        marks_.push_back(mark);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,9 @@ class TPaneLinks : public QObject {
 public:
     explicit TPaneLinks(TTextPane& pane);
 
-    // Finds the links of the document. ownNumber is its RFC number (0 when
-    // unknown): the running page header names it, which is no link.
-    void Scan(const TUtf8Lines& lines, int ownNumber);
+    // Finds the links of the document (DocumentLinks). ownNumber is its RFC
+    // number (0 when unknown): the running page header names it, which is no link.
+    void Scan(const TUtf8Lines& lines, std::span<const TContentsEntry> contents, int ownNumber);
     const std::vector<TPaneLink>& Links() const { return links_; }
     const std::vector<TPaneMark>& Marks() const { return marks_; }
     // The link at a position of the pane's text, or null.

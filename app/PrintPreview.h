@@ -1,7 +1,9 @@
-// The fit check alone, for the print preview: it asks the same question
-// printing asks, before any page is drawn.
+// The print preview's side in the window: the fit check alone, asked before
+// any page is drawn, and the pages as printing lays them out, each drawn
+// only when the preview shows it.
 #pragma once
 
+#include "platform/Dialogs.h"
 #include "print/PrintLayout.h"
 
 #include <QFont>
@@ -12,3 +14,9 @@ class QPrinter;
 // not fit, asks through ask. True when everything fits or the answer was Yes.
 // Draws nothing and begins no document. Throws EPrinterError as printing does.
 bool FitCheckPasses(QPrinter& printer, const QFont& font, const TLineSource& lines, const TAskYesNo& ask);
+
+// The pages printing would make of lines on printer in font: counted at once
+// (one pass over the lines, nothing measured), each drawn on demand with the
+// printer's metrics, so the preview matches the print. printer and lines must
+// outlive the result. Print is left for the caller.
+TPreviewPages PreviewPages(QPrinter& printer, const QFont& font, const TLineSource& lines);

@@ -9,11 +9,14 @@
 #include "settings/IniFile.h"
 
 #include <QAction>
+#include <QInputDialog>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTreeWidget>
 #include <QWheelEvent>
 #include <algorithm>
@@ -29,12 +32,38 @@ constexpr int kGap = 4;
 // Edits are followed once typing pauses this long.
 constexpr int kRescanDelayMs = 150;
 
+// Fitting the width makes the font no smaller than this: below it the pane scrolls sideways.
+constexpr qreal kMinFitPoints = 7;
+constexpr int kMinFitPixels = 9;
+// A document's own width, as OrdinaryLineWidth finds it, within these bounds.
+constexpr int kMinColumns = 20;
+constexpr int kMaxColumns = 250;
+constexpr int kUsualColumns = 72;
+
 QFont Zoomed(QFont font, int percent)
 {
     if (font.pointSizeF() > 0)
         font.setPointSizeF(font.pointSizeF() * percent / 100.0);
     else if (font.pixelSize() > 0)
         font.setPixelSize(std::max(1, int(std::lround(font.pixelSize() * percent / 100.0))));
+    return font;
+}
+
+// font made smaller, no further than the floor, until columns of it take at most available pixels.
+QFont Fitted(QFont font, int columns, qreal available)
+{
+    for (int step = 0; step < 8; ++step) {
+        const qreal need = columns * TTextPane::ColumnWidth(font);
+        if (need <= available || available <= 0) break;
+        const qreal scale = available / need * 0.995;
+        if (font.pointSizeF() > 0) {
+            if (font.pointSizeF() <= kMinFitPoints) break;
+            font.setPointSizeF(std::max(kMinFitPoints, font.pointSizeF() * scale));
+        } else {
+            if (font.pixelSize() <= kMinFitPixels) break;
+            font.setPixelSize(std::max(kMinFitPixels, std::min(font.pixelSize() - 1, int(font.pixelSize() * scale))));
+        }
+    }
     return font;
 }
 
@@ -74,7 +103,19 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     Menu->addSeparator();
     BackAction = add(QStringLiteral("戻る(&B)"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, [this] { Back(); });
     ForwardAction = add(QStringLiteral("進む(&G)"), {QKeySequence(Qt::ALT | Qt::Key_Right)}, [this] { Forward(); });
+    GoToPageAction = add(QStringLiteral("ページへ移動(&J)..."), {QKeySequence(Qt::CTRL | Qt::Key_G)}, [this] {
+        bool ok = false;
+        const int page = QInputDialog::getInt(&window_, QStringLiteral("ページへ移動"), QStringLiteral("ページ:"),
+                                              std::max(1, PageBeingRead()), 1, 99999, 1, &ok);
+        if (ok) GoToPage(page);
+    });
     Menu->addSeparator();
+    FitWidthAction = add(QStringLiteral("幅に合わせる(&W)"), {}, [this] { SetFitWidth(FitWidthAction->isChecked()); });
+    FitWidthAction->setCheckable(true);
+    FitWidthAction->setChecked(fitWidth_);
+    WordWrapAction = add(QStringLiteral("折り返し(&L)"), {}, [this] { SetWordWrap(WordWrapAction->isChecked()); });
+    WordWrapAction->setCheckable(true);
+    WordWrapAction->setChecked(wordWrap_);
     ZoomInAction =
         add(QStringLiteral("拡大(&I)"), {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
             [this] { ZoomIn(); });
@@ -94,6 +135,9 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     connect(Links, &TPaneLinks::followed, this,
             [this](const TPaneLink& link) { hooks_.Guarded([this, &link] { Follow(link); }); });
     connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowReading);
+    connect(pane_.verticalScrollBar(), &QScrollBar::valueChanged, this, &TReaderView::ShowPage);
+    pageLabel_ = new QLabel(window_.statusBar());
+    window_.statusBar()->addPermanentWidget(pageLabel_);
     rescan_.setSingleShot(true);
     rescan_.setInterval(kRescanDelayMs);
     connect(&rescan_, &QTimer::timeout, this, &TReaderView::Rescan);
@@ -112,7 +156,7 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     });
     session_.Subscribe([this](TSessionChange change) {
         // A document just shown is read at once: its outline, links and marks belong to it.
-        if (change == TSessionChange::Document) Rescan();
+        if (change == TSessionChange::Document) DocumentShown();
         UpdateActions();
     });
     UpdateActions();
@@ -137,6 +181,30 @@ void TReaderView::LayOut(const QRect& area)
         height -= barHeight + kGap;
     }
     pane_.setGeometry(left, area.top(), right - left, std::max(0, height));
+    Fit();
+}
+
+void TReaderView::SetFitWidth(bool on)
+{
+    fitWidth_ = on;
+    FitWidthAction->setChecked(on);
+    Fit();
+}
+
+void TReaderView::SetWordWrap(bool on)
+{
+    wordWrap_ = on;
+    WordWrapAction->setChecked(on);
+    Fit();
+}
+
+// The pane's font and wrapping for the zoom, the options and the pane's width.
+void TReaderView::Fit()
+{
+    pane_.SetWrapColumns(wordWrap_ ? 0 : columns_);
+    QFont font = Zoomed(font_, zoom_);
+    if (fitWidth_) font = Fitted(font, columns_, pane_.AvailableTextWidth());
+    if (font != pane_.font()) pane_.setFont(font);
 }
 
 // ---------------------------------------------------------------- zoom
@@ -144,13 +212,13 @@ void TReaderView::LayOut(const QRect& area)
 void TReaderView::SetDocumentFont(const QFont& font)
 {
     font_ = font;
-    pane_.setFont(Zoomed(font_, zoom_));
+    Fit();
 }
 
 void TReaderView::SetZoom(int percent)
 {
     zoom_ = std::clamp(percent, kZoomSteps[0], std::end(kZoomSteps)[-1]);
-    pane_.setFont(Zoomed(font_, zoom_));
+    Fit();
 }
 
 void TReaderView::ZoomIn()
@@ -174,6 +242,9 @@ void TReaderView::Load(const TIniFile& ini)
     SetZoom(ini.ReadInteger(kSection, "Zoom", 100));
     contentsWidth_ = std::max(kMinContents, int(ini.ReadInteger(kSection, "ContentsWidth", contentsWidth_)));
     ShowContents(ini.ReadBool(kSection, "Contents", false));
+    wordWrap_ = ini.ReadBool(kSection, "WordWrap", false);
+    WordWrapAction->setChecked(wordWrap_);
+    SetFitWidth(ini.ReadBool(kSection, "FitWidth", true));
 }
 
 void TReaderView::Save(TIniFile& ini) const
@@ -181,6 +252,8 @@ void TReaderView::Save(TIniFile& ini) const
     ini.WriteInteger(kSection, "Zoom", zoom_);
     ini.WriteInteger(kSection, "ContentsWidth", contentsWidth_);
     ini.WriteBool(kSection, "Contents", !Contents->isHidden());
+    ini.WriteBool(kSection, "FitWidth", fitWidth_);
+    ini.WriteBool(kSection, "WordWrap", wordWrap_);
 }
 
 // ---------------------------------------------------------------- places
@@ -197,6 +270,55 @@ void TReaderView::Forward()
 }
 
 void TReaderView::JumpTo(int line) { session_.JumpTo(line); }
+
+void TReaderView::KeepPosition()
+{
+    if (!url_.empty() && hooks_.KeepReadingLine && !pane_.Text().isEmpty())
+        hooks_.KeepReadingLine(url_, pane_.FirstVisibleSourceLine());
+}
+
+// Another document (or the same one again): the one left keeps its position,
+// and a document shown anew (at its first line) starts where it was left.
+void TReaderView::DocumentShown()
+{
+    const TDocument* shown = session_.Shown();
+    const std::string url = shown ? shown->Url : std::string();
+    if (url != url_) {
+        // The pane already shows the new text: the old position was kept on the way (KeepPosition).
+        url_ = url;
+        Rescan();
+        if (!url_.empty() && hooks_.ReadingLine && session_.Line() == 0) {
+            if (const std::optional<int> line = hooks_.ReadingLine(url_)) session_.SetLine(*line);
+        }
+        return;
+    }
+    Rescan();
+}
+
+bool TReaderView::GoToPage(int page)
+{
+    Refresh();
+    const auto found =
+        std::find_if(pages_.begin(), pages_.end(), [page](const TDocumentPage& p) { return p.Number == page; });
+    if (page <= 0 || found == pages_.end()) {
+        hooks_.Status(QStringLiteral("この文書に %1 ページはありません").arg(page));
+        return false;
+    }
+    JumpTo(found->FirstLine);
+    return true;
+}
+
+int TReaderView::PageBeingRead() const
+{
+    const TDocumentPage* page = PageOfLine(pages_, pane_.FirstVisibleSourceLine());
+    return page ? page->Number : 0;
+}
+
+void TReaderView::ShowPage()
+{
+    const int page = PageBeingRead();
+    pageLabel_->setText(page > 0 ? QStringLiteral("[Page %1]").arg(page) : QString());
+}
 
 bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
 {
@@ -228,6 +350,7 @@ void TReaderView::Follow(const TPaneLink& link)
         break;
     }
     case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
+    case TReferenceKind::Citation: JumpTo(r.EntryLine); break;
     }
 }
 
@@ -248,9 +371,15 @@ void TReaderView::Rescan()
 {
     rescan_.stop();
     lines_.Read(pane_);
-    Contents->SetOutline(DocumentOutline(lines_.Lines()));
+    const int width = OrdinaryLineWidth(lines_.Lines());
+    columns_ = width == 0 ? kUsualColumns : std::clamp(width, kMinColumns, kMaxColumns);
+    Fit();
+    TDocumentLayout layout = DocumentLayout(lines_.Lines());
+    Contents->SetOutline(std::move(layout.Headings));
+    pages_ = DocumentPages(lines_.Lines());
+    ShowPage();
     ShowReading();
-    Links->Scan(lines_, ExtractNumber(pane_.SourceLines()));
+    Links->Scan(lines_, layout.Contents, ExtractNumber(pane_.SourceLines()));
     if (!Find->isHidden())
         Find->Research(); // shows the marks
     else

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/DocumentOutline.h"
+#include "app/DocumentPages.h"
 #include "app/PaneText.h"
 
 #include <QFont>
@@ -13,10 +14,12 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMainWindow;
 class QMenu;
 class TContentsPanel;
@@ -38,6 +41,10 @@ struct TReaderHooks {
     std::function<QString()> StatusText;
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
+    // Where the reader was in the document a URL names, kept across runs;
+    // absent hooks keep nothing.
+    std::function<std::optional<int>(const std::string& url)> ReadingLine;
+    std::function<void(const std::string& url, int line)> KeepReadingLine;
 };
 
 class TReaderView : public QObject {
@@ -57,6 +64,14 @@ public:
     void SetZoom(int percent);
     void ZoomIn();
     void ZoomOut();
+    // Fitting the width (on at the start): the zoom gives way so the
+    // document's ordinary lines fit the pane, down to a readable size; below
+    // that, and with fitting off, the pane scrolls sideways. Word wrap (off at
+    // the start) wraps rows at the pane's width instead.
+    void SetFitWidth(bool on);
+    void SetWordWrap(bool on);
+    bool FitWidth() const { return fitWidth_; }
+    bool WordWrap() const { return wordWrap_; }
 
     void Load(const TIniFile& ini);
     void Save(TIniFile& ini) const;
@@ -64,6 +79,15 @@ public:
     // The session's places; nothing while a command changes the document (the pane is disabled then).
     void Back();
     void Forward();
+
+    // Keeps where the reader is in the shown document for the next time it is
+    // shown, also in a later run; a document shown anew starts there.
+    void KeepPosition();
+    // Scrolls to the page the document numbers page ("[Page 42]"), as a new
+    // place; false (and the status line says so) when it has none such.
+    bool GoToPage(int page);
+    // The number of the page at the top of the pane, 0 when it has none.
+    int PageBeingRead() const;
 
     // Puts the source line at the top of the pane, as a new place.
     void JumpTo(int line);
@@ -84,6 +108,9 @@ public:
     QAction* ContentsAction;
     QAction* BackAction;
     QAction* ForwardAction;
+    QAction* GoToPageAction;
+    QAction* FitWidthAction;
+    QAction* WordWrapAction;
     QAction* ZoomInAction;
     QAction* ZoomOutAction;
     QAction* ZoomResetAction;
@@ -101,6 +128,9 @@ private:
     void ShowContents(bool visible);
     void ShowFind(bool visible);
     void UpdateActions();
+    void Fit();
+    void ShowPage();
+    void DocumentShown();
 
     QMainWindow& window_;
     TTextPane& pane_;
@@ -109,6 +139,12 @@ private:
     TReaderHooks hooks_;
     QFont font_;
     int zoom_ = 100;
+    bool fitWidth_ = true;
+    bool wordWrap_ = false;
+    int columns_ = 72; // the document's own width
+    std::vector<TDocumentPage> pages_;
+    QLabel* pageLabel_ = nullptr;
+    std::string url_; // of the document shown, whose position is kept
     int contentsWidth_ = 200;
     int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
     QRect area_;

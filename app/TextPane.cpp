@@ -180,8 +180,32 @@ std::string TTextPane::TLines::Line(int index) const
 
 // ---------------------------------------------------------------- wrapping
 
+void TTextPane::SetWrapColumns(int columns)
+{
+    columns = std::max(0, columns);
+    if (columns == wrapColumns_) return;
+    const int top = wrapsValid_ ? RowInIndex(verticalScrollBar()->value()).Line : 0;
+    wrapColumns_ = columns;
+    setHorizontalScrollBarPolicy(columns > 0 ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    horizontalScrollBar()->setValue(0);
+    wrapsValid_ = false;
+    UpdateScrollRange();
+    verticalScrollBar()->setValue(FirstRowOfLine(top));
+    viewport()->update();
+}
+
+qreal TTextPane::ColumnWidth(const QFont& font) { return QFontMetricsF(font).horizontalAdvance(QChar('0')); }
+
+qreal TTextPane::AvailableTextWidth() const
+{
+    return qreal(width() - 2 * frameWidth() - verticalScrollBar()->sizeHint().width() - 2 * kMargin);
+}
+
+int TTextPane::Left() const { return kMargin - horizontalScrollBar()->value(); }
+
 qreal TTextPane::WrapWidth() const
 {
+    if (wrapColumns_ > 0) return wrapColumns_ * advances_->Of(QChar('0'));
     // A pane collapsed to nothing (or not laid out yet) does not wrap: a
     // row per character would cost more than the text itself.
     const int width = viewport()->width();
@@ -285,7 +309,9 @@ void TTextPane::WrapLine(int line, std::vector<int>& breaks) const
     const qreal width = WrapWidth();
     // Summed advances clearly below the width cannot wrap; the slack covers
     // rounding and shaping. Tabs go to the toolkit's stops every 80 pixels.
-    const qreal fits = width - 4 * advances_->MaxWidth() - 8;
+    // At a column width the sum is the width itself: a line of that many
+    // columns or fewer never wraps.
+    const qreal fits = wrapColumns_ > 0 ? width + 0.5 : width - 4 * advances_->MaxWidth() - 8;
     const QChar* data = text_.constData() + start;
     qreal sum = 0;
     bool simple = true;
@@ -475,6 +501,14 @@ void TTextPane::Select(int anchor, int caret)
     preferredX_ = -1;
     EnsureCaretVisible();
     viewport()->update();
+    OfferSelection();
+}
+
+// What is selected becomes the desktop's primary selection, for a middle click elsewhere.
+void TTextPane::OfferSelection() const
+{
+    QClipboard* clipboard = QApplication::clipboard();
+    if (anchor_ != caret_ && clipboard->supportsSelection()) clipboard->setText(SelectedText(), QClipboard::Selection);
 }
 
 void TTextPane::selectAll() { Select(0, int(text_.size())); }
@@ -518,6 +552,8 @@ void TTextPane::MoveCaret(int position, bool keepAnchor)
     EnsureCaretVisible();
     RestartBlink();
     viewport()->update();
+    // A drag offers its selection once, when the button is let go.
+    if (keepAnchor && !selecting_) OfferSelection();
 }
 
 void TTextPane::MoveVertically(int rows, bool keepAnchor)
@@ -548,6 +584,12 @@ void TTextPane::UpdateScrollRange()
     bar->setRange(0, std::max(std::max(0, rows - PageRows()), std::min(pinnedTop_, rows - 1)));
     bar->setPageStep(PageRows());
     bar->setSingleStep(1);
+    // Lines of a fixed column width scroll sideways in a narrower pane.
+    QScrollBar* across = horizontalScrollBar();
+    const int content = wrapColumns_ > 0 ? int(std::ceil(WrapWidth())) + 2 * kMargin : 0;
+    across->setRange(0, std::max(0, content - viewport()->width()));
+    across->setPageStep(std::max(1, viewport()->width()));
+    across->setSingleStep(std::max(1, int(advances_->Of(QChar('0')))));
 }
 
 void TTextPane::ScrollToSourceLine(int line)
@@ -593,7 +635,7 @@ int TTextPane::PositionInRow(int row, qreal x) const
 int TTextPane::PositionAt(const QPoint& point) const
 {
     const int row = verticalScrollBar()->value() + std::max(0, point.y() - kMargin) / RowHeight();
-    return PositionInRow(std::min(row, RowCount() - 1), point.x() - kMargin);
+    return PositionInRow(std::min(row, RowCount() - 1), point.x() - Left());
 }
 
 // ---------------------------------------------------------------- events
@@ -641,7 +683,7 @@ void TTextPane::paintEvent(QPaintEvent*)
         LayOutRow(layout, row);
         formats.clear();
         add(selFrom, selTo, QPalette::Highlight, QPalette::HighlightedText, false);
-        layout.draw(&painter, QPointF(kMargin, y), formats);
+        layout.draw(&painter, QPointF(Left(), y), formats);
         if (row.Segment == 0 && row.End > row.Start && text_[row.Start] == QChar('\f'))
             DrawPageBreak(painter, row, y, colours.color(group, QPalette::Mid));
         // A selected line break shows as a blank's width after the line.
@@ -649,14 +691,14 @@ void TTextPane::paintEvent(QPaintEvent*)
         if (row.End == lineEnd && selFrom <= lineEnd && lineEnd < selTo && lineEnd < int(text_.size()) &&
             layout.lineCount() > 0)
             painter.fillRect(
-                QRectF(kMargin + layout.lineAt(0).naturalTextWidth(), y, advances_->Of(QChar(' ')), RowHeight()),
+                QRectF(Left() + layout.lineAt(0).naturalTextWidth(), y, advances_->Of(QChar(' ')), RowHeight()),
                 colours.brush(group, QPalette::Highlight));
         if (r == caretRow && layout.lineCount() > 0) {
-            const qreal x = kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start);
+            const qreal x = Left() + layout.lineAt(0).cursorToX(caret_ - row.Start);
             painter.fillRect(QRectF(x, y, 1, RowHeight()), colours.brush(group, QPalette::Text));
         }
         if (!preedit_.isEmpty() && r == preeditRow && layout.lineCount() > 0)
-            DrawPreedit(painter, QPointF(kMargin + layout.lineAt(0).cursorToX(caret_ - row.Start), y), colours, group);
+            DrawPreedit(painter, QPointF(Left() + layout.lineAt(0).cursorToX(caret_ - row.Start), y), colours, group);
     }
 }
 
@@ -668,7 +710,8 @@ void TTextPane::DrawPageBreak(QPainter& painter, const TRow& row, int y, const Q
     bool alone = true;
     for (int i = row.Start + 1; i < row.End && alone; ++i) alone = text_[i].isSpace();
     const int at = alone ? y + RowHeight() / 2 : y;
-    painter.fillRect(QRect(kMargin, at, viewport()->width() - 2 * kMargin, 1), colour);
+    const int width = std::max(viewport()->width() - 2 * kMargin, wrapColumns_ > 0 ? int(WrapWidth()) : 0);
+    painter.fillRect(QRect(Left(), at, width, 1), colour);
 }
 
 // What an input method is composing, underlined at the caret over the text
@@ -808,7 +851,7 @@ QVariant TTextPane::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImEnabled: return true;
     case Qt::ImCursorRectangle: {
         const int row = RowOfPosition(caret_) - verticalScrollBar()->value();
-        const QRect r(int(kMargin + XOfPosition(caret_)), kMargin + row * RowHeight(), 1, RowHeight());
+        const QRect r(int(Left() + XOfPosition(caret_)), kMargin + row * RowHeight(), 1, RowHeight());
         return QRect(viewport()->mapTo(this, r.topLeft()), r.size());
     }
     case Qt::ImCursorPosition: return caret_ - SourceLineStart(SourceLineOfPosition(caret_));
@@ -819,6 +862,15 @@ QVariant TTextPane::inputMethodQuery(Qt::InputMethodQuery query) const
 
 void TTextPane::mousePressEvent(QMouseEvent* e)
 {
+    // The middle button pastes the desktop's primary selection where it is pressed.
+    QClipboard* clipboard = QApplication::clipboard();
+    if (e->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        const QString text = clipboard->text(QClipboard::Selection);
+        if (text.isEmpty()) return;
+        MoveCaret(PositionAt(e->position().toPoint()), false);
+        InsertText(text);
+        return;
+    }
     if (e->button() != Qt::LeftButton) return QAbstractScrollArea::mousePressEvent(e);
     selecting_ = true;
     preferredX_ = -1;
@@ -842,6 +894,7 @@ void TTextPane::mouseReleaseEvent(QMouseEvent* e)
     if (e->button() == Qt::LeftButton) {
         selecting_ = false;
         autoScroll_.stop();
+        OfferSelection();
     }
     QAbstractScrollArea::mouseReleaseEvent(e);
 }

@@ -78,6 +78,16 @@ public:
     int PositionAt(const QPoint& point) const;
     // The width lines are wrapped at, in pixels.
     qreal WrapWidth() const;
+    // 0 (the start): rows wrap at the pane's width, breaking a word only
+    // where it is wider than the pane. columns > 0: rows wrap at that many
+    // columns of the font's digit advance whatever the pane's width, at
+    // blanks, and a narrower pane scrolls sideways instead.
+    void SetWrapColumns(int columns);
+    int WrapColumns() const { return wrapColumns_; }
+    // The advance of a column in font; the width text may take in the pane
+    // at its present size, with the vertical scroll bar.
+    static qreal ColumnWidth(const QFont& font);
+    qreal AvailableTextWidth() const;
 
     // Marks, kept sorted by start; any edit of the text drops them.
     void SetMarks(std::vector<TPaneMark> marks);
@@ -173,9 +183,12 @@ private:
     void UpdateScrollRange();
     int PageRows() const;
     int RowHeight() const { return rowHeight_; }
+    // Where row text starts in the viewport, the sideways scroll included.
+    int Left() const;
     void FontChanged();
     void RestartBlink();
     void CopySelection();
+    void OfferSelection() const;
     void DrawPreedit(QPainter& painter, QPointF at, const QPalette& colours, QPalette::ColorGroup group) const;
 
     QString text_;
@@ -187,6 +200,7 @@ private:
     class TAdvances;
     std::unique_ptr<TAdvances> advances_;
     int rowHeight_ = 1;
+    int wrapColumns_ = 0;
     int caret_ = 0;
     int anchor_ = 0;
     qreal preferredX_ = -1; // kept across vertical moves

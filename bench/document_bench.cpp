@@ -7,6 +7,7 @@
 // real headings, contents pages, figures and references at their usual
 // density. The timings include splitting the text into lines.
 
+#include "app/DocumentEncoding.h"
 #include "app/DocumentFind.h"
 #include "app/DocumentOutline.h"
 #include "app/DocumentReferences.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iconv.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,13 +52,35 @@ std::string RepeatedRfcs(std::size_t bytes)
     return text;
 }
 
-// What a newly shown document costs: lines, outline, references of every line.
+// What a newly shown document costs: lines, outline with its table of
+// contents, and every link (references of each line, contents lines, citations).
 std::size_t OutlineAndReferences(const std::string& text)
 {
     std::vector<std::string_view> lines = SplitLines(text);
-    std::size_t found = DocumentOutline(lines).size();
-    for (std::string_view line : lines) found += FindReferences(line).size();
-    return found;
+    const TDocumentLayout layout = DocumentLayout(lines);
+    return layout.Headings.size() + DocumentLinks(lines, layout.Contents, 2616).size();
+}
+
+// A Japanese translation's opening, repeated to 10 MB and converted to
+// Shift_JIS, as a local file of that size would hold it.
+std::string ShiftJisText(std::size_t bytes)
+{
+    const std::string utf8 = "RFC 2616 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE8\xA8\xB3\n\n"
+                             "   \xE3\x83\x8F\xE3\x82\xA4\xE3\x83\x91\xE3\x83\xBC\xE3\x83\x86\xE3\x82\xAD"
+                             "\xE3\x82\xB9\xE3\x83\x88\xE8\xBB\xA2\xE9\x80\x81 (HTTP) \xE3\x81\xAF\xE3\x80\x81"
+                             "\xE5\x88\x86\xE6\x95\xA3\xE5\x9E\x8B\xE3\x81\xAE\xE3\x83\x97\xE3\x83\xAD"
+                             "\xE3\x83\x88\xE3\x82\xB3\xE3\x83\xAB\xE3\x81\xA7\xE3\x81\x82\xE3\x82\x8B\xE3\x80\x82\n";
+    std::string text;
+    while (text.size() < bytes * 3 / 2) text += utf8;
+    iconv_t cd = iconv_open("SHIFT_JIS", "UTF-8");
+    std::string out(text.size(), '\0');
+    char* in = text.data();
+    std::size_t inLeft = text.size(), outLeft = out.size();
+    char* to = out.data();
+    iconv(cd, &in, &inLeft, &to, &outLeft);
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
 }
 
 void BM_OutlineAndReferencesRfc2616(benchmark::State& state)
@@ -89,6 +113,16 @@ BENCHMARK(BM_OutlineAndReferencesBig)
     ->Arg(10240)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
+
+// Detecting and decoding a local file of 10 MB in Shift_JIS.
+void BM_DecodeShiftJis10MB(benchmark::State& state)
+{
+    const std::string bytes = ShiftJisText(std::size_t{10} << 20);
+    for (auto _ : state) benchmark::DoNotOptimize(DecodeLocalText(bytes).Utf8.size());
+    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(bytes.size()));
+    state.counters["MB"] = double(bytes.size()) / (1 << 20);
+}
+BENCHMARK(BM_DecodeShiftJis10MB)->Unit(benchmark::kMillisecond);
 
 void BM_FindAllCommonWord(benchmark::State& state)
 {

@@ -9,6 +9,7 @@
 #include "app/FindBar.h"
 #include "app/PaneLinks.h"
 #include "app/PaneText.h"
+#include "app/PrintPreview.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
 #include "bench/support/BenchSupport.h"
@@ -19,9 +20,12 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
+#include <QPrinter>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <fstream>
@@ -309,6 +313,61 @@ void Rfc2616ReaderScan(benchmark::State& state)
     state.counters["links"] = double(window.reader->Links->Links().size());
 }
 
+// A window resize with the width fitted: the reader picks the font for the
+// new width and the pane lays out its rows again and paints, alternating
+// between two widths so every step changes the font.
+void Rfc2616FitResize(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    static TReaderWindow window;
+    window.pane->LoadText(text);
+    window.reader->Refresh();
+    window.reader->SetFitWidth(true);
+    bool wide = false;
+    for (auto _ : state) {
+        wide = !wide;
+        window.reader->LayOut(QRect(8, 40, wide ? 624 : 420, 406));
+        benchmark::DoNotOptimize(window.pane->LineCount());
+        window.pane->viewport()->repaint();
+    }
+    state.counters["points"] = window.pane->font().pointSizeF();
+}
+
+// From the preview command to its first page: the fit check over every line,
+// counting the pages, and drawing the first one at the preview's size.
+void Rfc2616PreviewFirstPage(benchmark::State& state)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return;
+    }
+    TTextPane& pane = Pane();
+    pane.LoadText(text);
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    QFont font(QStringLiteral("Liberation Mono"));
+    font.setPointSize(10);
+    int pages = 0;
+    for (auto _ : state) {
+        if (!FitCheckPasses(printer, font, pane.SourceLines(),
+                            [](const std::string&, const std::string&) { return true; }))
+            state.SkipWithError("fit check refused");
+        const TPreviewPages preview = PreviewPages(printer, font, pane.SourceLines());
+        QImage sheet(560, 560 * preview.Paper.height() / preview.Paper.width(), QImage::Format_RGB32);
+        sheet.fill(Qt::white);
+        QPainter painter(&sheet);
+        painter.scale(560.0 / preview.Paper.width(), 560.0 / preview.Paper.width());
+        preview.Draw(painter, 0);
+        pages = preview.Count;
+    }
+    state.counters["pages"] = pages;
+}
+
 } // namespace
 
 BENCHMARK(FetchedLines65)->Arg(100 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -317,6 +376,8 @@ BENCHMARK(Rfc2616Load)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rfc2616ScrollAndPaint)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rfc2616FindTyping)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rfc2616ReaderScan)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616FitResize)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rfc2616PreviewFirstPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenAndShow)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSingleLine)->Arg(1000 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(ReadAllLines)->Arg(500 * 1000)->Arg(10 * 1000 * 1000)->Unit(benchmark::kMillisecond);

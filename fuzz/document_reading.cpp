@@ -1,5 +1,6 @@
 // Reads arbitrary bytes as a document, as a fetched body would arrive: its
-// outline, every line's references, and find-all of the input's first bytes.
+// outline, every line's references, the document's links and pages, and
+// find-all of the input's first bytes.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "app/DocumentFind.h"
 #include "app/DocumentOutline.h"
+#include "app/DocumentPages.h"
 #include "app/DocumentReferences.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/TextUtil.h"
@@ -36,11 +38,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::size_t end = 0;
         for (const TReference& ref : FindReferences(line)) {
             Check(ref.Offset >= end && ref.Length > 0 && ref.Offset + ref.Length <= line.size());
-            Check((ref.Rfc > 0) == (ref.Kind == TReferenceKind::Rfc || ref.Kind == TReferenceKind::RfcSection));
-            Check(ref.Section.empty() == (ref.Kind == TReferenceKind::Rfc || ref.Kind == TReferenceKind::Url));
+            const bool citation = ref.Kind == TReferenceKind::Citation;
+            Check(citation ||
+                  (ref.Rfc > 0) == (ref.Kind == TReferenceKind::Rfc || ref.Kind == TReferenceKind::RfcSection));
+            Check(ref.Section.empty() ==
+                  (ref.Kind == TReferenceKind::Rfc || ref.Kind == TReferenceKind::Url || citation));
+            Check(ref.Tag.empty() != citation);
             end = ref.Offset + ref.Length;
         }
     }
+
+    // The document's links: in line order, inside their lines, and a citation's entry is a line of the text.
+    const TDocumentLayout layout = DocumentLayout(lines);
+    int lastLine = -1;
+    for (const TDocumentLink& link : DocumentLinks(lines, layout.Contents, 1)) {
+        Check(link.Line >= lastLine && link.Line < int(lines.size()));
+        Check(link.Reference.Offset + link.Reference.Length <= lines[std::size_t(link.Line)].size());
+        Check(link.Reference.Kind != TReferenceKind::Citation ||
+              (link.Reference.EntryLine >= 0 && link.Reference.EntryLine < int(lines.size())));
+        lastLine = link.Line;
+    }
+    for (const TDocumentPage& page : DocumentPages(lines)) Check(page.FirstLine < int(lines.size()));
 
     const std::string_view needle = std::string_view(text).substr(0, 3);
     for (const TFindMatch& match : FindAll(lines, needle, false)) {

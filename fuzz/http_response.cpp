@@ -1,65 +1,67 @@
-// The HTTP response reading (exchange and rules) against arbitrary server answers, without a client or a
-// socket around it.
+// The response parser against arbitrary server answers: the bytes go straight into it, with no connection,
+// exchange or client around it.
 //
-// An in-memory transport plays the input as everything the server sends, in pieces of a size the input
-// picks, and then reports the close. Two responses are read from one connection, as the cycle reads them:
-// status line, header blocks of interim responses up to the final one, the decision, then the body as the
-// document or as a side body. Each response must end with its body or an exception of the network tree; any
-// other exception, a crash, a hang, runaway memory or a body past its bound is a finding.
+// The payload is everything the server sends, fed in pieces of a size the input picks, then the close. Up to
+// two responses are read from it, as from one kept connection. Each must end with its body or an exception of
+// the network tree; any other exception, a crash, a hang, a body that does not match its framing or a head
+// past its bounds is a finding.
 //
-// Input layout: [options] [payload...]; options bit 0 bounds the document to 4096 bytes (bit 1 is unused),
-// bit 2 reads the body as a side body, bit 3 sends HEAD, bits 5-7 choose the piece size.
+// Input layout: [options] [payload...]; bit 3 answers a HEAD request, bits 5-7 choose the piece size.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
-#include "net/http/IdHTTP.h"
-#include "net/http/IdHTTPExchange.h"
+#include "net/http/IdHTTPResponseParser.h"
 #include "net/tcp/IdException.h"
-#include "net/tcp/IdTCPConnection.h"
 
 namespace {
 
-constexpr int64_t kDocumentLimit = 4096;
-constexpr int64_t kSideLimit = 65536;
+constexpr TIdHTTPParserLimits kLimits{64 * 1024, 200, 4096};
 
-void ReadOneResponse(TIdHTTPExchange& exchange, uint8_t options)
+// Reads one response from the payload at offset; the offset after it, or the payload's size when the close
+// ended it.
+size_t ReadOneResponse(const std::string& payload, size_t offset, size_t piece, TIdHTTPMethod method)
 {
-    const TIdHTTPMethod method = options & 8 ? hmHead : hmGet;
-    TIdHTTPResponse response;
-    response.SetStatusLine(exchange.ReadLine());
-    bool whole = false;
-    for (int32_t interim = 0;; ++interim) {
-        whole = exchange.ReadHeaderBlock(response.HeaderLines(), static_cast<int64_t>(response.StatusLine().size()));
-        response.FieldsFromLines();
-        if (!whole || !IsInterimStatus(response.StatusCode())) break;
-        if (interim == TIdCustomHTTP::kMaxInterim) return;
-        response.SetStatusLine(exchange.ReadLine());
+    TIdHTTPResponseParser parser(method, kLimits);
+    int64_t body = 0;
+    bool headSeen = false;
+    const auto take = [&](TIdParsed what) {
+        switch (what) {
+        case TIdParsed::Head:
+            headSeen = true;
+            Check(parser.StatusCode() == -1 || (parser.StatusCode() >= 0 && parser.StatusCode() <= 999));
+            Check(static_cast<int32_t>(parser.HeaderLines().size()) <= kLimits.maxHeadLines);
+            break;
+        case TIdParsed::Body:
+            Check(headSeen && !parser.Piece().empty());
+            body += static_cast<int64_t>(parser.Piece().size());
+            break;
+        case TIdParsed::End:
+            Check(parser.Framing().kind != TIdBodyKind::Length || body == parser.Framing().length);
+            Check(parser.Framing().kind != TIdBodyKind::None || body == 0);
+            Check(parser.Framing().kind == TIdBodyKind::UntilClose || body == parser.BodyAnnounced());
+            break;
+        default: break;
+        }
+    };
+    while (offset < payload.size()) {
+        const size_t n = std::min(piece, payload.size() - offset);
+        size_t at = 0;
+        while (at < n) {
+            size_t used = 0;
+            const TIdParsed what = parser.Feed(payload.data() + offset + at, n - at, used);
+            Check(used <= n - at);
+            at += used;
+            take(what);
+            if (what == TIdParsed::End) return offset + at;
+            Check(used > 0 || what != TIdParsed::NeedMore);
+        }
+        offset += n;
     }
-    const int32_t code = response.StatusCode();
-    Check(code == -1 || (code >= 0 && code <= 999));
-    DecideAfterResponse({code, !response.Location().empty(), true, 1, 15, 0, 3});
-    if (!whole) return;
-    TStringList codings;
-    response.HeaderLines().CollectValues("Transfer-Encoding", &codings);
-    std::string joined;
-    for (const std::string& coding : codings) joined += coding + ",";
-    const TIdBodyFraming framing =
-        BodyFramingOf(code, method, joined, response.HeaderLines().ValueOf("Content-Length"));
-    if (options & 4) {
-        std::string kept;
-        exchange.ReadSideBody(framing, kSideLimit, 0, &kept);
-        Check(static_cast<int64_t>(kept.size()) <= kSideLimit);
-        return;
-    }
-    TMemoryStream body;
-    const int64_t limit = options & 1 ? kDocumentLimit : 0;
-    exchange.ReadBody(framing, body, limit);
-    Check(limit == 0 || body.Size() <= limit);
-    Check(framing.kind != TIdBodyKind::Length || body.Size() == framing.length);
-    Check(framing.kind != TIdBodyKind::None || body.Size() == 0);
+    take(parser.Close());
+    return payload.size();
 }
 
 } // namespace
@@ -69,15 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1) return 0;
     const uint8_t options = data[0];
     static const size_t kPieces[] = {1, 2, 3, 7, 64, 512, 4096, 65536};
-    TPieceTransport transport(std::string(reinterpret_cast<const char*>(data + 1), size - 1), {kPieces[options >> 5]});
-    TIdTCPConnection connection;
-    connection.SetIOHandler(&transport);
-    TIdHTTPExchange exchange(connection);
-    for (int response = 0; response < 2; ++response) {
+    const std::string payload(reinterpret_cast<const char*>(data + 1), size - 1);
+    const TIdHTTPMethod method = options & 8 ? hmHead : hmGet;
+    size_t offset = 0;
+    for (int response = 0; response < 2 && offset < payload.size(); ++response) {
         try {
-            ReadOneResponse(exchange, options);
-        } catch (const EIdException&) {}
+            offset = ReadOneResponse(payload, offset, kPieces[options >> 5], method);
+        } catch (const EIdException&) {
+            return 0;
+        }
     }
-    connection.SetIOHandler(nullptr);
     return 0;
 }

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int64_t kTrustedForSeconds = 24 * 60 * 60;
@@ -17,6 +19,8 @@ constexpr int64_t kMaxLifetimeSeconds = 365LL * 24 * 60 * 60;
 // 1970-01-01 as a day count from 1899-12-30.
 constexpr double kUnixEpochDay = 25569.0;
 const char* const kLastShownKey = "last-shown";
+// A small value per document in the meta table, under this prefix and the URL.
+const char* const kReadingKeyPrefix = "reading-line ";
 
 } // namespace
 
@@ -184,6 +188,25 @@ void TDocumentCache::SetLastShown(const std::string& url)
     database_.Guarded(
         [&] {
             database_.WriteMeta(kLastShownKey, url);
+            return true;
+        },
+        false);
+}
+
+std::optional<int> TDocumentCache::ReadingLine(const std::string& url)
+{
+    const std::string value =
+        database_.Guarded([&] { return database_.ReadMeta(kReadingKeyPrefix + url); }, std::string());
+    int32_t line = 0;
+    if (value.empty() || !TryStrToInt(value, line) || line < 0) return std::nullopt;
+    return line;
+}
+
+void TDocumentCache::KeepReadingLine(const std::string& url, int line)
+{
+    database_.Guarded(
+        [&] {
+            database_.WriteMeta(kReadingKeyPrefix + url, std::to_string(std::max(0, line)));
             return true;
         },
         false);

@@ -70,6 +70,11 @@ public:
     std::string LastShown();
     void SetLastShown(const std::string& url);
 
+    // Where the reader was in the document at url: a 0-based line of its
+    // text, kept across runs. Nothing when none was kept or the database failed.
+    std::optional<int> ReadingLine(const std::string& url);
+    void KeepReadingLine(const std::string& url, int line);
+
     TLibraryDatabase& Database() { return database_; }
 
 private:

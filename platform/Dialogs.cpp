@@ -1,16 +1,25 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPrintDialog>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStringList>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -118,20 +127,102 @@ bool TQtCommonDialogs::Print(QWidget* parent, QPrinter& printer)
     return dialog.exec() == QDialog::Accepted;
 }
 
-void TQtCommonDialogs::PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint)
+namespace {
+
+// The pages one under the other at a fixed width; a paint event draws only
+// the pages it touches, so a long document costs nothing until scrolled to.
+class TPreviewSheets : public QWidget {
+public:
+    TPreviewSheets(const TPreviewPages& pages, std::exception_ptr& failure, QDialog& dialog)
+        : pages_(pages), failure_(failure), dialog_(dialog)
+    {
+        SetPageWidth(kStartWidth);
+    }
+
+    void SetPageWidth(int width)
+    {
+        pageWidth_ = std::max(kMinWidth, width);
+        const QSize paper = pages_.Paper.isEmpty() ? QSize(210, 297) : pages_.Paper;
+        pageHeight_ = int(qint64(pageWidth_) * paper.height() / paper.width());
+        setFixedSize(pageWidth_ + 2 * kGap, std::max(1, pages_.Count) * (pageHeight_ + kGap) + kGap);
+        update();
+    }
+    int PageWidth() const { return pageWidth_; }
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QPainter painter(this);
+        painter.fillRect(e->rect(), palette().color(QPalette::Dark));
+        const int pitch = pageHeight_ + kGap;
+        const int first = std::max(0, (e->rect().top() - kGap) / pitch);
+        const int last = std::min(pages_.Count - 1, e->rect().bottom() / pitch);
+        for (int page = first; page <= last && !failure_; ++page) {
+            const QRect sheet(kGap, kGap + page * pitch, pageWidth_, pageHeight_);
+            painter.fillRect(sheet, Qt::white);
+            painter.save();
+            painter.setClipRect(sheet);
+            painter.translate(sheet.topLeft());
+            painter.scale(qreal(pageWidth_) / pages_.Paper.width(), qreal(pageHeight_) / pages_.Paper.height());
+            painter.setPen(Qt::black);
+            // A failure while drawing reaches the caller's error report, not the toolkit.
+            try {
+                pages_.Draw(painter, page);
+            } catch (...) {
+                failure_ = std::current_exception();
+                QTimer::singleShot(0, &dialog_, &QDialog::reject);
+            }
+            painter.restore();
+        }
+    }
+
+private:
+    static constexpr int kStartWidth = 560;
+    static constexpr int kMinWidth = 100;
+    static constexpr int kGap = 12;
+    const TPreviewPages& pages_;
+    std::exception_ptr& failure_;
+    QDialog& dialog_;
+    int pageWidth_ = 0;
+    int pageHeight_ = 0;
+};
+
+} // namespace
+
+void TQtCommonDialogs::PrintPreview(QWidget* parent, const TPreviewPages& pages)
 {
-    QPrintPreviewDialog dialog(&printer, parent);
-    // A failure while drawing reaches the caller's error report, not the toolkit.
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
     std::exception_ptr failure;
-    QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [&](QPrinter* target) {
-        if (failure) return;
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* bar = new QHBoxLayout();
+    auto* print = new QPushButton(QStringLiteral("印刷(&P)"), &dialog);
+    auto* smaller = new QPushButton(QStringLiteral("縮小"), &dialog);
+    auto* larger = new QPushButton(QStringLiteral("拡大"), &dialog);
+    bar->addWidget(print);
+    bar->addWidget(smaller);
+    bar->addWidget(larger);
+    bar->addStretch(1);
+    bar->addWidget(new QLabel(QStringLiteral("%1 ページ").arg(pages.Count), &dialog));
+    layout->addLayout(bar);
+    auto* scroll = new QScrollArea(&dialog);
+    auto* sheets = new TPreviewSheets(pages, failure, dialog);
+    scroll->setWidget(sheets);
+    scroll->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(scroll, 1);
+    QObject::connect(smaller, &QPushButton::clicked, sheets,
+                     [sheets] { sheets->SetPageWidth(sheets->PageWidth() * 4 / 5); });
+    QObject::connect(larger, &QPushButton::clicked, sheets,
+                     [sheets] { sheets->SetPageWidth(sheets->PageWidth() * 5 / 4); });
+    QObject::connect(print, &QPushButton::clicked, &dialog, [&] {
         try {
-            paint(*target);
+            if (pages.Print) pages.Print();
         } catch (...) {
             failure = std::current_exception();
-            dialog.reject();
         }
+        dialog.accept();
     });
+    dialog.resize(640, 720);
     dialog.exec();
     if (failure) std::rethrow_exception(failure);
 }

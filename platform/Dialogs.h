@@ -11,8 +11,20 @@
 #include <functional>
 #include <optional>
 
+class QPainter;
 class QPrinter;
 class QWidget;
+
+// The pages a print preview shows, drawn one at a time when they come into
+// view. Draw paints page (0-based) on a painter whose unit is the printer's
+// device pixel, with the paper's top-left corner at (0, 0).
+struct TPreviewPages {
+    int Count = 0;
+    QSize Paper; // in the printer's device pixels
+    std::function<void(QPainter& painter, int page)> Draw;
+    // The preview's print button: prints the same pages on the printer.
+    std::function<void()> Print;
+};
 
 // Every box carries the application title as its caption unless a caption is given.
 class TMessageBoxes {
@@ -36,9 +48,8 @@ public:
     virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) = 0;
     // Lets the user pick a printer (or a PDF file) and configures printer.
     virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
-    // Shows the pages paint draws on printer (again after each change of the
-    // page set-up); printing from it calls paint on the chosen printer.
-    virtual void PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint) = 0;
+    // Shows the pages, the first at once and each other one when it is scrolled to.
+    virtual void PrintPreview(QWidget* parent, const TPreviewPages& pages) = 0;
 };
 
 class TScreen {
@@ -61,7 +72,7 @@ public:
     std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) override;
     std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
-    void PrintPreview(QWidget* parent, QPrinter& printer, const std::function<void(QPrinter&)>& paint) override;
+    void PrintPreview(QWidget* parent, const TPreviewPages& pages) override;
 };
 
 class TQtScreen : public TScreen {

@@ -113,24 +113,38 @@ std::string ProblemText(int lineGap, const TOverflowReport& overflows)
     return text;
 }
 
-void PrintingPass(const TLineSource& lines, TPrinterCanvas& canvas, int pitch)
+std::vector<int> PageStarts(const TLineSource& lines)
 {
-    canvas.BeginDoc();
-    int pageStart = 0;
     // Most documents end with a form feed: breaks after the last drawn line would only feed blank sheets.
     int count = lines.Count();
     for (; count > 0; --count) {
         const std::string last = lines.Line(count - 1);
         if (!last.empty() && !IsPageBreakLine(last)) break;
     }
-    for (int j = 0; j < count; ++j) {
+    std::vector<int> starts{0};
+    for (int j = 1; j < count; ++j)
+        if (IsPageBreakLine(lines.Line(j))) starts.push_back(j);
+    starts.push_back(count);
+    return starts;
+}
+
+void DrawPage(const TLineSource& lines, TPrinterCanvas& canvas, int pitch, int first, int end)
+{
+    for (int j = first; j < end; ++j) {
         const std::string line = lines.Line(j);
-        if (IsPageBreakLine(line)) {
-            canvas.NewPage();
-            pageStart = j;
-        } else if (!line.empty()) {
-            canvas.TextOut(kLeftMargin, SlotTop(j - pageStart, pitch), line);
-        }
+        if (!line.empty() && !IsPageBreakLine(line)) canvas.TextOut(kLeftMargin, SlotTop(j - first, pitch), line);
+    }
+}
+
+void PrintingPass(const TLineSource& lines, TPrinterCanvas& canvas, int pitch)
+{
+    canvas.BeginDoc();
+    const std::vector<int> starts = PageStarts(lines);
+    // A page break on the very first line opens the document with an empty page.
+    if (starts.back() > 0 && IsPageBreakLine(lines.Line(0))) canvas.NewPage();
+    for (std::size_t page = 0; page + 1 < starts.size(); ++page) {
+        if (page > 0) canvas.NewPage();
+        DrawPage(lines, canvas, pitch, starts[page], starts[page + 1]);
     }
     canvas.EndDoc();
 }

@@ -104,6 +104,17 @@ std::string AddProblem(const std::string& problemText, const std::string& line);
 // there are several). Empty when everything fits.
 std::string ProblemText(int lineGap, const TOverflowReport& overflows);
 
+// The pages of the printing pass as line ranges: page k holds lines
+// [starts[k], starts[k + 1]). Page 0 starts at line 0, every later one at its
+// page break line (slot 0); page breaks after the last line with text start
+// no page. Example: {"a", "\f", "b", "\f"} gives {0, 1, 3}.
+std::vector<int> PageStarts(const TLineSource& lines);
+
+// Draws the lines [first, end) of one page as the printing pass does: each
+// at x = 50 and the top of slot (line - first); empty lines and page break
+// lines draw nothing. Begins and ends nothing.
+void DrawPage(const TLineSource& lines, TPrinterCanvas& canvas, int pitch, int first, int end);
+
 // Printing pass: one document; a page break line starts a new page and takes
 // slot 0 of it, every other line is drawn at x = 50 and the top of its slot.
 // Empty lines take their slot and draw nothing. Nothing else is drawn.

@@ -116,10 +116,21 @@ int TQtPrinterCanvas::TextHeight(const std::string& text) const
     return metrics_.size(Qt::TextSingleLine, ToQString(text)).height();
 }
 
+void TQtPrinterCanvas::DrawOnto(QPainter* painter)
+{
+    target_ = painter;
+    if (!target_) return;
+    // In the printer's pixels, whatever the target device's resolution.
+    QFont inPixels = font_;
+    inPixels.setPixelSize(std::max(1, int(std::lround(font_.pointSizeF() * printer_.logicalDpiY() / 72.0))));
+    target_->setFont(inPixels);
+}
+
 void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
 {
+    QPainter& painter = target_ ? *target_ : painter_;
     if (!IsAsciiRun(text)) {
-        painter_.drawText(QPoint(x, y + ascent_), ToQString(text));
+        painter.drawText(QPoint(x, y + ascent_), ToQString(text));
         return;
     }
     QList<quint32> glyphs;
@@ -136,7 +147,7 @@ void TQtPrinterCanvas::TextOut(int x, int y, const std::string& text)
     run.setRawFont(asciiFont_);
     run.setGlyphIndexes(glyphs);
     run.setPositions(positions);
-    painter_.drawGlyphRun(QPointF(x, y + ascent_), run);
+    painter.drawGlyphRun(QPointF(x, y + ascent_), run);
 }
 
 void TQtPrinterCanvas::BeginDoc()

@@ -44,6 +44,11 @@ public:
     // font cannot be right (a font too large for the font engine).
     void SetFont(const QFont& font);
 
+    // TextOut draws on painter (begun by its owner, its unit the printer's
+    // device pixel) instead of on the printer, as a preview does; null goes
+    // back to the printer. Measuring stays with the printer.
+    void DrawOnto(QPainter* painter);
+
     int PageWidth() const override;
     int PageHeight() const override;
     int TextWidth(const std::string& text) const override;
@@ -67,6 +72,7 @@ private:
     // looks the font up again each time, and every line is measured.
     QFontMetrics metrics_;
     QPainter painter_;
+    QPainter* target_ = nullptr;
     int ascent_ = 0; // device pixels from the cell's top to the baseline
     // A fixed-pitch font sets printable ASCII one glyph per character at one
     // advance, exactly as the toolkit's shaping does; such lines are measured

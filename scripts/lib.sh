@@ -9,7 +9,7 @@ SCRIVLET_RUN_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6printsupport6 qt6-qpa-plugins libgl-dev libxkbcommon-dev
   fonts-noto-cjk fonts-dejavu-core fonts-liberation qt6-translations-l10n
   libssl-dev openssl ca-certificates
-  libsqlite3-dev libexpat1-dev
+  libsqlite3-dev libexpat1-dev libuchardet-dev
 )
 # Further packages the test suite needs.
 SCRIVLET_TEST_PACKAGES=(

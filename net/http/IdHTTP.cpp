@@ -100,11 +100,23 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
     response_.SetBodyStream(response);
     TakeCredentialsOwnership();
 
-    // The whole call's limit bounds every wait and connect below; it ends with the call.
-    SetCallDeadline(totalTimeout_ > 0 ? DeadlineAfter(totalTimeout_) : TIdDeadline());
+    // The whole call's limit and its cancel bound every wait and connect below; they end with the call.
+    const auto cancel = std::make_shared<TIdCancel>();
+    {
+        std::lock_guard<std::mutex> lock(cancelGuard_);
+        cancel_ = cancel;
+    }
+    deadlines_ = DeadlinesOfCall(cancel);
+    SetCallDeadline(deadlines_.Call());
     struct TEndCall {
         TIdCustomHTTP& http;
-        ~TEndCall() { http.SetCallDeadline({}); }
+        ~TEndCall()
+        {
+            http.SetCallDeadline({});
+            http.deadlines_ = {};
+            std::lock_guard<std::mutex> lock(http.cancelGuard_);
+            http.cancel_.reset();
+        }
     } endCall{*this};
     try {
         RunPasses(response, start);
@@ -112,6 +124,13 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
         FinishCall();
         throw;
     } catch (const std::exception& failure) {
+        // Whatever a cancelled wait raised, and wherever, the call says it was cancelled; its connection is
+        // in an unknown state.
+        if (cancel->Cancelled()) {
+            CloseConnection();
+            FinishCall();
+            throw EIdHTTPCancelled();
+        }
         FinishCall();
         // A wait, connect or handshake that the call's limit cut short says so, whichever layer noticed.
         const bool timedOut = dynamic_cast<const EIdReadTimeout*>(&failure) ||
@@ -126,26 +145,33 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
     redirectCount_ = 0;
 }
 
+void TIdCustomHTTP::Cancel()
+{
+    std::lock_guard<std::mutex> lock(cancelGuard_);
+    if (cancel_) cancel_->Cancel();
+}
+
+TIdHTTPDeadlines TIdCustomHTTP::DeadlinesOfCall(std::shared_ptr<const TIdCancel> cancel) const
+{
+    return TIdHTTPDeadlines(ReadTimeout(), connectTimeout_, totalTimeout_, std::move(cancel));
+}
+
 void TIdCustomHTTP::RunPasses(TStream* body, int64_t start)
 {
     for (;;) {
         ++redirectCount_;
         ResolveRequest(request_);
         SendAndAwaitAnswer(request_);
-        const bool headWhole = ReadResponseHead(request_, response_);
+        ReadResponseHead(request_, response_);
         const int32_t code = response_.StatusCode();
         const TIdHTTPAction action =
             DecideAfterResponse({code, !response_.Location().empty(), handleRedirects_, redirectCount_,
                                  redirectMaximum_, code == 407 ? proxyAuthTries_ : serverAuthTries_, authRetries_});
         switch (action) {
-        case TIdHTTPAction::Done: {
-            // Without its whole header block the body's framing is unknown.
-            if (!headWhole) throw EIdHTTPClosedInHeader();
-            const TIdBodyFraming framing = FramingOf(response_, request_.Method());
-            if (body) exchange_.ReadBody(framing, *body, maxBodySize_);
-            responseComplete_ = body || framing.kind == TIdBodyKind::None;
+        case TIdHTTPAction::Done:
+            if (body) exchange_.ReadBody(*body, maxBodySize_);
+            responseComplete_ = exchange_.LeftConnectionClean();
             return;
-        }
         case TIdHTTPAction::AnswerServerChallenge:
         case TIdHTTPAction::AnswerProxyChallenge:
             AnswerChallenge(action, request_, response_, httpOptions_.count(hoInProcessAuth) > 0);
@@ -159,7 +185,7 @@ void TIdCustomHTTP::RunPasses(TStream* body, int64_t start)
             serverAuthTries_ = 0;
             proxyAuthTries_ = 0;
             break;
-        case TIdHTTPAction::Fail: RaiseProtocolError(response_, request_.Method());
+        case TIdHTTPAction::Fail: RaiseProtocolError(response_);
         }
         if (body) {
             body->SetSize(start);
@@ -186,7 +212,7 @@ void TIdCustomHTTP::SendAndAwaitAnswer(TIdHTTPRequest& request)
     for (bool retried = false;; retried = true) {
         try {
             OpenRequestConnection(request, response_);
-            response_.SetStatusLine(exchange_.ReadLine());
+            ReadFirstHead(request.Method(), response_);
             return;
         } catch (const EIdConnClosedGracefully&) {
             if (retried || !resendable || !reusedConnection_) throw;
@@ -206,50 +232,44 @@ void TIdCustomHTTP::SendRequestHead(TIdHTTPRequest& request, const TIdURI* cooki
     exchange_.SendHead(RequestLineOf(request.Method(), request.RequestUrl(), protocolVersion_), request.HeaderLines());
 }
 
-bool TIdCustomHTTP::ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response)
+void TIdCustomHTTP::ReadFirstHead(TIdHTTPMethod method, TIdHTTPResponse& response)
+{
+    exchange_.Begin(method);
+    std::string statusLine;
+    interimPending_ = exchange_.ReadHead(statusLine, response.HeaderLines());
+    response.SetStatusLine(statusLine);
+}
+
+void TIdCustomHTTP::ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response)
 {
     for (int32_t interim = 0;; ++interim) {
-        const bool whole =
-            exchange_.ReadHeaderBlock(response.HeaderLines(), static_cast<int64_t>(response.StatusLine().size()));
         response.FieldsFromLines();
         StoreResponseCookies(request, response);
-        if (!whole || !IsInterimStatus(response.StatusCode())) return whole;
+        if (!interimPending_) return;
         // An interim response is followed by the real one on the same connection; a server that sends them
         // without end is not answering.
         if (interim == kMaxInterim) {
             throw EIdHTTPBadResponse("More than " + std::to_string(kMaxInterim) + " interim responses");
         }
-        response.SetStatusLine(exchange_.ReadLine());
+        std::string statusLine;
+        interimPending_ = exchange_.ReadHead(statusLine, response.HeaderLines());
+        response.SetStatusLine(statusLine);
     }
 }
 
-TIdBodyFraming TIdCustomHTTP::FramingOf(const TIdHTTPResponse& response, TIdHTTPMethod method)
-{
-    TStringList codings;
-    response.HeaderLines().CollectValues("Transfer-Encoding", &codings);
-    std::string joined;
-    for (const std::string& coding : codings) joined += coding + ",";
-    return BodyFramingOf(StatusCodeOf(response.StatusLine()), method, joined,
-                         response.HeaderLines().ValueOf("Content-Length"));
-}
-
-std::string TIdCustomHTTP::ReadSideBody(const TIdHTTPResponse& response, TIdHTTPMethod method, int32_t waitMs)
+std::string TIdCustomHTTP::ReadSideBody(int32_t waitMs)
 {
     std::string kept;
-    try {
-        responseComplete_ = exchange_.ReadSideBody(FramingOf(response, method), kMaxErrorBody, waitMs, &kept);
-    } catch (const EIdHTTPBadResponse&) {
-        // A body without a readable length cannot be skipped; its connection cannot carry another response.
-        CloseConnection();
-    }
+    responseComplete_ =
+        exchange_.ReadSideBody(kMaxErrorBody, deadlines_.SideBody(waitMs), &kept) && exchange_.LeftConnectionClean();
     return kept;
 }
 
-void TIdCustomHTTP::RaiseProtocolError(const TIdHTTPResponse& response, TIdHTTPMethod method)
+void TIdCustomHTTP::RaiseProtocolError(const TIdHTTPResponse& response)
 {
     // The status is known whatever happens to the body: a body that times out or breaks off still leaves the
     // protocol error, with as much of the body as came.
-    const std::string body = ReadSideBody(response, method, 2000);
+    const std::string body = ReadSideBody(2000);
     throw EIdHTTPProtocolException(StatusCodeOf(response.StatusLine()), response.StatusLine(), body);
 }
 
@@ -287,6 +307,8 @@ void TIdCustomHTTP::ResolveRequest(TIdHTTPRequest& request)
 {
     const TIdURI next(request.RequestUrl());
     MergeRequestUri(currentUri_, next);
+    // A control byte or blank in the host would split the Host line or a proxy's CONNECT line.
+    if (!HostIsClean(currentUri_.Host)) throw EIdURIException("Host name with a control character or blank refused");
     DropForeignCredentials(request, TargetKeyOf(currentUri_));
     if (!next.Username.empty()) {
         request.SetUsername(next.Username);
@@ -317,7 +339,7 @@ void TIdCustomHTTP::SetPassThrough(bool value)
     // A TLS session opened inside a tunnel ends when the switch goes on.
     if (value) tunnelTarget_.clear();
     // A handshake started on an open connection (inside a tunnel) has the connect's time-out.
-    IOHandler()->SetPassThrough(value, currentUri_.Host, ConnectDeadline(ConnectTimeoutMs()));
+    IOHandler()->SetPassThrough(value, currentUri_.Host, deadlines_.Connect());
 }
 
 TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget()
@@ -368,7 +390,7 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response)
     reusedConnection_ = KeepOrClose(response);
     if (reusedConnection_) return;
     try {
-        OpenConnection(ConnectTimeoutMs());
+        OpenConnectionBy(deadlines_.Connect());
     } catch (const EIdSSLProtocolReplyError&) {
         CloseConnection();
         throw;
@@ -416,13 +438,8 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
     for (;;) {
         EnsureConnected(answer);
         SendRequestHead(connect, nullptr);
-        answer.SetStatusLine(exchange_.ReadLine());
-        if (!answer.StatusLine().empty()) {
-            ReadResponseHead(connect, answer);
-        } else {
-            answer.SetStatusLine("HTTP/1.0 200 OK");
-            answer.SetConnection("close");
-        }
+        ReadFirstHead(hmConnect, answer);
+        ReadResponseHead(connect, answer);
         // Any 2xx answer to CONNECT means the tunnel stands (RFC 9110 section 9.3.6); TLS starts inside it.
         const int32_t code = answer.StatusCode();
         if (code / 100 == 2) {
@@ -433,7 +450,7 @@ void TIdCustomHTTP::OpenTunnel(TIdHTTPRequest& request)
         }
         // Only the proxy's own challenge is answered here, and always at once: the tunnel is not the document.
         // Whatever else the proxy says ends the call.
-        if (code != 407 || proxyAuthTries_ >= authRetries_) RaiseProtocolError(answer, hmConnect);
+        if (code != 407 || proxyAuthTries_ >= authRetries_) RaiseProtocolError(answer);
         AnswerChallenge(TIdHTTPAction::AnswerProxyChallenge, connect, answer, true);
     }
 }
@@ -478,19 +495,20 @@ bool TIdCustomHTTP::FireRedirect(std::string& location, TIdHTTPMethod& method, i
 
 bool TIdCustomHTTP::FollowRedirect(TIdHTTPAction action)
 {
-    if (action == TIdHTTPAction::TooManyRedirects) RaiseProtocolError(response_, request_.Method());
-    std::string location = response_.Location();
+    if (action == TIdHTTPAction::TooManyRedirects) RaiseProtocolError(response_);
+    // The event and the connection judge one URL: the reference resolved against the one it came from.
+    std::string location = ResolveReference(currentUri_, response_.Location());
     TIdHTTPMethod method = request_.Method();
-    if (!FireRedirect(location, method, redirectCount_)) RaiseProtocolError(response_, request_.Method());
+    if (!FireRedirect(location, method, redirectCount_)) RaiseProtocolError(response_);
     if (action == TIdHTTPAction::AskRedirect) {
         // The application took the location without having it followed: the call ends here.
         response_.SetLocation(location);
-        ReadSideBody(response_, request_.Method(), 4000);
+        ReadSideBody(4000);
         return false;
     }
     const std::string refusal = RedirectRefusal(currentUri_.Protocol, location);
     if (!refusal.empty()) throw EIdHTTPBadResponse(refusal);
-    ReadSideBody(response_, request_.Method(), 4000);
+    ReadSideBody(4000);
     request_.SetRequestUrl(location);
     request_.SetMethod(method);
     return true;
@@ -503,12 +521,12 @@ void TIdCustomHTTP::AnswerChallenge(TIdHTTPAction action, TIdHTTPRequest& reques
     if (!(server ? AnswerServerChallenge(request, response) : AnswerProxyChallenge(request, response))) {
         TIdAuthentication* authentication = server ? request.Authentication() : proxyParams_->Authentication();
         if (authentication) authentication->Restart();
-        RaiseProtocolError(response, request.Method());
+        RaiseProtocolError(response);
     }
     // Without in-process authentication the answer waits for the application's next call; this one ends
     // with the challenge, never with its page taken for the document.
-    if (!inProcess) RaiseProtocolError(response, request.Method());
-    ReadSideBody(response, request.Method(), 4000);
+    if (!inProcess) RaiseProtocolError(response);
+    ReadSideBody(4000);
 }
 
 TIdAuthenticationClass TIdCustomHTTP::ChooseScheme(const TIdHeaderList& challenges,

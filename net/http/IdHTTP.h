@@ -12,7 +12,8 @@
 // Failures leave as exceptions: EIdHTTPProtocolException for an error status (message = status line),
 // EIdHTTPBadResponse for a response it refuses to read on or a redirect it refuses to follow (EIdHTTPTooLarge
 // for a document past MaxBodySize), EIdHTTPClosedInHeader when the server closed inside a header block,
-// EIdHTTPTimeLimit when the call outlasts TotalTimeout, and the transport's exceptions. An exception from the
+// EIdHTTPTimeLimit when the call outlasts TotalTimeout, EIdHTTPCancelled after Cancel, and the transport's
+// exceptions. An exception from the
 // application's yield hook passes through and leaves the client disconnected. Time-outs are milliseconds;
 // ReadTimeout 0 waits without limit.
 //
@@ -22,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -110,6 +112,10 @@ private:
 
 class TIdCustomHTTP : public TIdTCPClient {
 public:
+    // The bounds a client has before anyone sets them, so that no caller grows a document without end or
+    // waits for ever: 512 MiB and 10 minutes for the whole call. 0 lifts either.
+    static constexpr int64_t kDefaultMaxBodySize = int64_t{512} * 1024 * 1024;
+    static constexpr int32_t kDefaultTotalTimeout = 10 * 60 * 1000;
     static constexpr int32_t kMaxHeaderBytes = TIdHTTPExchange::kMaxHeaderBytes;
     static constexpr int32_t kMaxHeaderLines = TIdHTTPExchange::kMaxHeaderLines;
     // The most of a body that is not the document (an error page, a redirect's) that is read; the error
@@ -135,12 +141,13 @@ public:
     // Milliseconds for a connect; 0 lets ReadTimeout serve (whose 0 means a plain blocking connect).
     int32_t ConnectTimeout() const { return connectTimeout_; }
     void SetConnectTimeout(int32_t value) { connectTimeout_ = value; }
-    // Bytes; 0 for no limit. A document larger than this raises EIdHTTPTooLarge before the bytes past it are
-    // read.
+    // Bytes; 0 for no limit (default kDefaultMaxBodySize). A document larger than this raises EIdHTTPTooLarge
+    // before the bytes past it are read.
     int64_t MaxBodySize() const { return maxBodySize_; }
     void SetMaxBodySize(int64_t bytes) { maxBodySize_ = bytes; }
-    // Milliseconds for a whole call: connect, redirects, retries and every read; 0 for none. A call that
-    // outlasts it raises EIdHTTPTimeLimit, however the server trickles its bytes.
+    // Milliseconds for a whole call: name lookup, connect, redirects, retries and every read; 0 for none
+    // (default kDefaultTotalTimeout). A call that outlasts it raises EIdHTTPTimeLimit, however the server
+    // trickles its bytes.
     int32_t TotalTimeout() const { return totalTimeout_; }
     void SetTotalTimeout(int32_t ms) { totalTimeout_ = ms; }
     TIdProxyConnectionInfo& ProxyParams() { return *proxyParams_; }
@@ -180,6 +187,10 @@ public:
     // Fetches url and appends the final response's body to stream at its position.
     // Example: http.Get("http://127.0.0.1:8080/rfc/rfc822.txt", body);
     void Get(const std::string& url, TStream& stream);
+    // Ends the call in progress from any thread: every wait of it (lookup, connect, handshake, reads) ends at
+    // once, and the call raises EIdHTTPCancelled with its connection closed. Without a call in progress it
+    // does nothing.
+    void Cancel();
 
     virtual bool AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
     virtual bool AnswerProxyChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
@@ -211,23 +222,22 @@ private:
         bool operator==(const TCredentials&) const = default;
     };
 
-    // The time-out a connect gets: ConnectTimeout, or ReadTimeout when that is 0.
-    int32_t ConnectTimeoutMs() const { return connectTimeout_ != 0 ? connectTimeout_ : ReadTimeout(); }
+    // The one conversion of the time properties into the deadlines of a call (see TIdHTTPDeadlines).
+    TIdHTTPDeadlines DeadlinesOfCall(std::shared_ptr<const TIdCancel> cancel) const;
     void RunPasses(TStream* body, int64_t start);
     void FinishCall();
     // Opens or reuses the connection, sends the request and reads the first status line.
     void SendAndAwaitAnswer(TIdHTTPRequest& request);
     void SendRequestHead(TIdHTTPRequest& request, const TIdURI* cookieUrl);
-    // Reads the header block after the status line in response, and those of interim responses up to the
-    // final one. False when the connection closed inside the final header block.
-    bool ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response);
-    // The framing of response's body; EIdHTTPBadResponse for an invalid Content-Length.
-    TIdBodyFraming FramingOf(const TIdHTTPResponse& response, TIdHTTPMethod method);
-    // Reads a body that is not the document (see kMaxErrorBody), each wait at most waitMs.
-    std::string ReadSideBody(const TIdHTTPResponse& response, TIdHTTPMethod method, int32_t waitMs);
+    // Starts reading the response to a request of method: its first head into response.
+    void ReadFirstHead(TIdHTTPMethod method, TIdHTTPResponse& response);
+    // Takes in the head just read (fields, cookies), and the heads after it while it was an interim one.
+    void ReadResponseHead(TIdHTTPRequest& request, TIdHTTPResponse& response);
+    // Reads a body that is not the document (see kMaxErrorBody) for at most waitMs in all.
+    std::string ReadSideBody(int32_t waitMs);
     // Reads the error body and raises EIdHTTPProtocolException with the code, the status line and whatever of
     // the body arrived.
-    [[noreturn]] void RaiseProtocolError(const TIdHTTPResponse& response, TIdHTTPMethod method);
+    [[noreturn]] void RaiseProtocolError(const TIdHTTPResponse& response);
     // Answers a 401 or 407 of response to request so that it can go again at once (inProcess), or raises its
     // protocol error.
     void AnswerChallenge(TIdHTTPAction action, TIdHTTPRequest& request, TIdHTTPResponse& response, bool inProcess);
@@ -253,8 +263,14 @@ private:
     TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
     int32_t redirectMaximum_ = 15;
     int32_t connectTimeout_ = 0;
-    int64_t maxBodySize_ = 0;
-    int32_t totalTimeout_ = 0;
+    int64_t maxBodySize_ = kDefaultMaxBodySize;
+    int32_t totalTimeout_ = kDefaultTotalTimeout;
+    // The deadlines of the call in progress, and its cancel (guarded: Cancel may come from another thread).
+    TIdHTTPDeadlines deadlines_;
+    std::mutex cancelGuard_;
+    std::shared_ptr<TIdCancel> cancel_;
+    // Whether the head just read was an interim one, so another head follows.
+    bool interimPending_ = false;
     TIdHTTPOptions httpOptions_;
     int32_t redirectCount_ = 0;
     int32_t serverAuthTries_ = 0;

@@ -17,14 +17,11 @@ private:
     TIdComponent& owner_;
 };
 
-void CheckHeaderBlock(int32_t lines, int64_t bytes)
+std::string JoinedCodings(const std::vector<std::string>& codings)
 {
-    if (bytes > TIdHTTPExchange::kMaxHeaderBytes) {
-        throw EIdHTTPBadResponse("Response header block larger than 1048576 bytes");
-    }
-    if (lines > TIdHTTPExchange::kMaxHeaderLines) {
-        throw EIdHTTPBadResponse("Response header block longer than 10000 lines");
-    }
+    std::string joined;
+    for (const std::string& coding : codings) joined += (joined.empty() ? "" : ", ") + coding;
+    return joined;
 }
 
 } // namespace
@@ -51,138 +48,121 @@ void TIdHTTPExchange::SendHead(const std::string& requestLine, const TStringList
     connection_.StopWriteBuffering();
 }
 
-std::string TIdHTTPExchange::ReadLine()
+void TIdHTTPExchange::Begin(TIdHTTPMethod method)
 {
-    // Without a line limit one line could grow without end; the header block's limit bounds it then.
-    return connection_.ReadLine("\n", -1, connection_.MaxLineLength() > 0 ? -1 : kMaxHeaderBytes);
+    // Without a line limit of the connection's own, the header block's limit bounds one line.
+    const int32_t lineLimit = connection_.MaxLineLength() > 0 ? connection_.MaxLineLength() : kMaxHeaderBytes;
+    parser_ = TIdHTTPResponseParser(method, {kMaxHeaderBytes, kMaxHeaderLines, lineLimit});
+    pendingDiscard_ = 0;
 }
 
-bool TIdHTTPExchange::ReadHeaderBlock(TIdHeaderList& lines, int64_t statusBytes)
+TIdParsed TIdHTTPExchange::Step(const TIdDeadline* by)
 {
-    lines.Clear();
-    // A close before the first header line propagates; later it only ends the block. A line the close cut
-    // short comes back empty, marked as timed out.
-    std::string line = ReadLine();
-    int64_t bytes = statusBytes;
-    try {
-        while (!line.empty()) {
-            bytes += static_cast<int64_t>(line.size()) + 2;
-            CheckHeaderBlock(lines.Count() + 1, bytes);
-            lines.Add(line);
-            line = ReadLine();
+    TIdManagedBuffer& queue = connection_.InputQueue();
+    queue.Discard(pendingDiscard_);
+    pendingDiscard_ = 0;
+    for (;;) {
+        if (queue.Size() > 0) {
+            size_t used = 0;
+            const TIdParsed what = parser_.Feed(queue.DataStart(), static_cast<size_t>(queue.Size()), used);
+            if (what == TIdParsed::Body) {
+                pendingDiscard_ = static_cast<int64_t>(used);
+                return what;
+            }
+            queue.Discard(static_cast<int64_t>(used));
+            if (what != TIdParsed::NeedMore) return what;
+            continue;
         }
-    } catch (const EIdConnClosedGracefully&) {
-        connection_.CloseConnection();
-        return false;
+        if (parser_.Ended()) return TIdParsed::End;
+        const int32_t added =
+            by ? connection_.FillInputBufferBy(false, *by, true) : connection_.FillInputBuffer(false, -1, true);
+        if (added <= 0) return parser_.Close();
     }
-    return !connection_.LineTimedOut();
 }
 
-int64_t TIdHTTPExchange::ReadUpTo(TStream& stream, int64_t n)
+bool TIdHTTPExchange::ReadHead(std::string& statusLine, TStringList& lines)
 {
-    if (n <= 0) return 0;
+    for (;;) {
+        const TIdParsed what = Step(nullptr);
+        if (what != TIdParsed::Interim && what != TIdParsed::Head && what != TIdParsed::End) continue;
+        statusLine = parser_.StatusLine();
+        lines.Clear();
+        for (const std::string& line : parser_.HeaderLines()) lines.Add(line);
+        return what == TIdParsed::Interim;
+    }
+}
+
+void TIdHTTPExchange::ReadLengthInPlace(TStream& stream)
+{
     const int64_t start = stream.Position();
     try {
-        connection_.ReadToStream(stream, n, false);
-    } catch (const EIdConnClosedGracefully&) {}
-    const int64_t arrived = stream.Position() - start;
-    if (arrived >= n) return arrived;
-    // The server closed early. The bytes of the piece the close cut short are still queued; they belong to the
-    // body.
-    TIdManagedBuffer& queue = connection_.InputQueue();
-    const int64_t late = std::min(queue.Size(), n - arrived);
-    if (late > 0) {
-        stream.WriteBuffer(queue.DataStart(), late);
-        queue.Discard(late);
+        connection_.ReadToStream(stream, parser_.BodyLeft(), false);
+    } catch (const EIdConnClosedGracefully&) {
+        // The bytes of the piece the close cut short are still queued; the parser takes them next.
     }
-    return arrived + late;
+    parser_.SkipBody(stream.Position() - start);
 }
 
-void TIdHTTPExchange::ReadBody(const TIdBodyFraming& framing, TStream& stream, int64_t maxBytes)
+void TIdHTTPExchange::ReadBody(TStream& stream, int64_t maxBytes)
 {
-    switch (framing.kind) {
-    case TIdBodyKind::None: return;
-    case TIdBodyKind::Length: {
-        if (maxBytes > 0 && framing.length > maxBytes) throw EIdHTTPTooLarge(maxBytes);
-        TWorkReport work(connection_, framing.length);
-        if (ReadUpTo(stream, framing.length) < framing.length) throw EIdConnClosedGracefully();
-        return;
+    const TIdBodyFraming framing = parser_.Framing();
+    if (framing.kind == TIdBodyKind::None || parser_.Ended()) return;
+    // Bytes in a coding shown as they came would pass for the document.
+    if (!parser_.Codings().empty()) {
+        throw EIdHTTPBadResponse("The document came in a coding this client does not decode: " +
+                                 JoinedCodings(parser_.Codings()));
     }
-    case TIdBodyKind::Chunked:
-        connection_.ReportStatus(hsStatusText, "Chunk Started");
-        ReadChunked(stream, maxBytes);
-        return;
-    case TIdBodyKind::UntilClose:
-        if (maxBytes <= 0) {
-            connection_.ReadToStream(stream, -1, true);
-            return;
+    if (maxBytes > 0 && framing.kind == TIdBodyKind::Length && framing.length > maxBytes) {
+        throw EIdHTTPTooLarge(maxBytes);
+    }
+    if (framing.kind == TIdBodyKind::Chunked) connection_.ReportStatus(hsStatusText, "Chunk Started");
+    TWorkReport work(connection_, framing.kind == TIdBodyKind::Length ? framing.length : 0);
+    int64_t written = 0;
+    for (;;) {
+        if (framing.kind == TIdBodyKind::Length && parser_.BodyLeft() > 0 && connection_.InputQueue().Size() == 0) {
+            ReadLengthInPlace(stream);
+            if (parser_.Ended()) return;
         }
-        // One byte past the limit tells a body that is too large; it does not reach the document.
-        if (ReadUpTo(stream, maxBytes) == maxBytes) {
-            TMemoryStream past;
-            if (ReadUpTo(past, 1) > 0) throw EIdHTTPTooLarge(maxBytes);
+        const TIdParsed what = Step(nullptr);
+        if (what == TIdParsed::End) return;
+        if (what != TIdParsed::Body) continue;
+        std::string_view piece = parser_.Piece();
+        if (maxBytes > 0 && parser_.BodyAnnounced() > maxBytes) {
+            // A body that runs until the close shows as much as the limit allows; a chunk is refused whole.
+            if (framing.kind == TIdBodyKind::UntilClose) {
+                stream.WriteBuffer(piece.data(), maxBytes - written);
+            }
+            throw EIdHTTPTooLarge(maxBytes);
         }
-        return;
+        stream.WriteBuffer(piece.data(), static_cast<int64_t>(piece.size()));
+        written += static_cast<int64_t>(piece.size());
+        connection_.WorkProgress(wmRead, static_cast<int64_t>(piece.size()));
     }
 }
 
-int64_t TIdHTTPExchange::ReadChunkSize()
+bool TIdHTTPExchange::ReadSideBody(int64_t maxBytes, const TIdDeadline& by, std::string* kept)
 {
-    const std::string line = ReadLine();
-    // A size line cut off by the close would read as a shorter size; a split one has lost its end.
-    if (connection_.LineTimedOut()) throw EIdConnClosedGracefully();
-    if (connection_.LineWasSplit()) throw EIdReadLnMaxLineLengthExceeded();
-    return ChunkSizeOf(line);
-}
-
-void TIdHTTPExchange::ReadChunked(TStream& stream, int64_t maxBytes)
-{
-    TWorkReport work(connection_, 0); // one report for the whole body, not one per chunk
-    int64_t total = 0;
-    for (int64_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-        total += size;
-        if (maxBytes > 0 && total > maxBytes) throw EIdHTTPTooLarge(maxBytes);
-        if (ReadUpTo(stream, size) < size) throw EIdConnClosedGracefully();
-        ReadLine(); // the line end after the chunk data
-        if (connection_.LineTimedOut()) throw EIdConnClosedGracefully();
-    }
-    // Trailer fields (RFC 9112 section 7.1.2) end with an empty line. All of it is read, so that on a kept
-    // connection the next response starts at its status line. A server that closes here has sent the last
-    // chunk, so the body is whole.
-    int32_t lines = 0;
-    int64_t bytes = 0;
-    try {
-        for (std::string line = ReadLine(); !line.empty(); line = ReadLine()) {
-            bytes += static_cast<int64_t>(line.size()) + 2;
-            CheckHeaderBlock(++lines, bytes);
-        }
-    } catch (const EIdConnClosedGracefully&) {}
-}
-
-bool TIdHTTPExchange::ReadSideBody(const TIdBodyFraming& framing, int64_t maxBytes, int32_t waitMs, std::string* kept)
-{
-    struct TRestore {
-        TIdTCPConnection& connection;
-        int32_t saved;
-        ~TRestore() { connection.SetReadTimeout(saved); }
-    } restore{connection_, connection_.ReadTimeout()};
-    connection_.SetReadTimeout(waitMs);
-    TMemoryStream body;
+    std::string body;
     bool complete = false;
     try {
-        switch (framing.kind) {
-        case TIdBodyKind::Length:
-            complete = ReadUpTo(body, std::min(framing.length, maxBytes)) == framing.length;
-            break;
-        case TIdBodyKind::UntilClose: complete = ReadUpTo(body, maxBytes + 1) <= maxBytes; break;
-        default: ReadBody(framing, body, maxBytes); complete = true;
+        for (;;) {
+            const TIdParsed what = Step(&by);
+            if (what == TIdParsed::End) {
+                complete = true;
+                break;
+            }
+            if (what != TIdParsed::Body) continue;
+            const std::string_view piece = parser_.Piece();
+            const size_t room = static_cast<size_t>(maxBytes) - std::min(body.size(), static_cast<size_t>(maxBytes));
+            body.append(piece.substr(0, room));
+            if (static_cast<int64_t>(body.size()) >= maxBytes && !parser_.Ended()) break;
         }
     } catch (const EIdException&) {
         // Only the network's own failures end a side body quietly; one raised by the application (from its
-        // yield hook, say) and the call's own time limit go on.
+        // yield hook, say) and the call's own limit or cancel go on.
         if (connection_.CallDeadline().Passed()) throw;
     }
     if (!complete && connection_.IsConnected()) connection_.CloseConnection();
-    if (kept) kept->assign(body.Memory(), static_cast<size_t>(std::min(body.Size(), maxBytes)));
+    if (kept) *kept = std::move(body);
     return complete;
 }

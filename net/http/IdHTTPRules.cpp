@@ -20,6 +20,19 @@ bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 
 } // namespace
 
+TIdHTTPDeadlines::TIdHTTPDeadlines(int32_t readTimeoutMs, int32_t connectTimeoutMs, int32_t totalTimeoutMs,
+                                   std::shared_ptr<const TIdCancel> cancel)
+    : connectMs_(connectTimeoutMs != 0 ? connectTimeoutMs : readTimeoutMs),
+      call_((totalTimeoutMs > 0 ? DeadlineAfter(totalTimeoutMs) : TIdDeadline()).WithCancel(std::move(cancel)))
+{}
+
+TIdDeadline TIdHTTPDeadlines::Connect() const
+{
+    return (connectMs_ > 0 ? DeadlineAfter(connectMs_) : TIdDeadline()).Earlier(call_);
+}
+
+TIdDeadline TIdHTTPDeadlines::SideBody(int32_t waitMs) const { return DeadlineAfter(waitMs).Earlier(call_); }
+
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version) { return version == pv1_0 ? "1.0" : "1.1"; }
 
 int32_t StatusCodeOf(const std::string& statusLine)
@@ -30,30 +43,6 @@ int32_t StatusCodeOf(const std::string& statusLine)
     const std::string word = CutToken(rest, " ", false);
     if (word.size() != 3 || !IsDecimal(word)) return -1;
     return (word[0] - '0') * 100 + (word[1] - '0') * 10 + (word[2] - '0');
-}
-
-int64_t ContentLengthOf(const std::string& value)
-{
-    const std::string digits = Trimmed(value);
-    if (digits.empty() || digits.size() > 18 || !IsDecimal(digits)) return -1;
-    return std::stoll(digits);
-}
-
-TIdBodyFraming BodyFramingOf(int32_t code, TIdHTTPMethod method, const std::string& transferEncoding,
-                             const std::string& contentLength)
-{
-    if (method == hmHead || code / 100 == 1 || code == 204 || code == 304) return {};
-    std::string last;
-    std::string rest = transferEncoding;
-    while (!rest.empty()) {
-        const std::string coding = Trimmed(CutToken(rest, ","));
-        if (!coding.empty()) last = coding;
-    }
-    if (!last.empty()) return {SameText(last, "chunked") ? TIdBodyKind::Chunked : TIdBodyKind::UntilClose, 0};
-    if (Trimmed(contentLength).empty()) return {TIdBodyKind::UntilClose, 0};
-    const int64_t length = ContentLengthOf(contentLength);
-    if (length < 0) throw EIdHTTPBadResponse("Invalid Content-Length: " + contentLength);
-    return {length == 0 ? TIdBodyKind::None : TIdBodyKind::Length, length};
 }
 
 bool IsInterimStatus(int32_t code) { return code / 100 == 1 && code != 101; }
@@ -92,6 +81,50 @@ std::string RedirectRefusal(const std::string& currentProtocol, const std::strin
         return "Redirect from https to http refused: " + location;
     }
     return {};
+}
+
+std::string ResolveReference(const TIdURI& base, const std::string& reference)
+{
+    std::string ref = reference;
+    ForwardSlashes(ref);
+    ref = ref.substr(0, ref.find('#'));
+    const size_t colon = ref.find(':');
+    const size_t end = ref.find_first_of("/?");
+    const bool hasScheme = colon != std::string::npos && colon > 0 && (end == std::string::npos || colon < end) &&
+                           IsAsciiLetter(ref[0]) && std::all_of(ref.begin(), ref.begin() + colon, [](char c) {
+                               return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+                           });
+    TIdURI target;
+    if (hasScheme) {
+        // Only http and https URLs are followed; any other is judged as it stands.
+        const std::string scheme = ref.substr(0, colon);
+        if (!SameText(scheme, "http") && !SameText(scheme, "https")) return ref;
+        if (ref.compare(colon, 3, "://") != 0) return ref;
+        target.SetUrl(ref);
+    } else if (ref.rfind("//", 0) == 0) {
+        target.SetUrl(base.Protocol + ":" + ref);
+    } else {
+        target = base;
+        target.Fragment.clear();
+        if (!ref.empty() && ref[0] == '?') {
+            target.Query = ref;
+        } else if (!ref.empty()) {
+            const TIdURI relative(ref);
+            target.Path = ResolvePath(base.Path, relative.Path, '/');
+            target.Resource = relative.Resource;
+            target.Query = relative.Query;
+        }
+    }
+    if (target.Path.empty()) target.Path = "/";
+    return target.ComposeUrl(true, false);
+}
+
+bool HostIsClean(const std::string& host)
+{
+    return std::none_of(host.begin(), host.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F;
+    });
 }
 
 std::string EncodeRequestTarget(const std::string& target)
@@ -135,31 +168,19 @@ bool KeepAliveAllowed(TIdHTTPProtocolVersion clientVersion, const std::string& c
     return SameText(a, "KEEP-ALIVE") || SameText(b, "KEEP-ALIVE");
 }
 
-int64_t ChunkSizeOf(const std::string& line)
-{
-    // RFC 7230 section 4.1: chunk-size [ chunk-ext ] where an extension starts with ";" (optionally after
-    // blanks). Anything else after the digits means the framing is lost, so the body cannot be trusted.
-    const std::string_view text = TrimLeftBlanks(line);
-    size_t i = 0;
-    int64_t size = 0;
-    int significant = 0;
-    for (; i < text.size() && HexValue(text[i]) >= 0; ++i) {
-        if (size != 0 || text[i] != '0') ++significant;
-        if (significant > 15) throw EIdHTTPBadResponse("Chunk size too large");
-        size = size * 16 + HexValue(text[i]);
-    }
-    const bool endsWell = i == text.size() || text[i] == ';' || IsBlank(text[i]);
-    if (i == 0 || !endsWell) throw EIdHTTPBadResponse("Invalid chunk size line");
-    return size;
-}
-
 void MergeRequestUri(TIdURI& current, const TIdURI& next)
 {
     current.Path = ResolvePath(current.Path, next.Path, '/');
     current.Resource = next.Resource;
     current.Query = next.Query;
     if (!next.Host.empty()) current.Host = next.Host;
-    current.Protocol = next.Protocol.empty() ? std::string("http") : next.Protocol;
+    // A reference without a scheme keeps the current one (RFC 3986 section 5.2.2): a relative URL after an
+    // https request is https.
+    if (!next.Protocol.empty()) {
+        current.Protocol = next.Protocol;
+    } else if (current.Protocol.empty()) {
+        current.Protocol = "http";
+    }
     if (!next.Port.empty()) {
         current.Port = next.Port;
         return;

@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "net/http/IdURI.h"
+#include "net/tcp/IdDeadline.h"
 #include "net/tcp/IdException.h"
 
 enum TIdHTTPProtocolVersion {
@@ -62,6 +65,31 @@ public:
     {}
 };
 
+// A fetch ended by the client's Cancel before it finished.
+class EIdHTTPCancelled : public EIdException {
+public:
+    EIdHTTPCancelled() : EIdException("The fetch was cancelled.") {}
+};
+
+// The deadlines of one call, converted once from the client's time properties (milliseconds). The call's own
+// deadline is TotalTimeout (none for 0) and carries the call's cancel; a connect's and a side body's start
+// when asked for and never end after it. Example: {read 5000, connect 0, total 0}: a connect gets 5 s.
+class TIdHTTPDeadlines {
+public:
+    TIdHTTPDeadlines() = default;
+    TIdHTTPDeadlines(int32_t readTimeoutMs, int32_t connectTimeoutMs, int32_t totalTimeoutMs,
+                     std::shared_ptr<const TIdCancel> cancel);
+    const TIdDeadline& Call() const { return call_; }
+    // ConnectTimeout from now, or ReadTimeout when it is 0; with both 0 only the call's deadline.
+    TIdDeadline Connect() const;
+    // waitMs from now, for a body that is not the document (an error page, a redirect's).
+    TIdDeadline SideBody(int32_t waitMs) const;
+
+private:
+    int32_t connectMs_ = 0;
+    TIdDeadline call_;
+};
+
 // "1.0" or "1.1".
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version);
 
@@ -78,36 +106,6 @@ bool StatusVersionOf(const std::string& statusLine, TIdHTTPProtocolVersion& vers
 // letter case ignored).
 bool KeepAliveAllowed(TIdHTTPProtocolVersion clientVersion, const std::string& connection,
                       const std::string& proxyConnection);
-
-// The size a chunk-size line announces: the hexadecimal digits before ";" or a blank (leading blanks are
-// skipped). Raises EIdHTTPBadResponse for a line without a hexadecimal number before them, with anything
-// else in the number, or with more than 15 significant digits. Examples: "1A" -> 26, "1a;x=y" -> 26, "1A ext" -> 26,
-// "0" -> 0.
-int64_t ChunkSizeOf(const std::string& line);
-
-// A Content-Length value: decimal digits only, blanks around them ignored (RFC 9110 section 8.6); -1 for
-// anything else, and for a length of 19 digits or more. Example: "42" -> 42; "0x10" -> -1; "+5" -> -1.
-int64_t ContentLengthOf(const std::string& value);
-
-// How a response's body ends (RFC 9112 section 6.3).
-enum class TIdBodyKind {
-    None,      // no body: HEAD, 1xx, 204, 304
-    Length,    // exactly Length bytes
-    Chunked,   // chunks up to the last one and its trailer
-    UntilClose // everything until the server closes
-};
-struct TIdBodyFraming {
-    TIdBodyKind kind = TIdBodyKind::None;
-    int64_t length = 0;
-    bool operator==(const TIdBodyFraming&) const = default;
-};
-
-// The framing of a response's body. transferEncoding is every Transfer-Encoding value joined with commas;
-// its codings are compared as whole names in any letter case, and the last one decides: chunked, else the
-// body runs until the close. A transfer coding wins over Content-Length. contentLength is the field's value
-// ("" when absent); one that is not a decimal number raises EIdHTTPBadResponse.
-TIdBodyFraming BodyFramingOf(int32_t code, TIdHTTPMethod method, const std::string& transferEncoding,
-                             const std::string& contentLength);
 
 // Whether the status line of code is followed by the real response on the same connection: every 1xx but
 // 101 (RFC 9110 section 15.2).
@@ -139,6 +137,18 @@ TIdHTTPAction DecideAfterResponse(const TIdHTTPResponseFacts& facts);
 // may name no protocol (it is then relative), http or https, but not another one ("file:", "ftp:",
 // "javascript:"), and never lead from https to http.
 std::string RedirectRefusal(const std::string& currentProtocol, const std::string& location);
+
+// A redirect's Location resolved against the URL it came from (RFC 3986 section 5.2), as one absolute URL in
+// the form the URL parser reads back unchanged, so the redirect event and the connection judge the same URL:
+// scheme, host and port come from base unless the reference names them ("//host/path" names a host), the
+// fragment is dropped, and a backslash reads as a slash, as the URL parser reads it. A reference with a scheme
+// other than http or https, or without "//", comes back as it is. Example: (https://h/a/b.txt, "c.txt") ->
+// "https://h:443/a/c.txt".
+std::string ResolveReference(const TIdURI& base, const std::string& reference);
+
+// Whether a host name may go into a request: no control byte, blank or DEL, which would split or extend the
+// Host line or a proxy's CONNECT line.
+bool HostIsClean(const std::string& host);
 
 // A request target with every byte that may not stand in one (controls, blanks, bytes above 126 and
 // "\"<>^`{|}) percent-encoded; "%" and everything else is kept. Example: "/a b" -> "/a%20b".

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
@@ -12,95 +9,18 @@
 
 namespace {
 
-constexpr int32_t kConnectStepMs = 125;
-// The longest a connect waits while the application yields between steps.
-constexpr int32_t kYieldingConnectTimeoutMs = 120000;
+// The wait before the next address is tried while the earlier attempts go on (RFC 8305 section 5, its
+// recommended Connection Attempt Delay): a dead address costs this much, not the system's connect time-out.
+constexpr int32_t kAttemptStaggerMs = 250;
 
-// Runs one connect on a thread of its own. Its only output is ConnectError,
-// read after the thread has finished.
-//
-// Closing a socket under a thread blocked in connect does not wake that thread
-// on this system, so the connect watches a wake-up pipe as well: Terminate
-// makes the pipe readable and the connect gives up at once.
-class TIdConnectThread {
-public:
-    explicit TIdConnectThread(TIdSocketHandle* socketHandle) : socketHandle_(socketHandle)
-    {
-        // Without the wake handles the connect could not be called off, and
-        // a time-out would wait for the system's own connect time-out.
-        GlobalStack->CheckSocketResult(GlobalStack->MakeWakeHandles(wakePipe_));
-    }
-
-    ~TIdConnectThread()
-    {
-        if (thread_.joinable()) {
-            Terminate();
-            thread_.join();
-        }
-        GlobalStack->SockClose(wakePipe_[0]);
-        GlobalStack->SockClose(wakePipe_[1]);
-    }
-
-    TIdConnectThread(const TIdConnectThread&) = delete;
-    TIdConnectThread& operator=(const TIdConnectThread&) = delete;
-
-    void Start()
-    {
-        thread_ = std::thread([this] { Execute(); });
-    }
-
-    // Waits up to ms for the thread to finish; true when it has.
-    bool WaitFinished(int32_t ms)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return finishedCv_.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)), [this] { return finished_; });
-    }
-
-    bool Finished()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return finished_;
-    }
-
-    // Unchecked: the pipe is empty and ours, so the write cannot block, and
-    // a connect that is not called off still ends with its own result.
-    void Terminate() { GlobalStack->Wake(wakePipe_[1]); }
-
-    void WaitFor()
-    {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    const std::string& ConnectError() const { return connectError_; }
-
-private:
-    void Execute()
-    {
-        std::string error;
-        try {
-            int result = socketHandle_->ConnectPeer(Id_PF_INET, wakePipe_[0]);
-            // A socket that was closed under the connect is not an error of
-            // its own: the waiting side reports what happened.
-            GlobalStack->CheckSocketResult(result, {Id_WSAEBADF, Id_WSAENOTSOCK});
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        connectError_ = error;
-        finished_ = true;
-        finishedCv_.notify_all();
-    }
-
-    TIdSocketHandle* socketHandle_;
-    int wakePipe_[2] = {-1, -1};
-    std::mutex mutex_;
-    std::condition_variable finishedCv_;
-    bool finished_ = false;
-    std::string connectError_;
-    std::thread thread_;
-};
+// The wait of one step of a connect: until the deadline, or one idle step when the application yields.
+TIdDeadline StepDeadline(const TIdDeadline& deadline)
+{
+    if (!TIdAntiFreezeBase::ShouldYield()) return deadline;
+    TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
+    const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
+    return deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+}
 
 } // namespace
 
@@ -177,69 +97,93 @@ void TIdIOHandlerSocket::ConnectTransport(const std::string& host, int32_t port,
         }
     }
 
-    // The address comes first: it decides the socket's family.
-    if (!TIdStack::IsDottedQuad(targetHost)) {
+    if (!TIdStack::IsDottedQuad(targetHost) && !TIdStack::IsIPv6Literal(targetHost)) {
         ReportStatus(hsResolving, targetHost);
     }
-    std::string address = GlobalStack->ResolveHostName(targetHost);
-    TIdSocketHandle& handle = *socketHandle_;
-    handle.AllocateHandle(Id_SOCK_STREAM, 0, TIdStack::FamilyOf(address));
-    handle.SetIP(boundIP);
-    handle.SetPort(boundPort);
-    handle.SetClientPortMin(boundPortLow);
-    handle.SetClientPortMax(boundPortHigh);
-    handle.BindLocal();
-    handle.SetRemote(address, targetPort);
-    if (!useNagle_) {
-        handle.SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 4, 1);
-    }
-    ReportStatus(hsConnecting, address);
-
-    if (deadline.Limited()) {
-        ConnectWait(deadline);
-    } else if (TIdAntiFreezeBase::ShouldYield()) {
-        ConnectWait(TIdDeadline::In(std::chrono::milliseconds(kYieldingConnectTimeoutMs)));
-    } else {
-        GlobalStack->CheckSocketResult(handle.ConnectPeer(Id_PF_INET));
-    }
+    ConnectToAddresses(ResolveHostAddresses(targetHost, deadline), targetPort, boundIP, boundPort, boundPortLow,
+                       boundPortHigh, deadline);
     // The deadline covers the proxy exchange too: a proxy that accepts and then stalls must not stretch the
     // connect beyond it.
     socks->Negotiate(host, port, deadline);
 }
 
-void TIdIOHandlerSocket::ConnectWait(const TIdDeadline& deadline)
+void TIdIOHandlerSocket::ConnectToAddresses(const std::vector<std::string>& addresses, int32_t port,
+                                            const std::string& boundIP, int32_t boundPort, int32_t boundPortLow,
+                                            int32_t boundPortHigh, const TIdDeadline& deadline)
 {
-    TIdConnectThread thread(socketHandle_.get());
-    thread.Start();
+    socketHandle_ = ConnectFirst(addresses, port, {boundIP, boundPort, boundPortLow, boundPortHigh}, deadline);
+}
 
-    int32_t step = kConnectStepMs;
-    if (TIdAntiFreezeBase::ShouldYield()) {
-        TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
-        if (hook != nullptr) {
-            step = std::max(std::min(hook->IdleTimeOut(), kConnectStepMs), 1);
+std::unique_ptr<TIdSocketHandle> TIdIOHandlerSocket::StartAttempt(const std::string& address, int32_t port,
+                                                                  const TBinding& binding, int32_t& code)
+{
+    auto handle = std::make_unique<TIdSocketHandle>();
+    handle->AllocateHandle(Id_SOCK_STREAM, 0, TIdStack::FamilyOf(address));
+    handle->SetIP(binding.ip);
+    handle->SetPort(binding.port);
+    handle->SetClientPortMin(binding.low);
+    handle->SetClientPortMax(binding.high);
+    handle->BindLocal();
+    handle->SetRemote(address, port);
+    if (!useNagle_) {
+        handle->SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 4, 1);
+    }
+    ReportStatus(hsConnecting, address);
+    code = GlobalStack->SockConnectStart(handle->Handle(), port, address) == 0 ? 0 : GlobalStack->LastSocketError();
+    return handle;
+}
+
+std::unique_ptr<TIdSocketHandle> TIdIOHandlerSocket::ConnectFirst(const std::vector<std::string>& addresses,
+                                                                  int32_t port, const TBinding& binding,
+                                                                  const TIdDeadline& deadline)
+{
+    // Without a time limit a failure is the socket's own error; with one, it says the connect failed.
+    const bool timed = deadline.WaitMs() >= 0;
+    const auto fail = [timed](int32_t code) {
+        if (timed) throw EIdConnectException(GlobalStack->SocketErrorText(code));
+        GlobalStack->RaiseSocketFailure(code);
+    };
+    const auto connected = [](std::unique_ptr<TIdSocketHandle>& handle) {
+        handle->RefreshLocal();
+        handle->RefreshRemote();
+        return std::move(handle);
+    };
+    // Attempts start in the resolver's order, each one a stagger after the last unless that one failed
+    // first; the first to connect wins and the others close with their handles.
+    std::vector<std::unique_ptr<TIdSocketHandle>> pending;
+    size_t next = 0;
+    int32_t lastCode = Id_WSAEHOSTUNREACH;
+    TIdDeadline nextStart;
+    for (;;) {
+        if (deadline.Passed()) throw EIdConnectTimeout();
+        if (next < addresses.size() && (pending.empty() || nextStart.Passed())) {
+            int32_t code = 0;
+            std::unique_ptr<TIdSocketHandle> handle = StartAttempt(addresses[next++], port, binding, code);
+            nextStart = TIdDeadline::In(std::chrono::milliseconds(kAttemptStaggerMs));
+            if (code == 0 && GlobalStack->SockConnectResult(handle->Handle()) == 0) return connected(handle);
+            if (code == Id_WSAEINPROGRESS) {
+                pending.push_back(std::move(handle));
+            } else {
+                lastCode = code != 0 ? code : GlobalStack->LastSocketError();
+            }
+            continue;
         }
-    }
-    // As many whole steps as the deadline holds when the wait starts, with a yield after each, then the rest of
-    // the time without one (none when the steps ran late).
-    const int32_t steps = (deadline.WaitMs() - 1) / step;
-    bool finished = false;
-    for (int32_t i = 0; i < steps && !finished; ++i) {
-        finished = thread.WaitFinished(step);
-        TIdAntiFreezeBase::YieldToApplication(true, false);
-    }
-    if (finished || thread.WaitFinished(deadline.WaitMs())) {
-        thread.WaitFor();
-        if (!thread.ConnectError().empty()) {
-            throw EIdConnectException(thread.ConnectError());
+        if (pending.empty()) fail(lastCode);
+        TIdSocketList writeList;
+        for (const auto& handle : pending) writeList.push_back(handle->Handle());
+        TIdDeadline until = StepDeadline(deadline);
+        if (next < addresses.size()) until = until.Earlier(nextStart);
+        const int ready = GlobalStack->SockSelect(nullptr, &writeList, nullptr, until);
+        GlobalStack->CheckSocketResult(ready);
+        for (const TIdStackSocketHandle socket : writeList) {
+            const auto at = std::find_if(pending.begin(), pending.end(),
+                                         [socket](const auto& handle) { return handle->Handle() == socket; });
+            if (GlobalStack->SockConnectResult(socket) == 0) return connected(*at);
+            lastCode = GlobalStack->LastSocketError();
+            pending.erase(at);
         }
-        return;
+        TIdAntiFreezeBase::YieldToApplication(ready <= 0, false);
     }
-    // Call the connect off and let the worker end before the socket goes,
-    // so the worker never touches a closed (and possibly reused) handle.
-    thread.Terminate();
-    thread.WaitFor();
-    CloseTransport();
-    throw EIdConnectTimeout();
 }
 
 TIdSocksInfo* TIdIOHandlerSocket::SocksInfo()

@@ -7,13 +7,15 @@
 // made them itself, its SOCKS settings; SOCKS settings that belong to another
 // component are only referenced and dropped when that component goes.
 //
-// Used by one thread at a time. A timed connect runs the connect on a worker
-// thread; the calling thread waits in steps of at most 125 ms and never
-// returns before the worker has ended.
+// Used by one thread at a time. A connect resolves the name (every family),
+// then races the addresses without blocking: one after the other, a short
+// stagger apart, the first to connect wins. Its waits end by the deadline or
+// its cancel and let the yield hook run between steps.
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/tcp/IdIOHandler.h"
 #include "net/tcp/IdSocketHandle.h"
@@ -26,15 +28,20 @@ public:
 
     void CloseTransport() override;
     // Connects to host:port (or to the SOCKS server), bound to boundIP and
-    // boundPort or the range boundPortLow..boundPortHigh. Without a deadline
-    // a plain blocking connect, raising EIdSocketError (with a yield hook a
-    // worker-thread connect of at most 120 s); with one, a worker-thread
-    // connect raising EIdConnectTimeout "Connect timed out." when it passes
-    // and EIdConnectException with the failure's message when the connect
-    // fails. With SOCKS settings the exchange with the proxy follows
-    // (TIdSocksInfo) under the same deadline.
+    // boundPort or the range boundPortLow..boundPortHigh. Raises
+    // EIdConnectTimeout "Connect timed out." when the deadline passes (or is
+    // cancelled); when every address fails, EIdSocketError with the last
+    // failure's code without a time limit, EIdConnectException with its
+    // message with one. With SOCKS settings the exchange with the proxy
+    // follows (TIdSocksInfo) under the same deadline.
     void ConnectTransport(const std::string& host, int32_t port, const std::string& boundIP, int32_t boundPort,
                           int32_t boundPortLow, int32_t boundPortHigh, const TIdDeadline& deadline) override;
+    // The TCP connect of ConnectTransport, to addresses as a resolver gave them (IPv6 and IPv4 literals):
+    // tried in their order, each one a short stagger (250 ms) after the last unless that one failed first, and
+    // the first to connect wins. Failures as ConnectTransport's.
+    void ConnectToAddresses(const std::vector<std::string>& addresses, int32_t port, const std::string& boundIP,
+                            int32_t boundPort, int32_t boundPortLow, int32_t boundPortHigh,
+                            const TIdDeadline& deadline);
     bool IsOpen() override;
     void PrepareTransport() override;
     bool WaitReadable(const TIdDeadline& deadline) override;
@@ -60,7 +67,19 @@ protected:
     void Notification(TIdBaseComponent* component, TOperation operation) override;
 
 private:
-    void ConnectWait(const TIdDeadline& deadline);
+    struct TBinding {
+        std::string ip;
+        int32_t port = 0;
+        int32_t low = 0;
+        int32_t high = 0;
+    };
+    // A bound socket for address whose connect has begun; code is 0 (connected), Id_WSAEINPROGRESS or the
+    // failure's code.
+    std::unique_ptr<TIdSocketHandle> StartAttempt(const std::string& address, int32_t port, const TBinding& binding,
+                                                  int32_t& code);
+    // The first of addresses that connects (see ConnectTransport).
+    std::unique_ptr<TIdSocketHandle> ConnectFirst(const std::vector<std::string>& addresses, int32_t port,
+                                                  const TBinding& binding, const TIdDeadline& deadline);
     void FreeOwnSocksInfo();
 
     std::unique_ptr<TIdSocketHandle> socketHandle_;

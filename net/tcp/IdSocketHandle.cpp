@@ -137,7 +137,7 @@ bool TIdSocketHandle::IsReadable(const TIdDeadline& deadline)
             TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
             const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
             if (slices < 0) {
-                slices = deadline.Limited() ? std::max((deadline.WaitMs() + idle - 1) / idle, 1) : INT64_MAX;
+                slices = deadline.WaitMs() >= 0 ? std::max((deadline.WaitMs() + idle - 1) / idle, 1) : INT64_MAX;
             }
             if (slice < slices) {
                 until = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));

@@ -1,5 +1,7 @@
 #include "net/tcp/IdSocks.h"
 
+#include <arpa/inet.h>
+
 #include <cstdint>
 #include <string>
 
@@ -110,6 +112,16 @@ private:
     TIdDeadline deadline_;
 };
 
+// The 16 bytes of an IPv6 literal (in URL brackets or bare), or false for any other host.
+bool IPv6Bytes(const std::string& host, std::string& bytes)
+{
+    std::string bare = host;
+    if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+    if (!TIdStack::IsIPv6Literal(bare)) return false;
+    bytes.assign(16, '\0');
+    return inet_pton(AF_INET6, bare.c_str(), bytes.data()) == 1;
+}
+
 uint8_t Byte(const std::string& reply, std::size_t offset) { return static_cast<uint8_t>(reply[offset]); }
 
 } // namespace
@@ -127,6 +139,9 @@ void TIdSocksInfo::Negotiate(const std::string& host, int32_t port, const TIdDea
 void TIdSocksInfo::NegotiateV4(const std::string& host, int32_t port, const TIdDeadline& deadline)
 {
     CheckNulTerminated(username_, "user id");
+    // A request carries four address bytes, and a 4A name is a name, not an address.
+    std::string v6;
+    if (IPv6Bytes(host, v6)) throw EIdSocksError("SOCKS 4 cannot carry an IPv6 address.");
     const bool remoteName = version_ == svSocks4A;
     if (remoteName) CheckNulTerminated(host, "host name");
     // 0.0.0.1 asks the server to resolve the name sent after the user id; plain SOCKS 4 resolves here, so a
@@ -155,7 +170,9 @@ void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, const TIdD
         CheckField(username_, "user name");
         CheckField(password_, "password");
     }
-    CheckField(host, "host name");
+    std::string v6;
+    const bool literal6 = IPv6Bytes(host, v6);
+    if (!literal6) CheckField(host, "host name");
     TSocksExchange exchange(transport_, deadline);
 
     const char method = withPassword ? kMethodUserPass : kMethodNone;
@@ -172,9 +189,14 @@ void TIdSocksInfo::NegotiateV5(const std::string& host, int32_t port, const TIdD
         if (exchange.ReceiveOrNoResponse(2)[1] != 0) throw EIdSocksAuthError();
     }
 
-    // The target always goes as a name, also a dotted quad: the server resolves it.
-    std::string request = {5, kCommandConnect, 0, kAddressDomain};
-    AppendCounted(request, host);
+    // The target goes as a name, also a dotted quad: the server resolves it. An IPv6 literal is no name (a
+    // server would look up its bracketed text), so it goes as an address (RFC 1928 section 5).
+    std::string request = {5, kCommandConnect, 0, literal6 ? kAddressIPv6 : kAddressDomain};
+    if (literal6) {
+        request += v6;
+    } else {
+        AppendCounted(request, host);
+    }
     AppendPort(request, port);
     exchange.Send(request);
     // Version, reply code, reserved, address type and the first byte of the bound address.

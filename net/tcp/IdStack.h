@@ -126,6 +126,13 @@ public:
     // socket in blocking mode on every path.
     virtual int SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
                                        int wakeHandle) = 0;
+    // A connect that does not wait: 0 when it is made at once; -1 with Id_WSAEINPROGRESS while it goes on
+    // (the socket becomes writable when it ends, and SockConnectResult tells how); -1 with another code when
+    // it failed at once.
+    virtual int SockConnectStart(TIdStackSocketHandle socket, int32_t port, const std::string& ip) = 0;
+    // How a connect that SockConnectStart began has ended: 0 connected, else -1 with its code. Either way the
+    // socket blocks again.
+    virtual int SockConnectResult(TIdStackSocketHandle socket) = 0;
     // A pair of handles for calling a cancellable connect off: writing to
     // handles[1] makes handles[0] readable. Both are closed with SockClose.
     virtual int MakeWakeHandles(int handles[2]) = 0;
@@ -207,6 +214,14 @@ private:
 protected:
     TStringList& LocalAddressList();
 };
+
+// Every address of host, IPv6 and IPv4, in the order the system's resolver gives them (RFC 6724 sorting), so
+// a name with only an IPv6 address is reached too; literals and "localhost" as ResolveHostName gives them.
+// The lookup runs on a thread of its own and is waited for until deadline (or its cancel), with the yield
+// hook between steps; a lookup left behind ends by itself and its answer is dropped. Raises EIdSocketError
+// (11001 "Host not found." for an unknown name) or EIdConnectTimeout when the deadline passes first.
+// Example: ResolveHostAddresses("localhost", {}) -> {"127.0.0.1"}.
+[[nodiscard]] std::vector<std::string> ResolveHostAddresses(const std::string& host, const TIdDeadline& deadline);
 
 // The process-wide stack and its keeping (see TIdComponent).
 extern TIdStack* GlobalStack;

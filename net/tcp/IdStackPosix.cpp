@@ -11,9 +11,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
+#include "net/tcp/IdAntiFreezeBase.h"
 #include "net/tcp/IdException.h"
 #include "platform/SysUtils.h"
 
@@ -179,6 +185,49 @@ int32_t LookupIPv4(TIdStack& stack, const std::string& hostName, Visit visit)
     return 0;
 }
 
+// Looks a name up for every family (RFC 6724 order, as the system sorts it) and hands each address to visit,
+// once. Returns the stack error code of a failed lookup, 0 on success. Uses no stack instance: it runs on a
+// lookup thread that may outlive the components.
+int32_t LookupAnyFamily(const std::string& hostName, std::vector<std::string>& addresses)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* result = nullptr;
+    const int rc = getaddrinfo(hostName.c_str(), nullptr, &hints, &result);
+    if (rc != 0) return StackErrorFromGai(rc);
+    for (addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        if (entry->ai_family == AF_INET) {
+            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr, text, sizeof(text));
+        } else if (entry->ai_family == AF_INET6) {
+            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr, text, sizeof(text));
+        } else {
+            continue;
+        }
+        if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.emplace_back(text);
+    }
+    freeaddrinfo(result);
+    return addresses.empty() ? Id_WSANO_DATA : 0;
+}
+
+// One lookup on its own thread. The state is shared with the thread, so a caller that stops waiting leaves it
+// behind safely; the thread writes to the pipe when it is done.
+struct TLookup {
+    std::mutex mutex;
+    bool done = false;
+    int32_t code = 0;
+    std::vector<std::string> addresses;
+    int pipe[2] = {-1, -1};
+    ~TLookup()
+    {
+        for (const int handle : pipe) {
+            if (handle >= 0) close(handle);
+        }
+    }
+};
+
 // Restores the blocking flag of a socket whatever way a connect ends.
 class TBlockingModeGuard {
 public:
@@ -339,6 +388,33 @@ int TIdStackPosix::SockConnect(TIdStackSocketHandle socket, int /*family*/, int3
     return CallResult(connect(socket, address.Get(), address.length));
 }
 
+int TIdStackPosix::SockConnectStart(TIdStackSocketHandle socket, int32_t port, const std::string& ip)
+{
+    const TSocketAddress address = MakeSocketAddress(*this, socket, port, ip);
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags == -1 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) == -1) {
+        SetLastErrorFromErrno();
+        return Id_SOCKET_ERROR;
+    }
+    if (connect(socket, address.Get(), address.length) == 0) return 0;
+    SetLastError(errno == EINPROGRESS || errno == EINTR ? Id_WSAEINPROGRESS : StackErrorFromErrno(errno));
+    return Id_SOCKET_ERROR;
+}
+
+int TIdStackPosix::SockConnectResult(TIdStackSocketHandle socket)
+{
+    int error = 0;
+    socklen_t length = sizeof(error);
+    const bool asked = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0;
+    const int askError = errno;
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags != -1) fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+    if (!asked) error = askError;
+    if (error == 0) return 0;
+    SetLastError(StackErrorFromErrno(error));
+    return Id_SOCKET_ERROR;
+}
+
 int TIdStackPosix::MakeWakeHandles(int handles[2]) { return CallResult(pipe2(handles, O_CLOEXEC)); }
 
 int TIdStackPosix::Wake(int writeHandle)
@@ -380,6 +456,48 @@ int TIdStackPosix::SockConnectCancellable(TIdStackSocketHandle socket, int /*fam
         return Id_SOCKET_ERROR;
     }
     return 0;
+}
+
+std::vector<std::string> ResolveHostAddresses(const std::string& host, const TIdDeadline& deadline)
+{
+    std::string bare = host;
+    if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+    if (SameText(bare, "LOCALHOST") || TIdStack::IsDottedQuad(bare) || TIdStack::IsIPv6Literal(bare)) {
+        return {GlobalStack->ResolveHostName(host)};
+    }
+    auto lookup = std::make_shared<TLookup>();
+    GlobalStack->CheckSocketResult(CallResult(pipe2(lookup->pipe, O_CLOEXEC)));
+    std::thread([lookup, bare] {
+        std::vector<std::string> addresses;
+        const int32_t code = LookupAnyFamily(bare, addresses);
+        std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->addresses = std::move(addresses);
+        lookup->code = code;
+        lookup->done = true;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(lookup->pipe[1], &byte, 1);
+    }).detach();
+    // The wait runs in the yield hook's steps, like a read's; the deadline's cancel ends it at once.
+    for (;;) {
+        TIdDeadline until = deadline;
+        const bool yielding = TIdAntiFreezeBase::ShouldYield();
+        if (yielding) {
+            TIdAntiFreezeBase* hook = ActiveAntiFreeze.load();
+            const int32_t idle = hook != nullptr ? std::max(hook->IdleTimeOut(), 1) : 1;
+            until = deadline.Earlier(TIdDeadline::In(std::chrono::milliseconds(idle)));
+        }
+        TIdSocketList readList{lookup->pipe[0]};
+        const bool ready = GlobalStack->SockSelect(&readList, nullptr, nullptr, until) == 1;
+        {
+            std::lock_guard<std::mutex> lock(lookup->mutex);
+            if (lookup->done) {
+                if (lookup->code != 0) GlobalStack->RaiseSocketFailure(lookup->code);
+                return lookup->addresses;
+            }
+        }
+        if (!ready && deadline.Passed()) throw EIdConnectTimeout();
+        TIdAntiFreezeBase::YieldToApplication(!ready, false);
+    }
 }
 
 std::string TIdStackPosix::HostByName(const std::string& hostName)
@@ -502,7 +620,7 @@ int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
         {writeList, POLLOUT, POLLOUT | POLLERR},
         {errorList, POLLPRI, POLLPRI},
     };
-    pollfd fds[3 * kIdSelectSetSize];
+    pollfd fds[3 * kIdSelectSetSize + 1];
     nfds_t count = 0;
     for (const TWatch& watch : watches) {
         if (watch.list == nullptr) {
@@ -516,12 +634,16 @@ int TIdStackPosix::SockSelect(TIdSocketList* readList, TIdSocketList* writeList,
         }
     }
 
+    // A cancel ends the wait as a time-out would; it is watched last, so the lists' indices stay as they are.
+    const nfds_t watched = count;
+    if (deadline.CancelHandle() >= 0) fds[count++] = pollfd{deadline.CancelHandle(), POLLIN, 0};
     // The wait is asked afresh after an interruption, and rounded up: a wait rounded down would end before the
     // deadline and read as a time-out.
     int ready;
     do {
         ready = poll(fds, count, deadline.WaitMs());
     } while (ready == -1 && errno == EINTR);
+    count = watched;
     if (ready == -1) {
         SetLastErrorFromErrno();
         return Id_SOCKET_ERROR;

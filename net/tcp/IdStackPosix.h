@@ -36,6 +36,8 @@ public:
     int SockConnect(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip) override;
     int SockConnectCancellable(TIdStackSocketHandle socket, int family, int32_t port, const std::string& ip,
                                int wakeHandle) override;
+    int SockConnectStart(TIdStackSocketHandle socket, int32_t port, const std::string& ip) override;
+    int SockConnectResult(TIdStackSocketHandle socket) override;
     int MakeWakeHandles(int handles[2]) override;
     int Wake(int writeHandle) override;
     std::string HostByName(const std::string& hostName) override;

@@ -22,8 +22,9 @@ void TIdTCPClient::DoOnConnected()
 
 TIdDeadline TIdTCPClient::ConnectDeadline(int32_t timeoutMs) const
 {
-    // -1 and 0 ask for the plain connect, which only the call's own deadline (if any) bounds; -2 for the
-    // worker-thread connect that can be called off, without a limit of its own (the clock's far end).
+    // -1 and 0 ask for a connect without a limit of its own, which only the call's deadline (if any) bounds
+    // and whose failure is the socket's error; -2 for one without a limit that reports a failure as a failed
+    // connect (the clock's far end).
     TIdDeadline connectBy;
     if (timeoutMs == -2) {
         connectBy = TIdDeadline::At(TIdDeadline::TClock::time_point::max());
@@ -33,7 +34,9 @@ TIdDeadline TIdTCPClient::ConnectDeadline(int32_t timeoutMs) const
     return connectBy.Earlier(CallDeadline());
 }
 
-void TIdTCPClient::OpenConnection(int32_t timeoutMs)
+void TIdTCPClient::OpenConnection(int32_t timeoutMs) { OpenConnectionBy(ConnectDeadline(timeoutMs)); }
+
+void TIdTCPClient::OpenConnectionBy(const TIdDeadline& deadline)
 {
     if (IOHandler() == nullptr) {
         auto* handler = new TIdIOHandlerSocket(this);
@@ -51,7 +54,7 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs)
         handler->PrepareTransport();
         ResetReadState();
         handler->ConnectTransport(host_, port_, boundIP_, boundPort_, boundPortLow_, boundPortHigh_,
-                                  ConnectDeadline(timeoutMs));
+                                  deadline.Earlier(CallDeadline()));
         if (Intercept() != nullptr) {
             Intercept()->AttachConnection(this);
         }

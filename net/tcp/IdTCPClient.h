@@ -45,6 +45,8 @@ public:
     // failure drops the socket before the exception leaves.
     // Example: client.SetHost("127.0.0.1"); client.SetPort(80); client.OpenConnection();
     virtual void OpenConnection(int32_t timeoutMs = -1);
+    // The same, ending by deadline (and never after CallDeadline).
+    void OpenConnectionBy(const TIdDeadline& deadline);
     // The deadline a connect (and the handshake a transport runs on it) of timeoutMs gets, as above.
     TIdDeadline ConnectDeadline(int32_t timeoutMs) const;
     // Connects, reads until the peer closes, closes (also when the read fails).

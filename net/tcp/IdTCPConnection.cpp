@@ -177,7 +177,12 @@ TIdDeadline TIdTCPConnection::WaitDeadline(int32_t timeout) const
 
 int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout)
 {
-    const TIdDeadline deadline = WaitDeadline(timeout);
+    return FillInputBufferBy(raiseIfClosed, WaitDeadline(timeout), raiseOnTimeout);
+}
+
+int32_t TIdTCPConnection::FillInputBufferBy(bool raiseIfClosed, const TIdDeadline& until, bool raiseOnTimeout)
+{
+    const TIdDeadline deadline = until.Earlier(callDeadline_);
     DetectDisconnect(raiseIfClosed, false);
     if (!IsConnected()) {
         if (raiseIfClosed) throw EIdNotConnected();

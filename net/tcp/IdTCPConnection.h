@@ -115,6 +115,8 @@ public:
     // One wait and receive into the queue. Returns the bytes added, 0 when the connection ended, -1 on a
     // time-out without raiseOnTimeout.
     virtual int32_t FillInputBuffer(bool raiseIfClosed, int32_t timeout, bool raiseOnTimeout);
+    // The same with the wait ending by a deadline of the caller's (and never after CallDeadline).
+    int32_t FillInputBufferBy(bool raiseIfClosed, const TIdDeadline& deadline, bool raiseOnTimeout);
     // One line without its terminator. With the default terminator a line ends in LF or CR LF (a lone CR
     // stays in the line); any other terminator is removed exactly. maximum -1 means MaxLineLength, 0 no
     // limit. A peer that closes after part of a line gives "" with LineTimedOut set (the part stays queued);

@@ -313,8 +313,10 @@ void TIdSSLIOHandlerSocket::StartTLS()
     SSL_set_bio(session_, bio, bio);
     SSL_set_app_data(session_, this);
 
-    const std::string name = PeerName();
-    if (TIdStack::IsDottedQuad(name)) {
+    std::string name = PeerName();
+    // A URL carries an IPv6 literal in brackets; the certificate lists the bare address.
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if (TIdStack::IsDottedQuad(name) || TIdStack::IsIPv6Literal(name)) {
         // Addresses are not sent as a server name; the certificate must list the address itself.
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session_), name.c_str());
     } else {

@@ -1,13 +1,18 @@
 // The open dialog as the user meets it: the filter's "all files" and names
-// typed with and without the default extension.
+// typed with and without the default extension, and the print preview.
 #include "platform/Dialogs.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -73,4 +78,35 @@ TEST(OpenDialog, AnExistingFileOpensWhateverItsNameAndTheDefaultExtensionFindsTh
             EXPECT_FALSE(opened.has_value()) << opened->toStdString();
         }
     }
+}
+
+// A preview of a long document draws the pages in view, not all of them: the
+// first at once, a later one when it is scrolled to.
+TEST(PreviewDialog, DrawsOnlyThePagesInView)
+{
+    std::vector<int> drawn;
+    TPreviewPages pages;
+    pages.Count = 176;
+    pages.Paper = QSize(4960, 7016);
+    pages.Draw = [&drawn](QPainter&, int page) { drawn.push_back(page); };
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QApplication::processEvents();
+        dialog->repaint();
+        auto* scroll = dialog->findChild<QScrollArea*>();
+        ASSERT_NE(scroll, nullptr);
+        scroll->viewport()->repaint();
+        EXPECT_NE(std::find(drawn.begin(), drawn.end(), 0), drawn.end());
+        EXPECT_LE(*std::max_element(drawn.begin(), drawn.end()), 2);
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        scroll->viewport()->repaint();
+        EXPECT_NE(std::find(drawn.begin(), drawn.end(), 175), drawn.end());
+        EXPECT_EQ(std::find(drawn.begin(), drawn.end(), 90), drawn.end());
+        checked = true;
+        dialog->reject();
+    });
+    TQtCommonDialogs().PrintPreview(nullptr, pages);
+    EXPECT_TRUE(checked);
 }

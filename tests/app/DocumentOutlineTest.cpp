@@ -15,6 +15,11 @@ const std::string kRfcDir = SCRIVLET_RFC_DIR;
 
 } // namespace
 
+void PrintTo(const THeading& h, std::ostream* out)
+{
+    *out << h.Level << " '" << h.Number << "' '" << h.Title << "' @" << h.Line;
+}
+
 TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
 {
     struct Case {
@@ -76,6 +81,59 @@ TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
         {"the header block, behind a byte-order mark",
          {"\xEF\xBB\xBF", "", "Internet Engineering Task Force (IETF)", "Abstract", "", "Abstract", ""},
          {{1, "", "Abstract", 5}}},
+        {"an old page: centred headings, a header of three lines and one of two, a footer of two",
+         {"",
+          "                            1.  INTRODUCTION",
+          "",
+          "  The Transmission Control Protocol is intended for use as a highly",
+          "",
+          "1.1.  Motivation",
+          "",
+          "  Text.",
+          "",
+          "Postel",
+          "                                                                [Page 1]",
+          "\f",
+          "                                                          September 1981",
+          "Transmission Control Protocol",
+          "Introduction",
+          "",
+          "1.2.  Scope",
+          "",
+          "                              2.  PHILOSOPHY",
+          "",
+          "  Text.",
+          "",
+          "\f",
+          "RFC 793",
+          "Transmission Control Protocol",
+          "",
+          "                                GLOSSARY",
+          "",
+          "  Text.",
+          "",
+          "                                Postmaster",
+          ""},
+         {{1, "1", "INTRODUCTION", 1},
+          {2, "1.1", "Motivation", 5},
+          {2, "1.2", "Scope", 16},
+          {1, "2", "PHILOSOPHY", 18},
+          {2, "", "GLOSSARY", 26}}},
+        {"headings indented throughout, numbered items below them",
+         {"Network Working Group", "Request for Comments: 959", "", "   1.  INTRODUCTION", "", "      Text.", "",
+          "   1.1.  Scope", "", "      1. Send the request.", "", "   2.  TERMS", "", "      2. Wait", ""},
+         {{1, "1", "INTRODUCTION", 3}, {2, "1.1", "Scope", 7}, {1, "2", "TERMS", 11}}},
+        {"Roman appendices",
+         {"", "APPENDIX I - PAGE STRUCTURE", "", "   Text.", "", "APPENDIX II -  DIRECTORY COMMANDS", "",
+          "Appendix III.  RFCs on FTP", ""},
+         {{1, "I", "PAGE STRUCTURE", 1}, {1, "II", "DIRECTORY COMMANDS", 5}, {1, "III", "RFCs on FTP", 7}}},
+        {"the table of contents vouches for a title that reads like a sentence, and is no outline itself",
+         {"Table of Contents", "", "   1.  Introduction ....... 2", "   2.  Send the request. ..... 3", "",
+          "1.  Introduction", "", "Text.", "", "2.  Send the Request.", "", "3. Wait;", ""},
+         {{1, "", "Table of Contents", 0}, {1, "1", "Introduction", 5}, {1, "2", "Send the Request.", 9}}},
+        {"a table of contents without leaders or page numbers",
+         {"Contents", "", "1. Scope", "2. Terms", "", "1. Scope", "", "2. Terms", ""},
+         {{1, "", "Contents", 0}, {1, "1", "Scope", 5}, {1, "2", "Terms", 7}}},
         {"nothing", {}, {}},
     };
     for (const auto& c : cases) {
@@ -88,7 +146,7 @@ TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
 // tests/data/outline), compared whole, each at a line that holds its title.
 TEST(DocumentOutline, MatchesTheHeadingsListedForRealRfcs)
 {
-    for (const char* name : {"rfc822", "rfc1928", "rfc2109", "rfc6265", "rfc9293"}) {
+    for (const char* name : {"rfc822", "rfc1928", "rfc1945", "rfc2109", "rfc2616", "rfc6265", "rfc9293"}) {
         SCOPED_TRACE(name);
         const std::string path = kRfcDir + "/" + name + ".txt";
         if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not present";

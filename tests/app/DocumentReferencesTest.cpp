@@ -5,6 +5,17 @@
 #include <string>
 #include <vector>
 
+void PrintTo(const TReference& r, std::ostream* out)
+{
+    *out << r.Offset << "+" << r.Length << " kind " << int(r.Kind) << " rfc " << r.Rfc << " '" << r.Section << "' '"
+         << r.Tag << "' entry " << r.EntryLine;
+}
+void PrintTo(const TDocumentLink& l, std::ostream* out)
+{
+    *out << "line " << l.Line << ": ";
+    PrintTo(l.Reference, out);
+}
+
 namespace {
 
 using K = TReferenceKind;
@@ -16,7 +27,23 @@ struct TSpan {
     TReferenceKind kind;
     int rfc;
     std::string section;
+    std::string tag = "";
 };
+
+// The references of spans found one after the other in line.
+std::vector<TReference> Expected(std::string_view line, const std::vector<TSpan>& spans)
+{
+    std::vector<TReference> expected;
+    std::size_t from = 0;
+    for (const TSpan& span : spans) {
+        std::size_t at = line.find(span.text, from);
+        EXPECT_NE(at, std::string_view::npos) << span.text;
+        if (at == std::string_view::npos) break;
+        expected.push_back(TReference{at, span.text.size(), span.kind, span.rfc, span.section, span.tag, -1});
+        from = at + span.text.size();
+    }
+    return expected;
+}
 
 } // namespace
 
@@ -27,7 +54,20 @@ TEST(FindReferences, FindsRfcsSectionsAndAddressesInRealLines)
         std::vector<TSpan> spans;
     } cases[] = {
         {"   HTTP/1.1 [RFC2616] is a revision of RFC 2068, and RFC-1945.",
-         {{"[RFC2616]", K::Rfc, 2616, ""}, {"RFC 2068", K::Rfc, 2068, ""}, {"RFC-1945", K::Rfc, 1945, ""}}},
+         {{"[RFC2616]", K::Citation, 2616, "", "RFC2616"},
+          {"RFC 2068", K::Rfc, 2068, ""},
+          {"RFC-1945", K::Rfc, 1945, ""}}},
+        {"   as in [33] and [HTTP], [I-D.ietf-tls]; not a[1], [ x ], [-], [Page 4]",
+         {{"[33]", K::Citation, 0, "", "33"},
+          {"[HTTP]", K::Citation, 0, "", "HTTP"},
+          {"[I-D.ietf-tls]", K::Citation, 0, "", "I-D.ietf-tls"}}},
+        {"   placeholders such as Section X.Y and Appendix N.M; RFC 740 Appendix C and RFC 822, section 5.",
+         {{"RFC 740 Appendix C", K::RfcSection, 740, "C"}, {"RFC 822, section 5", K::RfcSection, 822, "5"}}},
+        {"Obsoletes: 2068, 2069 and 2070                            R. Fielding 1234",
+         {{"2068", K::Rfc, 2068, ""}, {"2069", K::Rfc, 2069, ""}, {"2070", K::Rfc, 2070, ""}}},
+        {"Updates: 1738                                     T. Berners-Lee", {{"1738", K::Rfc, 1738, ""}}},
+        {"     Obsoletes:  RFC #733  (NIC #41952)", {{"RFC #733", K::Rfc, 733, ""}}},
+        {"   Updates to 2068 are not a header line.", {}},
         {"     This document revises the specifications  in  RFC  #733,  in", {{"RFC  #733", K::Rfc, 733, ""}}},
         {"   This document obsoletes RFC 793, as well as RFCs 879, 2873, 6093,",
          {{"RFC 793", K::Rfc, 793, ""},
@@ -51,8 +91,9 @@ TEST(FindReferences, FindsRfcsSectionsAndAddressesInRealLines)
          {{"[RFC2616], Section 2.2", K::RfcSection, 2616, "2.2"}, {"RFC 7230, Section 4", K::RfcSection, 7230, "4"}}},
         {"   content in Sections 1 and 2 of RFC 793.  Other documents",
          {{"Sections 1", K::RfcSection, 793, "1"}, {"2 of RFC 793", K::RfcSection, 793, "2"}}},
-        // A section of a document named by a tag only, and words that merely contain the keywords.
-        {"   transport protocols can be found in Section 3.1 of [52].  Further", {}},
+        // A section of a document named by a tag only is no link (its citation is), nor are words that merely
+        // contain the keywords.
+        {"   transport protocols can be found in Section 3.1 of [52].  Further", {{"[52]", K::Citation, 0, "", "52"}}},
         {"   RFCS 2616, XRFC 2616, RFC 0, RFC 123456, RFC2616bis, intersection 3, Section x.", {}},
         {"   <http://www.ietf.org/rfc/rfc2616.txt>, (see https://example.com/a_(b)), http://",
          {{"http://www.ietf.org/rfc/rfc2616.txt", K::Url, 0, ""}, {"https://example.com/a_(b)", K::Url, 0, ""}}},
@@ -62,16 +103,56 @@ TEST(FindReferences, FindsRfcsSectionsAndAddressesInRealLines)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        std::vector<TReference> expected;
-        std::size_t from = 0;
-        for (const TSpan& span : c.spans) {
-            std::size_t at = c.line.find(span.text, from);
-            ASSERT_NE(at, std::string_view::npos) << span.text;
-            expected.push_back(TReference{at, span.text.size(), span.kind, span.rfc, span.section});
-            from = at + span.text.size();
-        }
-        EXPECT_EQ(FindReferences(c.line), expected);
+        EXPECT_EQ(FindReferences(c.line), Expected(c.line, c.spans));
     }
+}
+
+// A document's links: its table of contents, citations resolved to their
+// entries (or to the RFC they name), its header numbers, and no link to
+// itself in the running header.
+TEST(DocumentLinks, ResolvesContentsLinesAndCitations)
+{
+    const std::vector<std::string_view> lines = {
+        "Request for Comments: 9999",
+        "Obsoletes: 2068",
+        "",
+        "Table of Contents",
+        "",
+        "   1.  Introduction ....... 2",
+        "   2.  References ......... 3",
+        "",
+        "1.  Introduction",
+        "",
+        "   As [RFC2119] and [33] say, and [RFC7230] and [Other].",
+        "\f",
+        "RFC 9999      Test      May 2024",
+        "",
+        "2.  References",
+        "",
+        "   [RFC2119]  Bradner, S., \"Key words\", RFC 2119, March 1997.",
+        "   [33]       Postel, J., \"Sample\".",
+    };
+    struct TRow {
+        int line;
+        TSpan span;
+        int entry = -1;
+    } rows[] = {
+        {1, {"2068", K::Rfc, 2068, ""}},
+        {5, {"1.  Introduction ....... 2", K::Section, 0, "1"}},
+        {6, {"2.  References ......... 3", K::Section, 0, "2"}},
+        {10, {"[RFC2119]", K::Citation, 2119, "", "RFC2119"}, 16},
+        {10, {"[33]", K::Citation, 0, "", "33"}, 17},
+        {10, {"[RFC7230]", K::Rfc, 7230, ""}},
+        {16, {"[RFC2119]", K::Rfc, 2119, ""}},
+        {16, {"RFC 2119", K::Rfc, 2119, ""}},
+    };
+    std::vector<TDocumentLink> expected;
+    for (const TRow& row : rows) {
+        TReference r = Expected(lines[size_t(row.line)], {row.span}).at(0);
+        r.EntryLine = row.entry;
+        expected.push_back({row.line, r});
+    }
+    EXPECT_EQ(DocumentLinks(lines, DocumentLayout(lines).Contents, 9999), expected);
 }
 
 // Lines a hostile document could hold: each is read in one pass, and what

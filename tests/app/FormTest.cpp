@@ -1,4 +1,5 @@
 #include "app/PagewickM.h"
+#include "app/ReaderView.h"
 
 #include "app/Pagewick.h"
 #include "app/TextPane.h"
@@ -286,6 +287,7 @@ TEST_F(FormTest, FontDialogCancelChangesNothingAndConfirmIsStored)
 
     QFont chosen("DejaVu Sans Mono", 16);
     dialogs_->FontAnswer = chosen;
+    form.Reader->SetFitWidth(false); // else the pane may show the font smaller
     form.mFontConf->trigger();
     EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("DejaVu Sans Mono"));
     EXPECT_EQ(form.Memo1->font().pointSize(), 16);

@@ -1,6 +1,7 @@
 // The print command as the user reaches it: menu item and button, the print
 // dialog, the fit warning and a real PDF printed through the printer canvas.
 #include "app/PagewickM.h"
+#include "app/ReaderView.h"
 
 #include "app/TextPane.h"
 #include "settings/PagewickDlg.h"
@@ -104,8 +105,10 @@ TEST_F(PrintCommandTest, RealDocumentPrintsEveryWordOnItsOwnPageAtAnyPaneFont)
         SCOPED_TRACE(points);
         if (points > 0) {
             form_->FontDlg.Font = DocumentFont("Courier New", points);
-            form_->Memo1->setFont(form_->FontDlg.Font);
+            form_->Reader->SetDocumentFont(form_->FontDlg.Font);
         }
+        form_->Reader->SetWordWrap(true);
+        form_->Reader->SetFitWidth(false);
         dialogs_->OpenAnswer = QString::fromStdString(path);
         form_->mOpen->trigger();
         // The window wraps lines at 12 points.

@@ -13,12 +13,18 @@
 #include "tests/support/RealPeers.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -33,9 +39,9 @@ std::string Filler(int lines)
 const std::string kDocument = "Network Working Group\nRequest for Comments: 9999\n\n   A Test Document\n\n"
                               "1.  Introduction\n\n"
                               "   Chunked bodies: see RFC 2068 and Section 2; Section 3 of RFC 2068;\n"
-                              "   RFC 4444 and https://example.invalid/page.\n\n" +
+                              "   RFC 4444 and https://example.invalid/page [7].\n\n" +
                               Filler(80) + "\f\nRFC 9999   A Test Document   June 1999\n\n2.  Details\n\n" +
-                              "   chunked CHUNKED chunked\n\n" + Filler(80);
+                              "   chunked CHUNKED chunked\n\n" + Filler(80) + "\n   [7]  The entry.\n";
 
 const std::string kOther = "Network Working Group\nRequest for Comments: 2068\n\n   The Other One\n\n"
                            "1.  Start\n\n" +
@@ -194,7 +200,8 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
                                                                   {TReferenceKind::Section, 0},
                                                                   {TReferenceKind::RfcSection, 2068},
                                                                   {TReferenceKind::Rfc, 4444},
-                                                                  {TReferenceKind::Url, 0}}));
+                                                                  {TReferenceKind::Url, 0},
+                                                                  {TReferenceKind::Citation, 0}}));
 
     // A drag across a link selects and follows nothing.
     const TPaneLink rfcLink = Reader().Links->Links()[0];
@@ -235,6 +242,11 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
     EXPECT_TRUE(boxes_->Shown.back().Text.contains("404"));
     EXPECT_EQ(LineOf("Request for Comments: 9999"), 1);
 
+    // A citation jumps to its entry among the references.
+    ClickLink(TReferenceKind::Citation);
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("   [7]  The entry."));
+    Reader().BackAction->trigger();
+
     ClickLink(TReferenceKind::Url);
     EXPECT_EQ(openedUrls_, std::vector<QString>{"https://example.invalid/page"});
 }
@@ -242,6 +254,7 @@ TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)
 TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
 {
     Start();
+    Reader().SetFitWidth(false);
     const qreal base = form_->FontDlg.Font.pointSizeF();
     const QFont chosen = form_->FontDlg.Font;
     // Key 0: the wheel turned two notches towards the reader.
@@ -264,6 +277,79 @@ TEST_F(ReaderTest, ZoomScalesThePaneOnlyAndIsRemembered)
     Stop();
     Start();
     EXPECT_EQ(Reader().Zoom(), 67);
+    EXPECT_FALSE(Reader().FitWidth());
+}
+
+// RFC 2616 in the window of the first start with the contents panel open:
+// its 72-column lines never wrap, so no word is broken. Fitting gives way to
+// the zoom down to a readable size and scrolls sideways below it; without
+// fitting, a zoom step scrolls sideways too.
+TEST_F(ReaderTest, FittingTheWidthBreaksNoWordOfRfc2616)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc2616.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    Start();
+    form_->resize(640, 512);
+    Reader().ContentsAction->trigger();
+    form_->OpenFile(QString::fromStdString(path));
+    Reader().Refresh();
+    ASSERT_TRUE(Reader().Contents->isVisible());
+    ASSERT_TRUE(Reader().FitWidth());
+    for (const bool fit : {true, false}) {
+        SCOPED_TRACE(fit);
+        Reader().SetFitWidth(fit);
+        Reader().ZoomIn();
+        EXPECT_EQ(Pane().LineCount(), Pane().SourceLineCount());
+        const bool fits = 72 * TTextPane::ColumnWidth(Pane().font()) <= Pane().AvailableTextWidth();
+        EXPECT_EQ(Pane().horizontalScrollBar()->maximum() > 0, !fits);
+        if (fit) {
+            EXPECT_TRUE(fits || Pane().font().pointSizeF() <= 7.01) << Pane().font().pointSizeF();
+        }
+        Reader().ZoomOut();
+    }
+    // Word wrap as the window always had it breaks the lines at its width.
+    Reader().SetWordWrap(true);
+    EXPECT_GT(Pane().LineCount(), Pane().SourceLineCount());
+}
+
+// Ctrl+G 42 in RFC 2616 shows its page 42 and the status line names it; the
+// reading position is kept in the library and found again after a restart,
+// and selecting offers the text as the desktop's primary selection.
+TEST_F(ReaderTest, PagesAndTheReadingPositionOutliveTheRun)
+{
+    const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc2616.txt";
+    if (!std::ifstream(path).good()) GTEST_SKIP() << "reference texts not present";
+    libraryPath_ = dir_.File("library.db");
+    Start();
+    form_->OpenFile(QString::fromStdString(path));
+    QTimer::singleShot(0, [] {
+        auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(ask, nullptr);
+        ask->setIntValue(42);
+        ask->accept();
+    });
+    Reader().GoToPageAction->trigger();
+    const int top = Pane().FirstVisibleSourceLine();
+    EXPECT_TRUE(Pane().SourceLineAt(top).startsWith(QChar('\f')));
+    EXPECT_TRUE(Pane().SourceLineAt(top - 1).endsWith(QStringLiteral("[Page 41]")));
+    EXPECT_EQ(Reader().PageBeingRead(), 42);
+    bool named = false;
+    for (QLabel* label : form_->statusBar()->findChildren<QLabel*>()) named |= label->text() == "[Page 42]";
+    EXPECT_TRUE(named);
+    EXPECT_FALSE(Reader().GoToPage(177));
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), top);
+
+    if (QApplication::clipboard()->supportsSelection()) {
+        Pane().Select(Pane().SourceLineStart(top + 1), Pane().SourceLineStart(top + 1) + 8);
+        EXPECT_EQ(QApplication::clipboard()->text(QClipboard::Selection), QStringLiteral("RFC 2616"));
+    }
+
+    ASSERT_TRUE(form_->close());
+    Stop();
+    Start();
+    form_->OpenFile(QString::fromStdString(path));
+    EXPECT_EQ(Pane().FirstVisibleSourceLine(), top);
+    EXPECT_EQ(Reader().PageBeingRead(), 42);
 }
 
 // Matches are found in UTF-8 and drawn at UTF-16 positions of the pane.

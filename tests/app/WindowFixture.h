@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QPainter>
 #include <QPrinter>
 #include <deque>
 #include <functional>
@@ -61,14 +62,21 @@ public:
         printer.setOutputFileName(QString::fromStdString(PrintTo));
         return true;
     }
-    // The preview's pages go into a PDF at PreviewTo, as printing from it would.
-    void PrintPreview(QWidget*, QPrinter&, const std::function<void(QPrinter&)>& paint) override
+    // Every page the preview would show goes into a PDF at PreviewTo, drawn as the preview draws it.
+    void PrintPreview(QWidget*, const TPreviewPages& pages) override
     {
         PreviewCalls++;
         QPrinter target(QPrinter::HighResolution);
         target.setOutputFormat(QPrinter::PdfFormat);
         target.setOutputFileName(QString::fromStdString(PreviewTo));
-        paint(target);
+        target.setFullPage(true); // the pages are drawn from the paper's corner
+        QPainter painter(&target);
+        for (int page = 0; page < pages.Count; ++page) {
+            if (page > 0) target.newPage();
+            painter.save();
+            pages.Draw(painter, page);
+            painter.restore();
+        }
     }
     int OpenCalls = 0, FontCalls = 0, PrintCalls = 0, PreviewCalls = 0;
     std::string PreviewTo;

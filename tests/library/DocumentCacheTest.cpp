@@ -119,6 +119,27 @@ TEST(TDocumentCache, DocumentPastTheFetchLimitIsNotStored)
     EXPECT_EQ(database.Fault(), TLibraryFault::lfNone);
 }
 
+// The reading position of each document outlives the program, and a damaged value is no position.
+TEST(TDocumentCache, KeepsTheReadingLineOfEachDocumentAcrossRuns)
+{
+    TTempDir temp;
+    {
+        TLibraryDatabase database({temp.File("library.db")});
+        TDocumentCache cache(database);
+        EXPECT_EQ(cache.ReadingLine("http://h/rfc2616.txt"), std::nullopt);
+        cache.KeepReadingLine("http://h/rfc2616.txt", 120);
+        cache.KeepReadingLine("http://h/rfc2616.txt", 4321);
+        cache.KeepReadingLine("file:////tmp/rfc822.txt", 0);
+        database.WriteMeta("reading-line http://h/bad.txt", "12x");
+    }
+    TLibraryDatabase database({temp.File("library.db")});
+    TDocumentCache cache(database);
+    EXPECT_EQ(cache.ReadingLine("http://h/rfc2616.txt"), 4321);
+    EXPECT_EQ(cache.ReadingLine("file:////tmp/rfc822.txt"), 0);
+    EXPECT_EQ(cache.ReadingLine("http://h/bad.txt"), std::nullopt);
+    EXPECT_EQ(cache.ReadingLine("http://h/other.txt"), std::nullopt);
+}
+
 namespace {
 
 // The status codes nginx logged, one per request, in order.

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,18 +55,19 @@ inline int ConnectLoopback(int port)
     return fd;
 }
 
-// A TCP socket bound to 127.0.0.1 (port 0: the system's choice). Listening only when asked; a bound socket
-// that does not listen refuses connects.
+// A TCP socket bound to 127.0.0.1, or to ::1 with ipv6 (port 0: the system's choice). Listening only when
+// asked; a bound socket that does not listen refuses connects.
 class TRawSocket {
 public:
-    explicit TRawSocket(int port = 0)
+    explicit TRawSocket(int port = 0, bool ipv6 = false) : ipv6_(ipv6)
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = LoopbackAddress(port);
-        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-        socklen_t length = sizeof(address);
+        fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage address = Address(port);
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), Length()) == 0;
+        socklen_t length = Length();
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        port_ = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port)
+                     : ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
     }
     ~TRawSocket()
     {
@@ -86,8 +88,9 @@ public:
     {
         Listen(0);
         for (int attempt = 0; attempt < 16; ++attempt) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            StartConnectLoopback(fd, port_);
+            const int fd = ::socket(ipv6_ ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            const sockaddr_storage address = Address(port_);
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), Length());
             pending_.push_back(fd);
             pollfd watch{fd, POLLOUT, 0};
             // A connect the full queue leaves unanswered stays pending.
@@ -95,6 +98,26 @@ public:
         }
         return false;
     }
+
+private:
+    sockaddr_storage Address(int port) const
+    {
+        sockaddr_storage storage{};
+        if (!ipv6_) {
+            const sockaddr_in v4 = LoopbackAddress(port);
+            std::memcpy(&storage, &v4, sizeof(v4));
+            return storage;
+        }
+        sockaddr_in6 v6{};
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(static_cast<std::uint16_t>(port));
+        v6.sin6_addr = in6addr_loopback;
+        std::memcpy(&storage, &v6, sizeof(v6));
+        return storage;
+    }
+    socklen_t Length() const { return ipv6_ ? sizeof(sockaddr_in6) : sizeof(sockaddr_in); }
+
+    bool ipv6_ = false;
 
 private:
     int fd_ = -1;

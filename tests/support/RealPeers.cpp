@@ -62,6 +62,8 @@ std::string NginxConfig(const std::string& folder, int port, const std::string& 
     text += "  default_type application/octet-stream;\n";
     text += "  types { text/html html; text/plain txt; }\n";
     text += "  server {\n    listen 127.0.0.1:" + std::to_string(port) + (tls.empty() ? "" : " ssl") + ";\n";
+    // https also on ::1, for requests to an IPv6 literal.
+    if (!tls.empty()) text += "    listen [::1]:" + std::to_string(port) + " ssl;\n";
     text += "    server_name localhost;\n    root " + root + ";\n" + tls + serverConfig + "\n  }\n}\n";
     return text;
 }

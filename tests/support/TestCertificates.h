@@ -25,7 +25,7 @@ public:
     TTestCertificates()
     {
         RunOpenssl(Dir(), "req -x509 " + kNewKey + " -keyout ca.key -out ca.crt -days 30 -subj /CN=Test-CA");
-        Issue("good", "DNS:localhost,IP:127.0.0.1", "30");
+        Issue("good", "DNS:localhost,IP:127.0.0.1,IP:::1", "30");
         Issue("nameonly", "DNS:localhost", "30");
         Issue("othername", "DNS:other.example", "30");
         // A negative lifetime ends the validity a day before it begins: expired on issue.

@@ -119,7 +119,9 @@ TEST(TFetcher, ThePolicyDecidesEveryRedirect)
             return allowed;
         };
         const TFetchResult result = fetcher.Fetch(settings, Url(server.Port()));
-        EXPECT_EQ(asked, std::vector<std::string>{Url(server.Port()) + " -> /new.txt"});
+        // The policy judges the Location as the connection would take it: resolved against the URL it came from.
+        EXPECT_EQ(asked, std::vector<std::string>{Url(server.Port()) + " -> http://127.0.0.1:" +
+                                                  std::to_string(server.Port()) + "/new.txt"});
         EXPECT_EQ(result.Kind, allowed ? TFetchKind::Done : TFetchKind::HttpError);
         EXPECT_EQ(result.Code, allowed ? 200 : 301);
         fetcher.Client().CloseConnection();

@@ -32,6 +32,7 @@ struct TGoldenRow {
 };
 
 void Follow(TIdHTTP& http) { http.SetHandleRedirects(true); }
+void NoSizeLimit(TIdHTTP& http) { http.SetMaxBodySize(0); }
 
 void RunGolden(const TGoldenRow& row)
 {
@@ -104,9 +105,11 @@ TEST(TIdHTTP, GoldenExchanges)
         {"interim_103.txt", "ok", "real"},
         {"304_with_length.txt", "HTTP 304: HTTP/1.1 304 Not Modified | ", ""},
         {"chunked_capitalised.txt", "ok", "abc"},
-        {"chunked_not_a_name.txt", "ok", "3\r\nabc\r\n0\r\n\r\n"},
+        {"chunked_not_a_name.txt", "bad: The document came in a coding this client does not decode: chunkedchunked",
+         ""},
         {"chunked_over_length.txt", "ok", "abc"},
-        {"length_past_32_bits.txt", "closed", "0123456789"},
+        {.file = "length_past_32_bits.txt", .outcome = "closed", .body = "0123456789", .setup = NoSizeLimit},
+        {"length_past_32_bits.txt", "bad: The document exceeds the size limit of 536870912 bytes.", ""},
         {"length_hex.txt", "bad: Invalid Content-Length: 0x10", ""},
         {"status_plus.txt", "HTTP -1: HTTP/1.1 +200 OK | hello", ""},
         {.file = "redirect_to_file.txt",
@@ -124,6 +127,17 @@ TEST(TIdHTTP, GoldenExchanges)
                      handled = true;
                  };
              }},
+        {"two_lengths.txt", "bad: Differing Content-Length values: 5, 60", ""},
+        {"two_lengths.txt", "bad: Differing Content-Length values: 5, 60", "", 1},
+        {"gzip_chunked.txt", "bad: The document came in a coding this client does not decode: gzip", ""},
+        {"identity_with_length.txt", "ok", "onetwo"},
+        {"interim_with_body.txt", "bad: Interim response announces a body", ""},
+        {.file = "redirect_host_with_cr.txt",
+         .outcome = "EIdException: Host name with a control character or blank refused",
+         .body = "",
+         .url = "http://example.test/doc.txt",
+         .throughProxy = true,
+         .setup = Follow},
         {.file = "ipv6_literal.txt",
          .outcome = "ok",
          .body = "hello",
@@ -235,6 +249,7 @@ TEST(TIdHTTP, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome)
     TScriptedServer server({TConnectionScript().ReadHttpRequest().Send(
         "HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n" + std::string(100000, 'b'))});
     TIdHTTP http;
+    http.SetMaxBodySize(0);
     TMemoryStream body;
     EXPECT_EQ(Outcome([&] { http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body); }), "closed");
     EXPECT_EQ(body.Size(), 100000);
@@ -308,6 +323,30 @@ TEST(TIdHTTP, RefusesBeforeConnecting)
         TMemoryStream body;
         EXPECT_EQ(Outcome([&] { http.PerformRequest(row.method, row.url, nullptr, &body); }), row.outcome);
     }
+}
+
+} // namespace
+
+namespace {
+
+using httptest::TConnectionScript;
+using httptest::TScriptedServer;
+
+TEST(TIdHTTP, CancelFromAnotherThreadEndsTheCall)
+{
+    // The server answers nothing: only the cancel ends the wait (the read time-out is off).
+    TScriptedServer server({TConnectionScript().ReadHttpRequest().Pause(3000)});
+    TIdHTTP http;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        http.Cancel();
+    });
+    TMemoryStream body;
+    EXPECT_EQ(httptest::Outcome([&] { http.Get("http://127.0.0.1:" + std::to_string(server.Port()) + "/", body); }),
+              "EIdException: The fetch was cancelled.");
+    canceller.join();
+    EXPECT_FALSE(http.IsConnected());
+    server.Uncheck();
 }
 
 } // namespace

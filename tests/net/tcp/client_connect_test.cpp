@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -103,15 +105,15 @@ TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
     TCountingAntiFreeze hook;
     hook.SetIdleTimeOut(20);
 
-    // Even the plain connect (time-out 0) runs on the worker, so its failure
-    // arrives as a connect exception.
+    // The plain connect (time-out 0) waits in steps too, with no limit of its
+    // own, so its failure stays the socket's error.
     TRawSocket refusing;
     TIdTCPClient refused;
     refused.SetHost("127.0.0.1");
     refused.SetPort(refusing.Port());
-    EXPECT_THROW(refused.OpenConnection(0), EIdConnectException);
+    EXPECT_THROW(refused.OpenConnection(0), EIdSocketError);
 
-    // A wait of 200 ms in steps of 20 ms yields at every step.
+    // A wait of 200 ms in steps of 20 ms yields after every one of its ten steps.
     TRawSocket silent;
     ASSERT_TRUE(silent.FillBacklog());
     TIdTCPClient client;
@@ -119,7 +121,7 @@ TEST(TIdTCPClient, YieldHookTurnsEveryConnectIntoAStepwiseWait)
     client.SetPort(silent.Port());
     hook.steps = 0;
     EXPECT_THROW(client.OpenConnection(200), EIdConnectTimeout);
-    EXPECT_EQ(hook.steps, 9);
+    EXPECT_EQ(hook.steps, 10);
 }
 
 TEST(TIdTCPClient, UnresolvableNameRaisesHostNotFound)
@@ -346,6 +348,84 @@ TEST(TIdTCPClient, APortOutsideSixteenBitsRaisesBeforeConnecting)
         EXPECT_FALSE(client.IsConnected());
     }
     EXPECT_EQ(server.ConnectionsServed(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(TIdIOHandlerSocket, AddressesAreTriedInOrderAndTheFirstToConnectWins)
+{
+    // One port on both loopbacks: 127.0.0.1 accepts; on ::1 either nothing listens (refused at once) or the
+    // accept queue is full (the connect hangs).
+    testsupport::TRawSocket live;
+    live.Listen(8);
+    testsupport::TRawSocket refusing6(live.Port(), true);
+    ASSERT_TRUE(refusing6.Bound()) << "no ::1 on this machine";
+    testsupport::TRawSocket hanging6(0, true);
+    ASSERT_TRUE(hanging6.FillBacklog());
+    testsupport::TRawSocket liveBesideHanging(hanging6.Port());
+    liveBesideHanging.Listen(8);
+    const struct {
+        const char* name;
+        std::vector<std::string> addresses;
+        int port;
+        const char* winner; // "" when the connect times out
+    } rows[] = {
+        {"refused IPv6, live IPv4", {"::1", "127.0.0.1"}, live.Port(), "127.0.0.1"},
+        {"hanging IPv6, live IPv4", {"::1", "127.0.0.1"}, hanging6.Port(), "127.0.0.1"},
+        {"live IPv4 first", {"127.0.0.1", "::1"}, hanging6.Port(), "127.0.0.1"},
+        {"hanging IPv6 alone", {"::1"}, hanging6.Port(), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TIdIOHandlerSocket handler;
+        handler.PrepareTransport();
+        const TIdDeadline deadline = DeadlineAfter(1500);
+        if (*row.winner == '\0') {
+            ExpectRaises<EIdConnectTimeout>(
+                [&] { handler.ConnectToAddresses(row.addresses, row.port, "", 0, 0, 0, deadline); },
+                "Connect timed out.");
+            continue;
+        }
+        handler.ConnectToAddresses(row.addresses, row.port, "", 0, 0, 0, deadline);
+        ASSERT_TRUE(handler.IsOpen());
+        EXPECT_EQ(handler.SocketHandle()->RemoteIP(), row.winner);
+        EXPECT_EQ(handler.SocketHandle()->RemotePort(), row.port);
+    }
+}
+
+TEST(TIdIOHandlerSocket, EveryAddressRefusedRaisesTheLastFailure)
+{
+    testsupport::TRawSocket refusing;
+    testsupport::TRawSocket refusing6(refusing.Port(), true);
+    TIdIOHandlerSocket handler;
+    handler.PrepareTransport();
+    ExpectRaises<EIdSocketError>(
+        [&] {
+            handler.ConnectToAddresses({"::1", "127.0.0.1"}, refusing.Port(), "", 0, 0, 0, TIdDeadline());
+        },
+        "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_FALSE(handler.IsOpen());
+}
+
+TEST(TIdDeadline, ACancelEndsAWaitAtOnceFromAnotherThread)
+{
+    testsupport::TRawSocket hanging;
+    ASSERT_TRUE(hanging.FillBacklog());
+    const auto cancel = std::make_shared<TIdCancel>();
+    TIdTCPClient client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(hanging.Port());
+    std::thread canceller([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel->Cancel();
+    });
+    // Without the cancel this connect would wait for the system's own time-out.
+    ExpectRaises<EIdConnectTimeout>([&] { client.OpenConnectionBy(TIdDeadline().WithCancel(cancel)); },
+                                    "Connect timed out.");
+    canceller.join();
+    EXPECT_FALSE(client.IsConnected());
 }
 
 } // namespace

@@ -56,6 +56,8 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure)
         {"dante, SOCKS 5, a target its rules keep out", dante.get(), svSocks5, "", "", "192.0.2.1", true,
          "Connection not allowed by ruleset."},
         {"microsocks, right password", microsocks.get(), svSocks5, "scrivlet", "s3cret", "127.0.0.1", false, ""},
+        // The target on ::1, named by its literal: it has to go as an IPv6 address, not as a name.
+        {"microsocks, IPv6 literal", microsocks.get(), svSocks5, "scrivlet", "s3cret", "[::1]", false, ""},
         {"microsocks, wrong password", microsocks.get(), svSocks5, "scrivlet", "wrong", "127.0.0.1", false,
          "Authentication error to socks server."},
         {"microsocks, no password offered", microsocks.get(), svSocks5, "", "", "127.0.0.1", false,
@@ -68,7 +70,11 @@ TEST(TIdSocksInfo, RealProxiesCarryTheTunnelOrReportTheFailure)
         const bool tunnel = row.expected.empty();
         std::unique_ptr<TScriptedServer> target;
         testsupport::TRawSocket refusing; // bound, never listening
-        if (tunnel) target = std::make_unique<TScriptedServer>(TConnectionScript().ReadCount(up.size()).Send(down));
+        const bool ipv6 = std::string(row.target) == "[::1]";
+        if (tunnel) {
+            target = std::make_unique<TScriptedServer>(
+                std::vector<TConnectionScript>{TConnectionScript().ReadCount(up.size()).Send(down)}, false, ipv6);
+        }
         TIdTCPClient client;
         ThroughSocks(client,
                      {.port = row.proxy->Port(), .version = row.version, .user = row.user, .password = row.password},

@@ -37,6 +37,8 @@ struct TSocksRow {
 };
 
 const std::string kOffer = "> \\x05\\x01\\x00\n< \\x05\\x00\n";
+// Fifteen zero bytes, as an exchange file writes them: ::1 is fifteen of them and a one.
+const std::string kZero15 = "\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00";
 const std::string kConnect80 = "> \\x05\\x01\\x00\\x03\\x09127.0.0.1\\x00\\x50\n";
 
 // A SOCKS 5 exchange whose connect reply carries code (and address type 1).
@@ -89,6 +91,15 @@ std::vector<TSocksRow> Rows()
         {"5: every reply in one-byte pieces", "socks5_password_reply_name.txt", svSocks5, "example.org", 21, "",
          nullptr, "user", "secret", 1},
         {"5: bound address IPv6", "socks5_reply_ipv6.txt", svSocks5, "localhost", 80, ""},
+        // IPv6 literals used to go as a name with their brackets (5, 4A) or raise a conversion error (4).
+        {"5: IPv6 literal goes as an address",
+         kOffer + "> \\x05\\x01\\x00\\x04" + kZero15 + "\\x01\\x00\\x50\n" +
+             "< \\x05\\x00\\x00\\x01\\x00\\x00\\x00\\x00\\x00\\x00\n> ping\n< pong\n",
+         svSocks5, "[::1]", 80, ""},
+        {"4: IPv6 literal sends nothing", "", svSocks4, "[::1]", 80, "SOCKS 4 cannot carry an IPv6 address.",
+         &typeid(EIdSocksError)},
+        {"4A: IPv6 literal sends nothing", "", svSocks4A, "::1", 80, "SOCKS 4 cannot carry an IPv6 address.",
+         &typeid(EIdSocksError)},
         {"5: host name of 255 bytes", V5ToHost(name255), svSocks5, name255, 80, ""},
         {"5: host name of 256 bytes sends nothing", "", svSocks5, name256, 80,
          "SOCKS host name is longer than 255 bytes.", &typeid(EIdSocksError)},

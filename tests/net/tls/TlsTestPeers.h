@@ -3,7 +3,8 @@
 // The servers the TLS tests talk to, started once per test program: nginx over TLS with each of the tests'
 // own certificates (good; for localhost by name only; for another name; expired; self-signed) and in plain
 // http. All serve the same folder: small.txt, doc.txt (300 KB), the same file in chunks under /chunked/, /drop
-// (closed without a response or close_notify), /moved (a redirect to small.txt), /set-cookie (a secure cookie)
+// (closed without a response or close_notify), /moved (a redirect to small.txt), /relative and /relative-name
+// (the same as a relative reference), /set-cookie (a secure cookie)
 // and /cookie (echoes it).
 
 #include <memory>
@@ -37,6 +38,8 @@ struct TTlsPeers {
             "/; sub_filter_types *; sub_filter 'never-in-the-text' ''; }\n"
             "    location = /drop { return 444; }\n"
             "    location = /moved { return 301 /small.txt; }\n"
+            "    location = /relative { absolute_redirect off; return 302 /small.txt; }\n"
+            "    location = /relative-name { absolute_redirect off; return 302 small.txt; }\n"
             "    location = /set-cookie { add_header Set-Cookie \"token=secret; path=/; secure\"; return 200 "
             "\"set\\n\"; }\n"
             "    location = /cookie { return 200 \"[$http_cookie]\\n\"; }\n";

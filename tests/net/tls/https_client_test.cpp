@@ -53,6 +53,17 @@ TEST_F(HttpsClient, FetchesByLengthChunkedAndAfterARedirectOnOneConnection)
     EXPECT_EQ(connects_, 1);
 }
 
+TEST_F(HttpsClient, RelativeRedirectStaysOnHttpsAndLiteralsAreVerified)
+{
+    http_.SetHandleRedirects(true);
+    // A relative Location used to send the next request in plain text to the https port.
+    EXPECT_EQ(Fetch(Url(Peers().good, "/relative")), "small document\n");
+    EXPECT_EQ(Fetch(Url(Peers().good, "/relative-name")), "small document\n");
+    // An IPv6 literal is checked against the certificate's IP address, not its bracketed text.
+    EXPECT_EQ(Fetch("https://[::1]:" + std::to_string(Peers().good->Port()) + "/small.txt"), "small document\n");
+    EXPECT_EQ(Fetch("https://127.0.0.1:" + std::to_string(Peers().good->Port()) + "/small.txt"), "small document\n");
+}
+
 TEST_F(HttpsClient, FetchesThroughAProxysTunnel)
 {
     auto proxy = TRealPeer::Tinyproxy();
