@@ -323,7 +323,7 @@ void Rfc2616FitResize(benchmark::State& state)
         state.SkipWithError("rfc2616.txt not found");
         return;
     }
-    static TReaderWindow window;
+    static TReaderWindow& window = *new TReaderWindow;
     window.pane->LoadText(text);
     window.reader->Refresh();
     window.reader->SetFitWidth(true);
