@@ -118,7 +118,7 @@ void TFindBar::Search(int from)
     if (!isHidden() && !needle.isEmpty()) {
         const TUtf8Lines& lines = lines_();
         const std::vector<TFindMatch> found =
-            FindAll(lines.Lines, std::string_view(needle.constData(), size_t(needle.size())), MatchCase->isChecked());
+            FindAll(lines.Lines(), std::string_view(needle.constData(), size_t(needle.size())), MatchCase->isChecked());
         marks_.reserve(found.size());
         for (const TFindMatch& m : found) {
             matches_.push_back(int(marks_.size()));

@@ -7,10 +7,14 @@
 #include <QTimer>
 #include <algorithm>
 
-TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane)
+TPaneLinks::TPaneLinks(TTextPane& pane) : QObject(&pane), pane_(pane), viewport_(pane.viewport())
 {
-    pane_.viewport()->setMouseTracking(true);
-    pane_.viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
+    // The pane deletes its viewport, and this object, only once it is no
+    // longer a pane: the viewport's last events must not reach a filter that
+    // asks the pane about them.
+    connect(&pane_, &QObject::destroyed, this, [this] { viewport_->removeEventFilter(this); });
     // An edit moves the text under the links: they go with the pane's marks
     // until the document is scanned again.
     connect(&pane_, &TTextPane::textChanged, this, [this] {
@@ -23,13 +27,13 @@ void TPaneLinks::Scan(const TUtf8Lines& lines, std::span<const TContentsEntry> c
 {
     links_.clear();
     marks_.clear();
-    for (TDocumentLink& found : DocumentLinks(lines.Lines, contents, ownNumber)) {
+    for (TDocumentLink& found : DocumentLinks(lines.Lines(), contents, ownNumber)) {
         TReference& r = found.Reference;
         const TPaneSpan span = PaneSpan(pane_, lines, found.Line, r.Offset, r.Length);
         TPaneLink link{span.Start, span.Length, std::move(r), {}};
         if (link.Reference.Kind == TReferenceKind::Url)
             link.Url =
-                std::string(lines.Lines[size_t(found.Line)].substr(link.Reference.Offset, link.Reference.Length));
+                std::string(lines.Lines()[size_t(found.Line)].substr(link.Reference.Offset, link.Reference.Length));
         links_.push_back(std::move(link));
         TPaneMark mark;
         mark.Start = span.Start;
@@ -52,7 +56,7 @@ const TPaneLink* TPaneLinks::LinkAt(int position) const
 
 bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched != pane_.viewport()) return false;
+    if (watched != viewport_) return false;
     switch (e->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(e);
@@ -83,7 +87,7 @@ bool TPaneLinks::eventFilter(QObject* watched, QEvent* e)
         auto* mouse = static_cast<QMouseEvent*>(e);
         if (mouse->buttons() != Qt::NoButton || links_.empty()) break;
         const bool over = LinkAt(pane_.PositionAt(mouse->position().toPoint())) != nullptr;
-        pane_.viewport()->setCursor(over ? Qt::PointingHandCursor : Qt::IBeamCursor);
+        viewport_->setCursor(over ? Qt::PointingHandCursor : Qt::IBeamCursor);
         break;
     }
     default: break;

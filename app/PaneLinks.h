@@ -45,6 +45,7 @@ protected:
 
 private:
     TTextPane& pane_;
+    QWidget* viewport_;            // the pane's, watched until the pane goes
     std::vector<TPaneLink> links_; // by position
     std::vector<TPaneMark> marks_;
     QPoint pressedAt_;

@@ -54,27 +54,26 @@ QString DecodeDocumentBytes(std::string_view bytes) { return Decode(bytes, false
 
 QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes, true); }
 
-TUtf8Lines Utf8SourceLines(const TTextPane& pane)
+void TUtf8Lines::Read(const TTextPane& pane)
 {
-    TUtf8Lines result;
-    result.Bytes = Utf8Of(pane.Text());
-    const std::string_view all(result.Bytes);
-    result.Lines.reserve(size_t(pane.SourceLineCount()));
+    lines_.clear();
+    bytes_ = Utf8Of(pane.Text());
+    const std::string_view all(bytes_);
+    lines_.reserve(size_t(pane.SourceLineCount()));
     for (size_t start = 0; start < all.size();) {
         const size_t end = all.find('\n', start);
         if (end == std::string_view::npos) {
-            result.Lines.push_back(all.substr(start));
+            lines_.push_back(all.substr(start));
             break;
         }
-        result.Lines.push_back(all.substr(start, end - start));
+        lines_.push_back(all.substr(start, end - start));
         start = end + 1;
     }
-    return result;
 }
 
 TPaneSpan PaneSpan(const TTextPane& pane, const TUtf8Lines& lines, int line, std::size_t offset, std::size_t length)
 {
-    const std::string_view text = lines.Lines[size_t(line)];
+    const std::string_view text = lines.Lines()[size_t(line)];
     const int start = int(Utf16Column(text, offset));
     const int end = int(Utf16Column(text, offset + length));
     return {pane.SourceLineStart(line) + start, end - start};

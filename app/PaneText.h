@@ -23,12 +23,24 @@ class TTextPane;
 // The pane's source lines as UTF-8, for the plain document functions (outline,
 // references, find): one buffer, and a view of each line into it. Every
 // character of the pane becomes a valid UTF-8 sequence, so a byte offset maps
-// back to a pane column through Utf16Column.
+// back to a pane column through Utf16Column. The views point into the object's
+// own buffer, so it is read in place and never copied or moved: a short text
+// lives inside the string object itself, and a moved string would leave the
+// views pointing at the old object.
 struct TUtf8Lines {
-    std::string Bytes;
-    std::vector<std::string_view> Lines;
+    TUtf8Lines() = default;
+    explicit TUtf8Lines(const TTextPane& pane) { Read(pane); }
+    TUtf8Lines(const TUtf8Lines&) = delete;
+    TUtf8Lines& operator=(const TUtf8Lines&) = delete;
+
+    // Takes the pane's current text, replacing what was read before.
+    void Read(const TTextPane& pane);
+    const std::vector<std::string_view>& Lines() const { return lines_; }
+
+private:
+    std::string bytes_;
+    std::vector<std::string_view> lines_;
 };
-TUtf8Lines Utf8SourceLines(const TTextPane& pane);
 
 // The pane position of bytes [offset, offset + length) of source line line.
 struct TPaneSpan {

@@ -146,9 +146,16 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     connect(&pane_, &TTextPane::textChanged, &rescan_, qOverload<>(&QTimer::start));
     // The mouse's back and forward buttons: the window sees the presses the
     // widgets in it leave alone, the list of the contents panel takes all its own.
-    pane_.viewport()->installEventFilter(this);
+    paneViewport_ = pane_.viewport();
+    paneViewport_->installEventFilter(this);
     Contents->Tree->viewport()->installEventFilter(this);
     window_.installEventFilter(this);
+    // The window deletes the pane before this object: the viewport's last
+    // events, while the pane is being taken apart, are no longer watched.
+    connect(&pane_, &QObject::destroyed, this, [this] {
+        paneViewport_->removeEventFilter(this);
+        paneViewport_ = nullptr;
+    });
     session_.Subscribe([this](TSessionChange change) {
         // A document just shown is read at once: its outline, links and marks belong to it.
         if (change == TSessionChange::Document) DocumentShown();
@@ -387,13 +394,13 @@ const TUtf8Lines& TReaderView::Lines()
 void TReaderView::Rescan()
 {
     rescan_.stop();
-    lines_ = Utf8SourceLines(pane_);
-    const int width = OrdinaryLineWidth(lines_.Lines);
+    lines_.Read(pane_);
+    const int width = OrdinaryLineWidth(lines_.Lines());
     columns_ = width == 0 ? kUsualColumns : std::clamp(width, kMinColumns, kMaxColumns);
     Fit();
-    TDocumentLayout layout = DocumentLayout(lines_.Lines);
+    TDocumentLayout layout = DocumentLayout(lines_.Lines());
     Contents->SetOutline(std::move(layout.Headings));
-    pages_ = DocumentPages(lines_.Lines);
+    pages_ = DocumentPages(lines_.Lines());
     ShowPage();
     ShowReading();
     Links->Scan(lines_, layout.Contents, ExtractNumber(pane_.SourceLines()));
@@ -448,7 +455,7 @@ void TReaderView::UpdateActions()
 
 bool TReaderView::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == pane_.viewport() && e->type() == QEvent::Wheel) {
+    if (watched == paneViewport_ && e->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(e);
         if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
         wheel_ += wheel->angleDelta().y();

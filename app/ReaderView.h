@@ -147,6 +147,7 @@ private:
 
     QMainWindow& window_;
     TTextPane& pane_;
+    QWidget* paneViewport_ = nullptr; // watched while the pane lives
     TDocumentSession& session_;
     TReaderHooks hooks_;
     QFont font_;

@@ -382,7 +382,7 @@ TEST(FindBarTest, HighlightsCoverExactlyTheCharactersFound)
         SCOPED_TRACE(row.text);
         TTextPane pane;
         pane.LoadText(QString::fromUtf8(row.text));
-        const TUtf8Lines lines = Utf8SourceLines(pane);
+        const TUtf8Lines lines(pane);
         TFindBar bar(pane, [&lines]() -> const TUtf8Lines& { return lines; });
         bar.Open();
         bar.Field->setText(QString::fromUtf8(row.needle));
