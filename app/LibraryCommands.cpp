@@ -382,7 +382,7 @@ void TLibraryCommands::mSyncAllClick()
 void TLibraryCommands::mStorageClick()
 {
     if (!storage_) {
-        storage_ = new TStorageDialog(store_.Cache, &window_);
+        storage_ = new TStorageDialog(store_.Cache, store_.SizeLimit, &window_);
         storage_->Confirm = hooks_.Confirm;
     }
     storage_->Refresh();

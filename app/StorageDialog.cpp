@@ -10,7 +10,8 @@
 #include <QVBoxLayout>
 #include <ctime>
 
-TStorageDialog::TStorageDialog(TDocumentCache& cache, QWidget* parent) : QDialog(parent), cache_(cache)
+TStorageDialog::TStorageDialog(TDocumentCache& cache, int64_t sizeLimit, QWidget* parent)
+    : QDialog(parent), cache_(cache), sizeLimit_(sizeLimit)
 {
     setWindowTitle(QStringLiteral("保存状況"));
     Counts = new QLabel(this);
@@ -37,9 +38,10 @@ TStorageDialog::TStorageDialog(TDocumentCache& cache, QWidget* parent) : QDialog
 void TStorageDialog::Refresh()
 {
     const TLibraryStorage storage = cache_.Storage();
-    Counts->setText(QStringLiteral("保存されている文書: %1 件 (%2)")
+    Counts->setText(QStringLiteral("保存されている文書: %1 件 (%2、上限 %3)")
                         .arg(storage.Documents)
-                        .arg(QString::fromStdString(ByteSizeText(storage.Bytes))));
+                        .arg(QString::fromStdString(ByteSizeText(storage.Bytes)))
+                        .arg(QString::fromStdString(ByteSizeText(sizeLimit_))));
 }
 
 void TStorageDialog::Clear(bool all)

@@ -1,5 +1,6 @@
 // TStorageDialog: ライブラリ → 保存状況. How many RFCs the library holds and
-// how many bytes of text, and the two ways to give the space back: clear
+// how many bytes of text against the size limit the library trims to (the
+// documents read or fetched longest ago go first), and the two ways to give the space back: clear
 // everything, or the documents neither read nor fetched for N days. Each
 // asks first through Confirm. References the library's cache; GUI thread.
 #pragma once
@@ -16,7 +17,7 @@ class TDocumentCache;
 class TStorageDialog : public QDialog {
     Q_OBJECT
 public:
-    TStorageDialog(TDocumentCache& cache, QWidget* parent);
+    TStorageDialog(TDocumentCache& cache, int64_t sizeLimit, QWidget* parent);
 
     QLabel* Counts;
     QPushButton* ClearAllBtn;
@@ -33,4 +34,5 @@ private:
     void Clear(bool all);
 
     TDocumentCache& cache_;
+    int64_t sizeLimit_;
 };
