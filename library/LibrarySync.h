@@ -8,9 +8,12 @@
 // cancel or a quit, so a crash loses at most one batch (seconds of work);
 // the next plan simply leaves out what is stored, which is how a run resumes. A document that fails is
 // listed and the run goes on. TSyncControl is the only part shared between
-// threads: the run's thread reads it, any thread may pause, resume or cancel.
-// Everything else belongs to the run's thread, the database and the client
-// included. Times are seconds since the Unix epoch.
+// the caller's threads: the run's thread reads it, any thread may pause,
+// resume or cancel. The run stores on a thread of its own while it fetches
+// the next documents; the database belongs to that thread while the run
+// lasts and comes back to the caller's when RunSync returns. Everything else
+// belongs to the run's thread, the client included. Times are seconds since
+// the Unix epoch.
 #pragma once
 
 #include <atomic>

@@ -159,3 +159,27 @@ TEST_F(LibrarySync, PausedRunAsksNothingUntilResumed)
     EXPECT_EQ(result.Stored, 13);
     EXPECT_EQ(Requests(14).size(), 14u);
 }
+
+// The storing side runs behind the fetching one: a document it cannot keep (larger than the library takes) still
+// leaves the stored count, the bytes and the failure list agreeing once the run is over.
+TEST_F(LibrarySync, DocumentTheLibraryCannotKeepIsListedAndLeavesTheCounts)
+{
+    constexpr int kTooLarge = 2068;
+    WriteTextFile(root_.File("rfc" + std::to_string(kTooLarge) + ".txt"),
+                  std::string(size_t(TDocumentCache::kMaxDocumentBytes) + 1, 'x'));
+    TSyncControl control;
+    TSyncProgress last;
+    const TSyncResult result = RunSync(fetcher_, settings_, cache_, PlanSync(database_, UrlsOf()), control,
+                                       [&](const TSyncProgress& p) { last = p; });
+    EXPECT_EQ(result.Stored, 12);
+    ASSERT_EQ(result.Failures.size(), 2u);
+    const auto tooLarge = std::find_if(result.Failures.begin(), result.Failures.end(),
+                                       [](const TSyncFailure& f) { return f.Number == kTooLarge; });
+    ASSERT_NE(tooLarge, result.Failures.end());
+    EXPECT_EQ(tooLarge->Reason, "the library could not store it");
+    EXPECT_EQ(last.Done, 14);
+    EXPECT_EQ(last.Failed, 2);
+    EXPECT_EQ(last.Bytes, result.Bytes);
+    EXPECT_FALSE(cache_.Find(UrlsOf()(kTooLarge).second).has_value());
+    EXPECT_EQ(PlanSync(database_, UrlsOf()).size(), 2u);
+}
