@@ -84,7 +84,7 @@ TEST(FindReferences, FindsRfcsSectionsAndAddressesInRealLines)
          {{"Sections 6.2.2", K::Section, 0, "6.2.2"},
           {"6.2.3", K::Section, 0, "6.2.3"},
           {"appendix A.1", K::Section, 0, "A.1"}}},
-        {"   specified in Section 5.1.2 of [RFC2616] and section 3.1 of RFC 822.",
+        {"   as given in Section 5.1.2 of [RFC2616] and section 3.1 of RFC 822.",
          {{"Section 5.1.2 of [RFC2616]", K::RfcSection, 2616, "5.1.2"},
           {"section 3.1 of RFC 822", K::RfcSection, 822, "3.1"}}},
         {"   syntax as defined in [RFC2616], Section 2.2 and RFC 7230, Section 4.",
