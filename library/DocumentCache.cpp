@@ -375,9 +375,12 @@ TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings
     TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
     if (!decision.Needed) return result;
 
+    // The copy is stored under its own URL, so the caller's redirect policy is narrowed to that server, not
+    // replaced: whatever the policy refuses for a first fetch stays refused here.
     TFetchSettings onServer = settings;
-    onServer.RedirectAllowed = [&](std::string_view, std::string_view location) {
-        return RedirectStaysOnServer(cached.Url, std::string(location));
+    onServer.RedirectAllowed = [&, policy = settings.RedirectAllowed](std::string_view from,
+                                                                      std::string_view location) {
+        return RedirectStaysOnServer(cached.Url, std::string(location)) && (!policy || policy(from, location));
     };
     TFetchRequest request;
     request.Url = cached.Url;

@@ -239,6 +239,7 @@ TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
         TRevalidationOutcome outcome;
         const char* stored;
         std::string etag = "";
+        bool policyRefuses = false;
     } rows[] = {
         {"revalidate_200.txt", TRevalidationOutcome::roReplaced, "new text\n"},
         {"revalidate_same_server_redirect.txt", TRevalidationOutcome::roReplaced, "moved text\n"},
@@ -251,6 +252,7 @@ TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
         {"revalidate_404.txt", TRevalidationOutcome::roGone, old},
         {"revalidate_400.txt", TRevalidationOutcome::roRejected, old},
         {"revalidate_long_etag.txt", TRevalidationOutcome::roNotModified, old, longTag},
+        {"revalidate_redirect_the_policy_refuses.txt", TRevalidationOutcome::roRejected, old, "", true},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.file);
@@ -269,7 +271,8 @@ TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
         cached.Body = old;
         ASSERT_TRUE(cache.Store(cached));
         TFetcher fetcher;
-        const TFetchSettings settings;
+        TFetchSettings settings;
+        if (row.policyRefuses) settings.RedirectAllowed = [](std::string_view, std::string_view) { return false; };
         const TRevalidationResult result = Revalidate(fetcher, settings, cache, cached, 1000 + 2 * 86400);
         EXPECT_EQ(result.Outcome, row.outcome) << result.Failure;
         EXPECT_EQ(result.Document.Body, row.stored);
