@@ -10,7 +10,6 @@
 #include "app/FontStyle.h"
 #include "app/LibraryCommands.h"
 #include "app/PaneText.h"
-#include "app/PrintPreview.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
 #include "net/fetch/Fetcher.h"
@@ -19,7 +18,6 @@
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
-#include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
 #include "settings/SettingText.h"
@@ -38,7 +36,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
@@ -229,6 +226,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     BuildMenu();
     CreateReader();
     CreateCommands();
+    CreatePrintCommands();
     FormCreate();
     BuildLayout();
     // Watched only now that every control exists.
@@ -410,6 +408,7 @@ void TForm1::BuildMenu()
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
     mPrintPreview = add(N1, QStringLiteral("印刷プレビュー"), QKeySequence(), &TForm1::mPrintPreviewClick);
+    mExportPdf = add(N1, QStringLiteral("PDFに書き出し..."), QKeySequence(), &TForm1::mExportPdfClick);
     N3 = N1->addSeparator();
     mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
     O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
@@ -793,36 +792,27 @@ void TForm1::OpenFile(const QString& path)
 
 bool TForm1::LoadLocalFile(const std::string& url) { return Commands->ShowFileUrl(url) == TCommandOutcome::Shown; }
 
-void TForm1::mPrintClick()
+void TForm1::CreatePrintCommands()
 {
-    // The document's own lines: what is printed must not depend on the
-    // window's width, and a line too wide for the page is warned about.
-    if (Memo1->SourceLineCount() == 0) return;
-    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit());
+    TPrintHost host;
+    // The pane's own lines, edits included: what is printed must not depend on the window's width.
+    host.PaneLines = [this] { return &Memo1->SourceLines(); };
+    host.Font = [this] { return FontDlg.Font; };
+    host.AskFit = [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, Utf8(text), Utf8(caption));
+    };
+    host.Failure = [this](const std::string& message) {
+        services_.MessageBoxes->ShowError(this, ErrorReportText(Utf8(message)));
+    };
+    host.Parent = this;
+    Printing = std::make_unique<TPrintCommands>(Session, *services_.Dialogs, std::move(host));
 }
 
-TAskYesNo TForm1::AskAboutFit()
-{
-    return [this](const std::string& text, const std::string& caption) {
-        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
-    };
-}
+void TForm1::mPrintClick() { (void)Printing->Print(); }
 
-void TForm1::mPrintPreviewClick()
-{
-    if (Memo1->SourceLineCount() == 0) return;
-    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit())) return;
-    // Asked once above: printing from the preview prints what it shows.
-    TPreviewPages pages = PreviewPages(*printer_, FontDlg.Font, Memo1->SourceLines());
-    pages.Print = [this] {
-        PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
-                       [](const std::string&, const std::string&) { return true; });
-    };
-    services_.Dialogs->PrintPreview(this, pages);
-}
+void TForm1::mPrintPreviewClick() { (void)Printing->Preview(); }
+
+void TForm1::mExportPdfClick() { (void)Printing->ExportPdf(); }
 
 void TForm1::SyncNumberBox()
 {

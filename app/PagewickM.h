@@ -13,6 +13,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/FetchSettings.h"
+#include "app/PrintCommands.h"
 #include "app/ReaderView.h"
 #include "settings/SettingsStore.h"
 
@@ -35,7 +36,6 @@ class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
 class QMenu;
-class QPrinter;
 class QPushButton;
 class QStatusBar;
 class QTabBar;
@@ -99,6 +99,7 @@ public:
     QAction* N2;
     QAction* mPrint;
     QAction* mPrintPreview;
+    QAction* mExportPdf;
     QAction* N3;
     QAction* mQuit;
     // Tabs: each shows a document of its own with its own places, find state
@@ -133,6 +134,8 @@ public:
     std::unique_ptr<TLibraryCommands> Library;
     // Fetch, open, fetch again, update the index: the same commands the command line runs.
     std::unique_ptr<TDocumentCommands> Commands;
+    // Print, print preview and export as PDF of what the pane shows.
+    std::unique_ptr<TPrintCommands> Printing;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -153,6 +156,8 @@ public:
     // The pages as printing would draw them, after the same fit check; the
     // preview's own print button prints those pages.
     void mPrintPreviewClick();
+    // What the pane shows into a PDF file the user names.
+    void mExportPdfClick();
     void mQuitClick();
     void mHttpConfClick();
     void mFontConfClick();
@@ -205,8 +210,6 @@ private:
     // no input but Esc and the cancel button (hook absent: nothing to cancel), and the
     // progress goes on every way out.
     void WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body);
-    // The fit check's question, asked in a message box over the window.
-    std::function<bool(const std::string&, const std::string&)> AskAboutFit();
     void BuildMenu();
     // One layout for the client area: the number row, the relations bar and the reading area.
     void BuildLayout();
@@ -224,6 +227,7 @@ private:
     void CreateFetcher();
     void CreateReader();
     void CreateCommands();
+    void CreatePrintCommands();
     // The views that follow the session: pane, caption, number box, status line, print action.
     void FollowSession(TSessionChange change);
     // A command that may wait on the network, run as WhileFetching runs it, unless one runs already.
@@ -239,7 +243,6 @@ private:
     TFormServices services_;
     TSettingsStore settings_;
     QLabel* statusLabel_ = nullptr;
-    std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
     // What a tab keeps while another one shows; the current tab's places are in the session.
     struct TTab {
