@@ -1,7 +1,6 @@
 // The contents panel beside the text pane: the document's outline as a
 // tree. A click or Enter on a heading asks for a jump to its line; the
-// heading of the section being read is kept marked. Its right edge can be
-// dragged to change its width. GUI thread only.
+// heading of the section being read is kept marked. GUI thread only.
 #pragma once
 
 #include "app/DocumentOutline.h"
@@ -28,11 +27,8 @@ public:
 
 signals:
     void headingChosen(int line);
-    // The user dragged the right edge to make the panel this wide.
-    void widthDragged(int width);
 
 private:
-    class TGrip;
     std::vector<THeading> outline_;
     std::vector<QTreeWidgetItem*> items_; // one per heading
     int reading_ = -1;

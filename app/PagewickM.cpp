@@ -38,6 +38,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
@@ -230,11 +231,8 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     FormCreate();
     BuildLayout();
     // Watched only now that every control exists.
-    readingArea_->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
-
-    FormResize();
 }
 
 TForm1::~TForm1() = default;
@@ -310,7 +308,6 @@ void TForm1::CreateCommands()
         hooks.RemoveHistoryEntry = [this](int index) { RemoveHistoryEntry(index); };
         hooks.FetchAgain = [this] { mRefetchClick(); };
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
-        hooks.LayOut = [this] { RelationsBarChanged(); };
         hooks.OpenLink = [this](const QString& link) { OpenLink(link); };
         hooks.UrlFormat = [this] { return OptionDlg ? TextToSetting(OptionDlg->UrlBase->text()) : std::string(); };
         hooks.Settings = [this] { return CurrentFetchSettings(); };
@@ -542,8 +539,9 @@ void TForm1::WriteState(TIniFile& ini)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == readingArea_ && (e->type() == QEvent::Resize || e->type() == QEvent::Move)) {
-        FormResize();
+    if (Library && watched == Library->RelationsBar &&
+        (e->type() == QEvent::ShowToParent || e->type() == QEvent::HideToParent)) {
+        RelationsBarChanged();
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
         // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
         pickedFromList_ = false;
@@ -561,19 +559,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
     return QMainWindow::eventFilter(watched, e);
 }
 
-void TForm1::FormResize()
-{
-    // The reading aids share the area the layout gives the pane: the contents
-    // panel to its left, the find bar below it, when they show.
-    Reader->LayOut(readingArea_->geometry());
-}
-
 void TForm1::BuildLayout()
 {
     // The number row along the top, the relations bar (when the library shows
-    // one) and the pane below, 8 pixels from every edge of the client area;
-    // the status bar lies outside it. The pane starts at 40 without the bar,
-    // 2 pixels below it with one.
+    // one), the tab bar (with more than one tab) and the reading area below,
+    // 8 pixels from every edge of the client area; the status bar lies outside
+    // it. The pane starts at 40 without the bar, 2 pixels below it with one.
     auto* column = new QVBoxLayout(centralWidget());
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(0);
@@ -588,15 +579,15 @@ void TForm1::BuildLayout()
     row->addStretch(1);
     column->addLayout(row);
     column->addSpacing(3);
-    if (Library) column->addWidget(Library->RelationsBar);
+    if (Library) {
+        column->addWidget(Library->RelationsBar);
+        Library->RelationsBar->installEventFilter(this);
+    }
     belowBar_ = new QSpacerItem(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
     column->addItem(belowBar_);
     column->addWidget(Tabs);
-    // Holds the pane's place; the reading aids lay themselves out in it.
-    readingArea_ = new QWidget(centralWidget());
-    readingArea_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    readingArea_->lower();
-    column->addWidget(readingArea_, 1);
+    column->addWidget(Reader->Area, 1);
+    RelationsBarChanged();
 }
 
 void TForm1::RelationsBarChanged()
@@ -604,8 +595,6 @@ void TForm1::RelationsBarChanged()
     const bool shown = Library && !Library->RelationsBar->isHidden();
     belowBar_->changeSize(0, shown ? 2 : 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
     centralWidget()->layout()->invalidate();
-    centralWidget()->layout()->activate();
-    FormResize();
 }
 
 void TForm1::closeEvent(QCloseEvent* e)

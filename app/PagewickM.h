@@ -149,7 +149,6 @@ public:
 
     // Handlers.
     void FormActivate();
-    void FormResize();
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
@@ -211,8 +210,9 @@ private:
     // progress goes on every way out.
     void WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body);
     void BuildMenu();
-    // One layout for the client area: the number row, the relations bar and the reading area.
+    // One layout for the client area: the number row, the relations bar, the tab bar and the reading area.
     void BuildLayout();
+    // The gap below the relations bar follows its showing and hiding.
     void RelationsBarChanged();
     void LoadState();
     void SaveState();
@@ -282,7 +282,6 @@ private:
     bool pickedFromList_ = false;
     std::unique_ptr<TQtAntiFreeze> antiFreeze_;
     QLabel* progressLabel_ = nullptr;
-    QWidget* readingArea_ = nullptr;
     class QSpacerItem* belowBar_ = nullptr;
 };
 
