@@ -1,5 +1,5 @@
-// The open and save dialogs as the user meets them: the filter's "all files"
-// and names typed with and without the default extension, and the print preview.
+// The open dialog as the user meets it: the filter's "all files" and names
+// typed with and without the default extension, and the print preview.
 #include "platform/Dialogs.h"
 #include "tests/support/TempDir.h"
 
@@ -77,35 +77,6 @@ TEST(OpenDialog, AnExistingFileOpensWhateverItsNameAndTheDefaultExtensionFindsTh
         } else {
             EXPECT_FALSE(opened.has_value()) << opened->toStdString();
         }
-    }
-}
-
-// The save dialog starts on the name suggested and gives a name typed without an extension the default one.
-TEST(SaveDialog, StartsOnTheSuggestionAndAddsTheDefaultExtension)
-{
-    TTempDir dir;
-    struct Case {
-        const char* typed; // nullptr: the suggestion as it stands
-        const char* saved;
-    } cases[] = {{nullptr, "rfc2616.pdf"}, {"paper", "paper.pdf"}, {"paper.pdf", "paper.pdf"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed ? c.typed : "suggestion");
-        QString offered;
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            ASSERT_NE(edit, nullptr);
-            offered = edit->text();
-            dialog->setDirectory(QString::fromStdString(dir.Path()));
-            edit->setText(c.typed ? QString::fromUtf8(c.typed) : offered);
-            QTest::keyClick(edit, Qt::Key_Return);
-        });
-        const std::optional<QString> saved = TQtCommonDialogs().SaveFile(
-            nullptr, QStringLiteral("PDF|*.pdf"), QStringLiteral(".pdf"), QStringLiteral("rfc2616.pdf"));
-        EXPECT_EQ(offered, QStringLiteral("rfc2616.pdf"));
-        ASSERT_TRUE(saved.has_value());
-        EXPECT_EQ(saved->toStdString(), dir.File(c.saved));
     }
 }
 

@@ -1,8 +1,8 @@
 // Print, print preview and export as PDF as commands over a session, without
-// a window: how each ends, the fit question, and real PDFs read back through
-// poppler's tools. Then the window's side: the menu and button reach them
-// with the pane's lines, and printing follows the document's own lines
-// whatever the pane wraps.
+// a window (so from the document's own lines): how each ends, the fit
+// question, and real PDFs read back through poppler's tools. Then the
+// window's side: the menu and button print the pane's lines, edits included,
+// and follow the document's own lines whatever the pane wraps.
 #include "app/PrintCommands.h"
 
 #include "app/DocumentSession.h"
@@ -50,7 +50,6 @@ protected:
     {
         if (commands_) return *commands_;
         TPrintHost host;
-        host.PaneLines = [this] { return pane_.get(); };
         host.Font = [this] { return font_; };
         host.AskFit = [this](const std::string& text, const std::string& caption) {
             asked_.emplace_back(caption, text);
@@ -73,8 +72,7 @@ protected:
     TDocumentSession session_;
     TFakeDialogs dialogs_;
     QFont font_ = DocumentFont("Courier New", 10);
-    std::unique_ptr<TStringLines> pane_; // null: the command reads the shown document
-    std::deque<bool> answers_;           // to the fit question; none left: No
+    std::deque<bool> answers_; // to the fit question; none left: No
     std::vector<std::pair<std::string, std::string>> asked_;
     std::vector<std::string> failures_;
     std::unique_ptr<TPrintCommands> commands_;
@@ -84,94 +82,69 @@ protected:
 
 TEST_F(PrintCommands, EndAsTheUserAndThePrinterDecide)
 {
-    enum class Command { Print, Preview, Export, ExportTo };
-    const std::string missing = dir_.File("no-such-folder/out.pdf");
+    enum Command { Print, Preview, Export, ExportTo };
+    const std::string none, missing = dir_.File("no-such-folder/out.pdf");
+    const char* const three = kThreePages.c_str();
+    const TPrintOutcome printed = TPrintOutcome::Printed, cancelled = TPrintOutcome::Cancelled;
     struct Case {
         const char* name;
         const char* document; // nullptr: nothing shown
         Command command;
-        std::string target; // the print dialog's, the save dialog's or the export's file; empty: cancelled
-        int points;         // the document font; 40 is too large for the page
-        std::deque<bool> answers;
+        const std::string& target; // the dialog's or the export's file; empty: the dialog is cancelled
+        int fit;                   // -1: the document fits; 0, 1: its font is too large, answered No or Yes
         TPrintOutcome outcome;
-        int dialogs;   // print, preview or save dialogs shown
-        int questions; // fit questions asked
-        int pages;     // of the file written; -1: none written
-        std::string failure;
+        int dialogs; // print, preview or save dialogs shown
+        int pages;   // of the file written; -1: none written
+        const char* failure;
     } cases[] = {
-        {"nothing shown", nullptr, Command::Print, pdf_, 10, {}, TPrintOutcome::Refused, 0, 0, -1, ""},
-        {"nothing to preview", nullptr, Command::Preview, pdf_, 10, {}, TPrintOutcome::Refused, 0, 0, -1, ""},
-        {"nothing to export", nullptr, Command::Export, pdf_, 10, {}, TPrintOutcome::Refused, 0, 0, -1, ""},
-        {"empty document", "", Command::ExportTo, pdf_, 10, {}, TPrintOutcome::Refused, 0, 0, -1, ""},
-        {"print dialog cancelled", "x\n", Command::Print, "", 10, {}, TPrintOutcome::Cancelled, 1, 0, -1, ""},
-        {"save dialog cancelled", "x\n", Command::Export, "", 10, {}, TPrintOutcome::Cancelled, 1, 0, -1, ""},
-        {"print: No to the fit", "x\n", Command::Print, pdf_, 40, {false}, TPrintOutcome::Cancelled, 1, 1, -1, ""},
-        {"preview: No to the fit", "x\n", Command::Preview, pdf_, 40, {false}, TPrintOutcome::Cancelled, 0, 1, -1, ""},
-        {"export: No to the fit", "x\n", Command::Export, pdf_, 40, {false}, TPrintOutcome::Cancelled, 1, 1, -1, ""},
-        {"print: Yes to the fit", "x\n", Command::Print, pdf_, 40, {true}, TPrintOutcome::Printed, 1, 1, 1, ""},
-        {"printed", kThreePages.c_str(), Command::Print, pdf_, 10, {}, TPrintOutcome::Printed, 1, 0, 3, ""},
-        {"previewed", kThreePages.c_str(), Command::Preview, pdf_, 10, {}, TPrintOutcome::Printed, 1, 0, 3, ""},
-        {"exported", kThreePages.c_str(), Command::Export, pdf_, 10, {}, TPrintOutcome::Printed, 1, 0, 3, ""},
-        {"exported by name", kThreePages.c_str(), Command::ExportTo, pdf_, 10, {}, TPrintOutcome::Printed, 0, 0, 3, ""},
-        {"printer cannot write",
-         "x\n",
-         Command::Print,
-         missing,
-         10,
-         {},
-         TPrintOutcome::Failed,
-         1,
-         0,
-         -1,
-         "印刷を開始できません: " + missing},
-        {"file cannot be written",
-         "x\n",
-         Command::ExportTo,
-         missing,
-         10,
-         {},
-         TPrintOutcome::Failed,
-         0,
-         0,
-         -1,
-         "印刷を開始できません: " + missing + ": No such file or directory"},
+        {"nothing shown", nullptr, Print, pdf_, -1, TPrintOutcome::Refused, 0, -1, nullptr},
+        {"nothing to preview", nullptr, Preview, pdf_, -1, TPrintOutcome::Refused, 0, -1, nullptr},
+        {"nothing to export", nullptr, Export, pdf_, -1, TPrintOutcome::Refused, 0, -1, nullptr},
+        {"empty document", "", ExportTo, pdf_, -1, TPrintOutcome::Refused, 0, -1, nullptr},
+        {"print dialog cancelled", "x\n", Print, none, -1, cancelled, 1, -1, nullptr},
+        {"save dialog cancelled", "x\n", Export, none, -1, cancelled, 1, -1, nullptr},
+        {"print: No to the fit", "x\n", Print, pdf_, 0, cancelled, 1, -1, nullptr},
+        {"preview: No to the fit", "x\n", Preview, pdf_, 0, cancelled, 0, -1, nullptr},
+        {"export: No to the fit", "x\n", Export, pdf_, 0, cancelled, 1, -1, nullptr},
+        {"print: Yes to the fit", "x\n", Print, pdf_, 1, printed, 1, 1, nullptr},
+        {"printed", three, Print, pdf_, -1, printed, 1, 3, nullptr},
+        {"previewed", three, Preview, pdf_, -1, printed, 1, 3, nullptr},
+        {"exported", three, Export, pdf_, -1, printed, 1, 3, nullptr},
+        {"exported by name", three, ExportTo, pdf_, -1, printed, 0, 3, nullptr},
+        {"printer cannot write", "x\n", Print, missing, -1, TPrintOutcome::Failed, 1, -1, ""},
+        {"file cannot be written", "x\n", ExportTo, missing, -1, TPrintOutcome::Failed, 0, -1,
+         ": No such file or directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(pdf_);
         session_ = TDocumentSession();
         if (c.document) Show(c.document);
-        font_ = DocumentFont("Courier New", c.points);
+        font_ = DocumentFont("Courier New", c.fit < 0 ? 10 : 40);
         dialogs_ = TFakeDialogs();
-        dialogs_.PrintTo = c.target;
-        dialogs_.PreviewTo = c.target;
+        dialogs_.PrintTo = dialogs_.PreviewTo = c.target;
         if (!c.target.empty()) dialogs_.SaveAnswer = QString::fromStdString(c.target);
-        answers_ = c.answers;
+        answers_ = {c.fit == 1};
         asked_.clear();
         failures_.clear();
         commands_.reset();
         TPrintCommands& commands = Commands();
-        TPrintOutcome outcome = TPrintOutcome::Failed;
-        switch (c.command) {
-        case Command::Print: outcome = commands.Print(); break;
-        case Command::Preview: outcome = commands.Preview(); break;
-        case Command::Export: outcome = commands.ExportPdf(); break;
-        case Command::ExportTo: outcome = commands.ExportPdfTo(c.target); break;
-        }
+        const TPrintOutcome outcome = c.command == Print     ? commands.Print()
+                                      : c.command == Preview ? commands.Preview()
+                                      : c.command == Export  ? commands.ExportPdf()
+                                                             : commands.ExportPdfTo(c.target);
         EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(dialogs_.PrintCalls + dialogs_.PreviewCalls + dialogs_.SaveCalls, c.dialogs);
-        ASSERT_EQ(asked_.size(), size_t(c.questions));
-        if (c.questions > 0) {
+        ASSERT_EQ(asked_.size(), c.fit < 0 ? 0u : 1u);
+        if (!asked_.empty()) {
             EXPECT_EQ(asked_[0].first, "警告");
         }
         EXPECT_EQ(std::filesystem::exists(pdf_) ? PdfPageCount(pdf_) : -1, c.pages);
         if (c.pages == 3) {
             EXPECT_EQ(LastWords(pdf_), (std::vector<std::string>{"body", "two", "three"}));
         }
-        EXPECT_EQ(failures_, c.failure.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.failure});
-        // Nothing is left beside the file, whatever happened.
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}),
-                  std::filesystem::exists(pdf_) ? 1 : 0);
+        const std::vector<std::string> failed{"印刷を開始できません: " + missing + (c.failure ? c.failure : "")};
+        EXPECT_EQ(failures_, c.failure ? failed : std::vector<std::string>{});
     }
 }
 
@@ -196,43 +169,6 @@ TEST_F(PrintCommands, PreviewAsksOnceAndItsPrintButtonPrintsThePagesItShows)
     EXPECT_EQ(dialogs_.PrintCalls, 1);
     EXPECT_EQ(PdfPageCount(dialogs_.PreviewTo), 2);
     EXPECT_EQ(Words(dialogs_.PreviewTo), Words(pdf_));
-}
-
-TEST_F(PrintCommands, PrintWhatThePaneShowsWhereThereIsOne)
-{
-    Show("as fetched\n");
-    pane_ = std::make_unique<TStringLines>(std::vector<std::string>{"as", "edited"});
-    ASSERT_EQ(Commands().ExportPdfTo(pdf_), TPrintOutcome::Printed);
-    EXPECT_EQ(Words(pdf_), (std::vector<std::string>{"as", "edited"}));
-    // A pane the user emptied has nothing to print.
-    pane_ = std::make_unique<TStringLines>();
-    EXPECT_EQ(Commands().ExportPdfTo(pdf_), TPrintOutcome::Refused);
-}
-
-TEST_F(PrintCommands, SaveDialogSuggestsAPdfNamedAfterTheDocument)
-{
-    struct Case {
-        const char* url; // nullptr: nothing shown
-        TDocumentOrigin origin;
-        const char* body;
-        QString suggested;
-    } cases[] = {
-        {nullptr, TDocumentOrigin::File, "", QStringLiteral("document.pdf")},
-        {"https://h/rfc/rfc2616.txt", TDocumentOrigin::Network, "Request for Comments: 2616\n",
-         QStringLiteral("rfc2616.pdf")},
-        {"https://h/rfc/rfc2616.txt", TDocumentOrigin::Library, "Request for Comments: 2616\n",
-         QStringLiteral("rfc2616.pdf")},
-        {"file:////home/u/notes.v2.txt", TDocumentOrigin::File, "Request for Comments: 2616\n",
-         QStringLiteral("notes.v2.pdf")},
-        {"https://h/index/", TDocumentOrigin::Network, "no number\n", QStringLiteral("document.pdf")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url ? c.url : "nothing");
-        session_ = TDocumentSession();
-        if (c.url) Show(c.body, c.url, c.origin);
-        commands_.reset();
-        EXPECT_EQ(Commands().SuggestedPdfName(), c.suggested);
-    }
 }
 
 namespace {
