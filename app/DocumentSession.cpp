@@ -44,23 +44,28 @@ void TDocumentSession::Tell(TSessionChange change)
     for (const TListener& listener : listeners_) listener(change);
 }
 
-void TDocumentSession::NoteReadingLine()
+void TDocumentSession::NoteLeaving(bool keepEdits)
 {
-    if (place_ >= 0 && ReadingLine) places_[size_t(place_)].Line = ReadingLine();
+    if (place_ < 0) return;
+    TPlace& place = places_[size_t(place_)];
+    if (ReadingLine) place.Line = ReadingLine();
+    if (!keepEdits || !EditedText) return;
+    if (std::optional<std::string> edited = EditedText()) place.Document->Edited = std::move(edited);
 }
 
 void TDocumentSession::Show(TDocument document, std::string status, TShowHow how)
 {
     auto shown = std::make_shared<TDocument>(std::move(document));
     if (how == TShowHow::ReplaceHere && place_ >= 0) {
-        NoteReadingLine();
+        // The reader's edits give way to the text fetched again.
+        NoteLeaving(false);
         // Every place in the document that was fetched again shows the new text.
         const std::shared_ptr<TDocument> old = places_[size_t(place_)].Document;
         for (TPlace& place : places_)
             if (place.Document == old) place.Document = shown;
         places_[size_t(place_)].Status = std::move(status);
     } else {
-        NoteReadingLine();
+        NoteLeaving();
         places_.erase(places_.begin() + (place_ + 1), places_.end());
         places_.push_back({std::move(shown), 0, std::move(status)});
         if (places_.size() > kMaxPlaces) places_.erase(places_.begin());
@@ -72,7 +77,7 @@ void TDocumentSession::Show(TDocument document, std::string status, TShowHow how
 void TDocumentSession::JumpTo(int line)
 {
     if (place_ < 0) return;
-    NoteReadingLine();
+    NoteLeaving();
     TPlace next = places_[size_t(place_)];
     if (next.Line == line) return;
     next.Line = line;
@@ -124,7 +129,7 @@ bool TDocumentSession::Forward()
 
 void TDocumentSession::Go(int index)
 {
-    NoteReadingLine();
+    NoteLeaving();
     const bool sameDocument = places_[size_t(index)].Document == places_[size_t(place_)].Document;
     place_ = index;
     Tell(sameDocument ? TSessionChange::Place : TSessionChange::Document);
@@ -174,7 +179,7 @@ void TDocumentSession::AddOpenedFile(int number, const std::string& title, const
 
 TDocumentSession::TPlaces TDocumentSession::Exchange(TPlaces places)
 {
-    NoteReadingLine();
+    NoteLeaving();
     TPlaces out;
     out.places_ = std::exchange(places_, std::move(places.places_));
     out.place_ = std::exchange(place_, places.place_);

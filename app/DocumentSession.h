@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ struct TDocument {
     // box's text for it.
     std::string Entry;
     std::string BoxText;
+    // The pane's text as the reader left it after editing it (UTF-8, lines
+    // ended by "\n"), shown instead of Body when the document is come back
+    // to; absent for a document nobody edited, so it costs nothing then.
+    // Fetching the document again drops it with the old text.
+    std::optional<std::string> Edited;
 };
 
 // What changed; the views read the rest from the session.
@@ -79,6 +85,9 @@ public:
     // Asks the pane where the reader is (a source line, 0-based) before a
     // place is left, so coming back finds the same line. Unset: line 0.
     std::function<int()> ReadingLine;
+    // Asked with ReadingLine: the pane's text (UTF-8) when the reader edited
+    // it since it last gave it, kept for the document left. Unset: no edits.
+    std::function<std::optional<std::string>()> EditedText;
 
     void Show(TDocument document, std::string status, TShowHow how = TShowHow::NewPlace);
     // A new place at line of the shown document (a section, a heading);
@@ -118,7 +127,9 @@ public:
     void AddOpenedFile(int number, const std::string& title, const std::string& path);
 
 private:
-    void NoteReadingLine();
+    // Notes where the current place was read and, unless its document is
+    // about to be replaced, the edits made in it.
+    void NoteLeaving(bool keepEdits = true);
     void Go(int index);
     void Tell(TSessionChange change);
 
