@@ -123,8 +123,6 @@ TEST(TDocumentSession, StatusAndNamesBelongToThePlaceAndNothingIsShownAtFirst)
     session.Back();
     EXPECT_EQ(session.Status(), "contains a [library]");
     EXPECT_EQ(session.Shown()->Entry, "822 : Title");
-    EXPECT_EQ(session.Shown()->BoxText, "822");
-    EXPECT_EQ(session.Shown()->Number, 822);
     EXPECT_EQ(told,
               (std::vector<TSessionChange>{TSessionChange::Document, TSessionChange::Status, TSessionChange::Names,
                                            TSessionChange::Document, TSessionChange::Document}));
@@ -150,8 +148,7 @@ TEST(TDocumentSession, HistoryEditsAreToldToTheViews)
     session.MoveToTop(1, "822 : Title");
     session.RemoveHistoryEntry(1);
     EXPECT_EQ(told, 5);
-    ASSERT_EQ(session.History().Count(), 1);
-    EXPECT_EQ(session.History().Entries()[0], "822 : Title");
+    EXPECT_EQ(session.History().Count(), 1);
 }
 
 TEST(TDocumentSession, TabsExchangeTheirPlacesAndShareOneHistory)
