@@ -1,3 +1,4 @@
+// The contents panel's tree of headings, its mark of the section read and its drag grip.
 #include "app/ContentsPanel.h"
 
 #include "platform/Dialogs.h"

@@ -1,3 +1,4 @@
+// The commands that change what a session shows, and the status lines they leave.
 #include "app/DocumentCommands.h"
 
 #include "app/DocumentEncoding.h"

@@ -1,3 +1,4 @@
+// The session's places, its history edits and the one notification the views follow.
 #include "app/DocumentSession.h"
 
 #include "app/DocumentText.h"

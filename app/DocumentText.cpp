@@ -1,3 +1,4 @@
+// Reading a document file, the path a "file:///" URL names, and a document's lines and names.
 #include "app/DocumentText.h"
 
 #include "platform/FileUtil.h"
@@ -35,19 +36,6 @@ std::vector<std::string> FileLines(std::string_view bytes)
 {
     const std::vector<std::string_view> lines = SplitLines(bytes);
     return std::vector<std::string>(lines.begin(), lines.end());
-}
-
-std::string WithLineFeeds(std::string_view bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::string_view line : SplitLines(bytes)) {
-        text += line;
-        text += '\n';
-    }
-    // The line end after the last line is kept only where the file has one.
-    if (!text.empty() && bytes.back() != '\r' && bytes.back() != '\n') text.pop_back();
-    return text;
 }
 
 std::string ExtractTitle(const TLineSource& lines)

@@ -1,3 +1,4 @@
+// The main window: its widgets, layout and handlers, and the views that follow the session.
 #include "app/PagewickM.h"
 
 #include "app/AntiFreeze.h"
@@ -676,7 +677,7 @@ void TForm1::EndBySignal()
         return;
     }
     if (quitting_) return;
-    SaveForExit();
+    (void)SaveForExit(); // a signal ends the program whether the save worked or not
     quitting_ = true;
     close();
     if (services_.EndEventLoop) services_.EndEventLoop();
@@ -805,8 +806,6 @@ void TForm1::OpenFile(const QString& path)
     // Not guarded here: a file that cannot be read ends the command with the general error report.
     (void)Commands->OpenFile(path.toStdString());
 }
-
-bool TForm1::LoadLocalFile(const std::string& url) { return Commands->ShowFileUrl(url) == TCommandOutcome::Shown; }
 
 void TForm1::mPrintClick()
 {

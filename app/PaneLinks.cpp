@@ -1,3 +1,4 @@
+// The pane's links: found for the document shown, drawn as marks and followed on a click.
 #include "app/PaneLinks.h"
 
 #include "app/PaneText.h"

@@ -1,3 +1,4 @@
+// Document bytes into the pane's text, and the pane's text back into UTF-8 lines.
 #include "app/PaneText.h"
 
 #include "app/DocumentText.h"
@@ -6,9 +7,9 @@
 
 namespace {
 
-// With lineFeeds, each CR LF and lone CR becomes "\n" on the way, so a file's
-// text is decoded in one pass without a converted copy of its bytes.
-QString Decode(std::string_view bytes, bool lineFeeds)
+// Each CR LF and lone CR becomes "\n" on the way, so a file's text is decoded
+// in one pass without a converted copy of its bytes.
+QString Decode(std::string_view bytes)
 {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     QString out;
@@ -17,7 +18,7 @@ QString Decode(std::string_view bytes, bool lineFeeds)
     while (i < bytes.size()) {
         // Runs of ASCII are the common case in RFC texts.
         size_t run = i;
-        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80 && (!lineFeeds || bytes[run] != '\r')) ++run;
+        while (run < bytes.size() && (unsigned char)bytes[run] < 0x80 && bytes[run] != '\r') ++run;
         if (run > i) {
             out.append(QLatin1StringView(bytes.data() + i, qsizetype(run - i)));
             i = run;
@@ -50,9 +51,7 @@ QString Decode(std::string_view bytes, bool lineFeeds)
 
 } // namespace
 
-QString DecodeDocumentBytes(std::string_view bytes) { return Decode(bytes, false); }
-
-QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes, true); }
+QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes); }
 
 void TUtf8Lines::Read(const TTextPane& pane)
 {

@@ -8,14 +8,12 @@
 #include <string_view>
 #include <vector>
 
-// Decodes document bytes for display: every valid UTF-8 sequence becomes its
+// A document's bytes for the pane: every valid UTF-8 sequence becomes its
 // character and every other byte becomes one character of its own (the
-// Latin-1 character of that value), so no byte is lost or merged. A leading
-// UTF-8 byte-order mark is an encoding mark and is dropped.
-QString DecodeDocumentBytes(std::string_view bytes);
-
-// A file's text for the pane: CR LF, a lone CR and a lone LF each become one
-// line break ("\n"). Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
+// Latin-1 character of that value), so no byte is lost or merged; a leading
+// UTF-8 byte-order mark is an encoding mark and is dropped. CR LF, a lone CR
+// and a lone LF each become one line break ("\n").
+// Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
 QString FileTextToPaneText(std::string_view bytes);
 
 class TTextPane;

@@ -1,3 +1,4 @@
+// The reading aids around the pane and the menu "表示" that drives them.
 #include "app/ReaderView.h"
 
 #include "app/ContentsPanel.h"

@@ -1,3 +1,4 @@
+// The text pane: its text and line index, wrapping, drawing, editing and selection.
 #include "app/TextPane.h"
 
 #include <QAction>

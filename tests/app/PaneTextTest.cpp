@@ -6,27 +6,40 @@
 TEST(DocumentBytes, KeepEveryByteAndDropOnlyALeadingMark)
 {
     // Valid UTF-8 shows as text; a stray byte is one character of its own.
-    QString text = DecodeDocumentBytes("G\xC3\xBC"
-                                       "d \xFF\xE3\x81\x82 \xC3");
+    QString text = FileTextToPaneText("G\xC3\xBC"
+                                      "d \xFF\xE3\x81\x82 \xC3");
     ASSERT_EQ(text.size(), 8);
     EXPECT_EQ(text[1], QChar(0xFC));
     EXPECT_EQ(text[4], QChar(0xFF));
     EXPECT_EQ(text[5], QChar(0x3042));
     EXPECT_EQ(text[7], QChar(0xC3)); // truncated sequence at the end
     // Overlong forms and encoded surrogates are not characters.
-    EXPECT_EQ(DecodeDocumentBytes("\xC0\xAF").size(), 2);
-    EXPECT_EQ(DecodeDocumentBytes("\xED\xA0\x80").size(), 3);
-    EXPECT_EQ(DecodeDocumentBytes("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80"));
+    EXPECT_EQ(FileTextToPaneText("\xC0\xAF").size(), 2);
+    EXPECT_EQ(FileTextToPaneText("\xED\xA0\x80").size(), 3);
+    EXPECT_EQ(FileTextToPaneText("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80"));
     // The byte-order mark is dropped at the start only.
-    EXPECT_EQ(DecodeDocumentBytes("\xEF\xBB\xBFTitle"), QStringLiteral("Title"));
-    EXPECT_EQ(DecodeDocumentBytes("a\xEF\xBB\xBF").size(), 2);
+    EXPECT_EQ(FileTextToPaneText("\xEF\xBB\xBFTitle"), QStringLiteral("Title"));
+    EXPECT_EQ(FileTextToPaneText("a\xEF\xBB\xBF").size(), 2);
 }
 
-TEST(DocumentBytes, EveryLineEndStyleGivesTheSameText)
+TEST(DocumentBytes, EveryLineEndIsOneLineBreakAndALastOneStaysOnlyWhereTheFileHasOne)
 {
-    const QString expected = QStringLiteral("a\nb\n\nc\f d\n");
-    for (const char* bytes : {"a\nb\n\nc\f d\n", "a\rb\r\rc\f d\r", "a\r\nb\r\n\r\nc\f d\r\n", "a\r\nb\r\n\rc\f d\n"}) {
-        SCOPED_TRACE(bytes);
-        EXPECT_EQ(FileTextToPaneText(bytes), expected);
+    const struct {
+        const char* bytes;
+        QString text;
+    } rows[] = {
+        {"a\nb\n\nc\f d\n", "a\nb\n\nc\f d\n"},
+        {"a\rb\r\rc\f d\r", "a\nb\n\nc\f d\n"},
+        {"a\r\nb\r\n\r\nc\f d\r\n", "a\nb\n\nc\f d\n"},
+        {"a\r\nb\r\n\rc\f d\n", "a\nb\n\nc\f d\n"},
+        {"", ""},
+        {"a", "a"},
+        {"a\r\r\n", "a\n\n"},
+        {"\r\n", "\n"},
+        {"a\n\r\nb", "a\n\nb"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bytes);
+        EXPECT_EQ(FileTextToPaneText(row.bytes), row.text);
     }
 }
