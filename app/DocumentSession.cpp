@@ -3,6 +3,7 @@
 
 #include "app/DocumentText.h"
 #include "platform/LineSource.h"
+#include "platform/TextUtil.h"
 
 #include <utility>
 
@@ -13,17 +14,24 @@ constexpr size_t kMaxPlaces = 100;
 
 const std::string kNoStatus;
 
-class TVectorLines : public TLineSource {
+// A body's lines read in place: naming a document copies no more of it than the lines it looks at.
+class TBodyLines : public TLineSource {
 public:
-    explicit TVectorLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    explicit TBodyLines(std::string_view body) : lines_(SplitLines(body)) {}
     int Count() const override { return int(lines_.size()); }
-    std::string Line(int index) const override
+    std::string Line(int index) const override { return std::string(At(index)); }
+    std::string LinePrefix(int index, std::size_t bytes) const override
     {
-        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string();
+        return std::string(At(index).substr(0, bytes));
     }
 
 private:
-    std::vector<std::string> lines_;
+    std::string_view At(int index) const
+    {
+        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string_view();
+    }
+
+    std::vector<std::string_view> lines_;
 };
 
 } // namespace
@@ -31,7 +39,7 @@ private:
 TDocument NamedDocument(std::string body, std::string url, TDocumentOrigin origin)
 {
     TDocument document;
-    const TVectorLines lines(FileLines(body));
+    const TBodyLines lines(body);
     document.Number = ExtractNumber(lines);
     document.Title = ExtractTitle(lines);
     document.Body = std::move(body);
@@ -139,6 +147,13 @@ void TDocumentSession::Go(int index)
 const TDocument* TDocumentSession::Shown() const
 {
     return place_ < 0 ? nullptr : places_[size_t(place_)].Document.get();
+}
+
+std::shared_ptr<const std::string> TDocumentSession::ShownBody() const
+{
+    if (place_ < 0) return nullptr;
+    const std::shared_ptr<TDocument>& shown = places_[size_t(place_)].Document;
+    return {shown, &shown->Body};
 }
 
 int TDocumentSession::Line() const { return place_ < 0 ? 0 : places_[size_t(place_)].Line; }

@@ -25,7 +25,8 @@ enum class TDocumentOrigin {
 };
 
 struct TDocument {
-    // The bytes as fetched or read.
+    // The bytes as fetched or read; they never change once shown (fetching
+    // again makes a new document), so views may read them in place.
     std::string Body;
     // Where it came from, as shown and stored: never with a password;
     // "file:///" + path for a local file.
@@ -110,6 +111,9 @@ public:
 
     // Null before any document.
     const TDocument* Shown() const;
+    // The shown document's bytes, held for as long as the caller keeps them,
+    // whatever is shown meanwhile. Null before any document.
+    std::shared_ptr<const std::string> ShownBody() const;
     int Line() const;
     const std::string& Status() const;
     bool CanGoBack() const { return place_ > 0; }

@@ -42,9 +42,10 @@ std::string ExtractTitle(const TLineSource& lines)
 {
     const int count = lines.Count();
     int i = 0;
-    while (i < count && lines.Line(i).empty()) ++i;
-    while (i < count && !lines.Line(i).empty()) ++i;
-    while (i < count && lines.Line(i).empty()) ++i;
+    // A look at a line's first byte tells an empty line without copying a long one.
+    while (i < count && lines.LinePrefix(i, 1).empty()) ++i;
+    while (i < count && !lines.LinePrefix(i, 1).empty()) ++i;
+    while (i < count && lines.LinePrefix(i, 1).empty()) ++i;
     if (i >= count) return {};
     std::string title = lines.Line(i);
     size_t first = 0;

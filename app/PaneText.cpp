@@ -55,10 +55,23 @@ QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes); }
 
 void TUtf8Lines::Read(const TTextPane& pane)
 {
-    lines_.clear();
+    shared_.reset();
     bytes_ = Utf8Of(pane.Text());
-    const std::string_view all(bytes_);
-    lines_.reserve(size_t(pane.SourceLineCount()));
+    Split(bytes_, pane.SourceLineCount());
+}
+
+void TUtf8Lines::Read(const TTextPane& pane, std::shared_ptr<const std::string> same)
+{
+    if (!same || !IsUtf8Of(pane.Text(), *same)) return Read(pane);
+    std::string().swap(bytes_);
+    shared_ = std::move(same);
+    Split(*shared_, pane.SourceLineCount());
+}
+
+void TUtf8Lines::Split(std::string_view all, int count)
+{
+    lines_.clear();
+    lines_.reserve(size_t(count));
     for (size_t start = 0; start < all.size();) {
         const size_t end = all.find('\n', start);
         if (end == std::string_view::npos) {
@@ -68,6 +81,32 @@ void TUtf8Lines::Read(const TTextPane& pane)
         lines_.push_back(all.substr(start, end - start));
         start = end + 1;
     }
+}
+
+bool IsUtf8Of(QStringView text, std::string_view bytes)
+{
+    qsizetype at = 0;
+    for (size_t i = 0; i < bytes.size();) {
+        if (at >= text.size()) return false;
+        if ((unsigned char)bytes[i] < 0x80) {
+            if (text[at++].unicode() != (unsigned char)bytes[i++]) return false;
+            continue;
+        }
+        char32_t cp = 0;
+        const size_t n = Utf8SequenceLength(bytes, i, cp);
+        // A byte of no sequence is a character of its own in text, whose UTF-8 is other bytes.
+        if (n == 0) return false;
+        i += n;
+        if (QChar::requiresSurrogates(cp)) {
+            if (at + 1 >= text.size() || text[at] != QChar::highSurrogate(cp) ||
+                text[at + 1] != QChar::lowSurrogate(cp))
+                return false;
+            at += 2;
+        } else if (text[at++].unicode() != cp) {
+            return false;
+        }
+    }
+    return at == text.size();
 }
 
 TPaneSpan PaneSpan(const TTextPane& pane, const TUtf8Lines& lines, int line, std::size_t offset, std::size_t length)

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,9 @@ class TTextPane;
 // references, find): one buffer, and a view of each line into it. Every
 // character of the pane becomes a valid UTF-8 sequence, so a byte offset maps
 // back to a pane column through Utf16Column. The views point into the object's
-// own buffer, so it is read in place and never copied or moved: a short text
-// lives inside the string object itself, and a moved string would leave the
-// views pointing at the old object.
+// own buffer, or into a shared one it holds, so it is read in place and never
+// copied or moved: a short text lives inside the string object itself, and a
+// moved string would leave the views pointing at the old object.
 struct TUtf8Lines {
     TUtf8Lines() = default;
     explicit TUtf8Lines(const TTextPane& pane) { Read(pane); }
@@ -33,12 +34,22 @@ struct TUtf8Lines {
 
     // Takes the pane's current text, replacing what was read before.
     void Read(const TTextPane& pane);
+    // The same, but when same (which must never change) is the pane's text in
+    // UTF-8 byte for byte, its lines are read there: a large document is not
+    // held a third time. Otherwise, or when same is null, as Read(pane).
+    void Read(const TTextPane& pane, std::shared_ptr<const std::string> same);
     const std::vector<std::string_view>& Lines() const { return lines_; }
 
 private:
+    void Split(std::string_view all, int count);
+
     std::string bytes_;
+    std::shared_ptr<const std::string> shared_;
     std::vector<std::string_view> lines_;
 };
+
+// Whether text in UTF-8 is bytes, byte for byte, without converting either.
+[[nodiscard]] bool IsUtf8Of(QStringView text, std::string_view bytes);
 
 // The pane position of bytes [offset, offset + length) of source line line.
 struct TPaneSpan {
