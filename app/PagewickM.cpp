@@ -351,7 +351,7 @@ void TForm1::FollowSession(TSessionChange change)
     }
     switch (change) {
     case TSessionChange::Document:
-        Memo1->LoadText(shown->Edited ? QString::fromUtf8(*shown->Edited) : FileTextToPaneText(shown->Body));
+        Memo1->LoadText(shown->Edited ? PaneTextFromUtf8(*shown->Edited) : FileTextToPaneText(shown->Body));
         [[fallthrough]];
     case TSessionChange::Names:
         // The open command has always left the button as it was; every other document is printable.

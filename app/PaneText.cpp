@@ -5,6 +5,8 @@
 #include "app/TextPane.h"
 #include "platform/TextUtil.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 // Each CR LF and lone CR becomes "\n" on the way, so a file's text is decoded
@@ -52,6 +54,12 @@ QString Decode(std::string_view bytes)
 } // namespace
 
 QString FileTextToPaneText(std::string_view bytes) { return Decode(bytes); }
+
+QString PaneTextFromUtf8(std::string_view utf8)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+}
 
 void TUtf8Lines::Read(const TTextPane& pane)
 {

@@ -17,6 +17,10 @@
 // Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
 QString FileTextToPaneText(std::string_view bytes);
 
+// The pane's own text as Utf8Of gave it, back as it was: unlike a file, a
+// leading U+FEFF is text the reader put there and stays.
+QString PaneTextFromUtf8(std::string_view utf8);
+
 class TTextPane;
 
 // The pane's source lines as UTF-8, for the plain document functions (outline,

@@ -1,4 +1,5 @@
 #include "app/PaneText.h"
+#include "app/TextPane.h"
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -69,5 +70,15 @@ TEST(IsUtf8Of, OnlyTheSameTextByteForByte)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.bytes);
         EXPECT_EQ(IsUtf8Of(row.text, row.bytes), row.same);
+    }
+}
+
+// Edits kept in UTF-8 come back as the reader left them, a mark at the start and a separator's symbol included.
+TEST(PaneTextFromUtf8, GivesBackWhatUtf8OfTook)
+{
+    for (const QString& text :
+         {QString(), QStringLiteral("\uFEFFnote\n\u2424 x\n"), QStringLiteral("G\u00FC \U0001F600")}) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_EQ(PaneTextFromUtf8(Utf8Of(text)), text);
     }
 }
