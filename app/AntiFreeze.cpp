@@ -1,3 +1,4 @@
+// The anti-freeze's slices of event processing between a blocking fetch's waits.
 #include "app/AntiFreeze.h"
 
 #include <QCoreApplication>

@@ -28,8 +28,17 @@ public:
 signals:
     void headingChosen(int line);
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
+    // The tree's items, made when the panel first shows the outline: a
+    // document read with the panel closed costs no item per heading.
+    void Build();
+    void MarkReading();
+
     std::vector<THeading> outline_;
-    std::vector<QTreeWidgetItem*> items_; // one per heading
+    std::vector<QTreeWidgetItem*> items_; // one per heading, once built
+    bool built_ = true;
     int reading_ = -1;
 };

@@ -1,3 +1,4 @@
+// The window's busy state around a command that loads a document.
 #include "app/FetchGuard.h"
 
 #include "app/AntiFreeze.h"

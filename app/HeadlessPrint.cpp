@@ -1,3 +1,4 @@
+// scrivlet --pdf: the window's fetch, open and export commands without a window on screen.
 #include "app/HeadlessPrint.h"
 
 #include "app/DocumentText.h"
