@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 using testsupport::TCheckedServer;
 using testsupport::TConnectionScript;
@@ -158,4 +160,36 @@ TEST(TFetcher, NoServerAndCancelAreResultsAndACancelClosesTheConnection)
     fetcher.Client().CloseConnection();
     EXPECT_TRUE(server.WaitDone(5000));
     EXPECT_EQ(server.ConnectionsServed(), 2u);
+}
+
+// The window cancels from its own thread while a worker's fetch waits on a
+// server that holds its answer: the wait ends at once, however far the fetch
+// got, also when the cancel came before the fetch began.
+TEST(TFetcher, ACancelFromAnotherThreadEndsAHeldFetchPromptly)
+{
+    const struct {
+        const char* name;
+        bool beforeStart;
+    } rows[] = {{"cancel while the answer is awaited", false}, {"cancel before the fetch begins", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TScriptedServer held({TConnectionScript().ReadHttpRequest().Pause(60000)});
+        TFetcher fetcher;
+        if (row.beforeStart) fetcher.RequestCancel();
+        TFetchResult result;
+        const auto started = std::chrono::steady_clock::now();
+        std::thread worker([&] { result = fetcher.Fetch(TFetchSettings(), Url(held.Port())); });
+        if (!row.beforeStart) {
+            // Cancelled once the request has arrived, so the fetch is inside its wait for the answer.
+            for (int i = 0; i < 500 && held.Received(0).find("\r\n\r\n") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            fetcher.RequestCancel();
+        }
+        worker.join();
+        EXPECT_EQ(result.Kind, TFetchKind::Cancelled) << result.Failure;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_TRUE(fetcher.CancelRequested());
+        fetcher.ResetCancel();
+        EXPECT_FALSE(fetcher.CancelRequested());
+    }
 }
