@@ -838,6 +838,11 @@ void TForm1::FinishFrontFetch()
 {
     TTab& tab = tabs_[size_t(front_)];
     if (!tab.Run || !tab.Run->Arrived) return;
+    // A modal dialog (print, the options, a question) works on what is shown now: the document changes after it.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(100, this, [this] { FinishFrontFetch(); });
+        return;
+    }
     const std::shared_ptr<TFetchRun> run = std::exchange(tab.Run, nullptr);
     ShowFetchState();
     if (run->Failure)
