@@ -187,14 +187,17 @@ TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped, TComma
 
     const TNaming naming = index == -1 ? TNaming{number, true, number} : TNaming{typed, false, typed};
     // A shown document joins the history, whenever the network lets it show.
-    TCommandDone file = [this, index, number, typed, shownUrl, done = std::move(done)](TCommandOutcome outcome) {
-        if (outcome == TCommandOutcome::Shown && index == -1) {
+    TCommandDone file = [this, added = index == -1, number, typed, shownUrl,
+                         done = std::move(done)](TCommandOutcome outcome) {
+        if (outcome == TCommandOutcome::Shown && added) {
             // The count is read before the entry goes in, so a count that is
             // not a number leaves the history as it was.
             const int histCount = host_.HistCount();
             session_.AddFetched(number, session_.Shown()->Title, shownUrl, [histCount] { return histCount; });
         } else if (outcome == TCommandOutcome::Shown) {
-            session_.MoveToTop(index, typed);
+            // Looked up again: a fetch in another tab may have moved the entry while the network was asked.
+            const int at = session_.History().LookUp(typed);
+            if (at != -1) session_.MoveToTop(at, typed);
         }
         if (done) done(outcome);
     };

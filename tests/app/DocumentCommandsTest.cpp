@@ -99,8 +99,10 @@ TEST_F(DocumentCommandsTest, FetchAgainAfterBackReadsTheShownDocumentAgainInItsP
 TEST_F(DocumentCommandsTest, ANetworkPartRunLaterShowsAndFilesOnlyWhenItEnds)
 {
     const std::string body = "Network Working Group\nRequest for Comments: 7\n\n   Seven\n";
-    testsupport::TScriptedServer server({testsupport::TConnectionScript().ReadHttpRequest().Send(
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body)});
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    testsupport::TScriptedServer server({testsupport::TConnectionScript().ReadHttpRequest().Send(reply),
+                                         testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
     format_ = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt";
     std::function<void(TFetcher&)> work;
     std::function<void()> then;
@@ -133,4 +135,20 @@ TEST_F(DocumentCommandsTest, ANetworkPartRunLaterShowsAndFilesOnlyWhenItEnds)
     ASSERT_EQ(session_.History().Count(), 1);
     EXPECT_EQ(session_.History().Entries()[0], "7 : Seven");
     EXPECT_TRUE(messages_.empty());
+
+    // The history changes while the entry's document is asked for again: the entry itself goes to the top.
+    const std::string network = format_;
+    format_ = "file:///" + dir_.File("rfc%s.txt");
+    Write(822, "Mail");
+    Write(1945, "HTTP/1.0");
+    ASSERT_EQ(commands.FetchTyped("822"), TCommandOutcome::Shown);
+    ASSERT_EQ(commands.FetchTyped("7 : Seven"), TCommandOutcome::Started);
+    ASSERT_EQ(commands.FetchTyped("1945"), TCommandOutcome::Shown);
+    std::thread([&] { work(workerFetcher); }).join();
+    then();
+    ASSERT_EQ(session_.History().Count(), 3);
+    EXPECT_EQ(session_.History().Entries()[0], "7 : Seven");
+    EXPECT_EQ(session_.History().Entries()[1], "1945 : HTTP/1.0");
+    EXPECT_EQ(session_.History().Entries()[2], "822 : Mail");
+    EXPECT_EQ(session_.History().Urls()[0], network.substr(0, network.find("%s")) + "7.txt");
 }
