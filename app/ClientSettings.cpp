@@ -1,3 +1,4 @@
+// The options dialog's connection fields read into plain values, and one RFC's URLs for a sync.
 #include "app/ClientSettings.h"
 
 #include "app/DocumentFetch.h"

@@ -1,3 +1,4 @@
+// Reading the program's arguments and the usage text, before any toolkit object exists.
 #include "app/CommandLine.h"
 
 #include <algorithm>

@@ -47,7 +47,7 @@ constexpr int kExitUsage = 2;
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Only the digits 0 to 9, at least one: "2616" is a number, "2616.txt" and "" are not.
-bool IsDocumentNumber(std::string_view text);
+[[nodiscard]] bool IsDocumentNumber(std::string_view text);
 
 // The text --help prints, ending in a line break; userSettings is the
 // user's settings file (UserSettingsPath).

@@ -1,3 +1,4 @@
+// The contents panel's tree of headings, its mark of the section read and its drag grip.
 #include "app/ContentsPanel.h"
 
 #include "platform/Dialogs.h"
@@ -61,6 +62,19 @@ void TContentsPanel::SetOutline(std::vector<THeading> outline)
     reading_ = -1;
     items_.clear();
     Tree->clear();
+    built_ = false;
+    if (isVisible()) Build();
+}
+
+void TContentsPanel::showEvent(QShowEvent* e)
+{
+    if (!built_) Build();
+    QWidget::showEvent(e);
+}
+
+void TContentsPanel::Build()
+{
+    built_ = true;
     // The open heading of each level; a heading goes under the nearest open
     // one of a lower level, so a gap in the levels does not lose it.
     std::vector<std::pair<int, QTreeWidgetItem*>> open;
@@ -80,6 +94,7 @@ void TContentsPanel::SetOutline(std::vector<THeading> outline)
     }
     Tree->addTopLevelItems(top);
     Tree->expandAll();
+    MarkReading();
 }
 
 void TContentsPanel::ShowReading(int line)
@@ -89,12 +104,17 @@ void TContentsPanel::ShowReading(int line)
     const int index = int(after - outline_.begin()) - 1;
     if (index == reading_) return;
     reading_ = index;
+    if (built_) MarkReading();
+}
+
+void TContentsPanel::MarkReading()
+{
     const QSignalBlocker quiet(Tree);
-    if (index < 0) {
+    if (reading_ < 0) {
         Tree->setCurrentItem(nullptr);
         Tree->clearSelection();
         return;
     }
-    Tree->setCurrentItem(items_[size_t(index)]);
-    Tree->scrollToItem(items_[size_t(index)]);
+    Tree->setCurrentItem(items_[size_t(reading_)]);
+    Tree->scrollToItem(items_[size_t(reading_)]);
 }

@@ -31,9 +31,18 @@ signals:
     // The user dragged the right edge to make the panel this wide.
     void widthDragged(int width);
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     class TGrip;
+    // The tree's items, made when the panel first shows the outline: a
+    // document read with the panel closed costs no item per heading.
+    void Build();
+    void MarkReading();
+
     std::vector<THeading> outline_;
-    std::vector<QTreeWidgetItem*> items_; // one per heading
+    std::vector<QTreeWidgetItem*> items_; // one per heading, once built
+    bool built_ = true;
     int reading_ = -1;
 };

@@ -1,3 +1,4 @@
+// The commands that change what a session shows, and the status lines they leave.
 #include "app/DocumentCommands.h"
 
 #include "app/DocumentEncoding.h"
@@ -220,6 +221,7 @@ TCommandOutcome TDocumentCommands::LoadLocalUrl(const std::string& url, TShowHow
     std::string bytes;
     TDecodedText text;
     if (ReadDocumentFile(LocalFilePath(url), bytes)) text = DecodeLocalText(bytes);
+    std::string().swap(bytes); // the text alone is kept: a large file is not held twice while it is shown
     if (text.Encoding.empty() || !LooksLikeText(text.Utf8)) {
         host_.Message(kUnreadableFile);
         // Said in the status line too; the shown document and the print action stay.
@@ -347,6 +349,7 @@ TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
     // Japanese and other local files are read in their own encoding; the document holds UTF-8.
     const std::size_t fileBytes = bytes.size();
     TDecodedText text = DecodeLocalText(bytes);
+    std::string().swap(bytes); // the text alone is kept: a large file is not held twice while it is shown
     // A binary file would fill the history and the settings file with its bytes.
     if (!LooksLikeText(text.Utf8)) throw EFOpenError(OpenError(path, 0).what() + std::string(kNotText));
     session_.Show(NamedDocument(std::move(text.Utf8), "file:///" + path, TDocumentOrigin::File), "");

@@ -38,7 +38,7 @@ struct TLibraryStore {
     std::optional<TCachedDocument> Pending;
     // Stores document within the size limit; while the library is locked it
     // waits in Pending. False when it was not stored now.
-    bool Keep(TCachedDocument document);
+    [[nodiscard]] bool Keep(TCachedDocument document);
 };
 
 // What the commands ask of whoever runs them. Texts are UTF-8.

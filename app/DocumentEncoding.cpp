@@ -1,3 +1,4 @@
+// Finding a local file's encoding and turning its bytes into UTF-8.
 #include "app/DocumentEncoding.h"
 
 #include "platform/TextUtil.h"

@@ -1,3 +1,4 @@
+// The fetch command's plain decisions: the typed number, URL checks, redirects, history text.
 #include "app/DocumentFetch.h"
 
 #include <algorithm>

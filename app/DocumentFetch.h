@@ -16,12 +16,12 @@ constexpr std::size_t kMaxUrlBytes = 8192;
 // (any case, blanks after it) are skipped, then the run of digits is taken;
 // full-width digits count as digits. "" when no digit comes there.
 // Examples: "RFC 2616" -> "2616", "１２３" -> "123", "2223 : T" -> "2223", "-5" -> "".
-std::string TypedNumber(std::string_view typed);
+[[nodiscard]] std::string TypedNumber(std::string_view typed);
 
 // The document number as it is fetched and filed: TypedNumber without leading
 // zeros, so "0822", "RFC 822" and " 822 " are one document. "0" stays "0".
 // Examples: "0822" -> "822", "rfc0000" -> "0", "x" -> "".
-std::string DocumentNumber(std::string_view typed);
+[[nodiscard]] std::string DocumentNumber(std::string_view typed);
 
 enum class TUrlProblem {
     None,
@@ -47,7 +47,7 @@ std::size_t FormattedSizeBound(std::string_view format, std::size_t argBytes);
 
 // The URL without the password of its user information, which must never be
 // shown or stored: "http://u:secret@h/x" -> "http://u@h/x".
-std::string WithoutPassword(std::string_view url);
+[[nodiscard]] std::string WithoutPassword(std::string_view url);
 
 // Host and port a URL names (default ports 80 and 443; bracketed IPv6 kept
 // as written). Port 0 when the scheme has no default and none is given.
@@ -71,18 +71,18 @@ struct TFetchRoute {
 // failure came before it answered; otherwise what lies beyond it, the proxy
 // if any, else the document's server, with "(SOCKS host:port)" after it when
 // the hop answered. Example: "127.0.0.1:8080 (SOCKS 127.0.0.1:1080)".
-std::string TriedAddress(const TFetchRoute& route, bool socksAnswered);
+[[nodiscard]] std::string TriedAddress(const TFetchRoute& route, bool socksAnswered);
 
 // Whether a redirect from url to location is followed: a location on the
 // same host (a relative one included) over http or https, never from https
 // down to http, or the same path over https on any host.
-bool RedirectAllowed(std::string_view url, std::string_view location);
+[[nodiscard]] bool RedirectAllowed(std::string_view url, std::string_view location);
 
 // A document is text when its first 8 KB hold no NUL byte.
-bool LooksLikeText(std::string_view bytes);
+[[nodiscard]] bool LooksLikeText(std::string_view bytes);
 
 // The text with every control character (below 32, and 127) made a blank:
 // a history entry carries none into the settings file.
-std::string WithoutControlCharacters(std::string text);
+[[nodiscard]] std::string WithoutControlCharacters(std::string text);
 // Whether text holds any control character.
-bool HasControlCharacter(std::string_view text);
+[[nodiscard]] bool HasControlCharacter(std::string_view text);

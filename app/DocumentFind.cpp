@@ -1,3 +1,4 @@
+// FindAll: every occurrence of a text in the source lines, in one pass.
 #include "app/DocumentFind.h"
 
 #include <array>

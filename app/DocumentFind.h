@@ -24,5 +24,5 @@ struct TFindMatch {
 // UTF-8 letters included, matches only itself. An empty needle, or one
 // holding a line break, finds nothing: a match never spans two lines.
 // Example: FindAll({"Aa aa"}, "aa", false) == {{0, 0, 2}, {0, 3, 2}}.
-std::vector<TFindMatch> FindAll(std::span<const std::string_view> lines, std::string_view needle,
-                                bool matchCase = false);
+[[nodiscard]] std::vector<TFindMatch> FindAll(std::span<const std::string_view> lines, std::string_view needle,
+                                              bool matchCase = false);

@@ -1,3 +1,4 @@
+// The history's entries and URLs: loading, saving and the edits the commands make.
 #include "app/DocumentHistory.h"
 
 #include "app/DocumentFetch.h"

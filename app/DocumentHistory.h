@@ -28,7 +28,7 @@ public:
 
     // Reads section "rfcs" (ReadHistory): lists of different lengths are
     // discarded (Damaged).
-    TLoadResult Load(const TIniFile& ini);
+    [[nodiscard]] TLoadResult Load(const TIniFile& ini);
     // Rewrites the history keys of section "rfcs" (WriteHistory), with when
     // each entry was last used. An entry holding a control character (an
     // opened file's path) is left out: stored, it would read back as another
@@ -36,7 +36,7 @@ public:
     void Save(TIniFile& ini) const;
 
     // Index of the first entry equal to text ignoring letter case, or -1.
-    int LookUp(const std::string& text) const;
+    [[nodiscard]] int LookUp(const std::string& text) const;
 
     // A document fetched for a text that is not an entry yet: the entry
     // "<typed> : <title>" and its URL go to the top; then, if the history

@@ -1,3 +1,4 @@
+// A plain-text RFC's headings and contents found from its own layout.
 #include "app/DocumentOutline.h"
 
 #include "platform/SysUtils.h"

@@ -50,7 +50,7 @@ struct THeading {
 // indentations, a line inside a paragraph, and a numbered item whose text
 // runs on like a sentence. Time is linear in the text.
 // Example: {"", "1.  Introduction", "", "   Text."} gives {1, "1", "Introduction", 1}.
-std::vector<THeading> DocumentOutline(std::span<const std::string_view> lines);
+[[nodiscard]] std::vector<THeading> DocumentOutline(std::span<const std::string_view> lines);
 
 // A numbered line of the document's own table of contents.
 struct TContentsEntry {
@@ -70,8 +70,8 @@ TDocumentLayout DocumentLayout(std::span<const std::string_view> lines);
 // character takes two), from column 0: the widest line once the widest 0.5 %
 // are set aside as figures and tables that overrun. 72 for an RFC; 0 for a
 // text without lines.
-int OrdinaryLineWidth(std::span<const std::string_view> lines);
+[[nodiscard]] int OrdinaryLineWidth(std::span<const std::string_view> lines);
 
 // Columns a line takes on screen, as OrdinaryLineWidth counts them; a TAB
 // goes to the next multiple of eight.
-int DisplayColumns(std::string_view line);
+[[nodiscard]] int DisplayColumns(std::string_view line);

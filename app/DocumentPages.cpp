@@ -1,3 +1,4 @@
+// The document's own pages: form feeds and the numbers its footers give.
 #include "app/DocumentPages.h"
 
 #include "platform/TextUtil.h"

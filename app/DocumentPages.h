@@ -19,7 +19,7 @@ struct TDocumentPage {
 
 // Every page, in order; a text without form feeds is one page. Empty for no lines.
 // Example: {"a", "   [Page 1]", "\f", "b", "   [Page 2]"} gives {{1, 0}, {2, 2}}.
-std::vector<TDocumentPage> DocumentPages(std::span<const std::string_view> lines);
+[[nodiscard]] std::vector<TDocumentPage> DocumentPages(std::span<const std::string_view> lines);
 
 // The page that holds line: the last whose FirstLine is at or before it; null for no pages.
 const TDocumentPage* PageOfLine(const std::vector<TDocumentPage>& pages, int line);

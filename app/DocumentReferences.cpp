@@ -1,3 +1,4 @@
+// The references in a line of an RFC: other RFCs, sections, citations and web addresses.
 #include "app/DocumentReferences.h"
 
 #include <algorithm>

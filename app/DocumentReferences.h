@@ -52,7 +52,7 @@ struct TReference {
 // A section cited from a document named only by a tag ("Section 4 of [HTTP]")
 // is not linked: the tag does not say which RFC it is. Offsets count bytes.
 // Example: FindReferences("see [RFC2616].") == {{4, 9, Citation, 2616, "", "RFC2616"}}.
-std::vector<TReference> FindReferences(std::string_view line);
+[[nodiscard]] std::vector<TReference> FindReferences(std::string_view line);
 
 // A reference and the 0-based line it stands on.
 struct TDocumentLink {
@@ -70,5 +70,5 @@ struct TDocumentLink {
 // links to that RFC and any other is no link, and an entry's own label links
 // to the RFC it names, if any. The running page header (the first line after
 // a form feed) naming ownNumber, the document's own number, is no link.
-std::vector<TDocumentLink> DocumentLinks(std::span<const std::string_view> lines,
-                                         std::span<const TContentsEntry> contents, int ownNumber);
+[[nodiscard]] std::vector<TDocumentLink> DocumentLinks(std::span<const std::string_view> lines,
+                                                       std::span<const TContentsEntry> contents, int ownNumber);

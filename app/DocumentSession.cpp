@@ -1,7 +1,9 @@
+// The session's places, its history edits and the one notification the views follow.
 #include "app/DocumentSession.h"
 
 #include "app/DocumentText.h"
 #include "platform/LineSource.h"
+#include "platform/TextUtil.h"
 
 #include <utility>
 
@@ -12,17 +14,24 @@ constexpr size_t kMaxPlaces = 100;
 
 const std::string kNoStatus;
 
-class TVectorLines : public TLineSource {
+// A body's lines read in place: naming a document copies no more of it than the lines it looks at.
+class TBodyLines : public TLineSource {
 public:
-    explicit TVectorLines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    explicit TBodyLines(std::string_view body) : lines_(SplitLines(body)) {}
     int Count() const override { return int(lines_.size()); }
-    std::string Line(int index) const override
+    std::string Line(int index) const override { return std::string(At(index)); }
+    std::string LinePrefix(int index, std::size_t bytes) const override
     {
-        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string();
+        return std::string(At(index).substr(0, bytes));
     }
 
 private:
-    std::vector<std::string> lines_;
+    std::string_view At(int index) const
+    {
+        return index >= 0 && index < Count() ? lines_[size_t(index)] : std::string_view();
+    }
+
+    std::vector<std::string_view> lines_;
 };
 
 } // namespace
@@ -30,7 +39,7 @@ private:
 TDocument NamedDocument(std::string body, std::string url, TDocumentOrigin origin)
 {
     TDocument document;
-    const TVectorLines lines(FileLines(body));
+    const TBodyLines lines(body);
     document.Number = ExtractNumber(lines);
     document.Title = ExtractTitle(lines);
     document.Body = std::move(body);
@@ -44,23 +53,28 @@ void TDocumentSession::Tell(TSessionChange change)
     for (const TListener& listener : listeners_) listener(change);
 }
 
-void TDocumentSession::NoteReadingLine()
+void TDocumentSession::NoteLeaving(bool keepEdits)
 {
-    if (place_ >= 0 && ReadingLine) places_[size_t(place_)].Line = ReadingLine();
+    if (place_ < 0) return;
+    TPlace& place = places_[size_t(place_)];
+    if (ReadingLine) place.Line = ReadingLine();
+    if (!keepEdits || !EditedText) return;
+    if (std::optional<std::string> edited = EditedText()) place.Document->Edited = std::move(edited);
 }
 
 void TDocumentSession::Show(TDocument document, std::string status, TShowHow how)
 {
     auto shown = std::make_shared<TDocument>(std::move(document));
     if (how == TShowHow::ReplaceHere && place_ >= 0) {
-        NoteReadingLine();
+        // The reader's edits give way to the text fetched again.
+        NoteLeaving(false);
         // Every place in the document that was fetched again shows the new text.
         const std::shared_ptr<TDocument> old = places_[size_t(place_)].Document;
         for (TPlace& place : places_)
             if (place.Document == old) place.Document = shown;
         places_[size_t(place_)].Status = std::move(status);
     } else {
-        NoteReadingLine();
+        NoteLeaving();
         places_.erase(places_.begin() + (place_ + 1), places_.end());
         places_.push_back({std::move(shown), 0, std::move(status)});
         if (places_.size() > kMaxPlaces) places_.erase(places_.begin());
@@ -72,7 +86,7 @@ void TDocumentSession::Show(TDocument document, std::string status, TShowHow how
 void TDocumentSession::JumpTo(int line)
 {
     if (place_ < 0) return;
-    NoteReadingLine();
+    NoteLeaving();
     TPlace next = places_[size_t(place_)];
     if (next.Line == line) return;
     next.Line = line;
@@ -124,7 +138,7 @@ bool TDocumentSession::Forward()
 
 void TDocumentSession::Go(int index)
 {
-    NoteReadingLine();
+    NoteLeaving();
     const bool sameDocument = places_[size_t(index)].Document == places_[size_t(place_)].Document;
     place_ = index;
     Tell(sameDocument ? TSessionChange::Place : TSessionChange::Document);
@@ -133,6 +147,13 @@ void TDocumentSession::Go(int index)
 const TDocument* TDocumentSession::Shown() const
 {
     return place_ < 0 ? nullptr : places_[size_t(place_)].Document.get();
+}
+
+std::shared_ptr<const std::string> TDocumentSession::ShownBody() const
+{
+    if (place_ < 0) return nullptr;
+    const std::shared_ptr<TDocument>& shown = places_[size_t(place_)].Document;
+    return {shown, &shown->Body};
 }
 
 int TDocumentSession::Line() const { return place_ < 0 ? 0 : places_[size_t(place_)].Line; }
@@ -174,7 +195,7 @@ void TDocumentSession::AddOpenedFile(int number, const std::string& title, const
 
 TDocumentSession::TPlaces TDocumentSession::Exchange(TPlaces places)
 {
-    NoteReadingLine();
+    NoteLeaving();
     TPlaces out;
     out.places_ = std::exchange(places_, std::move(places.places_));
     out.place_ = std::exchange(place_, places.place_);

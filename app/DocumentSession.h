@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ enum class TDocumentOrigin {
 };
 
 struct TDocument {
-    // The bytes as fetched or read.
+    // The bytes as fetched or read; they never change once shown (fetching
+    // again makes a new document), so views may read them in place.
     std::string Body;
     // Where it came from, as shown and stored: never with a password;
     // "file:///" + path for a local file.
@@ -37,6 +39,11 @@ struct TDocument {
     // box's text for it.
     std::string Entry;
     std::string BoxText;
+    // The pane's text as the reader left it after editing it (UTF-8, lines
+    // ended by "\n"), shown instead of Body when the document is come back
+    // to; absent for a document nobody edited, so it costs nothing then.
+    // Fetching the document again drops it with the old text.
+    std::optional<std::string> Edited;
 };
 
 // What changed; the views read the rest from the session.
@@ -79,6 +86,9 @@ public:
     // Asks the pane where the reader is (a source line, 0-based) before a
     // place is left, so coming back finds the same line. Unset: line 0.
     std::function<int()> ReadingLine;
+    // Asked with ReadingLine: the pane's text (UTF-8) when the reader edited
+    // it since it last gave it, kept for the document left. Unset: no edits.
+    std::function<std::optional<std::string>()> EditedText;
 
     void Show(TDocument document, std::string status, TShowHow how = TShowHow::NewPlace);
     // A new place at line of the shown document (a section, a heading);
@@ -101,6 +111,9 @@ public:
 
     // Null before any document.
     const TDocument* Shown() const;
+    // The shown document's bytes, held for as long as the caller keeps them,
+    // whatever is shown meanwhile. Null before any document.
+    std::shared_ptr<const std::string> ShownBody() const;
     int Line() const;
     const std::string& Status() const;
     bool CanGoBack() const { return place_ > 0; }
@@ -118,7 +131,9 @@ public:
     void AddOpenedFile(int number, const std::string& title, const std::string& path);
 
 private:
-    void NoteReadingLine();
+    // Notes where the current place was read and, unless its document is
+    // about to be replaced, the edits made in it.
+    void NoteLeaving(bool keepEdits = true);
     void Go(int index);
     void Tell(TSessionChange change);
 

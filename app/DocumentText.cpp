@@ -1,3 +1,4 @@
+// Reading a document file, the path a "file:///" URL names, and a document's lines and names.
 #include "app/DocumentText.h"
 
 #include "platform/FileUtil.h"
@@ -37,26 +38,14 @@ std::vector<std::string> FileLines(std::string_view bytes)
     return std::vector<std::string>(lines.begin(), lines.end());
 }
 
-std::string WithLineFeeds(std::string_view bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::string_view line : SplitLines(bytes)) {
-        text += line;
-        text += '\n';
-    }
-    // The line end after the last line is kept only where the file has one.
-    if (!text.empty() && bytes.back() != '\r' && bytes.back() != '\n') text.pop_back();
-    return text;
-}
-
 std::string ExtractTitle(const TLineSource& lines)
 {
     const int count = lines.Count();
     int i = 0;
-    while (i < count && lines.Line(i).empty()) ++i;
-    while (i < count && !lines.Line(i).empty()) ++i;
-    while (i < count && lines.Line(i).empty()) ++i;
+    // A look at a line's first byte tells an empty line without copying a long one.
+    while (i < count && lines.LinePrefix(i, 1).empty()) ++i;
+    while (i < count && !lines.LinePrefix(i, 1).empty()) ++i;
+    while (i < count && lines.LinePrefix(i, 1).empty()) ++i;
     if (i >= count) return {};
     std::string title = lines.Line(i);
     size_t first = 0;

@@ -17,38 +17,34 @@ constexpr std::size_t kMaxDocumentBytes = std::size_t{64} << 20;
 // Reads a document file whole: regular files only (a FIFO, a device or a
 // folder is refused without blocking), at most kMaxDocumentBytes. False on
 // any failure, bytes untouched then.
-bool ReadDocumentFile(const std::string& path, std::string& bytes);
+[[nodiscard]] bool ReadDocumentFile(const std::string& path, std::string& bytes);
 
 // Why ReadDocumentFile refused a file it could open (errno 0): it is a
 // folder, not a regular file (a FIFO, a device), or too large. Looks without
 // opening, so a FIFO cannot block it. Example: "/dev/zero" -> "通常のファイルではありません".
-std::string RefusedFileReason(const std::string& path);
+[[nodiscard]] std::string RefusedFileReason(const std::string& path);
 
 // The path a "file:///" URL names: everything after its first eight
 // characters, whatever they are, and uncut however long.
 // Example: LocalFilePath("file:////tmp/a.txt") == "/tmp/a.txt".
-std::string LocalFilePath(const std::string& url);
+[[nodiscard]] std::string LocalFilePath(const std::string& url);
 
 // A file's lines: CR LF, a lone CR and a lone LF each end one line; the empty
 // text after a final line end is not a line. Example: "a\r\nb\rc\n" gives
 // "a", "b", "c".
-std::vector<std::string> FileLines(std::string_view bytes);
-
-// A file's text with each line end (CR LF, lone CR, lone LF) made one LF, as
-// the pane takes it. Example: "a\r\nb\rc\nd" -> "a\nb\nc\nd".
-std::string WithLineFeeds(std::string_view bytes);
+[[nodiscard]] std::vector<std::string> FileLines(std::string_view bytes);
 
 // The title: the first non-empty line after the first run of empty lines
 // that follows the first block of non-empty lines, without leading and
 // trailing blanks and TABs. Scans stop at the line count: a text without such
 // a line has the empty title.
-std::string ExtractTitle(const TLineSource& lines);
+[[nodiscard]] std::string ExtractTitle(const TLineSource& lines);
 
 // The number after the first line that starts with "Request for Comments:":
 // blanks, then decimal digits; other text after the digits (the second
 // column of the usual header) is ignored. 0 when there is no such line or no
 // digits follow the marker.
-int ExtractNumber(const TLineSource& lines);
+[[nodiscard]] int ExtractNumber(const TLineSource& lines);
 
 // Where byte offset of a line falls in the pane's text of that line, in
 // UTF-16 code units: each valid UTF-8 sequence that starts before the offset

@@ -1,3 +1,4 @@
+// From the number box's text to a document URL, and which links leave the program.
 #include "app/DocumentUrl.h"
 
 #include "app/DocumentFetch.h"

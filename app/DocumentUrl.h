@@ -8,15 +8,15 @@
 
 // The leading run of the digits 0 to 9; "" when the text does not begin with one.
 // Example: DigitPrefix("2223 : Instructions") == "2223".
-std::string DigitPrefix(std::string_view text);
+[[nodiscard]] std::string DigitPrefix(std::string_view text);
 
 // The URL format with the typed text's document number (DocumentNumber) in place of its "%s".
 // Raises the formatter's EConvertError for a format it rejects ("%d", two "%s").
 // Example: DocumentUrl("https://h/rfc/rfc%s.txt", "02223abc") == "https://h/rfc/rfc2223.txt".
-std::string DocumentUrl(const std::string& urlFormat, std::string_view typed);
+[[nodiscard]] std::string DocumentUrl(const std::string& urlFormat, std::string_view typed);
 
 // A URL that names a local file: its first four characters are exactly "file".
-bool IsLocalFileUrl(std::string_view url);
+[[nodiscard]] bool IsLocalFileUrl(std::string_view url);
 
 // The address a link from a document, the index or a server may hand to the
 // desktop's browser: an http or https URL with a host, bytes past ASCII

@@ -1,3 +1,4 @@
+// The settings value built from the options, and the one table of what the user is told for each way a fetch ends.
 #include "app/FetchSettings.h"
 
 #include "app/DocumentFetch.h"

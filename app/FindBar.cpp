@@ -1,3 +1,4 @@
+// The find bar: its field and count, the matches it marks and the current one.
 #include "app/FindBar.h"
 
 #include "app/DocumentFind.h"

@@ -1,3 +1,4 @@
+// The style of a family the font dialog starts on.
 #include "app/FontStyle.h"
 
 #include <QFontDatabase>

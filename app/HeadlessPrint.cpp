@@ -1,3 +1,4 @@
+// scrivlet --pdf: the window's commands and the print layout without a window on screen.
 #include "app/HeadlessPrint.h"
 
 #include "app/DocumentText.h"

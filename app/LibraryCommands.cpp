@@ -1,3 +1,4 @@
+// The library's menu, relations bar and windows in the main window, following the session.
 #include "app/LibraryCommands.h"
 
 #include "app/Readability.h"

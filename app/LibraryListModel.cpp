@@ -1,3 +1,4 @@
+// The library window's list, read from the database row by row as the view asks.
 #include "app/LibraryListModel.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The program's start: the application object, the main window, the options dialog and the event loop.
 #include "app/Pagewick.h"
 
 #include "app/ClientSettings.h"

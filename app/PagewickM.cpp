@@ -1,3 +1,4 @@
+// The main window: its widgets, layout and handlers, and the views that follow the session.
 #include "app/PagewickM.h"
 
 #include "app/ClientSettings.h"
@@ -53,6 +54,7 @@ const QString kCaption = QStringLiteral("Scrivlet Util");
 const QString kNewTab = QStringLiteral("新しいタブ");
 const QString kFetching = QStringLiteral("取得中...");
 const QString kFetched = QStringLiteral("取得済み");
+const char* const kEditsDropped = " [編集した内容は破棄しました]";
 const char* const kTabsSection = "tabs";
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
 const QString kWarningCaption = QStringLiteral("警告");
@@ -255,6 +257,12 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
         if (Reader) Reader->KeepPosition();
         return Memo1->FirstVisibleSourceLine();
     };
+    // Only an edited pane gives its text: an unedited document is shown again from its own bytes.
+    Session.EditedText = [this]() -> std::optional<std::string> {
+        if (!Memo1->Modified()) return std::nullopt;
+        Memo1->SetModified(false);
+        return Utf8Of(Memo1->Text());
+    };
     Session.Subscribe([this](TSessionChange change) { FollowSession(change); });
 
     BuildMenu();
@@ -382,7 +390,9 @@ void TForm1::FollowSession(TSessionChange change)
         return;
     }
     switch (change) {
-    case TSessionChange::Document: Memo1->LoadText(FileTextToPaneText(shown->Body)); [[fallthrough]];
+    case TSessionChange::Document:
+        Memo1->LoadText(shown->Edited ? PaneTextFromUtf8(*shown->Edited) : FileTextToPaneText(shown->Body));
+        [[fallthrough]];
     case TSessionChange::Names:
         // The open command has always left the button as it was; every other document is printable.
         if (shown->Origin != TDocumentOrigin::File ||
@@ -688,7 +698,7 @@ void TForm1::EndBySignal()
     endingBySignal_ = true;
     if (quitting_) return;
     EndFetches();
-    SaveForExit();
+    (void)SaveForExit(); // a signal ends the program whether the save worked or not
     quitting_ = true;
     close();
     if (services_.EndEventLoop) services_.EndEventLoop();
@@ -750,7 +760,14 @@ TCommandOutcome TForm1::FetchTyped(TCommandDone done)
 
 void TForm1::mRefetchClick()
 {
-    RunCommand([this] { (void)Commands->FetchAgain(); });
+    // Fetching again replaces the reader's edits without asking; the status line says they went.
+    const auto edited = [this] { return Session.Shown() && (Session.Shown()->Edited || Memo1->Modified()); };
+    const bool wasEdited = edited();
+    RunCommand([&] {
+        (void)Commands->FetchAgain([this, wasEdited, edited](TCommandOutcome) {
+            if (wasEdited && !edited()) Session.SetStatus(Session.Status() + kEditsDropped);
+        });
+    });
 }
 
 void TForm1::mUpdateIndexClick()
@@ -912,8 +929,6 @@ void TForm1::OpenFile(const QString& path)
     // Not guarded here: a file that cannot be read ends the command with the general error report.
     (void)Commands->OpenFile(path.toStdString());
 }
-
-bool TForm1::LoadLocalFile(const std::string& url) { return Commands->ShowFileUrl(url) == TCommandOutcome::Shown; }
 
 void TForm1::mPrintClick()
 {

@@ -164,9 +164,6 @@ public:
     void mFontConfClick();
     void RFCnumberKeyPress(QChar key);
 
-    // Shows the file named by a "file:///" URL; on any failure (a binary file
-    // included) shows "ファイルが読めませんでした", keeps what was shown and returns false.
-    bool LoadLocalFile(const std::string& url);
     // The open command after its dialog: shows the file at path and adds it
     // to the history. A file that cannot be read raises and changes nothing.
     void OpenFile(const QString& path);
@@ -226,7 +223,7 @@ private:
     void WriteState(TIniFile& ini);
     // Makes the settings file private once a password is to be stored in
     // it; true when it did, for the caller to say so.
-    bool ProtectSecrets();
+    [[nodiscard]] bool ProtectSecrets();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
     // Gives each tab without one its fetcher; the named members follow the front tab's.
@@ -244,7 +241,7 @@ private:
     // Saves at the end of the program; a folder that cannot be written is
     // reported and does not keep the program from ending. False when the
     // save failed otherwise (the window then stays).
-    bool SaveForExit();
+    [[nodiscard]] bool SaveForExit();
 
     TFormServices services_;
     TSettingsStore settings_;

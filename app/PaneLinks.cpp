@@ -1,3 +1,4 @@
+// The pane's links: found for the document shown, drawn as marks and followed on a click.
 #include "app/PaneLinks.h"
 
 #include "app/PaneText.h"
@@ -27,7 +28,11 @@ void TPaneLinks::Scan(const TUtf8Lines& lines, std::span<const TContentsEntry> c
 {
     links_.clear();
     marks_.clear();
-    for (TDocumentLink& found : DocumentLinks(lines.Lines(), contents, ownNumber)) {
+    std::vector<TDocumentLink> all = DocumentLinks(lines.Lines(), contents, ownNumber);
+    // Exactly as many as found: a large document's links would otherwise leave growth room of up to as many again.
+    links_.reserve(all.size());
+    marks_.reserve(all.size());
+    for (TDocumentLink& found : all) {
         TReference& r = found.Reference;
         const TPaneSpan span = PaneSpan(pane_, lines, found.Line, r.Offset, r.Length);
         TPaneLink link{span.Start, span.Length, std::move(r), {}};

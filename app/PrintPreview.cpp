@@ -1,3 +1,4 @@
+// The print preview's fit check and the pages it draws on demand.
 #include "app/PrintPreview.h"
 
 #include "print/PrintQt.h"

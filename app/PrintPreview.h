@@ -13,7 +13,7 @@ class QPrinter;
 // Measures lines on printer in font as printing does and, when something does
 // not fit, asks through ask. True when everything fits or the answer was Yes.
 // Draws nothing and begins no document. Throws EPrinterError as printing does.
-bool FitCheckPasses(QPrinter& printer, const QFont& font, const TLineSource& lines, const TAskYesNo& ask);
+[[nodiscard]] bool FitCheckPasses(QPrinter& printer, const QFont& font, const TLineSource& lines, const TAskYesNo& ask);
 
 // The pages printing would make of lines on printer in font: counted at once
 // (one pass over the lines, nothing measured), each drawn on demand with the

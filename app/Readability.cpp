@@ -1,3 +1,4 @@
+// Contrast of two colours and a text colour moved until it reads on its background.
 #include "app/Readability.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The reading aids around the pane and the menu "表示" that drives them.
 #include "app/ReaderView.h"
 
 #include "app/ContentsPanel.h"
@@ -391,7 +392,9 @@ const TUtf8Lines& TReaderView::Lines()
 void TReaderView::Rescan()
 {
     rescan_.stop();
-    lines_.Read(pane_);
+    // A document as it came is read where the session keeps it, not copied once more; an edited one from the pane.
+    const TDocument* shown = session_.Shown();
+    lines_.Read(pane_, shown && !shown->Edited && !pane_.Modified() ? session_.ShownBody() : nullptr);
     const int width = OrdinaryLineWidth(lines_.Lines());
     columns_ = width == 0 ? kUsualColumns : std::clamp(width, kMinColumns, kMaxColumns);
     Fit();

@@ -1,3 +1,4 @@
+// The library window: the index as a list, narrowed as the search text and filters change.
 #include "app/SearchWindow.h"
 
 #include "app/LibraryListModel.h"

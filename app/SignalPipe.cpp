@@ -1,3 +1,4 @@
+// Ending signals turned into a call on the GUI thread through a socket pair.
 #include "app/SignalPipe.h"
 
 #include <QSocketNotifier>

@@ -1,3 +1,4 @@
+// The dialog of what the library holds and the two ways to give its space back.
 #include "app/StorageDialog.h"
 
 #include "app/SyncRun.h"

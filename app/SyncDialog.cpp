@@ -1,3 +1,4 @@
+// The dialog that runs one sync on its own thread and shows its progress.
 #include "app/SyncDialog.h"
 
 #include <QCloseEvent>

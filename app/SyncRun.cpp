@@ -1,3 +1,4 @@
+// One sync run away from any window, and its progress line for a terminal.
 #include "app/SyncRun.h"
 
 #include "app/ClientSettings.h"

@@ -1,3 +1,4 @@
+// The text pane: its text and line index, wrapping, drawing, editing and selection.
 #include "app/TextPane.h"
 
 #include <QAction>
@@ -117,6 +118,7 @@ void TTextPane::LoadText(QString text)
     undo_.clear();
     redo_.clear();
     typing_ = false;
+    modified_ = false;
     preedit_.clear();
     std::vector<TWrapped>().swap(wrapped_);
     std::vector<int>().swap(breaks_);
@@ -491,6 +493,7 @@ void TTextPane::Replace(int from, int to, const QString& text)
     for (auto s = inserted + qsizetype(starts.size()); s != lineStarts_.end(); ++s) *s += shift;
     RewrapLines(firstLine, oldLast, firstLine + int(starts.size()));
 
+    modified_ = true;
     marks_.clear();
     longestMark_ = 0;
     caret_ = anchor_ = from + int(text.size());

@@ -57,6 +57,10 @@ public:
     // The text as shown, lines ended by "\n".
     const QString& Text() const { return text_; }
     QString toPlainText() const { return text_; }
+    // Whether the reader changed the text (typing, pasting, cutting, undo or
+    // redo) since LoadText or since SetModified(false).
+    bool Modified() const { return modified_; }
+    void SetModified(bool modified) { modified_ = modified; }
 
     // Displayed (wrapped) lines, at the current width and font.
     int LineCount() const;
@@ -223,7 +227,8 @@ private:
     };
     std::vector<TUndoStep> undo_, redo_;
     bool typing_ = false; // the last undo step is typing that may go on
-    QString preedit_;     // an input method's composition, not yet text
+    bool modified_ = false;
+    QString preedit_; // an input method's composition, not yet text
     std::vector<TPaneMark> marks_;
     int longestMark_ = 0;
     TLines displayed_{*this, true};

@@ -49,7 +49,7 @@ public:
     TDocumentCache(const TDocumentCache&) = delete;
     TDocumentCache& operator=(const TDocumentCache&) = delete;
 
-    std::optional<TCachedDocument> Find(const std::string& url);
+    [[nodiscard]] std::optional<TCachedDocument> Find(const std::string& url);
     [[nodiscard]] bool Contains(const std::string& url);
     // Adds or replaces the copy of document.Url; Length is taken from the body.
     // False when it was not stored: too large, or the database failed (its fault is kept).
@@ -57,13 +57,13 @@ public:
     // Records that the server confirmed the copy (a 304) at fetchedAt.
     [[nodiscard]] bool Touch(const std::string& url, int64_t fetchedAt);
     // Records that the reader looked at the copy at readAt.
-    bool MarkRead(const std::string& url, int64_t readAt);
+    [[nodiscard]] bool MarkRead(const std::string& url, int64_t readAt);
 
     [[nodiscard]] TLibraryStorage Storage();
     // Removes every document, or those neither read nor fetched since cutoff,
     // and gives the space back to the disk. The number removed; -1 on failure.
-    int64_t RemoveAll();
-    int64_t RemoveUnreadSince(int64_t cutoff);
+    [[nodiscard]] int64_t RemoveAll();
+    [[nodiscard]] int64_t RemoveUnreadSince(int64_t cutoff);
 
     // The library's bound on the text it keeps, by default 2 GiB. TrimToLimit
     // removes the documents fetched or confirmed longest ago (never keep)
@@ -71,15 +71,15 @@ public:
     // the database failed. Example: 30 bytes kept in three documents and a
     // limit of 25 remove the oldest one.
     static constexpr int64_t kDefaultSizeLimit = 2LL * 1024 * 1024 * 1024;
-    int64_t TrimToLimit(int64_t limitBytes, const std::string& keep);
+    [[nodiscard]] int64_t TrimToLimit(int64_t limitBytes, const std::string& keep);
 
     // The URL of the document shown last, to show again at the next start.
-    std::string LastShown();
+    [[nodiscard]] std::string LastShown();
     void SetLastShown(const std::string& url);
 
     // Where the reader was in the document at url: a 0-based line of its
     // text, kept across runs. Nothing when none was kept or the database failed.
-    std::optional<int> ReadingLine(const std::string& url);
+    [[nodiscard]] std::optional<int> ReadingLine(const std::string& url);
     void KeepReadingLine(const std::string& url, int line);
 
     TLibraryDatabase& Database() { return database_; }

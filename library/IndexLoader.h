@@ -58,7 +58,7 @@ public:
 
     // Ends the input. True when it was one whole index document holding at
     // least one entry; otherwise Failure() says why.
-    bool Finish();
+    [[nodiscard]] bool Finish();
     const std::string& Failure() const { return failure_; }
     std::vector<TIndexEntry>& Entries() { return entries_; }
     // The std-entry, bcp-entry and fyi-entry elements.
@@ -76,7 +76,7 @@ private:
 };
 
 // "RFC0822" -> 822; 0 for any other kind of id.
-int RfcNumberOf(const std::string& documentId);
+[[nodiscard]] int RfcNumberOf(const std::string& documentId);
 
 // Replaces the stored index by entries and subseries (which add to what the
 // entries' is-also lists say), with lastModified (the server's Last-Modified)
@@ -86,7 +86,7 @@ void ReplaceIndex(TLibraryDatabase& database, const std::vector<TIndexEntry>& en
                   const std::vector<TSubseriesEntry>& subseries = {});
 
 // Whether the database holds an index.
-bool IndexLoaded(TLibraryDatabase& database);
+[[nodiscard]] bool IndexLoaded(TLibraryDatabase& database);
 
 enum class TIndexUpdateOutcome {
     iuLoaded,    // a new index replaced the old one
@@ -103,7 +103,7 @@ struct TIndexUpdateResult {
 // Where the index lies beside the documents: "/rfc-index.xml" on the server
 // the document URL format names, or the publisher's when it names none.
 // Example: "http://127.0.0.1:8080/rfc/rfc%s.txt" -> "http://127.0.0.1:8080/rfc-index.xml".
-std::string IndexUrlBeside(const std::string& documentUrlFormat);
+[[nodiscard]] std::string IndexUrlBeside(const std::string& documentUrlFormat);
 
 // Fetches the index at url through fetcher under settings, conditional on the
 // Last-Modified of the stored index, and loads it: the steps below, in a row.

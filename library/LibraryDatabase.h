@@ -52,7 +52,7 @@ struct TLibraryOptions {
 
 // $XDG_CACHE_HOME/scrivlet/library.db when that is an absolute path, else
 // $HOME/.cache/scrivlet/library.db; empty when neither is known.
-std::string DefaultLibraryPath();
+[[nodiscard]] std::string DefaultLibraryPath();
 
 class TLibraryDatabase;
 
@@ -147,14 +147,14 @@ public:
     }
 
     // A value of the meta table; empty when absent. Raise ELibraryError.
-    std::string ReadMeta(std::string_view key);
+    [[nodiscard]] std::string ReadMeta(std::string_view key);
     void WriteMeta(std::string_view key, std::string_view value);
 
     // Fixed statements only (schema, transactions): nothing of the user's goes in here.
     void Execute(const char* sql);
     sqlite3* Handle() { return connection_; }
     // Rows changed by the latest statement.
-    int64_t Changes();
+    [[nodiscard]] int64_t Changes();
     // Raises the ELibraryError for result code rc.
     [[noreturn]] void Raise(int rc);
     void NoteFault(const ELibraryError& error);
@@ -162,7 +162,7 @@ public:
 private:
     void Open(const TLibraryOptions& options);
     void EnsureSchema();
-    int64_t ReadInteger(const char* sql);
+    [[nodiscard]] int64_t ReadInteger(const char* sql);
     void ClearForeignFile();
     // Lays out version from + 1 over version from.
     void Migrate(int64_t from);

@@ -32,7 +32,8 @@ struct TLibraryHit {
 // text of cached documents, newest RFC first; every RFC listed once.
 // Words match whole (with the usual English endings: "cookie" finds
 // "cookies"); all of them must occur. At most limit hits.
-std::vector<TLibraryHit> SearchLibrary(TLibraryDatabase& database, const std::string& query, int limit = 100);
+[[nodiscard]] std::vector<TLibraryHit> SearchLibrary(TLibraryDatabase& database, const std::string& query,
+                                                     int limit = 100);
 
 struct TRelations {
     int Number = 0;
@@ -101,7 +102,7 @@ private:
 
 // What the index says about RFC number; nothing when it does not know it,
 // has not been loaded or cannot be read.
-std::optional<TRelations> RelationsOf(TLibraryDatabase& database, int number);
+[[nodiscard]] std::optional<TRelations> RelationsOf(TLibraryDatabase& database, int number);
 
 // "RFC0822" -> "RFC 822", "STD0011" -> "STD 11"; other text as it is.
-std::string DisplayDocumentId(const std::string& documentId);
+[[nodiscard]] std::string DisplayDocumentId(const std::string& documentId);

@@ -54,7 +54,7 @@ public:
     bool Paused() const { return paused_; }
     bool Cancelled() const { return cancelled_; }
     // Blocks while paused; false once cancelled.
-    bool WaitWhilePaused();
+    [[nodiscard]] bool WaitWhilePaused();
 
 private:
     std::mutex mutex_;
@@ -91,6 +91,6 @@ struct TSyncResult {
 // settings. onProgress runs on the calling thread before each document and
 // after the last. A cancel stops at once (a transfer under way is cut off and
 // its document left out, the connection closed).
-TSyncResult RunSync(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
-                    const std::vector<TSyncItem>& plan, TSyncControl& control,
-                    const std::function<void(const TSyncProgress&)>& onProgress);
+[[nodiscard]] TSyncResult RunSync(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
+                                  const std::vector<TSyncItem>& plan, TSyncControl& control,
+                                  const std::function<void(const TSyncProgress&)>& onProgress);

@@ -45,18 +45,17 @@ protected:
 
 } // namespace
 
-TEST_F(DocumentCommandsTest, EverySpellingOfANumberIsOneDocumentAndOneEntry)
+// The spellings themselves are DocumentNumber's table; here the command files them under one entry.
+TEST_F(DocumentCommandsTest, TwoSpellingsOfANumberAreOneDocumentAndOneEntry)
 {
     Write(822, "Standard for ARPA Internet Text Messages");
-    for (const char* typed : {"822", "RFC 822", "rfc822", "0822", " 822 "}) {
-        SCOPED_TRACE(typed);
-        EXPECT_EQ(commands_->FetchTyped(typed), TCommandOutcome::Shown);
-        ASSERT_EQ(session_.History().Count(), 1);
-        EXPECT_EQ(session_.History().Entries()[0], "822 : Standard for ARPA Internet Text Messages");
-        EXPECT_EQ(session_.History().Urls()[0], "file:///" + dir_.File("rfc822.txt"));
-        EXPECT_EQ(session_.Shown()->Entry, session_.History().Entries()[0]);
-        EXPECT_EQ(session_.Shown()->BoxText, "822");
-    }
+    ASSERT_EQ(commands_->FetchTyped("822"), TCommandOutcome::Shown);
+    ASSERT_EQ(commands_->FetchTyped("RFC 0822"), TCommandOutcome::Shown);
+    ASSERT_EQ(session_.History().Count(), 1);
+    EXPECT_EQ(session_.History().Entries()[0], "822 : Standard for ARPA Internet Text Messages");
+    EXPECT_EQ(session_.History().Urls()[0], "file:///" + dir_.File("rfc822.txt"));
+    EXPECT_EQ(session_.Shown()->Entry, session_.History().Entries()[0]);
+    EXPECT_EQ(session_.Shown()->BoxText, "822");
     EXPECT_TRUE(messages_.empty());
 }
 

@@ -76,7 +76,7 @@ TEST_F(HistoryTest, SaveRewritesTheSectionWithAllNKeysFirst)
     TDocumentHistory history;
     {
         TIniFile ini(path_);
-        history.Load(ini);
+        EXPECT_FALSE(history.Load(ini).Damaged);
     }
     history.AddOpenedFile(822, "T", "/tmp/r.txt");
     {
@@ -95,7 +95,7 @@ TEST_F(HistoryTest, SaveRewritesTheSectionWithAllNKeysFirst)
 
     TIniFile again(path_);
     TDocumentHistory reloaded;
-    reloaded.Load(again);
+    EXPECT_FALSE(reloaded.Load(again).Damaged);
     ASSERT_EQ(reloaded.Count(), 3);
     EXPECT_EQ(reloaded.Entries()[0], "0822 * T");
     EXPECT_EQ(reloaded.Urls()[2], "y");

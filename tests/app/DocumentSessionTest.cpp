@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,6 +32,9 @@ struct TStep {
     int line = 0;
     bool canBack = false, canForward = false;
     std::vector<TSessionChange> told;
+    // What the reader typed into the pane before the step ("": nothing), and
+    // the edited text the shown document has afterwards ("": none).
+    std::string typed = {}, edits = {};
 };
 
 } // namespace
@@ -54,16 +59,30 @@ TEST(TDocumentSession, PlacesRememberWhereTheReaderWasAndEveryChangeIsTold)
         // Something new from an earlier place drops the places after it.
         {TStep::Show, "822", 0, 78, "822", 0, true, false, {C::Document}},
         {TStep::Jump, "", 0, 0, "822", 0, true, false, {}}, // already there: no new place
+        // Edits stay with the document left, for every place in it, until it is fetched again.
+        {TStep::Show, "7", 0, 5, "7", 0, true, false, {C::Document}, "notes in 822"},
+        {TStep::Back, "", 0, 2, "822", 5, true, true, {C::Document}, "", "notes in 822"},
+        {TStep::Jump, "", 30, 6, "822", 30, true, false, {C::Place}, "more notes", "more notes"},
+        {TStep::Back, "", 0, 31, "822", 6, true, true, {C::Place}, "", "more notes"},
+        {TStep::Again, "822", 0, 6, "822", 6, true, true, {C::Document}, "lost"},
+        {TStep::Forward, "", 0, 6, "822", 31, true, false, {C::Place}},
     };
     TDocumentSession session;
     int reading = 0;
     session.ReadingLine = [&reading] { return reading; };
+    // The pane gives its edits once: it is unedited again afterwards.
+    std::string typed;
+    session.EditedText = [&typed]() -> std::optional<std::string> {
+        if (typed.empty()) return std::nullopt;
+        return std::exchange(typed, "");
+    };
     std::vector<TSessionChange> told;
     session.Subscribe([&told](TSessionChange change) { told.push_back(change); });
     for (size_t i = 0; i < steps.size(); ++i) {
         const TStep& step = steps[i];
         SCOPED_TRACE("step " + std::to_string(i));
         reading = step.reading;
+        typed = step.typed;
         told.clear();
         switch (step.Kind) {
         case TStep::Show: session.Show(Doc(step.Url), "status " + step.Url); break;
@@ -78,6 +97,7 @@ TEST(TDocumentSession, PlacesRememberWhereTheReaderWasAndEveryChangeIsTold)
         EXPECT_EQ(session.CanGoBack(), step.canBack);
         EXPECT_EQ(session.CanGoForward(), step.canForward);
         EXPECT_EQ(told, step.told);
+        EXPECT_EQ(session.Shown()->Edited.value_or(""), step.edits);
     }
     // Every place in the document fetched again shows the new text; the status line came back with each place.
     session.Back();
@@ -103,8 +123,6 @@ TEST(TDocumentSession, StatusAndNamesBelongToThePlaceAndNothingIsShownAtFirst)
     session.Back();
     EXPECT_EQ(session.Status(), "contains a [library]");
     EXPECT_EQ(session.Shown()->Entry, "822 : Title");
-    EXPECT_EQ(session.Shown()->BoxText, "822");
-    EXPECT_EQ(session.Shown()->Number, 822);
     EXPECT_EQ(told,
               (std::vector<TSessionChange>{TSessionChange::Document, TSessionChange::Status, TSessionChange::Names,
                                            TSessionChange::Document, TSessionChange::Document}));
@@ -130,8 +148,7 @@ TEST(TDocumentSession, HistoryEditsAreToldToTheViews)
     session.MoveToTop(1, "822 : Title");
     session.RemoveHistoryEntry(1);
     EXPECT_EQ(told, 5);
-    ASSERT_EQ(session.History().Count(), 1);
-    EXPECT_EQ(session.History().Entries()[0], "822 : Title");
+    EXPECT_EQ(session.History().Count(), 1);
 }
 
 TEST(TDocumentSession, TabsExchangeTheirPlacesAndShareOneHistory)

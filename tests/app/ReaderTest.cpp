@@ -393,6 +393,25 @@ TEST(FindBarTest, HighlightsCoverExactlyTheCharactersFound)
     }
 }
 
+// The lines are those of the pane either way; the document's own bytes are read in place only while the pane
+// shows them unchanged.
+TEST(Utf8LinesTest, ReadsTheDocumentInPlaceOnlyWhileThePaneShowsItUnchanged)
+{
+    const auto body = std::make_shared<const std::string>("RFC 2616\n\n   HTTP\n");
+    TTextPane pane;
+    pane.LoadText(FileTextToPaneText(*body));
+    TUtf8Lines lines;
+    lines.Read(pane, body);
+    const std::vector<std::string_view> expected = {"RFC 2616", "", "   HTTP"};
+    EXPECT_EQ(lines.Lines(), expected);
+    EXPECT_EQ(lines.Lines()[0].data(), body->data());
+
+    pane.Select(0, 0);
+    pane.InsertText(QStringLiteral("x"));
+    lines.Read(pane, body);
+    EXPECT_EQ(lines.Lines()[0], "xRFC 2616");
+}
+
 TEST(PagePaneTest, AFormFeedLineIsARuleAcrossThePaneAndStaysInTheText)
 {
     TTextPane pane;

@@ -98,7 +98,9 @@ TEST_F(LibrarySearch, QuerySyntaxAndQuotesAreSearchedAsPlainWords)
     for (const char* query :
          {"\"", "NEAR(socks firewall)", "title:socks", "*", "socks OR", "'; DROP TABLE rfc; --", "", "   "}) {
         SCOPED_TRACE(query);
-        SearchLibrary(database_, query);
+        // Read as the search's own syntax, NEAR, OR and title: would find the SOCKS RFCs; as plain words
+        // ("near", "or", "title") no document holds them all.
+        EXPECT_EQ(Numbers(query), std::vector<int>{});
         EXPECT_EQ(database_.Fault(), TLibraryFault::lfNone);
     }
     EXPECT_EQ(Numbers("socks").size(), 2u);
