@@ -19,13 +19,18 @@ protected:
     DocumentCommandsTest()
     {
         format_ = "file:///" + dir_.File("rfc%s.txt");
+        commands_ = std::make_unique<TDocumentCommands>(session_, fetcher_, nullptr, Host());
+    }
+    // Messages and the status line are recorded; the URL format is format_.
+    TCommandHost Host()
+    {
         TCommandHost host;
         host.Message = [this](const std::string& text) { messages_.push_back(text); };
         host.Status = [this](const std::string& text) { status_ = text; };
         host.UrlFormat = [this] { return format_; };
         host.HistCount = [] { return 20; };
         host.Settings = [] { return TFetchSettings(); };
-        commands_ = std::make_unique<TDocumentCommands>(session_, fetcher_, nullptr, std::move(host));
+        return host;
     }
     void Write(int number, const std::string& title, const std::string& more = "")
     {
@@ -105,12 +110,7 @@ TEST_F(DocumentCommandsTest, ANetworkPartRunLaterShowsAndFilesOnlyWhenItEnds)
     format_ = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt";
     std::function<void(TFetcher&)> work;
     std::function<void()> then;
-    TCommandHost host;
-    host.Message = [this](const std::string& text) { messages_.push_back(text); };
-    host.Status = [this](const std::string& text) { status_ = text; };
-    host.UrlFormat = [this] { return format_; };
-    host.HistCount = [] { return 20; };
-    host.Settings = [] { return TFetchSettings(); };
+    TCommandHost host = Host();
     host.RunNetwork = [&](std::function<void(TFetcher&)> w, std::function<void()> t) {
         work = std::move(w);
         then = std::move(t);
