@@ -72,12 +72,30 @@ TDocumentCommands::TDocumentCommands(TDocumentSession& session, TFetcher& fetche
     : session_(session), fetcher_(fetcher), library_(library), host_(std::move(host))
 {}
 
-void TDocumentCommands::Busy(bool network, const std::function<void()>& body)
+TCommandOutcome TDocumentCommands::Reporting(const std::function<TCommandOutcome()>& ending)
 {
-    if (host_.Busy)
-        host_.Busy(network, body);
-    else
-        body();
+    try {
+        return ending();
+    } catch (const std::exception& e) {
+        host_.Status(kFailed + OneLine(ExceptionMessage(e)));
+        throw;
+    }
+}
+
+TCommandOutcome TDocumentCommands::Network(std::function<void(TFetcher&)> work, std::function<TCommandOutcome()> then,
+                                           TCommandDone done)
+{
+    auto finish = [then = std::move(then), done = std::move(done)] {
+        const TCommandOutcome outcome = then();
+        if (done) done(outcome);
+        return outcome;
+    };
+    if (!host_.RunNetwork) {
+        work(fetcher_);
+        return finish();
+    }
+    host_.RunNetwork(std::move(work), [finish = std::move(finish)] { (void)finish(); });
+    return TCommandOutcome::Started;
 }
 
 void TDocumentCommands::TellLibraryFault()
@@ -143,14 +161,18 @@ void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TSh
     session_.SetStatus(ContainsText(url, bytes, host_.ShownLines ? host_.ShownLines() : 0) + note);
 }
 
-TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped)
+TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped, TCommandDone done)
 {
+    const auto ended = [&done](TCommandOutcome outcome) {
+        if (done) done(outcome);
+        return outcome;
+    };
     std::string typed = asTyped;
     if (library_ && session_.History().LookUp(typed) == -1) {
         if (const std::optional<std::vector<int>> members = SubseriesMembers(library_->Database, typed)) {
             if (members->size() != 1) {
                 if (host_.ShowList) host_.ShowList(typed);
-                return TCommandOutcome::Refused;
+                return ended(TCommandOutcome::Refused);
             }
             typed = std::to_string(members->front());
         }
@@ -159,33 +181,37 @@ TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped)
     // One entry per document: "RFC 822", "0822" and " 822 " are all "822".
     const std::string number = index == -1 ? DocumentNumber(typed) : std::string();
     const std::string url = index != -1 ? session_.History().Urls()[index] : UrlForNumber(typed);
-    if (url.empty()) return TCommandOutcome::Refused;
+    if (url.empty()) return ended(TCommandOutcome::Refused);
     // The password goes with the request only: it is neither shown nor stored.
     const std::string shownUrl = WithoutPassword(url);
     host_.Status("accessing... " + shownUrl);
 
-    const bool local = IsLocalFileUrl(url);
     const TNaming naming = index == -1 ? TNaming{number, true, number} : TNaming{typed, false, typed};
-    TCommandOutcome outcome = TCommandOutcome::Failed;
+    // A shown document joins the history, whenever the network lets it show.
+    TCommandDone file = [this, added = index == -1, number, typed, shownUrl,
+                         done = std::move(done)](TCommandOutcome outcome) {
+        if (outcome == TCommandOutcome::Shown && added) {
+            // The count is read before the entry goes in, so a count that is
+            // not a number leaves the history as it was.
+            const int histCount = host_.HistCount();
+            session_.AddFetched(number, session_.Shown()->Title, shownUrl, [histCount] { return histCount; });
+        } else if (outcome == TCommandOutcome::Shown) {
+            // Looked up again: a fetch in another tab may have moved the entry while the network was asked.
+            const int at = session_.History().LookUp(typed);
+            if (at != -1) session_.MoveToTop(at, typed);
+        }
+        if (done) done(outcome);
+    };
     try {
-        Busy(!local, [&] {
-            outcome = local ? LoadLocalUrl(url, TShowHow::NewPlace, naming)
-                            : FetchNetwork(url, shownUrl, false, TShowHow::NewPlace, naming);
-        });
+        if (!IsLocalFileUrl(url))
+            return FetchNetwork(url, shownUrl, false, TShowHow::NewPlace, naming, std::move(file));
+        const TCommandOutcome outcome = LoadLocalUrl(url, TShowHow::NewPlace, naming);
+        file(outcome);
+        return outcome;
     } catch (const std::exception& e) {
         host_.Status(kFailed + OneLine(ExceptionMessage(e)));
         throw;
     }
-    if (outcome != TCommandOutcome::Shown) return outcome;
-    if (index == -1) {
-        // The count is read before the entry goes in, so a count that is
-        // not a number leaves the history as it was.
-        const int histCount = host_.HistCount();
-        session_.AddFetched(number, session_.Shown()->Title, shownUrl, [histCount] { return histCount; });
-    } else {
-        session_.MoveToTop(index, typed);
-    }
-    return outcome;
 }
 
 TCommandOutcome TDocumentCommands::LoadLocalUrl(const std::string& url, TShowHow how, const TNaming& naming)
@@ -209,7 +235,7 @@ TCommandOutcome TDocumentCommands::LoadLocalUrl(const std::string& url, TShowHow
 }
 
 TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const std::string& shownUrl, bool force,
-                                                TShowHow how, const TNaming& naming)
+                                                TShowHow how, const TNaming& naming, TCommandDone done)
 {
     const TFetchSettings settings = host_.Settings();
     // Filed under the number asked for; a document reached otherwise under the one its header names.
@@ -221,50 +247,27 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
             ShowNamed(NamedDocument(cached->Body, shownUrl, TDocumentOrigin::Library), naming, how, kFromLibrary,
                       filed);
             (void)library_->Cache.MarkRead(shownUrl, Now());
-            if (Offline()) {
-                TellLibraryFault();
-                return TCommandOutcome::Shown;
-            }
-            const std::string shownStatus = session_.Status();
-            const TRevalidationResult checked = Revalidate(fetcher_, settings, library_->Cache, *cached, Now(), force);
-            switch (checked.Outcome) {
-            case TRevalidationOutcome::roFresh: break;
-            case TRevalidationOutcome::roNotModified:
-                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
-                                   kConfirmed);
-                break;
-            case TRevalidationOutcome::roReplaced:
-                ShowNamed(NamedDocument(checked.Document.Body, shownUrl, TDocumentOrigin::Network), naming,
-                          TShowHow::ReplaceHere, "", filed);
-                (void)library_->Cache.TrimToLimit(library_->SizeLimit, shownUrl);
-                break;
-            case TRevalidationOutcome::roGone:
-                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
-                                   kGone);
-                break;
-            case TRevalidationOutcome::roRejected:
-                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
-                                   kRejected + Trimmed(checked.Failure));
-                break;
-            case TRevalidationOutcome::roFailed:
-                // A cancel is the user's choice, not a failure: the copy stays shown and the status line says so.
-                if (fetcher_.CancelRequested()) {
-                    session_.SetStatus(std::string(kCancelled) + ": " + shownUrl);
-                    break;
-                }
-                session_.SetStatus(shownStatus.substr(0, shownStatus.size() - std::string(kFromLibrary).size()) +
-                                   kUnreachable + Trimmed(checked.Failure));
-                break;
-            }
-            TellLibraryFault();
-            return TCommandOutcome::Shown;
+            return Revalidate(std::move(*cached), settings, force, filed, naming, std::move(done));
         }
     }
     if (Offline()) {
         host_.Status(kOfflineMissing + shownUrl);
+        if (done) done(TCommandOutcome::Failed);
         return TCommandOutcome::Failed;
     }
-    const TFetchResult fetched = fetcher_.Fetch(settings, {url});
+    auto fetched = std::make_shared<TFetchResult>();
+    return Network([fetched, settings, url](TFetcher& fetcher) { *fetched = fetcher.Fetch(settings, {url}); },
+                   [=, this] {
+                       return Reporting(
+                           [&] { return ShowFetched(*fetched, settings, url, shownUrl, asked, how, naming); });
+                   },
+                   std::move(done));
+}
+
+TCommandOutcome TDocumentCommands::ShowFetched(const TFetchResult& fetched, const TFetchSettings& settings,
+                                               const std::string& url, const std::string& shownUrl, int asked,
+                                               TShowHow how, const TNaming& naming)
+{
     if (fetched.Kind != TFetchKind::Done) {
         const TFetchMessage told = FetchFailureMessage(fetched, settings, url, shownUrl);
         host_.Status(told.Status);
@@ -284,6 +287,56 @@ TCommandOutcome TDocumentCommands::FetchNetwork(const std::string& url, const st
     ShowNamed(std::move(document), naming, how, "", filed);
     TellLibraryFault();
     return TCommandOutcome::Shown;
+}
+
+TCommandOutcome TDocumentCommands::Revalidate(TCachedDocument cached, const TFetchSettings& settings, bool force,
+                                              int filed, const TNaming& naming, TCommandDone done)
+{
+    const std::optional<TRevalidationAsk> ask =
+        Offline() ? std::nullopt : RevalidationAsk(settings, cached, Now(), force);
+    if (!ask) {
+        TellLibraryFault();
+        if (done) done(TCommandOutcome::Shown);
+        return TCommandOutcome::Shown;
+    }
+    // The status the copy was shown with, without its " [ライブラリ]", for what the server says.
+    std::string shownStatus = session_.Status();
+    shownStatus.resize(shownStatus.size() - std::min(shownStatus.size(), std::string(kFromLibrary).size()));
+    auto fetched = std::make_shared<TFetchResult>();
+    auto then = [=, this, cached = std::move(cached)] {
+        return Reporting([&] {
+            const TRevalidationResult checked = TakeRevalidationAnswer(library_->Cache, cached, *fetched, Now());
+            TCommandOutcome outcome = TCommandOutcome::Shown;
+            switch (checked.Outcome) {
+            case TRevalidationOutcome::roFresh: break;
+            case TRevalidationOutcome::roNotModified: session_.SetStatus(shownStatus + kConfirmed); break;
+            case TRevalidationOutcome::roReplaced:
+                ShowNamed(NamedDocument(checked.Document.Body, cached.Url, TDocumentOrigin::Network), naming,
+                          TShowHow::ReplaceHere, "", filed);
+                (void)library_->Cache.TrimToLimit(library_->SizeLimit, cached.Url);
+                break;
+            case TRevalidationOutcome::roGone: session_.SetStatus(shownStatus + kGone); break;
+            case TRevalidationOutcome::roRejected:
+                session_.SetStatus(shownStatus + kRejected + Trimmed(checked.Failure));
+                break;
+            case TRevalidationOutcome::roFailed:
+                // A cancel is the user's choice, not a failure: the copy stays shown and the status line says so.
+                if (fetched->Kind != TFetchKind::Cancelled) {
+                    session_.SetStatus(shownStatus + kUnreachable + Trimmed(checked.Failure));
+                } else if (force) {
+                    host_.Status(kCancelled);
+                    outcome = TCommandOutcome::Cancelled;
+                } else {
+                    session_.SetStatus(std::string(kCancelled) + ": " + cached.Url);
+                }
+                break;
+            }
+            TellLibraryFault();
+            return outcome;
+        });
+    };
+    return Network([fetched, ask = *ask](TFetcher& fetcher) { *fetched = fetcher.Fetch(ask.Settings, ask.Request); },
+                   std::move(then), std::move(done));
 }
 
 TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
@@ -317,61 +370,69 @@ TCommandOutcome TDocumentCommands::ShowFileUrl(const std::string& url)
     return LoadLocalUrl(url, TShowHow::NewPlace, {shown, false, shown});
 }
 
-TCommandOutcome TDocumentCommands::FetchAgain()
+TCommandOutcome TDocumentCommands::FetchAgain(TCommandDone done)
 {
+    const auto ended = [&done](TCommandOutcome outcome) {
+        if (done) done(outcome);
+        return outcome;
+    };
     const TDocument* shown = session_.Shown();
-    if (!shown) return TCommandOutcome::Refused;
+    if (!shown) return ended(TCommandOutcome::Refused);
     const std::string url = shown->Url;
     if (shown->Origin == TDocumentOrigin::File) {
         host_.Status("accessing... " + url);
-        return LoadLocalUrl(url, TShowHow::ReplaceHere, {});
+        return ended(LoadLocalUrl(url, TShowHow::ReplaceHere, {}));
     }
     if (Offline()) {
         host_.Status(kOfflineRefused);
-        return TCommandOutcome::Refused;
+        return ended(TCommandOutcome::Refused);
     }
-    TCommandOutcome outcome = TCommandOutcome::Failed;
-    Busy(true, [&] {
-        host_.Status("accessing... " + url);
-        outcome = FetchNetwork(url, url, true, TShowHow::ReplaceHere, {});
-    });
-    if (fetcher_.CancelRequested()) {
-        host_.Status(kCancelled);
-        return TCommandOutcome::Cancelled;
-    }
-    return outcome;
+    host_.Status("accessing... " + url);
+    return FetchNetwork(url, url, true, TShowHow::ReplaceHere, {}, std::move(done));
 }
 
-TCommandOutcome TDocumentCommands::UpdateIndex()
+TCommandOutcome TDocumentCommands::UpdateIndex(TCommandDone done)
 {
-    if (!library_) return TCommandOutcome::Refused;
+    const auto ended = [&done](TCommandOutcome outcome) {
+        if (done) done(outcome);
+        return outcome;
+    };
+    if (!library_) return ended(TCommandOutcome::Refused);
     if (Offline()) {
         host_.Status(kOfflineRefused);
-        return TCommandOutcome::Refused;
+        return ended(TCommandOutcome::Refused);
     }
     const std::string url = IndexUrlBeside(host_.UrlFormat());
-    TCommandOutcome outcome = TCommandOutcome::Failed;
-    Busy(true, [&] {
-        host_.Status("索引を取得しています... " + url);
-        const TIndexUpdateResult result = ::UpdateIndex(fetcher_, host_.Settings(), library_->Database, url);
-        std::string status;
-        switch (result.Outcome) {
-        case TIndexUpdateOutcome::iuLoaded:
-            status = Format("索引を更新しました: %d 件", result.Entries);
-            outcome = TCommandOutcome::Shown;
-            break;
-        case TIndexUpdateOutcome::iuUnchanged:
-            status = "索引は最新です";
-            outcome = TCommandOutcome::Shown;
-            break;
-        case TIndexUpdateOutcome::iuFailed: status = "索引を更新できませんでした: " + Trimmed(result.Failure); break;
+    host_.Status("索引を取得しています... " + url);
+    const TFetchSettings settings = host_.Settings();
+    std::optional<TFetchRequest> request = IndexRequest(library_->Database, url);
+    auto parser = std::make_shared<TIndexParser>();
+    auto fetched = std::make_shared<TFetchResult>();
+    auto then = [this, parser, fetched, unusable = !request] {
+        if (fetched->Kind == TFetchKind::Cancelled) {
+            host_.Status(kCancelled);
+            return TCommandOutcome::Cancelled;
         }
-        host_.Status(status);
+        const TIndexUpdateResult result =
+            unusable ? IndexUnusable() : LoadFetchedIndex(library_->Database, *parser, *fetched);
+        TCommandOutcome outcome = TCommandOutcome::Shown;
+        switch (result.Outcome) {
+        case TIndexUpdateOutcome::iuLoaded: host_.Status(Format("索引を更新しました: %d 件", result.Entries)); break;
+        case TIndexUpdateOutcome::iuUnchanged: host_.Status("索引は最新です"); break;
+        case TIndexUpdateOutcome::iuFailed:
+            host_.Status("索引を更新できませんでした: " + Trimmed(result.Failure));
+            outcome = TCommandOutcome::Failed;
+            break;
+        }
         TellLibraryFault();
-    });
-    if (fetcher_.CancelRequested()) {
-        host_.Status(kCancelled);
-        return TCommandOutcome::Cancelled;
+        return outcome;
+    };
+    if (!request) {
+        fetched->Kind = TFetchKind::NoServer;
+        return ended(then());
     }
-    return outcome;
+    request->Sink = parser.get();
+    return Network([parser, fetched, settings,
+                    request = *request](TFetcher& fetcher) { *fetched = fetcher.Fetch(settings, request); },
+                   std::move(then), std::move(done));
 }

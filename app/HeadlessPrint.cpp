@@ -12,9 +12,11 @@
 #include "settings/SettingText.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
@@ -106,9 +108,12 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
     bool loaded = false;
     if (IsDocumentNumber(command.Document)) {
         form.RFCNumber->setEditText(QString::fromStdString(command.Document));
-        // The window's own fetch command: it says why it failed, in the window's words.
-        TCommandOutcome outcome = TCommandOutcome::Failed;
-        loaded = form.Guarded([&] { outcome = form.FetchTyped(); }) && outcome == TCommandOutcome::Shown;
+        // The window's own fetch command: it says why it failed, in the window's words. Its network part
+        // runs on a worker; the events run until it has ended (a failure raised then ends it unfinished).
+        std::optional<TCommandOutcome> outcome;
+        loaded = form.Guarded([&] { (void)form.FetchTyped([&outcome](TCommandOutcome ended) { outcome = ended; }); });
+        while (loaded && !outcome && form.Fetching()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        loaded = loaded && outcome == TCommandOutcome::Shown;
     } else {
         loaded = form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
     }

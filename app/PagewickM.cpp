@@ -1,13 +1,11 @@
 // The main window: its widgets, layout and handlers, and the views that follow the session.
 #include "app/PagewickM.h"
 
-#include "app/AntiFreeze.h"
 #include "app/ClientSettings.h"
 #include "app/DocumentCommands.h"
 #include "app/DocumentFetch.h"
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
-#include "app/FetchGuard.h"
 #include "app/FontStyle.h"
 #include "app/LibraryCommands.h"
 #include "app/PaneText.h"
@@ -46,11 +44,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 namespace {
 
 const QString kCaption = QStringLiteral("Scrivlet Util");
 const QString kNewTab = QStringLiteral("新しいタブ");
+const QString kFetching = QStringLiteral("取得中...");
+const QString kFetched = QStringLiteral("取得済み");
 const char* const kEditsDropped = " [編集した内容は破棄しました]";
 const char* const kTabsSection = "tabs";
 const QString kDamagedHistory = QStringLiteral("履歴情報が壊れているため、履歴を破棄しました。");
@@ -75,6 +76,34 @@ public:
         if (shown && OnListClosed) OnListClosed();
     }
     std::function<void()> OnListClosed;
+};
+
+// Esc anywhere in the window, while it is installed, calls OnEscape and goes no
+// further (the find bar's own Esc waits until the fetch has ended); other
+// windows (a message box shown meanwhile) keep their keys.
+class TEscapeWatch : public QObject {
+public:
+    TEscapeWatch(QWidget& window, std::function<void()> onEscape)
+        : QObject(&window), window_(window), onEscape_(std::move(onEscape))
+    {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() != QEvent::ShortcutOverride && e->type() != QEvent::KeyPress) return false;
+        if (static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape || !watched->isWidgetType()) return false;
+        if (static_cast<QWidget*>(watched)->window() != &window_) return false;
+        // Accepted, so no shortcut takes the key; the key itself cancels next.
+        if (e->type() == QEvent::ShortcutOverride)
+            e->accept();
+        else
+            onEscape_();
+        return true;
+    }
+
+private:
+    QWidget& window_;
+    std::function<void()> onEscape_;
 };
 
 // A font name keeps at most 31 characters, as the settings have always stored it.
@@ -192,6 +221,7 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     Tabs->addTab(kNewTab);
     Tabs->setVisible(false);
     tabs_.resize(1);
+    tabs_[0].Id = nextTabId_++;
     connect(Tabs, &QTabBar::currentChanged, this, [this](int index) { Guarded([this, index] { SwitchTab(index); }); });
 
     setTabOrder(Memo1, RFCNumber);
@@ -216,7 +246,8 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     CancelBtn->setVisible(false);
     CancelBtn->setFocusPolicy(Qt::NoFocus);
     StatusBar1->addPermanentWidget(CancelBtn);
-    connect(CancelBtn, &QPushButton::clicked, this, [this] { antiFreeze_->RequestCancel(); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelFetch(); });
+    escapeWatch_ = new TEscapeWatch(*this, [this] { CancelFetch(); });
     CreateFetcher();
     // The window's own views follow first, so the reading aids find the pane already showing the document.
     Session.ReadingLine = [this] {
@@ -243,7 +274,11 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     RFCNumber->lineEdit()->installEventFilter(this);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // No worker outlives the window or its tabs' fetchers.
+    EndFetches();
+}
 
 std::function<void(const QString& url)> DesktopOpener(const QString& program)
 {
@@ -264,15 +299,19 @@ void TForm1::OpenLink(const QString& link)
 void TForm1::CreateReader()
 {
     TReaderHooks hooks;
-    hooks.FetchRfc = [this](int rfc) {
+    hooks.FetchRfc = [this](int rfc, std::function<void()> shown) {
+        if (FrontFetching()) return;
         RFCNumber->setEditText(QString::number(rfc));
-        mOpenFromWebClick();
+        (void)FetchTyped([shown = std::move(shown)](TCommandOutcome outcome) {
+            if (outcome == TCommandOutcome::Shown && shown) shown();
+        });
     };
     hooks.OpenUrl = [this](const QString& url) { OpenLink(url); };
     hooks.Status = [this](const QString& text) { SetStatusText(text); };
     hooks.StatusText = [this] { return StatusText(); };
     hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
-    hooks.FetchRfcInNewTab = [this](int rfc) { FetchInNewTab(rfc); };
+    hooks.FetchRfcInNewTab = [this](int rfc, std::function<void()> shown) { FetchInNewTab(rfc, std::move(shown)); };
+    hooks.Busy = [this] { return FrontFetching(); };
     // Reading positions live in the library, when there is one.
     hooks.ReadingLine = [this](const std::string& url) {
         return LibraryStore ? LibraryStore->Cache.ReadingLine(url) : std::nullopt;
@@ -295,8 +334,8 @@ void TForm1::CreateCommands()
     host.ShownNames = [this] {
         return std::pair<int, std::string>{ExtractNumber(Memo1->Lines()), ExtractTitle(Memo1->Lines())};
     };
-    host.Busy = [this](bool network, const std::function<void()>& body) {
-        WhileFetching(network ? antiFreeze_.get() : nullptr, body);
+    host.RunNetwork = [this](std::function<void(TFetcher&)> work, std::function<void()> then) {
+        RunNetwork(std::move(work), std::move(then));
     };
     host.Offline = [this] { return Library && Library->Offline(); };
     host.ShowList = [this](const std::string& text) {
@@ -310,6 +349,7 @@ void TForm1::CreateCommands()
         TLibraryHooks hooks;
         hooks.Guarded = [this](const std::function<void()>& body) { Guarded(body); };
         hooks.OpenNumber = [this](int number) {
+            if (FrontFetching()) return;
             RFCNumber->setEditText(QString::number(number));
             Guarded([this] { mOpenFromWebClick(); });
         };
@@ -609,13 +649,8 @@ void TForm1::RelationsBarChanged()
 
 void TForm1::closeEvent(QCloseEvent* e)
 {
-    // Closed while a fetch waits: the fetch is cancelled, then the window closes and saves.
-    if (fetching_) {
-        closeAfterFetch_ = true;
-        antiFreeze_->RequestCancel();
-        e->ignore();
-        return;
-    }
+    // Closed while fetches wait: each is cancelled, then the window saves and closes.
+    EndFetches();
     if (quitting_ || SaveForExit())
         e->accept();
     else
@@ -640,31 +675,17 @@ bool TForm1::SaveForExit()
 
 void TForm1::mQuitClick()
 {
+    EndFetches();
     if (!SaveForExit()) return;
     quitting_ = true;
     if (services_.EndEventLoop) services_.EndEventLoop();
 }
 
-TForm1::TCloseAfterFetch::~TCloseAfterFetch()
-{
-    if (!form_.closeAfterFetch_) return;
-    form_.closeAfterFetch_ = false;
-    if (form_.endingBySignal_)
-        form_.EndBySignal();
-    else
-        form_.close();
-}
-
 void TForm1::EndBySignal()
 {
     endingBySignal_ = true;
-    if (fetching_) {
-        // The fetch unwinds first; the close it then makes saves and ends.
-        closeAfterFetch_ = true;
-        antiFreeze_->RequestCancel();
-        return;
-    }
     if (quitting_) return;
+    EndFetches();
     (void)SaveForExit(); // a signal ends the program whether the save worked or not
     quitting_ = true;
     close();
@@ -707,29 +728,22 @@ void TForm1::RFCnumberKeyPress(QChar key)
 
 void TForm1::CreateFetcher()
 {
-    Fetcher = std::make_unique<TFetcher>();
+    for (TTab& tab : tabs_)
+        if (!tab.Fetcher) tab.Fetcher = std::make_unique<TFetcher>();
+    Fetcher = tabs_[size_t(front_)].Fetcher.get();
     IdHTTP1 = &Fetcher->Client();
     IdSSLIOHandlerSocket1 = &Fetcher->Transport();
-    Fetcher->OnProgress = [this](int64_t received, int64_t expected) { ShowProgress(received, expected); };
-    antiFreeze_ = std::make_unique<TQtAntiFreeze>();
-    // Esc and the cancel button ask the anti-freeze; the fetcher learns it at once.
-    antiFreeze_->OnCancel = [this] { Fetcher->RequestCancel(); };
-}
-
-void TForm1::ShowProgress(int64_t received, int64_t expected)
-{
-    const auto kib = [](int64_t bytes) { return QString::number((bytes + 1023) / 1024); };
-    progressLabel_->setText(expected > 0 ? kib(received) + " / " + kib(expected) + " KB" : kib(received) + " KB");
-    progressLabel_->setVisible(true);
 }
 
 void TForm1::mOpenFromWebClick() { (void)FetchTyped(); }
 
-TCommandOutcome TForm1::FetchTyped()
+TCommandOutcome TForm1::FetchTyped(TCommandDone done)
 {
-    TCommandOutcome outcome = TCommandOutcome::Refused;
-    RunCommand(false, [&] { outcome = Commands->FetchTyped(TextToSetting(RFCNumber->currentText())); });
-    return outcome;
+    if (FrontFetching()) {
+        if (done) done(TCommandOutcome::Refused);
+        return TCommandOutcome::Refused;
+    }
+    return Commands->FetchTyped(TextToSetting(RFCNumber->currentText()), std::move(done));
 }
 
 void TForm1::mRefetchClick()
@@ -737,52 +751,161 @@ void TForm1::mRefetchClick()
     // Fetching again replaces the reader's edits without asking; the status line says they went.
     const auto edited = [this] { return Session.Shown() && (Session.Shown()->Edited || Memo1->Modified()); };
     const bool wasEdited = edited();
-    RunCommand(false, [&] {
-        (void)Commands->FetchAgain();
-        if (wasEdited && !edited()) Session.SetStatus(Session.Status() + kEditsDropped);
+    RunCommand([&] {
+        (void)Commands->FetchAgain([this, wasEdited, edited](TCommandOutcome) {
+            if (wasEdited && !edited()) Session.SetStatus(Session.Status() + kEditsDropped);
+        });
     });
 }
 
 void TForm1::mUpdateIndexClick()
 {
-    RunCommand(false, [this] { (void)Commands->UpdateIndex(); });
-    if (Library) Library->ShowRelations();
+    RunCommand([this] {
+        (void)Commands->UpdateIndex([this](TCommandOutcome) {
+            if (Library) Library->ShowRelations();
+        });
+    });
 }
 
-void TForm1::RunCommand(bool network, const std::function<void()>& body)
+void TForm1::RunCommand(const std::function<void()>& body)
 {
-    if (fetching_) return;
-    const TCloseAfterFetch closeAfter(*this);
-    if (network)
-        WhileFetching(antiFreeze_.get(), body);
-    else
-        body();
+    if (!FrontFetching()) body();
 }
 
-void TForm1::WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body)
+bool TForm1::FrontFetching() const { return tabs_[size_t(front_)].Run != nullptr; }
+
+bool TForm1::Fetching() const
 {
-    // Declared before the guard, so it runs after the guard has gone: input the
-    // guard drops on its way out must still find a fetch running.
-    struct TEnd {
-        TForm1& form;
-        ~TEnd()
-        {
-            form.fetching_ = false;
-            form.progressLabel_->setVisible(false);
-            // The guard gave the button back as it found it; the session may have shown a document since.
-            form.PrintBtn->setEnabled(form.printable_);
+    return std::any_of(tabs_.begin(), tabs_.end(), [](const TTab& tab) { return tab.Run && !tab.Run->Arrived; });
+}
+
+void TForm1::CancelFetch()
+{
+    const TFetchRun* run = tabs_[size_t(front_)].Run.get();
+    if (run && !run->Arrived) run->Fetcher->RequestCancel();
+}
+
+void TForm1::RunNetwork(std::function<void(TFetcher&)> work, std::function<void()> then)
+{
+    TTab& tab = tabs_[size_t(front_)];
+    auto run = std::make_shared<TFetchRun>();
+    run->Fetcher = tab.Fetcher.get();
+    run->Then = std::move(then);
+    run->Fetcher->ResetCancel();
+    // Called on the worker: posted, a few times a second at most.
+    run->Fetcher->OnProgress = [this, run, last = std::chrono::steady_clock::time_point()](int64_t received,
+                                                                                           int64_t expected) mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(100)) return;
+        last = now;
+        QMetaObject::invokeMethod(
+            this, [this, run, received, expected] { ShowProgress(run, received, expected); }, Qt::QueuedConnection);
+    };
+    tab.Run = run;
+    // The worker touches the fetcher and what work captured, nothing else; the
+    // window joins it before the fetcher or the window goes, so the queued call
+    // finds both (a call queued to a window being destroyed is dropped with it).
+    run->Worker = std::thread([this, run, work = std::move(work)] {
+        try {
+            work(*run->Fetcher);
+        } catch (const std::exception&) {
+            run->Failure = std::current_exception();
         }
-    } end{*this};
-    fetching_ = true;
-    Fetcher->ResetCancel();
-    const TFetchGuard guard(*this, {Memo1, RFCNumber, PrintBtn, menuBar()}, *CancelBtn, hook);
-    body();
+        QMetaObject::invokeMethod(
+            this, [this, run] { FetchArrived(run); }, Qt::QueuedConnection);
+    });
+    ShowFetchState();
+}
+
+void TForm1::ShowProgress(const std::shared_ptr<TFetchRun>& run, int64_t received, int64_t expected)
+{
+    if (run->Arrived || TabIndex(run.get()) < 0) return;
+    const auto kib = [](int64_t bytes) { return QString::number((bytes + 1023) / 1024); };
+    run->Progress = expected > 0 ? kib(received) + " / " + kib(expected) + " KB" : kib(received) + " KB";
+    ShowFetchState();
+}
+
+void TForm1::FetchArrived(const std::shared_ptr<TFetchRun>& run)
+{
+    // A run whose tab has closed was joined and dropped then.
+    const int index = TabIndex(run.get());
+    if (index < 0) return;
+    run->Worker.join();
+    run->Fetcher->OnProgress = nullptr;
+    run->Arrived = true;
+    if (index == front_)
+        FinishFrontFetch();
+    else
+        ShowFetchState();
+}
+
+void TForm1::FinishFrontFetch()
+{
+    TTab& tab = tabs_[size_t(front_)];
+    if (!tab.Run || !tab.Run->Arrived) return;
+    // A modal dialog (print, the options, a question) works on what is shown now: the document changes after it.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(100, this, [this] { FinishFrontFetch(); });
+        return;
+    }
+    const std::shared_ptr<TFetchRun> run = std::exchange(tab.Run, nullptr);
+    ShowFetchState();
+    if (run->Failure)
+        Guarded([&run] { std::rethrow_exception(run->Failure); });
+    else
+        Guarded(run->Then);
+    NameTab();
+}
+
+void TForm1::DropFetch(TTab& tab)
+{
+    const std::shared_ptr<TFetchRun> run = std::exchange(tab.Run, nullptr);
+    if (!run) return;
+    run->Fetcher->RequestCancel();
+    if (run->Worker.joinable()) run->Worker.join();
+    run->Fetcher->OnProgress = nullptr;
+}
+
+void TForm1::EndFetches()
+{
+    for (TTab& tab : tabs_) DropFetch(tab);
+    ShowFetchState();
+}
+
+void TForm1::ShowFetchState()
+{
+    const TFetchRun* run = tabs_[size_t(front_)].Run.get();
+    const bool running = run && !run->Arrived;
+    CancelBtn->setVisible(running);
+    progressLabel_->setText(running ? run->Progress : QString());
+    progressLabel_->setVisible(running && !run->Progress.isEmpty());
+    if (running)
+        qApp->installEventFilter(escapeWatch_);
+    else
+        qApp->removeEventFilter(escapeWatch_);
+    for (int i = 0; i < int(tabs_.size()); ++i)
+        if (tabs_[size_t(i)].Run) Tabs->setTabText(i, tabs_[size_t(i)].Run->Arrived ? kFetched : kFetching);
+}
+
+int TForm1::TabIndex(int id) const
+{
+    for (int i = 0; i < int(tabs_.size()); ++i)
+        if (tabs_[size_t(i)].Id == id) return i;
+    return -1;
+}
+
+int TForm1::TabIndex(const TFetchRun* run) const
+{
+    for (int i = 0; i < int(tabs_.size()); ++i)
+        if (tabs_[size_t(i)].Run.get() == run) return i;
+    return -1;
 }
 
 void TForm1::RemoveHistoryEntry(int index) { Session.RemoveHistoryEntry(index); }
 
 void TForm1::mOpenClick()
 {
+    if (FrontFetching()) return;
     std::optional<QString> path = services_.Dialogs->OpenFile(this, OpenDlg.Filter, OpenDlg.DefaultExt);
     if (!path) return;
     OpenFile(*path);
@@ -868,11 +991,19 @@ void TForm1::SwitchTab(int index)
     if (Session.Shown()) Memo1->ScrollToSourceLine(Session.Line());
     RFCNumber->setEditText(coming.BoxText);
     PrintBtn->setEnabled(Session.Shown() && printable_);
+    CreateFetcher();
+    ShowFetchState();
+    // A result that came while the tab was behind shows now that it is in front, once the switch is done.
+    if (coming.Run && coming.Run->Arrived)
+        QMetaObject::invokeMethod(
+            this, [this] { FinishFrontFetch(); }, Qt::QueuedConnection);
 }
 
 void TForm1::InsertTab(int at)
 {
     TTab tab;
+    tab.Id = nextTabId_++;
+    tab.Fetcher = std::make_unique<TFetcher>();
     // The print button has always stayed enabled once a printable document was shown.
     tab.Printable = printable_;
     tab.Reading = Reader->State();
@@ -889,16 +1020,21 @@ void TForm1::InsertTab(int at)
 
 void TForm1::mNewTabClick()
 {
-    if (fetching_) return;
     InsertTab(front_ + 1);
     RFCNumber->setFocus();
 }
 
 void TForm1::mCloseTabClick()
 {
-    if (fetching_ || tabs_.size() < 2) return;
-    const int index = front_;
-    SwitchTab(index + 1 < int(tabs_.size()) ? index + 1 : index - 1);
+    if (tabs_.size() < 2) return;
+    CloseTab(front_, front_ + 1 < int(tabs_.size()) ? front_ + 1 : front_ - 1);
+}
+
+void TForm1::CloseTab(int index, int next)
+{
+    if (tabs_.size() < 2 || index == next) return;
+    DropFetch(tabs_[size_t(index)]);
+    if (index == front_) SwitchTab(next);
     tabs_.erase(tabs_.begin() + index);
     if (front_ > index) --front_;
     {
@@ -911,33 +1047,31 @@ void TForm1::mCloseTabClick()
 
 void TForm1::mNextTabClick()
 {
-    if (fetching_ || tabs_.size() < 2) return;
+    if (tabs_.size() < 2) return;
     SwitchTab((front_ + 1) % int(tabs_.size()));
 }
 
 void TForm1::mPreviousTabClick()
 {
-    if (fetching_ || tabs_.size() < 2) return;
+    if (tabs_.size() < 2) return;
     SwitchTab((front_ + int(tabs_.size()) - 1) % int(tabs_.size()));
 }
 
-void TForm1::FetchInNewTab(int rfc)
+void TForm1::FetchInNewTab(int rfc, std::function<void()> shown)
 {
-    if (fetching_) return;
-    const int from = front_;
-    InsertTab(from + 1);
+    const int from = tabs_[size_t(front_)].Id;
+    InsertTab(front_ + 1);
     RFCNumber->setEditText(QString::number(rfc));
-    if (FetchTyped() == TCommandOutcome::Shown) return;
-    // Nothing to read in it: the reader is back where the link was, the status line saying why.
-    const QString status = StatusText();
-    SwitchTab(from);
-    tabs_.erase(tabs_.begin() + from + 1);
-    {
-        const QSignalBlocker block(Tabs);
-        Tabs->removeTab(from + 1);
-    }
-    Tabs->setVisible(tabs_.size() > 1);
-    SetStatusText(status);
+    (void)FetchTyped([this, from, tab = tabs_[size_t(front_)].Id, shown = std::move(shown)](TCommandOutcome outcome) {
+        if (outcome == TCommandOutcome::Shown && shown) shown();
+        const int index = TabIndex(tab);
+        if (outcome == TCommandOutcome::Shown || index != front_) return;
+        // Nothing to read in it: the reader is back where the link was, the status line saying why.
+        const QString status = StatusText();
+        const int back = TabIndex(from);
+        CloseTab(index, back >= 0 ? back : (index > 0 ? index - 1 : 1));
+        SetStatusText(status);
+    });
 }
 
 void TForm1::RestoreTabs()

@@ -7,7 +7,10 @@
 // session, and the widgets follow the session's notification. Handlers are
 // thin adapters; every handler body runs inside Guarded(), so a failure no
 // command catches reaches the general error report and the program goes on.
-// GUI thread only.
+// GUI thread only, but for the fetch workers: a command's network exchange
+// runs on a worker thread of its tab with that tab's fetcher, which nothing
+// else touches meanwhile; the result comes back as a queued call. The window
+// cancels and joins every worker before it goes.
 #pragma once
 
 #include "app/DocumentCommands.h"
@@ -21,9 +24,11 @@
 #include <QMainWindow>
 #include <QPoint>
 #include <QSize>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -32,7 +37,6 @@ class TIdHTTP;
 class TIniFile;
 class TLibraryCommands;
 class TIdSSLIOHandlerSocket;
-class TQtAntiFreeze;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -116,14 +120,16 @@ public:
     TOpenDlg OpenDlg;
     QComboBox* RFCNumber;
     QPushButton* PrintBtn;
-    // Beside the transfer's progress while a fetch runs; cancels it, as Esc does.
+    // Beside the transfer's progress while the front tab fetches; cancels it, as Esc does.
     QPushButton* CancelBtn;
     std::unique_ptr<TversionInfo> version;
     // What the window shows: the document, its places and the history. Declared
     // before everything that follows it.
     TDocumentSession Session;
-    // The fetcher of every request, with its client and TLS transport; lives as long as the window.
-    std::unique_ptr<TFetcher> Fetcher;
+    // The front tab's fetcher, with its client and TLS transport. Each tab has
+    // its own for as long as it lives, so a fetch in one tab runs alongside
+    // another's; these three follow the tab that comes to the front.
+    TFetcher* Fetcher = nullptr;
     TIdSSLIOHandlerSocket* IdSSLIOHandlerSocket1 = nullptr;
     TIdHTTP* IdHTTP1 = nullptr;
     TOptionDlg* OptionDlg = nullptr;
@@ -165,8 +171,14 @@ public:
     // The open command after its dialog: shows the file at path and adds it
     // to the history. A file that cannot be read raises and changes nothing.
     void OpenFile(const QString& path);
-    // The fetch command for the number box's text; how it ended.
-    TCommandOutcome FetchTyped();
+    // The fetch command for the number box's text: how it ended, or Started while
+    // it waits on the network (done tells the end then, unless the tab closes or
+    // the window ends first). Refused while the front tab fetches.
+    TCommandOutcome FetchTyped(TCommandDone done = {});
+    // Whether some tab's fetch still waits on the network.
+    bool Fetching() const;
+    // Esc and 中止: the front tab's fetch ends as cancelled; nothing when it has none.
+    void CancelFetch();
     // A new empty tab after the current one, brought to the front.
     void mNewTabClick();
     // Closes the current tab; the last one stays.
@@ -176,14 +188,15 @@ public:
     // Brings tab index to the front: the session, the pane and the number box show its document.
     void SwitchTab(int index);
     // RFC number in a new tab; the tab goes again when the fetch shows nothing.
-    void FetchInNewTab(int rfc);
+    // shown (when set) runs once it shows, in that tab.
+    void FetchInNewTab(int rfc, std::function<void()> shown = {});
 
     // ライブラリ → もう一度取得 and 索引を更新.
     void mRefetchClick();
     void mUpdateIndexClick();
 
-    // A signal to end the program: cancels a running fetch, then saves and
-    // ends as the quit command does, without asking anything.
+    // A signal to end the program: cancels every fetch, then saves and ends as
+    // the quit command does, without asking anything.
     void EndBySignal();
 
     // Drops history entry index; the number box follows.
@@ -202,10 +215,6 @@ protected:
 
 private:
     void FormCreate();
-    // Runs a command that may wait on the network: fetching_ is set, the window takes
-    // no input but Esc and the cancel button (hook absent: nothing to cancel), and the
-    // progress goes on every way out.
-    void WhileFetching(TQtAntiFreeze* hook, const std::function<void()>& body);
     void BuildMenu();
     // One layout for the client area: the number row, the relations bar, the tab bar and the reading area.
     void BuildLayout();
@@ -220,15 +229,16 @@ private:
     [[nodiscard]] bool ProtectSecrets();
     void SyncNumberBox();
     void ShowMessage(const QString& text);
-    void ShowProgress(int64_t received, int64_t expected);
+    // Gives each tab without one its fetcher; the named members follow the front tab's.
     void CreateFetcher();
     void CreateReader();
     void CreateCommands();
     void CreatePrintCommands();
     // The views that follow the session: pane, caption, number box, status line, print action.
     void FollowSession(TSessionChange change);
-    // A command that may wait on the network, run as WhileFetching runs it, unless one runs already.
-    void RunCommand(bool network, const std::function<void()>& body);
+    // A command that changes the front tab's document; refused quietly while that tab fetches.
+    void RunCommand(const std::function<void()>& body);
+    bool FrontFetching() const;
     // The tabs open at the last exit, each from the library's copy of its document.
     void RestoreTabs();
     void NameTab();
@@ -241,43 +251,61 @@ private:
     TSettingsStore settings_;
     QLabel* statusLabel_ = nullptr;
     bool FirstActivate = true;
+    // A fetch running for a tab: its worker thread, and what follows it on the
+    // GUI thread once the result is in, run when the tab is at the front (it
+    // reads the pane, the status line and the session, which belong to that tab).
+    struct TFetchRun {
+        std::thread Worker;
+        TFetcher* Fetcher = nullptr; // the tab's
+        std::function<void()> Then;
+        std::exception_ptr Failure; // a program fault the worker raised, reported here
+        bool Arrived = false;       // the worker has ended and been joined
+        QString Progress;
+    };
     // What a tab keeps while another one shows; the current tab's places are in the session.
     struct TTab {
+        int Id = 0;
         TDocumentSession::TPlaces Places;
         TReadingState Reading;
         bool Printable = false;
         QString BoxText;
+        std::unique_ptr<TFetcher> Fetcher;
+        std::shared_ptr<TFetchRun> Run; // while it fetches, and until its result has been shown
     };
     std::vector<TTab> tabs_;
     int front_ = 0; // the tab whose places the session holds
+    int nextTabId_ = 1;
     // An empty tab at index at, brought to the front.
     void InsertTab(int at);
+    // Closes tab index (dropping its fetch), showing tab next first; the last tab stays.
+    void CloseTab(int index, int next);
+    // The index of the tab with the id, or of the one running run; -1 when it was closed.
+    int TabIndex(int id) const;
+    int TabIndex(const TFetchRun* run) const;
+    // The commands' RunNetwork: work on a worker thread with the front tab's fetcher, then in that tab.
+    void RunNetwork(std::function<void(TFetcher&)> work, std::function<void()> then);
+    void ShowProgress(const std::shared_ptr<TFetchRun>& run, int64_t received, int64_t expected);
+    // The worker of run has ended: what follows runs now, or when its tab comes to the front.
+    void FetchArrived(const std::shared_ptr<TFetchRun>& run);
+    void FinishFrontFetch();
+    // Cancels the tab's fetch, waits for its worker (a cancel ends every wait at once) and drops what followed it.
+    void DropFetch(TTab& tab);
+    // Every tab's, before the window ends.
+    void EndFetches();
+    // The progress, the cancel button, Esc and the fetching tabs' names follow the fetches.
+    void ShowFetchState();
     // The tabs the settings name, restored after the first activation: URL and line each.
     std::vector<std::pair<std::string, int>> savedTabs_;
     int savedCurrentTab_ = 0;
     // The print button's state: set by the first printable document shown, as the button has always behaved.
     bool printable_ = false;
     bool quitting_ = false;
-    // A fetch is running: the window stays drawn but takes no second command.
-    bool fetching_ = false;
-    bool closeAfterFetch_ = false;
     // Ending on a signal: the save asks nothing and the program ends whatever happens.
     bool endingBySignal_ = false;
-    // A close asked for while a command waited on the network happens when it
-    // ends, whichever way it ends.
-    class TCloseAfterFetch {
-    public:
-        explicit TCloseAfterFetch(TForm1& form) : form_(form) {}
-        ~TCloseAfterFetch();
-        TCloseAfterFetch(const TCloseAfterFetch&) = delete;
-        TCloseAfterFetch& operator=(const TCloseAfterFetch&) = delete;
-
-    private:
-        TForm1& form_;
-    };
     // Set when the number box's list closes, for the activation that follows a pick in it.
     bool pickedFromList_ = false;
-    std::unique_ptr<TQtAntiFreeze> antiFreeze_;
+    // Watches the application's keys while the front tab fetches: Esc in the window cancels.
+    QObject* escapeWatch_ = nullptr;
     QLabel* progressLabel_ = nullptr;
     class QSpacerItem* belowBar_ = nullptr;
 };

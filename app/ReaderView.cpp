@@ -260,13 +260,13 @@ void TReaderView::Save(TIniFile& ini) const
 
 void TReaderView::Back()
 {
-    // The pane is disabled while a command such as a fetch runs: its document is about to change.
-    if (pane_.isEnabled()) session_.Back();
+    // While the tab fetches, its document is about to change: the places wait.
+    if (!hooks_.Busy || !hooks_.Busy()) session_.Back();
 }
 
 void TReaderView::Forward()
 {
-    if (pane_.isEnabled()) session_.Forward();
+    if (!hooks_.Busy || !hooks_.Busy()) session_.Forward();
 }
 
 void TReaderView::JumpTo(int line) { session_.JumpTo(line); }
@@ -339,22 +339,19 @@ bool TReaderView::JumpToSection(const std::string& section, bool newPlace)
 void TReaderView::Follow(const TPaneLink& link, bool newTab)
 {
     const TReference& r = link.Reference;
-    const auto fetch = [this, newTab](int rfc) {
+    const auto fetch = [this, newTab](int rfc, std::function<void()> shown) {
         if (newTab && hooks_.FetchRfcInNewTab)
-            hooks_.FetchRfcInNewTab(rfc);
+            hooks_.FetchRfcInNewTab(rfc, std::move(shown));
         else
-            hooks_.FetchRfc(rfc);
+            hooks_.FetchRfc(rfc, std::move(shown));
     };
     switch (r.Kind) {
-    case TReferenceKind::Rfc: fetch(r.Rfc); break;
+    case TReferenceKind::Rfc: fetch(r.Rfc, {}); break;
     case TReferenceKind::Section: JumpToSection(r.Section, true); break;
-    case TReferenceKind::RfcSection: {
-        const TDocument* before = session_.Shown();
-        fetch(r.Rfc);
-        // The fetch's own place becomes the section's.
-        if (session_.Shown() != before) JumpToSection(r.Section, false);
+    case TReferenceKind::RfcSection:
+        // The fetch's own place becomes the section's, in the tab that fetched it.
+        fetch(r.Rfc, [this, section = r.Section] { JumpToSection(section, false); });
         break;
-    }
     case TReferenceKind::Url: hooks_.OpenUrl(QString::fromStdString(link.Url)); break;
     case TReferenceKind::Citation: JumpTo(r.EntryLine); break;
     }

@@ -35,8 +35,9 @@ struct TPaneLink;
 
 // What the reading aids ask of the window.
 struct TReaderHooks {
-    // Runs the fetch command for an RFC number, as the number box does.
-    std::function<void(int rfc)> FetchRfc;
+    // Runs the fetch command for an RFC number, as the number box does; shown
+    // (when set) runs once the document shows, in the tab that fetched it.
+    std::function<void(int rfc, std::function<void()> shown)> FetchRfc;
     // Opens a web address in the desktop's browser.
     std::function<void(const QString& url)> OpenUrl;
     // Writes and reads the status line.
@@ -45,7 +46,9 @@ struct TReaderHooks {
     // Runs a command body; a failure goes to the general error report.
     std::function<void(const std::function<void()>& body)> Guarded;
     // Fetches an RFC into a tab of its own (a middle or Ctrl click on its link).
-    std::function<void(int rfc)> FetchRfcInNewTab;
+    std::function<void(int rfc, std::function<void()> shown)> FetchRfcInNewTab;
+    // True while the tab's document is about to change (it fetches): back and forward wait.
+    std::function<bool()> Busy;
     // Where the reader was in the document a URL names, kept across runs;
     // absent hooks keep nothing.
     std::function<std::optional<int>(const std::string& url)> ReadingLine;
@@ -86,7 +89,7 @@ public:
     void Load(const TIniFile& ini);
     void Save(TIniFile& ini) const;
 
-    // The session's places; nothing while a command changes the document (the pane is disabled then).
+    // The session's places; nothing while a command changes the document (Busy).
     void Back();
     void Forward();
 

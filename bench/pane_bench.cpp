@@ -208,7 +208,7 @@ struct TReaderWindow {
         window.setCentralWidget(client);
         pane = new TTextPane(client);
         TReaderHooks hooks;
-        hooks.FetchRfc = [](int) {};
+        hooks.FetchRfc = [](int, std::function<void()>) {};
         hooks.OpenUrl = [](const QString&) {};
         hooks.Status = [](const QString&) {};
         hooks.Guarded = [](const std::function<void()>& body) { body(); };

@@ -368,28 +368,40 @@ TAnswerJudgement JudgeRevalidationAnswer(const TRevalidationAnswer& answer, cons
     return {TAnswerVerdict::avStore, ""};
 }
 
+std::optional<TRevalidationAsk> RevalidationAsk(const TFetchSettings& settings, const TCachedDocument& cached,
+                                                int64_t now, bool force)
+{
+    const TRevalidation decision = force ? TRevalidation{true, "", ""} : DecideRevalidation(cached, now);
+    if (!decision.Needed) return std::nullopt;
+    TRevalidationAsk ask;
+    // The copy is stored under its own URL, so the caller's redirect policy is narrowed to that server, not
+    // replaced: whatever the policy refuses for a first fetch stays refused here.
+    ask.Settings = settings;
+    ask.Settings.RedirectAllowed = [url = cached.Url, policy = settings.RedirectAllowed](std::string_view from,
+                                                                                         std::string_view location) {
+        return RedirectStaysOnServer(url, std::string(location)) && (!policy || policy(from, location));
+    };
+    ask.Request.Url = cached.Url;
+    ask.Request.IfNoneMatch = decision.IfNoneMatch;
+    ask.Request.IfModifiedSince = decision.IfModifiedSince;
+    return ask;
+}
+
 TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
                                const TCachedDocument& cached, int64_t now, bool force)
 {
-    TRevalidation decision = force ? TRevalidation{true, "", ""} : DecideRevalidation(cached, now);
-    TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
-    if (!decision.Needed) return result;
+    const std::optional<TRevalidationAsk> ask = RevalidationAsk(settings, cached, now, force);
+    if (!ask) return {TRevalidationOutcome::roFresh, cached, ""};
+    return TakeRevalidationAnswer(cache, cached, fetcher.Fetch(ask->Settings, ask->Request), now);
+}
 
-    // The copy is stored under its own URL, so the caller's redirect policy is narrowed to that server, not
-    // replaced: whatever the policy refuses for a first fetch stays refused here.
-    TFetchSettings onServer = settings;
-    onServer.RedirectAllowed = [&, policy = settings.RedirectAllowed](std::string_view from,
-                                                                      std::string_view location) {
-        return RedirectStaysOnServer(cached.Url, std::string(location)) && (!policy || policy(from, location));
-    };
-    TFetchRequest request;
-    request.Url = cached.Url;
-    request.IfNoneMatch = decision.IfNoneMatch;
-    request.IfModifiedSince = decision.IfModifiedSince;
-    const TFetchResult fetched = fetcher.Fetch(onServer, request);
+TRevalidationResult TakeRevalidationAnswer(TDocumentCache& cache, const TCachedDocument& cached,
+                                           const TFetchResult& fetched, int64_t now)
+{
+    TRevalidationResult result{TRevalidationOutcome::roFresh, cached, ""};
     if (fetched.Kind != TFetchKind::Done && fetched.Kind != TFetchKind::NotModified &&
         fetched.Kind != TFetchKind::HttpError) {
-        // Not reached, or cancelled: the caller tells a cancel by the fetcher.
+        // Not reached, or cancelled: the caller tells a cancel by the result's kind.
         result.Outcome = TRevalidationOutcome::roFailed;
         result.Failure = fetched.Failure;
         return result;

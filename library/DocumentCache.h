@@ -14,10 +14,7 @@
 #include <string>
 
 #include "library/LibraryDatabase.h"
-
-class TFetcher;
-struct TFetchResult;
-struct TFetchSettings;
+#include "net/fetch/Fetcher.h"
 
 struct TCachedDocument {
     std::string Url;
@@ -168,8 +165,23 @@ struct TAnswerJudgement {
 // fetches it again without validators and whatever its age) and updates the
 // cache by the answer, judged by JudgeRevalidationAnswer; redirects are
 // followed only on the same server. Failures to reach the server become roFailed.
+// The three steps below, in a row.
 [[nodiscard]] TRevalidationResult Revalidate(TFetcher& fetcher, const TFetchSettings& settings, TDocumentCache& cache,
                                              const TCachedDocument& cached, int64_t now, bool force = false);
+
+// The exchange a revalidation makes, apart from the cache, so it can run where
+// the database is not (another thread): the settings narrowed to the copy's
+// server and the request with the copy's validators.
+struct TRevalidationAsk {
+    TFetchSettings Settings;
+    TFetchRequest Request;
+};
+// What to ask about cached; nothing while the copy is fresh (unless forced).
+[[nodiscard]] std::optional<TRevalidationAsk> RevalidationAsk(const TFetchSettings& settings,
+                                                              const TCachedDocument& cached, int64_t now, bool force);
+// Judges what the server answered to RevalidationAsk and updates the cache by it.
+[[nodiscard]] TRevalidationResult TakeRevalidationAnswer(TDocumentCache& cache, const TCachedDocument& cached,
+                                                         const TFetchResult& fetched, int64_t now);
 
 // Until when a response with these headers may be trusted, for one received
 // at now: Cache-Control max-age (no-cache and no-store: not at all), else

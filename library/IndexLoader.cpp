@@ -421,24 +421,37 @@ bool IndexLoaded(TLibraryDatabase& database)
         false);
 }
 
+std::optional<TFetchRequest> IndexRequest(TLibraryDatabase& database, const std::string& url)
+{
+    if (!database.Usable()) return std::nullopt;
+    TFetchRequest request;
+    request.Url = url;
+    if (IndexLoaded(database))
+        request.IfModifiedSince =
+            database.Guarded([&] { return database.ReadMeta(kIndexLastModifiedKey); }, std::string());
+    return request;
+}
+
+TIndexUpdateResult IndexUnusable()
+{
+    TIndexUpdateResult result;
+    result.Failure = "the library database cannot be used";
+    return result;
+}
+
 TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings, TLibraryDatabase& database,
                                const std::string& url)
 {
-    TIndexUpdateResult result;
-    if (!database.Usable()) {
-        result.Failure = "the library database cannot be used";
-        return result;
-    }
-    const std::string since =
-        IndexLoaded(database)
-            ? database.Guarded([&] { return database.ReadMeta(kIndexLastModifiedKey); }, std::string())
-            : std::string();
+    std::optional<TFetchRequest> request = IndexRequest(database, url);
+    if (!request) return IndexUnusable();
     TIndexParser parser;
-    TFetchRequest request;
-    request.Url = url;
-    request.IfModifiedSince = since;
-    request.Sink = &parser;
-    const TFetchResult fetched = fetcher.Fetch(settings, request);
+    request->Sink = &parser;
+    return LoadFetchedIndex(database, parser, fetcher.Fetch(settings, *request));
+}
+
+TIndexUpdateResult LoadFetchedIndex(TLibraryDatabase& database, TIndexParser& parser, const TFetchResult& fetched)
+{
+    TIndexUpdateResult result;
     if (fetched.Kind == TFetchKind::NotModified) {
         result.Outcome = TIndexUpdateOutcome::iuUnchanged;
         return result;

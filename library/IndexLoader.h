@@ -13,14 +13,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "library/LibraryDatabase.h"
+#include "net/fetch/Fetcher.h"
 #include "platform/Classes.h"
-
-class TFetcher;
-struct TFetchSettings;
 
 struct TIndexEntry {
     int Number = 0;
@@ -107,6 +106,16 @@ struct TIndexUpdateResult {
 [[nodiscard]] std::string IndexUrlBeside(const std::string& documentUrlFormat);
 
 // Fetches the index at url through fetcher under settings, conditional on the
-// Last-Modified of the stored index, and loads it.
+// Last-Modified of the stored index, and loads it: the steps below, in a row.
 [[nodiscard]] TIndexUpdateResult UpdateIndex(TFetcher& fetcher, const TFetchSettings& settings,
                                              TLibraryDatabase& database, const std::string& url);
+
+// The request for the index at url, conditional on the stored index's
+// Last-Modified, without its sink; nothing when the database cannot be used
+// (IndexUnusable then says so). The fetch itself touches no database, so it
+// may run on another thread, with a TIndexParser as the sink.
+[[nodiscard]] std::optional<TFetchRequest> IndexRequest(TLibraryDatabase& database, const std::string& url);
+[[nodiscard]] TIndexUpdateResult IndexUnusable();
+// Loads what the fetch of IndexRequest brought through parser into database.
+[[nodiscard]] TIndexUpdateResult LoadFetchedIndex(TLibraryDatabase& database, TIndexParser& parser,
+                                                  const TFetchResult& fetched);

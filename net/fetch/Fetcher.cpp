@@ -2,6 +2,7 @@
 
 #include "net/http/IdHTTP.h"
 #include "net/http/IdHTTPRules.h"
+#include "net/tcp/IdDeadline.h"
 #include "net/tcp/IdException.h"
 #include "net/tcp/IdSocks.h"
 #include "net/tls/IdSSLIOHandlerSocket.h"
@@ -88,9 +89,30 @@ TFetcher::TFetcher() : transport_(std::make_unique<TIdSSLIOHandlerSocket>()), cl
     client_->OnWork = [this](TIdComponent*, TWorkMode mode, int64_t count) {
         if (mode == wmRead && OnProgress) OnProgress(count, expected_);
     };
+    ResetCancel();
 }
 
 TFetcher::~TFetcher() = default;
+
+void TFetcher::RequestCancel()
+{
+    std::lock_guard<std::mutex> lock(cancelGuard_);
+    cancel_->Cancel();
+}
+
+void TFetcher::ResetCancel()
+{
+    auto fresh = std::make_shared<TIdCancel>();
+    client_->SetCallCancel(fresh);
+    std::lock_guard<std::mutex> lock(cancelGuard_);
+    cancel_ = std::move(fresh);
+}
+
+bool TFetcher::CancelRequested() const
+{
+    std::lock_guard<std::mutex> lock(cancelGuard_);
+    return cancel_->Cancelled();
+}
 
 void TFetcher::Apply(const TFetchSettings& settings)
 {
@@ -139,7 +161,7 @@ TFetchResult TFetcher::Fetch(const TFetchSettings& settings, const TFetchRequest
         client_->Get(request.Url, sink);
     } catch (const std::exception& e) {
         result.Failure = ExceptionMessage(e);
-        if (cancel_) {
+        if (CancelRequested()) {
             result.Kind = TFetchKind::Cancelled;
         } else {
             result.Kind = KindOf(e);

@@ -3,19 +3,21 @@
 // one redirect policy every request follows (documents, revalidations, the
 // index). Every way a fetch can end is a result kind, a 304 included; only
 // failures outside the network's own (a program fault) propagate. It touches
-// nothing but the client, so it may later run on a thread of its own; the
-// thread that calls Fetch owns the client for that call.
+// nothing but the client, so it runs on whichever thread calls Fetch, and that
+// thread owns the client (and OnProgress's calls) for the call; only the cancel
+// may come from another thread.
 #pragma once
 
 #include "platform/Classes.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
+class TIdCancel;
 class TIdHTTP;
 class TIdSSLIOHandlerSocket;
 
@@ -94,11 +96,13 @@ public:
     // after any failure, so the next fetch starts afresh.
     [[nodiscard]] TFetchResult Fetch(const TFetchSettings& settings, const TFetchRequest& request);
 
-    // May be called from any thread; the running fetch (and any later one, until
-    // ResetCancel) ends as Cancelled.
-    void RequestCancel() { cancel_ = true; }
-    void ResetCancel() { cancel_ = false; }
-    bool CancelRequested() const { return cancel_; }
+    // May be called from any thread, also before the fetch has begun: every wait
+    // of the running fetch (lookup, connect, handshake, reads) ends at once, and
+    // it (and any later one, until ResetCancel) ends as Cancelled.
+    void RequestCancel();
+    // Between fetches only, from the thread that runs them.
+    void ResetCancel();
+    [[nodiscard]] bool CancelRequested() const;
 
     // Bytes of the body received so far, and the announced length (0: unknown).
     std::function<void(int64_t received, int64_t expected)> OnProgress;
@@ -112,6 +116,8 @@ private:
     // Declared first so it outlives the client that references it.
     std::unique_ptr<TIdSSLIOHandlerSocket> transport_;
     std::unique_ptr<TIdHTTP> client_;
-    std::atomic<bool> cancel_{false};
+    // Shared with the client's calls; replaced by ResetCancel.
+    mutable std::mutex cancelGuard_;
+    std::shared_ptr<TIdCancel> cancel_;
     int64_t expected_ = 0;
 };

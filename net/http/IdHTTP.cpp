@@ -101,9 +101,10 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
     TakeCredentialsOwnership();
 
     // The whole call's limit and its cancel bound every wait and connect below; they end with the call.
-    const auto cancel = std::make_shared<TIdCancel>();
+    std::shared_ptr<TIdCancel> cancel;
     {
         std::lock_guard<std::mutex> lock(cancelGuard_);
+        cancel = sharedCancel_ ? sharedCancel_ : std::make_shared<TIdCancel>();
         cancel_ = cancel;
     }
     deadlines_ = DeadlinesOfCall(cancel);
@@ -149,6 +150,12 @@ void TIdCustomHTTP::Cancel()
 {
     std::lock_guard<std::mutex> lock(cancelGuard_);
     if (cancel_) cancel_->Cancel();
+}
+
+void TIdCustomHTTP::SetCallCancel(std::shared_ptr<TIdCancel> cancel)
+{
+    std::lock_guard<std::mutex> lock(cancelGuard_);
+    sharedCancel_ = std::move(cancel);
 }
 
 TIdHTTPDeadlines TIdCustomHTTP::DeadlinesOfCall(std::shared_ptr<const TIdCancel> cancel) const

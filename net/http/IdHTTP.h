@@ -191,6 +191,10 @@ public:
     // once, and the call raises EIdHTTPCancelled with its connection closed. Without a call in progress it
     // does nothing.
     void Cancel();
+    // A cancel the calls share instead of making one each, so a cancel set before a call begins (or while
+    // none runs) ends that call as soon as it starts; Cancel sets it too. Null (the default): each call has
+    // its own. Set it between calls, from the thread that makes them.
+    void SetCallCancel(std::shared_ptr<TIdCancel> cancel);
 
     virtual bool AnswerServerChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
     virtual bool AnswerProxyChallenge(TIdHTTPRequest& request, TIdHTTPResponse& response);
@@ -269,6 +273,7 @@ private:
     TIdHTTPDeadlines deadlines_;
     std::mutex cancelGuard_;
     std::shared_ptr<TIdCancel> cancel_;
+    std::shared_ptr<TIdCancel> sharedCancel_;
     // Whether the head just read was an interim one, so another head follows.
     bool interimPending_ = false;
     TIdHTTPOptions httpOptions_;

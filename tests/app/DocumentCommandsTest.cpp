@@ -1,12 +1,15 @@
 // The commands without a window: a session, a fetcher and a host of plain
-// callbacks, over documents in a temporary folder named by a "file:///" format.
+// callbacks, over documents in a temporary folder named by a "file:///" format,
+// and one from a scripted server whose exchange the host runs later.
 #include "app/DocumentCommands.h"
 
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -16,13 +19,18 @@ protected:
     DocumentCommandsTest()
     {
         format_ = "file:///" + dir_.File("rfc%s.txt");
+        commands_ = std::make_unique<TDocumentCommands>(session_, fetcher_, nullptr, Host());
+    }
+    // Messages and the status line are recorded; the URL format is format_.
+    TCommandHost Host()
+    {
         TCommandHost host;
         host.Message = [this](const std::string& text) { messages_.push_back(text); };
         host.Status = [this](const std::string& text) { status_ = text; };
         host.UrlFormat = [this] { return format_; };
         host.HistCount = [] { return 20; };
         host.Settings = [] { return TFetchSettings(); };
-        commands_ = std::make_unique<TDocumentCommands>(session_, fetcher_, nullptr, std::move(host));
+        return host;
     }
     void Write(int number, const std::string& title, const std::string& more = "")
     {
@@ -87,4 +95,59 @@ TEST_F(DocumentCommandsTest, FetchAgainAfterBackReadsTheShownDocumentAgainInItsP
     EXPECT_EQ(commands_->FetchAgain(), TCommandOutcome::Failed);
     EXPECT_EQ(messages_, std::vector<std::string>{"ファイルが読めませんでした"});
     EXPECT_NE(session_.Shown()->Body.find("revised"), std::string::npos);
+}
+
+// With a host that runs the network part later (the window: on a worker), the
+// command returns Started and changes nothing until what follows the exchange
+// runs; only then is the document shown, filed and its end told.
+TEST_F(DocumentCommandsTest, ANetworkPartRunLaterShowsAndFilesOnlyWhenItEnds)
+{
+    const std::string body = "Network Working Group\nRequest for Comments: 7\n\n   Seven\n";
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    testsupport::TScriptedServer server({testsupport::TConnectionScript().ReadHttpRequest().Send(reply),
+                                         testsupport::TConnectionScript().ReadHttpRequest().Send(reply)});
+    format_ = "http://127.0.0.1:" + std::to_string(server.Port()) + "/rfc%s.txt";
+    std::function<void(TFetcher&)> work;
+    std::function<void()> then;
+    TCommandHost host = Host();
+    host.RunNetwork = [&](std::function<void(TFetcher&)> w, std::function<void()> t) {
+        work = std::move(w);
+        then = std::move(t);
+    };
+    TDocumentCommands commands(session_, fetcher_, nullptr, std::move(host));
+    std::vector<TCommandOutcome> ended;
+
+    ASSERT_EQ(commands.FetchTyped("7", [&](TCommandOutcome outcome) { ended.push_back(outcome); }),
+              TCommandOutcome::Started);
+    ASSERT_TRUE(work && then);
+    TFetcher workerFetcher;
+    std::thread([&] { work(workerFetcher); }).join();
+    EXPECT_EQ(session_.Shown(), nullptr);
+    EXPECT_EQ(session_.History().Count(), 0);
+    EXPECT_TRUE(ended.empty());
+
+    then();
+    EXPECT_EQ(ended, std::vector<TCommandOutcome>{TCommandOutcome::Shown});
+    ASSERT_NE(session_.Shown(), nullptr);
+    EXPECT_EQ(session_.Shown()->Body, body);
+    ASSERT_EQ(session_.History().Count(), 1);
+    EXPECT_EQ(session_.History().Entries()[0], "7 : Seven");
+    EXPECT_TRUE(messages_.empty());
+
+    // The history changes while the entry's document is asked for again: the entry itself goes to the top.
+    const std::string network = format_;
+    format_ = "file:///" + dir_.File("rfc%s.txt");
+    Write(822, "Mail");
+    Write(1945, "HTTP/1.0");
+    ASSERT_EQ(commands.FetchTyped("822"), TCommandOutcome::Shown);
+    ASSERT_EQ(commands.FetchTyped("7 : Seven"), TCommandOutcome::Started);
+    ASSERT_EQ(commands.FetchTyped("1945"), TCommandOutcome::Shown);
+    std::thread([&] { work(workerFetcher); }).join();
+    then();
+    ASSERT_EQ(session_.History().Count(), 3);
+    EXPECT_EQ(session_.History().Entries()[0], "7 : Seven");
+    EXPECT_EQ(session_.History().Entries()[1], "1945 : HTTP/1.0");
+    EXPECT_EQ(session_.History().Entries()[2], "822 : Mail");
+    EXPECT_EQ(session_.History().Urls()[0], network.substr(0, network.find("%s")) + "7.txt");
 }

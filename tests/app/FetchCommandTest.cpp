@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -54,8 +53,13 @@ protected:
 
     std::string Base() const { return "http://127.0.0.1:" + std::to_string(nginx_->Port()); }
 
-    // Types text into the number box and runs the fetch command.
+    // Types text into the number box and runs the fetch command to its end.
     void Fetch(const std::string& typed)
+    {
+        StartFetch(typed);
+        WaitForFetch();
+    }
+    void StartFetch(const std::string& typed)
     {
         form_->RFCNumber->setEditText(QString::fromStdString(typed));
         form_->mOpenFromWeb->trigger();
@@ -198,6 +202,7 @@ TEST_F(FetchCommandTest, NumberBoxFetchesWhatWasTypedAndPickedEntriesAtOnce)
     QTest::keyClicks(form_->RFCNumber, "222");
     EXPECT_EQ(form_->RFCNumber->currentText(), "222");
     QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
+    WaitForFetch();
     EXPECT_EQ(LastBox(), "指定のRFCが見つかりませんでした。\r\nERR:HTTP/1.1 404 Not Found");
     EXPECT_EQ(form_->History().Count(), 2);
 
@@ -206,6 +211,7 @@ TEST_F(FetchCommandTest, NumberBoxFetchesWhatWasTypedAndPickedEntriesAtOnce)
     QAbstractItemView* list = form_->RFCNumber->view();
     list->setCurrentIndex(list->model()->index(1, 0));
     QTest::keyClick(list, Qt::Key_Return);
+    WaitForFetch();
     EXPECT_EQ(LastBox(), "");
     EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
     EXPECT_EQ(form_->History().Count(), 2);
@@ -218,6 +224,7 @@ TEST_F(FetchCommandTest, EnterInTheNumberBoxFetches)
     SetFormat(Base() + "/rfc/rfc%s.txt");
     form_->RFCNumber->setEditText("2223");
     QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
+    WaitForFetch();
     EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
     EXPECT_EQ(form_->History().Count(), 1);
 }
@@ -363,19 +370,20 @@ TEST_F(FetchCommandTest, CancelClosesTheConnectionAndKeepsWhatWasShown)
         Fetch("2223");
         const std::vector<std::string> shown = {form_->Memo1->Lines().Line(0), form_->Memo1->Lines().Line(1)};
         SetFormat("http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc%s.txt");
-        QTimer::singleShot(300, [&] {
-            switch (row.way) {
-            case Escape: QTest::keyClick(form_.get(), Qt::Key_Escape); break;
-            case CancelButton:
-                ASSERT_TRUE(form_->CancelBtn->isVisible());
-                QTest::mouseClick(form_->CancelBtn, Qt::LeftButton);
-                break;
-            case CloseRequest: form_->close(); break;
-            case Terminate: std::raise(SIGTERM); break;
-            }
-        });
-        Fetch("1");
-        QApplication::processEvents();
+        StartFetch("1");
+        // The window stays live while the request waits for its answer: each way of ending it is taken at once.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return slow.Received(0).find("\r\n\r\n") != std::string::npos; }));
+        ASSERT_TRUE(form_->Fetching());
+        switch (row.way) {
+        case Escape: QTest::keyClick(form_.get(), Qt::Key_Escape); break;
+        case CancelButton:
+            ASSERT_TRUE(form_->CancelBtn->isVisible());
+            QTest::mouseClick(form_->CancelBtn, Qt::LeftButton);
+            break;
+        case CloseRequest: form_->close(); break;
+        case Terminate: std::raise(SIGTERM); break;
+        }
+        WaitForFetch();
         EXPECT_TRUE(slow.WaitDone(5000));
         EXPECT_EQ(form_->History().Count(), 1);
         EXPECT_EQ(form_->Memo1->Lines().Line(1), shown[1]);

@@ -124,8 +124,10 @@ TEST_F(HostileTextTest, EveryRoadIntoAWidgetShowsTheTextVerbatim)
             dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
             form_->RFCNumber->setEditText(QStringLiteral("7"));
             form_->mOpenFromWeb->trigger();
+            WaitForFetch();
             EXPECT_TRUE(ShownText(StatusLabel()).contains(expected)) << StatusLabel().text().toStdString();
             form_->Library->mUpdateIndex->trigger();
+            WaitForFetch();
             EXPECT_TRUE(ShownText(StatusLabel()).contains(expected)) << StatusLabel().text().toStdString();
             EXPECT_TRUE(server.WaitDone());
         }
@@ -227,6 +229,7 @@ TEST_F(HostileTextTest, OnlyWebLinksReachTheOpenerAsOneArgument)
         SCOPED_TRACE(row.link);
         form_->RFCNumber->setEditText(QStringLiteral("unchanged"));
         emit form_->Library->RelationsBar->linkActivated(QString::fromUtf8(row.link));
+        WaitForFetch();
         for (const QString& url : openedUrls_) launch(url);
         openedUrls_.clear();
         if (row.argument) expected.push_back(std::string("1|") + row.argument + "|");

@@ -56,6 +56,7 @@ protected:
     {
         form_->RFCNumber->setEditText(QString::fromStdString(typed));
         form_->mOpenFromWeb->trigger();
+        WaitForFetch();
         // The relations bar follows the pane once the event loop runs.
         QApplication::processEvents();
     }
@@ -73,6 +74,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
     library.mUpdateIndex->trigger();
+    WaitForFetch();
     EXPECT_EQ(Status(), QStringLiteral("索引を更新しました: 14 件"));
 
     Fetch("2616");
@@ -90,6 +92,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
 
     // A link of the bar goes through the fetch command.
     emit library.RelationsBar->linkActivated(QStringLiteral("rfc:7230"));
+    WaitForFetch();
     EXPECT_TRUE(Pane().contains(QStringLiteral("Message Syntax and Routing")));
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "7230");
     Fetch("2616");
@@ -98,6 +101,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     Fetch("2109");
     std::filesystem::remove(root_.File("rfc2109.txt"));
     library.mRefetch->trigger();
+    WaitForFetch();
     EXPECT_TRUE(Status().endsWith(QStringLiteral(" [ライブラリ] サーバにはもうありません"))) << Status().toStdString();
     EXPECT_EQ(Status().count(QStringLiteral("[ライブラリ]")), 1);
     EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
@@ -108,6 +112,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     Fetch("2616");
     EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
     library.mRefetch->trigger();
+    WaitForFetch();
     EXPECT_TRUE(Status().contains(QStringLiteral("[ライブラリ] サーバに接続できませんでした: ")))
         << Status().toStdString();
     EXPECT_EQ(Pane(), text);
@@ -126,6 +131,7 @@ TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAs
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
     library.mUpdateIndex->trigger();
+    WaitForFetch();
     Fetch("2109");
     Fetch("2616");
     QTest::keyClick(form_.get(), Qt::Key_Left, Qt::AltModifier);
@@ -138,6 +144,7 @@ TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAs
     EXPECT_TRUE(form_->PrintBtn->isEnabled());
 
     library.mRefetch->trigger();
+    WaitForFetch();
     const std::string log = nginx_->AccessLog(4);
     EXPECT_NE(log.rfind("\"GET /rfc2109.txt HTTP/1.1\" 200 "), std::string::npos);
     EXPECT_GT(log.rfind("GET /rfc2109.txt"), log.rfind("GET /rfc2616.txt"));
@@ -154,6 +161,7 @@ TEST_F(LibraryWindowTest, LibraryWindowOpensOnTheWholeIndexGreysObsoleteOnesAndO
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
     library.mUpdateIndex->trigger();
+    WaitForFetch();
     library.mSearch->trigger();
     TSearchWindow* window = library.SearchWindow();
     ASSERT_NE(window, nullptr);
@@ -173,6 +181,7 @@ TEST_F(LibraryWindowTest, LibraryWindowOpensOnTheWholeIndexGreysObsoleteOnesAndO
 
     window->Query->setText(QStringLiteral("2109"));
     QTest::keyClick(window->List, Qt::Key_Return);
+    WaitForFetch();
     EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
     EXPECT_EQ(form_->History().Entries()[0].substr(0, 4), "2109");
     // The history marks it as the window does.
@@ -186,6 +195,7 @@ TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
     library.mUpdateIndex->trigger();
+    WaitForFetch();
     Fetch("822");
     ASSERT_TRUE(library.RelationsBar->isVisible());
     EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:2822\">2822</a>")));
@@ -206,6 +216,7 @@ TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
     Fetch("2616");
     EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
     library.mUpdateIndex->trigger();
+    WaitForFetch();
     EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
     // Not one request went out while offline: 822, 9293 and the index were all nginx saw.
     const std::string log = nginx_->AccessLog(3);
@@ -277,6 +288,7 @@ TEST_F(LibraryWindowTest, TabsOpenAtExitComeBackFromTheLibrary)
 {
     StartWithServer();
     form_->Library->mUpdateIndex->trigger();
+    WaitForFetch();
     Fetch("2109");
     form_->Memo1->verticalScrollBar()->setValue(200);
     const int readingAt = form_->Memo1->FirstVisibleSourceLine();
@@ -312,6 +324,7 @@ TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
     dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
     form_->RFCNumber->setEditText(QStringLiteral("7"));
     form_->mOpenFromWeb->trigger();
+    WaitForFetch();
     EXPECT_TRUE(form_->StatusText().endsWith(QStringLiteral("lines"))) << form_->StatusText().toStdString();
     QLabel& fault = *form_->Library->FaultLabel;
     EXPECT_TRUE(fault.isVisible());
@@ -349,6 +362,7 @@ TEST_F(TWindowTest, EscapeDuringRevalidationIsACancelNotAnError)
     QTimer::singleShot(300, [&] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
     form_->RFCNumber->setEditText(QStringLiteral("7"));
     form_->mOpenFromWeb->trigger();
+    WaitForFetch();
     EXPECT_TRUE(slow.WaitDone(5000));
     EXPECT_TRUE(boxes_->Shown.empty());
     EXPECT_EQ(form_->StatusText().toStdString(), "取得を中止しました: " + url);

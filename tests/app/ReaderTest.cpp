@@ -98,6 +98,7 @@ protected:
             if (link.Reference.Kind == kind && (rfc == 0 || link.Reference.Rfc == rfc)) {
                 QTest::mouseClick(Pane().viewport(), button, keys, PointOf(link.Start + 1));
                 QApplication::processEvents();
+                WaitForFetch();
                 return;
             }
         ADD_FAILURE() << "no such link";

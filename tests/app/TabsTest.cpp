@@ -1,6 +1,7 @@
 // Tabs in the real window, offscreen: open, switch and close, each tab
 // keeping its document, its place, its find state, its zoom and the text
-// typed into it. What a tab's session holds (places, one history) is tested
+// typed into it, and reading on while a fetch waits on a server that holds
+// its answer. What a tab's session holds (places, one history) is tested
 // with the session; restoring at start needs the library and is in the
 // library window's tests.
 #include "WindowFixture.h"
@@ -8,6 +9,7 @@
 #include "app/FindBar.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
+#include "tests/support/NetTestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -126,4 +128,92 @@ TEST_F(TabsTest, TypedTextSurvivesBackTabSwitchesAndGivesWayToFetchingAgain)
     form_->Reader->ForwardAction->trigger();
     form_->Reader->BackAction->trigger();
     EXPECT_TRUE(form_->Memo1->Text().startsWith(QStringLiteral("Network")));
+}
+
+namespace {
+
+// A server that answers with document number after holding it for holdMs.
+testsupport::TConnectionScript HeldAnswer(int number, int holdMs)
+{
+    const std::string body = Document(number);
+    return testsupport::TConnectionScript().ReadHttpRequest().Pause(holdMs).Send(
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+} // namespace
+
+// While the front tab's fetch waits, its shown document reads on and the tabs
+// switch; only what would change that tab's document waits for the end.
+TEST_F(TabsTest, WhileAFetchWaitsTheShownDocumentScrollsFindsAndTabsSwitch)
+{
+    testsupport::TCheckedServer server(HeldAnswer(2616, 3000));
+    Start();
+    dialog_->UrlBase->setText(QStringLiteral("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
+    OpenDocument(Document(1945), "a.txt");
+    OpenDocument(Document(2000), "b.txt");
+    form_->RFCNumber->setEditText(QStringLiteral("2616"));
+    form_->mOpenFromWeb->trigger();
+    ASSERT_TRUE(form_->Fetching());
+
+    form_->Memo1->verticalScrollBar()->setValue(100);
+    EXPECT_GT(form_->Memo1->FirstVisibleSourceLine(), 20);
+    form_->Reader->FindAction->trigger();
+    form_->Reader->Find->Field->setText(QStringLiteral("Line 12"));
+    QApplication::processEvents();
+    EXPECT_GT(form_->Reader->Find->MatchCount(), 0);
+    Keys(Qt::Key_Left, Qt::AltModifier);
+    form_->mOpenFromWeb->trigger();
+    EXPECT_TRUE(Shows(2000));
+    Keys(Qt::Key_T);
+    EXPECT_EQ(form_->Tabs->currentIndex(), 1);
+    EXPECT_FALSE(form_->CancelBtn->isVisible()); // the new tab fetches nothing
+    Keys(Qt::Key_Tab);
+    EXPECT_TRUE(Shows(2000));
+    EXPECT_TRUE(form_->CancelBtn->isVisible());
+    ASSERT_TRUE(form_->Fetching()) << "the held answer came before the test was done with the wait";
+
+    WaitForFetch();
+    EXPECT_TRUE(Shows(2616));
+    EXPECT_EQ(server.ConnectionsServed(), 1u);
+    EXPECT_EQ(form_->History().Entries()[0], "2616 : Title 2616");
+    Keys(Qt::Key_Left, Qt::AltModifier);
+    EXPECT_TRUE(Shows(2000));
+}
+
+// The result goes to the tab that fetched it, shown when that tab is in front
+// again; the tab in front meanwhile keeps its own document. Closing a tab
+// ends its fetch and nothing of it comes back.
+TEST_F(TabsTest, AResultArrivingBehindShowsInItsOwnTabWhenItComesToTheFront)
+{
+    testsupport::TCheckedServer server(
+        {HeldAnswer(2616, 300), testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd()});
+    Start();
+    dialog_->UrlBase->setText(QStringLiteral("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
+    OpenDocument(Document(1945), "a.txt");
+    form_->RFCNumber->setEditText(QStringLiteral("2616"));
+    form_->mOpenFromWeb->trigger();
+    Keys(Qt::Key_T);
+    OpenDocument(Document(2000), "b.txt");
+    WaitForFetch();
+    EXPECT_TRUE(Shows(2000));
+    EXPECT_EQ(form_->History().Count(), 2); // 2616 joins when its tab shows it
+
+    Keys(Qt::Key_Tab);
+    EXPECT_TRUE(Shows(2616));
+    EXPECT_EQ(form_->windowTitle(), QStringLiteral("2616 : Title 2616 - Scrivlet Util"));
+    EXPECT_EQ(form_->Tabs->tabText(0), QStringLiteral("RFC 2616"));
+    EXPECT_EQ(form_->History().Entries()[0], "2616 : Title 2616");
+    Keys(Qt::Key_Tab);
+    EXPECT_TRUE(Shows(2000));
+
+    form_->RFCNumber->setEditText(QStringLiteral("7"));
+    form_->mOpenFromWeb->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.ConnectionsServed() == 2 || !server.Received(1).empty(); }));
+    Keys(Qt::Key_W);
+    EXPECT_FALSE(form_->Fetching());
+    EXPECT_TRUE(server.WaitDone(5000)); // the connection was closed
+    QApplication::processEvents();
+    EXPECT_EQ(form_->Tabs->count(), 1);
+    EXPECT_TRUE(Shows(2616));
+    EXPECT_EQ(form_->History().Count(), 3);
 }

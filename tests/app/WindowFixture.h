@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPrinter>
+#include <QTest>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -143,6 +144,16 @@ protected:
     {
         dialog_.reset();
         form_.reset();
+    }
+
+    // Runs the events until no fetch of the window waits on the network any
+    // more and what followed it in the front tab has run; a fetch still going
+    // after 30 s (far past any a test makes) fails the test.
+    void WaitForFetch()
+    {
+        const bool ended = QTest::qWaitFor([this] { return !form_ || !form_->Fetching(); }, 30000);
+        EXPECT_TRUE(ended) << "a fetch still runs after 30 s";
+        QApplication::processEvents();
     }
 
     // Writes a document into the working folder and opens it through the

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 using testsupport::TCheckedServer;
 using testsupport::TConnectionScript;
@@ -158,4 +160,48 @@ TEST(TFetcher, NoServerAndCancelAreResultsAndACancelClosesTheConnection)
     fetcher.Client().CloseConnection();
     EXPECT_TRUE(server.WaitDone(5000));
     EXPECT_EQ(server.ConnectionsServed(), 2u);
+}
+
+// The window cancels from its own thread while a worker's fetch waits: on a
+// server that holds its answer, or on a connect that is never answered. The
+// wait ends at once, also when the cancel came before the fetch began.
+TEST(TFetcher, ACancelFromAnotherThreadEndsAWaitingFetchPromptly)
+{
+    enum TWait { HeldAnswer, BeforeStart, HungConnect };
+    const struct {
+        const char* name;
+        TWait wait;
+    } rows[] = {{"cancel while the answer is awaited", HeldAnswer},
+                {"cancel before the fetch begins", BeforeStart},
+                {"cancel while the connect is unanswered", HungConnect}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TScriptedServer held({TConnectionScript().ReadHttpRequest().Pause(60000)});
+        testsupport::TRawSocket full;
+        if (row.wait == HungConnect) {
+            ASSERT_TRUE(full.FillBacklog());
+        }
+        TFetcher fetcher;
+        if (row.wait == BeforeStart) fetcher.RequestCancel();
+        TFetchResult result;
+        const auto started = std::chrono::steady_clock::now();
+        std::thread worker([&] {
+            result = fetcher.Fetch(TFetchSettings(), Url(row.wait == HungConnect ? full.Port() : held.Port()));
+        });
+        if (row.wait == HeldAnswer) {
+            // Cancelled once the request has arrived, so the fetch is inside its wait for the answer.
+            for (int i = 0; i < 500 && held.Received(0).find("\r\n\r\n") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } else if (row.wait == HungConnect) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        fetcher.RequestCancel();
+        worker.join();
+        EXPECT_EQ(result.Kind, TFetchKind::Cancelled) << result.Failure;
+        // Far below the 30 s a silent server or an unanswered connect is given.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_TRUE(fetcher.CancelRequested());
+        fetcher.ResetCancel();
+        EXPECT_FALSE(fetcher.CancelRequested());
+    }
 }
