@@ -5,34 +5,9 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <algorithm>
-
-// The strip along the right edge that resizes the panel.
-class TContentsPanel::TGrip : public QWidget {
-public:
-    explicit TGrip(TContentsPanel& panel) : QWidget(&panel), panel_(panel)
-    {
-        setCursor(Qt::SplitHCursor);
-        setFixedWidth(5);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent* e) override
-    {
-        if (e->button() == Qt::LeftButton) grabbedAt_ = e->globalPosition().x() - panel_.width();
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        if (e->buttons() & Qt::LeftButton) emit panel_.widthDragged(int(e->globalPosition().x() - grabbedAt_));
-    }
-
-private:
-    TContentsPanel& panel_;
-    qreal grabbedAt_ = 0;
-};
 
 TContentsPanel::TContentsPanel(QWidget* parent) : QWidget(parent)
 {
@@ -45,7 +20,6 @@ TContentsPanel::TContentsPanel(QWidget* parent) : QWidget(parent)
     Tree->setUniformRowHeights(true);
     Tree->header()->setStretchLastSection(true);
     row->addWidget(Tree, 1);
-    row->addWidget(new TGrip(*this));
 
     auto chosen = [this](QTreeWidgetItem* item) {
         if (item) emit headingChosen(outline_[size_t(item->data(0, Qt::UserRole).toInt())].Line);

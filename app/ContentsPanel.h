@@ -1,7 +1,6 @@
 // The contents panel beside the text pane: the document's outline as a
 // tree. A click or Enter on a heading asks for a jump to its line; the
-// heading of the section being read is kept marked. Its right edge can be
-// dragged to change its width. GUI thread only.
+// heading of the section being read is kept marked. GUI thread only.
 #pragma once
 
 #include "app/DocumentOutline.h"
@@ -28,14 +27,11 @@ public:
 
 signals:
     void headingChosen(int line);
-    // The user dragged the right edge to make the panel this wide.
-    void widthDragged(int width);
 
 protected:
     void showEvent(QShowEvent* e) override;
 
 private:
-    class TGrip;
     // The tree's items, made when the panel first shows the outline: a
     // document read with the panel closed costs no item per heading.
     void Build();

@@ -1,20 +1,19 @@
-// scrivlet --pdf: the window's commands and the print layout without a window on screen.
+// scrivlet --pdf: the window's fetch, open and export commands without a window on screen.
 #include "app/HeadlessPrint.h"
 
 #include "app/DocumentText.h"
 #include "app/DocumentUrl.h"
 #include "app/PagewickM.h"
+#include "app/PrintCommands.h"
 #include "app/TextPane.h"
 #include "library/LibraryDatabase.h"
 #include "platform/Dialogs.h"
-#include "print/PrintQt.h"
 #include "settings/PagewickDlg.h"
 #include "settings/SettingText.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLineEdit>
-#include <QPrinter>
 #include <QPushButton>
 #include <filesystem>
 #include <optional>
@@ -51,6 +50,10 @@ private:
 class TNoDialogs : public TCommonDialogs {
 public:
     std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> SaveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
     std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return std::nullopt; }
     bool Print(QWidget*, QPrinter&) override { return false; }
     void PrintPreview(QWidget*, const TPreviewPages&) override {}
@@ -115,13 +118,13 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
         loaded = form.Guarded([&] { form.OpenFile(QString::fromStdString(command.Document)); });
     }
     if (!loaded) return kExitFailed;
-    if (form.Memo1->SourceLineCount() == 0) {
-        err << "scrivlet: " << command.Document << " is empty; nothing to print" << std::endl;
-        return kExitFailed;
-    }
 
+    // The window's own export command, with the window's pane and font; only the fit question is answered here.
     bool misfit = false;
-    const TAskYesNo ask = [&](const std::string& text, const std::string&) {
+    TPrintHost host;
+    host.PaneLines = [&form] { return &form.Memo1->SourceLines(); };
+    host.Font = [&form] { return form.FontDlg.Font; };
+    host.AskFit = [&](const std::string& text, const std::string&) {
         misfit = true;
         // The problems without the question in front of them, which nobody is here to answer.
         const size_t firstBreak = text.find("\r\n");
@@ -129,10 +132,19 @@ int PrintDocumentToPdf(const TCommandLine& command, std::ostream& err)
             << std::endl;
         return !command.Strict;
     };
-    bool printed = false;
-    if (!form.Guarded(
-            [&] { printed = PrintLinesToPdf(command.PdfPath, form.FontDlg.Font, form.Memo1->SourceLines(), ask); }))
-        return kExitFailed;
-    if (!printed && misfit) err << "scrivlet: --strict: " << command.PdfPath << " not written" << std::endl;
-    return printed ? kExitOk : kExitFailed;
+    host.Failure = [&err](const std::string& message) {
+        err << PlainText(ErrorReportText(QString::fromStdString(message))) << std::endl;
+    };
+    TPrintCommands printing(form.Session, *services.Dialogs, std::move(host));
+    switch (printing.ExportPdfTo(command.PdfPath)) {
+    case TPrintOutcome::Printed: return kExitOk;
+    case TPrintOutcome::Refused:
+        err << "scrivlet: " << command.Document << " is empty; nothing to print" << std::endl;
+        break;
+    case TPrintOutcome::Cancelled:
+        if (misfit) err << "scrivlet: --strict: " << command.PdfPath << " not written" << std::endl;
+        break;
+    case TPrintOutcome::Failed: break;
+    }
+    return kExitFailed;
 }

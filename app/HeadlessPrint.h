@@ -1,5 +1,5 @@
 // scrivlet --pdf: the window's own fetch or open command (the library's copy
-// included, as the window shows it) and the print layout,
+// included, as the window shows it) and its export command,
 // with no window on screen and no dialog. The main window is built as at
 // program start and shown on the offscreen platform (so its first activation
 // reads the settings and the pane takes its designed size), but it is never

@@ -232,10 +232,7 @@ void TLibraryCommands::ShowRelations()
     std::optional<TRelations> relations;
     if (number > 0) relations = RelationsOf(store_.Database, number);
     if (!relations) {
-        if (!RelationsBar->isHidden()) {
-            RelationsBar->setVisible(false);
-            hooks_.LayOut();
-        }
+        RelationsBar->setVisible(false);
         return;
     }
     QStringList parts;
@@ -273,7 +270,6 @@ void TLibraryCommands::ShowRelations()
     }
     RelationsBar->setToolTip(PlainToolTip(tip.trimmed()));
     RelationsBar->setVisible(true);
-    hooks_.LayOut();
 }
 
 void TLibraryCommands::Started()

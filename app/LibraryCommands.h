@@ -39,8 +39,6 @@ struct TLibraryHooks {
     std::function<void(int index)> RemoveHistoryEntry;
     std::function<void()> FetchAgain;
     std::function<void()> UpdateIndex;
-    // The bar was shown, hidden or changed its height.
-    std::function<void()> LayOut;
     // A link that is not an RFC's: the window's gate to the desktop's browser.
     std::function<void(const QString& link)> OpenLink;
     // The document URL format, and the fetch settings (may raise), for a sync run.

@@ -9,7 +9,6 @@
 #include "app/FontStyle.h"
 #include "app/LibraryCommands.h"
 #include "app/PaneText.h"
-#include "app/PrintPreview.h"
 #include "app/ReaderView.h"
 #include "app/TextPane.h"
 #include "net/fetch/Fetcher.h"
@@ -18,7 +17,6 @@
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
-#include "print/PrintQt.h"
 #include "settings/IniFile.h"
 #include "settings/PagewickDlg.h"
 #include "settings/SettingText.h"
@@ -37,9 +35,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
@@ -268,14 +266,12 @@ TForm1::TForm1(TFormServices services, QWidget* parent)
     BuildMenu();
     CreateReader();
     CreateCommands();
+    CreatePrintCommands();
     FormCreate();
     BuildLayout();
     // Watched only now that every control exists.
-    readingArea_->installEventFilter(this);
     RFCNumber->installEventFilter(this);
     RFCNumber->lineEdit()->installEventFilter(this);
-
-    FormResize();
 }
 
 TForm1::~TForm1()
@@ -360,7 +356,6 @@ void TForm1::CreateCommands()
         hooks.RemoveHistoryEntry = [this](int index) { RemoveHistoryEntry(index); };
         hooks.FetchAgain = [this] { mRefetchClick(); };
         hooks.UpdateIndex = [this] { mUpdateIndexClick(); };
-        hooks.LayOut = [this] { RelationsBarChanged(); };
         hooks.OpenLink = [this](const QString& link) { OpenLink(link); };
         hooks.UrlFormat = [this] { return OptionDlg ? TextToSetting(OptionDlg->UrlBase->text()) : std::string(); };
         hooks.Settings = [this] { return CurrentFetchSettings(); };
@@ -460,6 +455,7 @@ void TForm1::BuildMenu()
     N2 = N1->addSeparator();
     mPrint = add(N1, QStringLiteral("印刷(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), &TForm1::mPrintClick);
     mPrintPreview = add(N1, QStringLiteral("印刷プレビュー"), QKeySequence(), &TForm1::mPrintPreviewClick);
+    mExportPdf = add(N1, QStringLiteral("PDFに書き出し..."), QKeySequence(), &TForm1::mExportPdfClick);
     N3 = N1->addSeparator();
     mQuit = add(N1, QStringLiteral("終了(&X)"), QKeySequence(), &TForm1::mQuitClick);
     O2 = menuBar()->addMenu(QStringLiteral("オプション(&O)"));
@@ -593,8 +589,9 @@ void TForm1::WriteState(TIniFile& ini)
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == readingArea_ && (e->type() == QEvent::Resize || e->type() == QEvent::Move)) {
-        FormResize();
+    if (Library && watched == Library->RelationsBar &&
+        (e->type() == QEvent::ShowToParent || e->type() == QEvent::HideToParent)) {
+        RelationsBarChanged();
     } else if ((watched == RFCNumber || watched == RFCNumber->lineEdit()) && e->type() == QEvent::FocusOut) {
         // Leaving the field reports an activation too: it is no pick, whatever closed the list before.
         pickedFromList_ = false;
@@ -612,19 +609,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
     return QMainWindow::eventFilter(watched, e);
 }
 
-void TForm1::FormResize()
-{
-    // The reading aids share the area the layout gives the pane: the contents
-    // panel to its left, the find bar below it, when they show.
-    Reader->LayOut(readingArea_->geometry());
-}
-
 void TForm1::BuildLayout()
 {
     // The number row along the top, the relations bar (when the library shows
-    // one) and the pane below, 8 pixels from every edge of the client area;
-    // the status bar lies outside it. The pane starts at 40 without the bar,
-    // 2 pixels below it with one.
+    // one), the tab bar (with more than one tab) and the reading area below,
+    // 8 pixels from every edge of the client area; the status bar lies outside
+    // it. The pane starts at 40 without the bar, 2 pixels below it with one.
     auto* column = new QVBoxLayout(centralWidget());
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(0);
@@ -639,15 +629,15 @@ void TForm1::BuildLayout()
     row->addStretch(1);
     column->addLayout(row);
     column->addSpacing(3);
-    if (Library) column->addWidget(Library->RelationsBar);
+    if (Library) {
+        column->addWidget(Library->RelationsBar);
+        Library->RelationsBar->installEventFilter(this);
+    }
     belowBar_ = new QSpacerItem(0, 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
     column->addItem(belowBar_);
     column->addWidget(Tabs);
-    // Holds the pane's place; the reading aids lay themselves out in it.
-    readingArea_ = new QWidget(centralWidget());
-    readingArea_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    readingArea_->lower();
-    column->addWidget(readingArea_, 1);
+    column->addWidget(Reader->Area, 1);
+    RelationsBarChanged();
 }
 
 void TForm1::RelationsBarChanged()
@@ -655,8 +645,6 @@ void TForm1::RelationsBarChanged()
     const bool shown = Library && !Library->RelationsBar->isHidden();
     belowBar_->changeSize(0, shown ? 2 : 4, QSizePolicy::Minimum, QSizePolicy::Fixed);
     centralWidget()->layout()->invalidate();
-    centralWidget()->layout()->activate();
-    FormResize();
 }
 
 void TForm1::closeEvent(QCloseEvent* e)
@@ -930,36 +918,27 @@ void TForm1::OpenFile(const QString& path)
     (void)Commands->OpenFile(path.toStdString());
 }
 
-void TForm1::mPrintClick()
+void TForm1::CreatePrintCommands()
 {
-    // The document's own lines: what is printed must not depend on the
-    // window's width, and a line too wide for the page is warned about.
-    if (Memo1->SourceLineCount() == 0) return;
-    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (!services_.Dialogs->Print(this, *printer_)) return;
-    PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit());
+    TPrintHost host;
+    // The pane's own lines, edits included: what is printed must not depend on the window's width.
+    host.PaneLines = [this] { return &Memo1->SourceLines(); };
+    host.Font = [this] { return FontDlg.Font; };
+    host.AskFit = [this](const std::string& text, const std::string& caption) {
+        return services_.MessageBoxes->AskYesNo(this, Utf8(text), Utf8(caption));
+    };
+    host.Failure = [this](const std::string& message) {
+        services_.MessageBoxes->ShowError(this, ErrorReportText(Utf8(message)));
+    };
+    host.Parent = this;
+    Printing = std::make_unique<TPrintCommands>(Session, *services_.Dialogs, std::move(host));
 }
 
-TAskYesNo TForm1::AskAboutFit()
-{
-    return [this](const std::string& text, const std::string& caption) {
-        return services_.MessageBoxes->AskYesNo(this, QString::fromStdString(text), QString::fromStdString(caption));
-    };
-}
+void TForm1::mPrintClick() { (void)Printing->Print(); }
 
-void TForm1::mPrintPreviewClick()
-{
-    if (Memo1->SourceLineCount() == 0) return;
-    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    if (!FitCheckPasses(*printer_, FontDlg.Font, Memo1->SourceLines(), AskAboutFit())) return;
-    // Asked once above: printing from the preview prints what it shows.
-    TPreviewPages pages = PreviewPages(*printer_, FontDlg.Font, Memo1->SourceLines());
-    pages.Print = [this] {
-        PrintPaneLines(*printer_, FontDlg.Font, Memo1->SourceLines(),
-                       [](const std::string&, const std::string&) { return true; });
-    };
-    services_.Dialogs->PrintPreview(this, pages);
-}
+void TForm1::mPrintPreviewClick() { (void)Printing->Preview(); }
+
+void TForm1::mExportPdfClick() { (void)Printing->ExportPdf(); }
 
 void TForm1::SyncNumberBox()
 {

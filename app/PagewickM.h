@@ -16,6 +16,7 @@
 #include "app/DocumentCommands.h"
 #include "app/DocumentSession.h"
 #include "app/FetchSettings.h"
+#include "app/PrintCommands.h"
 #include "app/ReaderView.h"
 #include "settings/SettingsStore.h"
 
@@ -39,7 +40,6 @@ class TIdSSLIOHandlerSocket;
 class QComboBox;
 class QLabel;
 class QMenu;
-class QPrinter;
 class QPushButton;
 class QStatusBar;
 class QTabBar;
@@ -103,6 +103,7 @@ public:
     QAction* N2;
     QAction* mPrint;
     QAction* mPrintPreview;
+    QAction* mExportPdf;
     QAction* N3;
     QAction* mQuit;
     // Tabs: each shows a document of its own with its own places, find state
@@ -139,6 +140,8 @@ public:
     std::unique_ptr<TLibraryCommands> Library;
     // Fetch, open, fetch again, update the index: the same commands the command line runs.
     std::unique_ptr<TDocumentCommands> Commands;
+    // Print, print preview and export as PDF of what the pane shows.
+    std::unique_ptr<TPrintCommands> Printing;
 
     QString StatusText() const;
     void SetStatusText(const QString& text);
@@ -152,13 +155,14 @@ public:
 
     // Handlers.
     void FormActivate();
-    void FormResize();
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
     // The pages as printing would draw them, after the same fit check; the
     // preview's own print button prints those pages.
     void mPrintPreviewClick();
+    // What the pane shows into a PDF file the user names.
+    void mExportPdfClick();
     void mQuitClick();
     void mHttpConfClick();
     void mFontConfClick();
@@ -211,11 +215,10 @@ protected:
 
 private:
     void FormCreate();
-    // The fit check's question, asked in a message box over the window.
-    std::function<bool(const std::string&, const std::string&)> AskAboutFit();
     void BuildMenu();
-    // One layout for the client area: the number row, the relations bar and the reading area.
+    // One layout for the client area: the number row, the relations bar, the tab bar and the reading area.
     void BuildLayout();
+    // The gap below the relations bar follows its showing and hiding.
     void RelationsBarChanged();
     void LoadState();
     void SaveState();
@@ -230,6 +233,7 @@ private:
     void CreateFetcher();
     void CreateReader();
     void CreateCommands();
+    void CreatePrintCommands();
     // The views that follow the session: pane, caption, number box, status line, print action.
     void FollowSession(TSessionChange change);
     // A command that changes the front tab's document; refused quietly while that tab fetches.
@@ -246,7 +250,6 @@ private:
     TFormServices services_;
     TSettingsStore settings_;
     QLabel* statusLabel_ = nullptr;
-    std::unique_ptr<QPrinter> printer_;
     bool FirstActivate = true;
     // A fetch running for a tab: its worker thread, and what follows it on the
     // GUI thread once the result is in, run when the tab is at the front (it
@@ -304,7 +307,6 @@ private:
     // Watches the application's keys while the front tab fetches: Esc in the window cancels.
     QObject* escapeWatch_ = nullptr;
     QLabel* progressLabel_ = nullptr;
-    QWidget* readingArea_ = nullptr;
     class QSpacerItem* belowBar_ = nullptr;
 };
 

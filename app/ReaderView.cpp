@@ -18,8 +18,10 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -74,10 +76,26 @@ QFont Fitted(QFont font, int columns, qreal available)
 TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks)
     : QObject(&window), window_(window), pane_(pane), session_(session), hooks_(std::move(hooks)), font_(pane.font())
 {
-    QWidget* client = pane_.parentWidget();
+    Area = new QSplitter(Qt::Horizontal, pane_.parentWidget());
+    Area->setChildrenCollapsible(false);
+    Area->setHandleWidth(kGap);
+    Contents = new TContentsPanel(Area);
+    Contents->setMinimumWidth(kMinContents);
+    auto* paneColumn = new QWidget(Area);
+    paneColumn->setMinimumWidth(kMinPane);
+    auto* column = new QVBoxLayout(paneColumn);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(kGap);
+    column->addWidget(&pane_, 1);
     Find = new TFindBar(
-        pane_, [this]() -> const TUtf8Lines& { return Lines(); }, client);
-    Contents = new TContentsPanel(client);
+        pane_, [this]() -> const TUtf8Lines& { return Lines(); }, paneColumn);
+    column->addWidget(Find);
+    Area->addWidget(Contents);
+    Area->addWidget(paneColumn);
+    // A wider or narrower window changes the pane, never the panel the user sized.
+    Area->setStretchFactor(0, 0);
+    Area->setStretchFactor(1, 1);
+    connect(Area, &QSplitter::splitterMoved, this, [this] { contentsWidth_ = Contents->width(); });
     Links = new TPaneLinks(pane_);
 
     auto add = [this](const QString& caption, QList<QKeySequence> keys, auto handler) {
@@ -130,10 +148,6 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     connect(Find, &TFindBar::marksChanged, this, &TReaderView::ShowMarks);
     connect(Find, &TFindBar::closeRequested, this, [this] { ShowFind(false); });
     connect(Contents, &TContentsPanel::headingChosen, this, [this](int line) { JumpTo(line); });
-    connect(Contents, &TContentsPanel::widthDragged, this, [this](int width) {
-        contentsWidth_ = std::max(kMinContents, width);
-        LayOut(area_);
-    });
     connect(Links, &TPaneLinks::followed, this, [this](const TPaneLink& link, bool newTab) {
         hooks_.Guarded([this, &link, newTab] { Follow(link, newTab); });
     });
@@ -149,11 +163,14 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
     // widgets in it leave alone, the list of the contents panel takes all its own.
     paneViewport_ = pane_.viewport();
     paneViewport_->installEventFilter(this);
+    // The font that fits the width follows every size the layout gives the pane.
+    pane_.installEventFilter(this);
     Contents->Tree->viewport()->installEventFilter(this);
     window_.installEventFilter(this);
     // The window deletes the pane before this object: the viewport's last
     // events, while the pane is being taken apart, are no longer watched.
     connect(&pane_, &QObject::destroyed, this, [this] {
+        pane_.removeEventFilter(this);
         paneViewport_->removeEventFilter(this);
         paneViewport_ = nullptr;
     });
@@ -166,26 +183,6 @@ TReaderView::TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession&
 }
 
 TReaderView::~TReaderView() = default;
-
-void TReaderView::LayOut(const QRect& area)
-{
-    area_ = area;
-    int left = area.left();
-    const int right = area.left() + area.width();
-    if (!Contents->isHidden()) {
-        const int width = std::clamp(contentsWidth_, kMinContents, std::max(kMinContents, area.width() - kMinPane));
-        Contents->setGeometry(left, area.top(), width, area.height());
-        left += width + kGap;
-    }
-    int height = area.height();
-    if (!Find->isHidden()) {
-        const int barHeight = Find->sizeHint().height();
-        Find->setGeometry(left, area.top() + area.height() - barHeight, right - left, barHeight);
-        height -= barHeight + kGap;
-    }
-    pane_.setGeometry(left, area.top(), right - left, std::max(0, height));
-    Fit();
-}
 
 void TReaderView::SetFitWidth(bool on)
 {
@@ -367,8 +364,7 @@ void TReaderView::SetState(const TReadingState& state)
     SetZoom(state.Zoom);
     if (Find->Field->text() != state.FindText) Find->Field->setText(state.FindText);
     if (state.FindOpen && Find->isHidden()) {
-        Find->show();
-        LayOut(area_);
+        ShowFindBar(true);
     } else if (!state.FindOpen) {
         ShowFind(false);
     }
@@ -430,20 +426,28 @@ void TReaderView::ShowContents(bool visible)
     if (visible) Refresh();
     Contents->setVisible(visible);
     ContentsAction->setChecked(visible);
-    LayOut(area_);
+    // The panel comes back as wide as the user left it; the pane takes the rest.
+    if (visible)
+        Area->setSizes({contentsWidth_, std::max(kMinPane, Area->width() - Area->handleWidth() - contentsWidth_)});
 }
 
 void TReaderView::ShowFind(bool visible)
 {
     if (visible) {
-        Find->show();
-        LayOut(area_);
+        ShowFindBar(true);
         Find->Open();
     } else if (!Find->isHidden()) {
         Find->Close();
-        LayOut(area_);
+        ShowFindBar(false);
     }
     UpdateActions();
+}
+
+void TReaderView::ShowFindBar(bool visible)
+{
+    Find->setVisible(visible);
+    // Laid out at once, so the match the bar finds next is in view of the pane as it will be.
+    Find->parentWidget()->layout()->activate();
 }
 
 void TReaderView::UpdateActions()
@@ -455,6 +459,10 @@ void TReaderView::UpdateActions()
 
 bool TReaderView::eventFilter(QObject* watched, QEvent* e)
 {
+    if (watched == &pane_ && e->type() == QEvent::Resize) {
+        Fit();
+        return false;
+    }
     if (watched == paneViewport_ && e->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(e);
         if (!(wheel->modifiers() & Qt::ControlModifier)) return false;

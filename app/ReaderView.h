@@ -1,7 +1,10 @@
 // The reading aids around the text pane, and the menu "表示" that drives
 // them: the find bar, the contents panel, links, back and forward through the
-// session's places, and the zoom. The main window creates one and lays it
-// out; it follows the session's notification for the rest. GUI thread only.
+// session's places, and the zoom. Owns the reading area: a splitter of the
+// contents panel and the pane above its find bar, which the main window puts
+// in its layout; showing a panel or the bar is showing it, and the pane's font
+// follows the width the layout gives it. Follows the session's notification
+// for the rest. GUI thread only.
 #pragma once
 
 #include "app/DocumentOutline.h"
@@ -10,7 +13,6 @@
 
 #include <QFont>
 #include <QObject>
-#include <QRect>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -22,6 +24,7 @@ class QAction;
 class QLabel;
 class QMainWindow;
 class QMenu;
+class QSplitter;
 class TContentsPanel;
 class TDocumentSession;
 class TFindBar;
@@ -62,12 +65,10 @@ struct TReadingState {
 class TReaderView : public QObject {
     Q_OBJECT
 public:
-    // The panel and the bar become children of the pane's parent; the menu goes on the window's menu bar.
+    // The reading area takes the pane from its parent and becomes that parent's child; the menu goes on the
+    // window's menu bar.
     TReaderView(QMainWindow& window, TTextPane& pane, TDocumentSession& session, TReaderHooks hooks);
     ~TReaderView() override;
-
-    // Places the contents panel, the pane and the find bar in area, in the pane's parent.
-    void LayOut(const QRect& area);
 
     // The font the font dialog holds; the pane shows it at the zoom.
     void SetDocumentFont(const QFont& font);
@@ -133,6 +134,8 @@ public:
     TFindBar* Find;
     TContentsPanel* Contents;
     TPaneLinks* Links;
+    // The contents panel beside the pane and its find bar; its handle sets the panel's width.
+    QSplitter* Area;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -143,6 +146,7 @@ private:
     void ShowReading();
     void ShowContents(bool visible);
     void ShowFind(bool visible);
+    void ShowFindBar(bool visible);
     void UpdateActions();
     void Fit();
     void ShowPage();
@@ -161,9 +165,9 @@ private:
     std::vector<TDocumentPage> pages_;
     QLabel* pageLabel_ = nullptr;
     std::string url_; // of the document shown, whose position is kept
+    // The panel's width as the user last set it, kept while the panel is hidden or squeezed by a small window.
     int contentsWidth_ = 200;
     int wheel_ = 0; // eighths of a degree not yet turned into zoom steps
-    QRect area_;
     TUtf8Lines lines_;
     QTimer rescan_;
 };

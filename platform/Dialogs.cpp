@@ -123,6 +123,21 @@ std::optional<QString> TQtCommonDialogs::OpenFile(QWidget* parent, const QString
     return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
 }
 
+std::optional<QString> TQtCommonDialogs::SaveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                                                  const QString& suggested)
+{
+    QFileDialog dialog(parent);
+    // The toolkit's own dialog, as the open dialog is, so both behave alike everywhere.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(FilterToQt(filter));
+    dialog.setDefaultSuffix(defaultExt.startsWith('.') ? defaultExt.mid(1) : defaultExt);
+    if (!suggested.isEmpty()) dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
+}
+
 std::optional<QFont> TQtCommonDialogs::ChooseFont(QWidget* parent, const QFont& current)
 {
     bool ok = false;

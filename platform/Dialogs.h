@@ -45,6 +45,11 @@ public:
     // filter in the "description|pattern|description|pattern" form; the
     // default extension (".txt") is added to a typed name that has none.
     virtual std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) = 0;
+    // A file to write, starting on suggested (a name in the working folder): filter as
+    // OpenFile's; the default extension (".pdf") is added to a name typed without
+    // one, and an existing file is written over only once the user agrees.
+    virtual std::optional<QString> SaveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                                            const QString& suggested) = 0;
     virtual std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) = 0;
     // Lets the user pick a printer (or a PDF file) and configures printer.
     virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
@@ -70,6 +75,8 @@ public:
 class TQtCommonDialogs : public TCommonDialogs {
 public:
     std::optional<QString> OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt) override;
+    std::optional<QString> SaveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                                    const QString& suggested) override;
     std::optional<QFont> ChooseFont(QWidget* parent, const QFont& current) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
     void PrintPreview(QWidget* parent, const TPreviewPages& pages) override;

@@ -161,7 +161,7 @@ TEST_F(FormTest, PaneKeepsItsMarginsAtTheSmallestSize)
     EXPECT_EQ(form.width(), 450);
     EXPECT_EQ(form.height(), 250);
     QWidget* client = form.centralWidget();
-    QRect pane = form.Memo1->geometry();
+    const QRect pane(form.Memo1->mapTo(client, QPoint(0, 0)), form.Memo1->size());
     EXPECT_EQ(pane.left(), 8);
     EXPECT_EQ(pane.top(), 40);
     EXPECT_EQ(client->width() - (pane.left() + pane.width()), 8);

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTest>
@@ -158,14 +159,13 @@ TEST_F(ReaderTest, FindCountsHighlightsStepsAndSaysWhenNothingIsFound)
     EXPECT_EQ(Pane().SourceLineOfPosition(Pane().CursorPosition()), LineOf("chunked CHUNKED"));
 }
 
-TEST_F(ReaderTest, ContentsJumpsToHeadingsMarksTheSectionReadAndIsRemembered)
+TEST_F(ReaderTest, ContentsJumpsToHeadingsAndMarksTheSectionRead)
 {
     Start();
     Open();
     Reader().ContentsAction->trigger();
     TContentsPanel& contents = *Reader().Contents;
     ASSERT_TRUE(contents.isVisible());
-    EXPECT_GE(Pane().x(), contents.x() + contents.width());
     const QList<QTreeWidgetItem*> found = contents.Tree->findItems("2  Details", Qt::MatchExactly);
     ASSERT_EQ(found.size(), 1);
     QTreeWidgetItem* details = found[0];
@@ -182,13 +182,67 @@ TEST_F(ReaderTest, ContentsJumpsToHeadingsMarksTheSectionReadAndIsRemembered)
     contents.Tree->setCurrentItem(details);
     QTest::keyClick(contents.Tree, Qt::Key_Return);
     EXPECT_EQ(Pane().FirstVisibleSourceLine(), LineOf("2.  Details"));
+}
 
-    emit contents.widthDragged(260);
+// Where the user sees each part, in the window's own coordinates.
+TEST_F(ReaderTest, PanelPaneAndFindBarShareTheReadingAreaAndThePanelKeepsItsWidth)
+{
+    Start();
+    Open();
+    const auto at = [this](QWidget* part) { return QRect(part->mapTo(form_.get(), QPoint(0, 0)), part->size()); };
+    QSplitter& area = *Reader().Area;
+    ASSERT_EQ(area.indexOf(Reader().Contents), 0);
+    ASSERT_TRUE(area.widget(1)->isAncestorOf(&Pane()));
+    const QRect alone = at(&Pane());
+
+    // The panel takes its width from the pane's left, a 4-pixel handle between them.
+    Reader().ContentsAction->trigger();
+    QApplication::processEvents();
+    const QRect panel = at(Reader().Contents);
+    EXPECT_EQ(panel.width(), 200);
+    EXPECT_EQ(panel.left(), alone.left());
+    EXPECT_EQ(at(&Pane()), QRect(panel.right() + 5, alone.top(), alone.width() - 204, alone.height()));
+
+    // Dragging the handle widens the panel and narrows the pane alike.
+    QSplitterHandle* handle = area.handle(1);
+    const QPoint grip(2, handle->height() / 2);
+    const auto send = [&](QEvent::Type type, QPoint to, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, to, handle->mapToGlobal(to), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(handle, &event);
+    };
+    send(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    send(QEvent::MouseMove, grip + QPoint(60, 0), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grip + QPoint(60, 0), Qt::NoButton);
+    EXPECT_EQ(Reader().Contents->width(), 260);
+    EXPECT_EQ(at(&Pane()), QRect(panel.right() + 65, alone.top(), alone.width() - 264, alone.height()));
+
+    // The find bar sits below the pane, as wide as it, 4 pixels between.
+    Reader().FindAction->trigger();
+    const QRect bar = at(Reader().Find);
+    const QRect pane = at(&Pane());
+    EXPECT_EQ(bar.left(), pane.left());
+    EXPECT_EQ(bar.width(), pane.width());
+    EXPECT_EQ(bar.top(), pane.bottom() + 5);
+    EXPECT_EQ(bar.bottom(), alone.bottom());
+    Reader().CloseFindAction->trigger();
+    EXPECT_EQ(at(&Pane()).bottom(), alone.bottom());
+
+    // A wider window widens the pane; the panel keeps what the user chose.
+    form_->resize(form_->width() + 100, form_->height());
+    QApplication::processEvents();
+    EXPECT_EQ(Reader().Contents->width(), 260);
+    EXPECT_EQ(at(&Pane()).width(), alone.width() + 100 - 264);
+
+    // Kept across runs.
     ASSERT_TRUE(form_->close());
     Stop();
     Start();
     EXPECT_TRUE(Reader().Contents->isVisible());
     EXPECT_EQ(Reader().Contents->width(), 260);
+    // Hidden, the pane has the area to itself again.
+    Reader().ContentsAction->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(at(&Pane()).left(), alone.left());
 }
 
 TEST_F(ReaderTest, LinksFetchJumpOrOpenAndBackAndForwardReturnToTheSamePlace)

@@ -49,6 +49,15 @@ public:
         LastDefaultExt = defaultExt;
         return OpenAnswer;
     }
+    std::optional<QString> SaveFile(QWidget*, const QString& filter, const QString& defaultExt,
+                                    const QString& suggested) override
+    {
+        SaveCalls++;
+        LastFilter = filter;
+        LastDefaultExt = defaultExt;
+        SaveSuggested = suggested;
+        return SaveAnswer;
+    }
     std::optional<QFont> ChooseFont(QWidget*, const QFont& current) override
     {
         FontCalls++;
@@ -78,11 +87,17 @@ public:
             pages.Draw(painter, page);
             painter.restore();
         }
+        painter.end();
+        if (OnPreview) OnPreview(pages);
     }
-    int OpenCalls = 0, FontCalls = 0, PrintCalls = 0, PreviewCalls = 0;
+    int OpenCalls = 0, SaveCalls = 0, FontCalls = 0, PrintCalls = 0, PreviewCalls = 0;
     std::string PreviewTo;
+    // What the user does in the preview once it is drawn (its print button); unset: nothing.
+    std::function<void(const TPreviewPages&)> OnPreview;
     QString LastFilter, LastDefaultExt;
     std::optional<QString> OpenAnswer;
+    std::optional<QString> SaveAnswer; // nothing: the user cancels the save dialog
+    QString SaveSuggested;
     std::optional<QFont> FontAnswer;
     QFont FontOffered;
     std::string PrintTo; // empty: the user cancels the print dialog
