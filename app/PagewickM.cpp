@@ -499,7 +499,20 @@ bool TForm1::event(QEvent* e)
         if (FirstActivate) Guarded([this] { FormActivate(); });
         return handled;
     }
+    if (e->type() == QEvent::Resize) {
+        const bool handled = QMainWindow::event(e);
+        FormResize();
+        return handled;
+    }
     return QMainWindow::event(e);
+}
+
+void TForm1::FormResize()
+{
+    // The layout keeps the pane 8 pixels from the client area's edges. Laid out
+    // now rather than on the event loop's next pass, so whatever reads the
+    // pane's size right after a resize (the start's placing, a test) sees it.
+    if (QLayout* layout = centralWidget()->layout()) layout->activate();
 }
 
 void TForm1::FormActivate()

@@ -155,6 +155,8 @@ public:
 
     // Handlers.
     void FormActivate();
+    // Lays the client area out at once: the pane fills it within 8-pixel margins.
+    void FormResize();
     void mOpenClick();
     void mOpenFromWebClick();
     void mPrintClick();
