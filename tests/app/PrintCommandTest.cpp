@@ -89,6 +89,7 @@ TEST_F(PrintCommands, EndAsTheUserAndThePrinterDecide)
         {"preview: No to the fit", "x\n", Preview, pdf_, 0, cancelled, 0, -1},
         {"export: No to the fit", "x\n", Export, pdf_, 0, cancelled, 1, -1},
         {"print: Yes to the fit", "x\n", Print, pdf_, 1, printed, 1, 1},
+        {"preview: Yes to the fit", "x\n", Preview, pdf_, 1, printed, 1, 1},
         {"printed", three, Print, pdf_, -1, printed, 1, 3},
         {"previewed", three, Preview, pdf_, -1, printed, 1, 3},
         {"exported", three, Export, pdf_, -1, printed, 1, 3},
@@ -125,27 +126,21 @@ TEST_F(PrintCommands, EndAsTheUserAndThePrinterDecide)
     }
 }
 
-TEST_F(PrintCommands, PreviewAsksOnceAndItsPrintButtonPrintsThePagesItShows)
+// The fit question is asked before the preview draws, not again by its print button.
+TEST_F(PrintCommands, ThePreviewsPrintButtonPrintsItsPagesOnThePrinterLastChosenUnasked)
 {
-    session_.Show(
-        NamedDocument("page one\n\f\n" + std::string(90, 'w') + "\n", "file:///doc.txt", TDocumentOrigin::File), "");
-    font_ = DocumentFont("Courier New", 20);
-    dialogs_.PreviewTo = dir_.File("preview.pdf");
-    answer_ = true;
-    ASSERT_EQ(commands_->Preview(), TPrintOutcome::Printed);
-    ASSERT_EQ(asked_.size(), 1u);
-    EXPECT_NE(asked_[0].find("2ページ1行目"), std::string::npos);
-
-    // The printer the print dialog chose last is the one the preview's print button prints on:
-    // no second question, no print dialog, the same pages.
+    session_.Show(NamedDocument("page one\n\f\npage two\n", "file:///doc.txt", TDocumentOrigin::File), "");
     dialogs_.PrintTo = pdf_;
     ASSERT_EQ(commands_->Print(), TPrintOutcome::Printed);
     std::filesystem::remove(pdf_);
+    font_ = DocumentFont("Courier New", 40);
+    answer_ = true;
+    dialogs_.PreviewTo = dir_.File("preview.pdf");
     dialogs_.OnPreview = [](const TPreviewPages& pages) { pages.Print(); };
     ASSERT_EQ(commands_->Preview(), TPrintOutcome::Printed);
-    EXPECT_EQ(asked_.size(), 3u);
+    EXPECT_EQ(asked_.size(), 1u);
     EXPECT_EQ(dialogs_.PrintCalls, 1);
-    EXPECT_EQ(PdfPageCount(dialogs_.PreviewTo), 2);
+    EXPECT_EQ(PdfPageCount(pdf_), 2);
     EXPECT_EQ(Words(dialogs_.PreviewTo), Words(pdf_));
 }
 
