@@ -1,7 +1,7 @@
 // Print, print preview and export as PDF as commands over a session, without
 // a window (so from the document's own lines): how each ends, the fit
 // question, and real PDFs read back through poppler's tools. Then the
-// window's side: the menu and button print the pane's lines, edits included,
+// window's side: the menu commands print the pane's lines, edits included,
 // and follow the document's own lines whatever the pane wraps.
 #include "app/PrintCommands.h"
 
@@ -154,7 +154,7 @@ protected:
 
 } // namespace
 
-TEST_F(PrintFromWindowTest, MenuAndButtonPrintThePanesLinesEditsIncluded)
+TEST_F(PrintFromWindowTest, MenuCommandsPrintThePanesLinesEditsIncluded)
 {
     OpenDocument("Request for Comments: 9999\n\n   Title\n");
     QTest::keyClicks(form_->Memo1, "typed ");
@@ -163,22 +163,18 @@ TEST_F(PrintFromWindowTest, MenuAndButtonPrintThePanesLinesEditsIncluded)
     EXPECT_EQ(dialogs_->SaveSuggested, QStringLiteral("doc.pdf"));
     EXPECT_EQ(Words(pdf_), (std::vector<std::string>{"typed", "Request", "for", "Comments:", "9999", "Title"}));
 
-    // The button follows successful fetches only; the menu item is always there.
-    EXPECT_FALSE(form_->PrintBtn->isEnabled());
-    EXPECT_TRUE(form_->mPrint->isEnabled());
     // A failure of the printer is the general error report.
     dialogs_->PrintTo = dir_.File("no-such-folder/out.pdf");
     form_->mPrint->trigger();
     ASSERT_EQ(boxes_->Shown.size(), 1u);
     EXPECT_EQ(boxes_->Shown[0].Kind, "error");
-    EXPECT_EQ(boxes_->Shown[0].Text, QStringLiteral("印刷を開始できません: ") +
-                                         QString::fromStdString(dir_.File("no-such-folder/out.pdf")) + ".");
+    EXPECT_TRUE(boxes_->Shown[0].Text.contains(QString::fromStdString(dialogs_->PrintTo)));
 }
 
 // Printing follows the document's own lines whatever the window shows: at
 // 12 points the 640-pixel window wraps many lines, and printing its rows
 // lost a quarter of the words and every footer.
-TEST_F(PrintFromWindowTest, RealDocumentPrintsEveryWordOnItsOwnPageAtAnyPaneFont)
+TEST_F(PrintFromWindowTest, RealDocumentPrintsEveryWordOnItsOwnPageWhateverThePaneWraps)
 {
     const std::string path = std::string(SCRIVLET_RFC_DIR) + "/rfc1928.txt";
     std::ifstream file(path);
@@ -186,40 +182,32 @@ TEST_F(PrintFromWindowTest, RealDocumentPrintsEveryWordOnItsOwnPageAtAnyPaneFont
     std::vector<std::string> words;
     for (std::string word; file >> word;) words.push_back(word);
     std::sort(words.begin(), words.end());
-    for (const int points : {0, 12}) {
-        SCOPED_TRACE(points);
-        if (points > 0) {
-            form_->FontDlg.Font = DocumentFont("Courier New", points);
-            form_->Reader->SetDocumentFont(form_->FontDlg.Font);
+    form_->FontDlg.Font = DocumentFont("Courier New", 12);
+    form_->Reader->SetDocumentFont(form_->FontDlg.Font);
+    form_->Reader->SetWordWrap(true);
+    form_->Reader->SetFitWidth(false);
+    dialogs_->OpenAnswer = QString::fromStdString(path);
+    form_->mOpen->trigger();
+    ASSERT_GT(form_->Memo1->LineCount(), form_->Memo1->SourceLineCount()) << "the window wraps lines at 12 points";
+    boxes_->Answers = {true, true};
+    // Nine form feeds, the last one alone on the last line: nine pages, no
+    // blank sheet after the text.
+    dialogs_->PrintTo = pdf_;
+    form_->mPrint->trigger();
+    EXPECT_EQ(PdfPageCount(pdf_), 9);
+    std::vector<std::string> printed;
+    int footers = 0;
+    const std::vector<TPdfPage> pages = PdfWords(pdf_);
+    for (size_t page = 0; page < pages.size(); ++page) {
+        for (size_t i = 0; i < pages[page].size(); ++i) {
+            printed.push_back(pages[page][i].text);
+            if (pages[page][i].text == "[Page" && i + 1 < pages[page].size() &&
+                pages[page][i + 1].text == std::to_string(page + 1) + "]")
+                ++footers;
         }
-        form_->Reader->SetWordWrap(true);
-        form_->Reader->SetFitWidth(false);
-        dialogs_->OpenAnswer = QString::fromStdString(path);
-        form_->mOpen->trigger();
-        // The window wraps lines at 12 points.
-        if (points > 0) {
-            ASSERT_GT(form_->Memo1->LineCount(), form_->Memo1->SourceLineCount());
-        }
-        boxes_->Answers = {true, true};
-        // Nine form feeds, the last one alone on the last line: nine pages, no
-        // blank sheet after the text.
-        dialogs_->PrintTo = pdf_;
-        form_->mPrint->trigger();
-        EXPECT_EQ(PdfPageCount(pdf_), 9);
-        std::vector<std::string> printed;
-        int footers = 0;
-        const std::vector<TPdfPage> pages = PdfWords(pdf_);
-        for (size_t page = 0; page < pages.size(); ++page) {
-            for (size_t i = 0; i < pages[page].size(); ++i) {
-                printed.push_back(pages[page][i].text);
-                if (pages[page][i].text == "[Page" && i + 1 < pages[page].size() &&
-                    pages[page][i + 1].text == std::to_string(page + 1) + "]")
-                    ++footers;
-            }
-        }
-        // The reader of the PDF takes the header's two columns one after the other.
-        std::sort(printed.begin(), printed.end());
-        EXPECT_EQ(printed, words);
-        EXPECT_EQ(footers, 9);
     }
+    // The reader of the PDF takes the header's two columns one after the other.
+    std::sort(printed.begin(), printed.end());
+    EXPECT_EQ(printed, words);
+    EXPECT_EQ(footers, 9);
 }

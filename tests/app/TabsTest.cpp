@@ -125,26 +125,17 @@ TEST_F(TabsTest, TypedTextSurvivesBackTabSwitchesAndGivesWayToFetchingAgain)
         << form_->StatusText().toStdString();
 }
 
-namespace {
-
-// A server that answers with document number after holding it for holdMs.
-testsupport::TConnectionScript HeldAnswer(int number, int holdMs)
-{
-    const std::string body = Document(number);
-    return testsupport::TConnectionScript().ReadHttpRequest().Pause(holdMs).Send(
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-}
-
-} // namespace
-
 // While the front tab's fetch waits, its shown document reads on and the tabs
 // switch; only what would change that tab's document waits for the end. The
 // result goes to the tab that fetched it, shown when that tab is in front
 // again. Closing a tab ends its fetch and nothing of it comes back.
 TEST_F(TabsTest, AFetchWaitsBehindTheReaderAndItsResultGoesToItsOwnTab)
 {
-    testsupport::TCheckedServer server(
-        {HeldAnswer(2616, 3000), testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd()});
+    const std::string held = Document(2616);
+    testsupport::TCheckedServer server({testsupport::TConnectionScript().ReadHttpRequest().Pause(3000).Send(
+                                            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(held.size()) +
+                                            "\r\nConnection: close\r\n\r\n" + held),
+                                        testsupport::TConnectionScript().ReadHttpRequest().ReadToEnd()});
     Start();
     dialog_->UrlBase->setText(QStringLiteral("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
     OpenDocument(Document(1945), "a.txt");
@@ -175,7 +166,6 @@ TEST_F(TabsTest, AFetchWaitsBehindTheReaderAndItsResultGoesToItsOwnTab)
     Keys(Qt::Key_Tab);
     EXPECT_TRUE(Shows(2616));
     EXPECT_EQ(form_->Tabs->tabText(0), QStringLiteral("RFC 2616"));
-    EXPECT_EQ(form_->History().Entries()[0], "2616 : Title 2616");
     Keys(Qt::Key_Left, Qt::AltModifier);
     EXPECT_TRUE(Shows(2000));
 
