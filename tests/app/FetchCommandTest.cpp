@@ -189,7 +189,8 @@ TEST_F(FetchCommandTest, RefusedBeforeAnythingIsSent)
     }
 }
 
-// After 2223 was fetched, "222" and Enter fetches 222, not the entry it begins;
+// Enter in the number box (which has the focus, not its edit field) fetches:
+// after 2223 was fetched, "222" and Enter fetches 222, not the entry it begins;
 // an entry picked from the drop-down list is fetched without a further Enter.
 TEST_F(FetchCommandTest, NumberBoxFetchesWhatWasTypedAndPickedEntriesAtOnce)
 {
@@ -215,18 +216,6 @@ TEST_F(FetchCommandTest, NumberBoxFetchesWhatWasTypedAndPickedEntriesAtOnce)
     EXPECT_EQ(LastBox(), "");
     EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
     EXPECT_EQ(form_->History().Count(), 2);
-}
-
-// The number box has the focus, not its edit field: Enter there must fetch.
-TEST_F(FetchCommandTest, EnterInTheNumberBoxFetches)
-{
-    Start();
-    SetFormat(Base() + "/rfc/rfc%s.txt");
-    form_->RFCNumber->setEditText("2223");
-    QTest::keyClick(form_->RFCNumber, Qt::Key_Return);
-    WaitForFetch();
-    EXPECT_EQ(TopEntry(), "2223 : Instructions to RFC Authors");
-    EXPECT_EQ(form_->History().Count(), 1);
 }
 
 TEST_F(FetchCommandTest, HistoryEntryKeepsItsUrlAfterTheFormatChanged)
