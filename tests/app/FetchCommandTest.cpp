@@ -56,13 +56,8 @@ protected:
     // Types text into the number box and runs the fetch command to its end.
     void Fetch(const std::string& typed)
     {
-        StartFetch(typed);
-        WaitForFetch();
-    }
-    void StartFetch(const std::string& typed)
-    {
         form_->RFCNumber->setEditText(QString::fromStdString(typed));
-        form_->mOpenFromWeb->trigger();
+        Run(form_->mOpenFromWeb);
     }
     void SetFormat(const std::string& format) { dialog_->UrlBase->setText(QString::fromStdString(format)); }
     void SetProxy(bool use, const std::string& server, const std::string& port)
@@ -359,7 +354,8 @@ TEST_F(FetchCommandTest, CancelClosesTheConnectionAndKeepsWhatWasShown)
         Fetch("2223");
         const std::vector<std::string> shown = {form_->Memo1->Lines().Line(0), form_->Memo1->Lines().Line(1)};
         SetFormat("http://127.0.0.1:" + std::to_string(slow.Port()) + "/rfc%s.txt");
-        StartFetch("1");
+        form_->RFCNumber->setEditText("1");
+        form_->mOpenFromWeb->trigger();
         // The window stays live while the request waits for its answer: each way of ending it is taken at once.
         ASSERT_TRUE(QTest::qWaitFor([&] { return slow.Received(0).find("\r\n\r\n") != std::string::npos; }));
         ASSERT_TRUE(form_->Fetching());
