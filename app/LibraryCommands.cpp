@@ -286,6 +286,15 @@ bool TLibraryCommands::ShowCopy(const std::string& url)
     std::optional<TCachedDocument> copy = url.empty() ? std::nullopt : store_.Cache.Find(url);
     if (!copy) return false;
     session_.Show(NamedDocument(copy->Body, url, TDocumentOrigin::Library), "");
+    // Named by its history entry, as a fetch names it: the caption, the box and the tab then
+    // agree with the pane on which document is read, also when it comes back at start.
+    const TStringList& urls = session_.History().Urls();
+    for (int i = 0; i < urls.Count(); ++i) {
+        if (urls[i] != url) continue;
+        const std::string entry = session_.History().Entries()[i];
+        session_.Name(session_.Shown()->Number, session_.Shown()->Title, entry, entry);
+        break;
+    }
     session_.SetStatus(
         SettingToText(Format("%s: contains... %d chars/%d lines", url, int64_t(copy->Body.size()), pane_.LineCount()))
             .toStdString() +

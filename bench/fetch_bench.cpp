@@ -13,6 +13,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -59,13 +61,19 @@ struct TSetup {
         const std::string ini = root.File("Scrivlet.ini");
         services.Settings = {ini, ini, "", false};
         services.EndEventLoop = [] {};
+        // A library of its own: every fetched document is stored, as for a user, but never in the user's library.
+        services.LibraryPath = root.File("library.db");
         form = std::make_unique<TForm1>(services);
         dialog = std::make_unique<TOptionDlg>(ini, form.get());
         form->SetOptionDlg(dialog.get());
         form->show();
         QApplication::processEvents();
-        dialog->UrlBase->setText(
-            QString::fromStdString("http://127.0.0.1:" + std::to_string(nginx->Port()) + "/rfc/rfc%s.txt"));
+    }
+    // The number fills only the query, so every run asks for a URL the library does not hold yet.
+    void FetchFrom(int64_t document)
+    {
+        dialog->UrlBase->setText(QString::fromStdString("http://127.0.0.1:" + std::to_string(nginx->Port()) +
+                                                        "/rfc/rfc" + std::to_string(document) + ".txt?n=%s"));
     }
 };
 
@@ -78,14 +86,16 @@ TSetup& Setup()
 void FetchCommand(benchmark::State& state)
 {
     TSetup& setup = Setup();
-    const QString number = QString::number(state.range(0));
-    int64_t bytes = 0;
+    setup.FetchFrom(state.range(0));
+    // Across repetitions too: a number neither the history nor the library knows yet, so every run fetches.
+    static int64_t asked = 0;
     for (auto _ : state) {
-        // A number the history does not know yet, so every run fetches.
         state.PauseTiming();
-        setup.form->RFCNumber->setEditText(number + " #" + QString::number(bytes++));
+        setup.form->RFCNumber->setEditText(QString::number(++asked));
         state.ResumeTiming();
         setup.form->mOpenFromWeb->trigger();
+        // The fetch runs on a worker; the document is shown once its result comes back to this thread.
+        while (setup.form->Fetching()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         setup.form->Memo1->repaint();
     }
     state.counters["lines"] = setup.form->Memo1->LineCount();

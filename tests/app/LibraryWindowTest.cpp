@@ -296,6 +296,9 @@ TEST_F(LibraryWindowTest, TabsOpenAtExitComeBackFromTheLibrary)
     QApplication::processEvents();
     EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
     EXPECT_EQ(form_->Memo1->FirstVisibleSourceLine(), readingAt);
+    // Not the history's newest entry (2616): the caption and the box name the copy the pane shows.
+    EXPECT_TRUE(form_->windowTitle().startsWith(QStringLiteral("2109 : "))) << form_->windowTitle().toStdString();
+    EXPECT_TRUE(form_->RFCNumber->currentText().startsWith(QStringLiteral("2109 : ")));
 }
 
 // Another process holding the library's write lock: the fetch goes on (the write gives up after a short
