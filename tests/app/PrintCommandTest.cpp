@@ -13,8 +13,6 @@
 #include "tests/print/PdfProbe.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QPushButton>
 #include <QtTest/QTest>
 #include <algorithm>
 #include <filesystem>
