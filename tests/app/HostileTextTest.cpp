@@ -123,11 +123,9 @@ TEST_F(HostileTextTest, EveryRoadIntoAWidgetShowsTheTextVerbatim)
         if (hostile.fitsOneName) {
             dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
             form_->RFCNumber->setEditText(QStringLiteral("7"));
-            form_->mOpenFromWeb->trigger();
-            WaitForFetch();
+            Run(form_->mOpenFromWeb);
             EXPECT_TRUE(ShownText(StatusLabel()).contains(expected)) << StatusLabel().text().toStdString();
-            form_->Library->mUpdateIndex->trigger();
-            WaitForFetch();
+            Run(form_->Library->mUpdateIndex);
             EXPECT_TRUE(ShownText(StatusLabel()).contains(expected)) << StatusLabel().text().toStdString();
             EXPECT_TRUE(server.WaitDone());
         }

@@ -55,8 +55,7 @@ protected:
     void Fetch(const std::string& typed)
     {
         form_->RFCNumber->setEditText(QString::fromStdString(typed));
-        form_->mOpenFromWeb->trigger();
-        WaitForFetch();
+        Run(form_->mOpenFromWeb);
         // The relations bar follows the pane once the event loop runs.
         QApplication::processEvents();
     }
@@ -73,8 +72,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
 {
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
-    library.mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(library.mUpdateIndex);
     EXPECT_EQ(Status(), QStringLiteral("索引を更新しました: 14 件"));
 
     Fetch("2616");
@@ -100,8 +98,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     // Gone from the server: the copy stays, and the status line says so once.
     Fetch("2109");
     std::filesystem::remove(root_.File("rfc2109.txt"));
-    library.mRefetch->trigger();
-    WaitForFetch();
+    Run(library.mRefetch);
     EXPECT_TRUE(Status().endsWith(QStringLiteral(" [ライブラリ] サーバにはもうありません"))) << Status().toStdString();
     EXPECT_EQ(Status().count(QStringLiteral("[ライブラリ]")), 1);
     EXPECT_TRUE(Pane().contains(QStringLiteral("HTTP State Management Mechanism")));
@@ -111,8 +108,7 @@ TEST_F(LibraryWindowTest, FetchedDocumentStaysReadableWithoutTheServerAndShowsIt
     const QString text = Pane();
     Fetch("2616");
     EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
-    library.mRefetch->trigger();
-    WaitForFetch();
+    Run(library.mRefetch);
     EXPECT_TRUE(Status().contains(QStringLiteral("[ライブラリ] サーバに接続できませんでした: ")))
         << Status().toStdString();
     EXPECT_EQ(Pane(), text);
@@ -130,8 +126,7 @@ TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAs
 {
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
-    library.mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(library.mUpdateIndex);
     Fetch("2109");
     Fetch("2616");
     QTest::keyClick(form_.get(), Qt::Key_Left, Qt::AltModifier);
@@ -143,8 +138,7 @@ TEST_F(LibraryWindowTest, AfterBackEveryViewNamesTheShownDocumentAndFetchAgainAs
     EXPECT_TRUE(Pane().left(400).contains(QStringLiteral("Request for Comments: 2109")));
     EXPECT_TRUE(form_->PrintBtn->isEnabled());
 
-    library.mRefetch->trigger();
-    WaitForFetch();
+    Run(library.mRefetch);
     const std::string log = nginx_->AccessLog(4);
     EXPECT_NE(log.rfind("\"GET /rfc2109.txt HTTP/1.1\" 200 "), std::string::npos);
     EXPECT_GT(log.rfind("GET /rfc2109.txt"), log.rfind("GET /rfc2616.txt"));
@@ -160,8 +154,7 @@ TEST_F(LibraryWindowTest, LibraryWindowOpensOnTheWholeIndexGreysObsoleteOnesAndO
 {
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
-    library.mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(library.mUpdateIndex);
     library.mSearch->trigger();
     TSearchWindow* window = library.SearchWindow();
     ASSERT_NE(window, nullptr);
@@ -194,8 +187,7 @@ TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
 {
     StartWithServer();
     TLibraryCommands& library = *form_->Library;
-    library.mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(library.mUpdateIndex);
     Fetch("822");
     ASSERT_TRUE(library.RelationsBar->isVisible());
     EXPECT_TRUE(library.RelationsBar->text().contains(QStringLiteral("Obsoleted by <a href=\"rfc:2822\">2822</a>")));
@@ -215,8 +207,7 @@ TEST_F(LibraryWindowTest, OldHeaderSubseriesAndOffline)
     EXPECT_TRUE(Status().endsWith(QStringLiteral("[ライブラリ]"))) << Status().toStdString();
     Fetch("2616");
     EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
-    library.mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(library.mUpdateIndex);
     EXPECT_TRUE(Status().startsWith(QStringLiteral("オフラインです"))) << Status().toStdString();
     // Not one request went out while offline: 822, 9293 and the index were all nginx saw.
     const std::string log = nginx_->AccessLog(3);
@@ -287,8 +278,7 @@ TEST_F(LibraryWindowTest, StartsWithTheLastDocumentAndRemovesHistoryEntries)
 TEST_F(LibraryWindowTest, TabsOpenAtExitComeBackFromTheLibrary)
 {
     StartWithServer();
-    form_->Library->mUpdateIndex->trigger();
-    WaitForFetch();
+    Run(form_->Library->mUpdateIndex);
     Fetch("2109");
     form_->Memo1->verticalScrollBar()->setValue(200);
     const int readingAt = form_->Memo1->FirstVisibleSourceLine();
@@ -326,8 +316,7 @@ TEST_F(TWindowTest, ALockedOrBrokenLibraryNeverHidesItsFaultNorStopsTheFetch)
     Start();
     dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(server.Port()));
     form_->RFCNumber->setEditText(QStringLiteral("7"));
-    form_->mOpenFromWeb->trigger();
-    WaitForFetch();
+    Run(form_->mOpenFromWeb);
     EXPECT_TRUE(form_->StatusText().endsWith(QStringLiteral("lines"))) << form_->StatusText().toStdString();
     QLabel& fault = *form_->Library->FaultLabel;
     EXPECT_TRUE(fault.isVisible());
@@ -364,8 +353,7 @@ TEST_F(TWindowTest, EscapeDuringRevalidationIsACancelNotAnError)
     dialog_->UrlBase->setText(QString("http://127.0.0.1:%1/rfc%s.txt").arg(slow.Port()));
     QTimer::singleShot(300, [&] { QTest::keyClick(form_.get(), Qt::Key_Escape); });
     form_->RFCNumber->setEditText(QStringLiteral("7"));
-    form_->mOpenFromWeb->trigger();
-    WaitForFetch();
+    Run(form_->mOpenFromWeb);
     EXPECT_TRUE(slow.WaitDone(5000));
     EXPECT_TRUE(boxes_->Shown.empty());
     EXPECT_EQ(form_->StatusText().toStdString(), "取得を中止しました: " + url);

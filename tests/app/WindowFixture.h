@@ -49,12 +49,9 @@ public:
         LastDefaultExt = defaultExt;
         return OpenAnswer;
     }
-    std::optional<QString> SaveFile(QWidget*, const QString& filter, const QString& defaultExt,
-                                    const QString& suggested) override
+    std::optional<QString> SaveFile(QWidget*, const QString&, const QString&, const QString& suggested) override
     {
         SaveCalls++;
-        LastFilter = filter;
-        LastDefaultExt = defaultExt;
         SaveSuggested = suggested;
         return SaveAnswer;
     }
@@ -154,6 +151,12 @@ protected:
         const bool ended = QTest::qWaitFor([this] { return !form_ || !form_->Fetching(); }, 30000);
         EXPECT_TRUE(ended) << "a fetch still runs after 30 s";
         QApplication::processEvents();
+    }
+    // Runs a command and waits for any fetch it started.
+    void Run(QAction* command)
+    {
+        command->trigger();
+        WaitForFetch();
     }
 
     // Writes a document into the working folder and opens it through the
