@@ -296,7 +296,6 @@ TEST(SettingsPlace, UsersFileFollowsXdgConfigHome)
         const char* config;
         std::string path;
     } rows[] = {
-        {"/cfg", "/cfg/scrivlet/Scrivlet.ini"},
         {"relative", "/home/u/.config/scrivlet/Scrivlet.ini"},
         {nullptr, "/home/u/.config/scrivlet/Scrivlet.ini"},
     };
