@@ -250,7 +250,6 @@ TEST(Revalidate, KeepsTheCopyUnlessTheAnswerIsTheWholeDocument)
         std::string etag = "";
         bool policyRefuses = false;
     } rows[] = {
-        {"revalidate_200.txt", TRevalidationOutcome::roReplaced, "new text\n"},
         {"revalidate_same_server_redirect.txt", TRevalidationOutcome::roReplaced, "moved text\n"},
         {"revalidate_other_server_redirect.txt", TRevalidationOutcome::roRejected, old},
         {"revalidate_206.txt", TRevalidationOutcome::roRejected, old},
