@@ -110,6 +110,14 @@ void TDocumentCommands::TellLibraryFault()
         session_.SetStatus(session_.Status() + " — " + fault);
 }
 
+std::pair<int, std::string> TDocumentCommands::ShownNames() const
+{
+    if (host_.ShownNames) return host_.ShownNames();
+    return {session_.Shown()->Number, session_.Shown()->Title};
+}
+
+int TDocumentCommands::ShownLines() const { return host_.ShownLines ? host_.ShownLines() : 0; }
+
 bool TLibraryStore::Keep(TCachedDocument document)
 {
     if (Cache.Store(document)) {
@@ -150,15 +158,13 @@ void TDocumentCommands::ShowNamed(TDocument document, const TNaming& naming, TSh
     const std::string url = document.Url;
     const size_t bytes = document.Body.size();
     session_.Show(std::move(document), "", how);
-    auto [number, title] = host_.ShownNames
-                               ? host_.ShownNames()
-                               : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
+    auto [number, title] = ShownNames();
     if (filed > 0) number = filed;
     session_.Name(number, title,
                   again ? entry
                         : WithoutControlCharacters(naming.Titled ? naming.Prefix + " : " + title : naming.Prefix),
                   boxText);
-    session_.SetStatus(ContainsText(url, bytes, host_.ShownLines ? host_.ShownLines() : 0) + note);
+    session_.SetStatus(ContainsText(url, bytes, ShownLines()) + note);
 }
 
 TCommandOutcome TDocumentCommands::FetchTyped(const std::string& asTyped, TCommandDone done)
@@ -353,13 +359,10 @@ TCommandOutcome TDocumentCommands::OpenFile(const std::string& path)
     // A binary file would fill the history and the settings file with its bytes.
     if (!LooksLikeText(text.Utf8)) throw EFOpenError(OpenError(path, 0).what() + std::string(kNotText));
     session_.Show(NamedDocument(std::move(text.Utf8), "file:///" + path, TDocumentOrigin::File), "");
-    auto [number, title] = host_.ShownNames
-                               ? host_.ShownNames()
-                               : std::pair<int, std::string>{session_.Shown()->Number, session_.Shown()->Title};
+    auto [number, title] = ShownNames();
     const std::string entry = WithoutControlCharacters(Format("%4.4d * %s", number, title));
     session_.Name(number, title, entry, entry);
-    session_.SetStatus(ContainsText(session_.Shown()->Url, fileBytes, host_.ShownLines ? host_.ShownLines() : 0) +
-                       EncodingNote(text.Encoding));
+    session_.SetStatus(ContainsText(session_.Shown()->Url, fileBytes, ShownLines()) + EncodingNote(text.Encoding));
     session_.AddOpenedFile(number, title, path);
     return TCommandOutcome::Shown;
 }

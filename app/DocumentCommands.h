@@ -134,6 +134,9 @@ private:
     // filed: the RFC number the document was asked for (0: as its lines name it).
     void ShowNamed(TDocument document, const TNaming& naming, TShowHow how, const std::string& note, int filed = 0);
     bool Offline() const { return host_.Offline && host_.Offline(); }
+    // The shown document's number and title, and its line count, as the host's pane shows it.
+    std::pair<int, std::string> ShownNames() const;
+    int ShownLines() const;
     std::string UrlForNumber(const std::string& typed);
 
     TDocumentSession& session_;

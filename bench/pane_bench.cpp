@@ -225,20 +225,30 @@ struct TReaderWindow {
     TReaderView* reader;
 };
 
+// RFC 2616 with its reading aids in window, a reader window of the calling
+// benchmark's own made on its first run; null, the run skipped, without the text.
+TReaderWindow* ShowRfc2616(benchmark::State& state, TReaderWindow*& window)
+{
+    const QString text = Rfc2616();
+    if (text.isEmpty()) {
+        state.SkipWithError("rfc2616.txt not found");
+        return nullptr;
+    }
+    if (!window) window = new TReaderWindow;
+    window->pane->LoadText(text);
+    window->reader->Refresh();
+    return window;
+}
+
 // Paging down through RFC 2616 to its end, painting every screen: plain
 // (argument 0), with its links (1), and with its links and every "the"
 // highlighted as found (2: about 4800 matches).
 void Rfc2616ScrollAndPaint(benchmark::State& state)
 {
-    const QString text = Rfc2616();
-    if (text.isEmpty()) {
-        state.SkipWithError("rfc2616.txt not found");
-        return;
-    }
-    static TReaderWindow& window = *new TReaderWindow;
+    static TReaderWindow* made = nullptr;
+    if (!ShowRfc2616(state, made)) return;
+    TReaderWindow& window = *made;
     TTextPane& pane = *window.pane;
-    pane.LoadText(text);
-    window.reader->Refresh();
     // Shown and hidden, so the pane is as high as with the bar in every case.
     window.reader->FindAction->trigger();
     if (state.range(0) == 2) window.reader->Find->Field->setText(QStringLiteral("the"));
@@ -270,14 +280,9 @@ void Rfc2616ScrollAndPaint(benchmark::State& state)
 // current one and paints the pane. The time is per key.
 void Rfc2616FindTyping(benchmark::State& state)
 {
-    const QString text = Rfc2616();
-    if (text.isEmpty()) {
-        state.SkipWithError("rfc2616.txt not found");
-        return;
-    }
-    static TReaderWindow& window = *new TReaderWindow;
-    window.pane->LoadText(text);
-    window.reader->Refresh();
+    static TReaderWindow* made = nullptr;
+    if (!ShowRfc2616(state, made)) return;
+    TReaderWindow& window = *made;
     window.reader->FindAction->trigger();
     QLineEdit* field = window.reader->Find->Field;
     const QString word = QStringLiteral("chunked");
@@ -320,14 +325,9 @@ void Rfc2616ReaderScan(benchmark::State& state)
 // between two widths so every step changes the font.
 void Rfc2616FitResize(benchmark::State& state)
 {
-    const QString text = Rfc2616();
-    if (text.isEmpty()) {
-        state.SkipWithError("rfc2616.txt not found");
-        return;
-    }
-    static TReaderWindow& window = *new TReaderWindow;
-    window.pane->LoadText(text);
-    window.reader->Refresh();
+    static TReaderWindow* made = nullptr;
+    if (!ShowRfc2616(state, made)) return;
+    TReaderWindow& window = *made;
     window.reader->SetFitWidth(true);
     bool wide = false;
     for (auto _ : state) {

@@ -101,9 +101,7 @@ TEST(TIndexParser, StopsAtTheFirstStepPastItsMemoryBounds)
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
         TIndexParser parser;
-        for (size_t at = 0; at < c.text.size(); at += 1 << 16)
-            parser.Write(c.text.data() + at, int64_t(std::min<size_t>(1 << 16, c.text.size() - at)));
-        EXPECT_EQ(parser.Finish(), *c.failure == 0);
+        EXPECT_EQ(ParseIndexText(c.text, parser, 1 << 16), *c.failure == 0);
         EXPECT_EQ(parser.Failure(), c.failure);
     }
 }
@@ -114,8 +112,7 @@ TEST(TIndexParser, AnIdListedTwiceIsOneEntryWithTheLaterFields)
                              "<rfc-entry><doc-id>RFC8</doc-id><title>Other</title></rfc-entry>" +
                              "<rfc-entry><doc-id>RFC7</doc-id><title>Second</title></rfc-entry></rfc-index>";
     TIndexParser parser;
-    parser.Write(text.data(), int64_t(text.size()));
-    ASSERT_TRUE(parser.Finish()) << parser.Failure();
+    ASSERT_TRUE(ParseIndexText(text, parser)) << parser.Failure();
     ASSERT_EQ(parser.Entries().size(), 2u);
     EXPECT_EQ(parser.Entries()[0].Number, 7);
     EXPECT_EQ(parser.Entries()[0].Title, "Second");

@@ -21,13 +21,16 @@ inline std::string LibraryDataPath(const std::string& name)
     return std::string(SCRIVLET_TEST_DATA_DIR) + "/library/" + name;
 }
 
-// Feeds the file to a parser in pieces of the given size (the network hands it over in arbitrary pieces).
-inline bool ParseIndexFile(const std::string& path, TIndexParser& parser, size_t piece = 7)
+// Feeds the text to a parser in pieces of the given size (the network hands it over in arbitrary pieces).
+inline bool ParseIndexText(const std::string& text, TIndexParser& parser, size_t piece = 7)
 {
-    const std::string text = ReadTextFile(path);
     for (size_t at = 0; at < text.size(); at += piece)
         parser.Write(text.data() + at, int64_t(std::min(piece, text.size() - at)));
     return parser.Finish();
+}
+inline bool ParseIndexFile(const std::string& path, TIndexParser& parser, size_t piece = 7)
+{
+    return ParseIndexText(ReadTextFile(path), parser, piece);
 }
 
 inline void LoadIndexFile(TLibraryDatabase& database, const std::string& path)
