@@ -29,8 +29,8 @@ TEST(DocumentNumber, DropsLeadingZerosOfTheTypedNumber)
         const char* typed;
         const char* number;
     } rows[] = {
-        {"822", "822"}, {"RFC 822", "822"}, {"rfc822", "822"}, {"0822", "822"}, {" 822 ", "822"}, {"rfc 00822", "822"},
-        {"0", "0"},     {"000", "0"},       {"", ""},          {"RFC", ""},     {"10", "10"},
+        // The prefixes themselves are TypedNumber's table.
+        {"822", "822"}, {"0822", "822"}, {"rfc 00822", "822"}, {"0", "0"}, {"000", "0"}, {"", ""}, {"10", "10"},
     };
     for (const auto& row : rows) EXPECT_EQ(DocumentNumber(row.typed), row.number) << row.typed;
 }

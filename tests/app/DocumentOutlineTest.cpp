@@ -146,7 +146,7 @@ TEST(DocumentOutline, FindsHeadingsAndSkipsWhatOnlyLooksLikeThem)
 // tests/data/outline), compared whole, each at a line that holds its title.
 TEST(DocumentOutline, MatchesTheHeadingsListedForRealRfcs)
 {
-    for (const char* name : {"rfc822", "rfc1928", "rfc1945", "rfc2109", "rfc2616", "rfc6265", "rfc9293"}) {
+    for (const char* name : {"rfc822", "rfc1928", "rfc2109", "rfc6265", "rfc9293"}) {
         SCOPED_TRACE(name);
         const std::string path = kRfcDir + "/" + name + ".txt";
         if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not present";

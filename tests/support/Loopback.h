@@ -118,8 +118,6 @@ private:
     socklen_t Length() const { return ipv6_ ? sizeof(sockaddr_in6) : sizeof(sockaddr_in); }
 
     bool ipv6_ = false;
-
-private:
     int fd_ = -1;
     int port_ = 0;
     bool bound_ = false;

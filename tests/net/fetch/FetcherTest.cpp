@@ -40,7 +40,6 @@ TEST(TFetcher, EachEndingIsItsOwnKind)
         int code;
         const char* body;
     } rows[] = {
-        {"document", TConnectionScript().ReadHttpRequest().Send(kDocument), 64, 10, TFetchKind::Done, 200, "hello"},
         {"error status",
          TConnectionScript().ReadHttpRequest().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno"), 64, 10,
          TFetchKind::HttpError, 404, ""},
