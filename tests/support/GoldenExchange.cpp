@@ -109,6 +109,16 @@ std::string TGoldenExchange::Reply() const
     return bytes;
 }
 
+std::vector<std::string> TGoldenExchange::TConnections::RequestsOn(int port) const
+{
+    const std::string marker = "$PORT", value = std::to_string(port);
+    std::vector<std::string> out = requests;
+    for (std::string& request : out)
+        for (size_t at = request.find(marker); at != std::string::npos; at = request.find(marker, at + value.size()))
+            request.replace(at, marker.size(), value);
+    return out;
+}
+
 TGoldenExchange::TConnections TGoldenExchange::Connections(TClientRead read, std::size_t pieceSize, int pauseMs) const
 {
     TConnections connections;

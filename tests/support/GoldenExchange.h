@@ -48,6 +48,8 @@ public:
         std::vector<TConnectionScript> scripts;
         std::vector<std::string> requests; // what the client must send on each connection
         std::size_t clientPieces = 0;
+        // requests with "$PORT" made the listening server's port, to compare with ReceivedAll().
+        std::vector<std::string> RequestsOn(int port) const;
     };
     // The server's side, one script per connection ("! close" and "! reset" end one, and what follows
     // belongs to the next): reads each client piece, sends each server piece (in pieces of pieceSize with

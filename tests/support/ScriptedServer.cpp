@@ -123,6 +123,14 @@ std::vector<std::string> TScriptedServer::ReceivedPieces(std::size_t i) const
     return i < records_.size() ? records_[i].pieces : std::vector<std::string>();
 }
 
+std::vector<std::string> TScriptedServer::ReceivedAll() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> all;
+    for (const TRecord& record : records_) all.push_back(record.bytes);
+    return all;
+}
+
 std::size_t TScriptedServer::ConnectionsServed() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -102,6 +102,8 @@ public:
     std::string Received(std::size_t i) const;
     std::vector<std::string> ReceivedPieces(std::size_t i) const;
     std::size_t ConnectionsServed() const;
+    // What every connection served so far received, in order.
+    std::vector<std::string> ReceivedAll() const;
     // Empty unless something failed inside the server (a socket call, a read step that never completed).
     std::string Error() const;
 
