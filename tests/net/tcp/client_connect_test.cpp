@@ -362,9 +362,16 @@ TEST(TIdIOHandlerSocket, AddressesAreTriedInOrderAndTheFirstToConnectWins)
     live.Listen(8);
     testsupport::TRawSocket refusing6(live.Port(), true);
     ASSERT_TRUE(refusing6.Bound()) << "no ::1 on this machine";
-    testsupport::TRawSocket hanging6(0, true);
+    // Another test's socket may hold the IPv4 side of the first port ::1 gives: then another port.
+    std::unique_ptr<testsupport::TRawSocket> hanging6Place, liveBesideHangingPlace;
+    for (int attempt = 0; attempt < 20 && !(liveBesideHangingPlace && liveBesideHangingPlace->Bound()); ++attempt) {
+        hanging6Place = std::make_unique<testsupport::TRawSocket>(0, true);
+        liveBesideHangingPlace = std::make_unique<testsupport::TRawSocket>(hanging6Place->Port());
+    }
+    testsupport::TRawSocket& hanging6 = *hanging6Place;
+    testsupport::TRawSocket& liveBesideHanging = *liveBesideHangingPlace;
+    ASSERT_TRUE(liveBesideHanging.Bound());
     ASSERT_TRUE(hanging6.FillBacklog());
-    testsupport::TRawSocket liveBesideHanging(hanging6.Port());
     liveBesideHanging.Listen(8);
     testsupport::TRawSocket refusing;
     testsupport::TRawSocket refusingBeside6(refusing.Port(), true);
